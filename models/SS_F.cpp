@@ -1,0 +1,1 @@
+#include "models/SS_F.h"

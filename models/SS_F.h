@@ -1,0 +1,7 @@
+// Objectives of the stepping-stone models with selfing by region or by genotype (models 5, 6).
+#pragma once
+
+#include "optimiser/nr3.h"
+
+double ss3_fr(const NRvector<double>& x); // SS_3_FR: three regions, selfing rate per region
+double ss3_FG(const NRvector<double>& x); // SS_3_FG: three regions, selfing rate per genotype

@@ -1,0 +1,1 @@
+#include "models/ss.h"

@@ -1,0 +1,1 @@
+#include "population/population.h"

@@ -1,0 +1,16 @@
+#include "population/simulation_report.h"
+
+SimulationReport*& simulationReport() {
+    // One record pointer per thread, so that fits on worker threads never see each other's.
+    thread_local SimulationReport* report = nullptr;
+    return report;
+}
+
+void recordSimulation(int generations, bool converged) {
+    SimulationReport* report = simulationReport();
+    if (report != nullptr) {
+        report->runs += 1;
+        report->generations = generations;
+        report->converged = converged;
+    }
+}

@@ -1,0 +1,1 @@
+#include "population/utils.h"
