@@ -2,8 +2,8 @@
 // neighbouring sites and the position of each site on the transect axis.
 #pragma once
 
-constexpr int siteCount = 105;  // sites, and demes of the stepping-stone models
-constexpr int gapCount = 104;   // pairs of neighbouring sites
+constexpr int siteCount = 105; // sites, and demes of the stepping-stone models
+constexpr int gapCount = 104;  // pairs of neighbouring sites
 
 extern const int countSS[siteCount];         // sampled SS individuals at site i
 extern const int countSI[siteCount];         // sampled SI individuals at site i

@@ -1,1 +1,177 @@
-// placeholder
+#include "driver/schedule.h"
+
+#include "optimiser/amebsa.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Annealer = Amebsa<ObjectiveFunction>;
+
+std::uint64_t annealerSeed(const ScheduleOptions& options) {
+    return options.seed ? *options.seed : clockSeed();
+}
+
+void traceCall(const ScheduleOptions& options, const AnnealCall& call) {
+    if (options.trace != nullptr) {
+        char temperature[32];
+        char best[32];
+        std::snprintf(temperature, sizeof temperature, "%.17g", call.temperature);
+        std::snprintf(best, sizeof best, "%.17g", call.bestValue);
+        *options.trace << call.stage << '\t' << call.cycle << '\t' << call.call << '\t'
+                       << temperature << '\t' << call.evaluations << '\t'
+                       << (call.converged ? 1 : 0) << '\t' << best << '\n'
+                       << std::flush;
+    }
+    if (options.onCall) {
+        options.onCall(call);
+    }
+}
+
+// Anneals at T0, T0 * factor, T0 * factor^2, ... (by successive multiplication) until the
+// object reports convergence; there is deliberately no cap on the number of calls.
+void driveToConvergence(Annealer& annealer, int stage, int cycle, double firstTemperature,
+                        double coolingFactor, const ScheduleOptions& options) {
+    double temperature = firstTemperature;
+    int call = 1;
+    for (;;) {
+        int budget = 1000;
+        const bool converged = annealer.anneal(budget, temperature);
+        traceCall(options,
+                  {stage, cycle, call, temperature, 1000 - budget, converged, annealer.bestValue});
+        if (converged) {
+            return;
+        }
+        temperature *= coolingFactor;
+        call += 1;
+    }
+}
+
+void report(std::ostream& out, const char* heading, const Annealer& annealer) {
+    out << heading << "\n";
+    for (int j = 0; j < annealer.dimension; j++) {
+        out << annealer.bestPoint[j] << " ";
+    }
+    out << annealer.bestValue << "\n";
+    out.flush();
+}
+
+FitResult resultOf(const Annealer& annealer) {
+    FitResult result;
+    for (int j = 0; j < annealer.dimension; j++) {
+        result.bestPoint.push_back(annealer.bestPoint[j]);
+    }
+    result.bestValue = annealer.bestValue;
+    return result;
+}
+
+} // namespace
+
+FitResult runSchedule(ObjectiveFunction& objective, const std::vector<double>& start,
+                      const std::vector<double>& deltas, std::ostream& out,
+                      const ScheduleOptions& options) {
+    const int n = static_cast<int>(start.size());
+    NRvector<double> point(n);
+    NRvector<double> steps(n);
+    for (int j = 0; j < n; j++) {
+        point[j] = start[j];
+        steps[j] = deltas[j];
+    }
+
+    Annealer stage1(point, steps, objective, 0.0001, annealerSeed(options));
+    driveToConvergence(stage1, 1, 1, 20.0, 0.65, options);
+    NRmatrix<double> simplexCarry(stage1.simplex);
+
+    for (int cycle = 1; cycle <= 3; cycle++) {
+        Annealer annealer(simplexCarry, objective, 1e-5, annealerSeed(options));
+        driveToConvergence(annealer, 2, cycle, 1.0, 0.75, options);
+        simplexCarry = annealer.simplex;
+        report(out, "Temporary Max::", annealer);
+    }
+
+    Annealer stage3(simplexCarry, objective, 0.0001, annealerSeed(options));
+    driveToConvergence(stage3, 3, 1, 1.0, 0.95, options);
+    simplexCarry = stage3.simplex;
+
+    FitResult result;
+    for (int cycle = 1; cycle <= 5; cycle++) {
+        Annealer annealer(simplexCarry, objective, 1e-5, annealerSeed(options));
+        driveToConvergence(annealer, 4, cycle, 0.5, 0.9, options);
+        simplexCarry = annealer.simplex;
+        report(out, "Refining has found:", annealer);
+        result = resultOf(annealer);
+    }
+    return result;
+}
+
+std::string resultLine(const FitResult& result) {
+    std::ostringstream line;
+    line.precision(8);
+    for (double coordinate : result.bestPoint) {
+        line << coordinate << " ";
+    }
+    line << result.bestValue << "\n";
+    return line.str();
+}
+
+namespace {
+
+std::string temporaryName(const std::string& name) {
+    return name + ".tmp" + std::to_string(static_cast<long>(getpid()));
+}
+
+} // namespace
+
+bool checkResultWritable(const std::string& name, std::string& error) {
+    struct stat info;
+    if (stat(name.c_str(), &info) == 0) {
+        if (!S_ISREG(info.st_mode)) {
+            error = name + " exists and is not a regular file";
+            return false;
+        }
+        if (access(name.c_str(), W_OK) != 0) {
+            error = name + " is not writable: " + std::strerror(errno);
+            return false;
+        }
+    }
+    // A probe file proves that the directory takes the temporary file written at the end.
+    const std::string probe = temporaryName(name);
+    std::FILE* file = std::fopen(probe.c_str(), "w");
+    if (file == nullptr) {
+        error = "cannot create files beside " + name + ": " + std::strerror(errno);
+        return false;
+    }
+    std::fclose(file);
+    std::remove(probe.c_str());
+    return true;
+}
+
+bool writeResultFile(const std::string& name, const std::string& content, std::string& error) {
+    const std::string temporary = temporaryName(name);
+    std::FILE* file = std::fopen(temporary.c_str(), "w");
+    if (file == nullptr) {
+        error = "cannot create " + temporary + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    const bool flushed = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    const int savedErrno = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !flushed || !closed) {
+        error = "cannot write " + temporary + ": " +
+                std::strerror(savedErrno != 0 ? savedErrno : errno);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    if (std::rename(temporary.c_str(), name.c_str()) != 0) {
+        error = "cannot rename " + temporary + " to " + name + ": " + std::strerror(errno);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}

@@ -169,13 +169,13 @@ template <class T> class Amebsa {
     T& objective;
     const double convergenceTolerance;
     UniformRandom rng;
-    double bestValue;                // lowest value of any trial so far
-    const int dimension;             // n
-    NRvector<double> bestPoint;      // the trial that gave bestValue; zero before any trial
-    const int vertexCount;           // rows of the simplex
-    NRvector<double> vertexValues;   // objective at each vertex, without noise
-    NRmatrix<double> simplex;        // one vertex per row
-    double negTemperature;           // minus the temperature of the latest anneal call
+    double bestValue;              // lowest value of any trial so far
+    const int dimension;           // n
+    NRvector<double> bestPoint;    // the trial that gave bestValue; zero before any trial
+    const int vertexCount;         // rows of the simplex
+    NRvector<double> vertexValues; // objective at each vertex, without noise
+    NRmatrix<double> simplex;      // one vertex per row
+    double negTemperature;         // minus the temperature of the latest anneal call
 
   private:
     void clearBestPoint() {

@@ -8,7 +8,8 @@
 template <class T> class NRvector {
   public:
     // n elements of storage when n > 0, none otherwise.
-    explicit NRvector(int n) : count(n), data(n > 0 ? new T[static_cast<std::size_t>(n)] : nullptr) {}
+    explicit NRvector(int n)
+        : count(n), data(n > 0 ? new T[static_cast<std::size_t>(n)] : nullptr) {}
     NRvector(const NRvector&) = delete;
     NRvector& operator=(const NRvector&) = delete;
     ~NRvector() { delete[] data; }

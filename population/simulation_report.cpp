@@ -14,3 +14,10 @@ void recordSimulation(int generations, bool converged) {
         report->converged = converged;
     }
 }
+
+void recordPredictions(const std::vector<Genotype>& predicted) {
+    SimulationReport* report = simulationReport();
+    if (report != nullptr && report->keepPredictions) {
+        report->predictions = predicted;
+    }
+}

@@ -1,16 +1,28 @@
-// A per-thread record of the latest simulation, for tools that report generation counts.
+// A per-thread record of the latest simulation, for tools that report generation counts and
+// predicted frequencies. Nothing is recorded unless a tool installs a record.
 #pragma once
 
-// What the latest call of a simulate function on this thread did.
+#include "population/population.h"
+
+#include <vector>
+
+// What the latest evaluation on this thread did.
 struct SimulationReport {
-    int runs = 0;            // simulate calls since the record was installed
-    int generations = 0;     // generations run by the latest call
-    bool converged = false;  // whether the latest call stopped before the generation cap
+    int runs = 0;                      // simulate calls since the record was installed
+    int generations = 0;               // generations run by the latest call
+    bool converged = false;            // whether the latest call stopped before the cap
+    bool keepPredictions = false;      // set by the tool to have predictions copied
+    std::vector<Genotype> predictions; // genotype frequencies scored at each site
 };
 
-// The record that simulate functions on this thread update, or null (the default) for none.
-// The caller owns the record and must uninstall it (set null) before it goes away.
+// The record that the simulation and the objectives on this thread update, or null (the
+// default) for none. The caller owns the record and must set this back to null before the
+// record goes away.
 SimulationReport*& simulationReport();
 
 // Records one finished simulation in the installed record, if any.
 void recordSimulation(int generations, bool converged);
+
+// Copies the frequencies an objective scores at the sites into the installed record, if any
+// and if it asks for them.
+void recordPredictions(const std::vector<Genotype>& predicted);

@@ -1,1 +1,6 @@
-int main() { return 0; }
+// zonetool COMMAND ...: evaluation at a point, reproducible fits and other companions of zonefit.
+#include "tools/zonetool_main.h"
+
+int main(int argc, char** argv) {
+    return zonetoolMain(argc, argv);
+}

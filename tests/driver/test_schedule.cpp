@@ -1,0 +1,182 @@
+#include "driver/schedule.h"
+
+#include "support/run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+// 1 + (x0 - 1)^2 + 2 (x1 - 2)^2, cheap enough for whole schedules.
+double bowl(const NRvector<double>& x) {
+    double value = 1.0;
+    for (int j = 0; j < x.size(); j++) {
+        const double d = x[j] - (j + 1);
+        value += (j + 1) * d * d;
+    }
+    return value;
+}
+
+// Far larger than the thermal noise of any stage, so every spread is below the tolerances.
+double constant(const NRvector<double>&) {
+    return 1e9;
+}
+
+struct TraceLine {
+    int stage, cycle, call;
+    double temperature;
+    int evaluations, converged;
+    double best;
+};
+
+std::vector<TraceLine> parseTrace(const std::string& text) {
+    std::vector<TraceLine> lines;
+    std::istringstream in(text);
+    TraceLine t;
+    while (in >> t.stage >> t.cycle >> t.call >> t.temperature >> t.evaluations >> t.converged >>
+           t.best) {
+        lines.push_back(t);
+    }
+    return lines;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+struct BowlRun {
+    std::string out;
+    std::string trace;
+    FitResult result;
+};
+
+BowlRun runBowl(std::uint64_t seed) {
+    std::ostringstream out;
+    std::ostringstream trace;
+    ScheduleOptions options;
+    options.seed = seed;
+    options.trace = &trace;
+    BowlRun run;
+    run.result = runSchedule(bowl, {0.1, 0.3}, {0.7, 0.9}, out, options);
+    run.out = out.str();
+    run.trace = trace.str();
+    return run;
+}
+
+} // namespace
+
+TEST(Schedule, ThreeTemporaryAndFiveRefiningReports) {
+    const BowlRun run = runBowl(11);
+    const std::vector<std::string> lines = linesOf(run.out);
+    ASSERT_EQ(lines.size(), 16u);
+    for (int r = 0; r < 8; r++) {
+        EXPECT_EQ(lines[2 * r], r < 3 ? "Temporary Max::" : "Refining has found:");
+        const std::string& values = lines[2 * r + 1];
+        // Two coordinates each followed by a blank, then the value: three numbers, two blanks.
+        EXPECT_EQ(std::count(values.begin(), values.end(), ' '), 2) << values;
+        EXPECT_NE(values.back(), ' ');
+    }
+}
+
+TEST(Schedule, TemperaturesFallBySuccessiveMultiplication) {
+    const std::vector<TraceLine> trace = parseTrace(runBowl(11).trace);
+    ASSERT_GE(trace.size(), 10u);
+    const double firsts[] = {20.0, 1.0, 1.0, 0.5};
+    const double factors[] = {0.65, 0.75, 0.95, 0.9};
+    const int cycles[] = {1, 3, 1, 5};
+    int seenCycles[4] = {0, 0, 0, 0};
+    double expected = 0.0;
+    for (const TraceLine& t : trace) {
+        ASSERT_GE(t.stage, 1);
+        ASSERT_LE(t.stage, 4);
+        if (t.call == 1) {
+            expected = firsts[t.stage - 1];
+            seenCycles[t.stage - 1] = t.cycle;
+        } else {
+            expected *= factors[t.stage - 1];
+        }
+        EXPECT_EQ(t.temperature, expected);
+        EXPECT_GE(t.evaluations, 0);
+        EXPECT_LE(t.evaluations, 1000 + 2 + 2);
+    }
+    for (int s = 0; s < 4; s++) {
+        EXPECT_EQ(seenCycles[s], cycles[s]);
+    }
+    // The stage-1 cycle runs at 20, 13, 8.45, ... : the bowl needs several calls at those
+    // temperatures.
+    EXPECT_EQ(trace[1].temperature, 20.0 * 0.65);
+    EXPECT_EQ(trace[2].temperature, 20.0 * 0.65 * 0.65);
+}
+
+TEST(Schedule, EveryCycleEndsConvergedAndOnlyThere) {
+    const std::vector<TraceLine> trace = parseTrace(runBowl(3).trace);
+    for (std::size_t i = 0; i < trace.size(); i++) {
+        const bool last = i + 1 == trace.size() || trace[i + 1].call == 1;
+        EXPECT_EQ(trace[i].converged, last ? 1 : 0) << "line " << i;
+    }
+}
+
+TEST(Schedule, SameSeedSameRunOtherSeedOtherRun) {
+    const BowlRun a = runBowl(5);
+    const BowlRun b = runBowl(5);
+    const BowlRun c = runBowl(6);
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_EQ(a.trace, b.trace);
+    EXPECT_NE(a.trace, c.trace);
+}
+
+TEST(Schedule, FindsTheBowlMinimum) {
+    const BowlRun run = runBowl(9);
+    ASSERT_EQ(run.result.bestPoint.size(), 2u);
+    EXPECT_NEAR(run.result.bestPoint[0], 1.0, 1e-2);
+    EXPECT_NEAR(run.result.bestPoint[1], 2.0, 1e-2);
+    EXPECT_NEAR(run.result.bestValue, 1.0, 1e-3);
+}
+
+TEST(Schedule, ResultLineIsTheLastReportAtEightDigits) {
+    FitResult result;
+    result.bestPoint = {1.0 / 3.0, 2.0};
+    result.bestValue = 123.456789012;
+    EXPECT_EQ(resultLine(result), "0.33333333 2 123.45679\n");
+}
+
+TEST(Schedule, ObjectThatNeverTriesAPointReportsTheLargestDouble) {
+    std::ostringstream out;
+    ScheduleOptions options;
+    options.seed = 1;
+    const FitResult result = runSchedule(constant, {1.0, 2.0}, {0.0, 0.0}, out, options);
+    EXPECT_EQ(result.bestValue, 1.7976931348623157e308);
+    EXPECT_EQ(resultLine(result), "0 0 1.7976931e+308\n");
+    EXPECT_EQ(linesOf(out.str())[1], "0 0 1.79769e+308");
+}
+
+TEST(ResultFile, ReplacesTheFileWholeAndLeavesNoTemporary) {
+    ScratchDir dir;
+    dir.write("SS1_ML_", "old result\n");
+    std::string error;
+    ASSERT_TRUE(checkResultWritable(dir.file("SS1_ML_"), error)) << error;
+    ASSERT_TRUE(writeResultFile(dir.file("SS1_ML_"), "1 2 3\n", error)) << error;
+    EXPECT_EQ(dir.read("SS1_ML_"), "1 2 3\n");
+    const ProgramResult listing = runProgram(dir.path(), "/bin/ls", "-A");
+    EXPECT_EQ(listing.out, "SS1_ML_\n");
+}
+
+TEST(ResultFile, RefusesADirectoryAndAMissingDirectory) {
+    ScratchDir dir;
+    ASSERT_EQ(mkdir(dir.file("SS1_ML_").c_str(), 0755), 0);
+    std::string error;
+    EXPECT_FALSE(checkResultWritable(dir.file("SS1_ML_"), error));
+    EXPECT_EQ(error, dir.file("SS1_ML_") + " exists and is not a regular file");
+    EXPECT_FALSE(checkResultWritable(dir.file("missing/SS1_ML_"), error));
+    EXPECT_FALSE(writeResultFile(dir.file("missing/SS1_ML_"), "1\n", error));
+}

@@ -1,0 +1,118 @@
+// End-to-end runs of the zonetool program in a scratch directory.
+#include "support/run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+
+namespace {
+
+ProgramResult zonetool(const ScratchDir& dir, const std::string& arguments) {
+    return runProgram(dir.path(), ZONETOOL_BIN, arguments);
+}
+
+const char* const penaltyStart = "1 1 0.5 150\n0 0 0 0\n";
+
+} // namespace
+
+TEST(ZonetoolCommandLine, HelpAndUnknownCommands) {
+    ScratchDir dir;
+    ProgramResult r = zonetool(dir, "");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("Usage: zonetool COMMAND"), std::string::npos);
+    for (const char* help : {"--help", "help", "eval --help", "fit --help", "help eval"}) {
+        r = zonetool(dir, help);
+        EXPECT_EQ(r.status, 0) << help;
+        EXPECT_EQ(r.out.rfind("Usage: zonetool", 0), 0u) << help;
+    }
+    r = zonetool(dir, "frobnicate");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool: unknown command 'frobnicate'\nRun 'zonetool --help' for usage.\n");
+}
+
+TEST(ZonetoolEval, BadArgumentsExitTwoNamingTheProblem) {
+    ScratchDir dir;
+    const std::pair<const char*, const char*> cases[] = {
+        {"eval", "zonetool eval: missing MODEL\n"},
+        {"eval 11 1 2", "zonetool eval: MODEL must be a model number from 1 to 10, not '11'\n"},
+        {"eval 1 1 x 0 10", "zonetool eval: 'x' is not a number\n"},
+        {"eval 1 1 1 0", "zonetool eval: model 1 (SS_1) reads 4 parameters, 3 given\n"},
+        {"eval 1 1 1 0 10 --bogus", "zonetool eval: unknown option '--bogus'\n"},
+        {"eval 1 1 1 0 10 --sites", "zonetool eval: --sites needs a file name\n"},
+    };
+    for (const auto& c : cases) {
+        const ProgramResult r = zonetool(dir, c.first);
+        EXPECT_EQ(r.status, 2) << c.first;
+        EXPECT_EQ(r.err, std::string(c.second) + "Run 'zonetool eval --help' for usage.\n")
+            << c.first;
+        EXPECT_EQ(r.out, "") << c.first;
+    }
+}
+
+TEST(ZonetoolEval, PenaltyIsPrintedWithoutSimulating) {
+    ScratchDir dir;
+    const ProgramResult r = zonetool(dir, "eval 1 -2 -3 0 10");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "600000\n");
+    EXPECT_EQ(r.err, "generations: 0 (no simulation)\n");
+}
+
+TEST(ZonetoolEval, RealEvaluationReportsGenerationsAndSites) {
+    ScratchDir dir;
+    const ProgramResult r = zonetool(dir, "eval 1 1.2 0.8 0.3 15 --sites sites.tsv");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const double value = std::strtod(r.out.c_str(), nullptr);
+    EXPECT_GT(value, 0.0);
+    EXPECT_LT(value, 100000.0);
+    EXPECT_EQ(r.err.rfind("generations: ", 0), 0u);
+    EXPECT_NE(r.err.find("(equilibrium reached)"), std::string::npos);
+    const std::string sites = dir.read("sites.tsv");
+    std::istringstream in(sites);
+    std::string line;
+    int lines = 0;
+    std::getline(in, line);
+    EXPECT_EQ(line, "site\tposition\tobservedSS\tobservedSI\tobservedII\tpredictedSS\t"
+                    "predictedSI\tpredictedII");
+    while (std::getline(in, line)) {
+        lines++;
+    }
+    EXPECT_EQ(lines, 105);
+    // Site 84: position 649.78, 0 SS, 1 SI, 39 II.
+    EXPECT_NE(sites.find("\n84\t649.77999999999997\t0\t1\t39\t"), std::string::npos);
+}
+
+TEST(ZonetoolFit, FixedSeedRunMatchesZonefitAndWritesTrace) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", penaltyStart);
+    const ProgramResult fit = zonetool(dir, "fit 1 --seed 42 --trace trace.tsv");
+    ASSERT_EQ(fit.status, 0) << fit.err;
+    const std::string result = dir.read("SS1_ML_");
+    const ProgramResult plain = runProgram(dir.path(), ZONEFIT_BIN, "1");
+    EXPECT_EQ(plain.out, fit.out);
+    EXPECT_EQ(dir.read("SS1_ML_"), result);
+    const std::string trace = dir.read("trace.tsv");
+    EXPECT_EQ(trace.substr(0, trace.find('\n')), "1\t1\t1\t20\t0\t1\t1.7976931348623157e+308");
+    int lines = 0;
+    for (char c : trace) {
+        lines += c == '\n';
+    }
+    EXPECT_EQ(lines, 10);
+}
+
+TEST(ZonetoolFit, StartFileOptionAndBadSeed) {
+    ScratchDir dir;
+    dir.write("other.txt", penaltyStart);
+    ProgramResult r = zonetool(dir, "fit 1 --seed 1 --start other.txt");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("SS1_ML_"), "0 0 0 0 1.7976931e+308\n");
+    r = zonetool(dir, "fit 1 --seed -4");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool fit: --seed needs a whole number from 0 to 18446744073709551615, "
+                     "not '-4'\nRun 'zonetool fit --help' for usage.\n");
+    r = zonetool(dir, "fit");
+    EXPECT_EQ(r.status, 2);
+    r = zonetool(dir, "fit 2 --seed 1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Where's your startvec file?"), std::string::npos);
+}
