@@ -14,11 +14,16 @@ struct Borders {
 extern const char* const borderFileName;
 
 // Reads `path`: the last integer of each of the first two lines, parsing each line from the
-// left until the first item that is not an integer. Returns false, with `error` naming the
-// file and the problem, when the file cannot be opened, has fewer than two lines, a line holds
-// no integer, or a border lies outside 0 to 105.
+// left until the first item that is not an integer; further lines are not read. Both borders
+// must lie in 0 to 105 (the number of demes); border1 > border2 is accepted. Returns false,
+// with `error` set and `borders` unchanged, on the first problem found, in reading order:
+//   "Error in <path>: cannot open the file"
+//   "Error in <path>: line <k> holds no integer"            (k = 1 or 2)
+//   "Error in <path>: fewer than two lines"
+//   "Error in <path>: border <k> is <value>, outside 0 to 105"
 bool readBorders(const std::string& path, Borders& borders, std::string& error);
 
-// Reads the border file of the working directory; on failure writes the error to standard
-// error and ends the process with exit status 1.
+// Reads the border file of the working directory. On failure flushes standard output, writes
+// the error and a line end to standard error and ends the process with exit status 1: the
+// models cannot be built without both borders.
 Borders readBordersOrExit();

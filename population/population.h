@@ -36,15 +36,16 @@ class Population {
     // off 1 by more than 1e-7.
     void goZygotes(const std::vector<double>& selfingByGenotype);
 
-    Genotype virgins;  // after selection, before mating
-    Genotype zygotes;  // after mating
-    Genotype adults;   // virgins after dispersal; compared with the field samples
-    Genotype larvae;   // zygotes after dispersal; input of the next selection
+    Genotype virgins; // after selection, before mating
+    Genotype zygotes; // after mating
+    Genotype adults;  // virgins after dispersal; compared with the field samples
+    Genotype larvae;  // zygotes after dispersal; input of the next selection
 };
 
 // Stepping-stone dispersal: rate m[i] is exchanged between demes i and i + 1 (at least
 // row.size() - 1 rates, row.size() >= 2). Writes adults from virgins and larvae from zygotes.
-// Returns true while some larva value changed by `tolerance` or more (not converged).
+// Returns true while some larva value changed by `tolerance` or more (not converged); a change
+// that is not a number is not counted.
 bool migration(std::vector<Population>& row, const std::vector<double>& migrationRates,
                double tolerance);
 
@@ -72,14 +73,16 @@ int detectRegion(int i, int border1, int border2);
 
 // Kernel form: runs the row in place until the larvae stop changing by `tolerance` or
 // `maxGenerations` generations have run. Deme i takes
-// regionFitness[detectRegion(i, border1, border2)] and the common selfing rate.
+// regionFitness[detectRegion(i, border1, border2)] and the common selfing rate. A cap below 1
+// runs no generation and leaves the row as it is, without a message.
 void simulate(std::vector<Population>& row, const std::vector<double>& kernelWeights,
               std::vector<int>& kernelOffsets, const std::vector<Genotype>& regionFitness,
               const double& selfing, double& tolerance, int& maxGenerations, int& border1,
               int& border2, double kernelStep);
 
 // Stepping-stone form with one selfing rate: returns the adults of every deme. At the
-// generation cap the first returned SS value is replaced by 2.0 (not at equilibrium).
+// generation cap the first returned SS value is replaced by 2.0 (not at equilibrium). A cap
+// below 1 runs no generation and returns the larvae with that mark, without a message.
 std::vector<Genotype> simulate(std::vector<Population> row,
                                const std::vector<double>& migrationRates,
                                const std::vector<Genotype>& demeFitness, const double& selfing,

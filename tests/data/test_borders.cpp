@@ -1,0 +1,100 @@
+#include "data/borders.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+// Each test runs in a fresh directory of its own, where it writes "borders.txt".
+class BorderFile : public testing::Test {
+  protected:
+    void SetUp() override {
+        char name[] = "/tmp/zonefit-borders-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+        char* cwd = getcwd(nullptr, 0);
+        home = cwd;
+        std::free(cwd);
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+    }
+    void TearDown() override {
+        std::remove(borderFileName);
+        EXPECT_EQ(chdir(home.c_str()), 0);
+        rmdir(dir.c_str());
+    }
+    static void write(const std::string& text) {
+        std::ofstream(borderFileName, std::ios::binary) << text;
+    }
+    // The error text of reading the file, empty when it reads.
+    std::string read() {
+        std::string error;
+        borders = Borders{-1, -1};
+        return readBorders(borderFileName, borders, error) ? "" : error;
+    }
+    Borders borders;
+    std::string dir;
+    std::string home;
+};
+
+TEST_F(BorderFile, EachBorderIsTheLastIntegerOfItsLine) {
+    struct Case {
+        const char* text;
+        int border1;
+        int border2;
+    };
+    const Case cases[] = {
+        {"30\n70\n", 30, 70},     {"10 20\n70\n", 20, 70}, {"40 word 50\n70\n", 40, 70},
+        {"40\r\n70\r\n", 40, 70}, {"  40\t\n70", 40, 70},  {"40\n70\n5\nnot a border\n", 40, 70},
+        {"0\n105\n", 0, 105},     {"70\n40\n", 70, 40},    {"12 40\n70 word 105\n", 40, 70},
+    };
+    for (const Case& c : cases) {
+        write(c.text);
+        EXPECT_EQ(read(), "") << c.text;
+        EXPECT_EQ(borders.border1, c.border1) << c.text;
+        EXPECT_EQ(borders.border2, c.border2) << c.text;
+    }
+}
+
+TEST_F(BorderFile, ProblemsNameTheFileAndTheProblem) {
+    EXPECT_EQ(read(), "Error in borders.txt: cannot open the file");
+    std::string error;
+    EXPECT_FALSE(readBorders("/no/such/dir/b.txt", borders, error));
+    EXPECT_EQ(error, "Error in /no/such/dir/b.txt: cannot open the file");
+
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "fewer than two lines"},
+        {"40\n", "fewer than two lines"},
+        {"40", "fewer than two lines"},
+        {"word\n70\n", "line 1 holds no integer"},
+        {"40\n\n", "line 2 holds no integer"},
+        {"40\r\n\r\n", "line 2 holds no integer"},
+        {"40\nx 70\n", "line 2 holds no integer"},
+        {"120\n70\n", "border 1 is 120, outside 0 to 105"},
+        {"40\n-1\n", "border 2 is -1, outside 0 to 105"},
+        {"40\n106\n", "border 2 is 106, outside 0 to 105"},
+    };
+    for (const auto& c : cases) {
+        write(c.first);
+        EXPECT_EQ(read(), std::string("Error in borders.txt: ") + c.second) << c.first;
+        EXPECT_EQ(borders.border1, -1) << c.first;
+    }
+}
+
+TEST_F(BorderFile, OrExitReadsTheWorkingDirectoryOrStopsWithStatus1) {
+    EXPECT_EXIT(readBordersOrExit(), testing::ExitedWithCode(1),
+                testing::Eq("Error in borders.txt: cannot open the file\n"));
+    write("40\n120\n");
+    EXPECT_EXIT(readBordersOrExit(), testing::ExitedWithCode(1),
+                testing::Eq("Error in borders.txt: border 2 is 120, outside 0 to 105\n"));
+    write("25\n79\n");
+    const Borders read = readBordersOrExit();
+    EXPECT_EQ(read.border1, 25);
+    EXPECT_EQ(read.border2, 79);
+}
+
+} // namespace
