@@ -6,6 +6,7 @@
 #include <boost/math/distributions/normal.hpp>
 
 #include "data/transect.h"
+#include "population/diagnostics.h"
 #include "population/simulation_report.h"
 #include "population/utils.h"
 
@@ -128,7 +129,7 @@ double evaluate(const Settings& settings, const std::vector<Genotype>& regionFit
     }
 
     if (std::isnan(L)) {
-        std::cout << "WARNING->likelihood=NaN" << std::endl;
+        diagnostics() << "WARNING->likelihood=NaN" << std::endl;
         return S;
     }
     return L;

@@ -10,6 +10,7 @@
 #include "data/borders.h"
 #include "data/transect.h"
 #include "models/ss_frame.h"
+#include "population/diagnostics.h"
 #include "population/population.h"
 #include "population/simulation_report.h"
 
@@ -115,11 +116,11 @@ double evaluate(double sigma, const RowSimulation& simulateRow) {
     }
 
     if (predicted[0].SS == 2.0) {
-        std::cout << "non-eq penalty\n";
+        diagnostics() << "non-eq penalty\n";
         return penaltyUnit;
     }
     if (std::isnan(likelihood)) {
-        std::cout << "likelihood=NaN\n";
+        diagnostics() << "likelihood=NaN\n";
         return penaltyUnit;
     }
     return likelihood;

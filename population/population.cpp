@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <iostream>
 
+#include "population/diagnostics.h"
 #include "population/simulation_report.h"
 
 std::ostream& operator<<(std::ostream& os, const Genotype& g) {
@@ -50,7 +51,7 @@ void Population::goZygotes(const std::vector<double>& selfingByGenotype) {
     zygotes.II = q * q * T + (0.25 * s1 * V.SI + s2 * V.II);
     const double sum = zygotes.SI + zygotes.SS + zygotes.II;
     if (std::fabs(1 - sum) > 1e-7) {
-        std::cout << "zygotes off =" << sum << '\n';
+        diagnostics() << "zygotes off =" << sum << '\n';
     }
 }
 
@@ -153,15 +154,15 @@ bool kernelDispersal(std::vector<Population>& row, const std::vector<double>& ke
 
 // Report of a run stopped by the generation cap: SI and II of the first three fitness triples.
 void reportCap(const std::vector<Genotype>& fitness) {
-    std::cout << "max number of generations exceeded\n";
+    diagnostics() << "max number of generations exceeded\n";
     const std::size_t shown = fitness.size() < 3 ? fitness.size() : 3;
     for (std::size_t r = 0; r < shown; ++r) {
         if (r > 0) {
-            std::cout << ' ';
+            diagnostics() << ' ';
         }
-        std::cout << fitness[r].SI << ' ' << fitness[r].II;
+        diagnostics() << fitness[r].SI << ' ' << fitness[r].II;
     }
-    std::cout << '\n';
+    diagnostics() << '\n';
 }
 
 // Adults of every deme; the first SS is set to 2.0 when the run stopped at the cap.
