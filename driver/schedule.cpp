@@ -1,5 +1,6 @@
 #include "driver/schedule.h"
 
+#include "driver/signals.h"
 #include "optimiser/amebsa.h"
 
 #include <cerrno>
@@ -141,6 +142,7 @@ bool checkResultWritable(const std::string& name, std::string& error) {
     }
     // A probe file proves that the directory takes the temporary file written at the end.
     const std::string probe = temporaryName(name);
+    const TemporaryFileArm arm(probe.c_str());
     std::FILE* file = std::fopen(probe.c_str(), "w");
     if (file == nullptr) {
         error = "cannot create files beside " + name + ": " + std::strerror(errno);
@@ -153,11 +155,14 @@ bool checkResultWritable(const std::string& name, std::string& error) {
 
 bool writeResultFile(const std::string& name, const std::string& content, std::string& error) {
     const std::string temporary = temporaryName(name);
+    // From here until the rename or the removal, a stop signal removes the temporary file.
+    const TemporaryFileArm arm(temporary.c_str());
     std::FILE* file = std::fopen(temporary.c_str(), "w");
     if (file == nullptr) {
         error = "cannot create " + temporary + ": " + std::strerror(errno);
         return false;
     }
+    errno = 0;
     const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
     const bool flushed = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
     const int savedErrno = errno;

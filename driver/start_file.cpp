@@ -1,6 +1,9 @@
 #include "driver/start_file.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -47,7 +50,18 @@ std::string startFileName(const char* argument) {
 
 int parseModelNumber(const char* argument) {
     int number = 0;
-    if (argument == nullptr || std::sscanf(argument, "%i", &number) != 1) {
+    if (argument == nullptr) {
+        return 0;
+    }
+    // "%i" has no defined result for a number beyond the range of int (the C library would
+    // wrap 4294967297 round to model 1); strtol with base 0 reads the same text and reports
+    // the overflow, and such a number is no model number.
+    errno = 0;
+    const long wide = std::strtol(argument, nullptr, 0);
+    if (errno == ERANGE || wide < INT_MIN || wide > INT_MAX) {
+        return 0;
+    }
+    if (std::sscanf(argument, "%i", &number) != 1) {
         return 0;
     }
     return number;

@@ -1,5 +1,6 @@
 #include "driver/zonefit_main.h"
 
+#include "driver/signals.h"
 #include "driver/start_file.h"
 #include "models/model_table.h"
 
@@ -7,27 +8,37 @@
 
 namespace {
 
-void writeUsage() {
-    std::cerr << "Where's your startvec file?\n"
-              << "Remember to specify the Model Number in args\n";
+void writeUsage(std::ostream& err) {
+    err << "Where's your startvec file?\n"
+        << "Remember to specify the Model Number in args\n";
     for (const ModelEntry& model : modelTable) {
-        std::cerr << model.usage << "\n";
+        err << model.usage << "\n";
     }
 }
 
 } // namespace
 
 int runFit(const char* argument, const std::string& startPath, const ScheduleOptions& options) {
+    // A fit stopped by a signal leaves the result file as it was and no temporary file.
+    const StopSignalGuard signalGuard;
+    return runFit(argument, startPath, options, FitOutput());
+}
+
+// Installs no signal guard: a tool running several fits at once installs one for all of them.
+int runFit(const char* argument, const std::string& startPath, const ScheduleOptions& options,
+           const FitOutput& output) {
+    std::ostream& out = output.out != nullptr ? *output.out : std::cout;
+    std::ostream& err = output.err != nullptr ? *output.err : std::cerr;
     StartVector startVector;
     switch (readStartFile(startPath, startVector)) {
     case StartFileStatus::cannotOpen:
-        writeUsage();
+        writeUsage(err);
         return 1;
     case StartFileStatus::empty:
-        std::cerr << "Empty input file. No chains to be run? Exiting (1)\n";
+        err << "Empty input file. No chains to be run? Exiting (1)\n";
         return 1;
     case StartFileStatus::missingDeltas:
-        std::cerr << "Forgot to include the deltas in the second row of input file. Exiting (1)\n";
+        err << "Forgot to include the deltas in the second row of input file. Exiting (1)\n";
         return 1;
     case StartFileStatus::ok:
         break;
@@ -35,43 +46,49 @@ int runFit(const char* argument, const std::string& startPath, const ScheduleOpt
 
     const ModelEntry* model = findModel(parseModelNumber(argument));
     if (model == nullptr) {
-        std::cout << "No model specified. Exiting(1)" << std::flush;
+        out << "No model specified. Exiting(1)" << std::flush;
         return 1;
     }
     const long count = static_cast<long>(startVector.start.size());
     if (count < model->parameterCount) {
-        std::cerr << "Model " << model->number << " (" << model->name << ") reads "
-                  << model->parameterCount << " parameters, but the start vector holds " << count
-                  << (count == 1 ? " value" : " values") << ". Exiting (1)\n";
+        err << "Model " << model->number << " (" << model->name << ") reads "
+            << model->parameterCount << " parameters, but the start vector holds " << count
+            << (count == 1 ? " value" : " values") << ". Exiting (1)\n";
         return 1;
     }
     if (count > maxStartValues) {
-        std::cerr << "The start vector holds " << count << " values, more than the "
-                  << maxStartValues << " a simplex can be built for. Exiting (1)\n";
+        err << "The start vector holds " << count << " values, more than the " << maxStartValues
+            << " a simplex can be built for. Exiting (1)\n";
         return 1;
     }
     if (model->objective == nullptr) {
-        std::cerr << "Model " << model->number << " is not available in this build\n";
+        err << "Model " << model->number << " is not available in this build\n";
         return 1;
     }
     if (count > model->parameterCount) {
-        std::cerr << "Warning: model " << model->number << " (" << model->name << ") reads "
-                  << model->parameterCount << " parameters; the start vector holds " << count
-                  << " values, and the extra ones are fitted without effect\n";
+        err << "Warning: model " << model->number << " (" << model->name << ") reads "
+            << model->parameterCount << " parameters; the start vector holds " << count
+            << " values, and the extra ones are fitted without effect\n";
     }
 
-    std::cout << model->banner << "\n";
+    out << model->banner << "\n";
+    const std::string resultName = output.resultName.empty() ? model->prefix : output.resultName;
+    ObjectiveFunction& objective =
+        output.objective != nullptr ? *output.objective : *model->objective;
     std::string error;
-    if (!checkResultWritable(model->prefix, error)) {
-        std::cout.flush();
-        std::cerr << "Cannot write the result file: " << error << ". Exiting (1)\n";
+    if (!checkResultWritable(resultName, error)) {
+        out.flush();
+        err << "Cannot write the result file: " << error << ". Exiting (1)\n";
         return 1;
     }
     const FitResult result =
-        runSchedule(*model->objective, startVector.start, startVector.deltas, std::cout, options);
-    std::cout.flush();
-    if (!writeResultFile(model->prefix, resultLine(result), error)) {
-        std::cerr << "Cannot save the result: " << error << ". Exiting (1)\n";
+        runSchedule(objective, startVector.start, startVector.deltas, out, options);
+    out.flush();
+    const std::string line = resultLine(result);
+    if (!writeResultFile(resultName, line, error)) {
+        // Hours of fitting are not thrown away: the line goes to standard error instead.
+        err << "Cannot save the result: " << error << "\nThe result, not saved: " << line
+            << "Exiting (1)\n";
         return 1;
     }
     return 0;

@@ -3,16 +3,30 @@
 
 #include "driver/schedule.h"
 
+#include <ostream>
 #include <string>
 
 // Largest start vector the driver accepts: its simplex of (n + 1) x n doubles stays below
 // about 1 GiB.
 constexpr int maxStartValues = 11000;
 
+// Where one fit writes, for tools that run several fits in one process, each on its own
+// thread. The defaults are those of the zonefit program.
+struct FitOutput {
+    std::ostream* out = nullptr; // banner and reports; standard output when null
+    std::ostream* err = nullptr; // messages; standard error when null
+    std::string resultName;      // result file; the model's prefix when empty
+    // Called in place of the model's objective when set; it must return the same values (a
+    // tool counts evaluations this way).
+    ObjectiveFunction* objective = nullptr;
+};
+
 // Runs one fit. `argument` is the model argument as typed (null when missing); `startPath` is
 // the start-vector file to read. Returns the exit status: 0 after the result file is written,
 // 1 after an input or output failure, whose message has been written.
 int runFit(const char* argument, const std::string& startPath, const ScheduleOptions& options);
+int runFit(const char* argument, const std::string& startPath, const ScheduleOptions& options,
+           const FitOutput& output);
 
 // The whole zonefit program: runFit on argument 1 and the start-vector file it names.
 int zonefitMain(int argc, char** argv);

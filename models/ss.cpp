@@ -137,13 +137,13 @@ using ssframe::penaltyUnit;
 
 namespace {
 
-// The single-rate simulation of models 1 to 4.
-ssframe::RowSimulation withSelfing(const std::vector<Genotype>& demeFitness,
-                                   const double& selfing) {
-    return [&demeFitness, &selfing](const std::vector<Population>& demes,
-                                    const std::vector<double>& migrationRates, double tolerance,
-                                    int maxGenerations) {
-        return simulate(demes, migrationRates, demeFitness, selfing, tolerance, maxGenerations);
+// The single-rate simulation of models 1 to 4, run by `simulateRow`.
+ssframe::RowSimulation withSelfing(const std::vector<Genotype>& demeFitness, const double& selfing,
+                                   ssframe::OneRateSimulation simulateRow = simulate) {
+    return [&demeFitness, &selfing, simulateRow](const std::vector<Population>& demes,
+                                                 const std::vector<double>& migrationRates,
+                                                 double tolerance, int maxGenerations) {
+        return simulateRow(demes, migrationRates, demeFitness, selfing, tolerance, maxGenerations);
     };
 }
 
@@ -160,6 +160,10 @@ double threeRegions(const NRvector<double>& x, const Borders& borders, const dou
 } // namespace
 
 double ssone(const NRvector<double>& x) {
+    return ssframe::modelOne(x, simulate);
+}
+
+double ssframe::modelOne(const NRvector<double>& x, OneRateSimulation simulateRow) {
     if (std::isnan(x[0]) || std::isnan(x[1])) {
         return penaltyUnit;
     }
@@ -180,7 +184,7 @@ double ssone(const NRvector<double>& x) {
     }
 
     const std::vector<Genotype> demeFitness(siteCount, Genotype{x[0], 1.0, x[1]});
-    return evaluate(x[3], withSelfing(demeFitness, x[2]));
+    return evaluate(x[3], withSelfing(demeFitness, x[2], simulateRow));
 }
 
 double sstwo(const NRvector<double>& x) {

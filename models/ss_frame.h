@@ -2,6 +2,7 @@
 #pragma once
 
 #include "data/borders.h"
+#include "optimiser/nr3.h"
 #include "population/population.h"
 
 #include <functional>
@@ -34,5 +35,16 @@ void fillRegions(std::vector<double>& demeSelfing, const Borders& borders, doubl
 // greater than 0), runs `simulateRow` and returns the negative log-likelihood of the counts, or
 // 100000 with a message when the run did not reach equilibrium or the likelihood is NaN.
 double evaluate(double sigma, const RowSimulation& simulateRow);
+
+// A stepping-stone simulation with one selfing rate, with the arguments of `simulate`.
+using OneRateSimulation = std::vector<Genotype> (*)(std::vector<Population> row,
+                                                    const std::vector<double>& migrationRates,
+                                                    const std::vector<Genotype>& demeFitness,
+                                                    const double& selfing, double tolerance,
+                                                    int maxGenerations);
+
+// The objective of model 1 with `simulateRow` running its rows: ssone(x) is
+// modelOne(x, simulate). Benchmarks pass other implementations of the same simulation.
+double modelOne(const NRvector<double>& x, OneRateSimulation simulateRow);
 
 } // namespace ssframe

@@ -1,11 +1,15 @@
 #include "tools/zonetool_main.h"
 
 #include "data/transect.h"
-#include "driver/start_file.h"
-#include "driver/zonefit_main.h"
 #include "models/model_table.h"
 #include "population/simulation_report.h"
+#include "tools/cli.h"
+#include "tools/compare.h"
+#include "tools/fit.h"
+#include "tools/plot.h"
+#include "tools/profile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,8 +25,13 @@ const char* const mainHelp =
     "Usage: zonetool COMMAND [ARGUMENTS]\n"
     "\n"
     "Companion of zonefit. Commands:\n"
+    "  models                 list the ten models, their parameters and boxes\n"
     "  eval MODEL X0 X1 ...   evaluate one model's objective at one parameter vector\n"
-    "  fit MODEL              run the fit of 'zonefit MODEL' with a fixed seed\n"
+    "  fit MODELS             run the fit of 'zonefit MODEL' with a fixed seed, or several\n"
+    "                         fits at once\n"
+    "  compare [DIR]          AIC, AICc, Akaike weights and G of the fits in DIR\n"
+    "  profile MODEL          profile-likelihood support limits of a fitted model\n"
+    "  plot MODEL -o FILE     SVG figure of the observed and fitted genotype frequencies\n"
     "  help [COMMAND]         show this text or a command's help\n"
     "\n"
     "Run 'zonetool COMMAND --help' for a command's arguments and options.\n";
@@ -41,61 +50,66 @@ const char* const evalHelp =
     "Options:\n"
     "  --sites FILE   also write a tab-separated table, one row per site: index, position,\n"
     "                 observed counts SS SI II, predicted frequencies SS SI II (NA when the\n"
-    "                 value is a penalty and nothing was simulated)\n";
-
-const char* const fitHelp =
-    "Usage: zonetool fit MODEL [--seed S] [--start FILE] [--trace FILE]\n"
+    "                 value is a penalty and nothing was simulated)\n"
     "\n"
-    "Runs exactly the schedule and output of 'zonefit MODEL' in the working directory.\n"
-    "\n"
-    "Options:\n"
-    "  --seed S       seed every annealer's generator with S (0 to 2^64-1) instead of the\n"
-    "                 clock, so that the fit can be repeated bit for bit\n"
-    "  --start FILE   read the start vector and step sizes from FILE instead of\n"
-    "                 startvecMODEL.txt\n"
-    "  --trace FILE   write one tab-separated line per anneal call: stage, cycle, call,\n"
-    "                 temperature, evaluations, converged (0/1), best value\n";
+    "Parameters X0 X1 ... of each model, in order ('zonetool models' shows their boxes):\n";
 
-int usageError(const std::string& command, const std::string& problem) {
-    std::cerr << "zonetool" << (command.empty() ? "" : " " + command) << ": " << problem << "\n"
-              << "Run 'zonetool " << (command.empty() ? "" : command + " ")
-              << "--help' for usage.\n";
-    return 2;
-}
-
-bool isHelp(const std::string& argument) {
-    return argument == "--help" || argument == "-h";
-}
-
-// A model number as the driver reads it (decimal, 0 octal, 0x hexadecimal), but only when the
-// whole text is that number.
-bool parseModel(const std::string& text, int& number) {
-    if (text.empty()) {
-        return false;
+// The parameter names of every model, one model per line.
+std::string parameterLines() {
+    std::string text;
+    for (const ModelEntry& model : modelTable) {
+        std::string line = "  " + std::string(model.number < 10 ? " " : "") +
+                           std::to_string(model.number) + " " + model.name + ":";
+        line += std::string(11 - std::string(model.name).size(), ' ');
+        for (int j = 0; j < model.parameterCount; j++) {
+            line += std::string(" ") + model.parameters[j].name;
+        }
+        text += line + "\n";
     }
-    char* end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || value < 1 || value > modelCount) {
-        return false;
-    }
-    number = static_cast<int>(value);
-    return true;
-}
-
-bool parseNumber(const std::string& text, double& value) {
-    if (text.empty()) {
-        return false;
-    }
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return *end == '\0';
-}
-
-std::string format17(double value) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", value);
     return text;
+}
+
+const char* const modelsHelp =
+    "Usage: zonetool models\n"
+    "\n"
+    "Lists the ten models: number, name, result file, and for each parameter its index in\n"
+    "the parameter vector, short name, box and meaning. '[' and ']' include a bound, '(' and\n"
+    "')' exclude it. A value outside its box is answered with a penalty.\n";
+
+std::string modelListing() {
+    std::string text;
+    for (const ModelEntry& model : modelTable) {
+        text += std::string(model.number == 1 ? "" : "\n") + "Model " +
+                std::to_string(model.number) + "  " + model.name + "  result file " + model.prefix +
+                (model.borders == BorderSource::borderFile ? "  reads borders.txt" : "") + "\n";
+        std::size_t nameWidth = 0;
+        std::size_t boxWidth = 0;
+        for (int j = 0; j < model.parameterCount; j++) {
+            nameWidth = std::max(nameWidth, std::string(model.parameters[j].name).size());
+            boxWidth = std::max(boxWidth, boxText(model.parameters[j]).size());
+        }
+        for (int j = 0; j < model.parameterCount; j++) {
+            const ParameterInfo& p = model.parameters[j];
+            const std::string name = p.name;
+            const std::string box = boxText(p);
+            text += "  x" + std::to_string(j) + (j < 10 ? "  " : " ") + name +
+                    std::string(nameWidth - name.size(), ' ') + "  " + box +
+                    std::string(boxWidth - box.size(), ' ') + "  " + p.meaning + "\n";
+        }
+    }
+    return text;
+}
+
+int modelsCommand(const std::vector<std::string>& args) {
+    if (!args.empty() && isHelp(args[0])) {
+        std::cout << modelsHelp;
+        return 0;
+    }
+    if (!args.empty()) {
+        return usageError("models", "unexpected argument '" + args[0] + "'");
+    }
+    std::cout << modelListing();
+    return 0;
 }
 
 bool writeSites(const std::string& path, const std::vector<Genotype>& predicted) {
@@ -125,7 +139,7 @@ int evalCommand(const std::vector<std::string>& args) {
     std::vector<std::string> positional;
     for (std::size_t i = 0; i < args.size(); i++) {
         if (isHelp(args[i])) {
-            std::cout << evalHelp;
+            std::cout << evalHelp << parameterLines();
             return 0;
         }
         if (args[i] == "--sites") {
@@ -193,69 +207,6 @@ int evalCommand(const std::vector<std::string>& args) {
     return 0;
 }
 
-int fitCommand(const std::vector<std::string>& args) {
-    std::string modelText;
-    std::string startPath;
-    std::string tracePath;
-    ScheduleOptions options;
-    for (std::size_t i = 0; i < args.size(); i++) {
-        const std::string& arg = args[i];
-        if (isHelp(arg)) {
-            std::cout << fitHelp;
-            return 0;
-        }
-        if (arg == "--seed" || arg == "--start" || arg == "--trace") {
-            if (i + 1 >= args.size()) {
-                return usageError("fit", arg + " needs a value");
-            }
-            const std::string& value = args[++i];
-            if (arg == "--seed") {
-                char* end = nullptr;
-                errno = 0;
-                const unsigned long long seed = std::strtoull(value.c_str(), &end, 10);
-                if (value.empty() || value[0] == '-' || *end != '\0' || errno != 0) {
-                    return usageError("fit", "--seed needs a whole number from 0 to "
-                                             "18446744073709551615, not '" +
-                                                 value + "'");
-                }
-                options.seed = seed;
-            } else if (arg == "--start") {
-                startPath = value;
-            } else {
-                tracePath = value;
-            }
-        } else if (arg.rfind("--", 0) == 0) {
-            return usageError("fit", "unknown option '" + arg + "'");
-        } else if (modelText.empty()) {
-            modelText = arg;
-        } else {
-            return usageError("fit", "unexpected argument '" + arg + "'");
-        }
-    }
-    int number = 0;
-    if (modelText.empty()) {
-        return usageError("fit", "missing MODEL");
-    }
-    if (!parseModel(modelText, number)) {
-        return usageError("fit",
-                          "MODEL must be a model number from 1 to 10, not '" + modelText + "'");
-    }
-    if (startPath.empty()) {
-        startPath = startFileName(modelText.c_str());
-    }
-    std::ofstream trace;
-    if (!tracePath.empty()) {
-        trace.open(tracePath);
-        if (!trace) {
-            std::cerr << "zonetool fit: cannot write the trace file " << tracePath << ": "
-                      << std::strerror(errno) << "\n";
-            return 1;
-        }
-        options.trace = &trace;
-    }
-    return runFit(modelText.c_str(), startPath, options);
-}
-
 } // namespace
 
 int zonetoolMain(int argc, char** argv) {
@@ -270,23 +221,30 @@ int zonetoolMain(int argc, char** argv) {
         std::cout << mainHelp;
         return 0;
     }
+    struct Command {
+        const char* name;
+        int (*run)(const std::vector<std::string>&);
+    };
+    const Command commands[] = {
+        {"models", modelsCommand},   {"eval", evalCommand},       {"fit", fitCommand},
+        {"compare", compareCommand}, {"profile", profileCommand}, {"plot", plotCommand},
+    };
     if (command == "help") {
         if (rest.empty()) {
             std::cout << mainHelp;
-        } else if (rest[0] == "eval") {
-            std::cout << evalHelp;
-        } else if (rest[0] == "fit") {
-            std::cout << fitHelp;
-        } else {
-            return usageError("", "unknown command '" + rest[0] + "'");
+            return 0;
         }
-        return 0;
+        for (const Command& c : commands) {
+            if (rest[0] == c.name) {
+                return c.run({"--help"});
+            }
+        }
+        return usageError("", "unknown command '" + rest[0] + "'");
     }
-    if (command == "eval") {
-        return evalCommand(rest);
-    }
-    if (command == "fit") {
-        return fitCommand(rest);
+    for (const Command& c : commands) {
+        if (command == c.name) {
+            return c.run(rest);
+        }
     }
     return usageError("", "unknown command '" + command + "'");
 }

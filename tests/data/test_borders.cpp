@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -95,6 +96,67 @@ TEST_F(BorderFile, OrExitReadsTheWorkingDirectoryOrStopsWithStatus1) {
     const Borders read = readBordersOrExit();
     EXPECT_EQ(read.border1, 25);
     EXPECT_EQ(read.border2, 79);
+}
+
+} // namespace
+
+namespace {
+
+// Hand-edited files: what each odd line reads as, with the integer reading of the stream.
+class OddBorderFile : public BorderFile {};
+
+TEST_F(OddBorderFile, ReadsAsIntegerExtractionReadsIt) {
+    struct Case {
+        std::string text;
+        int border1;
+        int border2;
+    };
+    const Case cases[] = {
+        {"+25\n-0 79\n", 25, 79},
+        {"-0\n+0\n", 0, 0},
+        {"25.9\n79\n", 25, 79},                     // ".9" is no integer: the line ends there
+        {"0x1A\n79\n", 0, 79},                      // no hexadecimal: 0, then "x1A" ends the line
+        {"40 99999999999\n79\n", 40, 79},           // the overflowing item ends the line
+        {std::string("25\0 30\n79\n", 10), 25, 79}, // a NUL byte ends the line
+        {"25\n79", 25, 79},                         // no final line end
+        {"\t 25 \t\n\v79\f\n", 25, 79},
+    };
+    for (const Case& c : cases) {
+        write(c.text);
+        EXPECT_EQ(read(), "") << c.text;
+        EXPECT_EQ(borders.border1, c.border1) << c.text;
+        EXPECT_EQ(borders.border2, c.border2) << c.text;
+    }
+}
+
+TEST_F(OddBorderFile, UnreadableLinesAreRefused) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"\xEF\xBB\xBF"
+         "25\n79\n",
+         "line 1 holds no integer"},                      // byte-order mark
+        {"99999999999\n79\n", "line 1 holds no integer"}, // beyond int
+        {"-99999999999\n79\n", "line 1 holds no integer"},
+        {"25\n2147483647\n", "border 2 is 2147483647, outside 0 to 105"},
+        {"25\n-2147483648\n", "border 2 is -2147483648, outside 0 to 105"},
+        {"nan\n79\n", "line 1 holds no integer"},
+        {std::string("\0"
+                     "25\n79\n",
+                     6),
+         "line 1 holds no integer"},
+        {"\r\n79\n", "line 1 holds no integer"},
+        {std::string(1 << 20, '7') + "\n79\n", "line 1 holds no integer"}, // 1 MB number
+    };
+    for (const auto& c : cases) {
+        write(c.first);
+        EXPECT_EQ(read(), std::string("Error in borders.txt: ") + c.second)
+            << c.first.substr(0, 20);
+        EXPECT_EQ(borders.border1, -1);
+    }
+    // A directory opens but reads no line.
+    std::remove(borderFileName);
+    ASSERT_EQ(mkdir(borderFileName, 0755), 0);
+    EXPECT_EQ(read(), "Error in borders.txt: fewer than two lines");
+    ASSERT_EQ(rmdir(borderFileName), 0);
 }
 
 } // namespace

@@ -1,0 +1,94 @@
+// Time of the whole fixed-seed fit of model 1 (seed 1, examples/startvec1.txt), with the
+// library's simulation and with the plain simulation of tests/reference in the same frame.
+// Both must find the same point, value and trace. The plain fit takes hours: run one with
+// --benchmark_filter=fast or =plain. Each run writes its result line and trace to
+// fit1-<version>.txt and fit1-<version>.trace.tsv in the working directory.
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/schedule.h"
+#include "driver/start_file.h"
+#include "models/ss.h"
+#include "models/ss_frame.h"
+#include "population/simulation_report.h"
+#include "reference/plain_population.h"
+
+namespace {
+
+// Generations summed over the evaluations that simulated.
+struct GenerationCount {
+    long long generations = 0;
+    long long simulations = 0;
+    long long evaluations = 0;
+};
+GenerationCount counted;
+
+// The objective under test, wrapped so that every evaluation's generations are counted.
+ObjectiveFunction* measured = nullptr;
+
+double counting(const NRvector<double>& x) {
+    SimulationReport* report = simulationReport();
+    const int runsBefore = report->runs;
+    const double value = measured(x);
+    counted.evaluations += 1;
+    if (report->runs != runsBefore) {
+        counted.simulations += 1;
+        counted.generations += report->generations;
+    }
+    return value;
+}
+
+double plainSsone(const NRvector<double>& x) {
+    return ssframe::modelOne(x, plain::simulate);
+}
+
+void FitModelOne(benchmark::State& state, ObjectiveFunction* objective, std::string version) {
+    StartVector startVector;
+    if (readStartFile(ZONEFIT_SOURCE_DIR "/examples/startvec1.txt", startVector) !=
+        StartFileStatus::ok) {
+        state.SkipWithError("cannot read examples/startvec1.txt");
+        return;
+    }
+    measured = objective;
+    SimulationReport report;
+    simulationReport() = &report;
+    std::string result;
+    std::ostringstream trace;
+    for (auto _ : state) {
+        counted = GenerationCount{};
+        trace.str("");
+        std::ostringstream reports;
+        ScheduleOptions options;
+        options.seed = 1;
+        options.trace = &trace;
+        result = resultLine(
+            runSchedule(counting, startVector.start, startVector.deltas, reports, options));
+    }
+    simulationReport() = nullptr;
+    std::ofstream("fit1-" + version + ".txt") << result;
+    std::ofstream("fit1-" + version + ".trace.tsv") << trace.str();
+    state.SetLabel(result.substr(0, result.size() - 1));
+    state.counters["evaluations"] = static_cast<double>(counted.evaluations);
+    state.counters["generations_per_simulation"] =
+        static_cast<double>(counted.generations) / static_cast<double>(counted.simulations);
+    state.counters["generation"] = benchmark::Counter(
+        static_cast<double>(counted.generations),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+} // namespace
+
+BENCHMARK_CAPTURE(FitModelOne, fast, ssone, "fast")
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(FitModelOne, plain, plainSsone, "plain")
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+BENCHMARK_MAIN();

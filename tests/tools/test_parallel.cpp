@@ -1,0 +1,153 @@
+// Several fits on worker threads: names, logs, the summary, and results equal to fits run one
+// at a time.
+#include "tools/parallel.h"
+
+#include "population/diagnostics.h"
+#include "support/run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+
+// A smooth bowl in four parameters, minimum 3 at (2, 3, 0.25, 7): fits of it take a fraction
+// of a second but run the whole schedule. It writes a diagnostic line when it is evaluated at
+// the start vector, which must land in the log of the fit that asked.
+double bowl(const NRvector<double>& x) {
+    if (x[0] == 1.0 && x[1] == 1.0 && x[2] == 0.5 && x[3] == 10.0) {
+        diagnostics() << "start visited\n";
+    }
+    const double a = x[0] - 2.0;
+    const double b = x[1] - 3.0;
+    const double c = x[2] - 0.25;
+    const double d = x[3] - 7.0;
+    return 3.0 + a * a + 2.0 * b * b + 10.0 * c * c + 0.1 * d * d + 0.5 * a * b;
+}
+
+// Runs `jobs` in `dir` (the working directory of every fit) on `workers` threads.
+std::vector<FitOutcome> runIn(const ScratchDir& dir, std::vector<FitJob> jobs, int workers) {
+    char previous[4096];
+    const bool saved = getcwd(previous, sizeof previous) != nullptr;
+    EXPECT_EQ(chdir(dir.path().c_str()), 0);
+    for (FitJob& job : jobs) {
+        job.objective = bowl;
+    }
+    std::deque<FitProgress> progress;
+    std::vector<FitOutcome> outcomes = runFits(jobs, workers, progress);
+    EXPECT_EQ(progress.size(), jobs.size());
+    if (saved) {
+        EXPECT_EQ(chdir(previous), 0);
+    }
+    return outcomes;
+}
+
+const char* const bowlStart = "1 1 0.5 10\n0.5 0.5 0.1 2\n";
+
+} // namespace
+
+TEST(ParallelPlan, NamesCarryTheSeedOnlyWhenThereAreSeveral) {
+    const std::vector<FitJob> several = planFits({1, 7}, {1, 2});
+    ASSERT_EQ(several.size(), 4u);
+    EXPECT_EQ(several[0].resultName, "SS1_ML_seed1");
+    EXPECT_EQ(several[1].resultName, "SS1_ML_seed2");
+    EXPECT_EQ(several[2].resultName, "C_1_ML_seed1");
+    EXPECT_EQ(several[3].logName, "C_1_ML_seed2.log");
+    EXPECT_EQ(several[3].startPath, "startvec7.txt");
+    EXPECT_EQ(several[3].seed, std::uint64_t{2});
+
+    const std::vector<FitJob> oneSeed = planFits({10, 3}, {5});
+    ASSERT_EQ(oneSeed.size(), 2u);
+    EXPECT_EQ(oneSeed[0].resultName, "C_3_F0_ML_");
+    EXPECT_EQ(oneSeed[0].seed, std::uint64_t{5});
+    EXPECT_EQ(oneSeed[1].logName, "SS3_ML_.log");
+
+    const std::vector<FitJob> clock = planFits({2}, {});
+    ASSERT_EQ(clock.size(), 1u);
+    EXPECT_FALSE(clock[0].seed.has_value());
+    EXPECT_EQ(clock[0].resultName, "SS2_ML_");
+}
+
+TEST(ParallelPlan, BorderFileIsCheckedOnlyForModelsThreeToSix) {
+    ScratchDir dir;
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    std::string error;
+    EXPECT_TRUE(checkBordersFor(planFits({1, 2, 7, 8, 9, 10}, {1}), error));
+    EXPECT_FALSE(checkBordersFor(planFits({1, 5}, {1}), error));
+    EXPECT_EQ(error, "Error in borders.txt: cannot open the file");
+    dir.write("borders.txt", "25\n79\n");
+    EXPECT_TRUE(checkBordersFor(planFits({6}, {1}), error));
+    ASSERT_EQ(chdir(previous), 0);
+}
+
+TEST(ParallelRun, TwoWorkersGiveTheResultsAndLogsOfOneAtATime) {
+    ScratchDir one;
+    ScratchDir two;
+    one.write("startvec1.txt", bowlStart);
+    two.write("startvec1.txt", bowlStart);
+    const std::vector<FitJob> jobs = planFits({1}, {1, 2, 3, 4});
+    const std::vector<FitOutcome> sequential = runIn(one, jobs, 1);
+    const std::vector<FitOutcome> parallel = runIn(two, jobs, 2);
+    for (std::size_t i = 0; i < jobs.size(); i++) {
+        SCOPED_TRACE(jobs[i].resultName);
+        EXPECT_EQ(sequential[i].status, 0);
+        EXPECT_EQ(parallel[i].status, 0);
+        const std::string result = one.read(jobs[i].resultName);
+        EXPECT_EQ(two.read(jobs[i].resultName), result);
+        EXPECT_EQ(two.read(jobs[i].logName), one.read(jobs[i].logName));
+        EXPECT_EQ(parallel[i].evaluations, sequential[i].evaluations);
+        EXPECT_GT(parallel[i].evaluations, 1000);
+        EXPECT_TRUE(parallel[i].hasValue);
+        EXPECT_NEAR(parallel[i].value, 3.0, 1e-4);
+        // The diagnostic line of this fit's objective is in this fit's log, after the banner.
+        const std::string log = two.read(jobs[i].logName);
+        EXPECT_EQ(log.rfind("We'll do model 1: SS_1\nstart visited\n", 0), 0u);
+        // Banner, 3 + 5 reports of two lines each, and the visits of the start vector.
+        int visits = 0;
+        for (std::size_t at = log.find("start visited\n"); at != std::string::npos;
+             at = log.find("start visited\n", at + 1)) {
+            visits++;
+        }
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1 + 16 + visits);
+    }
+    // Different seeds are different fits.
+    EXPECT_NE(one.read(jobs[0].logName), one.read(jobs[1].logName));
+}
+
+TEST(ParallelRun, FailedFitIsReportedInItsLogAndOthersGoOn) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", bowlStart);
+    const std::vector<FitJob> jobs = planFits({7, 1}, {9});
+    const std::vector<FitOutcome> outcomes = runIn(dir, jobs, 2);
+    EXPECT_EQ(outcomes[0].status, 1);
+    EXPECT_FALSE(outcomes[0].hasValue);
+    EXPECT_EQ(dir.read("C_1_ML_.log").rfind("Where's your startvec file?\n", 0), 0u);
+    EXPECT_FALSE(dir.exists("C_1_ML_"));
+    EXPECT_EQ(outcomes[1].status, 0);
+    EXPECT_TRUE(dir.exists("SS1_ML_"));
+
+    const std::string table = summaryTable(jobs, outcomes);
+    std::istringstream lines(table);
+    std::string header;
+    std::string first;
+    std::getline(lines, header);
+    std::getline(lines, first);
+    EXPECT_EQ(header.rfind("model  name  seed  status     ", 0), 0u) << table;
+    EXPECT_EQ(first.rfind("    7  C_1   9     failed(1)  ", 0), 0u) << table;
+    EXPECT_NE(first.find("  -        C_1_ML_.log"), std::string::npos) << table;
+    EXPECT_NE(table.find("  SS1_ML_  SS1_ML_.log\n"), std::string::npos) << table;
+}
+
+TEST(ParallelRun, ProgressTextCountsFinishedFits) {
+    const std::vector<FitJob> jobs = planFits({1, 2}, {4});
+    std::deque<FitProgress> progress(2);
+    markStarted(progress[0]);
+    markFinished(progress[0], true);
+    markStarted(progress[1]);
+    recordCall(progress[1], 3, 1, 12, 0.25);
+    progress[1].evaluations = 5000;
+    EXPECT_EQ(runProgressText(jobs, progress, 61.0),
+              "1/2 fits done  0:01:01  [2/4 3.1.12 T 0.25 ev 5000 best -]");
+}

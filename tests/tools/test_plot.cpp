@@ -1,0 +1,385 @@
+// The SVG figure: ticks, escaping, a well-formed document with the expected marks, and a
+// rendering by headless Chromium where it is installed.
+#include "tools/plot.h"
+
+#include "data/transect.h"
+#include "support/run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+
+namespace {
+
+// A small checker of XML well-formedness: one root element, properly nested and closed tags,
+// quoted attributes without '<', no duplicate attribute, and only the five predefined or
+// numeric entities. Counts the elements by name and keeps every element's attributes.
+class XmlChecker {
+  public:
+    struct Element {
+        std::string name;
+        std::map<std::string, std::string> attributes;
+        std::string text; // character data directly inside, entities resolved only for &amp;
+    };
+
+    bool check(const std::string& document) {
+        s_ = document;
+        i_ = 0;
+        if (s_.compare(0, 5, "<?xml") == 0) {
+            const std::size_t end = s_.find("?>");
+            if (end == std::string::npos) {
+                return fail("unterminated XML declaration");
+            }
+            i_ = end + 2;
+        }
+        skipSpaceAndComments();
+        if (!element()) {
+            return false;
+        }
+        skipSpaceAndComments();
+        return i_ == s_.size() || fail("content after the root element");
+    }
+
+    const std::string& error() const { return error_; }
+    int count(const std::string& name) const {
+        int n = 0;
+        for (const Element& e : elements_) {
+            n += e.name == name;
+        }
+        return n;
+    }
+    const std::vector<Element>& elements() const { return elements_; }
+
+  private:
+    bool fail(const std::string& why) {
+        error_ = why + " at offset " + std::to_string(i_);
+        return false;
+    }
+    static bool nameChar(char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '_' ||
+               c == ':' || c == '.';
+    }
+    std::string name() {
+        const std::size_t start = i_;
+        while (i_ < s_.size() && nameChar(s_[i_])) {
+            i_++;
+        }
+        return s_.substr(start, i_ - start);
+    }
+    void skipSpace() {
+        while (i_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[i_])) != 0) {
+            i_++;
+        }
+    }
+    void skipSpaceAndComments() {
+        for (;;) {
+            skipSpace();
+            if (s_.compare(i_, 4, "<!--") != 0) {
+                return;
+            }
+            const std::size_t end = s_.find("-->", i_);
+            i_ = end == std::string::npos ? s_.size() : end + 3;
+        }
+    }
+    bool entity() {
+        const std::size_t end = s_.find(';', i_);
+        if (end == std::string::npos || end - i_ > 10) {
+            return fail("bad entity");
+        }
+        const std::string body = s_.substr(i_ + 1, end - i_ - 1);
+        const bool named =
+            body == "amp" || body == "lt" || body == "gt" || body == "quot" || body == "apos";
+        const bool numeric =
+            body.size() > 1 && body[0] == '#' &&
+            body.find_first_not_of(body[1] == 'x' ? "0123456789abcdefABCDEF" : "0123456789",
+                                   body[1] == 'x' ? 2 : 1) == std::string::npos;
+        if (!named && !numeric) {
+            return fail("unknown entity &" + body + ";");
+        }
+        i_ = end + 1;
+        return true;
+    }
+    bool element() {
+        if (i_ >= s_.size() || s_[i_] != '<') {
+            return fail("expected an element");
+        }
+        i_++;
+        Element e;
+        e.name = name();
+        if (e.name.empty()) {
+            return fail("element without a name");
+        }
+        const std::size_t index = elements_.size();
+        elements_.push_back(e);
+        for (;;) {
+            skipSpace();
+            if (s_.compare(i_, 2, "/>") == 0) {
+                i_ += 2;
+                return true;
+            }
+            if (i_ < s_.size() && s_[i_] == '>') {
+                i_++;
+                break;
+            }
+            const std::string attribute = name();
+            if (attribute.empty()) {
+                return fail("bad attribute in <" + e.name + ">");
+            }
+            skipSpace();
+            if (i_ >= s_.size() || s_[i_] != '=') {
+                return fail("attribute " + attribute + " without a value");
+            }
+            i_++;
+            skipSpace();
+            const char quote = i_ < s_.size() ? s_[i_] : '\0';
+            if (quote != '"' && quote != '\'') {
+                return fail("unquoted attribute " + attribute);
+            }
+            i_++;
+            std::string value;
+            while (i_ < s_.size() && s_[i_] != quote) {
+                if (s_[i_] == '<') {
+                    return fail("'<' in attribute " + attribute);
+                }
+                if (s_[i_] == '&') {
+                    if (!entity()) {
+                        return false;
+                    }
+                    value += '&';
+                    continue;
+                }
+                value += s_[i_++];
+            }
+            if (i_ >= s_.size()) {
+                return fail("unterminated attribute " + attribute);
+            }
+            i_++;
+            if (!elements_[index].attributes.emplace(attribute, value).second) {
+                return fail("duplicate attribute " + attribute);
+            }
+        }
+        // Content up to the matching end tag.
+        for (;;) {
+            if (i_ >= s_.size()) {
+                return fail("<" + e.name + "> is not closed");
+            }
+            if (s_.compare(i_, 4, "<!--") == 0) {
+                skipSpaceAndComments();
+                continue;
+            }
+            if (s_.compare(i_, 2, "</") == 0) {
+                i_ += 2;
+                const std::string closing = name();
+                skipSpace();
+                if (closing != e.name || i_ >= s_.size() || s_[i_] != '>') {
+                    return fail("</" + closing + "> closes <" + e.name + ">");
+                }
+                i_++;
+                return true;
+            }
+            if (s_[i_] == '<') {
+                if (!element()) {
+                    return false;
+                }
+                continue;
+            }
+            if (s_[i_] == '&') {
+                if (!entity()) {
+                    return false;
+                }
+                elements_[index].text += '&';
+                continue;
+            }
+            elements_[index].text += s_[i_++];
+        }
+    }
+
+    std::string s_;
+    std::size_t i_ = 0;
+    std::string error_;
+    std::vector<Element> elements_;
+};
+
+std::vector<Genotype> flatPrediction() {
+    return std::vector<Genotype>(siteCount, Genotype{0.25, 0.5, 0.25});
+}
+
+const XmlChecker::Element* findById(const XmlChecker& xml, const std::string& id) {
+    for (const XmlChecker::Element& e : xml.elements()) {
+        auto it = e.attributes.find("id");
+        if (it != e.attributes.end() && it->second == id) {
+            return &e;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST(PlotTicks, RoundStepsCoveringTheRange) {
+    EXPECT_EQ(niceTicks(0.0, 1.0, 5), (std::vector<double>{0, 0.2, 0.4, 0.6, 0.8, 1.0}));
+    EXPECT_EQ(niceTicks(0.0, 853.288, 10),
+              (std::vector<double>{0, 100, 200, 300, 400, 500, 600, 700, 800, 900}));
+    EXPECT_EQ(niceTicks(0.0, 1421.863, 10),
+              (std::vector<double>{0, 200, 400, 600, 800, 1000, 1200, 1400, 1600}));
+    // Steps of 2.5 are not round enough: 10 / 4 becomes 5.
+    EXPECT_EQ(niceTicks(-3.0, 7.0, 4), (std::vector<double>{-5, 0, 5, 10}));
+    EXPECT_EQ(niceTicks(0.0, 0.03, 3), (std::vector<double>{0, 0.01, 0.02, 0.03}));
+    EXPECT_EQ(niceTicks(5.0, 5.0, 4), (std::vector<double>{5}));
+}
+
+TEST(PlotText, EscapesMarkup) {
+    EXPECT_EQ(xmlEscape("a<b & \"c\" > 'd'"), "a&lt;b &amp; &quot;c&quot; &gt; &apos;d&apos;");
+}
+
+TEST(PlotInputs, AxisAndBordersFollowTheModel) {
+    const int noFile[2] = {0, 0};
+    // Stepping-stone models: cumulative site distances, 0 to 1421.863.
+    const std::vector<double> ss = sitePositionsFor(*findModel(1));
+    EXPECT_EQ(ss[0], 0.0);
+    EXPECT_NEAR(ss[1], 3.116, 1e-12);
+    EXPECT_NEAR(ss[104], 1421.863, 1e-9);
+    // Kernel models: the positions on the transect axis.
+    EXPECT_EQ(sitePositionsFor(*findModel(7))[84], 649.78);
+
+    // Model 2, border 40.7: deme 40 is the first beyond, halfway between sites 39 and 40.
+    const PlotInput two = plotInputFor(*findModel(2), {1, 1, 1, 1, 0.5, 10, 40.7, 3.5}, 812.5,
+                                       flatPrediction(), noFile);
+    ASSERT_EQ(two.borders.size(), 1u);
+    EXPECT_DOUBLE_EQ(two.borders[0], 0.5 * (ss[39] + ss[40]));
+    EXPECT_EQ(two.title, "Model 2 (SS_2): \xE2\x88\x92ln L = 812.5");
+    EXPECT_EQ(two.subtitle,
+              "wSS_L 1,  wII_L 1,  wSS_R 1,  wII_R 1,  F 0.5,  sigma 10,  border 40.7");
+    EXPECT_EQ(two.borderLabel, "region border");
+
+    // Models 3 to 6 take theirs from the border file; borders at either end are not drawn.
+    const int file[2] = {25, 105};
+    const PlotInput three =
+        plotInputFor(*findModel(3), std::vector<double>(8, 1.0), 900.0, {}, file);
+    ASSERT_EQ(three.borders.size(), 1u);
+    EXPECT_DOUBLE_EQ(three.borders[0], 0.5 * (ss[24] + ss[25]));
+    EXPECT_TRUE(three.predicted.empty());
+
+    // Model 9: both border positions, as positions.
+    const PlotInput nine = plotInputFor(*findModel(9), {1, 1, 1, 1, 1, 1, 0, 10, 250, 600}, 900.0,
+                                        flatPrediction(), noFile);
+    EXPECT_EQ(nine.borders, (std::vector<double>{250, 600}));
+    EXPECT_EQ(findModel(7)->borderLabel, std::string("contact"));
+}
+
+TEST(PlotSvg, WellFormedWithSymbolsLinesBordersAndLegend) {
+    const int noFile[2] = {0, 0};
+    const std::string svg = renderSvg(
+        plotInputFor(*findModel(8), {1, 1, 1, 1, 0.5, 10, 450}, 777.25, flatPrediction(), noFile));
+    XmlChecker xml;
+    ASSERT_TRUE(xml.check(svg)) << xml.error();
+    EXPECT_EQ(xml.elements()[0].name, "svg");
+    EXPECT_EQ(xml.elements()[0].attributes.at("xmlns"), "http://www.w3.org/2000/svg");
+    // 105 sites, one symbol per genotype; three legend symbols and the sample-size key.
+    const XmlChecker::Element* observed = findById(xml, "observed-SS");
+    ASSERT_NE(observed, nullptr);
+    EXPECT_EQ(xml.count("circle"), 105 + 1 + 3);
+    EXPECT_EQ(xml.count("rect"), 105 + 1 + 2); // background, plot frame
+    EXPECT_EQ(xml.count("polygon"), 105 + 1);
+    for (const char* id : {"predicted-SS", "predicted-SI", "predicted-II"}) {
+        const XmlChecker::Element* line = findById(xml, id);
+        ASSERT_NE(line, nullptr) << id;
+        EXPECT_EQ(line->name, "polyline");
+        const std::string& points = line->attributes.at("points");
+        EXPECT_EQ(std::count(points.begin(), points.end(), ','), 105) << id;
+    }
+    // The axis runs from 0 to 3% past the last site, 853.288 x 1.03 = 878.88664, over 660
+    // pixels from x = 80: the contact at 450 is at 80 + 660 x 450 / 878.88664 = 417.93.
+    EXPECT_NE(svg.find("<g id=\"borders\""), std::string::npos);
+    EXPECT_NE(svg.find("<line x1=\"417.93\" y1=\"78\" x2=\"417.93\" y2=\"478\"/>"),
+              std::string::npos);
+    // Ticks up to 800; 900 lies past the end of the axis.
+    bool tick800 = false;
+    bool tick900 = false;
+    for (const XmlChecker::Element& e : xml.elements()) {
+        tick800 = tick800 || (e.name == "text" && e.text == "800");
+        tick900 = tick900 || (e.name == "text" && e.text == "900");
+    }
+    EXPECT_TRUE(tick800);
+    EXPECT_FALSE(tick900);
+    bool title = false;
+    bool contact = false;
+    bool axis = false;
+    for (const XmlChecker::Element& e : xml.elements()) {
+        title = title || (e.name == "text" && e.text == "Model 8 (C_2): \xE2\x88\x92ln L = 777.25");
+        contact = contact || (e.name == "text" && e.text == "contact");
+        axis = axis || (e.name == "text" && e.text == "position on the transect axis (unit of "
+                                                      "\xCF\x83)");
+    }
+    EXPECT_TRUE(title);
+    EXPECT_TRUE(contact);
+    EXPECT_TRUE(axis);
+}
+
+TEST(PlotSvg, PenaltyPointHasNoLines) {
+    const int noFile[2] = {0, 0};
+    const std::string svg =
+        renderSvg(plotInputFor(*findModel(1), {-1, 1, 0, 10}, 300000, {}, noFile));
+    XmlChecker xml;
+    ASSERT_TRUE(xml.check(svg)) << xml.error();
+    EXPECT_EQ(xml.count("polyline"), 0);
+    EXPECT_NE(svg.find("no prediction (penalty)"), std::string::npos);
+}
+
+TEST(PlotCommand, WritesTheFigureOfAResultFile) {
+    ScratchDir dir;
+    dir.write("SS1_ML_", "1.2 0.8 0.3 15 999\n");
+    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "plot 1 -o fig.svg");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    XmlChecker xml;
+    ASSERT_TRUE(xml.check(dir.read("fig.svg"))) << xml.error();
+    EXPECT_EQ(xml.count("polyline"), 3);
+    // The title shows the value of the evaluation, not the one in the file.
+    EXPECT_NE(dir.read("fig.svg").find("(SS_1): \xE2\x88\x92ln L = 11518.585<"), std::string::npos);
+
+    r = runProgram(dir.path(), ZONETOOL_BIN, "plot 1");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool plot: missing -o FILE.svg\nRun 'zonetool plot --help' for usage.\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN, "plot 3 -o x.svg --result SS1_ML_");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool plot: SS1_ML_: holds 5 numbers; model 3 (SS_3) needs 8 "
+                     "coordinates and the value\n");
+    dir.write("SS3_ML_", "1 1 1 1 1 1 0.5 10 900\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN, "plot 3 -o x.svg");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error in borders.txt: cannot open the file\n");
+}
+
+// Headless Chromium draws the figure; the PNG must have the figure's size. Chromium is not a
+// build dependency: without /usr/bin/chromium the test is skipped.
+TEST(PlotRendering, ChromiumDrawsTheFigure) {
+    if (access("/usr/bin/chromium", X_OK) != 0) {
+        GTEST_SKIP() << "/usr/bin/chromium is not installed (Debian package chromium); the SVG "
+                        "was not rendered";
+    }
+    ScratchDir dir;
+    dir.write("SS1_ML_", "1.2 0.8 0.3 15 999\n");
+    ASSERT_EQ(runProgram(dir.path(), ZONETOOL_BIN, "plot 1 -o fig.svg").status, 0);
+    const std::string command =
+        "/usr/bin/chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+        "--disable-background-networking --disable-component-update --disable-sync "
+        "--user-data-dir=" +
+        shellQuote(dir.file("profile")) + " --screenshot=" + shellQuote(dir.file("fig.png")) +
+        " --window-size=980,560 " + shellQuote("file://" + dir.file("fig.svg"));
+    const ProgramResult r = runProgram(dir.path(), "timeout", "120 sh -c " + shellQuote(command));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string png = dir.read("fig.png");
+    ASSERT_GT(png.size(), 10000u) << "a blank page compresses to far less";
+    EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+    // IHDR: width and height, big-endian, at bytes 16 to 23.
+    auto word = [&](std::size_t at) {
+        return (static_cast<unsigned char>(png[at]) << 24) |
+               (static_cast<unsigned char>(png[at + 1]) << 16) |
+               (static_cast<unsigned char>(png[at + 2]) << 8) |
+               static_cast<unsigned char>(png[at + 3]);
+    };
+    EXPECT_EQ(word(16), 980u);
+    EXPECT_EQ(word(20), 560u);
+}

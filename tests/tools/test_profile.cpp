@@ -1,0 +1,175 @@
+// Profile-likelihood support limits, checked on objectives whose profiles are known exactly.
+#include "tools/profile.h"
+
+#include "support/run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+// f(x) = 10 + (x - mu)' A (x - mu) / 2 with mu = (1, -2, 5) and
+// A = [[2, 0.5, 0], [0.5, 1, 0.3], [0, 0.3, 0.5]] (det 0.695). Minimising over the other
+// coordinates leaves 10 + (x_i - mu_i)^2 / (2 (A^-1)_ii), with (A^-1)_ii = 0.41, 1 and 1.75
+// over 0.695, so the limits at U units lie at mu_i -+ sqrt(2 U (A^-1)_ii).
+double quadratic(const NRvector<double>& x) {
+    const double d[3] = {x[0] - 1.0, x[1] + 2.0, x[2] - 5.0};
+    const double A[3][3] = {{2.0, 0.5, 0.0}, {0.5, 1.0, 0.3}, {0.0, 0.3, 0.5}};
+    double q = 0.0;
+    for (int i = 0; i < 3; i++) {
+        for (int j = 0; j < 3; j++) {
+            q += d[i] * A[i][j] * d[j];
+        }
+    }
+    return 10.0 + 0.5 * q;
+}
+
+// Minimising over y leaves (x - 1)^4: limits at 1 -+ U^(1/4).
+double quartic(const NRvector<double>& x) {
+    const double a = x[0] - 1.0;
+    const double b = x[1] - x[0] * x[0];
+    return a * a * a * a + b * b;
+}
+
+// No information about x[0] at all.
+double flatInFirst(const NRvector<double>& x) {
+    return x[1] * x[1];
+}
+
+ParameterInfo box(double lower, bool lowerOpen, double upper, bool upperOpen) {
+    return {"p", "", lower, lowerOpen, upper, upperOpen};
+}
+
+const std::vector<ParameterInfo> noBoxes;
+
+// The closed forms are exact, so the simplex can be asked for far more than the models allow.
+ProfileSettings precise() {
+    ProfileSettings s;
+    s.tolerance = 1e-7;
+    s.simplexTolerance = 1e-10;
+    s.maxEvaluations = 200000;
+    return s;
+}
+
+} // namespace
+
+TEST(ProfileValue, MinimisesTheOtherCoordinates) {
+    std::vector<double> point;
+    long evaluations = 0;
+    // x1 fixed at 0, two units from its optimum: 10 + 4 x 0.695 / 2.
+    const double v =
+        profileValue(quadratic, {1.0, -2.0, 5.0}, noBoxes, 1, 0.0, precise(), point, evaluations);
+    EXPECT_NEAR(v, 11.39, 1e-9);
+    EXPECT_EQ(point[1], 0.0);
+    EXPECT_GT(evaluations, 10);
+    // The others moved to their conditional optimum, not left at the estimate.
+    EXPECT_LT(point[0], 1.0);
+    EXPECT_LT(point[2], 5.0);
+}
+
+TEST(ProfileLimits, CorrelatedQuadraticMatchesClosedForm) {
+    const ProfileOutcome outcome =
+        profileLikelihood(quadratic, {1.0, -2.0, 5.0}, noBoxes, {0, 1, 2}, precise());
+    EXPECT_EQ(outcome.minimum, 10.0);
+    ASSERT_EQ(outcome.parameters.size(), 3u);
+    const double expected[3][2] = {{-0.5361354856313383, 2.5361354856313385},
+                                   {-4.399040575616269, 0.3990405756162687},
+                                   {1.8263676258830532, 8.173632374116947}};
+    for (int i = 0; i < 3; i++) {
+        const ParameterProfile& p = outcome.parameters[static_cast<std::size_t>(i)];
+        EXPECT_EQ(p.index, i);
+        EXPECT_TRUE(p.lower.found && p.upper.found) << i;
+        EXPECT_FALSE(p.lower.atBox || p.upper.atBox) << i;
+        EXPECT_NEAR(p.lower.value, expected[i][0], 1e-6) << i;
+        EXPECT_NEAR(p.upper.value, expected[i][1], 1e-6) << i;
+    }
+    EXPECT_GE(outcome.lowest, 10.0 - 1e-12);
+}
+
+TEST(ProfileLimits, OtherUnitsAndNonQuadraticProfile) {
+    ProfileSettings half = precise();
+    half.units = 0.5;
+    // sqrt(2 x 0.5 x 0.41 / 0.695)
+    const ProfileOutcome q = profileLikelihood(quadratic, {1.0, -2.0, 5.0}, noBoxes, {0}, half);
+    EXPECT_NEAR(q.parameters[0].upper.value - 1.0, 0.7680677428156691, 1e-6);
+    const ProfileOutcome r = profileLikelihood(quartic, {1.0, 1.0}, noBoxes, {0}, precise());
+    EXPECT_NEAR(r.parameters[0].lower.value, -0.18920711500272103, 1e-6);
+    EXPECT_NEAR(r.parameters[0].upper.value, 2.189207115002721, 1e-6);
+}
+
+TEST(ProfileLimits, LimitsBeyondTheBoxStopAtTheBound) {
+    // x0 in (0, 3): the lower limit -0.536 lies outside, so the limit is just inside 0.
+    // x2 in [0, 6.5]: the upper limit 8.17 lies outside, so the limit is 6.5 itself.
+    const std::vector<ParameterInfo> boxes = {
+        box(0.0, true, 3.0, true), box(-10.0, false, 10.0, false), box(0.0, false, 6.5, false)};
+    const ProfileOutcome outcome =
+        profileLikelihood(quadratic, {1.0, -2.0, 5.0}, boxes, {0, 2}, precise());
+    const ParameterProfile& p0 = outcome.parameters[0];
+    EXPECT_TRUE(p0.lower.atBox);
+    EXPECT_GT(p0.lower.value, 0.0);
+    EXPECT_LT(p0.lower.value, 1e-8);
+    EXPECT_FALSE(p0.upper.atBox);
+    EXPECT_NEAR(p0.upper.value, 2.5361354856313385, 1e-6);
+    const ParameterProfile& p2 = outcome.parameters[1];
+    EXPECT_EQ(p2.index, 2);
+    EXPECT_TRUE(p2.upper.atBox);
+    EXPECT_EQ(p2.upper.value, 6.5);
+    EXPECT_NEAR(p2.lower.value, 1.8263676258830532, 1e-6);
+
+    // An estimate on its bound: the limit on that side is the bound, without a step.
+    const std::vector<ParameterInfo> atZero = {box(1.0, false, 3.0, false)};
+    const ProfileOutcome edge =
+        profileLikelihood(quadratic, {1.0, -2.0, 5.0}, atZero, {0}, precise());
+    EXPECT_TRUE(edge.parameters[0].lower.atBox);
+    EXPECT_EQ(edge.parameters[0].lower.value, 1.0);
+    EXPECT_EQ(edge.parameters[0].lower.points, 0);
+}
+
+TEST(ProfileLimits, FlatProfileIsNotReachedWithinTheSteps) {
+    ProfileSettings few = precise();
+    few.maxSteps = 5;
+    const ProfileOutcome outcome = profileLikelihood(flatInFirst, {1.0, 0.0}, noBoxes, {0}, few);
+    const ParameterProfile& p = outcome.parameters[0];
+    EXPECT_FALSE(p.lower.found);
+    EXPECT_FALSE(p.upper.found);
+    // Steps of 0.05, 0.1, 0.2, 0.4, 0.8 from the estimate 1.
+    EXPECT_DOUBLE_EQ(p.upper.value, 1.8);
+    EXPECT_DOUBLE_EQ(p.lower.value, 0.2);
+    EXPECT_EQ(p.upper.points, 5);
+}
+
+TEST(ProfileLimits, EstimateBelowTheMaximumIsNoticed) {
+    // Started half a unit away from the optimum of x0: profiling x1 re-optimises x0 and finds
+    // values below the one at the estimate.
+    const ProfileOutcome outcome =
+        profileLikelihood(quadratic, {1.5, -2.0, 5.0}, noBoxes, {1}, precise());
+    EXPECT_GT(outcome.minimum, 10.0);
+    EXPECT_LT(outcome.lowest, outcome.minimum - 0.1);
+    EXPECT_NEAR(outcome.lowestPoint[0], 1.0, 0.05);
+}
+
+TEST(ProfileCommand, BadArgumentsAndInputs) {
+    ScratchDir dir;
+    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "profile");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool profile: missing MODEL\nRun 'zonetool profile --help' for usage.\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --parameters wSS,s");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool profile: model 1 has no parameter 's' (it has wSS wII F sigma)\n"
+                     "Run 'zonetool profile --help' for usage.\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --units -2");
+    EXPECT_EQ(r.status, 2);
+    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool profile: SS1_ML_: cannot open: No such file or directory\n");
+    dir.write("SS1_ML_", "1 1 1.5 10 600000\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool profile: the estimate of F, 1.5, lies outside its box [0, 1]\n");
+    dir.write("fit", "1 1 0.5 10 1000\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 3 --result fit");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool profile: fit: holds 5 numbers; model 3 (SS_3) needs 8 coordinates "
+                     "and the value\n");
+}

@@ -1,0 +1,59 @@
+// Several fits at once: one worker thread per job, each fit with its own result and log file.
+#pragma once
+
+#include "optimiser/nr3.h"
+#include "tools/progress.h"
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+// One fit of a run of several.
+struct FitJob {
+    int model = 0;
+    std::optional<std::uint64_t> seed;      // every annealer's seed; the clock when empty
+    std::string startPath;                  // start-vector file
+    std::string resultName;                 // result file
+    std::string logName;                    // banner, reports and messages of the fit
+    ObjectiveFunction* objective = nullptr; // the model's own when null
+};
+
+// What became of one fit.
+struct FitOutcome {
+    int status = -1;       // runFit's exit status (0 when the result file was written)
+    double value = 0.0;    // the value in the result file, when written
+    bool hasValue = false; // the result file was written and read back
+    long evaluations = 0;  // objective evaluations
+    double seconds = 0.0;  // wall time of the fit
+};
+
+// The fits of `models` (in that order) times `seeds` (in that order within each model); with
+// no seeds, one clock-seeded fit per model. Result files take the model's prefix, followed by
+// "seed" and the seed when there are several seeds (SS1_ML_seed3); the log file is the result
+// name followed by ".log". Each model reads startvecN.txt, N its number.
+std::vector<FitJob> planFits(const std::vector<int>& models,
+                             const std::vector<std::uint64_t>& seeds);
+
+// Checks borders.txt once when a fit of models 3 to 6 is planned: their objectives end the
+// whole process on a bad border file, which would take every other fit with it.
+bool checkBordersFor(const std::vector<FitJob>& jobs, std::string& error);
+
+// Runs `jobs` on `workers` threads (at least 1), each fit in the working directory, writing
+// nothing to standard output or error: its reports, the models' diagnostics and any message go
+// to its log file. `progress` receives one record per job; when its size differs from the
+// number of jobs it is remade before any fit starts. Results are
+// bit for bit those of the same fits run one at a time. `onFinish` is called, from the worker
+// thread, after each fit.
+std::vector<FitOutcome> runFits(const std::vector<FitJob>& jobs, int workers,
+                                std::deque<FitProgress>& progress,
+                                const std::function<void(std::size_t)>& onFinish = nullptr);
+
+// The summary table: one row per fit (model, name, seed, status, -lnL, evaluations, time,
+// result and log file).
+std::string summaryTable(const std::vector<FitJob>& jobs, const std::vector<FitOutcome>& outcomes);
+
+// A one-line view of a run in progress: fits done, and the state of each running fit.
+std::string runProgressText(const std::vector<FitJob>& jobs,
+                            const std::deque<FitProgress>& progress, double wallSeconds);

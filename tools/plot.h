@@ -1,0 +1,48 @@
+// zonetool plot: an SVG figure of observed and fitted genotype frequencies along the transect.
+#pragma once
+
+#include "models/model_table.h"
+#include "population/population.h"
+
+#include <string>
+#include <vector>
+
+// Everything a figure shows, in data units.
+struct PlotInput {
+    std::string title;
+    std::string subtitle;
+    std::string xLabel;
+    std::vector<double> x;    // position of each site on the figure's axis
+    std::vector<int> countSS; // observed counts at each site
+    std::vector<int> countSI;
+    std::vector<int> countII;
+    std::vector<Genotype> predicted; // fitted frequencies at each site; empty for none
+    std::vector<double> borders;     // positions of region borders or contacts
+    std::string borderLabel;         // legend text of the borders
+};
+
+// Round tick values covering [low, high]: about `target` steps of 1, 2 or 5 times a power of
+// ten, the first at or below `low` and the last at or above `high`.
+std::vector<double> niceTicks(double low, double high, int target);
+
+// `text` with &, <, >, " and ' written as XML entities.
+std::string xmlEscape(const std::string& text);
+
+// The site positions of a model's figure: the cumulative site distances for the
+// stepping-stone models (their demes are the sites, the distances their spacing), the
+// positions on the transect axis for the kernel models (their grid is laid over those).
+std::vector<double> sitePositionsFor(const ModelEntry& model);
+
+// The figure of `model` at `point` with value `value`: observed counts, `predicted` (one per
+// site, or empty), the borders the model takes from `point` or, for models 3 to 6, from
+// `fileBorders` (border1, border2).
+PlotInput plotInputFor(const ModelEntry& model, const std::vector<double>& point, double value,
+                       const std::vector<Genotype>& predicted, const int fileBorders[2]);
+
+// The standalone SVG document of a figure.
+std::string renderSvg(const PlotInput& input);
+
+// The command: zonetool plot MODEL [--result FILE] -o FILE.svg. Returns the exit status.
+int plotCommand(const std::vector<std::string>& args);
+
+extern const char* const plotHelp;

@@ -1,0 +1,80 @@
+// zonetool profile: profile-likelihood support limits of each parameter of a fitted model.
+#pragma once
+
+#include "models/model_table.h"
+#include "optimiser/nr3.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// A function to minimise: a negative log-likelihood of a full parameter vector.
+using ProfiledObjective = std::function<double(const NRvector<double>&)>;
+
+// How support limits are searched for.
+struct ProfileSettings {
+    double units = 2.0;      // log-likelihood units: a limit is where -ln L rises by this much
+    double firstStep = 0.05; // first step from the estimate, as a fraction of |estimate| (of 1
+                             // when the estimate is 0); each further step doubles
+    int maxSteps = 20;       // steps per side before giving up
+    double tolerance = 1e-4; // the crossing is bisected to this fraction of the first step
+    int maxBisections = 60;  // bisection steps per limit at most
+    // Relative spread of the simplex values at convergence. The models' values carry the
+    // rounding of their equilibrium test (1e-8 in the frequencies), so a much tighter spread
+    // is never reached and would only spend the evaluation budget.
+    double simplexTolerance = 1e-7;
+    long maxEvaluations = 20000; // per re-optimisation of the other parameters
+    std::uint64_t seed = 1;      // of the simplex's generator (unused at temperature 0)
+};
+
+// One side of one parameter.
+struct SupportLimit {
+    double value = 0.0; // the limit; when not found, the farthest value examined
+    bool found = false; // the profile rose by `units` within the box and the steps allowed
+    bool atBox = false; // the profile stays within `units` up to the box: value is the bound
+    int points = 0;     // profile points computed (each a re-optimisation)
+};
+
+struct ParameterProfile {
+    int index = 0;
+    double estimate = 0.0;
+    SupportLimit lower;
+    SupportLimit upper;
+};
+
+struct ProfileOutcome {
+    double minimum = 0.0;            // the objective at the estimate
+    double lowest = 0.0;             // lowest value met; below `minimum` when the estimate
+    std::vector<double> lowestPoint; // is not the maximum-likelihood point
+    long evaluations = 0;
+    std::vector<ParameterProfile> parameters;
+};
+
+// The profile at one value: the minimum of `objective` over all coordinates of `start` except
+// `index`, which is fixed at `value`, by the downhill simplex at temperature 0 from `start`
+// (restarted at its result until that stops improving). `boxes` (one per coordinate, or fewer:
+// the rest are unbounded) only steer the first simplex steps inwards. The minimising point is
+// left in `point`; `evaluations` is increased by the evaluations made.
+double profileValue(const ProfiledObjective& objective, const std::vector<double>& start,
+                    const std::vector<ParameterInfo>& boxes, int index, double value,
+                    const ProfileSettings& settings, std::vector<double>& point, long& evaluations);
+
+// Called before each profile point: parameter index, side (-1 lower, +1 upper), point number
+// on that side, and the value at which the parameter is fixed.
+using ProfileObserver = std::function<void(int index, int side, int point, double value)>;
+
+// Support limits of the parameters `indices` of `estimate`, each searched for on both sides:
+// the parameter is fixed at values farther and farther from its estimate (first step, then
+// doubling, up to its box), each point re-optimised by profileValue from the estimate, until
+// -ln L exceeds its value at the estimate by `units`; the crossing is then bisected.
+ProfileOutcome profileLikelihood(const ProfiledObjective& objective,
+                                 const std::vector<double>& estimate,
+                                 const std::vector<ParameterInfo>& boxes,
+                                 const std::vector<int>& indices, const ProfileSettings& settings,
+                                 const ProfileObserver& observer = ProfileObserver());
+
+// The command: zonetool profile MODEL [options]. Returns the exit status.
+int profileCommand(const std::vector<std::string>& args);
+
+extern const char* const profileHelp;

@@ -1,0 +1,176 @@
+#include "tools/progress.h"
+
+#include "tools/cli.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+void StatusLine::show(const std::string& text) {
+    if (!enabled_) {
+        return;
+    }
+    const std::lock_guard<std::mutex> lock(mutex_);
+    out_ << "\r" << text << "\033[K" << std::flush;
+    shown_ = true;
+}
+
+void StatusLine::clear() {
+    if (!enabled_) {
+        return;
+    }
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (shown_) {
+        out_ << "\r\033[K" << std::flush;
+        shown_ = false;
+    }
+}
+
+std::streamsize StatusLine::clearAndWrite(std::streambuf* target, const char* text,
+                                          std::streamsize count) {
+    if (!enabled_) {
+        return target->sputn(text, count);
+    }
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (shown_) {
+        out_ << "\r\033[K" << std::flush;
+        shown_ = false;
+    }
+    const std::streamsize written = target->sputn(text, count);
+    target->pubsync();
+    return written;
+}
+
+bool progressWanted(bool quiet, int fd) {
+    return !quiet && isatty(fd) != 0;
+}
+
+std::int64_t steadyNow() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void recordCall(FitProgress& progress, int stage, int cycle, int call, double temperature) {
+    progress.stage = stage;
+    progress.cycle = cycle;
+    progress.call = call;
+    progress.temperature = temperature;
+}
+
+void markStarted(FitProgress& progress) {
+    progress.startedNs = steadyNow();
+    progress.state = FitProgress::running;
+}
+
+void markFinished(FitProgress& progress, bool succeeded) {
+    progress.endedNs = steadyNow();
+    progress.state = succeeded ? FitProgress::done : FitProgress::failed;
+}
+
+double elapsedSeconds(const FitProgress& progress) {
+    const int state = progress.state;
+    if (state == FitProgress::waiting) {
+        return 0.0;
+    }
+    const std::int64_t end = state == FitProgress::running ? steadyNow() : progress.endedNs.load();
+    return static_cast<double>(end - progress.startedNs) * 1e-9;
+}
+
+std::string formatElapsed(double seconds) {
+    const long total = seconds > 0.0 ? static_cast<long>(seconds) : 0;
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+    return text;
+}
+
+std::string progressText(const FitProgress& progress) {
+    std::string text;
+    if (progress.stage == 0) {
+        text = "stage 1 cycle 1 call 1";
+    } else {
+        text = "stage " + std::to_string(progress.stage.load()) + " cycle " +
+               std::to_string(progress.cycle.load()) + " call " +
+               std::to_string(progress.call.load()) + "  T " +
+               formatNumber(progress.temperature, 4);
+    }
+    const double best = progress.best;
+    text += "  evaluations " + std::to_string(progress.evaluations.load()) + "  best " +
+            (best == std::numeric_limits<double>::infinity() ? std::string("-")
+                                                             : formatNumber(best, 8)) +
+            "  " + formatElapsed(elapsedSeconds(progress));
+    return text;
+}
+
+namespace {
+
+thread_local ObjectiveFunction* countingTarget = nullptr;
+thread_local FitProgress* countingRecord = nullptr;
+
+} // namespace
+
+double countingObjective(const NRvector<double>& x) {
+    const double value = countingTarget(x);
+    if (countingRecord != nullptr) {
+        countingRecord->evaluations.fetch_add(1, std::memory_order_relaxed);
+        // Only this thread writes `best`, so a plain compare and store is enough.
+        if (value < countingRecord->best.load(std::memory_order_relaxed)) {
+            countingRecord->best.store(value, std::memory_order_relaxed);
+        }
+    }
+    return value;
+}
+
+void setCountingTarget(ObjectiveFunction* target, FitProgress* progress) {
+    countingTarget = target;
+    countingRecord = progress;
+}
+
+int ClearingBuffer::overflow(int c) {
+    if (c == traits_type::eof()) {
+        return traits_type::not_eof(c);
+    }
+    const char one = static_cast<char>(c);
+    return line_.clearAndWrite(target_, &one, 1) == 1 ? c : traits_type::eof();
+}
+
+std::streamsize ClearingBuffer::xsputn(const char* text, std::streamsize count) {
+    return line_.clearAndWrite(target_, text, count);
+}
+
+int ClearingBuffer::sync() {
+    return target_->pubsync();
+}
+
+ProgressTicker::ProgressTicker(StatusLine& line, std::function<std::string()> render)
+    : line_(line), render_(std::move(render)) {
+    if (!line_.enabled()) {
+        return;
+    }
+    // The first line is drawn at once, so that even a short run shows it.
+    line_.show(render_());
+    thread_ = std::thread([this] {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stopping_) {
+            wake_.wait_for(lock, std::chrono::milliseconds(500));
+            if (!stopping_) {
+                line_.show(render_());
+            }
+        }
+    });
+}
+
+ProgressTicker::~ProgressTicker() {
+    stop();
+}
+
+void ProgressTicker::stop() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    line_.clear();
+}

@@ -1,0 +1,38 @@
+// Result files of fits: their names, their one line, and finding them in a directory.
+#pragma once
+
+#include "models/model_table.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What one result file holds.
+struct StoredResult {
+    int model = 0;                     // model number
+    std::optional<std::uint64_t> seed; // from the file name, when it names one
+    std::string path;                  // where it was read
+    std::vector<double> point;         // the fitted coordinates (at least the model's count)
+    double value = 0.0;                // the negative log-likelihood (or penalty) at the point
+};
+
+// The result file of `model`: its prefix (the name zonefit writes), or, for one of several
+// seeds, the prefix followed by "seed" and the seed, as in SS1_ML_seed3.
+std::string resultFileName(const ModelEntry& model, const std::optional<std::uint64_t>& seed);
+
+// Reads a file name back into model and seed. False for any other name (logs, temporary
+// files and the like).
+bool parseResultName(const std::string& name, int& model, std::optional<std::uint64_t>& seed);
+
+// Reads the result file at `path` for `model`: one line of numbers, the coordinates then the
+// value, at least parameterCount + 1 numbers; trailing blank lines are allowed. On failure
+// returns false with a one-line reason in `error`.
+bool readResultFile(const std::string& path, const ModelEntry& model, StoredResult& result,
+                    std::string& error);
+
+// Every result file in `dir`, in the order of model number, then unseeded before seeded, then
+// seed. Files that cannot be read are left out, with one line each in `problems`. Returns
+// false, with the reason in `problems`, when the directory cannot be listed.
+bool findResults(const std::string& dir, std::vector<StoredResult>& found,
+                 std::vector<std::string>& problems);
