@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/work_dir.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -12,22 +14,8 @@
 namespace {
 
 // Each test runs in a fresh directory of its own, where it writes "borders.txt".
-class BorderFile : public testing::Test {
+class BorderFile : public InScratchWorkDir {
   protected:
-    void SetUp() override {
-        char name[] = "/tmp/zonefit-borders-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-        char* cwd = getcwd(nullptr, 0);
-        home = cwd;
-        std::free(cwd);
-        ASSERT_EQ(chdir(dir.c_str()), 0);
-    }
-    void TearDown() override {
-        std::remove(borderFileName);
-        EXPECT_EQ(chdir(home.c_str()), 0);
-        rmdir(dir.c_str());
-    }
     static void write(const std::string& text) {
         std::ofstream(borderFileName, std::ios::binary) << text;
     }
@@ -38,8 +26,6 @@ class BorderFile : public testing::Test {
         return readBorders(borderFileName, borders, error) ? "" : error;
     }
     Borders borders;
-    std::string dir;
-    std::string home;
 };
 
 TEST_F(BorderFile, EachBorderIsTheLastIntegerOfItsLine) {

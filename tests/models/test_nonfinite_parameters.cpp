@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/work_dir.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -44,24 +46,16 @@ const ModelCase cases[] = {
 
 // Runs in a directory of its own holding a valid border file (models 3 to 6 read it at every
 // call) and counts the simulations through the simulation record.
-class NonFiniteParameter : public testing::Test {
+class NonFiniteParameter : public InScratchWorkDir {
   protected:
     void SetUp() override {
-        char name[] = "/tmp/zonefit-nonfinite-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-        char* cwd = getcwd(nullptr, 0);
-        home = cwd;
-        std::free(cwd);
-        ASSERT_EQ(chdir(dir.c_str()), 0);
+        InScratchWorkDir::SetUp();
         std::ofstream("borders.txt") << "25\n79\n";
         simulationReport() = &record;
     }
     void TearDown() override {
         simulationReport() = nullptr;
-        std::remove("borders.txt");
-        EXPECT_EQ(chdir(home.c_str()), 0);
-        rmdir(dir.c_str());
+        InScratchWorkDir::TearDown();
     }
 
     // The objective's value at `x`; `printed` receives what it wrote to standard output.
@@ -77,8 +71,6 @@ class NonFiniteParameter : public testing::Test {
     }
 
     SimulationReport record;
-    std::string dir;
-    std::string home;
 };
 
 TEST_F(NonFiniteParameter, IsAnsweredWithItsPenaltyAndNeverSimulated) {

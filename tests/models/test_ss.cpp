@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/work_dir.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -18,100 +20,79 @@ namespace {
 const double nan = std::numeric_limits<double>::quiet_NaN();
 const double inf = std::numeric_limits<double>::infinity();
 
-double call(ObjectiveFunction* objective, std::initializer_list<double> values) {
-    NRvector<double> x(static_cast<int>(values.size()));
-    int i = 0;
-    for (double v : values) {
-        x[i++] = v;
-    }
-    return objective(x);
-}
-
 // Each test runs in a fresh directory of its own, where models 3 and 4 find "borders.txt".
-class SteppingStone : public testing::Test {
+class SteppingStone : public InScratchWorkDir {
   protected:
     void SetUp() override {
-        char name[] = "/tmp/zonefit-ss-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-        char* cwd = getcwd(nullptr, 0);
-        home = cwd;
-        std::free(cwd);
-        ASSERT_EQ(chdir(dir.c_str()), 0);
+        InScratchWorkDir::SetUp();
         borders(40, 70);
-    }
-    void TearDown() override {
-        std::remove("borders.txt");
-        EXPECT_EQ(chdir(home.c_str()), 0);
-        rmdir(dir.c_str());
     }
     static void borders(int border1, int border2) {
         std::ofstream("borders.txt") << border1 << '\n' << border2 << '\n';
     }
-    std::string dir;
-    std::string home;
 };
 
 TEST_F(SteppingStone, SsonePenaltiesInOrderOfTests) {
-    EXPECT_EQ(call(ssone, {-2, -3, 0, 10}), 600000);
-    EXPECT_EQ(call(ssone, {-2, 5, 0, 10}), 800000);
-    EXPECT_EQ(call(ssone, {-1, 20000, 0, 10}), 2000200000); // first test charges both
-    EXPECT_EQ(call(ssone, {20000, 1, 0, 10}), 2000100000);
-    EXPECT_EQ(call(ssone, {1, 20000, 2, 500}), 2000100000);
-    EXPECT_EQ(call(ssone, {1, 1, 1.5, 10}), 250000);
-    EXPECT_EQ(call(ssone, {1, 1, -0.5, 150}), 150000);
-    EXPECT_EQ(call(ssone, {1, 1, 0, 150}), 15100000);
-    EXPECT_EQ(call(ssone, {1, 1, 0, -1}), 200000);
+    EXPECT_EQ(callObjective(ssone, {-2, -3, 0, 10}), 600000);
+    EXPECT_EQ(callObjective(ssone, {-2, 5, 0, 10}), 800000);
+    EXPECT_EQ(callObjective(ssone, {-1, 20000, 0, 10}), 2000200000); // first test charges both
+    EXPECT_EQ(callObjective(ssone, {20000, 1, 0, 10}), 2000100000);
+    EXPECT_EQ(callObjective(ssone, {1, 20000, 2, 500}), 2000100000);
+    EXPECT_EQ(callObjective(ssone, {1, 1, 1.5, 10}), 250000);
+    EXPECT_EQ(callObjective(ssone, {1, 1, -0.5, 150}), 150000);
+    EXPECT_EQ(callObjective(ssone, {1, 1, 0, 150}), 15100000);
+    EXPECT_EQ(callObjective(ssone, {1, 1, 0, -1}), 200000);
 }
 
 TEST_F(SteppingStone, SstwoPenaltiesAndFlatBorderPenalty) {
-    EXPECT_EQ(call(sstwo, {-1, -1, 1, 1, 0.3, 15, 40}), 200000);
-    EXPECT_EQ(call(sstwo, {1, 1, -5, 1, 0.3, 15, 40}), 600000);
-    EXPECT_DOUBLE_EQ(call(sstwo, {1, 1, 1, 1, 1.2, 15, 40}), 220000);
-    EXPECT_EQ(call(sstwo, {1, 1, 1, 1, 0.3, 0.4, 40}), 140000);
-    EXPECT_EQ(call(sstwo, {1, 1, 1, 1, 0.3, 50.5, 1000}), 5150000);
-    EXPECT_EQ(call(sstwo, {1, 1, 1, 1, 0.3, 0, 40}), 100000);
+    EXPECT_EQ(callObjective(sstwo, {-1, -1, 1, 1, 0.3, 15, 40}), 200000);
+    EXPECT_EQ(callObjective(sstwo, {1, 1, -5, 1, 0.3, 15, 40}), 600000);
+    EXPECT_DOUBLE_EQ(callObjective(sstwo, {1, 1, 1, 1, 1.2, 15, 40}), 220000);
+    EXPECT_EQ(callObjective(sstwo, {1, 1, 1, 1, 0.3, 0.4, 40}), 140000);
+    EXPECT_EQ(callObjective(sstwo, {1, 1, 1, 1, 0.3, 50.5, 1000}), 5150000);
+    EXPECT_EQ(callObjective(sstwo, {1, 1, 1, 1, 0.3, 0, 40}), 100000);
     for (double border : {30.0, 80.0, 1000.0, -1000.0}) {
-        EXPECT_EQ(call(sstwo, {1, 1, 1, 1, 0.3, 15, border}), 100000) << border;
+        EXPECT_EQ(callObjective(sstwo, {1, 1, 1, 1, 0.3, 15, border}), 100000) << border;
     }
 }
 
 TEST_F(SteppingStone, ThreeRegionPenalties) {
-    EXPECT_DOUBLE_EQ(call(ssthree, {1, 1, 1, 1, 1, 1, 1.2, 10}), 220000); // 2.2 x 100000 in doubles
-    EXPECT_EQ(call(ssthree, {1, 1, 1, 1, 1, 1, 0.3, -2}), 300000);
-    EXPECT_EQ(call(ssthree, {1, 1, -3, 1, 1, 10001, 2, -1}), 400000);
-    EXPECT_EQ(call(ss3_F0, {1, 1, 1, 1, 1, 1, -3}), 400000);
-    EXPECT_EQ(call(ss3_F0, {1, 1, 1, 1, 1, 10000.5, -3}), 1000150000);
+    EXPECT_DOUBLE_EQ(callObjective(ssthree, {1, 1, 1, 1, 1, 1, 1.2, 10}),
+                     220000); // 2.2 x 100000 in doubles
+    EXPECT_EQ(callObjective(ssthree, {1, 1, 1, 1, 1, 1, 0.3, -2}), 300000);
+    EXPECT_EQ(callObjective(ssthree, {1, 1, -3, 1, 1, 10001, 2, -1}), 400000);
+    EXPECT_EQ(callObjective(ss3_F0, {1, 1, 1, 1, 1, 1, -3}), 400000);
+    EXPECT_EQ(callObjective(ss3_F0, {1, 1, 1, 1, 1, 10000.5, -3}), 1000150000);
 }
 
 TEST_F(SteppingStone, SigmaOfZeroCostsOnePenaltyUnit) {
-    EXPECT_EQ(call(ssone, {1, 1, 0.3, 0}), 100000);
-    EXPECT_EQ(call(ssone, {1, 1, 0.3, -0.0}), 100000);
-    EXPECT_EQ(call(ssthree, {1, 1, 1, 1, 1, 1, 0.3, 0}), 100000);
-    EXPECT_EQ(call(ss3_F0, {1, 1, 1, 1, 1, 1, 0}), 100000);
+    EXPECT_EQ(callObjective(ssone, {1, 1, 0.3, 0}), 100000);
+    EXPECT_EQ(callObjective(ssone, {1, 1, 0.3, -0.0}), 100000);
+    EXPECT_EQ(callObjective(ssthree, {1, 1, 1, 1, 1, 1, 0.3, 0}), 100000);
+    EXPECT_EQ(callObjective(ss3_F0, {1, 1, 1, 1, 1, 1, 0}), 100000);
 }
 
 TEST_F(SteppingStone, NonFiniteParametersAreNeverSimulated) {
-    EXPECT_EQ(call(ssone, {nan, 1, 0.3, 10}), 100000);
-    EXPECT_EQ(call(ssone, {-2, nan, 0.3, 10}), 100000);
-    EXPECT_EQ(call(ssone, {1, 1, nan, 10}), 100000);
-    EXPECT_EQ(call(ssone, {1, 1, 0.3, nan}), 100000);
-    EXPECT_EQ(call(ssone, {-inf, 1, 0.3, 10}), inf);
-    EXPECT_EQ(call(ssone, {1, 1, 0.3, inf}), inf);
-    EXPECT_EQ(call(sstwo, {1, 1, 1, 1, 0.3, 15, nan}), 100000);
-    EXPECT_EQ(call(sstwo, {1, 1, 1, inf, 0.3, 15, 40}), inf);
-    EXPECT_EQ(call(ssthree, {nan, 1, 1, 1, 1, 1, 5, 10}), 100000);
-    EXPECT_EQ(call(ssthree, {1, 1, 1, 1, 1, 1, 0.3, inf}), inf);
-    EXPECT_EQ(call(ssthree, {1, 1, 1, 1, 1, 1, 0.3, nan}), 100000);
-    EXPECT_EQ(call(ss3_F0, {1, 1, 1, 1, 1, 1, inf}), inf);
+    EXPECT_EQ(callObjective(ssone, {nan, 1, 0.3, 10}), 100000);
+    EXPECT_EQ(callObjective(ssone, {-2, nan, 0.3, 10}), 100000);
+    EXPECT_EQ(callObjective(ssone, {1, 1, nan, 10}), 100000);
+    EXPECT_EQ(callObjective(ssone, {1, 1, 0.3, nan}), 100000);
+    EXPECT_EQ(callObjective(ssone, {-inf, 1, 0.3, 10}), inf);
+    EXPECT_EQ(callObjective(ssone, {1, 1, 0.3, inf}), inf);
+    EXPECT_EQ(callObjective(sstwo, {1, 1, 1, 1, 0.3, 15, nan}), 100000);
+    EXPECT_EQ(callObjective(sstwo, {1, 1, 1, inf, 0.3, 15, 40}), inf);
+    EXPECT_EQ(callObjective(ssthree, {nan, 1, 1, 1, 1, 1, 5, 10}), 100000);
+    EXPECT_EQ(callObjective(ssthree, {1, 1, 1, 1, 1, 1, 0.3, inf}), inf);
+    EXPECT_EQ(callObjective(ssthree, {1, 1, 1, 1, 1, 1, 0.3, nan}), 100000);
+    EXPECT_EQ(callObjective(ss3_F0, {1, 1, 1, 1, 1, 1, inf}), inf);
 }
 
 TEST_F(SteppingStone, BorderFileIsReadBeforeTheBoundsCheck) {
     std::remove("borders.txt");
-    EXPECT_EXIT(call(ssthree, {-1, 1, 1, 1, 1, 1, 0.3, 10}), testing::ExitedWithCode(1),
+    EXPECT_EXIT(callObjective(ssthree, {-1, 1, 1, 1, 1, 1, 0.3, 10}), testing::ExitedWithCode(1),
                 testing::Eq("Error in borders.txt: cannot open the file\n"));
     std::ofstream("borders.txt") << "40\n";
-    EXPECT_EXIT(call(ss3_F0, {-1, 1, 1, 1, 1, 1, 10}), testing::ExitedWithCode(1),
+    EXPECT_EXIT(callObjective(ss3_F0, {-1, 1, 1, 1, 1, 1, 10}), testing::ExitedWithCode(1),
                 testing::Eq("Error in borders.txt: fewer than two lines\n"));
 }
 
@@ -130,60 +111,60 @@ TEST_F(SteppingStone, IsolatedNeutralDemesScoreHardyWeinbergOfTheirStart) {
         expected -= countSS[i] * std::log(p * p) + countSI[i] * std::log(2 * p * (1 - p)) +
                     countII[i] * std::log((1 - p) * (1 - p));
     }
-    EXPECT_NEAR(call(ssone, {1, 1, 0, 1e-3}), expected, 1e-9);
+    EXPECT_NEAR(callObjective(ssone, {1, 1, 0, 1e-3}), expected, 1e-9);
 }
 
 TEST_F(SteppingStone, RealEvaluationIsFiniteAndRepeatable) {
-    const double first = call(ssone, {1.05, 0.95, 0.3, 15});
+    const double first = callObjective(ssone, {1.05, 0.95, 0.3, 15});
     EXPECT_TRUE(std::isfinite(first));
     EXPECT_LT(first, 100000);
-    EXPECT_EQ(call(ssone, {1.05, 0.95, 0.3, 15}), first);
+    EXPECT_EQ(callObjective(ssone, {1.05, 0.95, 0.3, 15}), first);
     // No upper bound on sigma: migration rates close to one half still reach equilibrium.
-    EXPECT_LT(call(ssthree, {1, 1, 1, 1, 1, 1, 0.3, 1000000}), 100000);
+    EXPECT_LT(callObjective(ssthree, {1, 1, 1, 1, 1, 1, 0.3, 1000000}), 100000);
 }
 
 TEST_F(SteppingStone, OutcomeMessages) {
     // SS and II lethal: only SI adults, at sites that sampled no SS, 0 * ln 0 is not a number.
     testing::internal::CaptureStdout();
-    EXPECT_EQ(call(ssone, {0, 0, 0, 10}), 100000);
+    EXPECT_EQ(callObjective(ssone, {0, 0, 0, 10}), 100000);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "likelihood=NaN\n");
     // Neutral fitnesses never settle across the widest gaps within the generation cap.
     testing::internal::CaptureStdout();
-    EXPECT_EQ(call(ssone, {1, 1, 0, 10}), 100000);
+    EXPECT_EQ(callObjective(ssone, {1, 1, 0, 10}), 100000);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out.substr(out.size() - 15), "non-eq penalty\n");
 }
 
 TEST_F(SteppingStone, SstwoBorderIsTruncatedToADeme) {
-    const double at40 = call(sstwo, {2, 0.5, 0.5, 2, 0.3, 15, 40.2});
-    EXPECT_EQ(call(sstwo, {2, 0.5, 0.5, 2, 0.3, 15, 40.9}), at40);
-    EXPECT_NE(call(sstwo, {2, 0.5, 0.5, 2, 0.3, 15, 41.0}), at40);
-    EXPECT_LT(call(sstwo, {2, 0.5, 0.5, 2, 0.3, 15, 30.5}), 100000);
-    EXPECT_LT(call(sstwo, {2, 0.5, 0.5, 2, 0.3, 15, 79.99}), 100000);
+    const double at40 = callObjective(sstwo, {2, 0.5, 0.5, 2, 0.3, 15, 40.2});
+    EXPECT_EQ(callObjective(sstwo, {2, 0.5, 0.5, 2, 0.3, 15, 40.9}), at40);
+    EXPECT_NE(callObjective(sstwo, {2, 0.5, 0.5, 2, 0.3, 15, 41.0}), at40);
+    EXPECT_LT(callObjective(sstwo, {2, 0.5, 0.5, 2, 0.3, 15, 30.5}), 100000);
+    EXPECT_LT(callObjective(sstwo, {2, 0.5, 0.5, 2, 0.3, 15, 79.99}), 100000);
 }
 
 // The sstwo triples (2, 1, 0.5) and (0.5, 1, 2) are (1, 0.5, 0.25) and (1, 2, 4) with SS as
 // reference, scaled by powers of two, so both models select identically to the last bit.
 TEST_F(SteppingStone, RegionsFollowTheBorderFile) {
-    const double split40 = call(sstwo, {2, 0.5, 0.5, 2, 0.3, 15, 40.5});
-    const double split60 = call(sstwo, {2, 0.5, 0.5, 2, 0.3, 15, 60.5});
+    const double split40 = callObjective(sstwo, {2, 0.5, 0.5, 2, 0.3, 15, 40.5});
+    const double split60 = callObjective(sstwo, {2, 0.5, 0.5, 2, 0.3, 15, 60.5});
     borders(40, 105); // region 3 empty
-    EXPECT_EQ(call(ssthree, {0.5, 0.25, 2, 4, 9, 9, 0.3, 15}), split40);
+    EXPECT_EQ(callObjective(ssthree, {0.5, 0.25, 2, 4, 9, 9, 0.3, 15}), split40);
     borders(60, 105); // a changed file takes effect at the next evaluation
-    EXPECT_EQ(call(ssthree, {0.5, 0.25, 2, 4, 9, 9, 0.3, 15}), split60);
+    EXPECT_EQ(callObjective(ssthree, {0.5, 0.25, 2, 4, 9, 9, 0.3, 15}), split60);
     borders(40, 40); // region 2 empty
-    EXPECT_EQ(call(ssthree, {0.5, 0.25, 9, 9, 2, 4, 0.3, 15}), split40);
+    EXPECT_EQ(callObjective(ssthree, {0.5, 0.25, 9, 9, 2, 4, 0.3, 15}), split40);
     borders(70, 40); // region 3 from border2 on, region 2 empty
-    EXPECT_EQ(call(ssthree, {0.5, 0.25, 9, 9, 2, 4, 0.3, 15}), split40);
+    EXPECT_EQ(callObjective(ssthree, {0.5, 0.25, 9, 9, 2, 4, 0.3, 15}), split40);
     borders(0, 40); // region 1 empty
-    EXPECT_EQ(call(ssthree, {9, 9, 0.5, 0.25, 2, 4, 0.3, 15}), split40);
+    EXPECT_EQ(callObjective(ssthree, {9, 9, 0.5, 0.25, 2, 4, 0.3, 15}), split40);
     borders(40, 70);
-    EXPECT_NE(call(ssthree, {0.5, 0.25, 9, 9, 2, 4, 0.3, 15}), split40);
+    EXPECT_NE(callObjective(ssthree, {0.5, 0.25, 9, 9, 2, 4, 0.3, 15}), split40);
 }
 
 TEST_F(SteppingStone, SsThreeF0IsSsThreeWithoutSelfing) {
-    EXPECT_EQ(call(ss3_F0, {0.5, 0.25, 0.8, 1.2, 2, 4, 15}),
-              call(ssthree, {0.5, 0.25, 0.8, 1.2, 2, 4, 0, 15}));
+    EXPECT_EQ(callObjective(ss3_F0, {0.5, 0.25, 0.8, 1.2, 2, 4, 15}),
+              callObjective(ssthree, {0.5, 0.25, 0.8, 1.2, 2, 4, 0, 15}));
 }
 
 } // namespace
