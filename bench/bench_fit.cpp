@@ -2,9 +2,12 @@
 // library's simulation and with the plain simulation of tests/reference in the same frame.
 // Both must find the same point, value and trace. The plain fit takes hours: run one with
 // --benchmark_filter=fast or =plain. Each run writes its result line and trace to
-// fit1-<version>.txt and fit1-<version>.trace.tsv in the working directory.
+// fit1-<version>.txt and fit1-<version>.trace.tsv in the working directory, and, as it goes,
+// the processor time at the end of every anneal call to fit1-<version>.progress.tsv, so that
+// an unfinished plain run can be set against the fast one call by call.
 #include <benchmark/benchmark.h>
 
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -62,9 +65,17 @@ void FitModelOne(benchmark::State& state, ObjectiveFunction* objective, std::str
         counted = GenerationCount{};
         trace.str("");
         std::ostringstream reports;
+        std::ofstream progress("fit1-" + version + ".progress.tsv");
+        progress << "stage\tcycle\tcall\tevaluations\tgenerations\tcpu_seconds\n";
+        const std::clock_t started = std::clock();
         ScheduleOptions options;
         options.seed = 1;
         options.trace = &trace;
+        options.onCall = [&](const AnnealCall& call) {
+            progress << call.stage << '\t' << call.cycle << '\t' << call.call << '\t'
+                     << counted.evaluations << '\t' << counted.generations << '\t'
+                     << static_cast<double>(std::clock() - started) / CLOCKS_PER_SEC << std::endl;
+        };
         result = resultLine(
             runSchedule(counting, startVector.start, startVector.deltas, reports, options));
     }

@@ -22,6 +22,11 @@
 
 namespace {
 
+// A directory holding the example borders (25 and 79), where models 3 to 6 are evaluated, and
+// the directory to return to.
+std::string bordersDir;
+std::string homeDir;
+
 double plainSsone(const NRvector<double>& x) {
     return ssframe::modelOne(x, plain::simulate);
 }
@@ -38,9 +43,16 @@ void Evaluate(benchmark::State& state, ObjectiveFunction* objective, int demes,
     SimulationReport report;
     simulationReport() = &report;
     double value = 0.0;
+    if (chdir(bordersDir.c_str()) != 0) {
+        state.SkipWithError("cannot enter the border directory");
+        return;
+    }
     for (auto _ : state) {
         value = objective(x);
         benchmark::DoNotOptimize(value);
+    }
+    if (chdir(homeDir.c_str()) != 0) {
+        state.SkipWithError("cannot return to the working directory");
     }
     simulationReport() = nullptr;
     const double generations = report.generations;
@@ -84,22 +96,27 @@ BENCHMARK_CAPTURE(Evaluate, m9_sigma50, cthree, 401,
 BENCHMARK_CAPTURE(Evaluate, m10_start, CthreeFnot, 401,
                   {1.05, 0.95, 0.95, 0.95, 0.95, 1.05, 10, 250, 600});
 
-// Models 3 to 6 read borders.txt from the working directory: run in a fresh directory holding
-// the example borders (25 and 79).
+// Models 3 to 6 read borders.txt from the working directory: they are evaluated in a fresh
+// directory holding the example borders (25 and 79).
 int main(int argc, char** argv) {
     char dir[] = "/tmp/zonefit-bench-XXXXXX";
-    if (mkdtemp(dir) == nullptr || chdir(dir) != 0) {
+    char* home = getcwd(nullptr, 0);
+    if (mkdtemp(dir) == nullptr || home == nullptr) {
         std::cerr << "bench_models: cannot make a working directory\n";
         return 1;
     }
-    std::ofstream("borders.txt") << "25\n79\n";
+    bordersDir = dir;
+    homeDir = home;
+    std::free(home);
+    const std::string borders = bordersDir + "/borders.txt";
+    std::ofstream(borders) << "25\n79\n";
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::remove("borders.txt");
+    std::remove(borders.c_str());
     rmdir(dir);
     return 0;
 }

@@ -170,8 +170,8 @@ std::vector<Genotype> steppingStone(std::vector<Population>& row,
 //   value is measured as it is overwritten;
 // - the adults are dispersed once, from the virgins of the last generation, since nothing
 //   reads them before the run ends;
-// - stepping-stone dispersal of a block follows the selection and mating of the next block in
-//   the same pass, so that the divisions of selection overlap the dispersal arithmetic;
+// - stepping-stone dispersal of a block runs in the same pass as the selection and mating of
+//   the blocks two ahead of it, so that the divisions of selection overlap the dispersal;
 // - kernel dispersal reads the zygotes, already multiplied by the kernel step (once per source
 //   deme), from an array padded with the reflected ends of the row, so that one loop serves
 //   every deme.
@@ -470,9 +470,8 @@ inline void mateBlock(const SteppingStoneRow& row, std::size_t i0, const Mating&
 }
 
 // One stepping-stone generation: selection and mating of every deme, then dispersal of the
-// zygotes into the larvae. The dispersal of each block follows the mating of the next one in
-// the same pass. Returns whether some larva value moved by `tolerance` or more; `sumsOff` is
-// set when some zygote sum is off (by-genotype mating).
+// zygotes into the larvae, in one pass over the blocks. Returns whether some larva value moved by
+// `tolerance` or more; `sumsOff` is set when some zygote sum is off (by-genotype mating).
 template <class Mating>
 bool steppingStoneGeneration(const SteppingStoneRow& row, const Mating& mate, double tolerance,
                              bool& sumsOff) {
@@ -484,13 +483,18 @@ bool steppingStoneGeneration(const SteppingStoneRow& row, const Mating& mate, do
     const std::size_t edgeFrom = (n - 1) / lanes;
     Lanes largest = {};
     LaneFlags off = {};
+    // Mating runs two blocks ahead of dispersal, so that the dispersal of a block never waits
+    // for the divisions of the mating just issued.
     ZygoteBlock before, at, after;
     mateBlock(row, 0, mate, at, off);
+    if (row.blocks > 1) {
+        mateBlock(row, lanes, mate, after, off);
+    }
     for (std::size_t d = 0; d < row.blocks; ++d) {
         const std::size_t i0 = d * lanes;
-        after = ZygoteBlock{};
-        if (d + 1 < row.blocks) {
-            mateBlock(row, i0 + lanes, mate, after, off);
+        ZygoteBlock ahead;
+        if (d + 2 < row.blocks) {
+            mateBlock(row, i0 + 2 * lanes, mate, ahead, off);
         }
         if (d == 0 || d >= edgeFrom) {
             disperseBlock<true>(row, i0, before, at, after, largest);
@@ -499,6 +503,7 @@ bool steppingStoneGeneration(const SteppingStoneRow& row, const Mating& mate, do
         }
         before = at;
         at = after;
+        after = ahead;
     }
     const double* m = row.toRight;
     bool endMoved = endDeme(0, 1, m[0], row.Z, L, first, tolerance);

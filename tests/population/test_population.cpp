@@ -692,7 +692,7 @@ void expectSameOutcome(const Outcome& fast, const Outcome& plain) {
     EXPECT_EQ(fast.converged, plain.converged);
 }
 
-const int trials = 30;
+const int trials = 50;
 
 } // namespace
 
