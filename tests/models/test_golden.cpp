@@ -4,17 +4,15 @@
 // cap and a NaN likelihood). The optimised simulation must reproduce every one exactly.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "models/SS_F.h"
 #include "models/cspace.h"
 #include "models/ss.h"
 #include "population/simulation_report.h"
+#include "support/work_dir.h"
 
 namespace {
 
@@ -86,22 +84,11 @@ const Recorded recorded[] = {
 };
 
 // Runs in a fresh directory holding the example borders (25 and 79) for models 3 to 6.
-class RecordedEvaluations : public testing::Test {
+class RecordedEvaluations : public InScratchWorkDir {
   protected:
     void SetUp() override {
-        char name[] = "/tmp/zonefit-golden-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-        char* cwd = getcwd(nullptr, 0);
-        home = cwd;
-        std::free(cwd);
-        ASSERT_EQ(chdir(dir.c_str()), 0);
+        InScratchWorkDir::SetUp();
         std::ofstream("borders.txt") << "25\n79\n";
-    }
-    void TearDown() override {
-        std::remove("borders.txt");
-        EXPECT_EQ(chdir(home.c_str()), 0);
-        rmdir(dir.c_str());
     }
     // Checks every recorded point of the models `first` to `last`.
     static void check(int first, int last) {
@@ -127,8 +114,6 @@ class RecordedEvaluations : public testing::Test {
             EXPECT_EQ(lines, r.lines);
         }
     }
-    std::string dir;
-    std::string home;
 };
 
 } // namespace
