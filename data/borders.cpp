@@ -1,8 +1,6 @@
 #include "data/borders.h"
 
-#include <cstdlib>
 #include <fstream>
-#include <iostream>
 #include <sstream>
 
 #include "data/transect.h"
@@ -57,15 +55,4 @@ bool readBorders(const std::string& path, Borders& borders, std::string& error) 
     borders.border1 = values[0];
     borders.border2 = values[1];
     return true;
-}
-
-Borders readBordersOrExit() {
-    Borders borders;
-    std::string error;
-    if (!readBorders(borderFileName, borders, error)) {
-        std::cout.flush();
-        std::cerr << error << '\n';
-        std::exit(1);
-    }
-    return borders;
 }

@@ -22,8 +22,3 @@ extern const char* const borderFileName;
 //   "Error in <path>: fewer than two lines"
 //   "Error in <path>: border <k> is <value>, outside 0 to 105"
 bool readBorders(const std::string& path, Borders& borders, std::string& error);
-
-// Reads the border file of the working directory. On failure flushes standard output, writes
-// the error and a line end to standard error and ends the process with exit status 1: the
-// models cannot be built without both borders.
-Borders readBordersOrExit();

@@ -1,18 +1,35 @@
 #include "driver/schedule.h"
 
+#include "data/failure_sink.h"
 #include "driver/signals.h"
 #include "optimiser/amebsa.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-using Annealer = Amebsa<ObjectiveFunction>;
+// The objective, until it reports a failure to `failures`; from then on a constant, so that the
+// annealer finishes its call at once instead of simulating on with undefined inputs.
+class StopOnFailure {
+  public:
+    StopOnFailure(ObjectiveFunction& objective, const FailureSink& failures)
+        : objective_(objective), failures_(failures) {}
+    double operator()(const NRvector<double>& x) {
+        return failures_.failed() ? std::numeric_limits<double>::max() : objective_(x);
+    }
+
+  private:
+    ObjectiveFunction& objective_;
+    const FailureSink& failures_;
+};
+
+using Annealer = Amebsa<StopOnFailure>;
 
 std::uint64_t annealerSeed(const ScheduleOptions& options) {
     return options.seed ? *options.seed : clockSeed();
@@ -35,18 +52,23 @@ void traceCall(const ScheduleOptions& options, const AnnealCall& call) {
 }
 
 // Anneals at T0, T0 * factor, T0 * factor^2, ... (by successive multiplication) until the
-// object reports convergence; there is deliberately no cap on the number of calls.
-void driveToConvergence(Annealer& annealer, int stage, int cycle, double firstTemperature,
-                        double coolingFactor, const ScheduleOptions& options) {
+// object reports convergence; there is deliberately no cap on the number of calls. Returns
+// false, without tracing the call, when the objective failed during a call.
+bool driveToConvergence(Annealer& annealer, int stage, int cycle, double firstTemperature,
+                        double coolingFactor, const ScheduleOptions& options,
+                        const FailureSink& failures) {
     double temperature = firstTemperature;
     int call = 1;
     for (;;) {
         int budget = 1000;
         const bool converged = annealer.anneal(budget, temperature);
+        if (failures.failed()) {
+            return false;
+        }
         traceCall(options,
                   {stage, cycle, call, temperature, 1000 - budget, converged, annealer.bestValue});
         if (converged) {
-            return;
+            return true;
         }
         temperature *= coolingFactor;
         call += 1;
@@ -83,26 +105,48 @@ FitResult runSchedule(ObjectiveFunction& objective, const std::vector<double>& s
         point[j] = start[j];
         steps[j] = deltas[j];
     }
+    FailureSink failures;
+    const FailureScope failureScope(failures);
+    StopOnFailure guarded(objective, failures);
+    // An annealer that failed while evaluating its first simplex makes no call at all.
+    const auto drive = [&](Annealer& annealer, int stage, int cycle, double firstTemperature,
+                           double coolingFactor) {
+        return !failures.failed() && driveToConvergence(annealer, stage, cycle, firstTemperature,
+                                                        coolingFactor, options, failures);
+    };
+    const auto stopped = [&failures] {
+        FitResult result;
+        result.failure = failures.message();
+        return result;
+    };
 
-    Annealer stage1(point, steps, objective, 0.0001, annealerSeed(options));
-    driveToConvergence(stage1, 1, 1, 20.0, 0.65, options);
+    Annealer stage1(point, steps, guarded, 0.0001, annealerSeed(options));
+    if (!drive(stage1, 1, 1, 20.0, 0.65)) {
+        return stopped();
+    }
     NRmatrix<double> simplexCarry(stage1.simplex);
 
     for (int cycle = 1; cycle <= 3; cycle++) {
-        Annealer annealer(simplexCarry, objective, 1e-5, annealerSeed(options));
-        driveToConvergence(annealer, 2, cycle, 1.0, 0.75, options);
+        Annealer annealer(simplexCarry, guarded, 1e-5, annealerSeed(options));
+        if (!drive(annealer, 2, cycle, 1.0, 0.75)) {
+            return stopped();
+        }
         simplexCarry = annealer.simplex;
         report(out, "Temporary Max::", annealer);
     }
 
-    Annealer stage3(simplexCarry, objective, 0.0001, annealerSeed(options));
-    driveToConvergence(stage3, 3, 1, 1.0, 0.95, options);
+    Annealer stage3(simplexCarry, guarded, 0.0001, annealerSeed(options));
+    if (!drive(stage3, 3, 1, 1.0, 0.95)) {
+        return stopped();
+    }
     simplexCarry = stage3.simplex;
 
     FitResult result;
     for (int cycle = 1; cycle <= 5; cycle++) {
-        Annealer annealer(simplexCarry, objective, 1e-5, annealerSeed(options));
-        driveToConvergence(annealer, 4, cycle, 0.5, 0.9, options);
+        Annealer annealer(simplexCarry, guarded, 1e-5, annealerSeed(options));
+        if (!drive(annealer, 4, cycle, 0.5, 0.9)) {
+            return stopped();
+        }
         simplexCarry = annealer.simplex;
         report(out, "Refining has found:", annealer);
         result = resultOf(annealer);

@@ -31,14 +31,20 @@ struct ScheduleOptions {
     std::function<void(const AnnealCall&)> onCall;
 };
 
-// The best point and value of the last cycle of the last stage.
+// The best point and value of the last cycle of the last stage, or why the fit stopped.
 struct FitResult {
     std::vector<double> bestPoint;
     double bestValue = 0.0;
+    // The failure an objective reported (data/failure_sink.h), empty when the fit ran to its
+    // end; the point and value are then unset.
+    std::string failure;
 };
 
 // Runs stages 1 to 4 from the start vector and step sizes (equal lengths, at least 1),
-// writing the "Temporary Max::" and "Refining has found:" reports to `out`.
+// writing the "Temporary Max::" and "Refining has found:" reports to `out`. The objective's
+// failures go to a sink of the schedule's own: after the first one the objective is not
+// called again, the anneal call under way runs out on a constant value, and the schedule
+// stops with the failure before any further trace line, report or call.
 FitResult runSchedule(ObjectiveFunction& objective, const std::vector<double>& start,
                       const std::vector<double>& deltas, std::ostream& out,
                       const ScheduleOptions& options);

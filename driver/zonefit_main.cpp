@@ -84,6 +84,11 @@ int runFit(const char* argument, const std::string& startPath, const ScheduleOpt
     const FitResult result =
         runSchedule(objective, startVector.start, startVector.deltas, out, options);
     out.flush();
+    if (!result.failure.empty()) {
+        // The inputs of the objective went bad during the fit (a border file, for instance).
+        err << result.failure << "\n";
+        return 1;
+    }
     const std::string line = resultLine(result);
     if (!writeResultFile(resultName, line, error)) {
         // Hours of fitting are not thrown away: the line goes to standard error instead.

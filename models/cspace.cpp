@@ -6,63 +6,26 @@
 #include <boost/math/distributions/normal.hpp>
 
 #include "data/transect.h"
+#include "models/model_table.h"
 #include "population/diagnostics.h"
 #include "population/simulation_report.h"
 #include "population/utils.h"
 
 namespace {
 
-// What tells the four kernel models apart besides their parameters.
+// What tells the four kernel models apart besides their parameters and boxes.
 struct Settings {
-    int gridIntervals;   // N: the grid has N + 1 demes from position 0 to the largest site
-    int halfPoints;      // K: the kernel has 2K + 1 points
-    double penaltyScale; // S: penalty unit and floor (-S) of a log-frequency
-    int maxGenerations;  // generation cap of one simulation
+    int gridIntervals;  // N: the grid has N + 1 demes from position 0 to the largest site
+    int halfPoints;     // K: the kernel has 2K + 1 points
+    int maxGenerations; // generation cap of one simulation
 };
 
-constexpr Settings coneSettings{200, 3, 1000000.0, 100000};
-constexpr Settings ctwoSettings{200, 3, 1000000.0, 1000000};
-constexpr Settings cthreeSettings{400, 5, 100000.0, 1000000};
+constexpr Settings coneSettings{200, 3, 100000};
+constexpr Settings ctwoSettings{200, 3, 1000000};
+constexpr Settings cthreeSettings{400, 5, 1000000};
 
 // Deme index for a border the model does not have: beyond every deme of every grid.
 constexpr int noBorder = 100000;
-
-constexpr double fitnessMin = 0.0;
-constexpr double fitnessMax = 10000.0;
-constexpr double selfingMin = 0.0;
-constexpr double selfingMax = 1.0;
-constexpr double sigmaMin = 0.5;
-
-// Penalty of a fitness, selfing or sigma value v against the closed range [lo, hi]: 0 inside,
-// (|v| + 1) * S outside, and S itself for NaN, which no comparison would catch.
-double valuePenalty(double v, double lo, double hi, double S) {
-    if (std::isnan(v)) {
-        return S;
-    }
-    if (v >= lo && v <= hi) {
-        return 0.0;
-    }
-    return (std::fabs(v) + 1.0) * S;
-}
-
-// Penalty of the first of the fitnesses x[first] .. x[last - 1] outside their range, or 0.
-double fitnessPenalty(const NRvector<double>& x, int first, int last, double S) {
-    for (int i = first; i < last; i++) {
-        const double penalty = valuePenalty(x[i], fitnessMin, fitnessMax, S);
-        if (penalty != 0.0) {
-            return penalty;
-        }
-    }
-    return 0.0;
-}
-
-// Range tests of border positions; NaN fails both.
-bool insideOpen(double v, double lo, double hi) {
-    return v > lo && v < hi;
-}
-bool insideClosed(double v, double lo, double hi) {
-    return v >= lo && v <= hi;
-}
 
 std::vector<double> sitePositions() {
     return std::vector<double>(sitePosition, sitePosition + siteCount);
@@ -79,14 +42,14 @@ double largestPosition(const std::vector<double>& positions) {
     return maxPosition;
 }
 
-// One evaluation inside the box. borderPositions (one or two) split the grid into the stretches
-// that start from regionStart[0], [1], [2]; when bordersSelect is true the same deme indices
-// also split the selection regimes, otherwise every deme is selected with regionFitness[0].
-double evaluate(const Settings& settings, const std::vector<Genotype>& regionFitness,
+// One evaluation inside the box, with S the model's penalty unit. borderPositions (one or two)
+// split the grid into the stretches that start from regionStart[0], [1], [2]; when bordersSelect is
+// true the same deme indices also split the selection regimes, otherwise every deme is selected
+// with regionFitness[0].
+double evaluate(const Settings& settings, double S, const std::vector<Genotype>& regionFitness,
                 const std::vector<Genotype>& regionStart, double selfing, double sigma,
                 const std::vector<double>& borderPositions, bool bordersSelect) {
     const int N = settings.gridIntervals;
-    const double S = settings.penaltyScale;
 
     const std::vector<double> positions = sitePositions();
     const double demeSpacing = largestPosition(positions) / N;
@@ -137,35 +100,20 @@ double evaluate(const Settings& settings, const std::vector<Genotype>& regionFit
 
 // C_3 and C_3_F0: six fitnesses, then (C_3 only) selfing at x[6], then sigma and the two
 // borders.
-double threeRegions(const NRvector<double>& x, bool fittedSelfing) {
-    const Settings& settings = cthreeSettings;
-    const double S = settings.penaltyScale;
-    const int sigmaAt = fittedSelfing ? 7 : 6;
-
-    double penalty = fitnessPenalty(x, 0, 6, S);
-    if (penalty == 0.0 && fittedSelfing) {
-        penalty = valuePenalty(x[6], selfingMin, selfingMax, S);
-    }
-    if (penalty == 0.0) {
-        penalty = valuePenalty(x[sigmaAt], sigmaMin, 50.0, S);
-    }
-    if (penalty == 0.0 && !insideClosed(x[sigmaAt + 1], 206.0, 340.0)) {
-        penalty = S;
-    }
-    if (penalty == 0.0 && !insideClosed(x[sigmaAt + 2], 523.0, 680.0)) {
-        penalty = S;
-    }
+double threeRegions(const NRvector<double>& x, int model, bool fittedSelfing) {
+    const ModelBox& box = activeBox(model);
+    const double penalty = boxPenalty(box, x);
     if (penalty != 0.0) {
         return penalty;
     }
-
+    const int sigmaAt = fittedSelfing ? 7 : 6;
     const std::vector<Genotype> regionFitness{
         {x[0], 1.0, x[1]}, {x[2], 1.0, x[3]}, {x[4], 1.0, x[5]}};
     const std::vector<Genotype> regionStart{deterministic(x[0], x[1]), deterministic(x[2], x[3]),
                                             deterministic(x[4], x[5])};
     const double selfing = fittedSelfing ? x[6] : 0.0;
-    return evaluate(settings, regionFitness, regionStart, selfing, x[sigmaAt],
-                    {x[sigmaAt + 1], x[sigmaAt + 2]}, true);
+    return evaluate(cthreeSettings, box.penaltyUnit, regionFitness, regionStart, selfing,
+                    x[sigmaAt], {x[sigmaAt + 1], x[sigmaAt + 2]}, true);
 }
 
 } // namespace
@@ -241,57 +189,35 @@ double addSiteLikelihood(double L, const Genotype& predicted, double countSS, do
 }
 
 double cone(const NRvector<double>& x) {
-    const Settings& settings = coneSettings;
-    const double S = settings.penaltyScale;
-
-    double penalty = fitnessPenalty(x, 0, 2, S);
-    if (penalty == 0.0) {
-        penalty = valuePenalty(x[2], selfingMin, selfingMax, S);
-    }
-    if (penalty == 0.0) {
-        penalty = valuePenalty(x[3], sigmaMin, 20.0, S);
-    }
-    if (penalty == 0.0 && !insideOpen(x[4], 300.0, 600.0)) {
-        penalty = S;
-    }
+    const ModelBox& box = activeBox(7);
+    const double penalty = boxPenalty(box, x);
     if (penalty != 0.0) {
         return penalty;
     }
-
     // One selection regime everywhere; the contact only splits the start into pure SS on its
     // left and pure II from it on.
     const std::vector<Genotype> regionFitness{{x[0], 1.0, x[1]}};
     const std::vector<Genotype> regionStart{{1.0, 0.0, 0.0}, {0.0, 0.0, 1.0}};
-    return evaluate(settings, regionFitness, regionStart, x[2], x[3], {x[4]}, false);
+    return evaluate(coneSettings, box.penaltyUnit, regionFitness, regionStart, x[2], x[3], {x[4]},
+                    false);
 }
 
 double ctwo(const NRvector<double>& x) {
-    const Settings& settings = ctwoSettings;
-    const double S = settings.penaltyScale;
-
-    double penalty = fitnessPenalty(x, 0, 4, S);
-    if (penalty == 0.0) {
-        penalty = valuePenalty(x[4], selfingMin, selfingMax, S);
-    }
-    if (penalty == 0.0) {
-        penalty = valuePenalty(x[5], sigmaMin, 50.0, S);
-    }
-    if (penalty == 0.0 && !insideOpen(x[6], 200.0, 600.0)) {
-        penalty = S;
-    }
+    const ModelBox& box = activeBox(8);
+    const double penalty = boxPenalty(box, x);
     if (penalty != 0.0) {
         return penalty;
     }
-
     const std::vector<Genotype> regionFitness{{x[0], 1.0, x[1]}, {x[2], 1.0, x[3]}};
     const std::vector<Genotype> regionStart{deterministic(x[0], x[1]), deterministic(x[2], x[3])};
-    return evaluate(settings, regionFitness, regionStart, x[4], x[5], {x[6]}, true);
+    return evaluate(ctwoSettings, box.penaltyUnit, regionFitness, regionStart, x[4], x[5], {x[6]},
+                    true);
 }
 
 double cthree(const NRvector<double>& x) {
-    return threeRegions(x, true);
+    return threeRegions(x, 9, true);
 }
 
 double CthreeFnot(const NRvector<double>& x) {
-    return threeRegions(x, false);
+    return threeRegions(x, 10, false);
 }

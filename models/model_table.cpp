@@ -4,12 +4,10 @@
 #include "models/cspace.h"
 #include "models/ss.h"
 
-#include <cstdio>
-
 namespace {
 
 constexpr ParameterInfo fitness(const char* name, const char* meaning) {
-    return {name, meaning, 0.0, false, 10000.0, false};
+    return {name, meaning, 0.0, false, fitnessMax, false};
 }
 
 constexpr ParameterInfo selfing(const char* name, const char* meaning) {
@@ -27,6 +25,16 @@ constexpr ParameterInfo kernelSigma(double upper) {
     return {"sigma", "s.d. of the dispersal kernel", 0.5, false, upper, false};
 }
 
+// A position or deme index answered with one penalty unit whatever its value.
+constexpr ParameterInfo flatBox(const char* name, const char* meaning, double lower, bool open,
+                                double upper) {
+    return {name, meaning, lower, open, upper, open, true};
+}
+
+// The penalty units: the kernel models C_1 and C_2 charge ten times the others.
+constexpr double unit = 100000.0;
+constexpr double kernelUnit = 1000000.0;
+
 const ParameterInfo ss1Parameters[] = {
     fitness("wSS", "fitness of SS relative to SI"),
     fitness("wII", "fitness of II relative to SI"),
@@ -41,7 +49,7 @@ const ParameterInfo ss2Parameters[] = {
     fitness("wII_R", "fitness of II relative to SI, demes from the border on"),
     selfing("F", "selfing rate"),
     {"sigma", "dispersal scale (s.d. of the displacement)", 0.5, false, 50.0, false},
-    {"border", "first deme right of the border (deme index, truncated)", 30.0, true, 80.0, true},
+    flatBox("border", "first deme right of the border (deme index, truncated)", 30.0, true, 80.0),
 };
 
 const ParameterInfo ss3Parameters[] = {
@@ -96,7 +104,7 @@ const ParameterInfo c1Parameters[] = {
     fitness("wII", "fitness of II relative to SI"),
     selfing("F", "selfing rate"),
     kernelSigma(20.0),
-    {"contact", "position where the start changes from SS to II", 300.0, true, 600.0, true},
+    flatBox("contact", "position where the start changes from SS to II", 300.0, true, 600.0),
 };
 
 const ParameterInfo c2Parameters[] = {
@@ -106,13 +114,13 @@ const ParameterInfo c2Parameters[] = {
     fitness("wII_R", "fitness of II relative to SI, right of the contact"),
     selfing("F", "selfing rate"),
     kernelSigma(50.0),
-    {"contact", "position of the border between the two regions", 200.0, true, 600.0, true},
+    flatBox("contact", "position of the border between the two regions", 200.0, true, 600.0),
 };
 
-const ParameterInfo border1 = {
-    "border1", "position of the border between regions 1 and 2", 206.0, false, 340.0, false};
-const ParameterInfo border2 = {
-    "border2", "position of the border between regions 2 and 3", 523.0, false, 680.0, false};
+const ParameterInfo border1 =
+    flatBox("border1", "position of the border between regions 1 and 2", 206.0, false, 340.0);
+const ParameterInfo border2 =
+    flatBox("border2", "position of the border between regions 2 and 3", 523.0, false, 680.0);
 
 const ParameterInfo c3Parameters[] = {
     fitness("wSS_1", "fitness of SS relative to SI, region 1"),
@@ -144,7 +152,9 @@ using B = BorderSource;
 
 } // namespace
 
-// A row whose objective is null is a model that this build does not provide.
+// A row whose objective is null is a model that this build does not provide. Each row's
+// parameters are tested in vector order, after SS_1's joint test of its two fitnesses' lower
+// bounds (the 2 at the end of its row), which charges both values at once.
 const ModelEntry modelTable[modelCount] = {
     {1,
      "SS_1",
@@ -157,7 +167,9 @@ const ModelEntry modelTable[modelCount] = {
      G::steppingStone,
      B::none,
      {-1, -1},
-     ""},
+     "",
+     unit,
+     2},
     {2,
      "SS_2",
      "SS_2 = 2",
@@ -169,7 +181,8 @@ const ModelEntry modelTable[modelCount] = {
      G::steppingStone,
      B::demeParameter,
      {6, -1},
-     "region border"},
+     "region border",
+     unit},
     {3,
      "SS_3",
      "SS_3 = 3, needs borders.txt",
@@ -181,7 +194,8 @@ const ModelEntry modelTable[modelCount] = {
      G::steppingStone,
      B::borderFile,
      {-1, -1},
-     "region border"},
+     "region border",
+     unit},
     {4,
      "SS_3_F0",
      "SS_3_F0 = 4, needs borders.txt",
@@ -193,7 +207,8 @@ const ModelEntry modelTable[modelCount] = {
      G::steppingStone,
      B::borderFile,
      {-1, -1},
-     "region border"},
+     "region border",
+     unit},
     {5,
      "SS_3_FR",
      "SS_3_FR = 5, needs borders.txt",
@@ -205,7 +220,8 @@ const ModelEntry modelTable[modelCount] = {
      G::steppingStone,
      B::borderFile,
      {-1, -1},
-     "region border"},
+     "region border",
+     unit},
     {6,
      "SS_3_FG",
      "SS_3_FG = 6, needs borders.txt",
@@ -217,7 +233,8 @@ const ModelEntry modelTable[modelCount] = {
      G::steppingStone,
      B::borderFile,
      {-1, -1},
-     "region border"},
+     "region border",
+     unit},
     {7,
      "C_1",
      "C_1 = 7",
@@ -229,7 +246,8 @@ const ModelEntry modelTable[modelCount] = {
      G::kernelGrid,
      B::positionParameters,
      {4, -1},
-     "contact"},
+     "contact",
+     kernelUnit},
     {8,
      "C_2",
      "C_2 = 8",
@@ -241,7 +259,8 @@ const ModelEntry modelTable[modelCount] = {
      G::kernelGrid,
      B::positionParameters,
      {6, -1},
-     "contact"},
+     "contact",
+     kernelUnit},
     {9,
      "C_3",
      "C_3 = 9",
@@ -253,7 +272,8 @@ const ModelEntry modelTable[modelCount] = {
      G::kernelGrid,
      B::positionParameters,
      {8, 9},
-     "region border"},
+     "region border",
+     unit},
     {10,
      "C_3_F0",
      "C_3_F0 = 10",
@@ -265,7 +285,8 @@ const ModelEntry modelTable[modelCount] = {
      G::kernelGrid,
      B::positionParameters,
      {7, 8},
-     "region border"},
+     "region border",
+     unit},
 };
 
 const ModelEntry* findModel(int number) {
@@ -284,31 +305,32 @@ int findParameter(const ModelEntry& model, const std::string& name) {
     return -1;
 }
 
-bool insideBox(const ParameterInfo& parameter, double value) {
-    const bool aboveLower =
-        parameter.lowerOpen ? value > parameter.lower : value >= parameter.lower;
-    const bool belowUpper =
-        parameter.upperOpen ? value < parameter.upper : value <= parameter.upper;
-    return aboveLower && belowUpper;
+ModelBox builtinBox(const ModelEntry& model) {
+    return {model.parameters, model.parameterCount, model.penaltyUnit, model.jointLowerCount};
 }
 
 namespace {
 
-std::string boundText(double bound) {
-    if (bound == unbounded) {
-        return "inf";
-    }
-    if (bound == -unbounded) {
-        return "-inf";
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", bound);
-    return text;
-}
+const ModelBox builtinBoxes[modelCount] = {
+    builtinBox(modelTable[0]), builtinBox(modelTable[1]), builtinBox(modelTable[2]),
+    builtinBox(modelTable[3]), builtinBox(modelTable[4]), builtinBox(modelTable[5]),
+    builtinBox(modelTable[6]), builtinBox(modelTable[7]), builtinBox(modelTable[8]),
+    builtinBox(modelTable[9]),
+};
+
+thread_local const ModelBox* installedBoxes = nullptr;
 
 } // namespace
 
-std::string boxText(const ParameterInfo& parameter) {
-    return std::string(parameter.lowerOpen ? "(" : "[") + boundText(parameter.lower) + ", " +
-           boundText(parameter.upper) + (parameter.upperOpen ? ")" : "]");
+const ModelBox& activeBox(int number) {
+    const ModelBox* boxes = installedBoxes != nullptr ? installedBoxes : builtinBoxes;
+    return boxes[number - 1];
+}
+
+BoxScope::BoxScope(const ModelBox* boxes) : previous_(installedBoxes) {
+    installedBoxes = boxes;
+}
+
+BoxScope::~BoxScope() {
+    installedBoxes = previous_;
 }

@@ -1,23 +1,10 @@
 // The table of the ten models: texts, result-file prefix, objective and parameters of each.
 #pragma once
 
+#include "models/boxes.h"
 #include "optimiser/nr3.h"
 
-#include <limits>
 #include <string>
-
-// One entry of a model's parameter vector: its short name and its box. A value outside the
-// box is answered by the objective with a penalty instead of a simulation.
-struct ParameterInfo {
-    const char* name;    // short name, as in wSS or sigma; unique within the model
-    const char* meaning; // one line for listings
-    double lower;        // lower bound, -infinity when there is none
-    bool lowerOpen;      // the lower bound itself is refused
-    double upper;        // upper bound, +infinity when there is none
-    bool upperOpen;      // the upper bound itself is refused
-};
-
-constexpr double unbounded = std::numeric_limits<double>::infinity();
 
 // How a model lays its demes along the transect.
 enum class Geometry {
@@ -47,6 +34,8 @@ struct ModelEntry {
     BorderSource borders = BorderSource::none;
     int borderParameters[2] = {-1, -1}; // parameter indices, -1 when unused
     const char* borderLabel = "";       // what a border is called in figures
+    double penaltyUnit = 0.0;           // the box's penalty unit (see ModelBox)
+    int jointLowerCount = 0;            // parameters whose lower bounds are tested together
 };
 
 constexpr int modelCount = 10;
@@ -60,8 +49,24 @@ const ModelEntry* findModel(int number);
 // The index of the parameter called `name` in `model`, or -1.
 int findParameter(const ModelEntry& model, const std::string& name);
 
-// Whether `value` lies inside the box of `parameter` (NaN never does).
-bool insideBox(const ParameterInfo& parameter, double value);
+// The box of `model` as its row gives it.
+ModelBox builtinBox(const ModelEntry& model);
 
-// The box in interval notation, as in "[0, 10000]", "(30, 80)" or "(0, inf)".
-std::string boxText(const ParameterInfo& parameter);
+// The box that the objective of model `number` (1 to 10) tests on the calling thread: that of
+// a live BoxScope on this thread, else the built-in one.
+const ModelBox& activeBox(int number);
+
+// Installs `boxes` (modelCount entries, the box of model n at index n - 1, each with as many
+// parameters as the model reads) as the boxes of the calling thread for the guard's lifetime;
+// the previous ones come back when it ends. The caller keeps `boxes` and their parameters
+// alive meanwhile. Each thread has its own; guards nest.
+class BoxScope {
+  public:
+    explicit BoxScope(const ModelBox* boxes);
+    ~BoxScope();
+    BoxScope(const BoxScope&) = delete;
+    BoxScope& operator=(const BoxScope&) = delete;
+
+  private:
+    const ModelBox* previous_;
+};

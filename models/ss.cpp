@@ -4,11 +4,13 @@
 #include <cmath>
 #include <functional>
 #include <iostream>
-#include <limits>
+#include <string>
 #include <vector>
 
 #include "data/borders.h"
+#include "data/failure_sink.h"
 #include "data/transect.h"
+#include "models/model_table.h"
 #include "models/ss_frame.h"
 #include "population/diagnostics.h"
 #include "population/population.h"
@@ -17,27 +19,19 @@
 // The frame that all stepping-stone objectives share; models/SS_F.cpp uses it as well.
 namespace ssframe {
 
-constexpr double penaltyUnit = 100000.0; // every penalty is at least this
-constexpr double noUpperBound = std::numeric_limits<double>::infinity();
-
-// Penalty for a parameter value v that failed its bounds test: (|v| + 1) penalty units, so
-// that it grows with the distance from 0; a value that is not a number costs one unit.
-double penalty(double v) {
-    if (std::isnan(v)) {
-        return penaltyUnit;
+bool readRegionBorders(Borders& borders) {
+    std::string error;
+    if (!readBorders(borderFileName, borders, error)) {
+        reportFailure(error);
+        return false;
     }
-    return (std::fabs(v) + 1.0) * penaltyUnit;
+    return true;
 }
 
-// True when v lies outside [low, high]; a value that is not finite is always outside, also
-// when high is infinite.
-bool outside(double v, double low, double high) {
-    return !std::isfinite(v) || v < low || v > high;
-}
+namespace {
 
 // Writes the per-region values into the 105 entries of `perDeme` in three passes, so that a
-// later region overwrites an earlier one: demes from border2 on take region 3 even when
-// border1 > border2. The borders are 0 to 105.
+// later region overwrites an earlier one.
 template <class T>
 void fillThreePasses(std::vector<T>& perDeme, const Borders& borders, const T& region1,
                      const T& region2, const T& region3) {
@@ -53,19 +47,25 @@ void fillThreePasses(std::vector<T>& perDeme, const Borders& borders, const T& r
     }
 }
 
-void fillRegions(std::vector<Genotype>& demeFitness, const Borders& borders,
-                 const Genotype& region1, const Genotype& region2, const Genotype& region3) {
-    fillThreePasses(demeFitness, borders, region1, region2, region3);
+} // namespace
+
+std::vector<double> regionValues(const Borders& borders, double region1, double region2,
+                                 double region3) {
+    std::vector<double> perDeme;
+    fillThreePasses(perDeme, borders, region1, region2, region3);
+    return perDeme;
 }
 
-void fillRegions(std::vector<double>& demeSelfing, const Borders& borders, double region1,
-                 double region2, double region3) {
-    fillThreePasses(demeSelfing, borders, region1, region2, region3);
+std::vector<Genotype> regionFitness(const NRvector<double>& x, const Borders& borders) {
+    std::vector<Genotype> perDeme;
+    fillThreePasses(perDeme, borders, Genotype{1.0, x[0], x[1]}, Genotype{1.0, x[2], x[3]},
+                    Genotype{1.0, x[4], x[5]});
+    return perDeme;
 }
 
 // Builds the row of 105 demes with their migration rates, runs it to equilibrium and scores
 // the adults against the observed counts. `sigma` must be finite and greater than 0.
-double evaluate(double sigma, const RowSimulation& simulateRow) {
+double evaluate(double sigma, const RowSimulation& simulateRow, double penaltyUnit) {
     const double tolerance = 1e-8;
     const int maxGenerations = 1000000;
     const double zeroFrequency = 0.001; // stands in for a genotype not seen at a site
@@ -128,13 +128,6 @@ double evaluate(double sigma, const RowSimulation& simulateRow) {
 
 } // namespace ssframe
 
-using ssframe::evaluate;
-using ssframe::fitnessMax;
-using ssframe::noUpperBound;
-using ssframe::outside;
-using ssframe::penalty;
-using ssframe::penaltyUnit;
-
 namespace {
 
 // The single-rate simulation of models 1 to 4, run by `simulateRow`.
@@ -147,14 +140,23 @@ ssframe::RowSimulation withSelfing(const std::vector<Genotype>& demeFitness, con
     };
 }
 
-// Models 3 and 4 after their bounds check: fitness triples (SS = 1, SI, II) of the three
-// regions from x[0] to x[5].
-double threeRegions(const NRvector<double>& x, const Borders& borders, const double& selfing,
-                    double sigma) {
-    std::vector<Genotype> demeFitness;
-    ssframe::fillRegions(demeFitness, borders, Genotype{1.0, x[0], x[1]}, Genotype{1.0, x[2], x[3]},
-                         Genotype{1.0, x[4], x[5]});
-    return evaluate(sigma, withSelfing(demeFitness, selfing));
+// Models 3 and 4: the borders are read before the bounds check, so also for a point the check
+// refuses.
+double threeRegions(const NRvector<double>& x, int model, bool fittedSelfing) {
+    const ModelBox& box = activeBox(model);
+    Borders borders;
+    if (!ssframe::readRegionBorders(borders)) {
+        return box.penaltyUnit;
+    }
+    const double outOfBox = boxPenalty(box, x);
+    if (outOfBox != 0.0) {
+        return outOfBox;
+    }
+    const std::vector<Genotype> demeFitness = ssframe::regionFitness(x, borders);
+    const double noSelfing = 0.0;
+    const double& selfing = fittedSelfing ? x[6] : noSelfing;
+    const double sigma = fittedSelfing ? x[7] : x[6];
+    return ssframe::evaluate(sigma, withSelfing(demeFitness, selfing), box.penaltyUnit);
 }
 
 } // namespace
@@ -164,81 +166,33 @@ double ssone(const NRvector<double>& x) {
 }
 
 double ssframe::modelOne(const NRvector<double>& x, OneRateSimulation simulateRow) {
-    if (std::isnan(x[0]) || std::isnan(x[1])) {
-        return penaltyUnit;
+    const ModelBox& box = activeBox(1);
+    const double outOfBox = boxPenalty(box, x);
+    if (outOfBox != 0.0) {
+        return outOfBox;
     }
-    if (x[0] < 0 || x[1] < 0) {
-        return (std::fabs(x[0]) + 1.0 + std::fabs(x[1])) * penaltyUnit;
-    }
-    for (int k = 0; k < 3; k++) {
-        if (x[k] > fitnessMax) {
-            return penalty(x[k]);
-        }
-    }
-    if (outside(x[2], 0.0, 1.0)) {
-        return penalty(x[2]);
-    }
-    // A scale of exactly 0 is inside the box but describes no dispersal distribution.
-    if (outside(x[3], 0.0, 100.0) || x[3] == 0.0) {
-        return penalty(x[3]);
-    }
-
     const std::vector<Genotype> demeFitness(siteCount, Genotype{x[0], 1.0, x[1]});
-    return evaluate(x[3], withSelfing(demeFitness, x[2], simulateRow));
+    return evaluate(x[3], withSelfing(demeFitness, x[2], simulateRow), box.penaltyUnit);
 }
 
 double sstwo(const NRvector<double>& x) {
-    for (int k = 0; k < 4; k++) {
-        if (outside(x[k], 0.0, fitnessMax)) {
-            return penalty(x[k]);
-        }
+    const ModelBox& box = activeBox(2);
+    const double outOfBox = boxPenalty(box, x);
+    if (outOfBox != 0.0) {
+        return outOfBox;
     }
-    if (outside(x[4], 0.0, 1.0)) {
-        return penalty(x[4]);
-    }
-    // The box of sigma excludes 0, which the normal distribution would refuse.
-    if (outside(x[5], 0.5, 50.0)) {
-        return penalty(x[5]);
-    }
-    // The border is a deme index; 30 and 80 themselves are refused, with a flat penalty.
-    if (!(x[6] > 30.0) || !(x[6] < 80.0)) {
-        return penaltyUnit;
-    }
-
     const int border = static_cast<int>(x[6]);
     std::vector<Genotype> demeFitness(siteCount);
     for (int i = 0; i < siteCount; i++) {
         demeFitness[i] = i < border ? Genotype{x[0], 1.0, x[1]} : Genotype{x[2], 1.0, x[3]};
     }
-    return evaluate(x[5], withSelfing(demeFitness, x[4]));
+    return ssframe::evaluate(x[5], withSelfing(demeFitness, x[4]), box.penaltyUnit);
 }
 
 double ssthree(const NRvector<double>& x) {
-    const Borders borders = readBordersOrExit();
-    for (int k = 0; k < 6; k++) {
-        if (outside(x[k], 0.0, fitnessMax)) {
-            return penalty(x[k]);
-        }
-    }
-    if (outside(x[6], 0.0, 1.0)) {
-        return penalty(x[6]);
-    }
-    if (outside(x[7], 0.0, noUpperBound) || x[7] == 0.0) {
-        return penalty(x[7]);
-    }
-    return threeRegions(x, borders, x[6], x[7]);
+    return threeRegions(x, 3, true);
 }
 
 double ss3_F0(const NRvector<double>& x) {
-    const Borders borders = readBordersOrExit();
-    for (int k = 0; k < 6; k++) {
-        if (outside(x[k], 0.0, fitnessMax)) {
-            return penalty(x[k]);
-        }
-    }
-    if (outside(x[6], 0.0, noUpperBound) || x[6] == 0.0) {
-        return penalty(x[6]);
-    }
-    const double noSelfing = 0.0;
-    return threeRegions(x, borders, noSelfing, x[6]);
+    return threeRegions(x, 4, false);
 }

@@ -10,31 +10,30 @@
 
 namespace ssframe {
 
-constexpr double fitnessMax = 10000.0; // upper bound of every fitness parameter
-
 // Runs a row of demes to equilibrium with the model's selfing; returns the adults of every deme.
 using RowSimulation = std::function<std::vector<Genotype>(const std::vector<Population>& demes,
                                                           const std::vector<double>& migrationRates,
                                                           double tolerance, int maxGenerations)>;
 
-// Penalty for a parameter value v that failed its bounds test: (|v| + 1) x 100000, or 100000
-// for a value that is not a number.
-double penalty(double v);
+// Reads borders.txt of the working directory, as models 3 to 6 do at every call. On failure
+// reports the reason to the calling thread's failure sink (data/failure_sink.h) and returns
+// false; the objective then answers with one penalty unit without simulating.
+bool readRegionBorders(Borders& borders);
 
-// True when v lies outside [low, high]; a value that is not finite is always outside.
-bool outside(double v, double low, double high);
+// The 105 per-deme values of the three regions, written in three passes (a later region
+// overwrites an earlier one, so demes from border2 on take region 3 even when
+// border1 > border2). The borders are 0 to 105.
+std::vector<double> regionValues(const Borders& borders, double region1, double region2,
+                                 double region3);
 
-// Fills the 105 per-deme entries region by region in three passes (a later region overwrites an
-// earlier one, so demes from border2 on take region 3 even when border1 > border2).
-void fillRegions(std::vector<Genotype>& demeFitness, const Borders& borders,
-                 const Genotype& region1, const Genotype& region2, const Genotype& region3);
-void fillRegions(std::vector<double>& demeSelfing, const Borders& borders, double region1,
-                 double region2, double region3);
+// The per-deme fitness triples of models 3 to 6, (SS = 1, SI, II) of the three regions from
+// x[0] to x[5], placed as regionValues places values.
+std::vector<Genotype> regionFitness(const NRvector<double>& x, const Borders& borders);
 
 // Builds the row of 105 demes with their migration rates for dispersal scale `sigma` (finite,
 // greater than 0), runs `simulateRow` and returns the negative log-likelihood of the counts, or
-// 100000 with a message when the run did not reach equilibrium or the likelihood is NaN.
-double evaluate(double sigma, const RowSimulation& simulateRow);
+// `penaltyUnit` with a message when the run did not reach equilibrium or the likelihood is NaN.
+double evaluate(double sigma, const RowSimulation& simulateRow, double penaltyUnit);
 
 // A stepping-stone simulation with one selfing rate, with the arguments of `simulate`.
 using OneRateSimulation = std::vector<Genotype> (*)(std::vector<Population> row,

@@ -36,8 +36,9 @@ struct FitOutcome {
 std::vector<FitJob> planFits(const std::vector<int>& models,
                              const std::vector<std::uint64_t>& seeds);
 
-// Checks borders.txt once when a fit of models 3 to 6 is planned: their objectives end the
-// whole process on a bad border file, which would take every other fit with it.
+// Checks borders.txt once when a fit of models 3 to 6 is planned, so that a bad border file
+// is refused before any fit starts. (Should it turn bad later, each fit that reads it stops
+// with the message in its log; the others go on.)
 bool checkBordersFor(const std::vector<FitJob>& jobs, std::string& error);
 
 // Runs `jobs` on `workers` threads (at least 1), each fit in the working directory, writing

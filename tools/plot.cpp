@@ -1,6 +1,7 @@
 #include "tools/plot.h"
 
 #include "data/borders.h"
+#include "data/failure_sink.h"
 #include "data/transect.h"
 #include "population/simulation_report.h"
 #include "tools/cli.h"
@@ -459,8 +460,17 @@ int plotCommand(const std::vector<std::string>& args) {
     SimulationReport report;
     report.keepPredictions = true;
     simulationReport() = &report;
-    const double value = model.objective(x);
+    FailureSink failures;
+    double value = 0.0;
+    {
+        const FailureScope failureScope(failures);
+        value = model.objective(x);
+    }
     simulationReport() = nullptr;
+    if (failures.failed()) {
+        std::cerr << failures.message() << "\n";
+        return 1;
+    }
     if (report.runs == 0) {
         std::cerr << "zonetool plot: the point in " << resultPath
                   << " lies outside the model's box (value " << format17(value)

@@ -1,6 +1,7 @@
 #include "tools/profile.h"
 
 #include "data/borders.h"
+#include "data/failure_sink.h"
 #include "optimiser/amebsa.h"
 #include "tools/cli.h"
 #include "tools/progress.h"
@@ -393,8 +394,8 @@ int profileCommand(const std::vector<std::string>& args) {
         }
     }
     // The coordinates past the model's own have no effect and stay as they are.
-    const std::vector<ParameterInfo> boxes(model.parameters,
-                                           model.parameters + model.parameterCount);
+    const ModelBox& box = activeBox(model.number);
+    const std::vector<ParameterInfo> boxes(box.parameters, box.parameters + box.parameterCount);
     for (int index : indices) {
         if (!insideBox(boxes[static_cast<std::size_t>(index)],
                        stored.point[static_cast<std::size_t>(index)])) {
@@ -412,12 +413,19 @@ int profileCommand(const std::vector<std::string>& args) {
                     formatNumber(value, 8));
     };
     ObjectiveFunction* function = model.objective;
-    const ProfiledObjective objective = [function](const NRvector<double>& x) {
-        return function(x);
+    // Once the border file fails, the searches run out on a constant instead of simulating.
+    FailureSink failures;
+    const FailureScope failureScope(failures);
+    const ProfiledObjective objective = [function, &failures](const NRvector<double>& x) {
+        return failures.failed() ? std::numeric_limits<double>::max() : function(x);
     };
     const ProfileOutcome outcome =
         profileLikelihood(objective, stored.point, boxes, indices, settings, observer);
     status.clear();
+    if (failures.failed()) {
+        std::cerr << failures.message() << "\n";
+        return 1;
+    }
 
     std::vector<std::vector<std::string>> table;
     table.push_back({"parameter", "estimate", "lower", "upper", "box"});

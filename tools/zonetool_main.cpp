@@ -1,5 +1,6 @@
 #include "tools/zonetool_main.h"
 
+#include "data/failure_sink.h"
 #include "data/transect.h"
 #include "models/model_table.h"
 #include "population/simulation_report.h"
@@ -82,14 +83,15 @@ std::string modelListing() {
         text += std::string(model.number == 1 ? "" : "\n") + "Model " +
                 std::to_string(model.number) + "  " + model.name + "  result file " + model.prefix +
                 (model.borders == BorderSource::borderFile ? "  reads borders.txt" : "") + "\n";
+        const ModelBox& boxes = activeBox(model.number);
         std::size_t nameWidth = 0;
         std::size_t boxWidth = 0;
-        for (int j = 0; j < model.parameterCount; j++) {
-            nameWidth = std::max(nameWidth, std::string(model.parameters[j].name).size());
-            boxWidth = std::max(boxWidth, boxText(model.parameters[j]).size());
+        for (int j = 0; j < boxes.parameterCount; j++) {
+            nameWidth = std::max(nameWidth, std::string(boxes.parameters[j].name).size());
+            boxWidth = std::max(boxWidth, boxText(boxes.parameters[j]).size());
         }
-        for (int j = 0; j < model.parameterCount; j++) {
-            const ParameterInfo& p = model.parameters[j];
+        for (int j = 0; j < boxes.parameterCount; j++) {
+            const ParameterInfo& p = boxes.parameters[j];
             const std::string name = p.name;
             const std::string box = boxText(p);
             text += "  x" + std::to_string(j) + (j < 10 ? "  " : " ") + name +
@@ -187,8 +189,18 @@ int evalCommand(const std::vector<std::string>& args) {
     SimulationReport report;
     report.keepPredictions = !sitesPath.empty();
     simulationReport() = &report;
-    const double value = model.objective(x);
+    FailureSink failures;
+    double value = 0.0;
+    {
+        const FailureScope failureScope(failures);
+        value = model.objective(x);
+    }
     simulationReport() = nullptr;
+    if (failures.failed()) {
+        std::cout.flush();
+        std::cerr << failures.message() << "\n";
+        return 1;
+    }
 
     std::cout << format17(value) << "\n" << std::flush;
     if (report.runs == 0) {

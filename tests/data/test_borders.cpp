@@ -5,7 +5,6 @@
 #include "support/work_dir.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
@@ -70,18 +69,6 @@ TEST_F(BorderFile, ProblemsNameTheFileAndTheProblem) {
         EXPECT_EQ(read(), std::string("Error in borders.txt: ") + c.second) << c.first;
         EXPECT_EQ(borders.border1, -1) << c.first;
     }
-}
-
-TEST_F(BorderFile, OrExitReadsTheWorkingDirectoryOrStopsWithStatus1) {
-    EXPECT_EXIT(readBordersOrExit(), testing::ExitedWithCode(1),
-                testing::Eq("Error in borders.txt: cannot open the file\n"));
-    write("40\n120\n");
-    EXPECT_EXIT(readBordersOrExit(), testing::ExitedWithCode(1),
-                testing::Eq("Error in borders.txt: border 2 is 120, outside 0 to 105\n"));
-    write("25\n79\n");
-    const Borders read = readBordersOrExit();
-    EXPECT_EQ(read.border1, 25);
-    EXPECT_EQ(read.border2, 79);
 }
 
 } // namespace

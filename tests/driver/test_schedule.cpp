@@ -1,5 +1,6 @@
 #include "driver/schedule.h"
 
+#include "data/failure_sink.h"
 #include "support/run_program.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +25,18 @@ double bowl(const NRvector<double>& x) {
 // Far larger than the thermal noise of any stage, so every spread is below the tolerances.
 double constant(const NRvector<double>&) {
     return 1e9;
+}
+
+// The bowl, counting its calls; the call numbered failAt reports a failure, as a model does
+// whose border file stops reading.
+long bowlCalls = 0;
+long failAt = 0;
+double failingBowl(const NRvector<double>& x) {
+    bowlCalls++;
+    if (bowlCalls == failAt) {
+        reportFailure("Error in borders.txt: cannot open the file");
+    }
+    return bowl(x);
 }
 
 struct TraceLine {
@@ -158,6 +171,55 @@ TEST(Schedule, ObjectThatNeverTriesAPointReportsTheLargestDouble) {
     EXPECT_EQ(result.bestValue, 1.7976931348623157e308);
     EXPECT_EQ(resultLine(result), "0 0 1.7976931e+308\n");
     EXPECT_EQ(linesOf(out.str())[1], "0 0 1.79769e+308");
+}
+
+// A failure reported by the objective stops the schedule at once: no further call of the
+// objective, trace line or report, and the failure comes back in the result. Everything
+// before it is the run without the failure.
+TEST(Schedule, FailureOfTheObjectiveStopsTheFitWhereItHappens) {
+    const auto run = [](long failingCall, BowlRun& run) {
+        bowlCalls = 0;
+        failAt = failingCall;
+        std::ostringstream out;
+        std::ostringstream trace;
+        ScheduleOptions options;
+        options.seed = 4;
+        options.trace = &trace;
+        run.result = runSchedule(failingBowl, {0.1, 0.3}, {0.7, 0.9}, out, options);
+        run.out = out.str();
+        run.trace = trace.str();
+        return bowlCalls;
+    };
+    BowlRun whole;
+    const long total = run(0, whole);
+    EXPECT_EQ(whole.result.failure, "");
+    ASSERT_GT(total, 1000);
+
+    // A stale failure of the caller's thread does not stop a new fit, and the fit's own
+    // failure does not reach the caller's sink.
+    FailureSink caller;
+    const FailureScope scope(caller);
+    caller.report("earlier");
+    for (long failingCall : {1L, 3L, total / 2, total - 1, total}) {
+        BowlRun stopped;
+        EXPECT_EQ(run(failingCall, stopped), failingCall);
+        EXPECT_EQ(stopped.result.failure, "Error in borders.txt: cannot open the file");
+        EXPECT_TRUE(stopped.result.bestPoint.empty());
+        EXPECT_EQ(whole.out.rfind(stopped.out, 0), 0u) << failingCall;
+        EXPECT_EQ(whole.trace.rfind(stopped.trace, 0), 0u) << failingCall;
+        EXPECT_LT(stopped.trace.size(), whole.trace.size()) << failingCall;
+    }
+    EXPECT_EQ(caller.message(), "earlier");
+
+    // Failing while the first simplex is evaluated: not a single anneal call.
+    BowlRun first;
+    run(2, first);
+    EXPECT_EQ(first.out, "");
+    EXPECT_EQ(first.trace, "");
+    // Failing in the last call of the last cycle: every report but the last one.
+    BowlRun last;
+    run(total, last);
+    EXPECT_EQ(std::count(last.out.begin(), last.out.end(), '\n'), 14);
 }
 
 TEST(ResultFile, ReplacesTheFileWholeAndLeavesNoTemporary) {

@@ -13,7 +13,9 @@
 #include <string>
 #include <unistd.h>
 
+#include "data/failure_sink.h"
 #include "models/ss.h"
+#include "population/simulation_report.h"
 
 namespace {
 
@@ -54,15 +56,24 @@ TEST_F(SelfingModels, NonFiniteParametersAreNeverSimulated) {
     }
 }
 
+// A bad border file goes to the caller's failure sink; the objective answers one penalty unit
+// without simulating and keeps the first message of a series.
 TEST_F(SelfingModels, BorderFileIsReadBeforeTheBoundsCheck) {
+    SimulationReport report;
+    simulationReport() = &report;
+    FailureSink failures;
+    const FailureScope scope(failures);
     std::ofstream("borders.txt") << "40\nno border\n";
-    EXPECT_EXIT(callObjective(ss3_fr, {-1, 1, 1, 1, 1, 1, 0.5, 10, 0.5, 0.5}),
-                testing::ExitedWithCode(1),
-                testing::Eq("Error in borders.txt: line 2 holds no integer\n"));
+    EXPECT_EQ(callObjective(ss3_fr, {-1, 1, 1, 1, 1, 1, 0.5, 10, 0.5, 0.5}), 100000);
+    EXPECT_EQ(failures.message(), "Error in borders.txt: line 2 holds no integer");
     std::ofstream("borders.txt") << "-5\n70\n";
-    EXPECT_EXIT(callObjective(ss3_FG, {-1, 1, 1, 1, 1, 1, 0.5, 10, 0.5, 0.5}),
-                testing::ExitedWithCode(1),
-                testing::Eq("Error in borders.txt: border 1 is -5, outside 0 to 105\n"));
+    EXPECT_EQ(callObjective(ss3_FG, {1, 1, 1, 1, 1, 1, 0.5, 10, 0.5, 0.5}), 100000);
+    EXPECT_EQ(failures.message(), "Error in borders.txt: line 2 holds no integer");
+    failures.clear();
+    EXPECT_EQ(callObjective(ss3_FG, {1, 1, 1, 1, 1, 1, 0.5, 10, 0.5, 0.5}), 100000);
+    EXPECT_EQ(failures.message(), "Error in borders.txt: border 1 is -5, outside 0 to 105");
+    simulationReport() = nullptr;
+    EXPECT_EQ(report.runs, 0);
 }
 
 TEST_F(SelfingModels, EqualSelfingRatesGiveModelThree) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "data/failure_sink.h"
 #include "data/transect.h"
 
 namespace {
@@ -87,13 +88,23 @@ TEST_F(SteppingStone, NonFiniteParametersAreNeverSimulated) {
     EXPECT_EQ(callObjective(ss3_F0, {1, 1, 1, 1, 1, 1, inf}), inf);
 }
 
+// A border file that does not read is reported to the caller's failure sink, also for a point
+// outside the box; the objective answers one penalty unit and the process goes on.
 TEST_F(SteppingStone, BorderFileIsReadBeforeTheBoundsCheck) {
+    FailureSink failures;
+    const FailureScope scope(failures);
     std::remove("borders.txt");
-    EXPECT_EXIT(callObjective(ssthree, {-1, 1, 1, 1, 1, 1, 0.3, 10}), testing::ExitedWithCode(1),
-                testing::Eq("Error in borders.txt: cannot open the file\n"));
+    EXPECT_EQ(callObjective(ssthree, {-1, 1, 1, 1, 1, 1, 0.3, 10}), 100000);
+    EXPECT_EQ(failures.message(), "Error in borders.txt: cannot open the file");
+    failures.clear();
     std::ofstream("borders.txt") << "40\n";
-    EXPECT_EXIT(callObjective(ss3_F0, {-1, 1, 1, 1, 1, 1, 10}), testing::ExitedWithCode(1),
-                testing::Eq("Error in borders.txt: fewer than two lines\n"));
+    EXPECT_EQ(callObjective(ss3_F0, {-1, 1, 1, 1, 1, 1, 10}), 100000);
+    EXPECT_EQ(failures.message(), "Error in borders.txt: fewer than two lines");
+    // Mended, the file reads again at the next call.
+    failures.clear();
+    borders(40, 70);
+    EXPECT_EQ(callObjective(ss3_F0, {-1, 1, 1, 1, 1, 1, 10}), 200000);
+    EXPECT_FALSE(failures.failed());
 }
 
 // With migration rates of exactly 0 (sigma far below the shortest gap of 1.56) and equal

@@ -2,11 +2,13 @@
 // at a time.
 #include "tools/parallel.h"
 
+#include "models/ss.h"
 #include "population/diagnostics.h"
 #include "support/run_program.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <unistd.h>
 
 namespace {
@@ -25,13 +27,26 @@ double bowl(const NRvector<double>& x) {
     return 3.0 + a * a + 2.0 * b * b + 10.0 * c * c + 0.1 * d * d + 0.5 * a * b;
 }
 
-// Runs `jobs` in `dir` (the working directory of every fit) on `workers` threads.
+// SS_3_F0, whose border file is cut to one line just before its 30th evaluation, as by a user
+// editing it during the run. Only one fit calls it.
+long cutCalls = 0;
+double bordersCutAtCall30(const NRvector<double>& x) {
+    if (++cutCalls == 30) {
+        std::ofstream("borders.txt") << "25\n";
+    }
+    return ss3_F0(x);
+}
+
+// Runs `jobs` in `dir` (the working directory of every fit) on `workers` threads; jobs without
+// an objective of their own fit the bowl.
 std::vector<FitOutcome> runIn(const ScratchDir& dir, std::vector<FitJob> jobs, int workers) {
     char previous[4096];
     const bool saved = getcwd(previous, sizeof previous) != nullptr;
     EXPECT_EQ(chdir(dir.path().c_str()), 0);
     for (FitJob& job : jobs) {
-        job.objective = bowl;
+        if (job.objective == nullptr) {
+            job.objective = bowl;
+        }
     }
     std::deque<FitProgress> progress;
     std::vector<FitOutcome> outcomes = runFits(jobs, workers, progress);
@@ -138,6 +153,46 @@ TEST(ParallelRun, FailedFitIsReportedInItsLogAndOthersGoOn) {
     EXPECT_EQ(first.rfind("    7  C_1   9     failed(1)  ", 0), 0u) << table;
     EXPECT_NE(first.find("  -        C_1_ML_.log"), std::string::npos) << table;
     EXPECT_NE(table.find("  SS1_ML_  SS1_ML_.log\n"), std::string::npos) << table;
+}
+
+// The border file of one fit goes bad in the middle of the run: that fit stops at the very
+// evaluation that met it, with the message in its log and a failed row in the summary, while
+// the other fits run to their end.
+TEST(ParallelRun, BorderFileThatGoesBadFailsOnlyTheFitThatReadsIt) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", bowlStart);
+    // Sigma outside its box and zero steps: 80 quick evaluations when nothing goes wrong.
+    dir.write("startvec4.txt", "1 1 1 1 1 1 -1000\n0 0 0 0 0 0 0\n");
+    dir.write("borders.txt", "25\n79\n");
+    std::vector<FitJob> jobs = planFits({1, 4}, {1, 2});
+    jobs.erase(jobs.begin() + 3); // one fit of model 4 only
+    jobs[2].objective = bordersCutAtCall30;
+    cutCalls = 0;
+    const std::vector<FitOutcome> outcomes = runIn(dir, jobs, 2);
+    ASSERT_EQ(outcomes.size(), 3u);
+    EXPECT_EQ(outcomes[2].status, 1);
+    EXPECT_EQ(outcomes[2].evaluations, 30);
+    EXPECT_EQ(cutCalls, 30);
+    EXPECT_FALSE(dir.exists("SS3_F0_ML_seed1"));
+    // Stopped in the third cycle of stage 2, after two of its reports.
+    const std::string log = dir.read("SS3_F0_ML_seed1.log");
+    EXPECT_EQ(log.rfind("We'll do model 4: SS_3_F0\nTemporary Max::\n", 0), 0u) << log;
+    const std::string message = "Error in borders.txt: fewer than two lines\n";
+    ASSERT_GE(log.size(), message.size());
+    EXPECT_EQ(log.substr(log.size() - message.size()), message) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1 + 2 * 2 + 1) << log;
+    for (std::size_t i = 0; i < 2; i++) {
+        EXPECT_EQ(outcomes[i].status, 0) << i;
+        EXPECT_TRUE(outcomes[i].hasValue) << i;
+        EXPECT_NEAR(outcomes[i].value, 3.0, 1e-4) << i;
+    }
+    const std::string table = summaryTable(jobs, outcomes);
+    const std::size_t row = table.find("\n    4  SS_3_F0  1     failed(1)  ");
+    ASSERT_NE(row, std::string::npos) << table;
+    const std::string line = table.substr(row + 1, table.find('\n', row + 1) - row - 1);
+    EXPECT_NE(line.find("  30  "), std::string::npos) << table; // evaluations
+    EXPECT_EQ(line.substr(line.size() - 21), "  SS3_F0_ML_seed1.log") << table;
+    EXPECT_NE(line.find("  -  "), std::string::npos) << table; // no result file
 }
 
 TEST(ParallelRun, ProgressTextCountsFinishedFits) {

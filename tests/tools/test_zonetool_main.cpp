@@ -58,6 +58,22 @@ TEST(ZonetoolEval, PenaltyIsPrintedWithoutSimulating) {
     EXPECT_EQ(r.err, "generations: 0 (no simulation)\n");
 }
 
+TEST(ZonetoolEval, BadBorderFileEndsWithItsMessageAndStatus1) {
+    ScratchDir dir;
+    ProgramResult r = zonetool(dir, "eval 3 1 1 1 1 1 1 0.3 -1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Error in borders.txt: cannot open the file\n");
+    dir.write("borders.txt", "25\n106\n");
+    r = zonetool(dir, "eval 6 1 1 1 1 1 1 0.3 -1 0.3 0.3");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error in borders.txt: border 2 is 106, outside 0 to 105\n");
+    dir.write("borders.txt", "25\n79\n");
+    r = zonetool(dir, "eval 3 1 1 1 1 1 1 0.3 -1");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "200000\n");
+}
+
 TEST(ZonetoolEval, RealEvaluationReportsGenerationsAndSites) {
     ScratchDir dir;
     const ProgramResult r = zonetool(dir, "eval 1 1.2 0.8 0.3 15 --sites sites.tsv");

@@ -1,0 +1,66 @@
+#include "models/boxes.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+bool aboveLower(const ParameterInfo& parameter, double value) {
+    return parameter.lowerOpen ? value > parameter.lower : value >= parameter.lower;
+}
+
+bool belowUpper(const ParameterInfo& parameter, double value) {
+    return parameter.upperOpen ? value < parameter.upper : value <= parameter.upper;
+}
+
+std::string boundText(double bound) {
+    if (bound == unbounded) {
+        return "inf";
+    }
+    if (bound == -unbounded) {
+        return "-inf";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", bound);
+    return text;
+}
+
+} // namespace
+
+bool insideBox(const ParameterInfo& parameter, double value) {
+    return aboveLower(parameter, value) && belowUpper(parameter, value);
+}
+
+std::string boxText(const ParameterInfo& parameter) {
+    return std::string(parameter.lowerOpen ? "(" : "[") + boundText(parameter.lower) + ", " +
+           boundText(parameter.upper) + (parameter.upperOpen ? ")" : "]");
+}
+
+double boxPenalty(const ModelBox& box, const NRvector<double>& x) {
+    const double unit = box.penaltyUnit;
+    if (box.jointLowerCount > 0) {
+        bool below = false;
+        for (int j = 0; j < box.jointLowerCount; j++) {
+            if (std::isnan(x[j])) {
+                return unit;
+            }
+            below = below || !aboveLower(box.parameters[j], x[j]);
+        }
+        if (below) {
+            double distance = std::fabs(x[0]) + 1.0;
+            for (int j = 1; j < box.jointLowerCount; j++) {
+                distance = distance + std::fabs(x[j]);
+            }
+            return distance * unit;
+        }
+    }
+    for (int j = 0; j < box.parameterCount; j++) {
+        const ParameterInfo& parameter = box.parameters[j];
+        const double v = x[j];
+        if (!insideBox(parameter, v)) {
+            // NaN fails every comparison, so it is caught here and priced as one unit.
+            return parameter.flatPenalty || std::isnan(v) ? unit : (std::fabs(v) + 1.0) * unit;
+        }
+    }
+    return 0.0;
+}

@@ -1,0 +1,51 @@
+// Parameter boxes: the allowed range of each parameter of a model, and the penalty with which
+// an objective answers a parameter vector outside them instead of simulating.
+#pragma once
+
+#include "optimiser/nr3.h"
+
+#include <limits>
+#include <string>
+
+constexpr double unbounded = std::numeric_limits<double>::infinity();
+
+// Upper bound of every fitness parameter of every model.
+constexpr double fitnessMax = 10000.0;
+
+// One entry of a model's parameter vector: its short name and its box. A value outside the
+// box is answered by the objective with a penalty instead of a simulation.
+struct ParameterInfo {
+    const char* name;    // short name, as in wSS or sigma; unique within the model
+    const char* meaning; // one line for listings
+    double lower;        // lower bound, -infinity when there is none
+    bool lowerOpen;      // the lower bound itself is refused
+    double upper;        // upper bound, +infinity when there is none
+    bool upperOpen;      // the upper bound itself is refused
+    // A value outside the box costs one penalty unit whatever it is (border and contact
+    // positions, SS_2's border deme), instead of (|v| + 1) units.
+    bool flatPenalty = false;
+};
+
+// The box of one model as its objective tests it.
+struct ModelBox {
+    const ParameterInfo* parameters = nullptr; // parameterCount entries, tested in vector order
+    int parameterCount = 0;
+    double penaltyUnit = 0.0; // the least penalty; the kernel models also floor a
+                              // log-frequency at -penaltyUnit
+    // How many leading parameters have their lower bounds tested together before any other
+    // test (SS_1's two fitnesses): any of them NaN costs one unit; any below its lower bound
+    // costs (|x0| + 1 + |x1| + ...) units, added in that order. 0 for most models.
+    int jointLowerCount = 0;
+};
+
+// Whether `value` lies inside the box of `parameter` (NaN never does).
+bool insideBox(const ParameterInfo& parameter, double value);
+
+// The box in interval notation, as in "[0, 10000]", "(30, 80)" or "(0, inf)".
+std::string boxText(const ParameterInfo& parameter);
+
+// 0 when every parameter of `x` (which holds at least box.parameterCount values) lies inside
+// its box. Otherwise the penalty of the first failing test, in the order of the parameters
+// after the joint lower-bound test: one unit for a NaN value or a parameter with a flat
+// penalty, else (|v| + 1) units, which is infinite for an infinite v.
+double boxPenalty(const ModelBox& box, const NRvector<double>& x);
