@@ -72,6 +72,10 @@ BENCHMARK_CAPTURE(Evaluate, m1_slow, ssone, 105, {1.001, 1.001, 0.1, 3});
 BENCHMARK_CAPTURE(Evaluate, m1_slow_plain, plainSsone, 105, {1.001, 1.001, 0.1, 3});
 BENCHMARK_CAPTURE(Evaluate, m1_quick, ssone, 105, {3, 0.2, 1, 100});
 BENCHMARK_CAPTURE(Evaluate, m1_quick_plain, plainSsone, 105, {3, 0.2, 1, 100});
+// Points outside the box at their last parameter: the whole box test and nothing else.
+BENCHMARK_CAPTURE(Evaluate, m1_penalty, ssone, 105, {1.05, 1.05, 0.3, 150});
+BENCHMARK_CAPTURE(Evaluate, m9_penalty, cthree, 401,
+                  {1.05, 0.95, 0.95, 0.95, 0.95, 1.05, 0.3, 10, 250, 700});
 BENCHMARK_CAPTURE(Evaluate, m2_start, sstwo, 105, {1.05, 0.95, 0.95, 1.05, 0.3, 15, 50});
 BENCHMARK_CAPTURE(Evaluate, m3_start_slow, ssthree, 105, {0.95, 0.9, 1, 1, 1.05, 1.1, 0.3, 15});
 BENCHMARK_CAPTURE(Evaluate, m4_start_slow, ss3_F0, 105, {0.95, 0.9, 1, 1, 1.05, 1.1, 15});

@@ -1,4 +1,5 @@
 // Objectives of the stepping-stone models with selfing by region or by genotype (models 5, 6).
+// They test their boxes and read borders.txt as models 3 and 4 do (models/ss.h).
 #pragma once
 
 #include "optimiser/nr3.h"

@@ -1,4 +1,5 @@
-// Objectives of the kernel models on a regular grid of demes (models 7 to 10).
+// Objectives of the kernel models on a regular grid of demes (models 7 to 10). Each tests its
+// point against activeBox(model) of models/model_table.h.
 #pragma once
 
 #include <vector>

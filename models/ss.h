@@ -1,4 +1,7 @@
-// Objectives of the stepping-stone models with one selfing rate (models 1 to 4).
+// Objectives of the stepping-stone models with one selfing rate (models 1 to 4). Each tests its
+// point against activeBox(model) of models/model_table.h. Models 3 and 4 read borders.txt at
+// every call; one that does not read is reported to the thread's failure sink
+// (data/failure_sink.h) and answered with one penalty unit.
 #pragma once
 
 #include "optimiser/nr3.h"
