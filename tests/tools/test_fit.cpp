@@ -65,6 +65,33 @@ TEST(FitSeveral, BadBorderFileStopsBeforeAnyFit) {
     EXPECT_FALSE(dir.exists("SS1_ML_seed1.log"));
 }
 
+// borders.txt is removed once the fits have started: the fit of model 3, which reads it at every
+// evaluation, stops with the message in its log; the fit of model 1 runs to its end.
+TEST(FitSeveral, BorderFileRemovedDuringTheRunFailsOnlyTheFitThatReadsIt) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", "1.2 0.8 0.3 15\n0 0 0.05 2\n");
+    dir.write("startvec3.txt", "0.95 0.9 1 1 1.05 1.1 0.3 15\n"
+                               "0.15 0.15 0.15 0.15 0.15 0.15 0.05 2\n");
+    dir.write("borders.txt", "25\n79\n");
+    // The log of a fit exists from its start; the fit of model 3 takes minutes.
+    const std::string script = shellQuote(ZONETOOL_BIN) +
+                               " fit 1,3 --seed 1 --jobs 2 --quiet & "
+                               "while [ ! -e SS3_ML_.log ]; do sleep 0.05; done; sleep 0.3; "
+                               "rm borders.txt; wait $!";
+    const ProgramResult r = runProgram(dir.path(), "/bin/sh", "-c " + shellQuote(script));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool fit: model 3 seed 1 failed; see SS3_ML_.log\n");
+    const std::string log = dir.read("SS3_ML_.log");
+    EXPECT_EQ(log.rfind("We'll do model 3: SS_3\n", 0), 0u) << log;
+    const std::string message = "Error in borders.txt: cannot open the file\n";
+    ASSERT_GE(log.size(), message.size());
+    EXPECT_EQ(log.substr(log.size() - message.size()), message) << log;
+    EXPECT_FALSE(dir.exists("SS3_ML_"));
+    EXPECT_EQ(lineCount(dir.read("SS1_ML_")), 1);
+    EXPECT_NE(r.out.find("\n    1  SS_1  1     ok  "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n    3  SS_3  1     failed(1)  "), std::string::npos) << r.out;
+}
+
 TEST(FitSeveral, OptionsThatNeedOneFit) {
     ScratchDir dir;
     const std::pair<const char*, const char*> cases[] = {
