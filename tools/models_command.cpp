@@ -1,0 +1,63 @@
+#include "tools/models_command.h"
+
+#include "models/model_table.h"
+#include "tools/options.h"
+
+#include <algorithm>
+#include <iostream>
+
+const char* const modelsHelp =
+    "Usage: zonetool models\n"
+    "\n"
+    "Lists the ten models: number, name, result file, and for each parameter its index in\n"
+    "the parameter vector, short name, box and meaning. '[' and ']' include a bound, '(' and\n"
+    "')' exclude it. A value outside its box is answered with a penalty.\n";
+
+std::string parameterLines() {
+    std::string text;
+    for (const ModelEntry& model : modelTable) {
+        std::string line = "  " + std::string(model.number < 10 ? " " : "") +
+                           std::to_string(model.number) + " " + model.name + ":";
+        line += std::string(11 - std::string(model.name).size(), ' ');
+        for (int j = 0; j < model.parameterCount; j++) {
+            line += std::string(" ") + model.parameters[j].name;
+        }
+        text += line + "\n";
+    }
+    return text;
+}
+
+std::string modelListing() {
+    std::string text;
+    for (const ModelEntry& model : modelTable) {
+        text += std::string(model.number == 1 ? "" : "\n") + "Model " +
+                std::to_string(model.number) + "  " + model.name + "  result file " + model.prefix +
+                (model.borders == BorderSource::borderFile ? "  reads borders.txt" : "") + "\n";
+        std::size_t nameWidth = 0;
+        std::size_t boxWidth = 0;
+        for (int j = 0; j < model.parameterCount; j++) {
+            nameWidth = std::max(nameWidth, std::string(model.parameters[j].name).size());
+            boxWidth = std::max(boxWidth, boxText(model.parameters[j]).size());
+        }
+        for (int j = 0; j < model.parameterCount; j++) {
+            const ParameterInfo& p = model.parameters[j];
+            const std::string name = p.name;
+            const std::string box = boxText(p);
+            text += "  x" + std::to_string(j) + (j < 10 ? "  " : " ") + name +
+                    std::string(nameWidth - name.size(), ' ') + "  " + box +
+                    std::string(boxWidth - box.size(), ' ') + "  " + p.meaning + "\n";
+        }
+    }
+    return text;
+}
+
+int modelsCommand(const std::vector<std::string>& args) {
+    // No options at all: "--x" is as unexpected as "x".
+    const int status =
+        OptionParser("models", [] { return std::string(modelsHelp); }).optionPrefix("").parse(args);
+    if (status >= 0) {
+        return status;
+    }
+    std::cout << modelListing();
+    return 0;
+}
