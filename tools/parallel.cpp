@@ -50,6 +50,10 @@ bool checkBordersFor(const std::vector<FitJob>& jobs, std::string& error) {
     return true;
 }
 
+std::string seedLine(const std::optional<std::uint64_t>& seed) {
+    return "seed: " + (seed ? std::to_string(*seed) : std::string("clock")) + "\n";
+}
+
 namespace {
 
 FitOutcome runOne(const FitJob& job, FitProgress& progress) {
@@ -62,6 +66,7 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
         markFinished(progress, false);
         return outcome;
     }
+    log << seedLine(job.seed);
     setDiagnostics(&log);
     ObjectiveFunction* objective = job.objective != nullptr ? job.objective : model.objective;
     setCountingTarget(objective, &progress);

@@ -158,7 +158,7 @@ TEST(ProgressOnTerminal, FitShowsProgressOnStandardErrorOnly) {
     EXPECT_EQ(reports.rfind("We'll do model 1: SS_1\nTemporary Max::\n", 0), 0u);
     EXPECT_EQ(reports.find('\033'), std::string::npos);
 
-    terminal = onTerminal(dir.path(), {"fit", "1", "--seed", "5", "--quiet"}, status);
+    terminal = onTerminal(dir.path(), {"fit", "1", "--seed", "5", "--quiet", "--redo"}, status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(terminal, "");
     EXPECT_EQ(dir.read("stdout.txt"), reports);
