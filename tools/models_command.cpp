@@ -2,8 +2,8 @@
 
 #include "models/model_table.h"
 #include "tools/options.h"
+#include "tools/table.h"
 
-#include <algorithm>
 #include <iostream>
 
 const char* const modelsHelp =
@@ -33,20 +33,12 @@ std::string modelListing() {
         text += std::string(model.number == 1 ? "" : "\n") + "Model " +
                 std::to_string(model.number) + "  " + model.name + "  result file " + model.prefix +
                 (model.borders == BorderSource::borderFile ? "  reads borders.txt" : "") + "\n";
-        std::size_t nameWidth = 0;
-        std::size_t boxWidth = 0;
-        for (int j = 0; j < model.parameterCount; j++) {
-            nameWidth = std::max(nameWidth, std::string(model.parameters[j].name).size());
-            boxWidth = std::max(boxWidth, boxText(model.parameters[j]).size());
-        }
+        Table table({Align::left, Align::left, Align::left, Align::left});
         for (int j = 0; j < model.parameterCount; j++) {
             const ParameterInfo& p = model.parameters[j];
-            const std::string name = p.name;
-            const std::string box = boxText(p);
-            text += "  x" + std::to_string(j) + (j < 10 ? "  " : " ") + name +
-                    std::string(nameWidth - name.size(), ' ') + "  " + box +
-                    std::string(boxWidth - box.size(), ' ') + "  " + p.meaning + "\n";
+            table.addRow({"x" + std::to_string(j), p.name, boxText(p), p.meaning});
         }
+        text += table.aligned("  ");
     }
     return text;
 }

@@ -4,6 +4,7 @@
 #include "data/transect.h"
 #include "population/simulation_report.h"
 #include "tools/cli.h"
+#include "tools/options.h"
 #include "tools/results.h"
 
 #include <algorithm>
@@ -393,40 +394,39 @@ std::string renderSvg(const PlotInput& input) {
     return svg.str();
 }
 
-int plotCommand(const std::vector<std::string>& args) {
+namespace {
+
+// What the plot command line asks for.
+struct PlotOptions {
     std::string modelText;
-    std::string resultPath;
+    int model = 0;
+    std::string resultPath; // the model's result file when empty
     std::string outputPath;
-    for (std::size_t i = 0; i < args.size(); i++) {
-        const std::string& arg = args[i];
-        if (isHelp(arg)) {
-            std::cout << plotHelp;
-            return 0;
-        }
-        if (arg == "--result" || arg == "-o" || arg == "--output") {
-            if (i + 1 >= args.size()) {
-                return usageError("plot", arg + " needs a file name");
-            }
-            (arg == "--result" ? resultPath : outputPath) = args[++i];
-        } else if (arg.rfind("-", 0) == 0) {
-            return usageError("plot", "unknown option '" + arg + "'");
-        } else if (modelText.empty()) {
-            modelText = arg;
-        } else {
-            return usageError("plot", "unexpected argument '" + arg + "'");
-        }
+};
+
+int readPlotOptions(const std::vector<std::string>& args, PlotOptions& o) {
+    // No positional argument starts with '-', so "-x" is an unknown option.
+    return OptionParser("plot", [] { return std::string(plotHelp); })
+        .optionPrefix("-")
+        .value({"--result"}, "a file name", storeText(o.resultPath))
+        .value({"-o", "--output"}, "a file name", storeText(o.outputPath))
+        .positional(takeOne(o.modelText))
+        .check(requireModel(o.modelText, o.model))
+        .check(require(o.outputPath, "-o FILE.svg"))
+        .parse(args);
+}
+
+} // namespace
+
+int plotCommand(const std::vector<std::string>& args) {
+    PlotOptions options;
+    const int status = readPlotOptions(args, options);
+    if (status >= 0) {
+        return status;
     }
-    int number = 0;
-    if (modelText.empty()) {
-        return usageError("plot", "missing MODEL");
-    }
-    if (!parseModel(modelText, number)) {
-        return usageError("plot",
-                          "MODEL must be a model number from 1 to 10, not '" + modelText + "'");
-    }
-    if (outputPath.empty()) {
-        return usageError("plot", "missing -o FILE.svg");
-    }
+    const int number = options.model;
+    std::string& resultPath = options.resultPath;
+    const std::string& outputPath = options.outputPath;
     const ModelEntry& model = *findModel(number);
     if (resultPath.empty()) {
         resultPath = model.prefix;
