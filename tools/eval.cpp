@@ -108,9 +108,11 @@ int evalCommand(const std::vector<std::string>& args) {
     }
     SimulationReport report;
     report.keepPredictions = !options.sitesPath.empty();
-    simulationReport() = &report;
-    const double value = model.objective(x);
-    simulationReport() = nullptr;
+    double value = 0.0;
+    {
+        const ScopedSimulationReport recording(report);
+        value = model.objective(x);
+    }
 
     std::cout << format17(value) << "\n" << std::flush;
     if (report.runs == 0) {

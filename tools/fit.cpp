@@ -184,10 +184,10 @@ int singleFit(const FitOptions& a) {
     FitOutput output;
     if (line.enabled()) {
         output.out = &out;
-        setDiagnostics(&out);
     }
+    const ScopedDiagnostics diagnosticsTo(line.enabled() ? &out : nullptr);
     const ModelEntry& model = *findModel(a.models.front());
-    setCountingTarget(model.objective, &progress);
+    const ScopedCountingTarget counting(model.objective, &progress);
     output.objective = model.objective != nullptr ? countingObjective : nullptr;
 
     const StopSignalGuard signalGuard;
@@ -196,8 +196,6 @@ int singleFit(const FitOptions& a) {
     const int status = runFit(a.modelText.c_str(), startPath, options, output);
     ticker.stop();
     markFinished(progress, status == 0);
-    setCountingTarget(nullptr, nullptr);
-    setDiagnostics(nullptr);
     return status;
 }
 

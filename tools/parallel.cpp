@@ -68,25 +68,24 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
         return outcome;
     }
     log << seedLine(job.seed);
-    setDiagnostics(&log);
-    ObjectiveFunction* objective = job.objective != nullptr ? job.objective : model.objective;
-    setCountingTarget(objective, &progress);
+    {
+        const ScopedDiagnostics diagnosticsTo(&log);
+        ObjectiveFunction* objective = job.objective != nullptr ? job.objective : model.objective;
+        const ScopedCountingTarget counting(objective, &progress);
 
-    ScheduleOptions options;
-    options.seed = job.seed;
-    options.onCall = [&progress](const AnnealCall& call) {
-        recordCall(progress, call.stage, call.cycle, call.call, call.temperature);
-    };
-    FitOutput output;
-    output.out = &log;
-    output.err = &log;
-    output.resultName = job.resultName;
-    output.objective = objective != nullptr ? countingObjective : nullptr;
-    const std::string argument = std::to_string(job.model);
-    outcome.status = runFit(argument.c_str(), job.startPath, options, output);
-
-    setDiagnostics(nullptr);
-    setCountingTarget(nullptr, nullptr);
+        ScheduleOptions options;
+        options.seed = job.seed;
+        options.onCall = [&progress](const AnnealCall& call) {
+            recordCall(progress, call.stage, call.cycle, call.call, call.temperature);
+        };
+        FitOutput output;
+        output.out = &log;
+        output.err = &log;
+        output.resultName = job.resultName;
+        output.objective = objective != nullptr ? countingObjective : nullptr;
+        const std::string argument = std::to_string(job.model);
+        outcome.status = runFit(argument.c_str(), job.startPath, options, output);
+    }
     log.flush();
     if (outcome.status == 0) {
         StoredResult stored;

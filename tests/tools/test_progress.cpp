@@ -87,17 +87,26 @@ TEST(ProgressText, ElapsedTimeAndFitState) {
 
 TEST(ProgressCounting, CountsEvaluationsAndKeepsTheLowestValue) {
     FitProgress p;
-    setCountingTarget(square, &p);
     NRvector<double> x(1);
-    for (double v : {3.0, -2.0, 4.0}) {
-        x[0] = v;
-        EXPECT_EQ(countingObjective(x), v * v);
+    {
+        const ScopedCountingTarget counting(square, &p);
+        for (double v : {3.0, -2.0, 4.0}) {
+            x[0] = v;
+            EXPECT_EQ(countingObjective(x), v * v);
+        }
+        {
+            // An inner guard counts elsewhere, or nowhere, and gives the outer one back.
+            const ScopedCountingTarget uncounted(square, nullptr);
+            x[0] = 0.0;
+            EXPECT_EQ(countingObjective(x), 0.0);
+        }
+        EXPECT_EQ(p.evaluations, 3);
+        EXPECT_EQ(p.best, 4.0);
+        x[0] = 1.5;
+        EXPECT_EQ(countingObjective(x), 2.25);
     }
-    setCountingTarget(square, nullptr);
-    x[0] = 0.0;
-    EXPECT_EQ(countingObjective(x), 0.0); // not recorded any more
-    EXPECT_EQ(p.evaluations, 3);
-    EXPECT_EQ(p.best, 4.0);
+    EXPECT_EQ(p.evaluations, 4);
+    EXPECT_EQ(p.best, 2.25);
 }
 
 TEST(ProgressLine, RedrawsInPlaceAndClearsOnce) {
