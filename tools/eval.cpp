@@ -6,6 +6,7 @@
 #include "tools/cli.h"
 #include "tools/models_command.h"
 #include "tools/options.h"
+#include "tools/transect_axes.h"
 
 #include <cerrno>
 #include <cstring>
@@ -24,7 +25,10 @@ const char* const evalHelp =
     "Standard error: 'generations: G' and whether the simulation reached equilibrium.\n"
     "\n"
     "Options:\n"
-    "  --sites FILE   also write a tab-separated table, one row per site: index, position,\n"
+    "  --sites FILE   also write a tab-separated table, one row per site: index, position\n"
+    "                 on the transect axis (the x axis of the kernel models' figures),\n"
+    "                 distance along the transect summed over neighbouring sites (that of\n"
+    "                 the stepping-stone models' figures), both in the data's length unit,\n"
     "                 observed counts SS SI II, predicted frequencies SS SI II (NA when the\n"
     "                 value is a penalty and nothing was simulated)\n"
     "\n"
@@ -71,11 +75,14 @@ bool writeSites(const std::string& path, const std::vector<Genotype>& predicted)
     if (!out) {
         return false;
     }
-    out << "site\tposition\tobservedSS\tobservedSI\tobservedII\tpredictedSS\tpredictedSI\t"
-           "predictedII\n";
+    out << "site\tposition\tdistance\tobservedSS\tobservedSI\tobservedII\tpredictedSS\t"
+           "predictedSI\tpredictedII\n";
+    const std::vector<double> positions = axisPositions();
+    const std::vector<double> distances = summedSiteDistances();
     for (int i = 0; i < siteCount; i++) {
-        out << i << '\t' << format17(sitePosition[i]) << '\t' << countSS[i] << '\t' << countSI[i]
-            << '\t' << countII[i];
+        const auto at = static_cast<std::size_t>(i);
+        out << i << '\t' << format17(positions[at]) << '\t' << format17(distances[at]) << '\t'
+            << countSS[i] << '\t' << countSI[i] << '\t' << countII[i];
         if (predicted.size() == static_cast<std::size_t>(siteCount)) {
             const Genotype& g = predicted[static_cast<std::size_t>(i)];
             out << '\t' << format17(g.SS) << '\t' << format17(g.SI) << '\t' << format17(g.II);

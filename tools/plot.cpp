@@ -6,6 +6,7 @@
 #include "tools/cli.h"
 #include "tools/options.h"
 #include "tools/results.h"
+#include "tools/transect_axes.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -26,7 +27,8 @@ const char* const plotHelp =
     "from the model's result file (SS1_ML_ for model 1) and evaluated once (models 3 to 6\n"
     "read borders.txt). The stepping-stone models (1 to 6) are drawn against the cumulative\n"
     "distance between neighbouring sites, their own spacing of demes; the kernel models (7 to\n"
-    "10) against the position on the transect axis, on which their grid is laid.\n"
+    "10) against the position on the transect axis, on which their grid is laid; both in the\n"
+    "data's length unit ('zonetool eval --sites' writes both coordinates of every site).\n"
     "\n"
     "Options:\n"
     "  --result FILE   read the fitted point from FILE instead\n"
@@ -87,23 +89,13 @@ std::string xmlEscape(const std::string& text) {
 }
 
 std::vector<double> sitePositionsFor(const ModelEntry& model) {
-    std::vector<double> x(siteCount);
-    if (model.geometry == Geometry::kernelGrid) {
-        std::copy(sitePosition, sitePosition + siteCount, x.begin());
-        return x;
-    }
-    x[0] = 0.0;
-    for (int i = 0; i < gapCount; i++) {
-        x[static_cast<std::size_t>(i) + 1] = x[static_cast<std::size_t>(i)] + siteDistance[i];
-    }
-    return x;
+    return model.geometry == Geometry::kernelGrid ? axisPositions() : summedSiteDistances();
 }
 
 namespace {
 
-// U+2212 MINUS SIGN and U+03C3 GREEK SMALL LETTER SIGMA, in UTF-8.
+// U+2212 MINUS SIGN, in UTF-8.
 const char* const minus = "\xE2\x88\x92";
-const char* const sigma = "\xCF\x83";
 
 // Where the border before deme `deme` of a stepping-stone model lies: halfway between the
 // sites on either side. None for a border at either end.
@@ -125,11 +117,11 @@ PlotInput plotInputFor(const ModelEntry& model, const std::vector<double>& point
         input.subtitle += std::string(j == 0 ? "" : ",  ") + model.parameters[j].name + " " +
                           formatNumber(point[static_cast<std::size_t>(j)], 4);
     }
+    // The sites' coordinates carry the data's own length unit, and σ is measured in it.
     input.xLabel = model.geometry == Geometry::kernelGrid
-                       ? std::string("position on the transect axis (unit of ") + sigma + ")"
-                       : std::string("distance along the transect, summed over neighbouring "
-                                     "sites (unit of ") +
-                             sigma + ")";
+                       ? "position on the transect axis (length unit of the data)"
+                       : "distance along the transect, summed over neighbouring sites (length "
+                         "unit of the data)";
     input.x = sitePositionsFor(model);
     input.countSS.assign(countSS, countSS + siteCount);
     input.countSI.assign(countSI, countSI + siteCount);

@@ -36,7 +36,8 @@ const char* const profileHelp =
     "Options:\n"
     "  --result FILE      read the fitted point from FILE instead\n"
     "  --units U          log-likelihood units of the limits (default 2)\n"
-    "  --parameters LIST  profile only these parameters (names, comma-separated)\n"
+    "  --parameters LIST  profile only these parameters (names, comma-separated; blanks\n"
+    "                     around a name are ignored, as in \"contact, F\")\n"
     "  --step F           first step as a fraction of |estimate| (default 0.05)\n"
     "  --format F         table (default) or tsv\n"
     "  --quiet            no progress line on standard error\n";
