@@ -140,3 +140,13 @@ TEST(FitStartFile, MissingOrUnreadableStartFileIsNamed) {
     EXPECT_EQ(r.err, "zonetool fit: cannot read the start file .: Is a directory\n");
     EXPECT_FALSE(dir.exists("SS1_ML_"));
 }
+
+TEST(FitSeveral, ClockSeededLogsSaySo) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", penaltyStart1);
+    dir.write("startvec2.txt", penaltyStart2);
+    const ProgramResult r = zonetool(dir, "fit 1,2 --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("SS1_ML_.log").rfind("seed: clock\nWe'll do model 1: SS_1\n", 0), 0u);
+    EXPECT_EQ(dir.read("SS2_ML_.log").rfind("seed: clock\nWe'll do model 2: SS_2\n", 0), 0u);
+}
