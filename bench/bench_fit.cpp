@@ -58,7 +58,7 @@ void FitModelOne(benchmark::State& state, ObjectiveFunction* objective, std::str
     }
     measured = objective;
     SimulationReport report;
-    simulationReport() = &report;
+    const ScopedSimulationReport recording(report);
     std::string result;
     std::ostringstream trace;
     for (auto _ : state) {
@@ -79,7 +79,6 @@ void FitModelOne(benchmark::State& state, ObjectiveFunction* objective, std::str
         result = resultLine(
             runSchedule(counting, startVector.start, startVector.deltas, reports, options));
     }
-    simulationReport() = nullptr;
     std::ofstream("fit1-" + version + ".txt") << result;
     std::ofstream("fit1-" + version + ".trace.tsv") << trace.str();
     state.SetLabel(result.substr(0, result.size() - 1));

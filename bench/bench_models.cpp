@@ -41,7 +41,7 @@ void Evaluate(benchmark::State& state, ObjectiveFunction* objective, int demes,
     }
     bench::QuietDiagnostics quiet;
     SimulationReport report;
-    simulationReport() = &report;
+    const ScopedSimulationReport recording(report);
     double value = 0.0;
     if (chdir(bordersDir.c_str()) != 0) {
         state.SkipWithError("cannot enter the border directory");
@@ -54,7 +54,6 @@ void Evaluate(benchmark::State& state, ObjectiveFunction* objective, int demes,
     if (chdir(homeDir.c_str()) != 0) {
         state.SkipWithError("cannot return to the working directory");
     }
-    simulationReport() = nullptr;
     const double generations = report.generations;
     state.counters["generations"] = generations;
     state.counters["generation"] = bench::perUnit(generations);

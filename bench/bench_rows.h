@@ -59,12 +59,12 @@ class NullBuffer : public std::streambuf {
 // Sends this thread's diagnostics to nowhere while it lives.
 class QuietDiagnostics {
   public:
-    QuietDiagnostics() : sink(&buffer) { setDiagnostics(&sink); }
-    ~QuietDiagnostics() { setDiagnostics(nullptr); }
+    QuietDiagnostics() : sink(&buffer) {}
 
   private:
     NullBuffer buffer;
     std::ostream sink;
+    ScopedDiagnostics quiet{&sink};
 };
 
 // Time per unit, for `units` units in every iteration (shown as seconds per unit).

@@ -10,6 +10,8 @@ std::ostream& diagnostics() {
     return redirected != nullptr ? *redirected : std::cout;
 }
 
-void setDiagnostics(std::ostream* stream) {
+std::ostream* setDiagnostics(std::ostream* stream) {
+    std::ostream* const previous = redirected;
     redirected = stream;
+    return previous;
 }

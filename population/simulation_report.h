@@ -20,6 +20,21 @@ struct SimulationReport {
 // record goes away.
 SimulationReport*& simulationReport();
 
+// Installs `report` as this thread's record while it lives, then puts back the one installed
+// before. The report must outlive the guard.
+class ScopedSimulationReport {
+  public:
+    explicit ScopedSimulationReport(SimulationReport& report) : previous_(simulationReport()) {
+        simulationReport() = &report;
+    }
+    ~ScopedSimulationReport() { simulationReport() = previous_; }
+    ScopedSimulationReport(const ScopedSimulationReport&) = delete;
+    ScopedSimulationReport& operator=(const ScopedSimulationReport&) = delete;
+
+  private:
+    SimulationReport* previous_;
+};
+
 // Records one finished simulation in the installed record, if any.
 void recordSimulation(int generations, bool converged);
 

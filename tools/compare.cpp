@@ -2,6 +2,8 @@
 
 #include "data/transect.h"
 #include "tools/cli.h"
+#include "tools/options.h"
+#include "tools/table.h"
 
 #include <algorithm>
 #include <cmath>
@@ -159,74 +161,47 @@ std::string formatComparison(const std::vector<ComparisonRow>& rows, TableFormat
     if (format == TableFormat::json) {
         return asJson(rows);
     }
-    std::vector<std::vector<std::string>> table;
-    table.emplace_back(columnNames, columnNames + columnCount);
+    // Numbers right-aligned, names and the file left-aligned.
+    Table table({Align::right, Align::left, Align::right, Align::right, Align::right, Align::right,
+                 Align::right, Align::right, Align::right, Align::right, Align::right,
+                 Align::left});
+    table.addRow(std::vector<std::string>(columnNames, columnNames + columnCount));
     for (const ComparisonRow& row : rows) {
-        table.push_back(cells(row));
+        table.addRow(cells(row));
     }
-    std::ostringstream out;
-    if (format == TableFormat::tsv) {
-        for (const auto& line : table) {
-            for (int c = 0; c < columnCount; c++) {
-                out << (c == 0 ? "" : "\t") << line[static_cast<std::size_t>(c)];
-            }
-            out << "\n";
-        }
-        return out.str();
-    }
-    std::size_t widths[columnCount] = {};
-    for (const auto& line : table) {
-        for (int c = 0; c < columnCount; c++) {
-            widths[c] = std::max(widths[c], line[static_cast<std::size_t>(c)].size());
-        }
-    }
-    // Numbers right-aligned, names and the file left-aligned; the last column is not padded.
-    for (const auto& line : table) {
-        std::string text;
-        for (int c = 0; c < columnCount; c++) {
-            const std::string& cell = line[static_cast<std::size_t>(c)];
-            const std::string pad(widths[c] - cell.size(), ' ');
-            const bool left = c == 1 || c == columnCount - 1;
-            text += (c == 0 ? "" : "  ") +
-                    (left ? cell + (c == columnCount - 1 ? "" : pad) : pad + cell);
-        }
-        out << text << "\n";
-    }
-    return out.str();
+    return format == TableFormat::tsv ? table.tabSeparated() : table.aligned();
 }
 
-int compareCommand(const std::vector<std::string>& args) {
-    std::string dir;
+namespace {
+
+// What the compare command line asks for.
+struct CompareOptions {
+    std::string dir; // the working directory when empty
     TableFormat format = TableFormat::table;
-    for (std::size_t i = 0; i < args.size(); i++) {
-        const std::string& arg = args[i];
-        if (isHelp(arg)) {
-            std::cout << compareHelp;
-            return 0;
-        }
-        if (arg == "--format") {
-            if (i + 1 >= args.size()) {
-                return usageError("compare", "--format needs table, tsv or json");
-            }
-            const std::string& value = args[++i];
-            if (value == "table") {
-                format = TableFormat::table;
-            } else if (value == "tsv") {
-                format = TableFormat::tsv;
-            } else if (value == "json") {
-                format = TableFormat::json;
-            } else {
-                return usageError("compare",
-                                  "--format needs table, tsv or json, not '" + value + "'");
-            }
-        } else if (arg.rfind("--", 0) == 0) {
-            return usageError("compare", "unknown option '" + arg + "'");
-        } else if (dir.empty()) {
-            dir = arg;
-        } else {
-            return usageError("compare", "unexpected argument '" + arg + "'");
-        }
+};
+
+int readCompareOptions(const std::vector<std::string>& args, CompareOptions& o) {
+    return OptionParser("compare", [] { return std::string(compareHelp); })
+        .value({"--format"}, "table, tsv or json",
+               storeChoice(o.format,
+                           {{"table", TableFormat::table},
+                            {"tsv", TableFormat::tsv},
+                            {"json", TableFormat::json}},
+                           "table, tsv or json"))
+        .positional(takeOne(o.dir))
+        .parse(args);
+}
+
+} // namespace
+
+int compareCommand(const std::vector<std::string>& args) {
+    CompareOptions options;
+    const int status = readCompareOptions(args, options);
+    if (status >= 0) {
+        return status;
     }
+    std::string& dir = options.dir;
+    const TableFormat format = options.format;
     if (dir.empty()) {
         dir = ".";
     }

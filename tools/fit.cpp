@@ -6,18 +6,21 @@
 #include "models/model_table.h"
 #include "population/diagnostics.h"
 #include "tools/cli.h"
+#include "tools/options.h"
 #include "tools/parallel.h"
 #include "tools/progress.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 const char* const fitHelp =
     "Usage: zonetool fit MODELS [--seed S | --seeds LIST] [--jobs J] [--start FILE]\n"
-    "                           [--trace FILE] [--quiet]\n"
+    "                           [--trace FILE] [--quiet] [--redo]\n"
     "\n"
     "One model and at most one seed: runs exactly the schedule and output of 'zonefit MODEL'\n"
     "in the working directory - the same reports on standard output, the same result file.\n"
@@ -25,8 +28,10 @@ const char* const fitHelp =
     "Several models or seeds (MODELS as in 1-10 or 1,3,7; LIST as in 1-3 or 5,9): runs the\n"
     "fits at once on J worker threads. Each fit reads startvecN.txt, writes its result file -\n"
     "the model's own name (SS1_ML_ for model 1), followed by 'seed' and the seed when several\n"
-    "seeds are given (SS1_ML_seed3) - and writes its banner, reports, messages and the\n"
-    "models' diagnostics into a log file named after the result file with '.log' added.\n"
+    "seeds are given (SS1_ML_seed3) - and writes its seed ('seed: 3', or 'seed: clock'),\n"
+    "banner, reports, messages and the models' diagnostics into a log file named after the\n"
+    "result file with '.log' added. An existing result file or log of the same name is\n"
+    "never overwritten without --redo.\n"
     "A summary table follows on standard output. Every fit is bit for bit the one that runs\n"
     "alone. borders.txt is checked once before any fit of models 3 to 6 starts; should it\n"
     "turn bad during the run, each fit that reads it stops with the message in its log\n"
@@ -44,104 +49,113 @@ const char* const fitHelp =
     "                 startvecMODEL.txt (one model only)\n"
     "  --trace FILE   write one tab-separated line per anneal call: stage, cycle, call,\n"
     "                 temperature, evaluations, converged (0/1), best value (one fit only)\n"
-    "  --quiet        no progress line\n";
+    "  --quiet        no progress line\n"
+    "  --redo         overwrite the result files and logs of earlier fits of the same name;\n"
+    "                 without it the fit refuses to start when any of them exists\n";
+
+int readFitOptions(const std::vector<std::string>& args, FitOptions& o) {
+    constexpr std::size_t maxSeeds = 10000;
+    return OptionParser("fit", [] { return std::string(fitHelp); })
+        .value({"--seed"}, "a value",
+               [&o](const std::string&, const std::string& value) -> Problem {
+                   std::uint64_t seed = 0;
+                   if (!parseSeed(value, seed)) {
+                       return "--seed needs a whole number from 0 to 18446744073709551615, not '" +
+                              value + "'";
+                   }
+                   o.seeds = {seed};
+                   o.seedGiven = true;
+                   return "";
+               })
+        .value({"--seeds"}, "a value",
+               [&o](const std::string&, const std::string& value) -> Problem {
+                   std::string problem;
+                   if (!parseSeedList(value, maxSeeds, o.seeds, problem)) {
+                       return "--seeds: " + problem;
+                   }
+                   o.seedsGiven = true;
+                   return "";
+               })
+        .value({"--jobs"}, "a value",
+               [&o](const std::string&, const std::string& value) -> Problem {
+                   std::uint64_t jobs = 0;
+                   if (!parseSeed(value, jobs) || jobs < 1 || jobs > 256) {
+                       return "--jobs needs a whole number from 1 to 256, not '" + value + "'";
+                   }
+                   o.jobs = static_cast<int>(jobs);
+                   return "";
+               })
+        .value({"--start"}, "a value", storeText(o.startPath))
+        .value({"--trace"}, "a value", storeText(o.tracePath))
+        .flag({"--quiet"}, [&o] { o.quiet = true; })
+        .flag({"--redo"}, [&o] { o.redo = true; })
+        .positional(takeOne(o.modelText))
+        .check([&o]() -> Problem {
+            return o.seedGiven && o.seedsGiven ? "give either --seed or --seeds, not both" : "";
+        })
+        .check([&o]() -> Problem {
+            if (o.modelText.empty()) {
+                return "missing MODEL";
+            }
+            int single = 0;
+            std::string problem;
+            if (parseModel(o.modelText, single)) {
+                o.models = {single};
+            } else if (o.modelText.find_first_of(",-") == std::string::npos) {
+                return notAModel(o.modelText);
+            } else if (!parseModelList(o.modelText, o.models, problem)) {
+                return problem;
+            }
+            return "";
+        })
+        .check([&o]() -> Problem {
+            return o.several() && !o.startPath.empty()
+                       ? "--start works with one model and one seed only"
+                       : "";
+        })
+        .check([&o]() -> Problem {
+            return o.several() && !o.tracePath.empty()
+                       ? "--trace works with one model and one seed only"
+                       : "";
+        })
+        .parse(args);
+}
 
 namespace {
 
-struct FitArguments {
-    std::string modelText;
-    std::vector<int> models;
-    std::vector<std::uint64_t> seeds;
-    bool seedGiven = false;
-    bool seedsGiven = false;
-    int jobs = 1;
-    std::string startPath;
-    std::string tracePath;
-    bool quiet = false;
-};
-
-constexpr std::size_t maxSeeds = 10000;
-
-// Returns -1 when the arguments are good, else the exit status after the message.
-int readArguments(const std::vector<std::string>& args, FitArguments& a) {
-    for (std::size_t i = 0; i < args.size(); i++) {
-        const std::string& arg = args[i];
-        if (isHelp(arg)) {
-            std::cout << fitHelp;
-            return 0;
-        }
-        if (arg == "--quiet") {
-            a.quiet = true;
-            continue;
-        }
-        if (arg == "--seed" || arg == "--seeds" || arg == "--jobs" || arg == "--start" ||
-            arg == "--trace") {
-            if (i + 1 >= args.size()) {
-                return usageError("fit", arg + " needs a value");
-            }
-            const std::string& value = args[++i];
-            std::string problem;
-            if (arg == "--seed") {
-                std::uint64_t seed = 0;
-                if (!parseSeed(value, seed)) {
-                    return usageError("fit", "--seed needs a whole number from 0 to "
-                                             "18446744073709551615, not '" +
-                                                 value + "'");
-                }
-                a.seeds = {seed};
-                a.seedGiven = true;
-            } else if (arg == "--seeds") {
-                if (!parseSeedList(value, maxSeeds, a.seeds, problem)) {
-                    return usageError("fit", "--seeds: " + problem);
-                }
-                a.seedsGiven = true;
-            } else if (arg == "--jobs") {
-                std::uint64_t jobs = 0;
-                if (!parseSeed(value, jobs) || jobs < 1 || jobs > 256) {
-                    return usageError("fit", "--jobs needs a whole number from 1 to 256, not '" +
-                                                 value + "'");
-                }
-                a.jobs = static_cast<int>(jobs);
-            } else if (arg == "--start") {
-                a.startPath = value;
-            } else {
-                a.tracePath = value;
-            }
-        } else if (arg.rfind("--", 0) == 0) {
-            return usageError("fit", "unknown option '" + arg + "'");
-        } else if (a.modelText.empty()) {
-            a.modelText = arg;
-        } else {
-            return usageError("fit", "unexpected argument '" + arg + "'");
-        }
+// Whether the start file named by --start can be read; if not, says why. zonefit's own
+// answer to a missing file is about startvecN.txt, which would mislead here.
+bool startFileReadable(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    bool readable = file != nullptr;
+    if (readable) {
+        // A directory opens but cannot be read.
+        std::fgetc(file);
+        readable = std::ferror(file) == 0;
+        std::fclose(file);
     }
-    if (a.seedGiven && a.seedsGiven) {
-        return usageError("fit", "give either --seed or --seeds, not both");
+    if (!readable) {
+        std::cerr << "zonetool fit: cannot read the start file " << path << ": "
+                  << std::strerror(errno) << "\n";
     }
-    if (a.modelText.empty()) {
-        return usageError("fit", "missing MODEL");
-    }
-    int single = 0;
-    std::string problem;
-    if (parseModel(a.modelText, single)) {
-        a.models = {single};
-    } else if (a.modelText.find_first_of(",-") == std::string::npos) {
-        return usageError("fit",
-                          "MODEL must be a model number from 1 to 10, not '" + a.modelText + "'");
-    } else if (!parseModelList(a.modelText, a.models, problem)) {
-        return usageError("fit", problem);
-    }
-    const bool several = a.models.size() > 1 || a.seeds.size() > 1;
-    if (several && !a.startPath.empty()) {
-        return usageError("fit", "--start works with one model and one seed only");
-    }
-    if (several && !a.tracePath.empty()) {
-        return usageError("fit", "--trace works with one model and one seed only");
-    }
-    return -1;
+    return readable;
 }
 
-int singleFit(const FitArguments& a) {
+// True when none of `names` exists; otherwise names each one that does, on standard error.
+bool refuseOverwrite(const std::vector<std::string>& names) {
+    bool none = true;
+    for (const std::string& name : names) {
+        struct stat status;
+        if (lstat(name.c_str(), &status) == 0) {
+            std::cerr << "zonetool fit: " << name
+                      << " exists already; give --redo to overwrite it\n";
+            none = false;
+        }
+    }
+    return none;
+}
+
+int singleFit(const FitOptions& a) {
     ScheduleOptions options;
     if (!a.seeds.empty()) {
         options.seed = a.seeds.front();
@@ -171,10 +185,10 @@ int singleFit(const FitArguments& a) {
     FitOutput output;
     if (line.enabled()) {
         output.out = &out;
-        setDiagnostics(&out);
     }
+    const ScopedDiagnostics diagnosticsTo(line.enabled() ? &out : nullptr);
     const ModelEntry& model = *findModel(a.models.front());
-    setCountingTarget(model.objective, &progress);
+    const ScopedCountingTarget counting(model.objective, &progress);
     output.objective = model.objective != nullptr ? countingObjective : nullptr;
 
     const StopSignalGuard signalGuard;
@@ -183,13 +197,10 @@ int singleFit(const FitArguments& a) {
     const int status = runFit(a.modelText.c_str(), startPath, options, output);
     ticker.stop();
     markFinished(progress, status == 0);
-    setCountingTarget(nullptr, nullptr);
-    setDiagnostics(nullptr);
     return status;
 }
 
-int severalFits(const FitArguments& a) {
-    const std::vector<FitJob> jobs = planFits(a.models, a.seeds);
+int severalFits(const FitOptions& a, const std::vector<FitJob>& jobs) {
     std::string error;
     if (!checkBordersFor(jobs, error)) {
         std::cerr << error << "\n";
@@ -230,13 +241,30 @@ int severalFits(const FitArguments& a) {
 } // namespace
 
 int fitCommand(const std::vector<std::string>& args) {
-    FitArguments a;
-    const int status = readArguments(args, a);
+    FitOptions a;
+    const int status = readFitOptions(args, a);
     if (status >= 0) {
         return status;
     }
-    if (a.models.size() == 1 && a.seeds.size() <= 1) {
+    if (!a.startPath.empty() && !startFileReadable(a.startPath)) {
+        return 1;
+    }
+    if (!a.several()) {
+        const std::string name = findModel(a.models.front())->prefix;
+        if (!a.redo && !refuseOverwrite({name, name + ".json"})) {
+            return 1;
+        }
         return singleFit(a);
     }
-    return severalFits(a);
+    const std::vector<FitJob> jobs = planFits(a.models, a.seeds);
+    if (!a.redo) {
+        std::vector<std::string> names;
+        for (const FitJob& job : jobs) {
+            names.insert(names.end(), {job.resultName, job.resultName + ".json", job.logName});
+        }
+        if (!refuseOverwrite(names)) {
+            return 1;
+        }
+    }
+    return severalFits(a, jobs);
 }

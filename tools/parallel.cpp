@@ -7,6 +7,7 @@
 #include "population/diagnostics.h"
 #include "tools/cli.h"
 #include "tools/results.h"
+#include "tools/table.h"
 
 #include <algorithm>
 #include <atomic>
@@ -50,6 +51,10 @@ bool checkBordersFor(const std::vector<FitJob>& jobs, std::string& error) {
     return true;
 }
 
+std::string seedLine(const std::optional<std::uint64_t>& seed) {
+    return "seed: " + (seed ? std::to_string(*seed) : std::string("clock")) + "\n";
+}
+
 namespace {
 
 FitOutcome runOne(const FitJob& job, FitProgress& progress) {
@@ -62,25 +67,25 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
         markFinished(progress, false);
         return outcome;
     }
-    setDiagnostics(&log);
-    ObjectiveFunction* objective = job.objective != nullptr ? job.objective : model.objective;
-    setCountingTarget(objective, &progress);
+    log << seedLine(job.seed);
+    {
+        const ScopedDiagnostics diagnosticsTo(&log);
+        ObjectiveFunction* objective = job.objective != nullptr ? job.objective : model.objective;
+        const ScopedCountingTarget counting(objective, &progress);
 
-    ScheduleOptions options;
-    options.seed = job.seed;
-    options.onCall = [&progress](const AnnealCall& call) {
-        recordCall(progress, call.stage, call.cycle, call.call, call.temperature);
-    };
-    FitOutput output;
-    output.out = &log;
-    output.err = &log;
-    output.resultName = job.resultName;
-    output.objective = objective != nullptr ? countingObjective : nullptr;
-    const std::string argument = std::to_string(job.model);
-    outcome.status = runFit(argument.c_str(), job.startPath, options, output);
-
-    setDiagnostics(nullptr);
-    setCountingTarget(nullptr, nullptr);
+        ScheduleOptions options;
+        options.seed = job.seed;
+        options.onCall = [&progress](const AnnealCall& call) {
+            recordCall(progress, call.stage, call.cycle, call.call, call.temperature);
+        };
+        FitOutput output;
+        output.out = &log;
+        output.err = &log;
+        output.resultName = job.resultName;
+        output.objective = objective != nullptr ? countingObjective : nullptr;
+        const std::string argument = std::to_string(job.model);
+        outcome.status = runFit(argument.c_str(), job.startPath, options, output);
+    }
     log.flush();
     if (outcome.status == 0) {
         StoredResult stored;
@@ -134,39 +139,22 @@ std::vector<FitOutcome> runFits(const std::vector<FitJob>& jobs, int workers,
 }
 
 std::string summaryTable(const std::vector<FitJob>& jobs, const std::vector<FitOutcome>& outcomes) {
-    std::vector<std::vector<std::string>> rows;
-    rows.push_back(
+    // Numbers right-aligned, words left-aligned.
+    Table table({Align::right, Align::left, Align::left, Align::left, Align::right, Align::right,
+                 Align::right, Align::left, Align::left});
+    table.addRow(
         {"model", "name", "seed", "status", "-lnL", "evaluations", "time", "result", "log"});
     for (std::size_t i = 0; i < jobs.size(); i++) {
         const FitJob& job = jobs[i];
         const FitOutcome& outcome = outcomes[i];
-        rows.push_back(
-            {std::to_string(job.model), findModel(job.model)->name,
-             job.seed ? std::to_string(*job.seed) : "clock",
-             outcome.status == 0 ? "ok" : "failed(" + std::to_string(outcome.status) + ")",
-             outcome.hasValue ? formatNumber(outcome.value, 8) : "-",
-             std::to_string(outcome.evaluations), formatElapsed(outcome.seconds),
-             outcome.status == 0 ? job.resultName : "-", job.logName});
+        table.addRow({std::to_string(job.model), findModel(job.model)->name,
+                      job.seed ? std::to_string(*job.seed) : "clock",
+                      outcome.status == 0 ? "ok" : "failed(" + std::to_string(outcome.status) + ")",
+                      outcome.hasValue ? formatNumber(outcome.value, 8) : "-",
+                      std::to_string(outcome.evaluations), formatElapsed(outcome.seconds),
+                      outcome.status == 0 ? job.resultName : "-", job.logName});
     }
-    std::vector<std::size_t> widths(rows.front().size(), 0);
-    for (const auto& row : rows) {
-        for (std::size_t c = 0; c < row.size(); c++) {
-            widths[c] = std::max(widths[c], row[c].size());
-        }
-    }
-    std::ostringstream out;
-    for (const auto& row : rows) {
-        std::string line;
-        for (std::size_t c = 0; c < row.size(); c++) {
-            const std::string pad(widths[c] - row[c].size(), ' ');
-            // Numbers right-aligned, words left-aligned; the last column is not padded.
-            const bool number = c == 0 || c == 4 || c == 5 || c == 6;
-            const bool last = c + 1 == row.size();
-            line += (c == 0 ? "" : "  ") + (number ? pad + row[c] : row[c] + (last ? "" : pad));
-        }
-        out << line << "\n";
-    }
-    return out.str();
+    return table.aligned();
 }
 
 std::string runProgressText(const std::vector<FitJob>& jobs,

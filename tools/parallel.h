@@ -41,12 +41,16 @@ std::vector<FitJob> planFits(const std::vector<int>& models,
 // with the message in its log; the others go on.)
 bool checkBordersFor(const std::vector<FitJob>& jobs, std::string& error);
 
+// The first line of a fit's log: "seed: S", or "seed: clock" when every annealer takes its
+// seed from the clock.
+std::string seedLine(const std::optional<std::uint64_t>& seed);
+
 // Runs `jobs` on `workers` threads (at least 1), each fit in the working directory, writing
-// nothing to standard output or error: its reports, the models' diagnostics and any message go
-// to its log file. `progress` receives one record per job; when its size differs from the
-// number of jobs it is remade before any fit starts. Results are
-// bit for bit those of the same fits run one at a time. `onFinish` is called, from the worker
-// thread, after each fit.
+// nothing to standard output or error: its seed (seedLine), then its reports, the models'
+// diagnostics and any message go to its log file. `progress` receives one record per job; when its
+// size differs from the number of jobs it is remade before any fit starts. Results are bit for bit
+// those of the same fits run one at a time. `onFinish` is called, from the worker thread, after
+// each fit.
 std::vector<FitOutcome> runFits(const std::vector<FitJob>& jobs, int workers,
                                 std::deque<FitProgress>& progress,
                                 const std::function<void(std::size_t)>& onFinish = nullptr);

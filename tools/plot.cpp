@@ -5,7 +5,9 @@
 #include "data/transect.h"
 #include "population/simulation_report.h"
 #include "tools/cli.h"
+#include "tools/options.h"
 #include "tools/results.h"
+#include "tools/transect_axes.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -26,7 +28,8 @@ const char* const plotHelp =
     "from the model's result file (SS1_ML_ for model 1) and evaluated once (models 3 to 6\n"
     "read borders.txt). The stepping-stone models (1 to 6) are drawn against the cumulative\n"
     "distance between neighbouring sites, their own spacing of demes; the kernel models (7 to\n"
-    "10) against the position on the transect axis, on which their grid is laid.\n"
+    "10) against the position on the transect axis, on which their grid is laid; both in the\n"
+    "data's length unit ('zonetool eval --sites' writes both coordinates of every site).\n"
     "\n"
     "Options:\n"
     "  --result FILE   read the fitted point from FILE instead\n"
@@ -87,23 +90,13 @@ std::string xmlEscape(const std::string& text) {
 }
 
 std::vector<double> sitePositionsFor(const ModelEntry& model) {
-    std::vector<double> x(siteCount);
-    if (model.geometry == Geometry::kernelGrid) {
-        std::copy(sitePosition, sitePosition + siteCount, x.begin());
-        return x;
-    }
-    x[0] = 0.0;
-    for (int i = 0; i < gapCount; i++) {
-        x[static_cast<std::size_t>(i) + 1] = x[static_cast<std::size_t>(i)] + siteDistance[i];
-    }
-    return x;
+    return model.geometry == Geometry::kernelGrid ? axisPositions() : summedSiteDistances();
 }
 
 namespace {
 
-// U+2212 MINUS SIGN and U+03C3 GREEK SMALL LETTER SIGMA, in UTF-8.
+// U+2212 MINUS SIGN, in UTF-8.
 const char* const minus = "\xE2\x88\x92";
-const char* const sigma = "\xCF\x83";
 
 // Where the border before deme `deme` of a stepping-stone model lies: halfway between the
 // sites on either side. None for a border at either end.
@@ -125,11 +118,11 @@ PlotInput plotInputFor(const ModelEntry& model, const std::vector<double>& point
         input.subtitle += std::string(j == 0 ? "" : ",  ") + model.parameters[j].name + " " +
                           formatNumber(point[static_cast<std::size_t>(j)], 4);
     }
+    // The sites' coordinates carry the data's own length unit, and σ is measured in it.
     input.xLabel = model.geometry == Geometry::kernelGrid
-                       ? std::string("position on the transect axis (unit of ") + sigma + ")"
-                       : std::string("distance along the transect, summed over neighbouring "
-                                     "sites (unit of ") +
-                             sigma + ")";
+                       ? "position on the transect axis (length unit of the data)"
+                       : "distance along the transect, summed over neighbouring sites (length "
+                         "unit of the data)";
     input.x = sitePositionsFor(model);
     input.countSS.assign(countSS, countSS + siteCount);
     input.countSI.assign(countSI, countSI + siteCount);
@@ -211,8 +204,22 @@ std::string symbol(int genotype, double cx, double cy, double r, const std::stri
 
 } // namespace
 
-std::string renderSvg(const PlotInput& input) {
-    const std::size_t n = input.x.size();
+namespace {
+
+// Where data land on the page: the x range of the axis with its ticks, and the maps from
+// data to pixels.
+struct Frame {
+    double x0 = 0.0; // data value at the left edge of the plot
+    double x1 = 1.0; // and at the right edge
+    std::vector<double> xTicks;
+    int largest = 1; // the largest sample, which gets the largest symbol
+
+    double px(double x) const { return left + (x - x0) / (x1 - x0) * plotWidth; }
+    double py(double y) const { return top + (1.0 - y) * plotHeight; }
+};
+
+Frame frameFor(const PlotInput& input) {
+    Frame frame;
     double xMax = 0.0;
     double xMin = 0.0;
     for (double x : input.x) {
@@ -224,20 +231,21 @@ std::string renderSvg(const PlotInput& input) {
     }
     // The axis starts at a round value and ends a little past the last site; ticks beyond
     // that end are not drawn.
-    std::vector<double> xTicks = niceTicks(xMin, xMax > xMin ? xMax : xMin + 1.0, 10);
-    const double x0 = xTicks.front();
-    const double x1 = std::max(xMax, x0 + 1.0) + 0.03 * (std::max(xMax, x0 + 1.0) - x0);
-    while (xTicks.size() > 1 && xTicks.back() > x1) {
-        xTicks.pop_back();
+    frame.xTicks = niceTicks(xMin, xMax > xMin ? xMax : xMin + 1.0, 10);
+    frame.x0 = frame.xTicks.front();
+    frame.x1 = std::max(xMax, frame.x0 + 1.0) + 0.03 * (std::max(xMax, frame.x0 + 1.0) - frame.x0);
+    while (frame.xTicks.size() > 1 && frame.xTicks.back() > frame.x1) {
+        frame.xTicks.pop_back();
     }
-    auto px = [&](double x) { return left + (x - x0) / (x1 - x0) * plotWidth; };
-    auto py = [&](double y) { return top + (1.0 - y) * plotHeight; };
-    int largest = 1;
-    for (std::size_t i = 0; i < n; i++) {
-        largest = std::max(largest, input.countSS[i] + input.countSI[i] + input.countII[i]);
+    for (std::size_t i = 0; i < input.x.size(); i++) {
+        frame.largest =
+            std::max(frame.largest, input.countSS[i] + input.countSI[i] + input.countII[i]);
     }
+    return frame;
+}
 
-    std::ostringstream svg;
+// The document's start: the svg element, title, background, heading and subtitle.
+void writeHeading(std::ostream& svg, const PlotInput& input) {
     svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << num(width) << "\" height=\""
         << num(height) << "\" viewBox=\"0 0 " << num(width) << " " << num(height)
@@ -251,31 +259,33 @@ std::string renderSvg(const PlotInput& input) {
         svg << "<text x=\"" << num(left + plotWidth / 2) << "\" y=\"50\" text-anchor=\"middle\" "
             << "font-size=\"12\" fill=\"#444444\">" << xmlEscape(input.subtitle) << "</text>\n";
     }
+}
 
-    // Grid, ticks and tick labels.
+// Grid, ticks, tick labels and the titles of both axes.
+void writeAxes(std::ostream& svg, const PlotInput& input, const Frame& f) {
     svg << "<g id=\"axes\" stroke=\"#000000\" stroke-width=\"1\">\n";
-    for (double t : xTicks) {
-        svg << "<line x1=\"" << num(px(t)) << "\" y1=\"" << num(top) << "\" x2=\"" << num(px(t))
+    for (double t : f.xTicks) {
+        svg << "<line x1=\"" << num(f.px(t)) << "\" y1=\"" << num(top) << "\" x2=\"" << num(f.px(t))
             << "\" y2=\"" << num(top + plotHeight) << "\" stroke=\"#e6e6e6\"/>\n"
-            << "<line x1=\"" << num(px(t)) << "\" y1=\"" << num(top + plotHeight) << "\" x2=\""
-            << num(px(t)) << "\" y2=\"" << num(top + plotHeight + 6) << "\"/>\n";
+            << "<line x1=\"" << num(f.px(t)) << "\" y1=\"" << num(top + plotHeight) << "\" x2=\""
+            << num(f.px(t)) << "\" y2=\"" << num(top + plotHeight + 6) << "\"/>\n";
     }
     const std::vector<double> yTicks = niceTicks(0.0, 1.0, 5);
     for (double t : yTicks) {
-        svg << "<line x1=\"" << num(left) << "\" y1=\"" << num(py(t)) << "\" x2=\""
-            << num(left + plotWidth) << "\" y2=\"" << num(py(t)) << "\" stroke=\"#e6e6e6\"/>\n"
-            << "<line x1=\"" << num(left - 6) << "\" y1=\"" << num(py(t)) << "\" x2=\"" << num(left)
-            << "\" y2=\"" << num(py(t)) << "\"/>\n";
+        svg << "<line x1=\"" << num(left) << "\" y1=\"" << num(f.py(t)) << "\" x2=\""
+            << num(left + plotWidth) << "\" y2=\"" << num(f.py(t)) << "\" stroke=\"#e6e6e6\"/>\n"
+            << "<line x1=\"" << num(left - 6) << "\" y1=\"" << num(f.py(t)) << "\" x2=\""
+            << num(left) << "\" y2=\"" << num(f.py(t)) << "\"/>\n";
     }
     svg << "<rect x=\"" << num(left) << "\" y=\"" << num(top) << "\" width=\"" << num(plotWidth)
         << "\" height=\"" << num(plotHeight) << "\" fill=\"none\"/>\n"
         << "</g>\n<g id=\"tick-labels\" font-size=\"12\">\n";
-    for (double t : xTicks) {
-        svg << "<text x=\"" << num(px(t)) << "\" y=\"" << num(top + plotHeight + 21)
+    for (double t : f.xTicks) {
+        svg << "<text x=\"" << num(f.px(t)) << "\" y=\"" << num(top + plotHeight + 21)
             << "\" text-anchor=\"middle\">" << formatNumber(t, 6) << "</text>\n";
     }
     for (double t : yTicks) {
-        svg << "<text x=\"" << num(left - 10) << "\" y=\"" << num(py(t) + 4)
+        svg << "<text x=\"" << num(left - 10) << "\" y=\"" << num(f.py(t) + 4)
             << "\" text-anchor=\"end\">" << formatNumber(t, 6) << "</text>\n";
     }
     svg << "</g>\n"
@@ -284,17 +294,22 @@ std::string renderSvg(const PlotInput& input) {
         << "<text x=\"24\" y=\"" << num(top + plotHeight / 2)
         << "\" text-anchor=\"middle\" transform=\"rotate(-90 24 " << num(top + plotHeight / 2)
         << ")\">genotype frequency (proportion of the site's sample)</text>\n";
+}
 
-    // Borders under the data.
+// The region borders or contacts as dashed lines, drawn under the data.
+void writeBorderMarks(std::ostream& svg, const PlotInput& input, const Frame& f) {
     svg << "<g id=\"borders\" stroke=\"#555555\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\">\n";
     for (double b : input.borders) {
-        svg << "<line x1=\"" << num(px(b)) << "\" y1=\"" << num(top) << "\" x2=\"" << num(px(b))
+        svg << "<line x1=\"" << num(f.px(b)) << "\" y1=\"" << num(top) << "\" x2=\"" << num(f.px(b))
             << "\" y2=\"" << num(top + plotHeight) << "\"/>\n";
     }
     svg << "</g>\n";
+}
 
-    // Observed frequencies, largest samples first so that small symbols stay visible.
-    std::vector<std::size_t> order(n);
+// Observed frequencies, one group per genotype, largest samples first so that small symbols
+// stay visible.
+void writeObservedSymbols(std::ostream& svg, const PlotInput& input, const Frame& f) {
+    std::vector<std::size_t> order(input.x.size());
     std::iota(order.begin(), order.end(), 0);
     auto sampleOf = [&](std::size_t i) {
         return input.countSS[i] + input.countSI[i] + input.countII[i];
@@ -311,31 +326,36 @@ std::string renderSvg(const PlotInput& input) {
             const int count = g == 0   ? input.countSS[i]
                               : g == 1 ? input.countSI[i]
                                        : input.countII[i];
-            const double r = maxRadius * std::sqrt(static_cast<double>(total) / largest);
-            svg << symbol(g, px(input.x[i]), py(static_cast<double>(count) / total), r, "") << "\n";
+            const double r = maxRadius * std::sqrt(static_cast<double>(total) / f.largest);
+            svg << symbol(g, f.px(input.x[i]), f.py(static_cast<double>(count) / total), r, "")
+                << "\n";
         }
         svg << "</g>\n";
     }
+}
 
-    // Predicted frequencies, as lines through the sites in the order of the axis.
-    if (input.predicted.size() == n) {
-        std::vector<std::size_t> byX(n);
-        std::iota(byX.begin(), byX.end(), 0);
-        std::stable_sort(byX.begin(), byX.end(),
-                         [&](std::size_t a, std::size_t b) { return input.x[a] < input.x[b]; });
-        for (int g = 0; g < 3; g++) {
-            svg << "<polyline id=\"predicted-" << genotypeNames[g] << "\" fill=\"none\" stroke=\""
-                << colours[g] << "\" stroke-width=\"2.2\" stroke-linejoin=\"round\" points=\"";
-            for (std::size_t k = 0; k < n; k++) {
-                const Genotype& p = input.predicted[byX[k]];
-                const double y = g == 0 ? p.SS : g == 1 ? p.SI : p.II;
-                svg << (k == 0 ? "" : " ") << num(px(input.x[byX[k]])) << "," << num(py(y));
-            }
-            svg << "\"/>\n";
+// Predicted frequencies, as lines through the sites in the order of the axis.
+void writePredictedLines(std::ostream& svg, const PlotInput& input, const Frame& f) {
+    const std::size_t n = input.x.size();
+    std::vector<std::size_t> byX(n);
+    std::iota(byX.begin(), byX.end(), 0);
+    std::stable_sort(byX.begin(), byX.end(),
+                     [&](std::size_t a, std::size_t b) { return input.x[a] < input.x[b]; });
+    for (int g = 0; g < 3; g++) {
+        svg << "<polyline id=\"predicted-" << genotypeNames[g] << "\" fill=\"none\" stroke=\""
+            << colours[g] << "\" stroke-width=\"2.2\" stroke-linejoin=\"round\" points=\"";
+        for (std::size_t k = 0; k < n; k++) {
+            const Genotype& p = input.predicted[byX[k]];
+            const double y = g == 0 ? p.SS : g == 1 ? p.SI : p.II;
+            svg << (k == 0 ? "" : " ") << num(f.px(input.x[byX[k]])) << "," << num(f.py(y));
         }
+        svg << "\"/>\n";
     }
+}
 
-    // Legend, right of the plot.
+// The legend, right of the plot: symbols, lines, borders and sample sizes.
+void writeLegend(std::ostream& svg, const PlotInput& input, const Frame& f) {
+    const bool predicted = input.predicted.size() == input.x.size();
     const double lx = left + plotWidth + 28;
     double ly = top + 6;
     svg << "<g id=\"legend\" font-size=\"12\">\n"
@@ -350,7 +370,7 @@ std::string renderSvg(const PlotInput& input) {
     ly += 30;
     svg << "<text x=\"" << num(lx) << "\" y=\"" << num(ly) << "\" font-weight=\"bold\">"
         << "Fitted model</text>\n";
-    if (input.predicted.size() == n) {
+    if (predicted) {
         for (int g = 0; g < 3; g++) {
             ly += 22;
             svg << "<line x1=\"" << num(lx) << "\" y1=\"" << num(ly - 4) << "\" x2=\""
@@ -378,11 +398,11 @@ std::string renderSvg(const PlotInput& input) {
         << "<text x=\"" << num(lx) << "\" y=\"" << num(ly + 15) << "\" font-size=\"11\" "
         << "fill=\"#444444\">(symbol area)</text>\n";
     ly += 22;
-    for (int size : {1, 10, largest}) {
-        if (size > largest || (size == 10 && largest <= 10)) {
+    for (int size : {1, 10, f.largest}) {
+        if (size > f.largest || (size == 10 && f.largest <= 10)) {
             continue;
         }
-        const double r = maxRadius * std::sqrt(static_cast<double>(size) / largest);
+        const double r = maxRadius * std::sqrt(static_cast<double>(size) / f.largest);
         ly += 22;
         svg << "<circle cx=\"" << num(lx + 8) << "\" cy=\"" << num(ly - 4) << "\" r=\"" << num(r)
             << "\" fill=\"#999999\" fill-opacity=\"0.45\" stroke=\"#666666\" "
@@ -390,44 +410,59 @@ std::string renderSvg(const PlotInput& input) {
             << "<text x=\"" << num(lx + 24) << "\" y=\"" << num(ly) << "\">n = " << size
             << "</text>\n";
     }
-    svg << "</g>\n</svg>\n";
+    svg << "</g>\n";
+}
+
+} // namespace
+
+std::string renderSvg(const PlotInput& input) {
+    const Frame frame = frameFor(input);
+    std::ostringstream svg;
+    writeHeading(svg, input);
+    writeAxes(svg, input, frame);
+    writeBorderMarks(svg, input, frame);
+    writeObservedSymbols(svg, input, frame);
+    if (input.predicted.size() == input.x.size()) {
+        writePredictedLines(svg, input, frame);
+    }
+    writeLegend(svg, input, frame);
+    svg << "</svg>\n";
     return svg.str();
 }
 
-int plotCommand(const std::vector<std::string>& args) {
+namespace {
+
+// What the plot command line asks for.
+struct PlotOptions {
     std::string modelText;
-    std::string resultPath;
+    int model = 0;
+    std::string resultPath; // the model's result file when empty
     std::string outputPath;
-    for (std::size_t i = 0; i < args.size(); i++) {
-        const std::string& arg = args[i];
-        if (isHelp(arg)) {
-            std::cout << plotHelp;
-            return 0;
-        }
-        if (arg == "--result" || arg == "-o" || arg == "--output") {
-            if (i + 1 >= args.size()) {
-                return usageError("plot", arg + " needs a file name");
-            }
-            (arg == "--result" ? resultPath : outputPath) = args[++i];
-        } else if (arg.rfind("-", 0) == 0) {
-            return usageError("plot", "unknown option '" + arg + "'");
-        } else if (modelText.empty()) {
-            modelText = arg;
-        } else {
-            return usageError("plot", "unexpected argument '" + arg + "'");
-        }
+};
+
+int readPlotOptions(const std::vector<std::string>& args, PlotOptions& o) {
+    // No positional argument starts with '-', so "-x" is an unknown option.
+    return OptionParser("plot", [] { return std::string(plotHelp); })
+        .optionPrefix("-")
+        .value({"--result"}, "a file name", storeText(o.resultPath))
+        .value({"-o", "--output"}, "a file name", storeText(o.outputPath))
+        .positional(takeOne(o.modelText))
+        .check(requireModel(o.modelText, o.model))
+        .check(require(o.outputPath, "-o FILE.svg"))
+        .parse(args);
+}
+
+} // namespace
+
+int plotCommand(const std::vector<std::string>& args) {
+    PlotOptions options;
+    const int status = readPlotOptions(args, options);
+    if (status >= 0) {
+        return status;
     }
-    int number = 0;
-    if (modelText.empty()) {
-        return usageError("plot", "missing MODEL");
-    }
-    if (!parseModel(modelText, number)) {
-        return usageError("plot",
-                          "MODEL must be a model number from 1 to 10, not '" + modelText + "'");
-    }
-    if (outputPath.empty()) {
-        return usageError("plot", "missing -o FILE.svg");
-    }
+    const int number = options.model;
+    std::string& resultPath = options.resultPath;
+    const std::string& outputPath = options.outputPath;
     const ModelEntry& model = *findModel(number);
     if (resultPath.empty()) {
         resultPath = model.prefix;
@@ -459,14 +494,13 @@ int plotCommand(const std::vector<std::string>& args) {
     }
     SimulationReport report;
     report.keepPredictions = true;
-    simulationReport() = &report;
     FailureSink failures;
     double value = 0.0;
     {
+        const ScopedSimulationReport recording(report);
         const FailureScope failureScope(failures);
         value = model.objective(x);
     }
-    simulationReport() = nullptr;
     if (failures.failed()) {
         std::cerr << failures.message() << "\n";
         return 1;

@@ -28,9 +28,9 @@ std::vector<double> niceTicks(double low, double high, int target);
 // `text` with &, <, >, " and ' written as XML entities.
 std::string xmlEscape(const std::string& text);
 
-// The site positions of a model's figure: the cumulative site distances for the
-// stepping-stone models (their demes are the sites, the distances their spacing), the
-// positions on the transect axis for the kernel models (their grid is laid over those).
+// The site positions of a model's figure: summedSiteDistances for the stepping-stone models
+// (their demes are the sites, the distances their spacing), axisPositions for the kernel
+// models (their grid is laid over those).
 std::vector<double> sitePositionsFor(const ModelEntry& model);
 
 // The figure of `model` at `point` with value `value`: observed counts, `predicted` (one per

@@ -4,8 +4,10 @@
 #include "data/failure_sink.h"
 #include "optimiser/amebsa.h"
 #include "tools/cli.h"
+#include "tools/options.h"
 #include "tools/progress.h"
 #include "tools/results.h"
+#include "tools/table.h"
 
 #include <cmath>
 #include <iostream>
@@ -35,7 +37,8 @@ const char* const profileHelp =
     "Options:\n"
     "  --result FILE      read the fitted point from FILE instead\n"
     "  --units U          log-likelihood units of the limits (default 2)\n"
-    "  --parameters LIST  profile only these parameters (names, comma-separated)\n"
+    "  --parameters LIST  profile only these parameters (names, comma-separated; blanks\n"
+    "                     around a name are ignored, as in \"contact, F\")\n"
     "  --step F           first step as a fraction of |estimate| (default 0.05)\n"
     "  --format F         table (default) or tsv\n"
     "  --quiet            no progress line on standard error\n";
@@ -283,179 +286,119 @@ std::string boxFlag(const ParameterProfile& p) {
     return "-";
 }
 
+// The names of a comma-separated list, each without the blanks around it ("wSS, F").
 std::vector<std::string> splitNames(const std::string& text) {
     std::vector<std::string> names;
     std::istringstream in(text);
     std::string name;
     while (std::getline(in, name, ',')) {
-        names.push_back(name);
+        const std::size_t first = name.find_first_not_of(" \t");
+        const std::size_t last = name.find_last_not_of(" \t");
+        names.push_back(first == std::string::npos ? "" : name.substr(first, last - first + 1));
     }
     return names;
 }
 
-} // namespace
-
-int profileCommand(const std::vector<std::string>& args) {
+// What the profile command line asks for.
+struct ProfileOptions {
     std::string modelText;
-    std::string resultPath;
+    int model = 0;
+    std::string resultPath; // the model's result file when empty
     std::string parameterList;
+    std::vector<int> indices; // the parameters to profile, every one by default
     bool tsv = false;
     bool quiet = false;
     ProfileSettings settings;
-    for (std::size_t i = 0; i < args.size(); i++) {
-        const std::string& arg = args[i];
-        if (isHelp(arg)) {
-            std::cout << profileHelp;
-            return 0;
-        }
-        if (arg == "--quiet") {
-            quiet = true;
-            continue;
-        }
-        if (arg == "--result" || arg == "--units" || arg == "--parameters" || arg == "--step" ||
-            arg == "--format") {
-            if (i + 1 >= args.size()) {
-                return usageError("profile", arg + " needs a value");
-            }
-            const std::string& value = args[++i];
-            if (arg == "--result") {
-                resultPath = value;
-            } else if (arg == "--parameters") {
-                parameterList = value;
-            } else if (arg == "--format") {
-                if (value != "table" && value != "tsv") {
-                    return usageError("profile",
-                                      "--format needs table or tsv, not '" + value + "'");
-                }
-                tsv = value == "tsv";
-            } else {
-                double number = 0.0;
-                if (!parseNumber(value, number) || !(number > 0.0) || !std::isfinite(number)) {
-                    return usageError("profile",
-                                      arg + " needs a positive number, not '" + value + "'");
-                }
-                (arg == "--units" ? settings.units : settings.firstStep) = number;
-            }
-        } else if (arg.rfind("--", 0) == 0) {
-            return usageError("profile", "unknown option '" + arg + "'");
-        } else if (modelText.empty()) {
-            modelText = arg;
-        } else {
-            return usageError("profile", "unexpected argument '" + arg + "'");
-        }
-    }
-    int number = 0;
-    if (modelText.empty()) {
-        return usageError("profile", "missing MODEL");
-    }
-    if (!parseModel(modelText, number)) {
-        return usageError("profile",
-                          "MODEL must be a model number from 1 to 10, not '" + modelText + "'");
-    }
-    const ModelEntry& model = *findModel(number);
-    std::vector<int> indices;
-    if (parameterList.empty()) {
+};
+
+// Every parameter of the list, by index; a name the model does not have is a problem.
+Problem resolveParameters(const ModelEntry& model, const std::string& list,
+                          std::vector<int>& indices) {
+    if (list.empty()) {
         for (int j = 0; j < model.parameterCount; j++) {
             indices.push_back(j);
         }
-    } else {
-        for (const std::string& name : splitNames(parameterList)) {
-            const int index = findParameter(model, name);
-            if (index < 0) {
-                std::string known;
-                for (int j = 0; j < model.parameterCount; j++) {
-                    known += std::string(j == 0 ? "" : " ") + model.parameters[j].name;
-                }
-                return usageError("profile", "model " + std::to_string(model.number) +
-                                                 " has no parameter '" + name + "' (it has " +
-                                                 known + ")");
+        return "";
+    }
+    for (const std::string& name : splitNames(list)) {
+        const int index = findParameter(model, name);
+        if (index < 0) {
+            std::string known;
+            for (int j = 0; j < model.parameterCount; j++) {
+                known += std::string(j == 0 ? "" : " ") + model.parameters[j].name;
             }
-            indices.push_back(index);
+            return "model " + std::to_string(model.number) + " has no parameter '" + name +
+                   "' (it has " + known + ")";
         }
+        indices.push_back(index);
     }
-    if (resultPath.empty()) {
-        resultPath = model.prefix;
-    }
-    StoredResult stored;
+    return "";
+}
+
+int readProfileOptions(const std::vector<std::string>& args, ProfileOptions& o) {
+    return OptionParser("profile", [] { return std::string(profileHelp); })
+        .flag({"--quiet"}, [&o] { o.quiet = true; })
+        .value({"--result"}, "a value", storeText(o.resultPath))
+        .value({"--units"}, "a value", storePositive(o.settings.units))
+        .value({"--parameters"}, "a value", storeText(o.parameterList))
+        .value({"--step"}, "a value", storePositive(o.settings.firstStep))
+        .value({"--format"}, "a value",
+               storeChoice(o.tsv, {{"table", false}, {"tsv", true}}, "table or tsv"))
+        .positional(takeOne(o.modelText))
+        .check(requireModel(o.modelText, o.model))
+        .check([&o] { return resolveParameters(*findModel(o.model), o.parameterList, o.indices); })
+        .parse(args);
+}
+
+// Reads the fitted point and checks what the profile needs: the model's objective, its
+// border file, estimates inside their boxes. False after the message.
+bool loadEstimate(const ModelEntry& model, const ProfileOptions& o, StoredResult& stored) {
     std::string error;
-    if (!readResultFile(resultPath, model, stored, error)) {
+    if (!readResultFile(o.resultPath, model, stored, error)) {
         std::cerr << "zonetool profile: " << error << "\n";
-        return 1;
+        return false;
     }
     if (model.objective == nullptr) {
         std::cerr << "Model " << model.number << " is not available in this build\n";
-        return 1;
+        return false;
     }
     if (model.borders == BorderSource::borderFile) {
         Borders borders;
         if (!readBorders(borderFileName, borders, error)) {
             std::cerr << error << "\n";
-            return 1;
+            return false;
         }
     }
-    // The coordinates past the model's own have no effect and stay as they are.
-    const ModelBox& box = activeBox(model.number);
-    const std::vector<ParameterInfo> boxes(box.parameters, box.parameters + box.parameterCount);
-    for (int index : indices) {
-        if (!insideBox(boxes[static_cast<std::size_t>(index)],
-                       stored.point[static_cast<std::size_t>(index)])) {
-            std::cerr << "zonetool profile: the estimate of " << boxes[index].name << ", "
-                      << format17(stored.point[static_cast<std::size_t>(index)])
-                      << ", lies outside its box " << boxText(boxes[index]) << "\n";
-            return 1;
+    const ModelBox& modelBox = activeBox(model.number);
+    for (int index : o.indices) {
+        const ParameterInfo& box = modelBox.parameters[index];
+        const double estimate = stored.point[static_cast<std::size_t>(index)];
+        if (!insideBox(box, estimate)) {
+            std::cerr << "zonetool profile: the estimate of " << box.name << ", "
+                      << format17(estimate) << ", lies outside its box " << boxText(box) << "\n";
+            return false;
         }
     }
+    return true;
+}
 
-    StatusLine status(std::cerr, !quiet && isatty(STDERR_FILENO) != 0);
-    ProfileObserver observer = [&](int index, int side, int point, double value) {
-        status.show(std::string("profile ") + boxes[static_cast<std::size_t>(index)].name +
-                    (side < 0 ? " lower" : " upper") + " point " + std::to_string(point) + " at " +
-                    formatNumber(value, 8));
-    };
-    ObjectiveFunction* function = model.objective;
-    // Once the border file fails, the searches run out on a constant instead of simulating.
-    FailureSink failures;
-    const FailureScope failureScope(failures);
-    const ProfiledObjective objective = [function, &failures](const NRvector<double>& x) {
-        return failures.failed() ? std::numeric_limits<double>::max() : function(x);
-    };
-    const ProfileOutcome outcome =
-        profileLikelihood(objective, stored.point, boxes, indices, settings, observer);
-    status.clear();
-    if (failures.failed()) {
-        std::cerr << failures.message() << "\n";
-        return 1;
-    }
-
-    std::vector<std::vector<std::string>> table;
-    table.push_back({"parameter", "estimate", "lower", "upper", "box"});
+// The limits table on standard output, the evaluations and any better point on standard
+// error.
+void printProfile(const ModelEntry& model, const ProfileOptions& o, const ProfileOutcome& outcome) {
+    Table table({Align::left, Align::right, Align::right, Align::right, Align::left});
+    table.addRow({"parameter", "estimate", "lower", "upper", "box"});
     for (const ParameterProfile& p : outcome.parameters) {
-        table.push_back({boxes[static_cast<std::size_t>(p.index)].name, formatNumber(p.estimate, 8),
-                         limitText(p.lower, -1), limitText(p.upper, +1), boxFlag(p)});
+        table.addRow({activeBox(model.number).parameters[p.index].name, formatNumber(p.estimate, 8),
+                      limitText(p.lower, -1), limitText(p.upper, +1), boxFlag(p)});
     }
-    if (!tsv) {
-        std::cout << "Model " << model.number << " (" << model.name << "), " << resultPath
+    if (o.tsv) {
+        std::cout << table.tabSeparated();
+    } else {
+        std::cout << "Model " << model.number << " (" << model.name << "), " << o.resultPath
                   << ": -lnL " << formatNumber(outcome.minimum, 10) << " at the estimate; "
-                  << "support limits at " << formatNumber(settings.units, 6)
-                  << " log-likelihood units\n";
-    }
-    std::size_t widths[5] = {};
-    for (const auto& row : table) {
-        for (std::size_t c = 0; c < 5; c++) {
-            widths[c] = std::max(widths[c], row[c].size());
-        }
-    }
-    for (const auto& row : table) {
-        std::string line;
-        for (std::size_t c = 0; c < 5; c++) {
-            if (tsv) {
-                line += (c == 0 ? "" : "\t") + row[c];
-            } else {
-                const std::string pad(widths[c] - row[c].size(), ' ');
-                line += c == 0 ? row[c] + pad : "  " + (c == 4 ? row[c] : pad + row[c]);
-            }
-        }
-        std::cout << line << "\n";
+                  << "support limits at " << formatNumber(o.settings.units, 6)
+                  << " log-likelihood units\n"
+                  << table.aligned();
     }
     std::cout.flush();
     std::cerr << "profile: " << outcome.evaluations << " evaluations\n";
@@ -469,5 +412,47 @@ int profileCommand(const std::vector<std::string>& args) {
         }
         std::cerr << "\nThe fit had not reached the maximum; refit from that point.\n";
     }
+}
+
+} // namespace
+
+int profileCommand(const std::vector<std::string>& args) {
+    ProfileOptions o;
+    const int status = readProfileOptions(args, o);
+    if (status >= 0) {
+        return status;
+    }
+    const ModelEntry& model = *findModel(o.model);
+    if (o.resultPath.empty()) {
+        o.resultPath = model.prefix;
+    }
+    StoredResult stored;
+    if (!loadEstimate(model, o, stored)) {
+        return 1;
+    }
+    // The coordinates past the model's own have no effect and stay as they are.
+    const ModelBox& box = activeBox(model.number);
+    const std::vector<ParameterInfo> boxes(box.parameters, box.parameters + box.parameterCount);
+    StatusLine line(std::cerr, !o.quiet && isatty(STDERR_FILENO) != 0);
+    ProfileObserver observer = [&](int index, int side, int point, double value) {
+        line.show(std::string("profile ") + boxes[static_cast<std::size_t>(index)].name +
+                  (side < 0 ? " lower" : " upper") + " point " + std::to_string(point) + " at " +
+                  formatNumber(value, 8));
+    };
+    ObjectiveFunction* function = model.objective;
+    // Once the border file fails, the searches run out on a constant instead of simulating.
+    FailureSink failures;
+    const FailureScope failureScope(failures);
+    const ProfiledObjective objective = [function, &failures](const NRvector<double>& x) {
+        return failures.failed() ? std::numeric_limits<double>::max() : function(x);
+    };
+    const ProfileOutcome outcome =
+        profileLikelihood(objective, stored.point, boxes, o.indices, o.settings, observer);
+    line.clear();
+    if (failures.failed()) {
+        std::cerr << failures.message() << "\n";
+        return 1;
+    }
+    printProfile(model, o, outcome);
     return 0;
 }

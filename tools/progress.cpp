@@ -120,9 +120,15 @@ double countingObjective(const NRvector<double>& x) {
     return value;
 }
 
-void setCountingTarget(ObjectiveFunction* target, FitProgress* progress) {
+ScopedCountingTarget::ScopedCountingTarget(ObjectiveFunction* target, FitProgress* progress)
+    : previousTarget_(countingTarget), previousProgress_(countingRecord) {
     countingTarget = target;
     countingRecord = progress;
+}
+
+ScopedCountingTarget::~ScopedCountingTarget() {
+    countingTarget = previousTarget_;
+    countingRecord = previousProgress_;
 }
 
 int ClearingBuffer::overflow(int c) {

@@ -77,13 +77,24 @@ std::string formatElapsed(double seconds);
 // "stage 2 cycle 1 call 4  T 0.5625  evaluations 12345  best 1141.2344  0:01:02".
 std::string progressText(const FitProgress& progress);
 
-// An objective that evaluates this thread's target (see setCountingTarget) and records the
+// An objective that evaluates this thread's target (see ScopedCountingTarget) and records the
 // evaluation and its value in this thread's FitProgress. It returns the target's value
 // unchanged, so a fit through it is the same fit.
 double countingObjective(const NRvector<double>& x);
 
-// Sets the target and the record of countingObjective for the calling thread.
-void setCountingTarget(ObjectiveFunction* target, FitProgress* progress);
+// Sets the target and the record (null: none) of countingObjective for the calling thread
+// while it lives, then puts back the earlier ones. Both must outlive the guard.
+class ScopedCountingTarget {
+  public:
+    ScopedCountingTarget(ObjectiveFunction* target, FitProgress* progress);
+    ~ScopedCountingTarget();
+    ScopedCountingTarget(const ScopedCountingTarget&) = delete;
+    ScopedCountingTarget& operator=(const ScopedCountingTarget&) = delete;
+
+  private:
+    ObjectiveFunction* previousTarget_;
+    FitProgress* previousProgress_;
+};
 
 // A stream buffer that erases the status line before it passes anything on to `target`, so
 // that reports written to the same terminal start on a clean line. The bytes are unchanged.

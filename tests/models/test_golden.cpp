@@ -101,11 +101,14 @@ class RecordedEvaluations : public InScratchWorkDir {
                 x[static_cast<int>(i)] = r.x[i];
             }
             SimulationReport report;
-            simulationReport() = &report;
-            testing::internal::CaptureStdout();
-            const double value = r.objective(x);
-            const std::string lines = testing::internal::GetCapturedStdout();
-            simulationReport() = nullptr;
+            double value = 0.0;
+            std::string lines;
+            {
+                const ScopedSimulationReport recording(report);
+                testing::internal::CaptureStdout();
+                value = r.objective(x);
+                lines = testing::internal::GetCapturedStdout();
+            }
             SCOPED_TRACE("model " + std::to_string(r.model) + " at x0 = " + std::to_string(r.x[0]) +
                          ", x1 = " + std::to_string(r.x[1]));
             EXPECT_EQ(value, r.value);

@@ -44,9 +44,8 @@ double evaluate(const ModelEntry& model, const std::vector<double>& x, bool& sim
         v[static_cast<int>(j)] = x[j];
     }
     SimulationReport report;
-    simulationReport() = &report;
+    const ScopedSimulationReport recording(report);
     const double value = model.objective(v);
-    simulationReport() = nullptr;
     simulated = report.runs > 0;
     return value;
 }

@@ -51,11 +51,6 @@ class NonFiniteParameter : public InScratchWorkDir {
     void SetUp() override {
         InScratchWorkDir::SetUp();
         std::ofstream("borders.txt") << "25\n79\n";
-        simulationReport() = &record;
-    }
-    void TearDown() override {
-        simulationReport() = nullptr;
-        InScratchWorkDir::TearDown();
     }
 
     // The objective's value at `x`; `printed` receives what it wrote to standard output.
@@ -71,6 +66,7 @@ class NonFiniteParameter : public InScratchWorkDir {
     }
 
     SimulationReport record;
+    ScopedSimulationReport installed{record};
 };
 
 TEST_F(NonFiniteParameter, IsAnsweredWithItsPenaltyAndNeverSimulated) {

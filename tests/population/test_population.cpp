@@ -56,8 +56,7 @@ Population demeWithStages(const Genotype& virgins, const Genotype& zygotes) {
 // Installs a simulation record for the lifetime of the object.
 struct ReportScope {
     SimulationReport report;
-    ReportScope() { simulationReport() = &report; }
-    ~ReportScope() { simulationReport() = nullptr; }
+    ScopedSimulationReport installed{report};
 };
 
 } // namespace
@@ -676,11 +675,12 @@ struct Outcome {
 template <class Run> Outcome observe(Run run) {
     Outcome outcome;
     SimulationReport report;
-    simulationReport() = &report;
-    testing::internal::CaptureStdout();
-    run();
-    outcome.output = testing::internal::GetCapturedStdout();
-    simulationReport() = nullptr;
+    {
+        const ScopedSimulationReport recording(report);
+        testing::internal::CaptureStdout();
+        run();
+        outcome.output = testing::internal::GetCapturedStdout();
+    }
     outcome.generations = report.generations;
     outcome.converged = report.converged;
     return outcome;

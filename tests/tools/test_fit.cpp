@@ -30,9 +30,9 @@ TEST(FitSeveral, ModelsTimesSeedsEachWithResultAndLog) {
         EXPECT_EQ(dir.read(name), "0 0 0 0 1.7976931e+308\n") << name;
     }
     EXPECT_EQ(dir.read("SS2_ML_seed2"), "0 0 0 0 0 0 0 1.7976931e+308\n");
-    // The log holds exactly what zonefit prints.
+    // The log holds the seed, then exactly what zonefit prints.
     const ProgramResult single = runProgram(dir.path(), ZONEFIT_BIN, "1");
-    EXPECT_EQ(dir.read("SS1_ML_seed1.log"), single.out);
+    EXPECT_EQ(dir.read("SS1_ML_seed1.log"), "seed: 1\n" + single.out);
     EXPECT_FALSE(dir.exists("SS1_ML_seed1.log.tmp"));
     // Summary: header, four fits, the closing line.
     EXPECT_EQ(lineCount(r.out), 6) << r.out;
@@ -49,8 +49,8 @@ TEST(FitSeveral, OneSeedKeepsThePlainNamesAndAFailureSetsTheStatus) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool fit: model 7 seed 3 failed; see C_1_ML_.log\n");
     EXPECT_TRUE(dir.exists("SS1_ML_"));
-    EXPECT_EQ(dir.read("SS1_ML_.log").rfind("We'll do model 1: SS_1\n", 0), 0u);
-    EXPECT_EQ(dir.read("C_1_ML_.log").rfind("Where's your startvec file?\n", 0), 0u);
+    EXPECT_EQ(dir.read("SS1_ML_.log").rfind("seed: 3\nWe'll do model 1: SS_1\n", 0), 0u);
+    EXPECT_EQ(dir.read("C_1_ML_.log").rfind("seed: 3\nWhere's your startvec file?\n", 0), 0u);
     EXPECT_NE(r.out.find("failed(1)"), std::string::npos);
 }
 
@@ -82,7 +82,7 @@ TEST(FitSeveral, BorderFileRemovedDuringTheRunFailsOnlyTheFitThatReadsIt) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool fit: model 3 seed 1 failed; see SS3_ML_.log\n");
     const std::string log = dir.read("SS3_ML_.log");
-    EXPECT_EQ(log.rfind("We'll do model 3: SS_3\n", 0), 0u) << log;
+    EXPECT_EQ(log.rfind("seed: 1\nWe'll do model 3: SS_3\n", 0), 0u) << log;
     const std::string message = "Error in borders.txt: cannot open the file\n";
     ASSERT_GE(log.size(), message.size());
     EXPECT_EQ(log.substr(log.size() - message.size()), message) << log;
@@ -121,4 +121,59 @@ TEST(FitSingle, OneSeedFromSeedsIsThePlainFit) {
     const ProgramResult plain = runProgram(dir.path(), ZONEFIT_BIN, "1");
     EXPECT_EQ(listed.out, plain.out);
     EXPECT_FALSE(dir.exists("SS1_ML_.log"));
+}
+
+TEST(FitRerun, RefusesToOverwriteEarlierResultsAndLogsWithoutRedo) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", penaltyStart1);
+    dir.write("SS1_ML_", "mine\n");
+    // One fit: its result file; nothing is run, nothing written.
+    ProgramResult r = zonetool(dir, "fit 1 --seed 1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zonetool fit: SS1_ML_ exists already; give --redo to overwrite it\n");
+    EXPECT_EQ(dir.read("SS1_ML_"), "mine\n");
+    // Several fits: every file in the way is named, before any fit starts.
+    dir.write("SS1_ML_seed2.log", "notes\n");
+    dir.write("SS1_ML_seed1.json", "{}\n");
+    r = zonetool(dir, "fit 1 --seeds 1-2");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zonetool fit: SS1_ML_seed1.json exists already; give --redo to overwrite it\n"
+                     "zonetool fit: SS1_ML_seed2.log exists already; give --redo to overwrite "
+                     "it\n");
+    EXPECT_FALSE(dir.exists("SS1_ML_seed1"));
+    EXPECT_EQ(dir.read("SS1_ML_seed2.log"), "notes\n");
+    // With --redo both go ahead.
+    r = zonetool(dir, "fit 1 --seeds 1-2 --redo --quiet");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("SS1_ML_seed2.log").rfind("seed: 2\nWe'll do model 1", 0), 0u);
+    r = zonetool(dir, "fit 1 --seed 1 --redo");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("SS1_ML_"), "0 0 0 0 1.7976931e+308\n");
+    // Usage errors still come first.
+    EXPECT_EQ(zonetool(dir, "fit 1 --seed x").status, 2);
+}
+
+TEST(FitStartFile, MissingOrUnreadableStartFileIsNamed) {
+    ScratchDir dir;
+    ProgramResult r = zonetool(dir, "fit 8 --start nofile.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zonetool fit: cannot read the start file nofile.txt: No such file or "
+                     "directory\n");
+    r = zonetool(dir, "fit 1 --seed 1 --start .");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool fit: cannot read the start file .: Is a directory\n");
+    EXPECT_FALSE(dir.exists("SS1_ML_"));
+}
+
+TEST(FitSeveral, ClockSeededLogsSaySo) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", penaltyStart1);
+    dir.write("startvec2.txt", penaltyStart2);
+    const ProgramResult r = zonetool(dir, "fit 1,2 --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("SS1_ML_.log").rfind("seed: clock\nWe'll do model 1: SS_1\n", 0), 0u);
+    EXPECT_EQ(dir.read("SS2_ML_.log").rfind("seed: clock\nWe'll do model 2: SS_2\n", 0), 0u);
 }

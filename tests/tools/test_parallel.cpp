@@ -116,16 +116,19 @@ TEST(ParallelRun, TwoWorkersGiveTheResultsAndLogsOfOneAtATime) {
         EXPECT_GT(parallel[i].evaluations, 1000);
         EXPECT_TRUE(parallel[i].hasValue);
         EXPECT_NEAR(parallel[i].value, 3.0, 1e-4);
-        // The diagnostic line of this fit's objective is in this fit's log, after the banner.
+        // The seed first, then the diagnostic line of this fit's objective after the banner.
         const std::string log = two.read(jobs[i].logName);
-        EXPECT_EQ(log.rfind("We'll do model 1: SS_1\nstart visited\n", 0), 0u);
-        // Banner, 3 + 5 reports of two lines each, and the visits of the start vector.
+        EXPECT_EQ(log.rfind("seed: " + std::to_string(i + 1) +
+                                "\nWe'll do model 1: SS_1\nstart visited\n",
+                            0),
+                  0u);
+        // Seed, banner, 3 + 5 reports of two lines each, and the visits of the start vector.
         int visits = 0;
         for (std::size_t at = log.find("start visited\n"); at != std::string::npos;
              at = log.find("start visited\n", at + 1)) {
             visits++;
         }
-        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1 + 16 + visits);
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2 + 16 + visits);
     }
     // Different seeds are different fits.
     EXPECT_NE(one.read(jobs[0].logName), one.read(jobs[1].logName));
@@ -138,7 +141,7 @@ TEST(ParallelRun, FailedFitIsReportedInItsLogAndOthersGoOn) {
     const std::vector<FitOutcome> outcomes = runIn(dir, jobs, 2);
     EXPECT_EQ(outcomes[0].status, 1);
     EXPECT_FALSE(outcomes[0].hasValue);
-    EXPECT_EQ(dir.read("C_1_ML_.log").rfind("Where's your startvec file?\n", 0), 0u);
+    EXPECT_EQ(dir.read("C_1_ML_.log").rfind("seed: 9\nWhere's your startvec file?\n", 0), 0u);
     EXPECT_FALSE(dir.exists("C_1_ML_"));
     EXPECT_EQ(outcomes[1].status, 0);
     EXPECT_TRUE(dir.exists("SS1_ML_"));
@@ -176,11 +179,11 @@ TEST(ParallelRun, BorderFileThatGoesBadFailsOnlyTheFitThatReadsIt) {
     EXPECT_FALSE(dir.exists("SS3_F0_ML_seed1"));
     // Stopped in the third cycle of stage 2, after two of its reports.
     const std::string log = dir.read("SS3_F0_ML_seed1.log");
-    EXPECT_EQ(log.rfind("We'll do model 4: SS_3_F0\nTemporary Max::\n", 0), 0u) << log;
+    EXPECT_EQ(log.rfind("seed: 1\nWe'll do model 4: SS_3_F0\nTemporary Max::\n", 0), 0u) << log;
     const std::string message = "Error in borders.txt: fewer than two lines\n";
     ASSERT_GE(log.size(), message.size());
     EXPECT_EQ(log.substr(log.size() - message.size()), message) << log;
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1 + 2 * 2 + 1) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1 + 1 + 2 * 2 + 1) << log;
     for (std::size_t i = 0; i < 2; i++) {
         EXPECT_EQ(outcomes[i].status, 0) << i;
         EXPECT_TRUE(outcomes[i].hasValue) << i;

@@ -309,8 +309,8 @@ TEST(PlotSvg, WellFormedWithSymbolsLinesBordersAndLegend) {
     for (const XmlChecker::Element& e : xml.elements()) {
         title = title || (e.name == "text" && e.text == "Model 8 (C_2): \xE2\x88\x92ln L = 777.25");
         contact = contact || (e.name == "text" && e.text == "contact");
-        axis = axis || (e.name == "text" && e.text == "position on the transect axis (unit of "
-                                                      "\xCF\x83)");
+        axis = axis || (e.name == "text" &&
+                        e.text == "position on the transect axis (length unit of the data)");
     }
     EXPECT_TRUE(title);
     EXPECT_TRUE(contact);

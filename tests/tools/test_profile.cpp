@@ -167,6 +167,14 @@ TEST(ProfileCommand, BadArgumentsAndInputs) {
     r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool profile: the estimate of F, 1.5, lies outside its box [0, 1]\n");
+    // Names in a list may have blanks around them; an unknown one is named without them.
+    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --parameters 'wSS, F'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool profile: the estimate of F, 1.5, lies outside its box [0, 1]\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --parameters 'F,  sigma ,, wII'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool profile: model 1 has no parameter '' (it has wSS wII F sigma)\n"
+                     "Run 'zonetool profile --help' for usage.\n");
     dir.write("fit", "1 1 0.5 10 1000\n");
     r = runProgram(dir.path(), ZONETOOL_BIN, "profile 3 --result fit");
     EXPECT_EQ(r.status, 1);

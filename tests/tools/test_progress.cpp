@@ -87,17 +87,26 @@ TEST(ProgressText, ElapsedTimeAndFitState) {
 
 TEST(ProgressCounting, CountsEvaluationsAndKeepsTheLowestValue) {
     FitProgress p;
-    setCountingTarget(square, &p);
     NRvector<double> x(1);
-    for (double v : {3.0, -2.0, 4.0}) {
-        x[0] = v;
-        EXPECT_EQ(countingObjective(x), v * v);
+    {
+        const ScopedCountingTarget counting(square, &p);
+        for (double v : {3.0, -2.0, 4.0}) {
+            x[0] = v;
+            EXPECT_EQ(countingObjective(x), v * v);
+        }
+        {
+            // An inner guard counts elsewhere, or nowhere, and gives the outer one back.
+            const ScopedCountingTarget uncounted(square, nullptr);
+            x[0] = 0.0;
+            EXPECT_EQ(countingObjective(x), 0.0);
+        }
+        EXPECT_EQ(p.evaluations, 3);
+        EXPECT_EQ(p.best, 4.0);
+        x[0] = 1.5;
+        EXPECT_EQ(countingObjective(x), 2.25);
     }
-    setCountingTarget(square, nullptr);
-    x[0] = 0.0;
-    EXPECT_EQ(countingObjective(x), 0.0); // not recorded any more
-    EXPECT_EQ(p.evaluations, 3);
-    EXPECT_EQ(p.best, 4.0);
+    EXPECT_EQ(p.evaluations, 4);
+    EXPECT_EQ(p.best, 2.25);
 }
 
 TEST(ProgressLine, RedrawsInPlaceAndClearsOnce) {
@@ -158,7 +167,7 @@ TEST(ProgressOnTerminal, FitShowsProgressOnStandardErrorOnly) {
     EXPECT_EQ(reports.rfind("We'll do model 1: SS_1\nTemporary Max::\n", 0), 0u);
     EXPECT_EQ(reports.find('\033'), std::string::npos);
 
-    terminal = onTerminal(dir.path(), {"fit", "1", "--seed", "5", "--quiet"}, status);
+    terminal = onTerminal(dir.path(), {"fit", "1", "--seed", "5", "--quiet", "--redo"}, status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(terminal, "");
     EXPECT_EQ(dir.read("stdout.txt"), reports);

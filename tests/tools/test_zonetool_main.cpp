@@ -1,5 +1,6 @@
 // End-to-end runs of the zonetool program in a scratch directory.
 #include "support/run_program.h"
+#include "tools/plot.h"
 
 #include <gtest/gtest.h>
 
@@ -88,14 +89,32 @@ TEST(ZonetoolEval, RealEvaluationReportsGenerationsAndSites) {
     std::string line;
     int lines = 0;
     std::getline(in, line);
-    EXPECT_EQ(line, "site\tposition\tobservedSS\tobservedSI\tobservedII\tpredictedSS\t"
-                    "predictedSI\tpredictedII");
+    EXPECT_EQ(line, "site\tposition\tdistance\tobservedSS\tobservedSI\tobservedII\t"
+                    "predictedSS\tpredictedSI\tpredictedII");
+    // Both x axes of the figures come back exactly: the kernel models' positions on the
+    // transect axis and the stepping-stone models' summed distances.
+    const std::vector<double> positions = sitePositionsFor(*findModel(7));
+    const std::vector<double> distances = sitePositionsFor(*findModel(1));
     while (std::getline(in, line)) {
+        std::istringstream cells(line);
+        int site = -1;
+        double position = 0.0;
+        double distance = 0.0;
+        cells >> site >> position >> distance;
+        ASSERT_EQ(site, lines);
+        EXPECT_EQ(position, positions[static_cast<std::size_t>(site)]) << line;
+        EXPECT_EQ(distance, distances[static_cast<std::size_t>(site)]) << line;
+        if (site == 84) { // 0 SS, 1 SI, 39 II
+            int counts[3] = {-1, -1, -1};
+            cells >> counts[0] >> counts[1] >> counts[2];
+            EXPECT_EQ(std::vector<int>(counts, counts + 3), (std::vector<int>{0, 1, 39}));
+        }
         lines++;
     }
     EXPECT_EQ(lines, 105);
-    // Site 84: position 649.78, 0 SS, 1 SI, 39 II.
-    EXPECT_NE(sites.find("\n84\t649.77999999999997\t0\t1\t39\t"), std::string::npos);
+    // Site 1: 2.938 on the axis, 3.116 from site 0 along the transect.
+    EXPECT_NE(sites.find("\n1\t2.9380000000000002\t3.1160000000000001\t"), std::string::npos);
+    EXPECT_NE(sites.find("\n84\t649.77999999999997\t"), std::string::npos);
 }
 
 TEST(ZonetoolFit, FixedSeedRunMatchesZonefitAndWritesTrace) {

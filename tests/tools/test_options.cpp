@@ -1,0 +1,106 @@
+// The declarative command-line reader of zonetool and its stock setters and checks.
+#include "tools/options.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ToyOptions {
+    bool quiet = false;
+    std::string file;
+    double step = 1.0;
+    int format = 0;
+    std::string modelText;
+    int model = 0;
+};
+
+// A small command: a flag, a file, a positive number, a choice and MODEL.
+OptionParser toyParser(ToyOptions& o) {
+    return OptionParser("toy", [] { return std::string("Usage: zonetool toy\n"); })
+        .flag({"--quiet", "-q"}, [&o] { o.quiet = true; })
+        .value({"-o", "--output"}, "a file name", storeText(o.file))
+        .value({"--step"}, "a value", storePositive(o.step))
+        .value({"--format"}, "a value",
+               storeChoice(o.format, {{"table", 0}, {"tsv", 1}}, "table or tsv"))
+        .positional(takeOne(o.modelText))
+        .check(requireModel(o.modelText, o.model));
+}
+
+// Status and standard error of one reading.
+std::pair<int, std::string> read(const std::vector<std::string>& args, ToyOptions& o) {
+    testing::internal::CaptureStderr();
+    const int status = toyParser(o).parse(args);
+    return {status, testing::internal::GetCapturedStderr()};
+}
+
+std::string usage(const std::string& problem) {
+    return "zonetool toy: " + problem + "\nRun 'zonetool toy --help' for usage.\n";
+}
+
+} // namespace
+
+TEST(OptionParser, FillsTheOptionsInAnyOrder) {
+    ToyOptions o;
+    EXPECT_EQ(read({"--step", "0.5", "0x0a", "-q", "--output", "a b.svg", "--format", "tsv"}, o),
+              std::make_pair(-1, std::string()));
+    EXPECT_TRUE(o.quiet);
+    EXPECT_EQ(o.file, "a b.svg");
+    EXPECT_EQ(o.step, 0.5);
+    EXPECT_EQ(o.format, 1);
+    EXPECT_EQ(o.model, 10);
+    // A value is taken as it is, even when it looks like an option.
+    ToyOptions p;
+    EXPECT_EQ(read({"3", "-o", "--help"}, p).first, -1);
+    EXPECT_EQ(p.file, "--help");
+}
+
+TEST(OptionParser, HelpEndsTheReadingUnlessAProblemCameFirst) {
+    ToyOptions o;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(read({"x", "-h", "--bogus"}, o), std::make_pair(0, std::string()));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Usage: zonetool toy\n");
+    EXPECT_EQ(read({"--bogus", "--help"}, o), std::make_pair(2, usage("unknown option '--bogus'")));
+}
+
+TEST(OptionParser, UsageErrorsNameTheArgumentAsTyped) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"1", "--output"}, "--output needs a file name"},
+        {{"1", "-o"}, "-o needs a file name"},
+        {{"1", "--step", "0"}, "--step needs a positive number, not '0'"},
+        {{"1", "--step", "inf"}, "--step needs a positive number, not 'inf'"},
+        {{"1", "--step", "nan"}, "--step needs a positive number, not 'nan'"},
+        {{"1", "--step", "2x"}, "--step needs a positive number, not '2x'"},
+        {{"1", "--format", "json"}, "--format needs table or tsv, not 'json'"},
+        {{"1", "2"}, "unexpected argument '2'"},
+        {{}, "missing MODEL"},
+        {{"11"}, "MODEL must be a model number from 1 to 10, not '11'"},
+        // The values are read before the checks: the bad step wins over the bad model.
+        {{"0", "--step", "-1"}, "--step needs a positive number, not '-1'"},
+        // Only "--" starts an option here: "-5" is positional.
+        {{"-5"}, "MODEL must be a model number from 1 to 10, not '-5'"},
+    };
+    for (const auto& c : cases) {
+        ToyOptions o;
+        EXPECT_EQ(read(c.first, o), std::make_pair(2, usage(c.second))) << c.second;
+    }
+}
+
+TEST(OptionParser, PrefixDecidesWhatIsAnUnknownOption) {
+    std::string text;
+    auto parser = [&text](const std::string& prefix) {
+        return OptionParser("toy", [] { return std::string(); })
+            .optionPrefix(prefix)
+            .positional(takeOne(text));
+    };
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(parser("-").parse({"-x"}), 2);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), usage("unknown option '-x'"));
+    text.clear();
+    EXPECT_EQ(parser("").parse({"--x"}), -1);
+    EXPECT_EQ(text, "--x");
+    // Without a positional taker every positional argument is unexpected.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(OptionParser("", [] { return std::string(); }).optionPrefix("").parse({"--x"}), 2);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "zonetool: unexpected argument '--x'\nRun 'zonetool --help' for usage.\n");
+}

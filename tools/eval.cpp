@@ -1,0 +1,147 @@
+#include "tools/eval.h"
+
+#include "data/failure_sink.h"
+#include "data/transect.h"
+#include "models/model_table.h"
+#include "population/simulation_report.h"
+#include "tools/cli.h"
+#include "tools/models_command.h"
+#include "tools/options.h"
+#include "tools/transect_axes.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+
+const char* const evalHelp =
+    "Usage: zonetool eval MODEL X0 X1 ... [--sites FILE]\n"
+    "\n"
+    "Evaluates the objective of MODEL (1 to 10) at the parameter vector X0 X1 ..., which must\n"
+    "hold exactly as many values as the model reads. Models 3 to 6 read borders.txt from the\n"
+    "working directory. Numbers are read as strtod reads them (nan and inf included).\n"
+    "\n"
+    "Standard output: whatever the model prints during the evaluation, then the value alone\n"
+    "on the last line, with 17 significant digits.\n"
+    "Standard error: 'generations: G' and whether the simulation reached equilibrium.\n"
+    "\n"
+    "Options:\n"
+    "  --sites FILE   also write a tab-separated table, one row per site: index, position\n"
+    "                 on the transect axis (the x axis of the kernel models' figures),\n"
+    "                 distance along the transect summed over neighbouring sites (that of\n"
+    "                 the stepping-stone models' figures), both in the data's length unit,\n"
+    "                 observed counts SS SI II, predicted frequencies SS SI II (NA when the\n"
+    "                 value is a penalty and nothing was simulated)\n"
+    "\n"
+    "Parameters X0 X1 ... of each model, in order ('zonetool models' shows their boxes):\n";
+
+int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options) {
+    // Numbers may be negative, so only "--" starts an option.
+    return OptionParser("eval", [] { return evalHelp + parameterLines(); })
+        .value({"--sites"}, "a file name", storeText(options.sitesPath))
+        .positional([&options](const std::string& argument) -> Problem {
+            options.arguments.push_back(argument);
+            return "";
+        })
+        .check([&options]() -> Problem {
+            if (options.arguments.empty()) {
+                return "missing MODEL";
+            }
+            const std::string& text = options.arguments.front();
+            return parseModel(text, options.model) ? "" : notAModel(text);
+        })
+        .check([&options]() -> Problem {
+            for (std::size_t i = 1; i < options.arguments.size(); i++) {
+                double value = 0.0;
+                if (!parseNumber(options.arguments[i], value)) {
+                    return "'" + options.arguments[i] + "' is not a number";
+                }
+                options.point.push_back(value);
+            }
+            const ModelEntry& model = *findModel(options.model);
+            if (static_cast<int>(options.point.size()) != model.parameterCount) {
+                return "model " + std::to_string(model.number) + " (" + model.name + ") reads " +
+                       std::to_string(model.parameterCount) + " parameters, " +
+                       std::to_string(options.point.size()) + " given";
+            }
+            return "";
+        })
+        .parse(args);
+}
+
+namespace {
+
+bool writeSites(const std::string& path, const std::vector<Genotype>& predicted) {
+    std::ofstream out(path);
+    if (!out) {
+        return false;
+    }
+    out << "site\tposition\tdistance\tobservedSS\tobservedSI\tobservedII\tpredictedSS\t"
+           "predictedSI\tpredictedII\n";
+    const std::vector<double> positions = axisPositions();
+    const std::vector<double> distances = summedSiteDistances();
+    for (int i = 0; i < siteCount; i++) {
+        const auto at = static_cast<std::size_t>(i);
+        out << i << '\t' << format17(positions[at]) << '\t' << format17(distances[at]) << '\t'
+            << countSS[i] << '\t' << countSI[i] << '\t' << countII[i];
+        if (predicted.size() == static_cast<std::size_t>(siteCount)) {
+            const Genotype& g = predicted[static_cast<std::size_t>(i)];
+            out << '\t' << format17(g.SS) << '\t' << format17(g.SI) << '\t' << format17(g.II);
+        } else {
+            out << "\tNA\tNA\tNA";
+        }
+        out << '\n';
+    }
+    out.flush();
+    return static_cast<bool>(out);
+}
+
+} // namespace
+
+int evalCommand(const std::vector<std::string>& args) {
+    EvalOptions options;
+    const int status = readEvalOptions(args, options);
+    if (status >= 0) {
+        return status;
+    }
+    const ModelEntry& model = *findModel(options.model);
+    if (model.objective == nullptr) {
+        std::cerr << "Model " << model.number << " is not available in this build\n";
+        return 1;
+    }
+
+    NRvector<double> x(static_cast<int>(options.point.size()));
+    for (std::size_t i = 0; i < options.point.size(); i++) {
+        x[static_cast<int>(i)] = options.point[i];
+    }
+    SimulationReport report;
+    report.keepPredictions = !options.sitesPath.empty();
+    FailureSink failures;
+    double value = 0.0;
+    {
+        const ScopedSimulationReport recording(report);
+        const FailureScope failureScope(failures);
+        value = model.objective(x);
+    }
+    if (failures.failed()) {
+        std::cout.flush();
+        std::cerr << failures.message() << "\n";
+        return 1;
+    }
+
+    std::cout << format17(value) << "\n" << std::flush;
+    if (report.runs == 0) {
+        std::cerr << "generations: 0 (no simulation)\n";
+    } else {
+        std::cerr << "generations: " << report.generations
+                  << (report.converged ? " (equilibrium reached)"
+                                       : " (generation cap reached, not at equilibrium)")
+                  << "\n";
+    }
+    if (!options.sitesPath.empty() && !writeSites(options.sitesPath, report.predictions)) {
+        std::cerr << "zonetool eval: cannot write " << options.sitesPath << ": "
+                  << std::strerror(errno) << "\n";
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,22 @@
+// zonetool eval: one model's objective at one parameter vector.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What the eval command line asks for.
+struct EvalOptions {
+    std::vector<std::string> arguments; // MODEL X0 X1 ... as typed
+    int model = 0;                      // 1 to 10
+    std::vector<double> point;          // X0 X1 ..., as many as the model reads
+    std::string sitesPath;              // the per-site table to write; none when empty
+};
+
+// Reads the command line into `options`. Returns -1 when the command should go on, else the
+// exit status after the help or the usage error.
+int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options);
+
+// The command: zonetool eval MODEL X0 X1 ... [--sites FILE]. Returns the exit status.
+int evalCommand(const std::vector<std::string>& args);
+
+extern const char* const evalHelp;

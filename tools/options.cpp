@@ -1,0 +1,138 @@
+#include "tools/options.h"
+
+#include "tools/cli.h"
+
+#include <cmath>
+#include <iostream>
+
+Problem notAModel(const std::string& text) {
+    return "MODEL must be a model number from 1 to 10, not '" + text + "'";
+}
+
+OptionParser::OptionParser(std::string command, std::function<std::string()> help)
+    : command_(std::move(command)), help_(std::move(help)) {}
+
+OptionParser& OptionParser::optionPrefix(std::string prefix) {
+    prefix_ = std::move(prefix);
+    return *this;
+}
+
+OptionParser& OptionParser::flag(std::initializer_list<const char*> names,
+                                 std::function<void()> set) {
+    Option option;
+    option.names.assign(names.begin(), names.end());
+    option.setFlag = std::move(set);
+    options_.push_back(std::move(option));
+    return *this;
+}
+
+OptionParser& OptionParser::value(std::initializer_list<const char*> names, std::string needs,
+                                  ValueSetter set) {
+    Option option;
+    option.names.assign(names.begin(), names.end());
+    option.takesValue = true;
+    option.needs = std::move(needs);
+    option.setValue = std::move(set);
+    options_.push_back(std::move(option));
+    return *this;
+}
+
+OptionParser& OptionParser::positional(std::function<Problem(const std::string&)> take) {
+    positional_ = std::move(take);
+    return *this;
+}
+
+OptionParser& OptionParser::check(std::function<Problem()> validate) {
+    checks_.push_back(std::move(validate));
+    return *this;
+}
+
+const OptionParser::Option* OptionParser::find(const std::string& argument) const {
+    for (const Option& option : options_) {
+        for (const std::string& name : option.names) {
+            if (name == argument) {
+                return &option;
+            }
+        }
+    }
+    return nullptr;
+}
+
+int OptionParser::parse(const std::vector<std::string>& args) const {
+    for (std::size_t i = 0; i < args.size(); i++) {
+        const std::string& arg = args[i];
+        if (isHelp(arg)) {
+            std::cout << help_();
+            return 0;
+        }
+        Problem problem;
+        if (const Option* option = find(arg)) {
+            if (!option->takesValue) {
+                option->setFlag();
+            } else if (i + 1 >= args.size()) {
+                problem = arg + " needs " + option->needs;
+            } else {
+                problem = option->setValue(arg, args[++i]);
+            }
+        } else if (!prefix_.empty() && arg.rfind(prefix_, 0) == 0) {
+            problem = "unknown option '" + arg + "'";
+        } else if (positional_) {
+            problem = positional_(arg);
+        } else {
+            problem = "unexpected argument '" + arg + "'";
+        }
+        if (!problem.empty()) {
+            return usageError(command_, problem);
+        }
+    }
+    for (const auto& validate : checks_) {
+        const Problem problem = validate();
+        if (!problem.empty()) {
+            return usageError(command_, problem);
+        }
+    }
+    return -1;
+}
+
+OptionParser::ValueSetter storeText(std::string& target) {
+    return [&target](const std::string&, const std::string& value) -> Problem {
+        target = value;
+        return "";
+    };
+}
+
+OptionParser::ValueSetter storePositive(double& target) {
+    return [&target](const std::string& name, const std::string& value) -> Problem {
+        double number = 0.0;
+        if (!parseNumber(value, number) || !(number > 0.0) || !std::isfinite(number)) {
+            return name + " needs a positive number, not '" + value + "'";
+        }
+        target = number;
+        return "";
+    };
+}
+
+std::function<Problem(const std::string&)> takeOne(std::string& target) {
+    return [&target](const std::string& argument) -> Problem {
+        if (!target.empty()) {
+            return "unexpected argument '" + argument + "'";
+        }
+        target = argument;
+        return "";
+    };
+}
+
+std::function<Problem()> require(const std::string& text, std::string what) {
+    return [&text, what = std::move(what)]() -> Problem {
+        return text.empty() ? "missing " + what : "";
+    };
+}
+
+std::function<Problem()> requireModel(const std::string& text, int& number) {
+    return [&text, &number]() -> Problem {
+        if (text.empty()) {
+            return "missing MODEL";
+        }
+        return parseModel(text, number) ? "" : notAModel(text);
+    };
+}

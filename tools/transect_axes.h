@@ -1,0 +1,12 @@
+// The two axes along which the sites of the transect are shown, in the data's length unit.
+#pragma once
+
+#include <vector>
+
+// The distance of each site from site 0 along the transect: the sum of the distances between
+// neighbouring sites up to it. The stepping-stone models space their demes this way.
+std::vector<double> summedSiteDistances();
+
+// The position of each site on the transect axis, on which the kernel models lay their grid
+// (not monotone: sites lie off the axis).
+std::vector<double> axisPositions();
