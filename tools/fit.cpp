@@ -6,6 +6,7 @@
 #include "models/model_table.h"
 #include "population/diagnostics.h"
 #include "tools/cli.h"
+#include "tools/fit_record.h"
 #include "tools/parallel.h"
 #include "tools/progress.h"
 
@@ -175,6 +176,9 @@ int singleFit(const FitArguments& a) {
     const ModelEntry& model = *findModel(a.models.front());
     setCountingTarget(model.objective, &progress);
     output.objective = model.objective != nullptr ? countingObjective : nullptr;
+    output.onResult =
+        recordWriter(model, output.resultName.empty() ? model.prefix : output.resultName,
+                     options.seed, progress.evaluations);
 
     const StopSignalGuard signalGuard;
     markStarted(progress);

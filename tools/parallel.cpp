@@ -6,6 +6,7 @@
 #include "models/model_table.h"
 #include "population/diagnostics.h"
 #include "tools/cli.h"
+#include "tools/fit_record.h"
 #include "tools/results.h"
 
 #include <algorithm>
@@ -76,6 +77,7 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
     output.err = &log;
     output.resultName = job.resultName;
     output.objective = objective != nullptr ? countingObjective : nullptr;
+    output.onResult = recordWriter(model, job.resultName, job.seed, progress.evaluations);
     const std::string argument = std::to_string(job.model);
     outcome.status = runFit(argument.c_str(), job.startPath, options, output);
 

@@ -3,6 +3,7 @@
 #include "data/borders.h"
 #include "optimiser/amebsa.h"
 #include "tools/cli.h"
+#include "tools/fit_files.h"
 #include "tools/progress.h"
 #include "tools/results.h"
 
@@ -375,16 +376,7 @@ int profileCommand(const std::vector<std::string>& args) {
     if (resultPath.empty()) {
         resultPath = model.prefix;
     }
-    StoredResult stored;
     std::string error;
-    if (!readResultFile(resultPath, model, stored, error)) {
-        std::cerr << "zonetool profile: " << error << "\n";
-        return 1;
-    }
-    if (model.objective == nullptr) {
-        std::cerr << "Model " << model.number << " is not available in this build\n";
-        return 1;
-    }
     if (model.borders == BorderSource::borderFile) {
         Borders borders;
         if (!readBorders(borderFileName, borders, error)) {
@@ -392,6 +384,17 @@ int profileCommand(const std::vector<std::string>& args) {
             return 1;
         }
     }
+    LoadedFit fit;
+    std::vector<std::string> warnings;
+    const bool loaded = loadFit(resultPath, model, false, fit, error, warnings);
+    for (const std::string& warning : warnings) {
+        std::cerr << "zonetool profile: " << warning << "\n";
+    }
+    if (!loaded) {
+        std::cerr << "zonetool profile: " << error << "\n";
+        return 1;
+    }
+    const StoredResult& stored = fit.result;
     // The coordinates past the model's own have no effect and stay as they are.
     const std::vector<ParameterInfo> boxes(model.parameters,
                                            model.parameters + model.parameterCount);

@@ -6,8 +6,10 @@
 #include "tools/cli.h"
 #include "tools/compare.h"
 #include "tools/fit.h"
+#include "tools/fit_record.h"
 #include "tools/plot.h"
 #include "tools/profile.h"
+#include "tools/summary.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -29,7 +31,8 @@ const char* const mainHelp =
     "  eval MODEL X0 X1 ...   evaluate one model's objective at one parameter vector\n"
     "  fit MODELS             run the fit of 'zonefit MODEL' with a fixed seed, or several\n"
     "                         fits at once\n"
-    "  compare [DIR]          AIC, AICc, Akaike weights and G of the fits in DIR\n"
+    "  compare [DIR...]       AIC, AICc, Akaike weights and G of the best fit of each model\n"
+    "  summary [DIR...]       cline centre and width, F_IS and effective sigma of best fits\n"
     "  profile MODEL          profile-likelihood support limits of a fitted model\n"
     "  plot MODEL -o FILE     SVG figure of the observed and fitted genotype frequencies\n"
     "  help [COMMAND]         show this text or a command's help\n"
@@ -211,6 +214,7 @@ int evalCommand(const std::vector<std::string>& args) {
 
 int zonetoolMain(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    recordedCommandLine().assign(argv, argv + argc);
     if (args.empty()) {
         std::cerr << mainHelp;
         return 2;
@@ -228,6 +232,7 @@ int zonetoolMain(int argc, char** argv) {
     const Command commands[] = {
         {"models", modelsCommand},   {"eval", evalCommand},       {"fit", fitCommand},
         {"compare", compareCommand}, {"profile", profileCommand}, {"plot", plotCommand},
+        {"summary", summaryCommand},
     };
     if (command == "help") {
         if (rest.empty()) {
