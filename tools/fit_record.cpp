@@ -1,5 +1,6 @@
 #include "tools/fit_record.h"
 
+#include "tools/cli.h"
 #include "tools/json.h"
 
 #include <chrono>
@@ -251,12 +252,14 @@ bool parseFitRecord(const std::string& text, FitRecord& r, std::string& error) {
     if (seed->type == JsonValue::Type::null) {
         r.seed.reset();
     } else {
-        double s = 0.0;
-        // Seeds beyond 2^53 do not survive a double: they are refused rather than altered.
-        if (!m.whole("seed", 0, 9007199254740992.0, s)) {
+        // Read from the digits as written: seeds beyond 2^53 do not survive a double.
+        std::uint64_t s = 0;
+        if (seed->type != JsonValue::Type::number || !parseSeed(seed->text, s)) {
+            error = "member \"seed\" is not a whole number from 0 to 18446744073709551615 or "
+                    "null";
             return false;
         }
-        r.seed = static_cast<std::uint64_t>(s);
+        r.seed = s;
     }
     if (!m.whole("evaluations", 0, 9.2e18, evaluations) || !m.numbers("start", r.start) ||
         !m.numbers("steps", r.steps) || !m.flags("free", r.free) ||

@@ -159,6 +159,7 @@ class Reader {
         const std::string written = text_.substr(start, at_ - start);
         errno = 0;
         value.type = JsonValue::Type::number;
+        value.text = written;
         value.number = std::strtod(written.c_str(), nullptr);
         if (errno == ERANGE && std::isinf(value.number)) {
             at_ = start;

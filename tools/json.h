@@ -12,7 +12,7 @@ struct JsonValue {
     Type type = Type::null;
     bool boolean = false;
     double number = 0.0;
-    std::string text;                        // the string, when type is string
+    std::string text; // the string, when type is string; a number as written, when number
     std::vector<JsonValue> items;            // the elements, when type is array
     std::map<std::string, JsonValue> fields; // the members, when type is object
 
