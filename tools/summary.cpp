@@ -52,6 +52,12 @@ int positionRegion(double x, const std::vector<double>& borders) {
     return region;
 }
 
+// Where a model's selection regions come from. C_1's contact only splits the start of the
+// run: every deme has the one selection.
+BorderSource selectionBorders(const ModelEntry& model) {
+    return model.number == 7 ? BorderSource::none : model.borders;
+}
+
 } // namespace
 
 const char* axisName(const FitSummary& summary) {
@@ -61,7 +67,7 @@ const char* axisName(const FitSummary& summary) {
 std::vector<int> siteRegions(const ModelEntry& model, const std::vector<double>& point,
                              const int fileBorders[2]) {
     std::vector<int> regions(siteCount, 0);
-    switch (model.borders) {
+    switch (selectionBorders(model)) {
     case BorderSource::none:
         break;
     case BorderSource::demeParameter: {
@@ -127,7 +133,7 @@ FitSummary summariseFit(const ModelEntry& model, const std::vector<double>& poin
 
     const std::vector<int> regions = siteRegions(model, point, fileBorders);
     const int regionCount = *std::max_element(regions.begin(), regions.end()) + 1;
-    const int declared = model.borders == BorderSource::none            ? 1
+    const int declared = selectionBorders(model) == BorderSource::none  ? 1
                          : model.borders == BorderSource::demeParameter ? 2
                          : model.borders == BorderSource::borderFile    ? 3
                          : model.borderParameters[1] >= 0               ? 3
