@@ -377,13 +377,6 @@ int profileCommand(const std::vector<std::string>& args) {
         resultPath = model.prefix;
     }
     std::string error;
-    if (model.borders == BorderSource::borderFile) {
-        Borders borders;
-        if (!readBorders(borderFileName, borders, error)) {
-            std::cerr << error << "\n";
-            return 1;
-        }
-    }
     LoadedFit fit;
     std::vector<std::string> warnings;
     const bool loaded = loadFit(resultPath, model, false, fit, error, warnings);
@@ -395,6 +388,14 @@ int profileCommand(const std::vector<std::string>& args) {
         return 1;
     }
     const StoredResult& stored = fit.result;
+    // Checked while loading when the point was evaluated; the profile needs it in any case.
+    if (model.borders == BorderSource::borderFile) {
+        Borders borders;
+        if (!readBorders(borderFileName, borders, error)) {
+            std::cerr << error << "\n";
+            return 1;
+        }
+    }
     // The coordinates past the model's own have no effect and stay as they are.
     const std::vector<ParameterInfo> boxes(model.parameters,
                                            model.parameters + model.parameterCount);

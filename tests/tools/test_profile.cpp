@@ -166,7 +166,10 @@ TEST(ProfileCommand, BadArgumentsAndInputs) {
     dir.write("SS1_ML_", "1 1 1.5 10 600000\n");
     r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "zonetool profile: the estimate of F, 1.5, lies outside its box [0, 1]\n");
+    // The penalty of F = 1.5 is (1.5 + 1) x 100000, not what the file says.
+    EXPECT_EQ(r.err, "zonetool profile: warning: SS1_ML_ gives 600000, but its point evaluates to "
+                     "250000; the value at the point is used\n"
+                     "zonetool profile: the estimate of F, 1.5, lies outside its box [0, 1]\n");
     dir.write("fit", "1 1 0.5 10 1000\n");
     r = runProgram(dir.path(), ZONETOOL_BIN, "profile 3 --result fit");
     EXPECT_EQ(r.status, 1);
