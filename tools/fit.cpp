@@ -176,9 +176,13 @@ int singleFit(const FitArguments& a) {
     const ModelEntry& model = *findModel(a.models.front());
     setCountingTarget(model.objective, &progress);
     output.objective = model.objective != nullptr ? countingObjective : nullptr;
-    output.onResult =
-        recordWriter(model, output.resultName.empty() ? model.prefix : output.resultName,
-                     options.seed, progress.evaluations);
+    const std::string resultName = output.resultName.empty() ? model.prefix : output.resultName;
+    std::string recordError;
+    if (!checkResultWritable(recordFileName(resultName), recordError)) {
+        std::cerr << "zonetool fit: cannot write the fit record: " << recordError << "\n";
+        return 1;
+    }
+    output.onResult = recordWriter(model, resultName, options.seed, progress.evaluations);
 
     const StopSignalGuard signalGuard;
     markStarted(progress);

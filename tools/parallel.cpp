@@ -79,7 +79,13 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
     output.objective = objective != nullptr ? countingObjective : nullptr;
     output.onResult = recordWriter(model, job.resultName, job.seed, progress.evaluations);
     const std::string argument = std::to_string(job.model);
-    outcome.status = runFit(argument.c_str(), job.startPath, options, output);
+    std::string recordError;
+    if (!checkResultWritable(recordFileName(job.resultName), recordError)) {
+        log << "Cannot write the fit record: " << recordError << ". Exiting (1)\n";
+        outcome.status = 1;
+    } else {
+        outcome.status = runFit(argument.c_str(), job.startPath, options, output);
+    }
 
     setDiagnostics(nullptr);
     setCountingTarget(nullptr, nullptr);

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 ProgramResult zonetool(const ScratchDir& dir, const std::string& arguments) {
@@ -191,4 +193,24 @@ TEST(FitRecordFile, SeveralFitsEachWriteARecordAndCompareRanksTheModelOnce) {
     // wSS and wII had steps of 0, yet the simplex's rounding let them move: k stays 4.
     EXPECT_NE(first.point[0], 1.2);
     EXPECT_NE(r.out.find("\tbest\t4\t"), std::string::npos) << r.out;
+}
+
+TEST(FitRecordFile, UnwritableRecordStopsTheFitBeforeItStarts) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", penaltyStart1);
+    ASSERT_EQ(mkdir(dir.file("SS1_ML_.json").c_str(), 0755), 0);
+    ProgramResult r = zonetool(dir, "fit 1 --seed 1 --quiet");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zonetool fit: cannot write the fit record: SS1_ML_.json exists and is not a "
+                     "regular file\n");
+    EXPECT_FALSE(dir.exists("SS1_ML_"));
+    // Among several fits, the one whose record cannot be written fails and says why in its log.
+    ASSERT_EQ(mkdir(dir.file("SS1_ML_seed2.json").c_str(), 0755), 0);
+    r = zonetool(dir, "fit 1 --seeds 1-2 --quiet");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool fit: model 1 seed 2 failed; see SS1_ML_seed2.log\n");
+    EXPECT_EQ(dir.read("SS1_ML_seed2.log"), "Cannot write the fit record: SS1_ML_seed2.json exists "
+                                            "and is not a regular file. Exiting (1)\n");
+    EXPECT_TRUE(dir.exists("SS1_ML_seed1.json"));
 }
