@@ -96,6 +96,10 @@ int runFit(const char* argument, const std::string& startPath, const ScheduleOpt
             << "Exiting (1)\n";
         return 1;
     }
+    if (output.onResult && !output.onResult(result, startVector, error)) {
+        err << error << "\n";
+        return 1;
+    }
     return 0;
 }
 

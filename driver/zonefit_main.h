@@ -2,6 +2,9 @@
 #pragma once
 
 #include "driver/schedule.h"
+#include "driver/start_file.h"
+
+#include <functional>
 
 #include <ostream>
 #include <string>
@@ -19,6 +22,12 @@ struct FitOutput {
     // Called in place of the model's objective when set; it must return the same values (a
     // tool counts evaluations this way).
     ObjectiveFunction* objective = nullptr;
+    // Called right after the result file is written, with the fit's full-precision result and
+    // the start vector and steps it began from: a tool writes its own files beside the result
+    // this way. When it returns false, its reason (in `error`) is written and the fit ends
+    // with status 1.
+    std::function<bool(const FitResult& result, const StartVector& startVector, std::string& error)>
+        onResult;
 };
 
 // Runs one fit. `argument` is the model argument as typed (null when missing); `startPath` is

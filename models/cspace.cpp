@@ -140,6 +140,19 @@ Kernel buildKernel(double sigma, double demeSpacing, int halfPoints) {
     return kernel;
 }
 
+bool kernelSettingsOf(int number, int& gridIntervals, int& halfPoints) {
+    const Settings* settings = number == 7                   ? &coneSettings
+                               : number == 8                 ? &ctwoSettings
+                               : number == 9 || number == 10 ? &cthreeSettings
+                                                             : nullptr;
+    if (settings == nullptr) {
+        return false;
+    }
+    gridIntervals = settings->gridIntervals;
+    halfPoints = settings->halfPoints;
+    return true;
+}
+
 double gridSpacing(int gridIntervals) {
     return largestPosition(sitePositions()) / gridIntervals;
 }

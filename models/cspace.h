@@ -22,6 +22,10 @@ struct Kernel {
 // Kernel reaching 3 sigma, widened to the next multiple of halfPoints demes beyond it.
 Kernel buildKernel(double sigma, double demeSpacing, int halfPoints);
 
+// The grid intervals N and kernel half points K of kernel model `number` (7 to 10). False,
+// leaving both untouched, for any other number.
+bool kernelSettingsOf(int number, int& gridIntervals, int& halfPoints);
+
 // Spacing of a grid of gridIntervals intervals from 0 to the largest site position.
 double gridSpacing(int gridIntervals);
 

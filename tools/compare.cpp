@@ -2,7 +2,11 @@
 
 #include "data/transect.h"
 #include "tools/cli.h"
+#include "tools/fit_files.h"
+#include "tools/fit_record.h"
+#include "tools/json.h"
 #include "tools/options.h"
+#include "tools/summary.h"
 #include "tools/table.h"
 
 #include <algorithm>
@@ -11,23 +15,32 @@
 #include <sstream>
 
 const char* const compareHelp =
-    "Usage: zonetool compare [DIR] [--format table|tsv|json]\n"
+    "Usage: zonetool compare [DIR...] [-r] [--all] [--format table|tsv|json]\n"
     "\n"
-    "Reads every result file in DIR (default: the working directory) - the names zonefit\n"
-    "writes, such as SS1_ML_, and the seeded names of 'zonetool fit --seeds', such as\n"
-    "SS1_ML_seed3 - and prints one row per fit, sorted by AIC:\n"
-    "  model, seed, k (parameters), -lnL, AIC = 2k + 2(-lnL),\n"
+    "Reads every result file in DIR... (default: the working directory; -r also searches\n"
+    "every directory below) - the names zonefit writes, such as SS1_ML_, and the seeded names\n"
+    "of 'zonetool fit --seeds', such as SS1_ML_seed3 - checked as every command reads a fit:\n"
+    "the fit record RESULT.json when it agrees with RESULT, else RESULT's point evaluated once.\n"
+    "The Akaike table has one row per model, its best fit (lowest -lnL), sorted by AIC:\n"
+    "  model, seed, k (free parameters: the model's, less those a fit record shows were held\n"
+    "  fixed by a step of 0), -lnL, AIC = 2k + 2(-lnL),\n"
     "  AICc = AIC + 2k(k+1)/(n-k-1) with n = 751 sampled individuals,\n"
-    "  dAIC (difference to the lowest AIC), Akaike weight,\n"
+    "  dAIC and dAICc (differences to the lowest), Akaike weight among the best fits,\n"
     "  G = 2(-lnL - -lnL of the saturated model) and its degrees of freedom 2 x 105 - k.\n"
+    "Replicate fits of one model (other seeds, other directories) never share the weights:\n"
+    "with --all they are listed below their model's best fit (fit 'other', no weight).\n"
     "The saturated model gives every site its observed genotype frequencies. With samples of\n"
     "1 to 40 per site the chi-square reading of G is rough; compare G between models rather\n"
     "than reading p-values off it. Penalty values (1e5 and more) mean the fit never left the\n"
     "penalty region. Files that cannot be read are reported on standard error and skipped.\n"
     "\n"
     "Options:\n"
+    "  -r           search the directories below DIR... too\n"
+    "  --all        list every fit, not only each model's best\n"
     "  --format F   table (default, aligned columns), tsv (tab-separated with a header) or\n"
-    "               json (an array of objects; infinite numbers are null)\n";
+    "               json (an array of objects with the same fields, numbers at full\n"
+    "               precision, infinite ones null; the best fits carry the cline summary of\n"
+    "               'zonetool summary')\n";
 
 int sampledIndividuals() {
     int total = 0;
@@ -57,99 +70,141 @@ int saturatedParameters() {
 std::vector<ComparisonRow> compareResults(const std::vector<StoredResult>& results) {
     const double n = sampledIndividuals();
     const double saturated = saturatedNegLogLikelihood();
-    std::vector<ComparisonRow> rows;
+    std::vector<ComparisonRow> all;
     for (const StoredResult& result : results) {
         ComparisonRow row;
         row.result = result;
-        row.parameters = findModel(result.model)->parameterCount;
+        row.parameters = freeParameterCount(result.free, findModel(result.model)->parameterCount);
         const double k = row.parameters;
         row.negLogL = result.value;
         row.aic = 2.0 * k + 2.0 * result.value;
         row.aicc = row.aic + 2.0 * k * (k + 1.0) / (n - k - 1.0);
         row.g = 2.0 * (result.value - saturated);
         row.df = saturatedParameters() - row.parameters;
-        rows.push_back(row);
+        row.weight = std::nan("");
+        all.push_back(row);
     }
-    std::stable_sort(rows.begin(), rows.end(),
+    // The best fit of each model: the first of the lowest -ln L.
+    std::vector<ComparisonRow> best;
+    for (const ComparisonRow& row : all) {
+        auto same = std::find_if(best.begin(), best.end(), [&](const ComparisonRow& b) {
+            return b.result.model == row.result.model;
+        });
+        if (same == best.end()) {
+            best.push_back(row);
+        } else if (row.negLogL < same->negLogL) {
+            *same = row;
+        }
+    }
+    std::stable_sort(best.begin(), best.end(),
                      [](const ComparisonRow& a, const ComparisonRow& b) { return a.aic < b.aic; });
-    if (rows.empty()) {
-        return rows;
+    if (best.empty()) {
+        return best;
     }
-    const double best = rows.front().aic;
+    const double lowestAic = best.front().aic;
+    double lowestAicc = best.front().aicc;
+    for (const ComparisonRow& row : best) {
+        lowestAicc = std::min(lowestAicc, row.aicc);
+    }
+    // The lowest row is 0 even when every criterion is infinite.
+    auto delta = [](double value, double lowest) { return value == lowest ? 0.0 : value - lowest; };
     double sum = 0.0;
-    for (ComparisonRow& row : rows) {
-        // The best row is 0 even when every AIC is infinite.
-        row.deltaAic = row.aic == best ? 0.0 : row.aic - best;
+    for (ComparisonRow& row : best) {
+        row.best = true;
+        row.deltaAic = delta(row.aic, lowestAic);
+        row.deltaAicc = delta(row.aicc, lowestAicc);
         row.weight = std::exp(-row.deltaAic / 2.0);
         sum += row.weight;
     }
-    for (ComparisonRow& row : rows) {
+    std::vector<ComparisonRow> rows;
+    for (ComparisonRow& row : best) {
         row.weight /= sum;
+        rows.push_back(row);
+        std::vector<ComparisonRow> others;
+        bool skipped = false;
+        for (const ComparisonRow& other : all) {
+            if (other.result.model != row.result.model) {
+                continue;
+            }
+            // The best row itself, once: identical rows of other files stay.
+            if (!skipped && other.result.path == row.result.path && other.negLogL == row.negLogL) {
+                skipped = true;
+                continue;
+            }
+            others.push_back(other);
+        }
+        std::stable_sort(
+            others.begin(), others.end(),
+            [](const ComparisonRow& a, const ComparisonRow& b) { return a.negLogL < b.negLogL; });
+        for (ComparisonRow& other : others) {
+            other.deltaAic = delta(other.aic, lowestAic);
+            other.deltaAicc = delta(other.aicc, lowestAicc);
+            rows.push_back(other);
+        }
     }
     return rows;
 }
 
 namespace {
 
-const char* const columnNames[] = {"model", "name", "seed",   "k", "-lnL", "AIC",
-                                   "AICc",  "dAIC", "weight", "G", "df",   "file"};
-constexpr int columnCount = 12;
+const char* const columnNames[] = {"model", "name", "seed",  "fit",    "k", "-lnL", "AIC",
+                                   "AICc",  "dAIC", "dAICc", "weight", "G", "df",   "file"};
+constexpr int columnCount = 14;
 
 std::string seedText(const StoredResult& result) {
     return result.seed ? std::to_string(*result.seed) : "-";
+}
+
+// Fixed decimals per column; penalty-sized values in exponent notation, so that no column
+// holds a 300-digit number.
+std::string fixed(double value, int decimals) {
+    if (std::isnan(value)) {
+        return "-";
+    }
+    if (std::isinf(value)) {
+        return value > 0 ? "inf" : "-inf";
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, std::fabs(value) < 1e12 ? "%.*f" : "%.*e", decimals, value);
+    return text;
 }
 
 std::vector<std::string> cells(const ComparisonRow& row) {
     return {std::to_string(row.result.model),
             findModel(row.result.model)->name,
             seedText(row.result),
+            row.best ? "best" : "other",
             std::to_string(row.parameters),
-            formatNumber(row.negLogL, 10),
-            formatNumber(row.aic, 10),
-            formatNumber(row.aicc, 10),
-            formatNumber(row.deltaAic, 6),
-            formatNumber(row.weight, 4),
-            formatNumber(row.g, 8),
+            fixed(row.negLogL, 4),
+            fixed(row.aic, 4),
+            fixed(row.aicc, 4),
+            fixed(row.deltaAic, 4),
+            fixed(row.deltaAicc, 4),
+            fixed(row.weight, 4),
+            fixed(row.g, 4),
             std::to_string(row.df),
             row.result.path};
 }
 
-std::string jsonNumber(double value, int digits) {
-    return std::isfinite(value) ? formatNumber(value, digits) : "null";
-}
-
-std::string jsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-            quoted += escaped;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
-}
-
-std::string asJson(const std::vector<ComparisonRow>& rows) {
+std::string asJson(const std::vector<ComparisonRow>& rows, const std::vector<std::string>& extra) {
     std::ostringstream out;
     out << "[";
     for (std::size_t i = 0; i < rows.size(); i++) {
         const ComparisonRow& row = rows[i];
         out << (i == 0 ? "\n" : ",\n") << "  {\"model\": " << row.result.model
-            << ", \"name\": " << jsonString(findModel(row.result.model)->name)
+            << ", \"name\": " << jsonQuote(findModel(row.result.model)->name)
             << ", \"seed\": " << (row.result.seed ? std::to_string(*row.result.seed) : "null")
-            << ", \"k\": " << row.parameters << ", \"negLogL\": " << jsonNumber(row.negLogL, 17)
-            << ", \"AIC\": " << jsonNumber(row.aic, 17)
-            << ", \"AICc\": " << jsonNumber(row.aicc, 17)
-            << ", \"dAIC\": " << jsonNumber(row.deltaAic, 17)
-            << ", \"weight\": " << jsonNumber(row.weight, 17)
-            << ", \"G\": " << jsonNumber(row.g, 17) << ", \"df\": " << row.df
-            << ", \"file\": " << jsonString(row.result.path) << "}";
+            << ", \"fit\": " << (row.best ? "\"best\"" : "\"other\"")
+            << ", \"k\": " << row.parameters << ", \"negLogL\": " << jsonNumber(row.negLogL)
+            << ", \"AIC\": " << jsonNumber(row.aic) << ", \"AICc\": " << jsonNumber(row.aicc)
+            << ", \"dAIC\": " << jsonNumber(row.deltaAic)
+            << ", \"dAICc\": " << jsonNumber(row.deltaAicc)
+            << ", \"weight\": " << jsonNumber(row.weight) << ", \"G\": " << jsonNumber(row.g)
+            << ", \"df\": " << row.df << ", \"file\": " << jsonQuote(row.result.path);
+        if (i < extra.size() && !extra[i].empty()) {
+            out << ", " << extra[i];
+        }
+        out << "}";
     }
     out << (rows.empty() ? "]\n" : "\n]\n");
     return out.str();
@@ -157,38 +212,67 @@ std::string asJson(const std::vector<ComparisonRow>& rows) {
 
 } // namespace
 
-std::string formatComparison(const std::vector<ComparisonRow>& rows, TableFormat format) {
-    if (format == TableFormat::json) {
-        return asJson(rows);
+std::string formatComparison(const std::vector<ComparisonRow>& allRows, TableFormat format,
+                             bool all, const std::vector<std::string>& summaries) {
+    std::vector<ComparisonRow> rows;
+    std::vector<std::string> extra;
+    std::size_t left = 0;
+    for (std::size_t i = 0; i < allRows.size(); i++) {
+        if (all || allRows[i].best) {
+            rows.push_back(allRows[i]);
+            extra.push_back(i < summaries.size() ? summaries[i] : std::string());
+        } else {
+            left++;
+        }
     }
-    // Numbers right-aligned, names and the file left-aligned.
-    Table table({Align::right, Align::left, Align::right, Align::right, Align::right, Align::right,
-                 Align::right, Align::right, Align::right, Align::right, Align::right,
-                 Align::left});
+    if (format == TableFormat::json) {
+        return asJson(rows, extra);
+    }
+    // Numbers right-aligned, words and the file left-aligned.
+    std::vector<Align> aligns(columnCount, Align::right);
+    aligns[1] = aligns[3] = aligns[columnCount - 1] = Align::left;
+    Table table(aligns);
     table.addRow(std::vector<std::string>(columnNames, columnNames + columnCount));
     for (const ComparisonRow& row : rows) {
         table.addRow(cells(row));
     }
-    return format == TableFormat::tsv ? table.tabSeparated() : table.aligned();
+    if (format == TableFormat::tsv) {
+        return table.tabSeparated();
+    }
+    std::ostringstream out;
+    out << table.aligned();
+    if (left > 0) {
+        out << left << (left == 1 ? " other fit" : " other fits")
+            << " of these models not shown (--all lists them)\n";
+    }
+    return out.str();
 }
 
 namespace {
 
 // What the compare command line asks for.
 struct CompareOptions {
-    std::string dir; // the working directory when empty
+    std::vector<std::string> dirs; // the working directory when empty
+    bool recursive = false;
+    bool all = false;
     TableFormat format = TableFormat::table;
 };
 
 int readCompareOptions(const std::vector<std::string>& args, CompareOptions& o) {
     return OptionParser("compare", [] { return std::string(compareHelp); })
+        .optionPrefix("-")
+        .flag({"-r"}, [&o] { o.recursive = true; })
+        .flag({"--all"}, [&o] { o.all = true; })
         .value({"--format"}, "table, tsv or json",
                storeChoice(o.format,
                            {{"table", TableFormat::table},
                             {"tsv", TableFormat::tsv},
                             {"json", TableFormat::json}},
                            "table, tsv or json"))
-        .positional(takeOne(o.dir))
+        .positional([&o](const std::string& dir) -> Problem {
+            o.dirs.push_back(dir);
+            return "";
+        })
         .parse(args);
 }
 
@@ -200,24 +284,42 @@ int compareCommand(const std::vector<std::string>& args) {
     if (status >= 0) {
         return status;
     }
-    std::string& dir = options.dir;
+    std::vector<std::string>& dirs = options.dirs;
+    const bool recursive = options.recursive;
+    const bool all = options.all;
     const TableFormat format = options.format;
-    if (dir.empty()) {
-        dir = ".";
+    if (dirs.empty()) {
+        dirs.push_back(".");
     }
-    std::vector<std::string> problems;
+    std::vector<LoadedFit> fits;
+    if (!loadFits("compare", dirs, recursive, fits)) {
+        return 1;
+    }
     std::vector<StoredResult> results;
-    if (!findResults(dir, results, problems)) {
-        std::cerr << "zonetool compare: " << problems.front() << "\n";
-        return 1;
+    for (const LoadedFit& fit : fits) {
+        results.push_back(fit.result);
     }
-    for (const std::string& problem : problems) {
-        std::cerr << "zonetool compare: skipped " << problem << "\n";
+    const std::vector<ComparisonRow> rows = compareResults(results);
+    std::vector<std::string> summaries(rows.size());
+    if (format == TableFormat::json) {
+        for (std::size_t i = 0; i < rows.size(); i++) {
+            if (!rows[i].best) {
+                continue;
+            }
+            const ModelEntry& model = *findModel(rows[i].result.model);
+            int fileBorders[2];
+            std::string error;
+            if (!bordersFor(model, fileBorders, error)) {
+                std::cerr << "zonetool compare: " << error << "\n";
+                return 1;
+            }
+            const std::vector<double>& point = rows[i].result.point;
+            summaries[i] = "\"summary\": {" +
+                           summaryJsonMembers(
+                               summariseFit(model, point, predictAt(model, point), fileBorders)) +
+                           "}";
+        }
     }
-    if (results.empty()) {
-        std::cerr << "zonetool compare: no result files in " << dir << "\n";
-        return 1;
-    }
-    std::cout << formatComparison(compareResults(results), format) << std::flush;
+    std::cout << formatComparison(rows, format, all, summaries) << std::flush;
     return 0;
 }

@@ -1,4 +1,5 @@
-// zonetool compare: information criteria and goodness of fit of the fits found in a directory.
+// zonetool compare: information criteria and goodness of fit of the fits found in directories:
+// one Akaike row per model (its best fit), never pooling a model's replicate fits.
 #pragma once
 
 #include "tools/results.h"
@@ -19,25 +20,33 @@ int saturatedParameters();
 // One fit in the comparison.
 struct ComparisonRow {
     StoredResult result;
-    int parameters = 0;   // k, the model's parameter count
-    double negLogL = 0.0; // -ln L, the value in the result file
-    double aic = 0.0;     // 2k + 2(-ln L)
-    double aicc = 0.0;    // AIC + 2k(k + 1) / (n - k - 1)
-    double deltaAic = 0.0;
-    double weight = 0.0; // Akaike weight, exp(-deltaAic / 2) over the sum of all fits'
-    double g = 0.0;      // 2 (-ln L - -ln L of the saturated model)
-    int df = 0;          // degrees of freedom of G: saturated parameters minus k
+    bool best = false;      // the model's best fit, its one row in the Akaike table
+    int parameters = 0;     // k: the model's parameters, less those the record says were fixed
+    double negLogL = 0.0;   // -ln L, the value at the fit's point
+    double aic = 0.0;       // 2k + 2(-ln L)
+    double aicc = 0.0;      // AIC + 2k(k + 1) / (n - k - 1)
+    double deltaAic = 0.0;  // AIC less the lowest AIC of the best fits
+    double deltaAicc = 0.0; // AICc less the lowest AICc of the best fits
+    double weight = 0.0;    // Akaike weight among the best fits, exp(-dAIC / 2) over their sum;
+                            // NaN for the other fits, which take no part in it
+    double g = 0.0;         // 2 (-ln L - -ln L of the saturated model)
+    int df = 0;             // degrees of freedom of G: saturated parameters minus k
 };
 
-// The rows of `results`, sorted by AIC (ties in the order given).
+// The rows of `results`: the best fit of each model (lowest -ln L, the first on ties), sorted
+// by AIC (ties in the order given), each followed by the other fits of its model by -ln L.
 std::vector<ComparisonRow> compareResults(const std::vector<StoredResult>& results);
 
 enum class TableFormat { table, tsv, json };
 
-// The rows in one of the three formats; each ends with a line end.
-std::string formatComparison(const std::vector<ComparisonRow>& rows, TableFormat format);
+// The rows in one of the three formats, each ending with a line end; without `all` only the
+// best fits, and the table format then ends with a line counting the fits left out.
+// `summaries` holds, per row, JSON members added to that row's object in the json format
+// (empty strings, or an empty list, for none).
+std::string formatComparison(const std::vector<ComparisonRow>& rows, TableFormat format,
+                             bool all = true, const std::vector<std::string>& summaries = {});
 
-// The command: zonetool compare [DIR] [--format F]. Returns the exit status.
+// The command: zonetool compare [DIR...] [-r] [--all] [--format F]. Returns the exit status.
 int compareCommand(const std::vector<std::string>& args);
 
 extern const char* const compareHelp;

@@ -6,6 +6,7 @@
 #include "models/model_table.h"
 #include "population/diagnostics.h"
 #include "tools/cli.h"
+#include "tools/fit_record.h"
 #include "tools/options.h"
 #include "tools/parallel.h"
 #include "tools/progress.h"
@@ -190,6 +191,13 @@ int singleFit(const FitOptions& a) {
     const ModelEntry& model = *findModel(a.models.front());
     const ScopedCountingTarget counting(model.objective, &progress);
     output.objective = model.objective != nullptr ? countingObjective : nullptr;
+    const std::string resultName = output.resultName.empty() ? model.prefix : output.resultName;
+    std::string recordError;
+    if (!checkResultWritable(recordFileName(resultName), recordError)) {
+        std::cerr << "zonetool fit: cannot write the fit record: " << recordError << "\n";
+        return 1;
+    }
+    output.onResult = recordWriter(model, resultName, options.seed, progress.evaluations);
 
     const StopSignalGuard signalGuard;
     markStarted(progress);

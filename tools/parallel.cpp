@@ -6,6 +6,7 @@
 #include "models/model_table.h"
 #include "population/diagnostics.h"
 #include "tools/cli.h"
+#include "tools/fit_record.h"
 #include "tools/results.h"
 #include "tools/table.h"
 
@@ -83,8 +84,15 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
         output.err = &log;
         output.resultName = job.resultName;
         output.objective = objective != nullptr ? countingObjective : nullptr;
+        output.onResult = recordWriter(model, job.resultName, job.seed, progress.evaluations);
         const std::string argument = std::to_string(job.model);
-        outcome.status = runFit(argument.c_str(), job.startPath, options, output);
+        std::string recordError;
+        if (!checkResultWritable(recordFileName(job.resultName), recordError)) {
+            log << "Cannot write the fit record: " << recordError << ". Exiting (1)\n";
+            outcome.status = 1;
+        } else {
+            outcome.status = runFit(argument.c_str(), job.startPath, options, output);
+        }
     }
     log.flush();
     if (outcome.status == 0) {

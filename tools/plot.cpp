@@ -5,8 +5,11 @@
 #include "data/transect.h"
 #include "population/simulation_report.h"
 #include "tools/cli.h"
+#include "tools/cline.h"
+#include "tools/fit_files.h"
 #include "tools/options.h"
 #include "tools/results.h"
+#include "tools/summary.h"
 #include "tools/transect_axes.h"
 
 #include <algorithm>
@@ -202,6 +205,40 @@ std::string symbol(int genotype, double cx, double cy, double r, const std::stri
            "/>";
 }
 
+// The allele frequency p = SS + SI/2 (the hybrid index) of the prediction, through the sites
+// in the order of the axis.
+template <typename Px, typename Py>
+std::string alleleLine(const PlotInput& input, const std::vector<std::size_t>& byX, Px px, Py py) {
+    std::string line = "<polyline id=\"predicted-p\" fill=\"none\" stroke=\"#000000\" "
+                       "stroke-width=\"1.6\" stroke-dasharray=\"2 3\" points=\"";
+    for (std::size_t k = 0; k < byX.size(); k++) {
+        const double p = alleleFrequency(input.predicted[byX[k]]);
+        line += (k == 0 ? "" : " ") + num(px(input.x[byX[k]])) + "," + num(py(p));
+    }
+    return line + "\"/>\n";
+}
+
+std::string centreMark(double centre, double x) {
+    return "<g id=\"cline-centre\"><line x1=\"" + num(x) + "\" y1=\"" + num(top) + "\" x2=\"" +
+           num(x) + "\" y2=\"" + num(top + plotHeight) +
+           "\" stroke=\"#000000\" stroke-width=\"1\"/><text x=\"" + num(x + 4) + "\" y=\"" +
+           num(top + 14) + "\" font-size=\"11\">centre " + formatNumber(centre, 5) +
+           "</text></g>\n";
+}
+
+std::string alleleLegend(double lx, double ly) {
+    return "<line x1=\"" + num(lx) + "\" y1=\"" + num(ly - 4) + "\" x2=\"" + num(lx + 18) +
+           "\" y2=\"" + num(ly - 4) +
+           "\" stroke=\"#000000\" stroke-width=\"1.6\" stroke-dasharray=\"2 3\"/>\n<text x=\"" +
+           num(lx + 24) + "\" y=\"" + num(ly) + "\">p = SS + SI/2</text>\n";
+}
+
+std::string centreLegend(double lx, double ly) {
+    return "<line x1=\"" + num(lx) + "\" y1=\"" + num(ly - 4) + "\" x2=\"" + num(lx + 18) +
+           "\" y2=\"" + num(ly - 4) + "\" stroke=\"#000000\" stroke-width=\"1\"/>\n<text x=\"" +
+           num(lx + 24) + "\" y=\"" + num(ly) + "\">cline centre (p = 1/2)</text>\n";
+}
+
 } // namespace
 
 namespace {
@@ -351,6 +388,8 @@ void writePredictedLines(std::ostream& svg, const PlotInput& input, const Frame&
         }
         svg << "\"/>\n";
     }
+    svg << alleleLine(
+        input, byX, [&f](double x) { return f.px(x); }, [&f](double y) { return f.py(y); });
 }
 
 // The legend, right of the plot: symbols, lines, borders and sample sizes.
@@ -383,6 +422,14 @@ void writeLegend(std::ostream& svg, const PlotInput& input, const Frame& f) {
         ly += 22;
         svg << "<text x=\"" << num(lx) << "\" y=\"" << num(ly) << "\">no prediction (penalty)"
             << "</text>\n";
+    }
+    if (predicted) {
+        ly += 22;
+        svg << alleleLegend(lx, ly);
+    }
+    if (std::isfinite(input.centre)) {
+        ly += 22;
+        svg << centreLegend(lx, ly);
     }
     if (!input.borders.empty()) {
         ly += 26;
@@ -424,6 +471,9 @@ std::string renderSvg(const PlotInput& input) {
     writeObservedSymbols(svg, input, frame);
     if (input.predicted.size() == input.x.size()) {
         writePredictedLines(svg, input, frame);
+    }
+    if (std::isfinite(input.centre)) {
+        svg << centreMark(input.centre, frame.px(input.centre));
     }
     writeLegend(svg, input, frame);
     svg << "</svg>\n";
@@ -467,52 +517,33 @@ int plotCommand(const std::vector<std::string>& args) {
     if (resultPath.empty()) {
         resultPath = model.prefix;
     }
-    StoredResult stored;
     std::string error;
-    if (!readResultFile(resultPath, model, stored, error)) {
+    int fileBorders[2] = {0, 0};
+    if (!bordersFor(model, fileBorders, error)) {
+        std::cerr << error << "\n";
+        return 1;
+    }
+    LoadedFit fit;
+    std::vector<std::string> warnings;
+    const bool loaded = loadFit(resultPath, model, true, fit, error, warnings);
+    for (const std::string& warning : warnings) {
+        std::cerr << "zonetool plot: " << warning << "\n";
+    }
+    if (!loaded) {
         std::cerr << "zonetool plot: " << error << "\n";
         return 1;
     }
-    if (model.objective == nullptr) {
-        std::cerr << "Model " << model.number << " is not available in this build\n";
-        return 1;
-    }
-    int fileBorders[2] = {0, 0};
-    if (model.borders == BorderSource::borderFile) {
-        Borders borders;
-        if (!readBorders(borderFileName, borders, error)) {
-            std::cerr << error << "\n";
-            return 1;
-        }
-        fileBorders[0] = borders.border1;
-        fileBorders[1] = borders.border2;
-    }
-
-    NRvector<double> x(static_cast<int>(stored.point.size()));
-    for (std::size_t j = 0; j < stored.point.size(); j++) {
-        x[static_cast<int>(j)] = stored.point[j];
-    }
-    SimulationReport report;
-    report.keepPredictions = true;
-    FailureSink failures;
-    double value = 0.0;
-    {
-        const ScopedSimulationReport recording(report);
-        const FailureScope failureScope(failures);
-        value = model.objective(x);
-    }
-    if (failures.failed()) {
-        std::cerr << failures.message() << "\n";
-        return 1;
-    }
-    if (report.runs == 0) {
+    const StoredResult& stored = fit.result;
+    const double value = stored.value;
+    if (fit.predictions.empty()) {
         std::cerr << "zonetool plot: the point in " << resultPath
                   << " lies outside the model's box (value " << format17(value)
                   << "); the figure shows no fitted lines\n";
     }
 
-    const std::string svg =
-        renderSvg(plotInputFor(model, stored.point, value, report.predictions, fileBorders));
+    PlotInput input = plotInputFor(model, stored.point, value, fit.predictions, fileBorders);
+    input.centre = summariseFit(model, stored.point, fit.predictions, fileBorders).centre;
+    const std::string svg = renderSvg(input);
     std::ofstream out(outputPath, std::ios::binary);
     out << svg;
     out.flush();

@@ -4,6 +4,7 @@
 #include "models/model_table.h"
 #include "population/population.h"
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ struct PlotInput {
     std::vector<Genotype> predicted; // fitted frequencies at each site; empty for none
     std::vector<double> borders;     // positions of region borders or contacts
     std::string borderLabel;         // legend text of the borders
+    double centre = std::numeric_limits<double>::quiet_NaN(); // cline centre on the axis; NaN
+                                                              // for none
 };
 
 // Round tick values covering [low, high]: about `target` steps of 1, 2 or 5 times a power of

@@ -4,6 +4,7 @@
 #include "data/failure_sink.h"
 #include "optimiser/amebsa.h"
 #include "tools/cli.h"
+#include "tools/fit_files.h"
 #include "tools/options.h"
 #include "tools/progress.h"
 #include "tools/results.h"
@@ -354,14 +355,17 @@ int readProfileOptions(const std::vector<std::string>& args, ProfileOptions& o) 
 // border file, estimates inside their boxes. False after the message.
 bool loadEstimate(const ModelEntry& model, const ProfileOptions& o, StoredResult& stored) {
     std::string error;
-    if (!readResultFile(o.resultPath, model, stored, error)) {
+    LoadedFit fit;
+    std::vector<std::string> warnings;
+    const bool loaded = loadFit(o.resultPath, model, false, fit, error, warnings);
+    for (const std::string& warning : warnings) {
+        std::cerr << "zonetool profile: " << warning << "\n";
+    }
+    if (!loaded) {
         std::cerr << "zonetool profile: " << error << "\n";
         return false;
     }
-    if (model.objective == nullptr) {
-        std::cerr << "Model " << model.number << " is not available in this build\n";
-        return false;
-    }
+    stored = fit.result;
     if (model.borders == BorderSource::borderFile) {
         Borders borders;
         if (!readBorders(borderFileName, borders, error)) {

@@ -15,6 +15,8 @@ struct StoredResult {
     std::string path;                  // where it was read
     std::vector<double> point;         // the fitted coordinates (at least the model's count)
     double value = 0.0;                // the negative log-likelihood (or penalty) at the point
+    std::vector<bool> free;            // per coordinate, whether it was fitted (its step not 0),
+                                       // from the fit record; empty when unknown
 };
 
 // The result file of `model`: its prefix (the name zonefit writes), or, for one of several

@@ -4,9 +4,11 @@
 #include "tools/compare.h"
 #include "tools/eval.h"
 #include "tools/fit.h"
+#include "tools/fit_record.h"
 #include "tools/models_command.h"
 #include "tools/plot.h"
 #include "tools/profile.h"
+#include "tools/summary.h"
 
 #include <iostream>
 #include <string>
@@ -22,7 +24,8 @@ const char* const mainHelp =
     "  eval MODEL X0 X1 ...   evaluate one model's objective at one parameter vector\n"
     "  fit MODELS             run the fit of 'zonefit MODEL' with a fixed seed, or several\n"
     "                         fits at once\n"
-    "  compare [DIR]          AIC, AICc, Akaike weights and G of the fits in DIR\n"
+    "  compare [DIR...]       AIC, AICc, Akaike weights and G of the best fit of each model\n"
+    "  summary [DIR...]       cline centre and width, F_IS and effective sigma of best fits\n"
     "  profile MODEL          profile-likelihood support limits of a fitted model\n"
     "  plot MODEL -o FILE     SVG figure of the observed and fitted genotype frequencies\n"
     "  help [COMMAND]         show this text or a command's help\n"
@@ -33,6 +36,7 @@ const char* const mainHelp =
 
 int zonetoolMain(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    recordedCommandLine().assign(argv, argv + argc);
     if (args.empty()) {
         std::cerr << mainHelp;
         return 2;
@@ -50,6 +54,7 @@ int zonetoolMain(int argc, char** argv) {
     const Command commands[] = {
         {"models", modelsCommand},   {"eval", evalCommand},       {"fit", fitCommand},
         {"compare", compareCommand}, {"profile", profileCommand}, {"plot", plotCommand},
+        {"summary", summaryCommand},
     };
     if (command == "help") {
         if (rest.empty()) {

@@ -1,9 +1,14 @@
 // Information criteria and goodness of fit of several fits.
 #include "tools/compare.h"
 
+#include "driver/schedule.h"
 #include "support/run_program.h"
+#include "tools/fit_record.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -53,6 +58,52 @@ TEST(CompareRows, CriteriaWeightsAndGAreSortedByAic) {
     EXPECT_EQ(rows[1].df, 203);
 }
 
+TEST(CompareRows, ReplicateFitsOfOneModelShareNoWeight) {
+    // Two seeds of model 1 and one fit of model 7: one Akaike row per model.
+    std::vector<StoredResult> fits = threeFits();
+    fits.erase(fits.begin() + 2);
+    fits.push_back(stored(1, 498.0, "SS1_ML_seed2"));
+    fits.push_back(stored(1, 503.0, "SS1_ML_seed3"));
+    const std::vector<ComparisonRow> rows = compareResults(fits);
+    ASSERT_EQ(rows.size(), 4u);
+    // Model 1's best (AIC 1004, as model 7's 1004) comes first on the tie, then its others.
+    EXPECT_EQ(rows[0].result.path, "SS1_ML_seed2");
+    EXPECT_TRUE(rows[0].best);
+    EXPECT_EQ(rows[1].result.path, "SS1_ML_");
+    EXPECT_EQ(rows[2].result.path, "SS1_ML_seed3");
+    EXPECT_FALSE(rows[1].best);
+    EXPECT_TRUE(std::isnan(rows[1].weight));
+    EXPECT_EQ(rows[1].deltaAic, 4.0);
+    EXPECT_EQ(rows[3].result.model, 7);
+    EXPECT_TRUE(rows[3].best);
+    // Weights between the two best fits only: 1/2 each.
+    EXPECT_EQ(rows[0].weight, 0.5);
+    EXPECT_EQ(rows[3].weight, 0.5);
+    // AICc: model 1's penalty term 40/746 is smaller than model 7's 60/745.
+    EXPECT_EQ(rows[0].deltaAicc, 0.0);
+    EXPECT_NEAR(rows[3].deltaAicc, 60.0 / 745 - 40.0 / 746, 1e-12);
+    const std::string table = formatComparison(rows, TableFormat::table, false);
+    EXPECT_NE(table.find("\n2 other fits of these models not shown (--all lists them)\n"),
+              std::string::npos)
+        << table;
+    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 4) << table;
+    const std::string all = formatComparison(rows, TableFormat::tsv, true);
+    EXPECT_NE(all.find("\n1\tSS_1\t-\tother\t4\t500.0000\t1008.0000\t1008.0536\t4.0000\t"
+                       "4.0000\t-\t"),
+              std::string::npos)
+        << all;
+}
+
+TEST(CompareRows, ParametersHeldFixedAreNotCounted) {
+    std::vector<StoredResult> fits = {stored(8, 450.0, "C_2_ML_")};
+    fits[0].free = {true, false, true, false, true, false, true};
+    EXPECT_EQ(compareResults(fits)[0].parameters, 4);
+    EXPECT_EQ(compareResults(fits)[0].aic, 908.0);
+    EXPECT_EQ(compareResults(fits)[0].df, 206);
+    fits[0].free.clear();
+    EXPECT_EQ(compareResults(fits)[0].parameters, 7);
+}
+
 TEST(CompareRows, PenaltyFitGetsNoWeightAndJsonNull) {
     std::vector<StoredResult> fits = threeFits();
     fits.push_back(stored(10, 1.7976931e308, "C_3_F0_ML_"));
@@ -62,10 +113,14 @@ TEST(CompareRows, PenaltyFitGetsNoWeightAndJsonNull) {
     EXPECT_EQ(rows[3].weight, 0.0);
     EXPECT_NEAR(rows[0].weight, 0.5740969929676946, 1e-12);
     const std::string json = formatComparison(rows, TableFormat::json);
-    EXPECT_NE(json.find("\"model\": 10, \"name\": \"C_3_F0\", \"seed\": null, \"k\": 9, "
-                        "\"negLogL\": 1.7976931e+308, \"AIC\": null"),
+    EXPECT_NE(json.find("\"model\": 10, \"name\": \"C_3_F0\", \"seed\": null, \"fit\": \"best\", "
+                        "\"k\": 9, \"negLogL\": 1.7976931e+308, \"AIC\": null"),
               std::string::npos)
         << json;
+    // Penalty-sized numbers keep the table narrow.
+    const std::string tsv = formatComparison(rows, TableFormat::tsv);
+    EXPECT_NE(tsv.find("\tbest\t9\t1.7977e+308\tinf\tinf\tinf\tinf\t0.0000\t"), std::string::npos)
+        << tsv;
     // A single fit is its own best: weight 1 even when its AIC is infinite.
     const std::vector<ComparisonRow> alone = compareResults({fits.back()});
     EXPECT_EQ(alone[0].deltaAic, 0.0);
@@ -78,12 +133,12 @@ TEST(CompareFormat, TsvAndAlignedTable) {
     const std::vector<ComparisonRow> rows = compareResults(fits);
     const std::string tsv = formatComparison(rows, TableFormat::tsv);
     EXPECT_EQ(tsv.substr(0, tsv.find('\n') + 1),
-              "model\tname\tseed\tk\t-lnL\tAIC\tAICc\tdAIC\tweight\tG\tdf\tfile\n");
-    EXPECT_NE(tsv.find("\n7\tC_1\t-\t5\t497\t1004\t1004.080537\t0\t0.5741\t445.87903\t205\t"
-                       "C_1_ML_\n"),
+              "model\tname\tseed\tfit\tk\t-lnL\tAIC\tAICc\tdAIC\tdAICc\tweight\tG\tdf\tfile\n");
+    EXPECT_NE(tsv.find("\n7\tC_1\t-\tbest\t5\t497.0000\t1004.0000\t1004.0805\t0.0000\t0.0000\t"
+                       "0.5741\t445.8790\t205\tC_1_ML_\n"),
               std::string::npos)
         << tsv;
-    EXPECT_NE(tsv.find("\n1\tSS_1\t3\t4\t500\t1008\t"), std::string::npos) << tsv;
+    EXPECT_NE(tsv.find("\n1\tSS_1\t3\tbest\t4\t500.0000\t1008.0000\t"), std::string::npos) << tsv;
     const std::string table = formatComparison(rows, TableFormat::table);
     std::istringstream lines(table);
     std::string header;
@@ -91,26 +146,73 @@ TEST(CompareFormat, TsvAndAlignedTable) {
     std::getline(lines, header);
     std::getline(lines, first);
     // Columns line up: the AIC of the first row ends where the header's "AIC" ends.
-    EXPECT_EQ(first.find("1004 ") + 4, header.find("AIC ") + 3) << table;
-    EXPECT_EQ(first.substr(0, 12), "    7  C_1  ");
+    EXPECT_EQ(first.find("1004.0000 ") + 9, header.find("AIC ") + 3) << table;
+    EXPECT_EQ(first.substr(0, 24), "    7  C_1      -  best ");
 }
 
-TEST(CompareCommand, ReadsDirectoryAndReportsSkippedFiles) {
-    ScratchDir dir;
-    dir.write("SS1_ML_", "1 1 0.5 10 500\n");
-    dir.write("C_1_ML_seed4", "1 1 0.5 10 450 497\n");
-    dir.write("SS2_ML_", "1 2\n");
-    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format tsv");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "zonetool compare: skipped SS2_ML_: holds 2 numbers; model 2 (SS_2) needs 7 "
-                     "coordinates and the value\n");
-    EXPECT_NE(r.out.find("\n7\tC_1\t4\t5\t497\t1004\t"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("\n1\tSS_1\t-\t4\t500\t1008\t"), std::string::npos) << r.out;
+namespace {
 
-    r = runProgram("/", ZONETOOL_BIN, "compare " + shellQuote(dir.path()) + " --format json");
-    ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.substr(0, 3), "[\n ");
-    EXPECT_NE(r.out.find("\"file\": \"" + dir.file("C_1_ML_seed4") + "\""), std::string::npos);
+// Result file and agreeing record of a fit of `model` at `point` with `value` and `steps`.
+void writeFit(const ScratchDir& dir, const std::string& name, int model,
+              const std::vector<double>& point, double value, const std::vector<double>& steps,
+              std::optional<std::uint64_t> seed) {
+    FitRecord record = newFitRecord(*findModel(model), point, steps);
+    record.point = point;
+    record.value = value;
+    record.seed = seed;
+    dir.write(name + ".json", fitRecordJson(record));
+    FitResult result;
+    result.bestPoint = point;
+    result.bestValue = value;
+    dir.write(name, resultLine(result));
+}
+
+} // namespace
+
+TEST(CompareCommand, SeveralDirectoriesRecordsAndFixedParameters) {
+    ScratchDir dir;
+    ASSERT_EQ(system(("mkdir -p " + shellQuote(dir.file("job 1/deep")) + " " +
+                      shellQuote(dir.file("job2")))
+                         .c_str()),
+              0);
+    // Model 1 in two job folders, the better one held at wSS = wII = 1 (steps 0, unmoved).
+    writeFit(dir, "job 1/SS1_ML_seed1", 1, {0.9, 0.8, 0.3, 8}, 1215.9545256098254,
+             {0.1, 0.1, 0.1, 1}, 1);
+    writeFit(dir, "job2/SS1_ML_seed2", 1, {1, 1, 0.31, 8.2}, 1210.25, {0, 0, 0.1, 1}, 2);
+    writeFit(dir, "job 1/deep/C_1_ML_", 7, {0.7, 0.8, 0.3, 10, 450}, 908.76627050507773,
+             {0.1, 0.1, 0.1, 1, 10}, std::nullopt);
+    ProgramResult r =
+        runProgram(dir.path(), ZONETOOL_BIN, "compare 'job 1' job2/ --format tsv --all");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              "model\tname\tseed\tfit\tk\t-lnL\tAIC\tAICc\tdAIC\tdAICc\tweight\tG\tdf\tfile\n"
+              "1\tSS_1\t2\tbest\t2\t1210.2500\t2424.5000\t2424.5160\t0.0000\t0.0000\t"
+              "1.0000\t1872.3790\t208\tjob2/SS1_ML_seed2\n"
+              "1\tSS_1\t1\tother\t4\t1215.9545\t2439.9091\t2439.9627\t15.4091\t15.4466\t-\t"
+              "1883.7881\t206\tjob 1/SS1_ML_seed1\n");
+    // -r finds the C_1 fit below, which takes all the weight.
+    r = runProgram(dir.path(), ZONETOOL_BIN, "compare -r 'job 1' job2");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\n    7  C_1      -  best  5   908.7663  1827.5325  1827.6131    0.0000  "
+                         "  0.0000  1.0000  1269.4116  205  job 1/deep/C_1_ML_\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\n1 other fit of these models not shown (--all lists them)\n"),
+              std::string::npos)
+        << r.out;
+    // The JSON rows carry the same fields, and the best fits their cline summary.
+    r = runProgram(dir.path(), ZONETOOL_BIN, "compare -r . --format json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("{\"model\": 7, \"name\": \"C_1\", \"seed\": null, \"fit\": \"best\", "
+                         "\"k\": 5, \"negLogL\": 908.76627050507773, "),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"file\": \"job 1/deep/C_1_ML_\", \"summary\": {\"axis\": "
+                         "\"position\", \"centre\": "),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("other"), std::string::npos) << r.out;
 }
 
 TEST(CompareCommand, EmptyDirectoryAndBadArguments) {
@@ -126,4 +228,8 @@ TEST(CompareCommand, EmptyDirectoryAndBadArguments) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool compare: missing-dir: cannot read the directory: No such file or "
                      "directory\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN, "compare -x");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool compare: unknown option '-x'\n"
+                     "Run 'zonetool compare --help' for usage.\n");
 }

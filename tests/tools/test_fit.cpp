@@ -1,7 +1,12 @@
 // zonetool fit from the command line: one fit as zonefit runs it, or several at once.
+#include "driver/schedule.h"
 #include "support/run_program.h"
+#include "tools/fit_record.h"
+#include "tools/json.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -176,4 +181,123 @@ TEST(FitSeveral, ClockSeededLogsSaySo) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(dir.read("SS1_ML_.log").rfind("seed: clock\nWe'll do model 1: SS_1\n", 0), 0u);
     EXPECT_EQ(dir.read("SS2_ML_.log").rfind("seed: clock\nWe'll do model 2: SS_2\n", 0), 0u);
+}
+
+namespace {
+
+const char* const shortStart = "1.2 0.8 0.3 15\n0 0 0.05 2\n";
+
+std::string memberOf(const std::string& json, const std::string& name) {
+    const std::string key = "\n  \"" + name + "\": ";
+    const std::size_t at = json.find(key);
+    if (at == std::string::npos) {
+        return "";
+    }
+    const std::size_t from = at + key.size();
+    return json.substr(from, json.find(",\n", from) - from);
+}
+
+} // namespace
+
+TEST(FitRecordFile, ShortFitWritesItsRecordAndEvalReproducesTheValue) {
+    ScratchDir dir;
+    dir.write("short.txt", shortStart);
+    ProgramResult r = zonetool(dir, "fit 1 --seed 1 --start short.txt --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string json = dir.read("SS1_ML_.json");
+    FitRecord record;
+    std::string error;
+    ASSERT_TRUE(parseFitRecord(json, record, error)) << error << json;
+    EXPECT_EQ(record.model, 1);
+    EXPECT_EQ(record.seed, std::optional<std::uint64_t>(1));
+    EXPECT_EQ(record.start, (std::vector<double>{1.2, 0.8, 0.3, 15}));
+    EXPECT_EQ(record.free, (std::vector<bool>{false, false, true, true}));
+    EXPECT_GT(record.evaluations, 1000);
+    EXPECT_GT(record.wallSeconds, 0.0);
+    EXPECT_EQ(record.commandLine, (std::vector<std::string>{ZONETOOL_BIN, "fit", "1", "--seed", "1",
+                                                            "--start", "short.txt", "--quiet"}));
+    // The result line is the record rounded to 8 digits.
+    EXPECT_EQ(dir.read("SS1_ML_"), resultLine({record.point, record.value, {}}));
+    EXPECT_FALSE(dir.exists("SS1_ML_.json.tmp"));
+
+    // Evaluated at the recorded point, the model gives exactly the recorded value.
+    std::string point;
+    for (double x : record.point) {
+        point += " " + jsonNumber(x);
+    }
+    r = zonetool(dir, "eval 1" + point);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, memberOf(json, "value") + "\n");
+
+    // Repeated, the seeded fit writes the same record but for its timing.
+    ScratchDir again;
+    again.write("short.txt", shortStart);
+    ASSERT_EQ(
+        runProgram(again.path(), ZONETOOL_BIN, "fit 1 --seed 1 --start short.txt --quiet").status,
+        0);
+    const std::string second = again.read("SS1_ML_.json");
+    for (const char* name : {"point", "value", "evaluations", "steps", "free", "program_version"}) {
+        EXPECT_EQ(memberOf(second, name), memberOf(json, name)) << name;
+    }
+}
+
+TEST(FitRecordFile, SeveralFitsEachWriteARecordAndCompareRanksTheModelOnce) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", shortStart);
+    ProgramResult r = zonetool(dir, "fit 1 --seeds 1-2 --jobs 2 --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    FitRecord first;
+    FitRecord second;
+    std::string error;
+    ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_seed1.json"), first, error)) << error;
+    ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_seed2.json"), second, error)) << error;
+    EXPECT_EQ(first.seed, std::optional<std::uint64_t>(1));
+    EXPECT_EQ(second.seed, std::optional<std::uint64_t>(2));
+    // The same seed alone gives the same fit as it does among several.
+    ScratchDir alone;
+    alone.write("short.txt", shortStart);
+    ASSERT_EQ(
+        runProgram(alone.path(), ZONETOOL_BIN, "fit 1 --seed 2 --start short.txt --quiet").status,
+        0);
+    FitRecord single;
+    ASSERT_TRUE(readFitRecord(alone.file("SS1_ML_.json"), single, error)) << error;
+    EXPECT_EQ(single.point, second.point);
+    EXPECT_EQ(single.evaluations, second.evaluations);
+
+    r = zonetool(dir, "compare --format tsv --all");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;
+    // One Akaike row for the model, its other fit listed below without a weight.
+    EXPECT_EQ(r.out.find("\tbest\t"), r.out.rfind("\tbest\t")) << r.out;
+    EXPECT_NE(r.out.find("\tother\t"), std::string::npos) << r.out;
+    // wSS and wII had steps of 0, yet the simplex's rounding let them move: k stays 4.
+    EXPECT_NE(first.point[0], 1.2);
+    EXPECT_NE(r.out.find("\tbest\t4\t"), std::string::npos) << r.out;
+}
+
+TEST(FitRecordFile, UnwritableRecordStopsTheFitBeforeItStarts) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", penaltyStart1);
+    ASSERT_EQ(mkdir(dir.file("SS1_ML_.json").c_str(), 0755), 0);
+    // Without --redo an existing name is refused as such; with it, the record is checked.
+    ProgramResult r = zonetool(dir, "fit 1 --seed 1 --quiet");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool fit: SS1_ML_.json exists already; give --redo to overwrite it\n");
+    r = zonetool(dir, "fit 1 --seed 1 --quiet --redo");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zonetool fit: cannot write the fit record: SS1_ML_.json exists and is not a "
+                     "regular file\n");
+    EXPECT_FALSE(dir.exists("SS1_ML_"));
+    // Among several fits, the one whose record cannot be written fails and says why in its log.
+    ASSERT_EQ(mkdir(dir.file("SS1_ML_seed2.json").c_str(), 0755), 0);
+    r = zonetool(dir, "fit 1 --seeds 1-2 --quiet --redo");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool fit: model 1 seed 2 failed; see SS1_ML_seed2.log\n");
+    EXPECT_EQ(dir.read("SS1_ML_seed2.log"),
+              "seed: 2\nCannot write the fit record: SS1_ML_seed2.json exists "
+              "and is not a regular file. Exiting (1)\n");
+    EXPECT_TRUE(dir.exists("SS1_ML_seed1.json"));
 }

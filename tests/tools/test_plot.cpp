@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <limits>
+
 #include <cstring>
 #include <map>
 
@@ -327,6 +330,29 @@ TEST(PlotSvg, PenaltyPointHasNoLines) {
     EXPECT_NE(svg.find("no prediction (penalty)"), std::string::npos);
 }
 
+TEST(PlotSvg, AlleleFrequencyLineAndClineCentre) {
+    const int noFile[2] = {0, 0};
+    PlotInput input =
+        plotInputFor(*findModel(8), {1, 1, 1, 1, 0.5, 10, 450}, 777.25, flatPrediction(), noFile);
+    input.centre = 450;
+    const std::string svg = renderSvg(input);
+    XmlChecker xml;
+    ASSERT_TRUE(xml.check(svg)) << xml.error();
+    const XmlChecker::Element* p = findById(xml, "predicted-p");
+    ASSERT_NE(p, nullptr);
+    const std::string& points = p->attributes.at("points");
+    EXPECT_EQ(std::count(points.begin(), points.end(), ','), 105);
+    // The centre is drawn where the contact at 450 is (x = 417.93) and labelled.
+    EXPECT_NE(svg.find("<g id=\"cline-centre\"><line x1=\"417.93\" y1=\"78\" x2=\"417.93\""),
+              std::string::npos)
+        << svg;
+    EXPECT_NE(svg.find(">centre 450</text>"), std::string::npos);
+    EXPECT_NE(svg.find(">p = SS + SI/2</text>"), std::string::npos);
+    // Without a centre (p never crosses 1/2) there is no mark.
+    input.centre = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(renderSvg(input).find("cline-centre"), std::string::npos);
+}
+
 TEST(PlotCommand, WritesTheFigureOfAResultFile) {
     ScratchDir dir;
     dir.write("SS1_ML_", "1.2 0.8 0.3 15 999\n");
@@ -335,18 +361,21 @@ TEST(PlotCommand, WritesTheFigureOfAResultFile) {
     EXPECT_EQ(r.out, "");
     XmlChecker xml;
     ASSERT_TRUE(xml.check(dir.read("fig.svg"))) << xml.error();
-    EXPECT_EQ(xml.count("polyline"), 3);
+    // SS, SI, II and the allele frequency p.
+    EXPECT_EQ(xml.count("polyline"), 4);
     // The title shows the value of the evaluation, not the one in the file.
     EXPECT_NE(dir.read("fig.svg").find("(SS_1): \xE2\x88\x92ln L = 11518.585<"), std::string::npos);
 
     r = runProgram(dir.path(), ZONETOOL_BIN, "plot 1");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool plot: missing -o FILE.svg\nRun 'zonetool plot --help' for usage.\n");
+    dir.write("borders.txt", "30\n70\n");
     r = runProgram(dir.path(), ZONETOOL_BIN, "plot 3 -o x.svg --result SS1_ML_");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool plot: SS1_ML_: holds 5 numbers; model 3 (SS_3) needs 8 "
                      "coordinates and the value\n");
     dir.write("SS3_ML_", "1 1 1 1 1 1 0.5 10 900\n");
+    std::remove(dir.file("borders.txt").c_str());
     r = runProgram(dir.path(), ZONETOOL_BIN, "plot 3 -o x.svg");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Error in borders.txt: cannot open the file\n");

@@ -1,0 +1,77 @@
+// The fit record RESULT.json: everything about one finished fit at full precision, written
+// beside its 8-digit result file.
+#pragma once
+
+#include "driver/zonefit_main.h"
+#include "models/model_table.h"
+
+#include <atomic>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// One finished fit. Only cpuSeconds and wallSeconds may differ between two runs of the same
+// seeded fit.
+struct FitRecord {
+    int model = 0;                        // model number, 1 to 10
+    std::string name;                     // model name, as in SS_1
+    std::vector<std::string> parameters;  // parameter names, in vector order
+    std::vector<double> point;            // the best point, as long as the start vector
+    double value = 0.0;                   // the objective's value at the point
+    std::optional<std::uint64_t> seed;    // every annealer's seed; none for a clock-seeded fit
+    long evaluations = 0;                 // objective evaluations of the fit
+    std::vector<double> start;            // start vector
+    std::vector<double> steps;            // simplex step sizes
+    std::vector<bool> free;               // per coordinate: its step is not 0
+    double cpuSeconds = 0.0;              // CPU time of the fit's thread
+    double wallSeconds = 0.0;             // wall time of the fit
+    std::string programVersion;           // see programVersion()
+    std::vector<std::string> commandLine; // zonetool's arguments, the program name first
+};
+
+// The record's file name: the result file's name followed by ".json".
+std::string recordFileName(const std::string& resultName);
+
+// The version this program was built from: `git describe --always --dirty` of the source tree
+// at configure time, or a plain version number when the source is no git checkout.
+std::string programVersion();
+
+// The command line stored in new records; zonetool sets it once at start.
+std::vector<std::string>& recordedCommandLine();
+
+// A record for `model`, with names, start, steps and free flags filled in from the arguments
+// and the program version and command line from this process.
+FitRecord newFitRecord(const ModelEntry& model, const std::vector<double>& start,
+                       const std::vector<double>& steps);
+
+// Free parameters of a model of `parameterCount` parameters: those among its first
+// `parameterCount` coordinates whose flag in `free` is set (all of them when `free` is empty).
+int freeParameterCount(const std::vector<bool>& free, int parameterCount);
+
+// The record as a JSON document, one member per line, ending with a line end.
+std::string fitRecordJson(const FitRecord& record);
+
+// Reads a record back from its JSON text. Refuses anything but a record of this format and
+// version with every member present and of its type, and lists of inconsistent lengths. On
+// failure returns false with a one-line reason in `error`.
+bool parseFitRecord(const std::string& text, FitRecord& record, std::string& error);
+
+// Reads the record file at `path`. On failure returns false with a reason that starts with
+// the path.
+bool readFitRecord(const std::string& path, FitRecord& record, std::string& error);
+
+// Writes `record` to recordFileName(resultName) as the result file is written: a temporary
+// file, flushed to disk, renamed over the old record. On failure returns false with the reason.
+bool writeFitRecord(const std::string& resultName, const FitRecord& record, std::string& error);
+
+// The result hook of a fit of `model` into `resultName` with `seed`: it writes the record,
+// with the evaluations counted in `evaluations` (which must outlive the fit) and the CPU time
+// of the calling thread and wall time since this call. Make it on the thread that runs the fit.
+std::function<bool(const FitResult&, const StartVector&, std::string&)>
+recordWriter(const ModelEntry& model, const std::string& resultName,
+             const std::optional<std::uint64_t>& seed, const std::atomic<long>& evaluations);
+
+// Seconds of CPU time used by the calling thread so far.
+double threadCpuSeconds();

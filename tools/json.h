@@ -1,0 +1,33 @@
+// A small JSON value with a writer and a reader, for the files zonetool writes and reads back.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+// One JSON value. Numbers are doubles; an object keeps its members sorted by key (the reader
+// refuses duplicate keys).
+struct JsonValue {
+    enum class Type { null, boolean, number, string, array, object };
+    Type type = Type::null;
+    bool boolean = false;
+    double number = 0.0;
+    std::string text; // the string, when type is string; a number as written, when number
+    std::vector<JsonValue> items;            // the elements, when type is array
+    std::map<std::string, JsonValue> fields; // the members, when type is object
+
+    // The member `key` of an object, or null when there is none (or this is no object).
+    const JsonValue* find(const std::string& key) const;
+};
+
+// `text` as a JSON string, quotes included: quote, backslash and control characters escaped
+// (newlines as \n, others as \u00XX); other bytes are copied, so UTF-8 passes through.
+std::string jsonQuote(const std::string& text);
+
+// `value` as a JSON number with 17 significant digits (%.17g), which reads back to the same
+// double; null for infinities and NaN, which JSON cannot hold.
+std::string jsonNumber(double value);
+
+// Parses the whole of `text` as one JSON value (surrounding white space allowed). On failure
+// returns false with the reason and the byte offset in `error`.
+bool parseJson(const std::string& text, JsonValue& value, std::string& error);

@@ -1,0 +1,390 @@
+#include "tools/summary.h"
+
+#include "data/borders.h"
+#include "data/transect.h"
+#include "models/cspace.h"
+#include "population/simulation_report.h"
+#include "tools/cli.h"
+#include "tools/cline.h"
+#include "tools/json.h"
+#include "tools/plot.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <limits>
+#include <sstream>
+
+const char* const summaryHelp =
+    "Usage: zonetool summary [DIR...] [-r] [--format table|tsv|json]\n"
+    "\n"
+    "For the best fit of each model found in DIR... (default: the working directory; -r also\n"
+    "searches every directory below), from the predicted genotype frequencies at the sites:\n"
+    "  centre     where the allele frequency p = SS + SI/2 crosses 1/2 (linear between sites)\n"
+    "  width      1 / the largest slope of p between neighbouring sites\n"
+    "  F_IS       heterozygote deficit of each selection region, 1 - sum n Hobs / sum n Hexp\n"
+    "             over its sites, Hobs the predicted SI frequency, Hexp = 2p(1-p), n the\n"
+    "             site's sample size\n"
+    "  sigma      the fitted dispersal scale\n"
+    "  sigma_eff  kernel models: the standard deviation of the discrete kernel the model\n"
+    "             simulates (its points weighted by density times Simpson weight)\n"
+    "Centre and width are measured along the axis named in the output: the summed distance\n"
+    "between neighbouring sites for models 1 to 6 (their demes are the sites), the position\n"
+    "on the transect axis for models 7 to 10; both in the unit of sigma. Fits are read and\n"
+    "checked as 'zonetool compare' reads them.\n"
+    "\n"
+    "Options:\n"
+    "  -r           search the directories below DIR... too\n"
+    "  --format F   table (default), tsv or json\n";
+
+namespace {
+
+const double notANumber = std::numeric_limits<double>::quiet_NaN();
+
+// Region of a kernel-model site by its position against the model's border positions.
+int positionRegion(double x, const std::vector<double>& borders) {
+    int region = 0;
+    for (double b : borders) {
+        if (x >= b) {
+            region++;
+        }
+    }
+    return region;
+}
+
+// Where a model's selection regions come from. C_1's contact only splits the start of the
+// run: every deme has the one selection.
+BorderSource selectionBorders(const ModelEntry& model) {
+    return model.number == 7 ? BorderSource::none : model.borders;
+}
+
+} // namespace
+
+const char* axisName(const FitSummary& summary) {
+    return summary.positionAxis ? "position" : "summed distance";
+}
+
+std::vector<int> siteRegions(const ModelEntry& model, const std::vector<double>& point,
+                             const int fileBorders[2]) {
+    std::vector<int> regions(siteCount, 0);
+    switch (selectionBorders(model)) {
+    case BorderSource::none:
+        break;
+    case BorderSource::demeParameter: {
+        const int border =
+            static_cast<int>(point[static_cast<std::size_t>(model.borderParameters[0])]);
+        for (int i = 0; i < siteCount; i++) {
+            regions[static_cast<std::size_t>(i)] = i < border ? 0 : 1;
+        }
+        break;
+    }
+    case BorderSource::borderFile:
+        for (int i = 0; i < siteCount; i++) {
+            regions[static_cast<std::size_t>(i)] = detectRegion(i, fileBorders[0], fileBorders[1]);
+        }
+        break;
+    case BorderSource::positionParameters: {
+        std::vector<double> borders;
+        for (int index : model.borderParameters) {
+            if (index >= 0) {
+                borders.push_back(point[static_cast<std::size_t>(index)]);
+            }
+        }
+        for (int i = 0; i < siteCount; i++) {
+            regions[static_cast<std::size_t>(i)] = positionRegion(sitePosition[i], borders);
+        }
+        break;
+    }
+    }
+    return regions;
+}
+
+FitSummary summariseFit(const ModelEntry& model, const std::vector<double>& point,
+                        const std::vector<Genotype>& predictions, const int fileBorders[2]) {
+    FitSummary summary;
+    summary.positionAxis = model.geometry == Geometry::kernelGrid;
+    summary.centre = notANumber;
+    summary.width = notANumber;
+    summary.sigma = notANumber;
+    summary.sigmaEffective = notANumber;
+    const int sigmaAt = findParameter(model, "sigma");
+    if (sigmaAt >= 0 && static_cast<std::size_t>(sigmaAt) < point.size()) {
+        summary.sigma = point[static_cast<std::size_t>(sigmaAt)];
+        int gridIntervals = 0;
+        int halfPoints = 0;
+        if (kernelSettingsOf(model.number, gridIntervals, halfPoints) && summary.sigma > 0.0) {
+            const Kernel kernel =
+                buildKernel(summary.sigma, gridSpacing(gridIntervals), halfPoints);
+            summary.sigmaEffective = kernelStandardDeviation(kernel.points, kernel.weights);
+        }
+    }
+    if (predictions.size() != static_cast<std::size_t>(siteCount)) {
+        return summary;
+    }
+    summary.predicted = true;
+    const std::vector<double> x = sitePositionsFor(model);
+    std::vector<double> p;
+    for (const Genotype& g : predictions) {
+        p.push_back(alleleFrequency(g));
+    }
+    const ClineShape shape = clineShape(x, p);
+    summary.centre = shape.centre;
+    summary.width = shape.width;
+
+    const std::vector<int> regions = siteRegions(model, point, fileBorders);
+    const int regionCount = *std::max_element(regions.begin(), regions.end()) + 1;
+    const int declared = selectionBorders(model) == BorderSource::none  ? 1
+                         : model.borders == BorderSource::demeParameter ? 2
+                         : model.borders == BorderSource::borderFile    ? 3
+                         : model.borderParameters[1] >= 0               ? 3
+                                                                        : 2;
+    for (int r = 0; r < std::max(regionCount, declared); r++) {
+        std::vector<Genotype> inRegion;
+        std::vector<double> weights;
+        for (int i = 0; i < siteCount; i++) {
+            if (regions[static_cast<std::size_t>(i)] == r) {
+                inRegion.push_back(predictions[static_cast<std::size_t>(i)]);
+                weights.push_back(countSS[i] + countSI[i] + countII[i]);
+            }
+        }
+        summary.deficit.push_back(heterozygoteDeficit(inRegion, weights));
+    }
+    return summary;
+}
+
+std::string summaryJsonMembers(const FitSummary& s) {
+    std::string deficits = "[";
+    for (std::size_t r = 0; r < s.deficit.size(); r++) {
+        deficits += (r == 0 ? "" : ", ") + jsonNumber(s.deficit[r]);
+    }
+    deficits += "]";
+    return "\"axis\": " + jsonQuote(axisName(s)) + ", \"centre\": " + jsonNumber(s.centre) +
+           ", \"width\": " + jsonNumber(s.width) + ", \"F_IS\": " + deficits +
+           ", \"sigma\": " + jsonNumber(s.sigma) +
+           ", \"sigma_eff\": " + jsonNumber(s.sigmaEffective);
+}
+
+std::vector<const LoadedFit*> bestFits(const std::vector<LoadedFit>& fits) {
+    std::vector<const LoadedFit*> best;
+    for (const LoadedFit& fit : fits) {
+        auto same = std::find_if(best.begin(), best.end(), [&](const LoadedFit* b) {
+            return b->result.model == fit.result.model;
+        });
+        if (same == best.end()) {
+            best.push_back(&fit);
+        } else if (fit.result.value < (*same)->result.value) {
+            *same = &fit;
+        }
+    }
+    std::stable_sort(best.begin(), best.end(), [](const LoadedFit* a, const LoadedFit* b) {
+        return a->result.model < b->result.model;
+    });
+    return best;
+}
+
+bool loadFits(const std::string& command, const std::vector<std::string>& dirs, bool recursive,
+              std::vector<LoadedFit>& fits) {
+    std::vector<FoundResult> found;
+    std::vector<std::string> problems;
+    const bool listed = findResultFiles(dirs, recursive, found, problems);
+    for (const std::string& problem : problems) {
+        std::cerr << "zonetool " << command << ": " << problem << "\n";
+    }
+    if (!listed) {
+        return false;
+    }
+    for (const FoundResult& file : found) {
+        LoadedFit fit;
+        std::string error;
+        std::vector<std::string> warnings;
+        const bool loaded = loadFit(file.path, *findModel(file.model), false, fit, error, warnings);
+        for (const std::string& warning : warnings) {
+            std::cerr << "zonetool " << command << ": " << warning << "\n";
+        }
+        if (!loaded) {
+            std::cerr << "zonetool " << command << ": skipped " << error << "\n";
+            continue;
+        }
+        if (!fit.result.seed) {
+            fit.result.seed = file.seed;
+        }
+        fits.push_back(fit);
+    }
+    if (fits.empty()) {
+        std::string where;
+        for (std::size_t i = 0; i < dirs.size(); i++) {
+            where += (i == 0 ? "" : ", ") + dirs[i];
+        }
+        std::cerr << "zonetool " << command << ": no result files in " << where << "\n";
+        return false;
+    }
+    return true;
+}
+
+std::vector<Genotype> predictAt(const ModelEntry& model, const std::vector<double>& point) {
+    if (model.objective == nullptr) {
+        return {};
+    }
+    NRvector<double> x(static_cast<int>(point.size()));
+    for (std::size_t j = 0; j < point.size(); j++) {
+        x[static_cast<int>(j)] = point[j];
+    }
+    SimulationReport report;
+    report.keepPredictions = true;
+    simulationReport() = &report;
+    model.objective(x);
+    simulationReport() = nullptr;
+    return report.runs > 0 ? report.predictions : std::vector<Genotype>();
+}
+
+bool bordersFor(const ModelEntry& model, int fileBorders[2], std::string& error) {
+    fileBorders[0] = 0;
+    fileBorders[1] = 0;
+    if (model.borders != BorderSource::borderFile) {
+        return true;
+    }
+    Borders borders;
+    if (!readBorders(borderFileName, borders, error)) {
+        return false;
+    }
+    fileBorders[0] = borders.border1;
+    fileBorders[1] = borders.border2;
+    return true;
+}
+
+namespace {
+
+// Fixed decimals, so that a column reads alike from row to row; "-" for what does not exist.
+std::string fixed(double value, int decimals) {
+    if (std::isnan(value)) {
+        return "-";
+    }
+    if (std::isinf(value)) {
+        return value > 0 ? "inf" : "-inf";
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+struct SummaryRow {
+    const LoadedFit* fit;
+    FitSummary summary;
+};
+
+std::string deficitText(const FitSummary& s, const char* separator) {
+    std::string text;
+    for (std::size_t r = 0; r < s.deficit.size(); r++) {
+        text += (r == 0 ? "" : separator) + fixed(s.deficit[r], 4);
+    }
+    return text.empty() ? "-" : text;
+}
+
+std::string formatSummaries(const std::vector<SummaryRow>& rows, const std::string& format) {
+    std::ostringstream out;
+    if (format == "json") {
+        out << "[";
+        for (std::size_t i = 0; i < rows.size(); i++) {
+            const LoadedFit& fit = *rows[i].fit;
+            out << (i == 0 ? "\n" : ",\n") << "  {\"model\": " << fit.result.model
+                << ", \"name\": " << jsonQuote(findModel(fit.result.model)->name) << ", \"seed\": "
+                << (fit.result.seed ? std::to_string(*fit.result.seed) : std::string("null"))
+                << ", \"negLogL\": " << jsonNumber(fit.result.value) << ", "
+                << summaryJsonMembers(rows[i].summary)
+                << ", \"file\": " << jsonQuote(fit.result.path) << "}";
+        }
+        out << (rows.empty() ? "]\n" : "\n]\n");
+        return out.str();
+    }
+    std::vector<std::vector<std::string>> table;
+    table.push_back({"model", "name", "seed", "-lnL", "axis", "centre", "width", "F_IS", "sigma",
+                     "sigma_eff", "file"});
+    for (const SummaryRow& row : rows) {
+        const LoadedFit& fit = *row.fit;
+        const FitSummary& s = row.summary;
+        table.push_back({std::to_string(fit.result.model), findModel(fit.result.model)->name,
+                         fit.result.seed ? std::to_string(*fit.result.seed) : "-",
+                         fixed(fit.result.value, 4), axisName(s), fixed(s.centre, 3),
+                         fixed(s.width, 3), deficitText(s, format == "tsv" ? "," : " / "),
+                         fixed(s.sigma, 4), fixed(s.sigmaEffective, 4), fit.result.path});
+    }
+    const std::size_t columns = table.front().size();
+    if (format == "tsv") {
+        for (const auto& line : table) {
+            for (std::size_t c = 0; c < columns; c++) {
+                out << (c == 0 ? "" : "\t") << line[c];
+            }
+            out << "\n";
+        }
+        return out.str();
+    }
+    std::vector<std::size_t> widths(columns, 0);
+    for (const auto& line : table) {
+        for (std::size_t c = 0; c < columns; c++) {
+            widths[c] = std::max(widths[c], line[c].size());
+        }
+    }
+    for (const auto& line : table) {
+        std::string text;
+        for (std::size_t c = 0; c < columns; c++) {
+            const std::string pad(widths[c] - line[c].size(), ' ');
+            const bool leftAligned = c == 1 || c == 4 || c == 7 || c + 1 == columns;
+            text += (c == 0 ? "" : "  ") +
+                    (leftAligned ? line[c] + (c + 1 == columns ? "" : pad) : pad + line[c]);
+        }
+        out << text << "\n";
+    }
+    return out.str();
+}
+
+} // namespace
+
+int summaryCommand(const std::vector<std::string>& args) {
+    std::vector<std::string> dirs;
+    bool recursive = false;
+    std::string format = "table";
+    for (std::size_t i = 0; i < args.size(); i++) {
+        const std::string& arg = args[i];
+        if (isHelp(arg)) {
+            std::cout << summaryHelp;
+            return 0;
+        }
+        if (arg == "-r") {
+            recursive = true;
+        } else if (arg == "--format") {
+            if (i + 1 >= args.size()) {
+                return usageError("summary", "--format needs table, tsv or json");
+            }
+            format = args[++i];
+            if (format != "table" && format != "tsv" && format != "json") {
+                return usageError("summary",
+                                  "--format needs table, tsv or json, not '" + format + "'");
+            }
+        } else if (arg.rfind("-", 0) == 0) {
+            return usageError("summary", "unknown option '" + arg + "'");
+        } else {
+            dirs.push_back(arg);
+        }
+    }
+    if (dirs.empty()) {
+        dirs.push_back(".");
+    }
+    std::vector<LoadedFit> fits;
+    if (!loadFits("summary", dirs, recursive, fits)) {
+        return 1;
+    }
+    std::vector<SummaryRow> rows;
+    for (const LoadedFit* fit : bestFits(fits)) {
+        const ModelEntry& model = *findModel(fit->result.model);
+        int fileBorders[2];
+        std::string error;
+        if (!bordersFor(model, fileBorders, error)) {
+            std::cerr << "zonetool summary: " << error << "\n";
+            return 1;
+        }
+        rows.push_back({fit, summariseFit(model, fit->result.point,
+                                          predictAt(model, fit->result.point), fileBorders)});
+    }
+    std::cout << formatSummaries(rows, format) << std::flush;
+    return 0;
+}

@@ -1,0 +1,61 @@
+// zonetool summary: what a biologist reads off a fitted cline - centre, width, heterozygote
+// deficit per region and the effective dispersal distance - for each model's best fit.
+#pragma once
+
+#include "models/model_table.h"
+#include "population/population.h"
+#include "tools/fit_files.h"
+
+#include <string>
+#include <vector>
+
+// The cline summary of one fit, in the data's length unit.
+struct FitSummary {
+    bool predicted = false;      // the point was simulated (false for a penalty point)
+    bool positionAxis = false;   // axis: site position (kernel models) or summed site distance
+    double centre = 0.0;         // of the allele-frequency cline (NaN when p never crosses 1/2)
+    double width = 0.0;          // 1 / largest slope of p along the axis
+    std::vector<double> deficit; // F_IS of each selection region, in region order
+    double sigma = 0.0;          // the fitted sigma (NaN when the model has none)
+    double sigmaEffective = 0.0; // s.d. of the simulated discrete kernel (NaN for models 1-6)
+};
+
+// The axis name used in the output: "position" or "summed distance".
+const char* axisName(const FitSummary& summary);
+
+// The selection region of each site for `model` at `point`: by deme index for the
+// stepping-stone models (borders.txt gives `fileBorders` for models 3 to 6), by position for
+// the kernel models (a site at a border belongs to the region to its right).
+std::vector<int> siteRegions(const ModelEntry& model, const std::vector<double>& point,
+                             const int fileBorders[2]);
+
+// The summary of `model` at `point` from `predictions` (one per site, or empty for a penalty
+// point).
+FitSummary summariseFit(const ModelEntry& model, const std::vector<double>& point,
+                        const std::vector<Genotype>& predictions, const int fileBorders[2]);
+
+// The summary as JSON members (no braces): "axis", "centre", "width", "F_IS" (list), "sigma",
+// "sigma_eff"; numbers that do not exist are null.
+std::string summaryJsonMembers(const FitSummary& summary);
+
+// One best fit per model among `fits` (lowest value; the first found on ties), in model order.
+std::vector<const LoadedFit*> bestFits(const std::vector<LoadedFit>& fits);
+
+// Reads the result files found in `dirs` (below them too with `recursive`) with loadFit,
+// writing "zonetool COMMAND: " and each warning or refusal to standard error. Returns false
+// after a message when a directory cannot be read or no fit is left.
+bool loadFits(const std::string& command, const std::vector<std::string>& dirs, bool recursive,
+              std::vector<LoadedFit>& fits);
+
+// The predicted frequencies at the sites for `model` at `point`; empty for a penalty point.
+std::vector<Genotype> predictAt(const ModelEntry& model, const std::vector<double>& point);
+
+// The border indices of borders.txt for models 3 to 6 (zeros for other models). False with
+// the reason in `error` when the file is needed and bad.
+bool bordersFor(const ModelEntry& model, int fileBorders[2], std::string& error);
+
+// The command: zonetool summary [DIR...] [-r] [--format table|tsv|json]. Returns the exit
+// status.
+int summaryCommand(const std::vector<std::string>& args);
+
+extern const char* const summaryHelp;
