@@ -3,6 +3,7 @@
 #include "data/borders.h"
 #include "optimiser/amebsa.h"
 #include "tools/cli.h"
+#include "tools/profile_part.h"
 #include "tools/progress.h"
 #include "tools/results.h"
 
@@ -37,7 +38,13 @@ const char* const profileHelp =
     "  --parameters LIST  profile only these parameters (names, comma-separated)\n"
     "  --step F           first step as a fraction of |estimate| (default 0.05)\n"
     "  --format F         table (default) or tsv\n"
-    "  --quiet            no progress line on standard error\n";
+    "  --quiet            no progress line on standard error\n"
+    "  --side SIDE        search one side (lower or upper) of one parameter only and write\n"
+    "                     it to a file, profile-RESULT-PARAMETER-SIDE.tsv beside the result\n"
+    "                     file, for a later --collect (as the jobs of 'zonetool slurm' do)\n"
+    "  --part FILE        write the side to FILE instead\n"
+    "  --collect          compute nothing: assemble the output from the files of both sides\n"
+    "                     of each parameter\n";
 
 namespace {
 
@@ -259,6 +266,27 @@ ProfileOutcome profileLikelihood(const ProfiledObjective& objective,
     return outcome;
 }
 
+ProfileOutcome profileSide(const ProfiledObjective& objective, const std::vector<double>& estimate,
+                           const std::vector<ParameterInfo>& boxes, int index, int side,
+                           const ProfileSettings& settings, const ProfileObserver& observer) {
+    ProfileOutcome outcome;
+    NRvector<double> x(static_cast<int>(estimate.size()));
+    for (std::size_t j = 0; j < estimate.size(); j++) {
+        x[static_cast<int>(j)] = estimate[j];
+    }
+    outcome.minimum = objective(x);
+    outcome.evaluations = 1;
+    outcome.lowest = outcome.minimum;
+    outcome.lowestPoint = estimate;
+    SideSearch search{objective, estimate, boxes, settings, observer, outcome};
+    ParameterProfile profile;
+    profile.index = index;
+    profile.estimate = estimate[static_cast<std::size_t>(index)];
+    (side < 0 ? profile.lower : profile.upper) = search.search(index, side);
+    outcome.parameters.push_back(profile);
+    return outcome;
+}
+
 namespace {
 
 std::string limitText(const SupportLimit& limit, int side) {
@@ -294,12 +322,68 @@ std::vector<std::string> splitNames(const std::string& text) {
 
 } // namespace
 
+namespace {
+
+// The table on standard output, the evaluations and any warning on standard error.
+void printProfile(const ModelEntry& model, const std::string& resultPath,
+                  const std::vector<ParameterInfo>& boxes, const ProfileSettings& settings,
+                  const ProfileOutcome& outcome, bool tsv) {
+
+    std::vector<std::vector<std::string>> table;
+    table.push_back({"parameter", "estimate", "lower", "upper", "box"});
+    for (const ParameterProfile& p : outcome.parameters) {
+        table.push_back({boxes[static_cast<std::size_t>(p.index)].name, formatNumber(p.estimate, 8),
+                         limitText(p.lower, -1), limitText(p.upper, +1), boxFlag(p)});
+    }
+    if (!tsv) {
+        std::cout << "Model " << model.number << " (" << model.name << "), " << resultPath
+                  << ": -lnL " << formatNumber(outcome.minimum, 10) << " at the estimate; "
+                  << "support limits at " << formatNumber(settings.units, 6)
+                  << " log-likelihood units\n";
+    }
+    std::size_t widths[5] = {};
+    for (const auto& row : table) {
+        for (std::size_t c = 0; c < 5; c++) {
+            widths[c] = std::max(widths[c], row[c].size());
+        }
+    }
+    for (const auto& row : table) {
+        std::string line;
+        for (std::size_t c = 0; c < 5; c++) {
+            if (tsv) {
+                line += (c == 0 ? "" : "\t") + row[c];
+            } else {
+                const std::string pad(widths[c] - row[c].size(), ' ');
+                line += c == 0 ? row[c] + pad : "  " + (c == 4 ? row[c] : pad + row[c]);
+            }
+        }
+        std::cout << line << "\n";
+    }
+    std::cout.flush();
+    std::cerr << "profile: " << outcome.evaluations << " evaluations\n";
+    // Rounding of the re-optimised values aside, a lower value means the fit stopped short.
+    if (outcome.lowest < outcome.minimum - 1e-6) {
+        std::cerr << "zonetool profile: warning: a re-optimisation found -lnL "
+                  << format17(outcome.lowest) << ", below the estimate's "
+                  << format17(outcome.minimum) << ", at";
+        for (double x : outcome.lowestPoint) {
+            std::cerr << " " << format17(x);
+        }
+        std::cerr << "\nThe fit had not reached the maximum; refit from that point.\n";
+    }
+}
+
+} // namespace
+
 int profileCommand(const std::vector<std::string>& args) {
     std::string modelText;
     std::string resultPath;
     std::string parameterList;
     bool tsv = false;
     bool quiet = false;
+    bool collect = false;
+    int side = 0;
+    std::string partPath;
     ProfileSettings settings;
     for (std::size_t i = 0; i < args.size(); i++) {
         const std::string& arg = args[i];
@@ -307,8 +391,22 @@ int profileCommand(const std::vector<std::string>& args) {
             std::cout << profileHelp;
             return 0;
         }
-        if (arg == "--quiet") {
-            quiet = true;
+        if (arg == "--quiet" || arg == "--collect") {
+            (arg == "--quiet" ? quiet : collect) = true;
+            continue;
+        }
+        if (arg == "--side" || arg == "--part") {
+            if (i + 1 >= args.size()) {
+                return usageError("profile", arg + " needs a value");
+            }
+            const std::string& value = args[++i];
+            if (arg == "--part") {
+                partPath = value;
+            } else if (value == "lower" || value == "upper") {
+                side = value == "lower" ? -1 : +1;
+            } else {
+                return usageError("profile", "--side needs lower or upper, not '" + value + "'");
+            }
             continue;
         }
         if (arg == "--result" || arg == "--units" || arg == "--parameters" || arg == "--step" ||
@@ -372,11 +470,29 @@ int profileCommand(const std::vector<std::string>& args) {
             indices.push_back(index);
         }
     }
+    if (side != 0 && (indices.size() != 1 || collect)) {
+        return usageError("profile", "--side needs one parameter (--parameters NAME) and no "
+                                     "--collect");
+    }
+    if (!partPath.empty() && side == 0) {
+        return usageError("profile", "--part needs --side");
+    }
     if (resultPath.empty()) {
         resultPath = model.prefix;
     }
-    StoredResult stored;
+    const std::vector<ParameterInfo> boxes(model.parameters,
+                                           model.parameters + model.parameterCount);
     std::string error;
+    if (collect) {
+        ProfileOutcome outcome;
+        if (!collectProfile(model, resultPath, indices, settings, outcome, error)) {
+            std::cerr << "zonetool profile: " << error << "\n";
+            return 1;
+        }
+        printProfile(model, resultPath, boxes, settings, outcome, tsv);
+        return 0;
+    }
+    StoredResult stored;
     if (!readResultFile(resultPath, model, stored, error)) {
         std::cerr << "zonetool profile: " << error << "\n";
         return 1;
@@ -393,8 +509,6 @@ int profileCommand(const std::vector<std::string>& args) {
         }
     }
     // The coordinates past the model's own have no effect and stay as they are.
-    const std::vector<ParameterInfo> boxes(model.parameters,
-                                           model.parameters + model.parameterCount);
     for (int index : indices) {
         if (!insideBox(boxes[static_cast<std::size_t>(index)],
                        stored.point[static_cast<std::size_t>(index)])) {
@@ -415,51 +529,25 @@ int profileCommand(const std::vector<std::string>& args) {
     const ProfiledObjective objective = [function](const NRvector<double>& x) {
         return function(x);
     };
+    if (side != 0) {
+        if (partPath.empty()) {
+            partPath = profilePartName(resultPath, boxes[indices[0]].name, side);
+        }
+        const ProfileOutcome outcome =
+            profileSide(objective, stored.point, boxes, indices[0], side, settings, observer);
+        status.clear();
+        if (!writeProfilePart(partPath, profilePartText(model, resultPath, settings, outcome, side),
+                              error)) {
+            std::cerr << "zonetool profile: " << error << "\n";
+            return 1;
+        }
+        std::cout << "wrote " << partPath << "\n" << std::flush;
+        std::cerr << "profile: " << outcome.evaluations << " evaluations\n";
+        return 0;
+    }
     const ProfileOutcome outcome =
         profileLikelihood(objective, stored.point, boxes, indices, settings, observer);
     status.clear();
-
-    std::vector<std::vector<std::string>> table;
-    table.push_back({"parameter", "estimate", "lower", "upper", "box"});
-    for (const ParameterProfile& p : outcome.parameters) {
-        table.push_back({boxes[static_cast<std::size_t>(p.index)].name, formatNumber(p.estimate, 8),
-                         limitText(p.lower, -1), limitText(p.upper, +1), boxFlag(p)});
-    }
-    if (!tsv) {
-        std::cout << "Model " << model.number << " (" << model.name << "), " << resultPath
-                  << ": -lnL " << formatNumber(outcome.minimum, 10) << " at the estimate; "
-                  << "support limits at " << formatNumber(settings.units, 6)
-                  << " log-likelihood units\n";
-    }
-    std::size_t widths[5] = {};
-    for (const auto& row : table) {
-        for (std::size_t c = 0; c < 5; c++) {
-            widths[c] = std::max(widths[c], row[c].size());
-        }
-    }
-    for (const auto& row : table) {
-        std::string line;
-        for (std::size_t c = 0; c < 5; c++) {
-            if (tsv) {
-                line += (c == 0 ? "" : "\t") + row[c];
-            } else {
-                const std::string pad(widths[c] - row[c].size(), ' ');
-                line += c == 0 ? row[c] + pad : "  " + (c == 4 ? row[c] : pad + row[c]);
-            }
-        }
-        std::cout << line << "\n";
-    }
-    std::cout.flush();
-    std::cerr << "profile: " << outcome.evaluations << " evaluations\n";
-    // Rounding of the re-optimised values aside, a lower value means the fit stopped short.
-    if (outcome.lowest < outcome.minimum - 1e-6) {
-        std::cerr << "zonetool profile: warning: a re-optimisation found -lnL "
-                  << format17(outcome.lowest) << ", below the estimate's "
-                  << format17(outcome.minimum) << ", at";
-        for (double x : outcome.lowestPoint) {
-            std::cerr << " " << format17(x);
-        }
-        std::cerr << "\nThe fit had not reached the maximum; refit from that point.\n";
-    }
+    printProfile(model, resultPath, boxes, settings, outcome, tsv);
     return 0;
 }

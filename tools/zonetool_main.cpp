@@ -8,6 +8,7 @@
 #include "tools/fit.h"
 #include "tools/plot.h"
 #include "tools/profile.h"
+#include "tools/slurm.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -32,6 +33,7 @@ const char* const mainHelp =
     "  compare [DIR]          AIC, AICc, Akaike weights and G of the fits in DIR\n"
     "  profile MODEL          profile-likelihood support limits of a fitted model\n"
     "  plot MODEL -o FILE     SVG figure of the observed and fitted genotype frequencies\n"
+    "  slurm MODELS           Slurm job array of fits (or --profile MODEL: of profile sides)\n"
     "  help [COMMAND]         show this text or a command's help\n"
     "\n"
     "Run 'zonetool COMMAND --help' for a command's arguments and options.\n";
@@ -228,6 +230,7 @@ int zonetoolMain(int argc, char** argv) {
     const Command commands[] = {
         {"models", modelsCommand},   {"eval", evalCommand},       {"fit", fitCommand},
         {"compare", compareCommand}, {"profile", profileCommand}, {"plot", plotCommand},
+        {"slurm", slurmCommand},
     };
     if (command == "help") {
         if (rest.empty()) {
