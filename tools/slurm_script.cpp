@@ -239,6 +239,9 @@ std::string fitArrayScript(const std::vector<FitTask>& tasks, const SlurmRequest
             << "    exit 0\n"
             << "fi\n";
     }
+    // The last task of an array shares its job id with the whole array, and requeueing that id
+    // requeues every task: the fit is given the id of its own task to requeue.
+    out << "SLURM_JOB_ID=${SLURM_ARRAY_JOB_ID-}_$task\n";
     // exec: the program itself is the batch shell then and receives Slurm's early signal.
     out << "exec \"$zonetool\" fit \"$model\" --seed \"$seed\" --result \"$name\" "
            "--checkpoint \"$name.ckpt\" \\\n"
