@@ -328,7 +328,6 @@ namespace {
 void printProfile(const ModelEntry& model, const std::string& resultPath,
                   const std::vector<ParameterInfo>& boxes, const ProfileSettings& settings,
                   const ProfileOutcome& outcome, bool tsv) {
-
     std::vector<std::vector<std::string>> table;
     table.push_back({"parameter", "estimate", "lower", "upper", "box"});
     for (const ParameterProfile& p : outcome.parameters) {

@@ -142,14 +142,20 @@ note "cluster up in $(($(date +%s) - started)) s"
 wait_jobs() {
     local limit=$1
     shift
-    local end=$(($(date +%s) + limit))
+    local end=$(($(date +%s) + limit)) quiet=0
     while [ "$(date +%s)" -lt "$end" ]; do
         local left=0
         for job in "$@"; do
             [ -n "$(squeue -h -j "$job" 2>/dev/null)" ] && left=1
         done
-        [ "$left" = 0 ] && return 0
-        sleep 1
+        # A task being requeued is briefly in no queue at all: gone twice in a row is gone.
+        if [ "$left" = 0 ]; then
+            quiet=$((quiet + 1))
+            [ "$quiet" -ge 2 ] && return 0
+        else
+            quiet=0
+        fi
+        sleep 2
     done
     squeue >&2
     return 1
@@ -316,7 +322,8 @@ part_requeue() {
     done
     kill "$reference" 2>/dev/null
     wait "$reference" 2>/dev/null
-    head -n "$lines" "$direct/SS1_ML_.trace.tsv" | cmp -s - SS1_ML_.trace.tsv ||
+    # Whole lines only: the fit was stopped at some moment.
+    cmp -s <(head -n "$lines" "$direct/SS1_ML_.trace.tsv") <(head -n "$lines" SS1_ML_.trace.tsv) ||
         fail "the requeued fit's trace differs from the uninterrupted one's"
     note "requeue: requeued $restarts time(s); $lines trace lines equal the uninterrupted fit's: ok"
 }
