@@ -9,6 +9,7 @@
 #   cluster   the cluster comes up, runs a job, and runs a job after a failed array (afterany)
 #   stub      a generated script with a stand-in for zonetool: table, directory, collecting job,
 #             and Slurm's early signal requeueing a task that then finishes
+#   profile   a profile array with a stand-in for the sides; the real program assembles them
 #   basic     two short seeded fits (model 1) submitted with --submit give the result files of
 #             the same fits run directly; compare.tsv and compare.json are written
 #   requeue   a long fit with a one-minute limit is requeued and resumes from its checkpoint;
@@ -27,10 +28,10 @@ while [ $# -gt 0 ]; do
     --part) parts+=("$2"); shift 2 ;;
     --zonetool) zonetool=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift 2 ;;
     --keep) keep=1; shift ;;
-    *) echo "usage: $0 [--part cluster|stub|basic|requeue]... [--zonetool PATH] [--keep]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--part cluster|stub|profile|basic|requeue]... [--zonetool PATH] [--keep]" >&2; exit 2 ;;
     esac
 done
-[ ${#parts[@]} -gt 0 ] || parts=(cluster stub basic requeue)
+[ ${#parts[@]} -gt 0 ] || parts=(cluster stub profile basic requeue)
 
 skip() { echo "skipped: $*"; exit 0; }
 fail() { echo "FAILED: $*" >&2; exit 1; }
@@ -220,6 +221,13 @@ real='$zonetool'
 EOF
     cat >>"$ROOT/bin/zonetool" <<'EOF'
 echo "stub: $*" >>stub-calls.txt
+if [ "$1" = profile ] && [ "$7" = --side ]; then
+    # profile 1 --result R --parameters P --side S --part FILE --quiet: a made-up side.
+    case $8 in lower) limit=0.9 ;; *) limit=1.1 ;; esac
+    printf 'format\tzonefit-profile-side\nversion\t1\nmodel\t1\nresult\t%s\nparameter\t%s\nside\t%s\nunits\t2\nstep\t0.050000000000000003\nestimate\t1\nminimum\t1000\nlowest\t1000\nlowest_point\t1\t1\t0.5\t10\nevaluations\t5\nlimit\t%s\nfound\t1\nat_box\t0\npoints\t4\n' \
+        "$4" "$6" "$8" "$limit" >"${10}"
+    exit 0
+fi
 [ "$1" = fit ] || exec "$real" "$@"
 model=$2 seed=$4 name=$6
 if [ "$model" = 1 ] && [ "$seed" = 3 ] && [ "${SLURM_RESTART_COUNT:-0}" = 0 ]; then
@@ -257,6 +265,27 @@ part_stub() {
     grep -q "stub: fit 1 --seed 2 --result SS1_ML_seed2 --checkpoint SS1_ML_seed2.ckpt --trace SS1_ML_seed2.trace.tsv --quiet --requeue" stub-calls.txt ||
         fail "the fit was called as: $(cat stub-calls.txt)"
     note "stub: table, directory, signal, requeue and collecting job: ok"
+}
+
+part_profile() {
+    local dir
+    dir=$(new_workdir profile)
+    cd "$dir" || fail "cd"
+    echo "1 1 0.5 10 1000" >SS1_ML_
+    write_stub
+    "$zonetool" slurm --profile 1 --parameters wSS,F --time 5 -o profile.sh || fail "zonetool slurm --profile"
+    sed -i "s|^zonetool=.*|zonetool='$ROOT/bin/zonetool'|" profile.sh
+    local printed array collect
+    printed=$(bash profile.sh submit) || fail "bash profile.sh submit: $printed"
+    array=$(echo "$printed" | job_id array)
+    collect=$(echo "$printed" | job_id collecting)
+    [ -n "$array" ] && [ -n "$collect" ] || fail "submit printed '$printed'"
+    wait_jobs 120 "$array" "$collect" || fail "the profile array did not end"
+    [ "$(cat profile-SS1_ML_.tsv)" = "$(printf 'parameter\testimate\tlower\tupper\tbox\nwSS\t1\t0.9\t1.1\t-\nF\t1\t0.9\t1.1\t-')" ] ||
+        fail "profile-SS1_ML_.tsv: $(cat profile-SS1_ML_.tsv profile-SS1_ML_.txt zonefit-profile-*.slurm)"
+    grep -q "^Model 1 (SS_1), SS1_ML_: -lnL 1000 at the estimate" profile-SS1_ML_.txt ||
+        fail "profile-SS1_ML_.txt: $(cat profile-SS1_ML_.txt)"
+    note "profile: four sides as array tasks, assembled by the collecting job: ok"
 }
 
 part_basic() {
@@ -330,7 +359,7 @@ part_requeue() {
 
 for part in "${parts[@]}"; do
     case $part in
-    cluster | stub | basic | requeue) "part_$part" ;;
+    cluster | stub | profile | basic | requeue) "part_$part" ;;
     *) fail "unknown part '$part'" ;;
     esac
 done
