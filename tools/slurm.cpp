@@ -179,6 +179,13 @@ int readArguments(const std::vector<std::string>& args, SlurmArguments& a) {
         return usageError("slurm",
                           "--result needs a file of the working directory, not '" + a.result + "'");
     }
+    // A fit told to stop before it has started would requeue itself for ever.
+    if (!a.profile && !a.request.time.empty() &&
+        a.request.signalLead >= timeSeconds(a.request.time)) {
+        return usageError("slurm", "--signal-lead (" + std::to_string(a.request.signalLead) +
+                                       " s) must be shorter than --time (" +
+                                       std::to_string(timeSeconds(a.request.time)) + " s)");
+    }
     if (a.submit && a.script.empty()) {
         return usageError("slurm", "--submit needs -o SCRIPT: requeued tasks and later "
                                    "submissions read the script");

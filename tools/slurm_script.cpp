@@ -1,6 +1,8 @@
 #include "tools/slurm_script.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <sstream>
 
 std::string bashQuote(const std::string& text) {
@@ -63,6 +65,42 @@ bool validTime(const std::string& text) {
         }
     }
     return true;
+}
+
+namespace {
+
+// A field of a time limit, held below a billion so that the sums cannot overflow.
+long field(const std::string& digits) {
+    return std::min(std::strtol(digits.c_str(), nullptr, 10), 1000000000L);
+}
+
+} // namespace
+
+long timeSeconds(const std::string& text) {
+    long days = 0;
+    std::string clock = text;
+    const std::size_t dash = text.find('-');
+    if (dash != std::string::npos) {
+        days = field(text.substr(0, dash));
+        clock = text.substr(dash + 1);
+    }
+    std::vector<long> fields;
+    for (const std::string& digits : split(clock, ':')) {
+        fields.push_back(field(digits));
+    }
+    // Slurm reads M, M:S and H:M:S alone, but D-H, D-H:M and D-H:M:S after a day count.
+    long seconds = 0;
+    if (dash != std::string::npos) {
+        const long units[3] = {3600, 60, 1};
+        for (std::size_t i = 0; i < fields.size(); i++) {
+            seconds += fields[i] * units[i];
+        }
+    } else if (fields.size() == 3) {
+        seconds = fields[0] * 3600 + fields[1] * 60 + fields[2];
+    } else {
+        seconds = fields[0] * 60 + (fields.size() == 2 ? fields[1] : 0);
+    }
+    return days * 86400 + seconds;
 }
 
 bool validSlurmName(const std::string& text, bool listAllowed) {

@@ -24,6 +24,9 @@ struct SlurmRequest {
 // Whether `text` is a Slurm time limit: M, M:S, H:M:S, D-H, D-H:M or D-H:M:S in digits.
 bool validTime(const std::string& text);
 
+// The seconds of a time limit that passed validTime.
+long timeSeconds(const std::string& text);
+
 // Whether `text` can stand in an #SBATCH line as a partition or account name: letters, digits
 // and ._- (and , between partitions). Slurm reads those lines itself, without a shell.
 bool validSlurmName(const std::string& text, bool listAllowed);

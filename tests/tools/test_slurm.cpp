@@ -85,6 +85,16 @@ TEST(SlurmScript, RequestTextsThatSlurmReadsAreChecked) {
     for (const char* bad : {"", "1h", "1-", "-5", "1:2:3:4", "1::2", "1-2-3", "1 00:00"}) {
         EXPECT_FALSE(validTime(bad)) << bad;
     }
+    const std::pair<const char*, long> limits[] = {{"90", 5400},
+                                                   {"30:15", 1815},
+                                                   {"2:00:05", 7205},
+                                                   {"2-12", 216000},
+                                                   {"1-0:30", 88200},
+                                                   {"1-00:00:10", 86410},
+                                                   {"99999999999999999999999", 60000000000}};
+    for (const auto& [text, seconds] : limits) {
+        EXPECT_EQ(timeSeconds(text), seconds) << text;
+    }
     EXPECT_TRUE(validSlurmName("short,long", true));
     EXPECT_FALSE(validSlurmName("short,long", false));
     for (const char* bad : {"", "a b", "a\nb", "a,", "x$(id)", "p'"}) {
@@ -314,6 +324,8 @@ TEST(SlurmCommand, BadArguments) {
         {"slurm 1 --cpus-per-task 0",
          "zonetool slurm: --cpus-per-task needs a whole number from 1 to 1024, not '0'\n"},
         {"slurm 1 --seeds", "zonetool slurm: --seeds needs a value\n"},
+        {"slurm 1 --time 2", "zonetool slurm: --signal-lead (120 s) must be shorter than --time "
+                             "(120 s)\n"},
     };
     for (const auto& [arguments, message] : cases) {
         const ProgramResult r = zonetool(dir, arguments);
