@@ -109,8 +109,13 @@ TEST(SlurmScript, TaskRunsItsFitInAHostileDirectoryAndNothingElse) {
     writeStandIns(dir, "bin");
     const std::string work = dir.file(hostile);
     ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
-    const std::string script =
-        fitArrayScript(twoByTwo(), SlurmRequest(), {work, dir.file("bin/zonetool"), false});
+    // The program itself may live in a directory of any name too.
+    const std::string program = work + "/zonetool";
+    ASSERT_EQ(
+        std::system(
+            ("cp " + shellQuote(dir.file("bin/zonetool")) + " " + shellQuote(program)).c_str()),
+        0);
+    const std::string script = fitArrayScript(twoByTwo(), SlurmRequest(), {work, program, false});
     const std::string slurm = "SLURM_ARRAY_JOB_ID=7 SLURM_JOB_ID=9 SLURM_ARRAY_TASK_ID=";
     ProgramResult r = runScript(dir, dir.path(), script, slurm + "2");
     EXPECT_EQ(r.status, 0) << r.err;
