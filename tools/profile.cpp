@@ -6,6 +6,7 @@
 #include "tools/cli.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
+#include "tools/profile_part.h"
 #include "tools/progress.h"
 #include "tools/results.h"
 #include "tools/table.h"
@@ -42,7 +43,13 @@ const char* const profileHelp =
     "                     around a name are ignored, as in \"contact, F\")\n"
     "  --step F           first step as a fraction of |estimate| (default 0.05)\n"
     "  --format F         table (default) or tsv\n"
-    "  --quiet            no progress line on standard error\n";
+    "  --quiet            no progress line on standard error\n"
+    "  --side SIDE        search one side (lower or upper) of one parameter only and write\n"
+    "                     it to a file, profile-RESULT-PARAMETER-SIDE.tsv beside the result\n"
+    "                     file, for a later --collect (as the jobs of 'zonetool slurm' do)\n"
+    "  --part FILE        write the side to FILE instead\n"
+    "  --collect          compute nothing: assemble the output from the files of both sides\n"
+    "                     of each parameter\n";
 
 namespace {
 
@@ -264,6 +271,27 @@ ProfileOutcome profileLikelihood(const ProfiledObjective& objective,
     return outcome;
 }
 
+ProfileOutcome profileSide(const ProfiledObjective& objective, const std::vector<double>& estimate,
+                           const std::vector<ParameterInfo>& boxes, int index, int side,
+                           const ProfileSettings& settings, const ProfileObserver& observer) {
+    ProfileOutcome outcome;
+    NRvector<double> x(static_cast<int>(estimate.size()));
+    for (std::size_t j = 0; j < estimate.size(); j++) {
+        x[static_cast<int>(j)] = estimate[j];
+    }
+    outcome.minimum = objective(x);
+    outcome.evaluations = 1;
+    outcome.lowest = outcome.minimum;
+    outcome.lowestPoint = estimate;
+    SideSearch search{objective, estimate, boxes, settings, observer, outcome};
+    ParameterProfile profile;
+    profile.index = index;
+    profile.estimate = estimate[static_cast<std::size_t>(index)];
+    (side < 0 ? profile.lower : profile.upper) = search.search(index, side);
+    outcome.parameters.push_back(profile);
+    return outcome;
+}
+
 namespace {
 
 std::string limitText(const SupportLimit& limit, int side) {
@@ -309,6 +337,9 @@ struct ProfileOptions {
     std::vector<int> indices; // the parameters to profile, every one by default
     bool tsv = false;
     bool quiet = false;
+    bool collect = false; // assemble the files of both sides instead of computing
+    int side = 0;         // -1 or +1: compute that side of one parameter only
+    std::string partPath; // where that side goes; named after the result file when empty
     ProfileSettings settings;
 };
 
@@ -339,6 +370,10 @@ Problem resolveParameters(const ModelEntry& model, const std::string& list,
 int readProfileOptions(const std::vector<std::string>& args, ProfileOptions& o) {
     return OptionParser("profile", [] { return std::string(profileHelp); })
         .flag({"--quiet"}, [&o] { o.quiet = true; })
+        .flag({"--collect"}, [&o] { o.collect = true; })
+        .value({"--side"}, "a value",
+               storeChoice(o.side, {{"lower", -1}, {"upper", +1}}, "lower or upper"))
+        .value({"--part"}, "a value", storeText(o.partPath))
         .value({"--result"}, "a value", storeText(o.resultPath))
         .value({"--units"}, "a value", storePositive(o.settings.units))
         .value({"--parameters"}, "a value", storeText(o.parameterList))
@@ -348,6 +383,15 @@ int readProfileOptions(const std::vector<std::string>& args, ProfileOptions& o) 
         .positional(takeOne(o.modelText))
         .check(requireModel(o.modelText, o.model))
         .check([&o] { return resolveParameters(*findModel(o.model), o.parameterList, o.indices); })
+        .check([&o]() -> Problem {
+            if (o.side != 0 && (o.indices.size() != 1 || o.collect)) {
+                return "--side needs one parameter (--parameters NAME) and no --collect";
+            }
+            if (!o.partPath.empty() && o.side == 0) {
+                return "--part needs --side";
+            }
+            return "";
+        })
         .parse(args);
 }
 
@@ -418,6 +462,33 @@ void printProfile(const ModelEntry& model, const ProfileOptions& o, const Profil
     }
 }
 
+// One side of one parameter, written to its file for a later --collect.
+int writeSide(const ModelEntry& model, ProfileOptions& o, const std::vector<ParameterInfo>& boxes,
+              const StoredResult& stored, const ProfiledObjective& objective,
+              const ProfileObserver& observer, StatusLine& line, const FailureSink& failures) {
+    const int index = o.indices[0];
+    if (o.partPath.empty()) {
+        o.partPath =
+            profilePartName(o.resultPath, boxes[static_cast<std::size_t>(index)].name, o.side);
+    }
+    const ProfileOutcome outcome =
+        profileSide(objective, stored.point, boxes, index, o.side, o.settings, observer);
+    line.clear();
+    if (failures.failed()) {
+        std::cerr << failures.message() << "\n";
+        return 1;
+    }
+    std::string error;
+    if (!writeProfilePart(
+            o.partPath, profilePartText(model, o.resultPath, o.settings, outcome, o.side), error)) {
+        std::cerr << "zonetool profile: " << error << "\n";
+        return 1;
+    }
+    std::cout << "wrote " << o.partPath << "\n" << std::flush;
+    std::cerr << "profile: " << outcome.evaluations << " evaluations\n";
+    return 0;
+}
+
 } // namespace
 
 int profileCommand(const std::vector<std::string>& args) {
@@ -429,6 +500,16 @@ int profileCommand(const std::vector<std::string>& args) {
     const ModelEntry& model = *findModel(o.model);
     if (o.resultPath.empty()) {
         o.resultPath = model.prefix;
+    }
+    if (o.collect) {
+        ProfileOutcome outcome;
+        std::string error;
+        if (!collectProfile(model, o.resultPath, o.indices, o.settings, outcome, error)) {
+            std::cerr << "zonetool profile: " << error << "\n";
+            return 1;
+        }
+        printProfile(model, o, outcome);
+        return 0;
     }
     StoredResult stored;
     if (!loadEstimate(model, o, stored)) {
@@ -450,6 +531,9 @@ int profileCommand(const std::vector<std::string>& args) {
     const ProfiledObjective objective = [function, &failures](const NRvector<double>& x) {
         return failures.failed() ? std::numeric_limits<double>::max() : function(x);
     };
+    if (o.side != 0) {
+        return writeSide(model, o, boxes, stored, objective, observer, line, failures);
+    }
     const ProfileOutcome outcome =
         profileLikelihood(objective, stored.point, boxes, o.indices, o.settings, observer);
     line.clear();

@@ -74,6 +74,13 @@ ProfileOutcome profileLikelihood(const ProfiledObjective& objective,
                                  const std::vector<int>& indices, const ProfileSettings& settings,
                                  const ProfileObserver& observer = ProfileObserver());
 
+// The search of profileLikelihood for one parameter on one side (-1 lower, +1 upper) only:
+// the outcome holds that parameter, its other side left as a default SupportLimit.
+ProfileOutcome profileSide(const ProfiledObjective& objective, const std::vector<double>& estimate,
+                           const std::vector<ParameterInfo>& boxes, int index, int side,
+                           const ProfileSettings& settings,
+                           const ProfileObserver& observer = ProfileObserver());
+
 // The command: zonetool profile MODEL [options]. Returns the exit status.
 int profileCommand(const std::vector<std::string>& args);
 

@@ -9,6 +9,7 @@
 #include "tools/plot.h"
 #include "tools/profile.h"
 #include "tools/summary.h"
+#include "tools/slurm.h"
 
 #include <iostream>
 #include <string>
@@ -28,6 +29,7 @@ const char* const mainHelp =
     "  summary [DIR...]       cline centre and width, F_IS and effective sigma of best fits\n"
     "  profile MODEL          profile-likelihood support limits of a fitted model\n"
     "  plot MODEL -o FILE     SVG figure of the observed and fitted genotype frequencies\n"
+    "  slurm MODELS           Slurm job array of fits (or --profile MODEL: of profile sides)\n"
     "  help [COMMAND]         show this text or a command's help\n"
     "\n"
     "Run 'zonetool COMMAND --help' for a command's arguments and options.\n";
@@ -55,6 +57,7 @@ int zonetoolMain(int argc, char** argv) {
         {"models", modelsCommand},   {"eval", evalCommand},       {"fit", fitCommand},
         {"compare", compareCommand}, {"profile", profileCommand}, {"plot", plotCommand},
         {"summary", summaryCommand},
+        {"slurm", slurmCommand},
     };
     if (command == "help") {
         if (rest.empty()) {

@@ -1,0 +1,432 @@
+// zonetool slurm: the batch scripts it writes, run by bash with stand-ins for sbatch, scontrol
+// and zonetool, and the checks it makes before writing anything.
+#include "tools/profile_part.h"
+#include "tools/slurm.h"
+#include "tools/slurm_script.h"
+
+#include "support/run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sys/stat.h>
+
+namespace {
+
+// Stand-ins that log their arguments, one per line, and their working directory. sbatch
+// prints job ids as --parsable does, with a cluster name.
+void writeStandIns(const ScratchDir& dir, const std::string& bin) {
+    mkdir(dir.file(bin).c_str(), 0755);
+    const std::string logger = "#!/bin/bash\n"
+                               "{ echo \"[$(basename \"$0\")] in $PWD\"; printf '%s\\n' \"$@\"; } "
+                               ">>" +
+                               shellQuote(dir.file("calls.txt")) + "\n";
+    dir.write(bin + "/zonetool", logger + "[ \"$1\" = compare ] && echo \"table $4\"\nexit 0\n");
+    dir.write(bin + "/scontrol", logger);
+    dir.write(bin + "/sbatch", logger + "n=$(cat " + shellQuote(dir.file("ids")) +
+                                   " 2>/dev/null || echo 40); n=$((n + 1)); echo $n >" +
+                                   shellQuote(dir.file("ids")) + "; echo \"$n;cluster\"\n");
+    // Would show that a backtick or $(...) in a path was run as a command.
+    dir.write(bin + "/injected", "#!/bin/bash\ntouch " + shellQuote(dir.file("INJECTED")) + "\n");
+    for (const char* name : {"zonetool", "scontrol", "sbatch", "injected"}) {
+        chmod(dir.file(bin + "/" + name).c_str(), 0755);
+    }
+}
+
+// Runs `script` with bash in `cwd`, the stand-ins first on PATH, and `environment` set.
+ProgramResult runScript(const ScratchDir& dir, const std::string& cwd, const std::string& script,
+                        const std::string& environment, const std::string& argument = "") {
+    dir.write("script.sh", script);
+    return runProgram(cwd, "/usr/bin/env",
+                      "PATH=" + shellQuote(dir.file("bin")) + ":/usr/bin:/bin " + environment +
+                          " bash " + shellQuote(dir.file("script.sh")) + " " + argument);
+}
+
+const char* const hostile = "fits a b'c\"d$HOME`injected`$(injected)\nnext line";
+
+std::vector<FitTask> twoByTwo() {
+    return {{1, 1, "SS1_ML_seed1"},
+            {1, 2, "SS1_ML_seed2"},
+            {3, 1, "SS3_ML_seed1"},
+            {3, 2, "SS3_ML_seed2"}};
+}
+
+} // namespace
+
+TEST(SlurmScript, ArrayRangeRequestAndTaskTable) {
+    SlurmRequest request;
+    request.time = "1-00:00:00";
+    request.partition = "short,long";
+    request.memory = "2G";
+    request.signalLead = 90;
+    const std::string script =
+        fitArrayScript(twoByTwo(), request, {"/data/zone", "/opt/zt", false});
+    EXPECT_EQ(script.rfind("#!/bin/bash\n", 0), 0u);
+    for (const char* line :
+         {"\n#SBATCH --array=0-3\n", "\n#SBATCH --time=1-00:00:00\n",
+          "\n#SBATCH --partition=short,long\n", "\n#SBATCH --mem=2G\n",
+          "\n#SBATCH --cpus-per-task=1\n", "\n#SBATCH --requeue\n",
+          "\n#SBATCH --open-mode=append\n", "\n#SBATCH --signal=B:USR1@90\n",
+          "\n0) model=1 seed=1 name='SS1_ML_seed1' ;;\n1) model=1 seed=2 name='SS1_ML_seed2' ;;\n"
+          "2) model=3 seed=1 name='SS3_ML_seed1' ;;\n3) model=3 seed=2 name='SS3_ML_seed2' ;;\n*)",
+          "\ndir='/data/zone'\nzonetool='/opt/zt'\n"}) {
+        EXPECT_NE(script.find(line), std::string::npos) << line;
+    }
+    // What is not asked for is left to the cluster.
+    EXPECT_EQ(script.find("--account"), std::string::npos);
+    // Every #SBATCH line comes before the first command, or sbatch ignores it.
+    EXPECT_LT(script.rfind("#SBATCH"), script.find("\ndir="));
+}
+
+TEST(SlurmScript, RequestTextsThatSlurmReadsAreChecked) {
+    for (const char* good : {"90", "30:00", "12:00:00", "2-12", "2-12:30", "1-00:00:00"}) {
+        EXPECT_TRUE(validTime(good)) << good;
+    }
+    for (const char* bad : {"", "1h", "1-", "-5", "1:2:3:4", "1::2", "1-2-3", "1 00:00"}) {
+        EXPECT_FALSE(validTime(bad)) << bad;
+    }
+    const std::pair<const char*, long> limits[] = {{"90", 5400},
+                                                   {"30:15", 1815},
+                                                   {"2:00:05", 7205},
+                                                   {"2-12", 216000},
+                                                   {"1-0:30", 88200},
+                                                   {"1-00:00:10", 86410},
+                                                   {"99999999999999999999999", 60000000000}};
+    for (const auto& [text, seconds] : limits) {
+        EXPECT_EQ(timeSeconds(text), seconds) << text;
+    }
+    EXPECT_TRUE(validSlurmName("short,long", true));
+    EXPECT_FALSE(validSlurmName("short,long", false));
+    for (const char* bad : {"", "a b", "a\nb", "a,", "x$(id)", "p'"}) {
+        EXPECT_FALSE(validSlurmName(bad, true)) << bad;
+    }
+    EXPECT_TRUE(validMemory("2G") && validMemory("500") && validMemory("16T"));
+    EXPECT_FALSE(validMemory("G") || validMemory("2GB") || validMemory("-2G") || validMemory(""));
+}
+
+TEST(SlurmScript, TaskRunsItsFitInAHostileDirectoryAndNothingElse) {
+    ScratchDir dir;
+    writeStandIns(dir, "bin");
+    const std::string work = dir.file(hostile);
+    ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    // The program itself may live in a directory of any name too.
+    const std::string program = work + "/zonetool";
+    ASSERT_EQ(
+        std::system(
+            ("cp " + shellQuote(dir.file("bin/zonetool")) + " " + shellQuote(program)).c_str()),
+        0);
+    const std::string script = fitArrayScript(twoByTwo(), SlurmRequest(), {work, program, false});
+    const std::string slurm = "SLURM_ARRAY_JOB_ID=7 SLURM_JOB_ID=9 SLURM_ARRAY_TASK_ID=";
+    ProgramResult r = runScript(dir, dir.path(), script, slurm + "2");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+    // The fit ran in the directory, with its own task's id to requeue.
+    EXPECT_EQ(dir.read("calls.txt"), "[zonetool] in " + work +
+                                         "\nfit\n3\n--seed\n1\n--result\nSS3_ML_seed1\n"
+                                         "--checkpoint\nSS3_ML_seed1.ckpt\n--trace\n"
+                                         "SS3_ML_seed1.trace.tsv\n--quiet\n--requeue\n");
+    std::ifstream err(work + "/SS3_ML_seed1.err");
+    std::string first;
+    std::getline(err, first);
+    EXPECT_EQ(first, "task 2 of job 7 (job 9, restarts 0) on ?: fit of model 3, seed 1, into "
+                     "SS3_ML_seed1");
+    EXPECT_FALSE(dir.exists("INJECTED"));
+
+    // A finished fit is not run again when its task is requeued.
+    std::remove(dir.file("calls.txt").c_str());
+    std::ofstream(work + "/SS1_ML_seed2") << "1 1 0.5 10 1000\n";
+    r = runScript(dir, dir.path(), script, slurm + "1");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(dir.exists("calls.txt"));
+
+    // Outside the table, or outside Slurm, nothing runs.
+    for (const std::string& environment : {slurm + "4", std::string("X=1")}) {
+        r = runScript(dir, dir.path(), script, environment);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find(": no task '"), std::string::npos) << r.err;
+        EXPECT_FALSE(dir.exists("calls.txt"));
+    }
+    r = runScript(dir, dir.path(), script, "X=1", "resume");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("unknown argument 'resume' (give submit, collect or nothing)"),
+              std::string::npos);
+    EXPECT_FALSE(dir.exists("calls.txt"));
+    EXPECT_FALSE(dir.exists("INJECTED"));
+}
+
+TEST(SlurmScript, SubmitAndCollectInAHostileDirectory) {
+    ScratchDir dir;
+    writeStandIns(dir, "bin");
+    const std::string work = dir.file(hostile);
+    ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    const std::string script =
+        fitArrayScript(twoByTwo(), SlurmRequest(), {work, dir.file("bin/zonetool"), false});
+    ProgramResult r = runScript(dir, dir.path(), script, "X=1", "submit");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "array job 41\ncollecting job 42\n");
+    // The collecting job waits for every task, whatever its end.
+    const std::string where = "[sbatch] in " + work + "\n";
+    EXPECT_EQ(dir.read("calls.txt"),
+              where + "--parsable\n" + dir.file("script.sh") + "\n" + where +
+                  "--parsable\n--dependency=afterany:41\n--array=0\n--job-name=zonefit-collect\n" +
+                  dir.file("script.sh") + "\ncollect\n");
+
+    // Not from inside a job.
+    r = runScript(dir, dir.path(), script, "SLURM_JOB_ID=3", "submit");
+    EXPECT_EQ(r.status, 2);
+
+    std::remove(dir.file("calls.txt").c_str());
+    r = runScript(dir, dir.path(), script, "SLURM_JOB_ID=3", "collect");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "wrote compare.tsv\nwrote compare.json\n");
+    std::ifstream tsv(work + "/compare.tsv");
+    std::ifstream json(work + "/compare.json");
+    std::string tsvLine;
+    std::string jsonLine;
+    std::getline(tsv, tsvLine);
+    std::getline(json, jsonLine);
+    EXPECT_EQ(tsvLine, "table tsv");
+    EXPECT_EQ(jsonLine, "table json");
+    EXPECT_FALSE(dir.exists("INJECTED"));
+}
+
+TEST(SlurmScript, ProfileTasksAndCollection) {
+    ScratchDir dir;
+    writeStandIns(dir, "bin");
+    ProfileJob job;
+    job.model = 1;
+    job.result = "SS1_ML_";
+    job.options = {"--units", "1.92"};
+    job.parameters = {"wSS", "sigma"};
+    job.table = "profile-SS1_ML_.txt";
+    job.tsv = "profile-SS1_ML_.tsv";
+    const std::vector<ProfileTask> tasks = {{"wSS", "lower", "profile-SS1_ML_-wSS-lower"},
+                                            {"wSS", "upper", "profile-SS1_ML_-wSS-upper"},
+                                            {"sigma", "lower", "profile-SS1_ML_-sigma-lower"},
+                                            {"sigma", "upper", "profile-SS1_ML_-sigma-upper"}};
+    const std::string script = profileArrayScript(tasks, job, SlurmRequest(),
+                                                  {dir.path(), dir.file("bin/zonetool"), false});
+    EXPECT_NE(script.find("\n#SBATCH --array=0-3\n"), std::string::npos);
+    // No checkpoint, so no early signal: a side that is stopped starts again.
+    EXPECT_EQ(script.find("--signal"), std::string::npos);
+    ProgramResult r = runScript(dir, dir.path(), script, "SLURM_ARRAY_TASK_ID=3");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("calls.txt"), "[zonetool] in " + dir.path() +
+                                         "\nprofile\n1\n--result\nSS1_ML_\n--units\n1.92\n"
+                                         "--parameters\nsigma\n--side\nupper\n--part\n"
+                                         "profile-SS1_ML_-sigma-upper.tsv\n--quiet\n");
+    std::remove(dir.file("calls.txt").c_str());
+    r = runScript(dir, dir.path(), script, "SLURM_ARRAY_TASK_ID=0", "collect");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "wrote profile-SS1_ML_.txt\nwrote profile-SS1_ML_.tsv\n");
+    EXPECT_NE(dir.read("calls.txt")
+                  .find("--units\n1.92\n--parameters\nwSS,sigma\n--collect\n"
+                        "--format\ntsv\n"),
+              std::string::npos);
+}
+
+namespace {
+
+// 10 + sum a_i (x_i - mu_i)^2 / 2: the limits at U units lie at mu_i -+ sqrt(2 U / a_i).
+double separable(const NRvector<double>& x) {
+    const double mu[4] = {1.0, 2.0, 0.5, 20.0};
+    const double a[4] = {8.0, 2.0, 50.0, 0.02};
+    double q = 0.0;
+    for (int i = 0; i < 4; i++) {
+        q += a[i] * (x[i] - mu[i]) * (x[i] - mu[i]);
+    }
+    return 10.0 + 0.5 * q;
+}
+
+} // namespace
+
+TEST(ProfileParts, SidesComputedApartAssembleToTheWholeProfile) {
+    ScratchDir dir;
+    const ModelEntry& model = *findModel(1);
+    const std::vector<double> estimate = {1.0, 2.0, 0.5, 20.0};
+    const std::vector<ParameterInfo> noBoxes;
+    ProfileSettings settings;
+    settings.simplexTolerance = 1e-10;
+    const std::vector<int> indices = {0, 3};
+    const ProfileOutcome whole = profileLikelihood(separable, estimate, noBoxes, indices, settings);
+    const std::string result = dir.file("SS1_ML_");
+    for (int index : indices) {
+        for (int side : {-1, +1}) {
+            const ProfileOutcome part =
+                profileSide(separable, estimate, noBoxes, index, side, settings);
+            std::string error;
+            const std::string path = profilePartName(result, model.parameters[index].name, side);
+            ASSERT_TRUE(
+                writeProfilePart(path, profilePartText(model, result, settings, part, side), error))
+                << error;
+            // A side once written is not written over.
+            EXPECT_FALSE(writeProfilePart(path, "", error));
+            EXPECT_EQ(error, path + " exists; remove it to compute this side again");
+        }
+    }
+    EXPECT_TRUE(dir.exists("profile-SS1_ML_-sigma-upper.tsv"));
+    ProfileOutcome collected;
+    std::string error;
+    ASSERT_TRUE(collectProfile(model, result, indices, settings, collected, error)) << error;
+    EXPECT_EQ(collected.minimum, whole.minimum);
+    EXPECT_EQ(collected.evaluations, whole.evaluations);
+    EXPECT_EQ(collected.lowest, whole.lowest);
+    EXPECT_EQ(collected.lowestPoint, whole.lowestPoint);
+    ASSERT_EQ(collected.parameters.size(), 2u);
+    for (std::size_t i = 0; i < 2; i++) {
+        const ParameterProfile& a = collected.parameters[i];
+        const ParameterProfile& b = whole.parameters[i];
+        EXPECT_EQ(a.index, b.index);
+        EXPECT_EQ(a.estimate, b.estimate);
+        for (const auto& [x, y] :
+             {std::make_pair(a.lower, b.lower), std::make_pair(a.upper, b.upper)}) {
+            EXPECT_EQ(x.value, y.value);
+            EXPECT_EQ(x.found, y.found);
+            EXPECT_EQ(x.atBox, y.atBox);
+            EXPECT_EQ(x.points, y.points);
+        }
+    }
+    // wSS: 1 -+ sqrt(2 x 2 / 8); sigma: 20 -+ sqrt(2 x 2 / 0.02).
+    EXPECT_NEAR(collected.parameters[0].lower.value, 1.0 - std::sqrt(0.5), 1e-3);
+    EXPECT_NEAR(collected.parameters[1].upper.value, 20.0 + std::sqrt(200.0), 1e-2);
+
+    // Sides of other settings are not mixed in.
+    settings.units = 1.92;
+    EXPECT_FALSE(collectProfile(model, result, indices, settings, collected, error));
+    EXPECT_EQ(error, dir.file("profile-SS1_ML_-wSS-lower.tsv") +
+                         ": computed for units '2', not '1.9199999999999999'");
+    settings.units = 2.0;
+    EXPECT_FALSE(collectProfile(model, result, {1}, settings, collected, error));
+    EXPECT_EQ(error, dir.file("profile-SS1_ML_-wII-lower.tsv") +
+                         ": cannot open: No such file or directory");
+}
+
+namespace {
+
+ProgramResult zonetool(const ScratchDir& dir, const std::string& arguments) {
+    return runProgram(dir.path(), ZONETOOL_BIN, arguments);
+}
+
+const char* const shortStart = "1.2 0.8 0.3 15\n0 0 0.05 2\n";
+
+} // namespace
+
+TEST(SlurmCommand, BadArguments) {
+    ScratchDir dir;
+    const std::string help = "Run 'zonetool slurm --help' for usage.\n";
+    const std::pair<const char*, const char*> cases[] = {
+        {"slurm", "zonetool slurm: missing MODELS\n"},
+        {"slurm 1 --time 1h", "zonetool slurm: --time needs a time limit such as 1-00:00:00, "
+                              "12:00:00 or 90, not '1h'\n"},
+        {"slurm 1 --partition 'a b'",
+         "zonetool slurm: --partition needs a name of letters, digits and ._-, not 'a b'\n"},
+        {"slurm 1 --submit", "zonetool slurm: --submit needs -o SCRIPT: requeued tasks and later "
+                             "submissions read the script\n"},
+        {"slurm 1 --parameters wSS",
+         "zonetool slurm: --parameters, --result, --units and --step need --profile\n"},
+        {"slurm --profile 1-2", "zonetool slurm: --profile needs one model number from 1 to 10, "
+                                "not '1-2'\n"},
+        {"slurm 1 --cpus-per-task 0",
+         "zonetool slurm: --cpus-per-task needs a whole number from 1 to 1024, not '0'\n"},
+        {"slurm 1 --seeds", "zonetool slurm: --seeds needs a value\n"},
+        {"slurm 1 --time 2", "zonetool slurm: --signal-lead (120 s) must be shorter than --time "
+                             "(120 s)\n"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        const ProgramResult r = zonetool(dir, arguments);
+        EXPECT_EQ(r.status, 2) << arguments;
+        EXPECT_EQ(r.err, message + help) << arguments;
+        EXPECT_EQ(r.out, "") << arguments;
+    }
+}
+
+TEST(SlurmCommand, EveryInputIsCheckedBeforeAnythingIsWritten) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", shortStart);
+    dir.write("startvec3.txt", "1 1 1\n");
+    dir.write("SS1_ML_seed2", "1 1 0.5 10 1000\n");
+    ProgramResult r = zonetool(dir, "slurm 1-4 --seeds 1-2 -o fits.sh");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool slurm: startvec2.txt: cannot open: No such file or directory\n"
+                     "zonetool slurm: startvec3.txt: no step sizes in the second row\n"
+                     "zonetool slurm: startvec4.txt: cannot open: No such file or directory\n"
+                     "zonetool slurm: Error in borders.txt: cannot open the file\n"
+                     "zonetool slurm: SS1_ML_seed2 exists; give --redo to let the jobs "
+                     "overwrite it\n"
+                     "zonetool slurm: nothing written\n");
+    EXPECT_FALSE(dir.exists("fits.sh"));
+
+    r = zonetool(dir, "slurm 1 --seeds 1-2 -o fits.sh --redo --time 30");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "zonetool slurm: wrote fits.sh\n");
+    const std::string script = dir.read("fits.sh");
+    EXPECT_NE(script.find("\ndir=" + shellQuote(dir.path()) +
+                          "\nzonetool=" + shellQuote(ZONETOOL_BIN) + "\n"),
+              std::string::npos);
+    EXPECT_NE(script.find("--quiet --requeue --redo\n"), std::string::npos);
+    // The script is the user's now.
+    r = zonetool(dir, "slurm 1 --seeds 1-2 -o fits.sh");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool slurm: SS1_ML_seed2 exists; give --redo to let the jobs overwrite "
+                     "it\nzonetool slurm: fits.sh exists; give --redo to let the jobs overwrite "
+                     "it\nzonetool slurm: nothing written\n");
+    // One seed: the result takes the model's name alone, as a single fit's does.
+    r = zonetool(dir, "slurm 1");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\n0) model=1 seed=1 name='SS1_ML_' ;;\n*)"), std::string::npos);
+}
+
+TEST(SlurmCommand, SubmitCallsSbatchForTheArrayAndTheCollectingJob) {
+    ScratchDir dir;
+    writeStandIns(dir, "bin");
+    dir.write("startvec1.txt", shortStart);
+    const std::string path = "PATH=" + shellQuote(dir.file("bin")) + ":/usr/bin:/bin ";
+    ProgramResult r = runProgram(dir.path(), "/usr/bin/env",
+                                 path + ZONETOOL_BIN + " slurm 1 --seeds 3-4 -o fits.sh --submit");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "array job 41\ncollecting job 42\n");
+    const std::string where = "[sbatch] in " + dir.path() + "\n";
+    EXPECT_EQ(dir.read("calls.txt"),
+              where + "--parsable\n" + dir.file("fits.sh") + "\n" + where +
+                  "--parsable\n--dependency=afterany:41\n--array=0\n--job-name=zonefit-collect\n" +
+                  dir.file("fits.sh") + "\ncollect\n");
+    // An sbatch that refuses.
+    dir.write("bin/sbatch", "#!/bin/bash\necho 'sbatch: error: invalid partition' >&2\nexit 1\n");
+    r = runProgram(dir.path(), "/usr/bin/env",
+                   path + ZONETOOL_BIN + " slurm 1 --seeds 3-4 -o fits.sh --submit --redo");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool slurm: wrote fits.sh\nsbatch: error: invalid partition\n"
+                     "zonetool slurm: sbatch did not submit fits.sh (exit status 1)\n");
+    EXPECT_EQ(parsableJobId("123;cluster\n"), "123");
+    EXPECT_EQ(parsableJobId("123\n"), "123");
+    EXPECT_EQ(parsableJobId("Submitted batch job 5\n"), "");
+}
+
+TEST(SlurmCommand, ProfileArrayChecksTheFitAndItsParameters) {
+    ScratchDir dir;
+    ProgramResult r = zonetool(dir, "slurm --profile 1 --parameters wSS,s");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool slurm: model 1 has no parameter 's'\n"
+                     "zonetool slurm: SS1_ML_: cannot open: No such file or directory\n"
+                     "zonetool slurm: nothing written\n");
+    dir.write("SS1_ML_", "1 1 0.5 10 1000\n");
+    dir.write("profile-SS1_ML_-F-upper.tsv", "");
+    r = zonetool(dir, "slurm --profile 1 --parameters wSS,F");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool slurm: profile-SS1_ML_-F-upper.tsv exists; give --redo to let the "
+                     "jobs overwrite it\nzonetool slurm: nothing written\n");
+    r = zonetool(dir, "slurm --profile 1 --parameters wSS --units 1.92");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\n0) parameter='wSS' side='lower' name='profile-SS1_ML_-wSS-lower' ;;\n"
+                         "1) parameter='wSS' side='upper' name='profile-SS1_ML_-wSS-upper' ;;\n"),
+              std::string::npos);
+    // Collecting before the sides are there names the first missing one.
+    r = zonetool(dir, "profile 1 --parameters wSS --collect");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool profile: profile-SS1_ML_-wSS-lower.tsv: cannot open: No such file "
+                     "or directory\n");
+    r = zonetool(dir, "profile 1 --side lower");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool profile: --side needs one parameter (--parameters NAME) and no "
+                     "--collect\nRun 'zonetool profile --help' for usage.\n");
+}

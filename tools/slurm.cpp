@@ -1,0 +1,481 @@
+#include "tools/slurm.h"
+
+#include "data/borders.h"
+#include "driver/schedule.h"
+#include "driver/start_file.h"
+#include "models/model_table.h"
+#include "tools/cli.h"
+#include "tools/parallel.h"
+#include "tools/profile_part.h"
+#include "tools/results.h"
+#include "tools/slurm_script.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <iostream>
+#include <spawn.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+const char* const slurmHelp =
+    "Usage: zonetool slurm MODELS [--seeds LIST] [options]\n"
+    "       zonetool slurm --profile MODEL [--parameters LIST] [--result FILE] [--units U]\n"
+    "                      [--step F] [options]\n"
+    "\n"
+    "Writes a batch script for Slurm's sbatch: a job array with one task per model and seed\n"
+    "(MODELS as in 1-10 or 1,3,7; LIST as in 1-3 or 5,9; seed 1 when no LIST is given), each\n"
+    "running 'zonetool fit MODEL --seed S' in the working directory with a checkpoint, and a\n"
+    "second job that waits for every task of the array, whatever its end, and writes\n"
+    "compare.tsv and compare.json ('zonetool compare'). Files of a fit named NAME (as in\n"
+    "parallel fits: SS1_ML_, or SS1_ML_seed3 with several seeds): the result NAME, its record\n"
+    "NAME.json, log NAME.log, checkpoint NAME.ckpt, trace NAME.trace.tsv, and the task's\n"
+    "standard output and error NAME.out and NAME.err.\n"
+    "\n"
+    "Slurm sends a task SIGUSR1 a while before its time limit: the fit then writes its\n"
+    "checkpoint, requeues itself and ends; the requeued task resumes from the checkpoint. A\n"
+    "task that fails for a bad input is not requeued; NAME.err says why.\n"
+    "\n"
+    "With --profile: one task per parameter and side of 'zonetool profile MODEL', each writing\n"
+    "profile-RESULT-PARAMETER-SIDE.tsv, and a second job that assembles profile-RESULT.txt\n"
+    "and profile-RESULT.tsv. A profile side keeps no checkpoint: a requeued task starts its\n"
+    "side again.\n"
+    "\n"
+    "Before anything is written every input is checked: startvecN.txt of every model (the\n"
+    "result file with --profile), borders.txt for models 3 to 6, a writable directory, and no\n"
+    "result files (or script) that the jobs would overwrite.\n"
+    "\n"
+    "Options:\n"
+    "  -o SCRIPT             write the script to SCRIPT (default standard output)\n"
+    "  --submit              submit the script and its collecting job with sbatch and print\n"
+    "                        both job ids (needs -o); or later: bash SCRIPT submit\n"
+    "  --time T              time limit of each task (D-HH:MM:SS, HH:MM:SS, MM, ...)\n"
+    "  --partition P         partition\n"
+    "  --account A           account to charge\n"
+    "  --mem M               memory per task, as in 500M or 2G\n"
+    "  --cpus-per-task N     processors per task (default 1: a fit uses one)\n"
+    "  --signal-lead S       seconds before the time limit at which a fit stops (default 120)\n"
+    "  --redo                allow the jobs to overwrite existing results, and SCRIPT\n";
+
+namespace {
+
+struct SlurmArguments {
+    std::string modelText;
+    std::vector<int> models;
+    std::vector<std::uint64_t> seeds{1};
+    bool profile = false;
+    std::string parameters;
+    std::string result;
+    std::vector<std::string> profileOptions;
+    SlurmRequest request;
+    std::string script;
+    bool submit = false;
+    bool redo = false;
+};
+
+constexpr std::size_t maxTasks = 10000;
+
+// Returns -1 when the arguments are good, else the exit status after the message.
+int readArguments(const std::vector<std::string>& args, SlurmArguments& a) {
+    for (std::size_t i = 0; i < args.size(); i++) {
+        const std::string& arg = args[i];
+        if (isHelp(arg)) {
+            std::cout << slurmHelp;
+            return 0;
+        }
+        if (arg == "--submit" || arg == "--redo" || arg == "--profile") {
+            (arg == "--submit" ? a.submit : arg == "--redo" ? a.redo : a.profile) = true;
+            continue;
+        }
+        const bool valued = arg == "-o" || arg == "--seeds" || arg == "--time" ||
+                            arg == "--partition" || arg == "--account" || arg == "--mem" ||
+                            arg == "--cpus-per-task" || arg == "--signal-lead" ||
+                            arg == "--parameters" || arg == "--result" || arg == "--units" ||
+                            arg == "--step";
+        if (!valued) {
+            if (arg.rfind("-", 0) == 0) {
+                return usageError("slurm", "unknown option '" + arg + "'");
+            }
+            if (!a.modelText.empty()) {
+                return usageError("slurm", "unexpected argument '" + arg + "'");
+            }
+            a.modelText = arg;
+            continue;
+        }
+        if (i + 1 >= args.size()) {
+            return usageError("slurm", arg + " needs a value");
+        }
+        const std::string& value = args[++i];
+        std::string problem;
+        std::uint64_t whole = 0;
+        double number = 0.0;
+        if (arg == "-o") {
+            a.script = value;
+        } else if (arg == "--seeds") {
+            if (!parseSeedList(value, maxTasks, a.seeds, problem)) {
+                return usageError("slurm", "--seeds: " + problem);
+            }
+        } else if (arg == "--time") {
+            if (!validTime(value)) {
+                return usageError("slurm", "--time needs a time limit such as 1-00:00:00, "
+                                           "12:00:00 or 90, not '" +
+                                               value + "'");
+            }
+            a.request.time = value;
+        } else if (arg == "--partition" || arg == "--account") {
+            if (!validSlurmName(value, arg == "--partition")) {
+                return usageError("slurm", arg + " needs a name of letters, digits and ._-, not '" +
+                                               value + "'");
+            }
+            (arg == "--partition" ? a.request.partition : a.request.account) = value;
+        } else if (arg == "--mem") {
+            if (!validMemory(value)) {
+                return usageError("slurm",
+                                  "--mem needs a size such as 500M or 2G, not '" + value + "'");
+            }
+            a.request.memory = value;
+        } else if (arg == "--cpus-per-task" || arg == "--signal-lead") {
+            const std::uint64_t most = arg == "--cpus-per-task" ? 1024 : 86400;
+            if (!parseSeed(value, whole) || whole < 1 || whole > most) {
+                return usageError("slurm", arg + " needs a whole number from 1 to " +
+                                               std::to_string(most) + ", not '" + value + "'");
+            }
+            (arg == "--cpus-per-task" ? a.request.cpusPerTask : a.request.signalLead) =
+                static_cast<int>(whole);
+        } else if (arg == "--parameters") {
+            a.parameters = value;
+        } else if (arg == "--result") {
+            a.result = value;
+        } else {
+            if (!parseNumber(value, number) || !(number > 0.0) || number > 1e300) {
+                return usageError("slurm", arg + " needs a positive number, not '" + value + "'");
+            }
+            a.profileOptions.push_back(arg);
+            a.profileOptions.push_back(value);
+        }
+    }
+    if (a.modelText.empty()) {
+        return usageError("slurm", a.profile ? "missing MODEL" : "missing MODELS");
+    }
+    std::string problem;
+    if (a.profile) {
+        int number = 0;
+        if (!parseModel(a.modelText, number)) {
+            return usageError("slurm", "--profile needs one model number from 1 to 10, not '" +
+                                           a.modelText + "'");
+        }
+        a.models = {number};
+    } else if (!parseModelList(a.modelText, a.models, problem)) {
+        return usageError("slurm", problem);
+    }
+    if (!a.profile && (!a.parameters.empty() || !a.result.empty() || !a.profileOptions.empty())) {
+        return usageError("slurm", "--parameters, --result, --units and --step need --profile");
+    }
+    if (a.profile && a.result.find('/') != std::string::npos) {
+        return usageError("slurm",
+                          "--result needs a file of the working directory, not '" + a.result + "'");
+    }
+    // A fit told to stop before it has started would requeue itself for ever.
+    if (!a.profile && !a.request.time.empty() &&
+        a.request.signalLead >= timeSeconds(a.request.time)) {
+        return usageError("slurm", "--signal-lead (" + std::to_string(a.request.signalLead) +
+                                       " s) must be shorter than --time (" +
+                                       std::to_string(timeSeconds(a.request.time)) + " s)");
+    }
+    if (a.submit && a.script.empty()) {
+        return usageError("slurm", "--submit needs -o SCRIPT: requeued tasks and later "
+                                   "submissions read the script");
+    }
+    if (a.models.size() * a.seeds.size() > maxTasks) {
+        return usageError("slurm", "more than " + std::to_string(maxTasks) + " tasks");
+    }
+    return -1;
+}
+
+bool exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
+
+// Files the jobs would write over, without --redo.
+void checkNotThere(const std::vector<std::string>& paths, bool redo,
+                   std::vector<std::string>& problems) {
+    for (const std::string& path : paths) {
+        if (!redo && exists(path)) {
+            problems.push_back(path + " exists; give --redo to let the jobs overwrite it");
+        }
+    }
+}
+
+void checkBorders(const std::vector<int>& models, std::vector<std::string>& problems) {
+    for (int number : models) {
+        if (findModel(number)->borders == BorderSource::borderFile) {
+            Borders borders;
+            std::string error;
+            if (!readBorders(borderFileName, borders, error)) {
+                problems.push_back(error);
+            }
+            return;
+        }
+    }
+}
+
+void checkStartFile(const ModelEntry& model, std::vector<std::string>& problems) {
+    const std::string path = startFileName(std::to_string(model.number).c_str());
+    StartVector start;
+    switch (readStartFile(path, start)) {
+    case StartFileStatus::cannotOpen:
+        problems.push_back(path + ": cannot open: " + std::strerror(errno));
+        return;
+    case StartFileStatus::empty:
+        problems.push_back(path + ": empty");
+        return;
+    case StartFileStatus::missingDeltas:
+        problems.push_back(path + ": no step sizes in the second row");
+        return;
+    case StartFileStatus::ok:
+        break;
+    }
+    if (static_cast<int>(start.start.size()) < model.parameterCount) {
+        problems.push_back(path + ": model " + std::to_string(model.number) + " (" + model.name +
+                           ") reads " + std::to_string(model.parameterCount) +
+                           " parameters, the start vector holds " +
+                           std::to_string(start.start.size()));
+    }
+    if (model.objective == nullptr) {
+        problems.push_back("model " + std::to_string(model.number) +
+                           " is not available in this build");
+    }
+}
+
+std::string currentDirectory() {
+    char* cwd = getcwd(nullptr, 0);
+    if (cwd == nullptr) {
+        return "";
+    }
+    std::string dir = cwd;
+    std::free(cwd);
+    return dir;
+}
+
+// The binary running now, so that the jobs run the very program that checked their inputs.
+std::string ownBinary() {
+    char path[PATH_MAX + 1];
+    const ssize_t length = readlink("/proc/self/exe", path, PATH_MAX);
+    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : "";
+}
+
+std::vector<std::string> splitList(const std::string& text) {
+    std::vector<std::string> items;
+    std::istringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        items.push_back(item);
+    }
+    return items;
+}
+
+struct Plan {
+    std::string script;
+    std::vector<std::string> problems;
+};
+
+Plan planFitArray(const SlurmArguments& a, const ScriptPlace& place) {
+    Plan plan;
+    for (int number : a.models) {
+        checkStartFile(*findModel(number), plan.problems);
+    }
+    checkBorders(a.models, plan.problems);
+    std::vector<FitTask> tasks;
+    std::vector<std::string> outputs;
+    for (const FitJob& job : planFits(a.models, a.seeds)) {
+        tasks.push_back({job.model, job.seed.value_or(1), job.resultName});
+        outputs.push_back(job.resultName);
+        outputs.push_back(job.resultName + ".json");
+    }
+    outputs.push_back("compare.tsv");
+    outputs.push_back("compare.json");
+    checkNotThere(outputs, a.redo, plan.problems);
+    plan.script = fitArrayScript(tasks, a.request, place);
+    return plan;
+}
+
+Plan planProfileArray(const SlurmArguments& a, const ScriptPlace& place) {
+    Plan plan;
+    const ModelEntry& model = *findModel(a.models.front());
+    ProfileJob job;
+    job.model = model.number;
+    job.result = a.result.empty() ? model.prefix : a.result;
+    job.options = a.profileOptions;
+    if (a.parameters.empty()) {
+        for (int j = 0; j < model.parameterCount; j++) {
+            job.parameters.push_back(model.parameters[j].name);
+        }
+    } else {
+        for (const std::string& name : splitList(a.parameters)) {
+            if (findParameter(model, name) < 0) {
+                plan.problems.push_back("model " + std::to_string(model.number) +
+                                        " has no parameter '" + name + "'");
+            }
+            job.parameters.push_back(name);
+        }
+    }
+    StoredResult stored;
+    std::string error;
+    if (!readResultFile(job.result, model, stored, error)) {
+        plan.problems.push_back(error);
+    }
+    checkBorders(a.models, plan.problems);
+    job.table = "profile-" + job.result + ".txt";
+    job.tsv = "profile-" + job.result + ".tsv";
+    std::vector<ProfileTask> tasks;
+    std::vector<std::string> outputs;
+    for (const std::string& parameter : job.parameters) {
+        for (int side : {-1, +1}) {
+            const std::string part = profilePartName(job.result, parameter, side);
+            tasks.push_back(
+                {parameter, side < 0 ? "lower" : "upper", part.substr(0, part.size() - 4)});
+            outputs.push_back(part);
+        }
+    }
+    outputs.push_back(job.table);
+    outputs.push_back(job.tsv);
+    checkNotThere(outputs, a.redo, plan.problems);
+    plan.script = profileArrayScript(tasks, job, a.request, place);
+    return plan;
+}
+
+int submit(const std::string& script, bool profile) {
+    const std::string path = script[0] == '/' ? script : currentDirectory() + "/" + script;
+    std::string out;
+    int status = runCaptured("sbatch", {"--parsable", path}, out);
+    const std::string array = parsableJobId(out);
+    if (status != 0 || array.empty()) {
+        std::cerr << "zonetool slurm: sbatch did not submit " << script
+                  << (status < 0 ? ": cannot run sbatch: " + std::string(std::strerror(errno))
+                                 : " (exit status " + std::to_string(status) + ")")
+                  << "\n";
+        return 1;
+    }
+    std::cout << "array job " << array << "\n" << std::flush;
+    const std::string jobName = profile ? "zonefit-profile-collect" : "zonefit-collect";
+    status = runCaptured("sbatch",
+                         {"--parsable", "--dependency=afterany:" + array, "--array=0",
+                          "--job-name=" + jobName, path, "collect"},
+                         out);
+    const std::string collect = parsableJobId(out);
+    if (status != 0 || collect.empty()) {
+        std::cerr << "zonetool slurm: sbatch did not submit the collecting job (exit status "
+                  << status << "); submit it with: sbatch --dependency=afterany:" << array
+                  << " --array=0 " << script << " collect\n";
+        return 1;
+    }
+    std::cout << "collecting job " << collect << "\n" << std::flush;
+    return 0;
+}
+
+} // namespace
+
+int runCaptured(const std::string& program, const std::vector<std::string>& arguments,
+                std::string& out) {
+    out.clear();
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) {
+        return -1;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+    std::vector<std::string> words{program};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(&word[0]);
+    }
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    const int failed =
+        posix_spawnp(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[1]);
+    if (failed != 0) {
+        close(pipeEnds[0]);
+        errno = failed;
+        return -1;
+    }
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = read(pipeEnds[0], buffer, sizeof buffer);
+        if (got > 0) {
+            out.append(buffer, static_cast<std::size_t>(got));
+        } else if (got == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    close(pipeEnds[0]);
+    int raw = 0;
+    while (waitpid(child, &raw, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+std::string parsableJobId(const std::string& printed) {
+    std::string id = printed.substr(0, printed.find_first_of(";\n"));
+    if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) {
+        return "";
+    }
+    return id;
+}
+
+int slurmCommand(const std::vector<std::string>& args) {
+    SlurmArguments a;
+    const int status = readArguments(args, a);
+    if (status >= 0) {
+        return status;
+    }
+    ScriptPlace place;
+    place.directory = currentDirectory();
+    place.zonetool = ownBinary();
+    place.redo = a.redo;
+    if (place.directory.empty() || place.zonetool.empty()) {
+        std::cerr << "zonetool slurm: cannot find the working directory or this program: "
+                  << std::strerror(errno) << "\n";
+        return 1;
+    }
+    Plan plan = a.profile ? planProfileArray(a, place) : planFitArray(a, place);
+    if (access(".", W_OK | X_OK) != 0) {
+        plan.problems.push_back("cannot create files in the working directory " + place.directory +
+                                ": " + std::strerror(errno));
+    }
+    if (!a.script.empty()) {
+        checkNotThere({a.script}, a.redo, plan.problems);
+    }
+    if (!plan.problems.empty()) {
+        for (const std::string& problem : plan.problems) {
+            std::cerr << "zonetool slurm: " << problem << "\n";
+        }
+        std::cerr << "zonetool slurm: nothing written\n";
+        return 1;
+    }
+    if (a.script.empty()) {
+        std::cout << plan.script << std::flush;
+        return 0;
+    }
+    std::string error;
+    if (!writeResultFile(a.script, plan.script, error)) {
+        std::cerr << "zonetool slurm: " << error << "\n";
+        return 1;
+    }
+    // Executable, so that "./SCRIPT submit" works too; sbatch itself needs no mode.
+    chmod(a.script.c_str(), 0755);
+    std::cerr << "zonetool slurm: wrote " << a.script << "\n";
+    return a.submit ? submit(a.script, a.profile) : 0;
+}

@@ -1,0 +1,79 @@
+// The text of the Slurm batch scripts written by zonetool slurm: a job array of fits or of
+// profile sides, and the collecting job that runs after the whole array.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// `text` as one bash word that stands for exactly `text`, whatever it holds (blanks, quotes,
+// $, backticks, newlines): single-quoted, each ' written as '\''.
+std::string bashQuote(const std::string& text);
+
+// What Slurm is asked for, as the #SBATCH lines give it. Every text field must have passed
+// the matching check below; an empty field is left to the cluster's default.
+struct SlurmRequest {
+    std::string time;      // time limit per task, as in 1-00:00:00 or 90 (minutes)
+    std::string partition; // partition name(s)
+    std::string account;   // account to charge
+    std::string memory;    // memory per node, as in 2G or 500M
+    int cpusPerTask = 1;   // a fit runs on one thread
+    int signalLead = 120;  // seconds before the time limit at which the task gets SIGUSR1
+};
+
+// Whether `text` is a Slurm time limit: M, M:S, H:M:S, D-H, D-H:M or D-H:M:S in digits.
+bool validTime(const std::string& text);
+
+// The seconds of a time limit that passed validTime.
+long timeSeconds(const std::string& text);
+
+// Whether `text` can stand in an #SBATCH line as a partition or account name: letters, digits
+// and ._- (and , between partitions). Slurm reads those lines itself, without a shell.
+bool validSlurmName(const std::string& text, bool listAllowed);
+
+// Whether `text` is a memory size: digits, optionally followed by one of K M G T.
+bool validMemory(const std::string& text);
+
+// One fit of the array: task i runs `zonetool fit model --seed seed --result name`.
+struct FitTask {
+    int model = 0;
+    std::uint64_t seed = 0;
+    std::string name; // result file name, as SS1_ML_seed3
+};
+
+// One side of one parameter of a profile.
+struct ProfileTask {
+    std::string parameter; // the model's name of the parameter
+    std::string side;      // "lower" or "upper"
+    std::string name;      // base of its files: NAME.tsv (the partial result), NAME.out, NAME.err
+};
+
+// Everything the script of a profile needs beyond its tasks.
+struct ProfileJob {
+    int model = 0;
+    std::string result;                  // result file holding the fitted point
+    std::vector<std::string> options;    // further options of every profile call (--units U)
+    std::vector<std::string> parameters; // in table order, for the collecting job
+    std::string table;                   // file of the assembled table
+    std::string tsv;                     // the same as tab-separated values
+};
+
+// Where the script runs and which program it calls.
+struct ScriptPlace {
+    std::string directory; // absolute working directory of every task
+    std::string zonetool;  // absolute path of the zonetool binary the tasks run
+    bool redo = false;     // tasks may overwrite existing results
+};
+
+// The batch script of a job array of fits, one task per entry of `tasks` (at least one), in
+// that order. As an array task it runs its fit with a checkpoint, a trace and --requeue, its
+// standard output and error appended to NAME.out and NAME.err; with the argument "collect"
+// it writes compare.tsv and compare.json; with "submit", outside Slurm, it submits itself and
+// its collecting job.
+std::string fitArrayScript(const std::vector<FitTask>& tasks, const SlurmRequest& request,
+                           const ScriptPlace& place);
+
+// The batch script of a profile: one task per entry of `tasks`; "collect" assembles the
+// table from the partial results.
+std::string profileArrayScript(const std::vector<ProfileTask>& tasks, const ProfileJob& job,
+                               const SlurmRequest& request, const ScriptPlace& place);
