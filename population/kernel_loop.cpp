@@ -25,11 +25,14 @@
 namespace fast {
 namespace {
 
-// Kernel points in the order of the offsets: padded-array offset, weight and Simpson weight.
+// Kernel points in the order of the offsets: padded-array offset, weight and Simpson weight,
+// the weights also broadcast to a block each (point k at lanes * k).
 struct KernelPoints {
     std::vector<std::ptrdiff_t> offsets;
     std::vector<double> weights;
     std::vector<double> simpson;
+    std::vector<double> weightLanes;
+    std::vector<double> simpsonLanes;
     std::size_t reach = 0; // largest |offset|: the padding on each side of the row
 };
 
@@ -44,12 +47,12 @@ ZONEFIT_INLINE void kernelBlock(std::size_t i0, const Stage& scaled, const Kerne
     Lanes sumII = {};
     const std::size_t points = kernel.offsets.size();
     const std::ptrdiff_t* offsets = kernel.offsets.data();
-    const double* weights = kernel.weights.data();
-    const double* simpson = kernel.simpson.data();
+    const double* weights = kernel.weightLanes.data();
+    const double* simpson = kernel.simpsonLanes.data();
     for (std::size_t k = 0; k < points; ++k) {
         const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(i0) + offsets[k];
-        const double w = weights[k];
-        const double s = simpson[k];
+        const Lanes w = loadLanes(weights + lanes * k);
+        const Lanes s = loadLanes(simpson + lanes * k);
         sumSS = sumSS + loadLanes(scaled.SS + at) * w * s;
         sumSI = sumSI + loadLanes(scaled.SI + at) * w * s;
         sumII = sumII + loadLanes(scaled.II + at) * w * s;
@@ -162,7 +165,7 @@ struct KernelRow {
 // larva value moved by `tolerance` or more; with `changes`, the largest larva change of the
 // generation is pushed onto it.
 ZONEFIT_INLINE bool generation(const KernelRow& row, const KernelPoints& kernel,
-                               const OneRate& mate, double step, double tolerance,
+                               const OneRate& mate, const Lanes& step, double tolerance,
                                ChangeRing* changes) {
     const std::size_t n = row.n;
     const std::size_t reach = kernel.reach;
@@ -212,10 +215,11 @@ ZONEFIT_INLINE int runGenerations(const KernelRow& row, const KernelPoints& kern
                                   ChangeRing* changes) {
     // The measure starts from 0, which already reaches a tolerance of 0 or less.
     const bool alwaysChanging = 0.0 >= tolerance;
+    const Lanes stepLanes = broadcast(step);
     int g = 0;
     bool changing = true;
     while (changing && g < maxGenerations) {
-        changing = generation(row, kernel, mate, step, tolerance, changes) || alwaysChanging;
+        changing = generation(row, kernel, mate, stepLanes, tolerance, changes) || alwaysChanging;
         ++g;
         if (g == maxGenerations) {
             reportCap(regionFitness);
@@ -272,6 +276,10 @@ void kernel(std::vector<Population>& row, const std::vector<double>& kernelWeigh
     }
     for (int offset : kernelOffsets) {
         kernel.offsets.push_back(static_cast<std::ptrdiff_t>(kernel.reach) + offset);
+    }
+    for (std::size_t k = 0; k < kernelWeights.size(); ++k) {
+        kernel.weightLanes.insert(kernel.weightLanes.end(), lanes, kernel.weights[k]);
+        kernel.simpsonLanes.insert(kernel.simpsonLanes.end(), lanes, kernel.simpson[k]);
     }
     // The scaled stage is written in whole blocks, up to lanes - 1 demes into the right-hand
     // padding, before the padding is filled.

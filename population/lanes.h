@@ -32,6 +32,17 @@ typedef double Lanes __attribute__((vector_size(lanes * sizeof(double))));
 // Per-lane flags (all bits set or clear), the type of a comparison of two blocks.
 using LaneFlags = decltype(Lanes{} < Lanes{});
 
+// Every lane set to x. Kept out of the loops: a wide block built from a scalar goes through
+// memory at the levels whose registers are narrower than the block, so the loops read blocks
+// that were broadcast once per call instead.
+ZONEFIT_INLINE Lanes broadcast(double x) {
+    Lanes v;
+    for (std::size_t b = 0; b < lanes; ++b) {
+        v[b] = x;
+    }
+    return v;
+}
+
 ZONEFIT_INLINE Lanes loadLanes(const double* from) {
     Lanes v;
     std::memcpy(&v, from, sizeof v);

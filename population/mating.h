@@ -15,14 +15,17 @@ namespace fast {
 
 // Mating functors: `mate(i, vSS, vSI, vII, zSS, zSI, zII)` turns the virgins of the block
 // from deme i on into its zygotes. `checksSum` says whether the form checks the zygote sums.
+// The factors are held broadcast to every lane (see broadcast).
 
 // One selfing rate for every deme (Population::goZygotes(const double&)).
 struct OneRate {
     static constexpr bool checksSum = false;
-    double F;
-    double notF;    // 1 - F
-    double twoNotF; // 2 * (1 - F)
-    explicit OneRate(double selfing) : F(selfing), notF(1 - selfing), twoNotF(2 * (1 - selfing)) {}
+    Lanes F;
+    Lanes notF;    // 1 - F
+    Lanes twoNotF; // 2 * (1 - F)
+    explicit OneRate(double selfing)
+        : F(broadcast(selfing)), notF(broadcast(1 - selfing)),
+          twoNotF(broadcast(2 * (1 - selfing))) {}
     ZONEFIT_INLINE void operator()(std::size_t, const Lanes& vSS, const Lanes& vSI,
                                    const Lanes& vII, Lanes& zSS, Lanes& zSI, Lanes& zII) const {
         const Lanes p = vSS + 0.5 * vSI;
@@ -52,14 +55,16 @@ struct RatePerDeme {
 // sums are checked after the whole row has mated.
 struct RateByGenotype {
     static constexpr bool checksSum = true;
-    double s0, s1, s2;
-    double out0, out1, out2; // 1 - s: outcrossing shares
-    double halfOut1;         // 0.5 * (1 - s1)
-    double quarterS1;        // 0.25 * s1
-    double halfS1;           // 0.5 * s1
+    Lanes s0, s2;
+    Lanes out0, out1, out2; // 1 - s: outcrossing shares
+    Lanes halfOut1;         // 0.5 * (1 - s1)
+    Lanes quarterS1;        // 0.25 * s1
+    Lanes halfS1;           // 0.5 * s1
     explicit RateByGenotype(const std::vector<double>& s)
-        : s0(s[0]), s1(s[1]), s2(s[2]), out0(1 - s[0]), out1(1 - s[1]), out2(1 - s[2]),
-          halfOut1(0.5 * (1 - s[1])), quarterS1(0.25 * s[1]), halfS1(0.5 * s[1]) {}
+        : s0(broadcast(s[0])), s2(broadcast(s[2])), out0(broadcast(1 - s[0])),
+          out1(broadcast(1 - s[1])), out2(broadcast(1 - s[2])),
+          halfOut1(broadcast(0.5 * (1 - s[1]))), quarterS1(broadcast(0.25 * s[1])),
+          halfS1(broadcast(0.5 * s[1])) {}
     ZONEFIT_INLINE void operator()(std::size_t, const Lanes& vSS, const Lanes& vSI,
                                    const Lanes& vII, Lanes& zSS, Lanes& zSI, Lanes& zII) const {
         const Lanes outcrossing = out0 * vSS + out1 * vSI + out2 * vII;

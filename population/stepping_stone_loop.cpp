@@ -110,7 +110,10 @@ ZONEFIT_INLINE void mateBlock(const SteppingStoneRow& row, std::size_t i0, const
                               ZygoteBlock& z, LaneFlags& off) {
     selectBlock(i0, row.L, row.f, row.V, row.Z, mate, z.SS, z.SI, z.II);
     if (Mating::checksSum) {
-        off |= sumOff(z.SS, z.SI, z.II) & demesWithin(i0, 0, static_cast<long>(row.n));
+        const LaneFlags offHere = sumOff(z.SS, z.SI, z.II);
+        // Only the last block holds padding.
+        off |=
+            i0 + lanes <= row.n ? offHere : offHere & demesWithin(i0, 0, static_cast<long>(row.n));
     }
 }
 
