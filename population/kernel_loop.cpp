@@ -36,19 +36,34 @@ struct KernelPoints {
     std::size_t reach = 0; // largest |offset|: the padding on each side of the row
 };
 
+// What the loops read of the kernel points, as plain pointers into a KernelPoints.
+struct PointTable {
+    std::size_t points;
+    const std::ptrdiff_t* offsets;
+    const double* weightLanes;
+    const double* simpsonLanes;
+    const double* weights;
+    const double* simpson;
+};
+
+PointTable tableOf(const KernelPoints& kernel) {
+    return {kernel.offsets.size(),      kernel.offsets.data(), kernel.weightLanes.data(),
+            kernel.simpsonLanes.data(), kernel.weights.data(), kernel.simpson.data()};
+}
+
 // Kernel dispersal into the block from deme i0 on, from stage arrays that hold value * step
 // and are padded by the kernel's reach, then each sum divided by SS sum + SI sum + II sum.
 // With `measure`, the change of each value is folded into `largest`.
 template <bool measure>
-ZONEFIT_INLINE void kernelBlock(std::size_t i0, const Stage& scaled, const KernelPoints& kernel,
+ZONEFIT_INLINE void kernelBlock(std::size_t i0, const Stage& scaled, const PointTable& kernel,
                                 const Stage& to, Lanes& largest) {
     Lanes sumSS = {};
     Lanes sumSI = {};
     Lanes sumII = {};
-    const std::size_t points = kernel.offsets.size();
-    const std::ptrdiff_t* offsets = kernel.offsets.data();
-    const double* weights = kernel.weightLanes.data();
-    const double* simpson = kernel.simpsonLanes.data();
+    const std::size_t points = kernel.points;
+    const std::ptrdiff_t* offsets = kernel.offsets;
+    const double* weights = kernel.weightLanes;
+    const double* simpson = kernel.simpsonLanes;
     for (std::size_t k = 0; k < points; ++k) {
         const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(i0) + offsets[k];
         const Lanes w = loadLanes(weights + lanes * k);
@@ -74,15 +89,15 @@ ZONEFIT_INLINE void kernelBlock(std::size_t i0, const Stage& scaled, const Kerne
 // The same for the single deme i, for the demes after the last whole block. With `measure`,
 // the change of each value raises `change` when larger (a non-number never does).
 template <bool measure>
-ZONEFIT_INLINE void kernelDeme(std::size_t i, const Stage& scaled, const KernelPoints& kernel,
+ZONEFIT_INLINE void kernelDeme(std::size_t i, const Stage& scaled, const PointTable& kernel,
                                const Stage& to, double& change) {
     double sumSS = 0.0;
     double sumSI = 0.0;
     double sumII = 0.0;
-    const std::size_t points = kernel.offsets.size();
-    const std::ptrdiff_t* offsets = kernel.offsets.data();
-    const double* weights = kernel.weights.data();
-    const double* simpson = kernel.simpson.data();
+    const std::size_t points = kernel.points;
+    const std::ptrdiff_t* offsets = kernel.offsets;
+    const double* weights = kernel.weights;
+    const double* simpson = kernel.simpson;
     for (std::size_t k = 0; k < points; ++k) {
         const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(i) + offsets[k];
         const double w = weights[k];
@@ -108,7 +123,8 @@ ZONEFIT_INLINE void kernelDeme(std::size_t i, const Stage& scaled, const KernelP
 }
 
 // Kernel dispersal of the whole row (n demes) from padded, scaled stage arrays, unmeasured.
-void kernelStage(std::size_t n, const Stage& scaled, const KernelPoints& kernel, const Stage& to) {
+void kernelStage(std::size_t n, const Stage& scaled, const KernelPoints& points, const Stage& to) {
+    const PointTable kernel = tableOf(points);
     Lanes unused = {};
     double unmeasured = 0.0;
     std::size_t i = 0;
@@ -164,11 +180,10 @@ struct KernelRow {
 // same pass, so that the divisions of selection overlap the kernel sums. Returns whether some
 // larva value moved by `tolerance` or more; with `changes`, the largest larva change of the
 // generation is pushed onto it.
-ZONEFIT_INLINE bool generation(const KernelRow& row, const KernelPoints& kernel,
+ZONEFIT_INLINE bool generation(const KernelRow& row, const PointTable& kernel, std::size_t reach,
                                const OneRate& mate, const Lanes& step, double tolerance,
                                ChangeRing* changes) {
     const std::size_t n = row.n;
-    const std::size_t reach = kernel.reach;
     const std::size_t whole = n / lanes;
     Lanes largest = {};
     std::size_t next = 0; // the next whole block to disperse
@@ -209,17 +224,24 @@ ZONEFIT_INLINE bool generation(const KernelRow& row, const KernelPoints& kernel,
 
 // Runs generations until the larvae stop changing by `tolerance` or the cap; returns the
 // number run.
-ZONEFIT_INLINE int runGenerations(const KernelRow& row, const KernelPoints& kernel,
-                                  const OneRate& mate, double step, double tolerance,
+ZONEFIT_INLINE int runGenerations(const KernelRow& rowIn, const KernelPoints& points,
+                                  const OneRate& mateIn, double step, double tolerance,
                                   int maxGenerations, const std::vector<Genotype>& regionFitness,
                                   ChangeRing* changes) {
+    // Local copies: the compiler can then keep the array pointers, the kernel and the mating
+    // factors in registers, since no store to the arrays can reach them.
+    const KernelRow row = rowIn;
+    const PointTable kernel = tableOf(points);
+    const std::size_t reach = points.reach;
+    const OneRate mate = mateIn;
     // The measure starts from 0, which already reaches a tolerance of 0 or less.
     const bool alwaysChanging = 0.0 >= tolerance;
     const Lanes stepLanes = broadcast(step);
     int g = 0;
     bool changing = true;
     while (changing && g < maxGenerations) {
-        changing = generation(row, kernel, mate, stepLanes, tolerance, changes) || alwaysChanging;
+        changing =
+            generation(row, kernel, reach, mate, stepLanes, tolerance, changes) || alwaysChanging;
         ++g;
         if (g == maxGenerations) {
             reportCap(regionFitness);

@@ -66,10 +66,11 @@ ZONEFIT_INLINE Lanes blend(const LaneFlags& flags, const Lanes& chosen, const La
     return reinterpret_cast<Lanes>(bits);
 }
 
-// Flags of the lanes of the block from deme i0 on whose deme lies in first <= i < end.
-ZONEFIT_INLINE LaneFlags demesWithin(std::size_t i0, long first, long end) {
-    const LaneFlags index = LaneFlags{0, 1, 2, 3, 4, 5, 6, 7} + static_cast<long>(i0);
-    return (index >= first) & (index < end);
+// Eight flags from an array of all-bits-set (-1) or clear (0) values.
+ZONEFIT_INLINE LaneFlags loadFlags(const long* from) {
+    LaneFlags flags;
+    std::memcpy(&flags, from, sizeof flags);
+    return flags;
 }
 
 // The values of the demes one after (fromNext) and one before (fromPrevious) the demes of
@@ -88,7 +89,7 @@ ZONEFIT_INLINE Lanes fromPrevious(const Lanes& previous, const Lanes& current) {
     return __builtin_shuffle(previous, current, LaneFlags{7, 8, 9, 10, 11, 12, 13, 14});
 #endif
 }
-static_assert(lanes == 8, "the shuffles and lane indices above hold eight lanes");
+static_assert(lanes == 8, "the shuffles above move eight lanes");
 
 // Raises each lane of `largest` to the lane of `change` when that is larger. A lane of `change`
 // that is not a number never is (the comparison fails), and `largest` never holds one.

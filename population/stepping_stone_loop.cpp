@@ -32,10 +32,12 @@ struct SteppingStoneRow {
     std::size_t n = 0;
     std::size_t blocks = 0;
     Stage L, V, Z, f;
-    double* keep;    // 1 - m[i - 1] - m[i] at interior demes
-    double* toLeft;  // m[i - 1] at interior demes
-    double* toRight; // m[i] at demes 0 to n - 2
-    double* selfing; // per-deme selfing rates, when the form has them
+    double* keep;         // 1 - m[i - 1] - m[i] at interior demes
+    double* toLeft;       // m[i - 1] at interior demes
+    double* toRight;      // m[i] at demes 0 to n - 2
+    double* selfing;      // per-deme selfing rates, when the form has them
+    const long* interior; // -1 at demes 1 to n - 2, 0 at the end demes and the padding
+    const long* inRow;    // -1 at demes 0 to n - 1, 0 at the padding
 };
 
 // The end demes keep 1 - m of their own stage and receive m of their only neighbour's.
@@ -93,7 +95,7 @@ ZONEFIT_INLINE void disperseBlock(const SteppingStoneRow& row, std::size_t i0, c
         storeLanes(L.II + i0, nII);
         return;
     }
-    const LaneFlags interior = demesWithin(i0, 1, static_cast<long>(row.n) - 1);
+    const LaneFlags interior = loadFlags(row.interior + i0);
     const Lanes none = {};
     foldChange(largest, blend(interior, absLanes(nSS - oSS), none));
     foldChange(largest, blend(interior, absLanes(nSI - oSI), none));
@@ -112,8 +114,7 @@ ZONEFIT_INLINE void mateBlock(const SteppingStoneRow& row, std::size_t i0, const
     if (Mating::checksSum) {
         const LaneFlags offHere = sumOff(z.SS, z.SI, z.II);
         // Only the last block holds padding.
-        off |=
-            i0 + lanes <= row.n ? offHere : offHere & demesWithin(i0, 0, static_cast<long>(row.n));
+        off |= i0 + lanes <= row.n ? offHere : offHere & loadFlags(row.inRow + i0);
     }
 }
 
@@ -177,9 +178,13 @@ void reportZygoteSums(std::size_t n, const Stage& Z) {
 // Runs generations until the larvae stop changing by `tolerance` or the cap; returns the
 // number run.
 template <class Mating>
-ZONEFIT_INLINE int runGenerations(const SteppingStoneRow& row, const Mating& mate, double tolerance,
-                                  int maxGenerations, const std::vector<Genotype>& demeFitness,
-                                  ChangeRing* changes) {
+ZONEFIT_INLINE int runGenerations(const SteppingStoneRow& rowIn, const Mating& mateIn,
+                                  double tolerance, int maxGenerations,
+                                  const std::vector<Genotype>& demeFitness, ChangeRing* changes) {
+    // Local copies: the compiler can then keep the array pointers and the mating factors in
+    // registers, since no store to the arrays can reach them.
+    const SteppingStoneRow row = rowIn;
+    const Mating mate = mateIn;
     // The measure starts from 0, which already reaches a tolerance of 0 or less.
     const bool alwaysChanging = 0.0 >= tolerance;
     int g = 0;
@@ -299,6 +304,14 @@ simulateRow(const std::vector<Population>& demes, const std::vector<double>& mig
     }
     spreadFitness(n, row.f, demeFitness, entry);
     spreadLarvae(demes, row.L);
+    std::vector<long> interior(roundUp(n), 0);
+    std::vector<long> inRow(roundUp(n), 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        interior[i] = i >= 1 && i + 1 < n ? -1 : 0;
+        inRow[i] = -1;
+    }
+    row.interior = interior.data();
+    row.inRow = inRow.data();
 
     ChangeRing ring;
     ChangeRing* changes = changesWanted() ? &ring : nullptr;
