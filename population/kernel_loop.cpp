@@ -53,8 +53,10 @@ PointTable tableOf(const KernelPoints& kernel) {
 
 // Kernel dispersal into the block from deme i0 on, from stage arrays that hold value * step
 // and are padded by the kernel's reach, then each sum divided by SS sum + SI sum + II sum.
-// With `measure`, the change of each value is folded into `largest`.
-template <bool measure>
+// With `measure`, the change of each value is folded into `largest`. With `scalarWeights` the
+// weights are read as scalars, which registers as wide as a block broadcast for free; the
+// narrower levels read the broadcast copies. Either way each term is the same product.
+template <bool measure, bool scalarWeights>
 ZONEFIT_INLINE void kernelBlock(std::size_t i0, const Stage& scaled, const PointTable& kernel,
                                 const Stage& to, Lanes& largest) {
     Lanes sumSS = {};
@@ -62,15 +64,21 @@ ZONEFIT_INLINE void kernelBlock(std::size_t i0, const Stage& scaled, const Point
     Lanes sumII = {};
     const std::size_t points = kernel.points;
     const std::ptrdiff_t* offsets = kernel.offsets;
-    const double* weights = kernel.weightLanes;
-    const double* simpson = kernel.simpsonLanes;
     for (std::size_t k = 0; k < points; ++k) {
         const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(i0) + offsets[k];
-        const Lanes w = loadLanes(weights + lanes * k);
-        const Lanes s = loadLanes(simpson + lanes * k);
-        sumSS = sumSS + loadLanes(scaled.SS + at) * w * s;
-        sumSI = sumSI + loadLanes(scaled.SI + at) * w * s;
-        sumII = sumII + loadLanes(scaled.II + at) * w * s;
+        if (scalarWeights) {
+            const double w = kernel.weights[k];
+            const double s = kernel.simpson[k];
+            sumSS = sumSS + loadLanes(scaled.SS + at) * w * s;
+            sumSI = sumSI + loadLanes(scaled.SI + at) * w * s;
+            sumII = sumII + loadLanes(scaled.II + at) * w * s;
+        } else {
+            const Lanes w = loadLanes(kernel.weightLanes + lanes * k);
+            const Lanes s = loadLanes(kernel.simpsonLanes + lanes * k);
+            sumSS = sumSS + loadLanes(scaled.SS + at) * w * s;
+            sumSI = sumSI + loadLanes(scaled.SI + at) * w * s;
+            sumII = sumII + loadLanes(scaled.II + at) * w * s;
+        }
     }
     const Lanes total = sumSS + sumSI + sumII;
     const Lanes nSS = sumSS / total;
@@ -129,7 +137,7 @@ void kernelStage(std::size_t n, const Stage& scaled, const KernelPoints& points,
     double unmeasured = 0.0;
     std::size_t i = 0;
     for (; i + lanes <= n; i += lanes) {
-        kernelBlock<false>(i, scaled, kernel, to, unused);
+        kernelBlock<false, false>(i, scaled, kernel, to, unused);
     }
     for (; i < n; ++i) {
         kernelDeme<false>(i, scaled, kernel, to, unmeasured);
@@ -180,6 +188,7 @@ struct KernelRow {
 // same pass, so that the divisions of selection overlap the kernel sums. Returns whether some
 // larva value moved by `tolerance` or more; with `changes`, the largest larva change of the
 // generation is pushed onto it.
+template <bool scalarWeights>
 ZONEFIT_INLINE bool generation(const KernelRow& row, const PointTable& kernel, std::size_t reach,
                                const OneRate& mate, const Lanes& step, double tolerance,
                                ChangeRing* changes) {
@@ -201,7 +210,7 @@ ZONEFIT_INLINE bool generation(const KernelRow& row, const PointTable& kernel, s
         }
         // Block `next` reads demes up to its last one plus the reach.
         while (next < whole && next * lanes + lanes - 1 + reach <= mated) {
-            kernelBlock<true>(next * lanes, row.padded, kernel, row.L, largest);
+            kernelBlock<true, scalarWeights>(next * lanes, row.padded, kernel, row.L, largest);
             ++next;
         }
     }
@@ -210,7 +219,7 @@ ZONEFIT_INLINE bool generation(const KernelRow& row, const PointTable& kernel, s
     }
     reflectRight(n, reach, row.padded);
     for (; next < whole; ++next) {
-        kernelBlock<true>(next * lanes, row.padded, kernel, row.L, largest);
+        kernelBlock<true, scalarWeights>(next * lanes, row.padded, kernel, row.L, largest);
     }
     double tailChange = 0.0;
     for (std::size_t i = whole * lanes; i < n; ++i) {
@@ -224,6 +233,7 @@ ZONEFIT_INLINE bool generation(const KernelRow& row, const PointTable& kernel, s
 
 // Runs generations until the larvae stop changing by `tolerance` or the cap; returns the
 // number run.
+template <bool scalarWeights>
 ZONEFIT_INLINE int runGenerations(const KernelRow& rowIn, const KernelPoints& points,
                                   const OneRate& mateIn, double step, double tolerance,
                                   int maxGenerations, const std::vector<Genotype>& regionFitness,
@@ -241,7 +251,8 @@ ZONEFIT_INLINE int runGenerations(const KernelRow& rowIn, const KernelPoints& po
     bool changing = true;
     while (changing && g < maxGenerations) {
         changing =
-            generation(row, kernel, reach, mate, stepLanes, tolerance, changes) || alwaysChanging;
+            generation<scalarWeights>(row, kernel, reach, mate, stepLanes, tolerance, changes) ||
+            alwaysChanging;
         ++g;
         if (g == maxGenerations) {
             reportCap(regionFitness);
@@ -255,17 +266,17 @@ ZONEFIT_INLINE int runGenerations(const KernelRow& rowIn, const KernelPoints& po
 int runBaseline(const KernelRow& row, const KernelPoints& kernel, const OneRate& mate, double step,
                 double tolerance, int cap, const std::vector<Genotype>& fitness,
                 ChangeRing* changes) {
-    return runGenerations(row, kernel, mate, step, tolerance, cap, fitness, changes);
+    return runGenerations<false>(row, kernel, mate, step, tolerance, cap, fitness, changes);
 }
 ZONEFIT_TARGET_AVX2 int runAvx2(const KernelRow& row, const KernelPoints& kernel,
                                 const OneRate& mate, double step, double tolerance, int cap,
                                 const std::vector<Genotype>& fitness, ChangeRing* changes) {
-    return runGenerations(row, kernel, mate, step, tolerance, cap, fitness, changes);
+    return runGenerations<false>(row, kernel, mate, step, tolerance, cap, fitness, changes);
 }
 ZONEFIT_TARGET_AVX512 int runAvx512(const KernelRow& row, const KernelPoints& kernel,
                                     const OneRate& mate, double step, double tolerance, int cap,
                                     const std::vector<Genotype>& fitness, ChangeRing* changes) {
-    return runGenerations(row, kernel, mate, step, tolerance, cap, fitness, changes);
+    return runGenerations<true>(row, kernel, mate, step, tolerance, cap, fitness, changes);
 }
 
 int runAtActiveLevel(const KernelRow& row, const KernelPoints& kernel, const OneRate& mate,
