@@ -8,6 +8,7 @@
 
 #include "bench/bench_rows.h"
 #include "models/cspace.h"
+#include "population/instruction_set.h"
 #include "population/population.h"
 #include "reference/plain_population.h"
 
@@ -128,7 +129,32 @@ enum class Operation { multiply, add, divide };
 
 typedef double Block __attribute__((vector_size(8 * sizeof(double))));
 
+// Rounds of the operation on the blocks, in the widest vector registers the build can name:
+// the loops of the library run there when the processor has AVX-512.
+ZONEFIT_TARGET_AVX512 void operate(Block* x, int rounds, Operation operation, double factor) {
+    constexpr int chains = 12;
+    for (int r = 0; r < rounds; ++r) {
+        for (int j = 0; j < chains; ++j) {
+            if (operation == Operation::multiply) {
+                x[j] = x[j] * factor;
+            } else if (operation == Operation::add) {
+                x[j] = x[j] + factor;
+            } else {
+                x[j] = x[j] / factor;
+            }
+        }
+        // Keeps the blocks in registers and every round's operations in place.
+        asm volatile(""
+                     : "+v"(x[0]), "+v"(x[1]), "+v"(x[2]), "+v"(x[3]), "+v"(x[4]), "+v"(x[5]),
+                       "+v"(x[6]), "+v"(x[7]), "+v"(x[8]), "+v"(x[9]), "+v"(x[10]), "+v"(x[11]));
+    }
+}
+
 void MachineLimit(benchmark::State& state, Operation operation) {
+    if (!ZONEFIT_HAS_WIDER_LEVELS || !instructionSetSupported(InstructionSet::avx512)) {
+        state.SkipWithError("measured in 512-bit registers; this processor lacks AVX-512");
+        return;
+    }
     constexpr int chains = 12;
     constexpr int rounds = 1000;
     Block x[chains];
@@ -139,22 +165,7 @@ void MachineLimit(benchmark::State& state, Operation operation) {
     }
     const double factor = 1.0000000001;
     for (auto _ : state) {
-        for (int r = 0; r < rounds; ++r) {
-            for (int j = 0; j < chains; ++j) {
-                if (operation == Operation::multiply) {
-                    x[j] = x[j] * factor;
-                } else if (operation == Operation::add) {
-                    x[j] = x[j] + factor;
-                } else {
-                    x[j] = x[j] / factor;
-                }
-            }
-            // Keeps the blocks in registers and every round's operations in place.
-            asm volatile(""
-                         : "+v"(x[0]), "+v"(x[1]), "+v"(x[2]), "+v"(x[3]), "+v"(x[4]), "+v"(x[5]),
-                           "+v"(x[6]), "+v"(x[7]), "+v"(x[8]), "+v"(x[9]), "+v"(x[10]),
-                           "+v"(x[11]));
-        }
+        operate(x, rounds, operation, factor);
     }
     benchmark::DoNotOptimize(x);
     state.counters["double"] = bench::perUnit(static_cast<double>(rounds) * chains * 8);

@@ -15,6 +15,19 @@ void recordSimulation(int generations, bool converged) {
     }
 }
 
+void recordSimulation(int generations, bool converged, const ChangeRing& changes) {
+    recordSimulation(generations, converged);
+    SimulationReport* report = simulationReport();
+    if (report != nullptr && report->keepChanges) {
+        changes.copyOldestFirst(report->recentChanges);
+    }
+}
+
+bool changesWanted() {
+    const SimulationReport* report = simulationReport();
+    return report != nullptr && report->keepChanges;
+}
+
 void recordPredictions(const std::vector<Genotype>& predicted) {
     SimulationReport* report = simulationReport();
     if (report != nullptr && report->keepPredictions) {

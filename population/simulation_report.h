@@ -2,6 +2,7 @@
 // predicted frequencies. Nothing is recorded unless a tool installs a record.
 #pragma once
 
+#include "population/change_ring.h"
 #include "population/population.h"
 
 #include <vector>
@@ -13,6 +14,11 @@ struct SimulationReport {
     bool converged = false;            // whether the latest call stopped before the cap
     bool keepPredictions = false;      // set by the tool to have predictions copied
     std::vector<Genotype> predictions; // genotype frequencies scored at each site
+    bool keepChanges = false;          // set by the tool to have recentChanges filled
+    // The largest larva-frequency change (the convergence measure) of each of the last
+    // generations of the latest simulate call, at most ChangeRing::capacity (32), oldest first;
+    // empty when that call ran no generation. Left as it is while keepChanges is false.
+    std::vector<double> recentChanges;
 };
 
 // The record that the simulation and the objectives on this thread update, or null (the
@@ -37,6 +43,13 @@ class ScopedSimulationReport {
 
 // Records one finished simulation in the installed record, if any.
 void recordSimulation(int generations, bool converged);
+
+// The same, and the changes of its last generations when the record keeps them.
+void recordSimulation(int generations, bool converged, const ChangeRing& changes);
+
+// Whether a record is installed on this thread and keeps the per-generation changes: the
+// simulation fills a ChangeRing only then.
+bool changesWanted();
 
 // Copies the frequencies an objective scores at the sites into the installed record, if any
 // and if it asks for them.

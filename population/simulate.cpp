@@ -1,0 +1,176 @@
+// The simulate forms: each hands the rows the fast loops serve to them and runs the others
+// (a lone deme, a cap below 1, kernel points beyond the row) through the per-deme steps.
+#include "population/population.h"
+
+#include <cstddef>
+
+#include "population/change_ring.h"
+#include "population/dispersal.h"
+#include "population/generation_cap.h"
+#include "population/kernel_loop.h"
+#include "population/simulation_report.h"
+#include "population/stepping_stone_loop.h"
+
+namespace {
+
+// Start state of a run refused for a cap below 1: the larvae, marked as not at equilibrium.
+std::vector<Genotype> unsimulated(const std::vector<Population>& row) {
+    std::vector<Genotype> larvae;
+    larvae.reserve(row.size());
+    for (const Population& deme : row) {
+        larvae.push_back(deme.larvae);
+    }
+    if (!larvae.empty()) {
+        larvae[0].SS = 2.0;
+    }
+    return larvae;
+}
+
+// Adults of every deme; the first SS is set to 2.0 when the run stopped at the cap.
+std::vector<Genotype> adultsOf(const std::vector<Population>& row, bool atCap) {
+    std::vector<Genotype> adults;
+    adults.reserve(row.size());
+    for (const Population& deme : row) {
+        adults.push_back(deme.adults);
+    }
+    if (atCap && !adults.empty()) {
+        adults[0].SS = 2.0;
+    }
+    return adults;
+}
+
+// The generation loop of the stepping-stone forms through the per-deme steps;
+// `mate(deme, i)` is the mating step of deme i.
+template <typename Mating>
+std::vector<Genotype> steppingStone(std::vector<Population>& row,
+                                    const std::vector<double>& migrationRates,
+                                    const std::vector<Genotype>& demeFitness, double tolerance,
+                                    int maxGenerations, Mating mate) {
+    ChangeRing changes;
+    if (maxGenerations < 1) {
+        recordSimulation(0, false, changes);
+        return unsimulated(row);
+    }
+    const bool keep = changesWanted();
+    int g = 0;
+    bool changing = true;
+    while (changing && g < maxGenerations) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            row[i].goVirgins(demeFitness[i]);
+            mate(row[i], i);
+        }
+        const double change = steppingStoneDispersal(row, migrationRates);
+        if (keep) {
+            changes.push(change);
+        }
+        changing = change >= tolerance;
+        ++g;
+        if (g == maxGenerations) {
+            reportCap(demeFitness);
+            break;
+        }
+    }
+    recordSimulation(g, g < maxGenerations, changes);
+    return adultsOf(row, g == maxGenerations);
+}
+
+} // namespace
+
+int detectRegion(int i, int border1, int border2) {
+    if (i >= border2) {
+        return 2;
+    }
+    if (i >= border1) {
+        return 1;
+    }
+    return 0;
+}
+
+void simulate(std::vector<Population>& row, const std::vector<double>& kernelWeights,
+              std::vector<int>& kernelOffsets, const std::vector<Genotype>& regionFitness,
+              const double& selfing, double& tolerance, int& maxGenerations, int& border1,
+              int& border2, double kernelStep) {
+    const int cap = maxGenerations;
+    ChangeRing changes;
+    if (cap < 1) {
+        recordSimulation(0, false, changes);
+        return;
+    }
+    const double F = selfing;
+    const double tol = tolerance;
+    const int first = border1;
+    const int second = border2;
+    // Every point lands in the row after the single reflection when no offset reaches further
+    // than the last deme.
+    bool inRow = kernelWeights.size() == kernelOffsets.size() && !row.empty();
+    for (int offset : kernelOffsets) {
+        inRow = inRow && offset >= -static_cast<int>(row.size() - 1) &&
+                offset <= static_cast<int>(row.size() - 1);
+    }
+    if (inRow) {
+        fast::kernel(row, kernelWeights, kernelOffsets, regionFitness, F, tol, cap, first, second,
+                     kernelStep);
+        return;
+    }
+    // Otherwise the checked dispersal refuses the first point outside the row.
+    const bool keep = changesWanted();
+    int g = 0;
+    bool changing = true;
+    while (changing && g < cap) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            row[i].goVirgins(regionFitness[detectRegion(static_cast<int>(i), first, second)]);
+            row[i].goZygotes(F);
+        }
+        const double change = kernelDispersal(row, kernelWeights, kernelOffsets, kernelStep);
+        if (keep) {
+            changes.push(change);
+        }
+        changing = change >= tol;
+        ++g;
+        if (g == cap) {
+            reportCap(regionFitness);
+            break;
+        }
+    }
+    recordSimulation(g, g < cap, changes);
+}
+
+std::vector<Genotype> simulate(std::vector<Population> row,
+                               const std::vector<double>& migrationRates,
+                               const std::vector<Genotype>& demeFitness, const double& selfing,
+                               double tolerance, int maxGenerations) {
+    const double F = selfing;
+    if (maxGenerations >= 1 && row.size() >= 2) {
+        return fast::steppingStone(row, migrationRates, demeFitness, F, tolerance, maxGenerations);
+    }
+    return steppingStone(row, migrationRates, demeFitness, tolerance, maxGenerations,
+                         [F](Population& deme, std::size_t) { deme.goZygotes(F); });
+}
+
+std::vector<Genotype> simulate(std::vector<Population> row,
+                               const std::vector<double>& migrationRates,
+                               const std::vector<Genotype>& demeFitness,
+                               const std::vector<double>& demeSelfing, double tolerance,
+                               int maxGenerations) {
+    if (maxGenerations >= 1 && row.size() >= 2) {
+        return fast::steppingStone(row, migrationRates, demeFitness, demeSelfing, tolerance,
+                                   maxGenerations);
+    }
+    return steppingStone(
+        row, migrationRates, demeFitness, tolerance, maxGenerations,
+        [&demeSelfing](Population& deme, std::size_t i) { deme.goZygotes(demeSelfing[i]); });
+}
+
+std::vector<Genotype> simulateByGenotype(std::vector<Population> row,
+                                         const std::vector<double>& migrationRates,
+                                         const std::vector<Genotype>& demeFitness,
+                                         const std::vector<double>& genotypeSelfing,
+                                         double tolerance, int maxGenerations) {
+    if (maxGenerations >= 1 && row.size() >= 2) {
+        return fast::steppingStoneByGenotype(row, migrationRates, demeFitness, genotypeSelfing,
+                                             tolerance, maxGenerations);
+    }
+    return steppingStone(
+        row, migrationRates, demeFitness, tolerance, maxGenerations,
+        [&genotypeSelfing](Population& deme, std::size_t) { deme.goZygotes(genotypeSelfing); });
+}
