@@ -5,6 +5,7 @@
 #include "driver/zonefit_main.h"
 #include "models/model_table.h"
 #include "population/diagnostics.h"
+#include "tools/checkpoint.h"
 #include "tools/cli.h"
 #include "tools/parallel.h"
 #include "tools/progress.h"
@@ -17,7 +18,8 @@
 
 const char* const fitHelp =
     "Usage: zonetool fit MODELS [--seed S | --seeds LIST] [--jobs J] [--start FILE]\n"
-    "                           [--trace FILE] [--quiet]\n"
+    "                           [--trace FILE] [--quiet] [--result NAME]\n"
+    "                           [--checkpoint FILE [--requeue]]\n"
     "\n"
     "One model and at most one seed: runs exactly the schedule and output of 'zonefit MODEL'\n"
     "in the working directory - the same reports on standard output, the same result file.\n"
@@ -42,8 +44,23 @@ const char* const fitHelp =
     "  --start FILE   read the start vector and step sizes from FILE instead of\n"
     "                 startvecMODEL.txt (one model only)\n"
     "  --trace FILE   write one tab-separated line per anneal call: stage, cycle, call,\n"
-    "                 temperature, evaluations, converged (0/1), best value (one fit only)\n"
-    "  --quiet        no progress line\n";
+    "                 temperature, evaluations, converged (0/1), best value, then the best\n"
+    "                 point's coordinates (one fit only)\n"
+    "  --quiet        no progress line\n"
+    "  --result NAME  name of the result file instead of the model's prefix (one fit only);\n"
+    "                 the log is NAME.log\n"
+    "  --checkpoint FILE\n"
+    "                 save the whole state of the fit to FILE after every anneal call and\n"
+    "                 resume from FILE when it exists; banner and reports go to RESULT.log.\n"
+    "                 SIGINT, SIGTERM, SIGHUP or SIGUSR1 stop the fit with the checkpoint\n"
+    "                 kept and exit status 75 (stopped, resumable); the same command resumes\n"
+    "                 it, and the resumed fit writes exactly what an uninterrupted one would\n"
+    "  --requeue      with --checkpoint, when stopped that way under Slurm: run\n"
+    "                 'scontrol requeue $SLURM_JOB_ID' before exiting\n"
+    "\n"
+    "Exit status: 0 done, 1 failure, 2 bad arguments, 75 stopped, resumable.\n"
+    "When standard error is not a terminal, a plain progress line is written to it after\n"
+    "every anneal call and at least once a minute (not with --quiet).\n";
 
 namespace {
 
@@ -57,6 +74,9 @@ struct FitArguments {
     std::string startPath;
     std::string tracePath;
     bool quiet = false;
+    std::string resultName;
+    std::string checkpointPath;
+    bool requeue = false;
 };
 
 constexpr std::size_t maxSeeds = 10000;
@@ -69,12 +89,19 @@ int readArguments(const std::vector<std::string>& args, FitArguments& a) {
             std::cout << fitHelp;
             return 0;
         }
-        if (arg == "--quiet") {
-            a.quiet = true;
+        if (arg == "--quiet" || arg == "--requeue") {
+            (arg == "--quiet" ? a.quiet : a.requeue) = true;
+            continue;
+        }
+        if ((arg == "--result" || arg == "--checkpoint") && i + 1 < args.size()) {
+            (arg == "--result" ? a.resultName : a.checkpointPath) = args[++i];
+            if ((arg == "--result" ? a.resultName : a.checkpointPath).empty()) {
+                return usageError("fit", arg + " needs a file name");
+            }
             continue;
         }
         if (arg == "--seed" || arg == "--seeds" || arg == "--jobs" || arg == "--start" ||
-            arg == "--trace") {
+            arg == "--trace" || arg == "--result" || arg == "--checkpoint") {
             if (i + 1 >= args.size()) {
                 return usageError("fit", arg + " needs a value");
             }
@@ -137,7 +164,40 @@ int readArguments(const std::vector<std::string>& args, FitArguments& a) {
     if (several && !a.tracePath.empty()) {
         return usageError("fit", "--trace works with one model and one seed only");
     }
+    if (several && !a.resultName.empty()) {
+        return usageError("fit", "--result works with one model and one seed only");
+    }
+    if (several && !a.checkpointPath.empty()) {
+        return usageError("fit", "--checkpoint works with one model and one seed only");
+    }
+    if (a.requeue && a.checkpointPath.empty()) {
+        return usageError("fit", "--requeue needs --checkpoint");
+    }
     return -1;
+}
+
+// The checkpointed fit: its reports go to the log, so the terminal shows only progress and
+// messages, the latter on a clean line.
+int checkpointedFit(const FitArguments& a, const std::string& startPath, FitProgress& progress,
+                    StatusLine& line, const std::function<void(const AnnealCall&)>& onCall) {
+    CheckpointedFit fit;
+    fit.modelArgument = a.modelText;
+    fit.startPath = startPath;
+    fit.resultName = a.resultName;
+    fit.checkpointPath = a.checkpointPath;
+    fit.tracePath = a.tracePath;
+    if (!a.seeds.empty()) {
+        fit.seed = a.seeds.front();
+    }
+    fit.requeue = a.requeue;
+    ClearingBuffer clearing(std::cerr.rdbuf(), line);
+    std::ostream err(&clearing);
+    markStarted(progress);
+    ProgressTicker ticker(line, [&progress] { return progressText(progress); });
+    const CheckpointedOutcome outcome = runCheckpointedFit(fit, progress, err, onCall);
+    ticker.stop();
+    markFinished(progress, outcome.status == 0);
+    return outcome.status;
 }
 
 int singleFit(const FitArguments& a) {
@@ -149,7 +209,7 @@ int singleFit(const FitArguments& a) {
     const std::string startPath =
         a.startPath.empty() ? startFileName(a.modelText.c_str()) : a.startPath;
     std::ofstream trace;
-    if (!a.tracePath.empty()) {
+    if (!a.tracePath.empty() && a.checkpointPath.empty()) {
         trace.open(a.tracePath);
         if (!trace) {
             std::cerr << "zonetool fit: cannot write the trace file " << a.tracePath << ": "
@@ -161,13 +221,20 @@ int singleFit(const FitArguments& a) {
 
     FitProgress progress;
     StatusLine line(std::cerr, progressWanted(a.quiet, STDERR_FILENO));
-    options.onCall = [&progress](const AnnealCall& call) {
+    PlainProgress plain(std::cerr, plainProgressWanted(a.quiet, STDERR_FILENO),
+                        [&progress] { return progressText(progress); });
+    options.onCall = [&progress, &plain](const AnnealCall& call) {
         recordCall(progress, call.stage, call.cycle, call.call, call.temperature);
+        plain.poke();
     };
+    if (!a.checkpointPath.empty()) {
+        return checkpointedFit(a, startPath, progress, line, options.onCall);
+    }
     // Reports and diagnostics pass through unchanged, after the progress line is erased.
     ClearingBuffer clearing(std::cout.rdbuf(), line);
     std::ostream out(&clearing);
     FitOutput output;
+    output.resultName = a.resultName;
     if (line.enabled()) {
         output.out = &out;
         setDiagnostics(&out);
@@ -181,6 +248,7 @@ int singleFit(const FitArguments& a) {
     ProgressTicker ticker(line, [&progress] { return progressText(progress); });
     const int status = runFit(a.modelText.c_str(), startPath, options, output);
     ticker.stop();
+    plain.stop();
     markFinished(progress, status == 0);
     setCountingTarget(nullptr, nullptr);
     setDiagnostics(nullptr);

@@ -174,3 +174,57 @@ void ProgressTicker::stop() {
     }
     line_.clear();
 }
+
+bool plainProgressWanted(bool quiet, int fd) {
+    return !quiet && isatty(fd) == 0;
+}
+
+PlainProgress::PlainProgress(std::ostream& out, bool enabled, std::function<std::string()> render,
+                             std::chrono::milliseconds interval)
+    : out_(out), enabled_(enabled), render_(std::move(render)), interval_(interval),
+      last_(std::chrono::steady_clock::now()) {
+    if (!enabled_) {
+        return;
+    }
+    thread_ = std::thread([this] {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stopping_) {
+            // Woken by a poke, the deadline moves on; only a quiet interval writes a line here.
+            if (!wake_.wait_until(lock, last_ + interval_, [this] { return stopping_; }) &&
+                std::chrono::steady_clock::now() >= last_ + interval_) {
+                writeLine();
+            }
+        }
+    });
+}
+
+PlainProgress::~PlainProgress() {
+    stop();
+}
+
+void PlainProgress::writeLine() {
+    out_ << "progress: " << render_() << "\n" << std::flush;
+    last_ = std::chrono::steady_clock::now();
+}
+
+void PlainProgress::poke() {
+    if (!enabled_) {
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        writeLine();
+    }
+    wake_.notify_all();
+}
+
+void PlainProgress::stop() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}

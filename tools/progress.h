@@ -120,3 +120,35 @@ class ProgressTicker {
     bool stopping_ = false;
     std::thread thread_;
 };
+
+// Plain progress lines for a stream that is no terminal (a batch job's error file): "progress: "
+// and the text of `render`, one line per poke() and one after `interval` without a poke, each
+// flushed. Does nothing when disabled. poke() may be called from any thread.
+class PlainProgress {
+  public:
+    PlainProgress(std::ostream& out, bool enabled, std::function<std::string()> render,
+                  std::chrono::milliseconds interval = std::chrono::seconds(60));
+    ~PlainProgress();
+    PlainProgress(const PlainProgress&) = delete;
+    PlainProgress& operator=(const PlainProgress&) = delete;
+
+    void poke();
+    void stop();
+
+  private:
+    void writeLine(); // with mutex_ held
+
+    std::ostream& out_;
+    const bool enabled_;
+    std::function<std::string()> render_;
+    const std::chrono::milliseconds interval_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::chrono::steady_clock::time_point last_;
+    std::thread thread_;
+};
+
+// Whether plain progress lines are wanted: not with --quiet, and only when the stream with file
+// descriptor `fd` is no terminal.
+bool plainProgressWanted(bool quiet, int fd);
