@@ -434,7 +434,9 @@ bool openContinued(std::ofstream& stream, const std::string& path, long long len
     return true;
 }
 
-void requeueUnderSlurm(std::ostream& err) {
+} // namespace
+
+void requeueStoppedJob(std::ostream& err) {
     const char* job = std::getenv("SLURM_JOB_ID");
     if (job == nullptr || *job == '\0') {
         err << "zonetool fit: --requeue: SLURM_JOB_ID is not set, so nothing was requeued\n";
@@ -462,8 +464,6 @@ void requeueUnderSlurm(std::ostream& err) {
             << "); the job was not requeued\n";
     }
 }
-
-} // namespace
 
 CheckpointedOutcome runCheckpointedFit(const CheckpointedFit& fit, FitProgress& progress,
                                        std::ostream& err,
@@ -579,7 +579,10 @@ CheckpointedOutcome runCheckpointedFit(const CheckpointedFit& fit, FitProgress& 
         }
     };
 
-    const StopSignalGuard guard(StopMode::request);
+    std::optional<StopSignalGuard> guard;
+    if (fit.ownSignalGuard) {
+        guard.emplace(StopMode::request);
+    }
     setCountingTarget(model->objective, &progress);
     setDiagnostics(&log);
     FitOutput output;
@@ -603,7 +606,7 @@ CheckpointedOutcome runCheckpointedFit(const CheckpointedFit& fit, FitProgress& 
             << "; run the same command again to resume from " << fit.checkpointPath
             << ". Exiting (75)\n";
         if (fit.requeue) {
-            requeueUnderSlurm(err);
+            requeueStoppedJob(err);
         }
     } else if (status == 0) {
         std::remove(fit.checkpointPath.c_str());

@@ -50,6 +50,9 @@ struct CheckpointedFit {
     std::string tracePath;             // trace file, or empty for none
     std::optional<std::uint64_t> seed; // every annealer's seed; the clock when empty
     bool requeue = false;              // run `scontrol requeue` when stopped under Slurm
+    // Install a StopSignalGuard in StopMode::request for the fit; false when the caller holds
+    // one for several fits.
+    bool ownSignalGuard = true;
 };
 
 // What became of a checkpointed fit. The totals run over every part of a resumed fit, so that
@@ -66,7 +69,12 @@ struct CheckpointedOutcome {
 // models' diagnostics go to the result name followed by ".log"; messages to `err`. A stop
 // signal (SIGINT, SIGTERM, SIGHUP, SIGUSR1) ends it after at most the current evaluation, with
 // the last checkpoint kept; the checkpoint is removed once the result file is written.
-// `progress` receives the fit's progress, `onCall` every anneal call.
+// `progress` receives the fit's progress, `onCall` every anneal call. Several fits may run at
+// once on their own threads (with ownSignalGuard false and distinct files).
 CheckpointedOutcome runCheckpointedFit(const CheckpointedFit& fit, FitProgress& progress,
                                        std::ostream& err,
                                        const std::function<void(const AnnealCall&)>& onCall);
+
+// Under Slurm (SLURM_JOB_ID set) runs `scontrol requeue $SLURM_JOB_ID` without a shell and says
+// on `err` what was done or why nothing was.
+void requeueStoppedJob(std::ostream& err);

@@ -19,7 +19,7 @@
 const char* const fitHelp =
     "Usage: zonetool fit MODELS [--seed S | --seeds LIST] [--jobs J] [--start FILE]\n"
     "                           [--trace FILE] [--quiet] [--result NAME]\n"
-    "                           [--checkpoint FILE [--requeue]]\n"
+    "                           [--checkpoint FILE | --checkpoints] [--requeue]\n"
     "\n"
     "One model and at most one seed: runs exactly the schedule and output of 'zonefit MODEL'\n"
     "in the working directory - the same reports on standard output, the same result file.\n"
@@ -55,7 +55,9 @@ const char* const fitHelp =
     "                 SIGINT, SIGTERM, SIGHUP or SIGUSR1 stop the fit with the checkpoint\n"
     "                 kept and exit status 75 (stopped, resumable); the same command resumes\n"
     "                 it, and the resumed fit writes exactly what an uninterrupted one would\n"
-    "  --requeue      with --checkpoint, when stopped that way under Slurm: run\n"
+    "  --checkpoints  the same for several fits: each saves to its result name followed by\n"
+    "                 '.ckpt' (SS1_ML_seed3.ckpt); a stop signal stops them all\n"
+    "  --requeue      with --checkpoint(s), when stopped that way under Slurm: run\n"
     "                 'scontrol requeue $SLURM_JOB_ID' before exiting\n"
     "\n"
     "Exit status: 0 done, 1 failure, 2 bad arguments, 75 stopped, resumable.\n"
@@ -77,6 +79,7 @@ struct FitArguments {
     std::string resultName;
     std::string checkpointPath;
     bool requeue = false;
+    bool checkpoints = false;
 };
 
 constexpr std::size_t maxSeeds = 10000;
@@ -89,8 +92,8 @@ int readArguments(const std::vector<std::string>& args, FitArguments& a) {
             std::cout << fitHelp;
             return 0;
         }
-        if (arg == "--quiet" || arg == "--requeue") {
-            (arg == "--quiet" ? a.quiet : a.requeue) = true;
+        if (arg == "--quiet" || arg == "--requeue" || arg == "--checkpoints") {
+            (arg == "--quiet" ? a.quiet : arg == "--requeue" ? a.requeue : a.checkpoints) = true;
             continue;
         }
         if ((arg == "--result" || arg == "--checkpoint") && i + 1 < args.size()) {
@@ -170,8 +173,12 @@ int readArguments(const std::vector<std::string>& args, FitArguments& a) {
     if (several && !a.checkpointPath.empty()) {
         return usageError("fit", "--checkpoint works with one model and one seed only");
     }
-    if (a.requeue && a.checkpointPath.empty()) {
-        return usageError("fit", "--requeue needs --checkpoint");
+    if (!several && a.checkpoints) {
+        return usageError("fit", "--checkpoints is for several fits; give one fit --checkpoint "
+                                 "FILE");
+    }
+    if (a.requeue && a.checkpointPath.empty() && !a.checkpoints) {
+        return usageError("fit", "--requeue needs --checkpoint or --checkpoints");
     }
     return -1;
 }
@@ -256,7 +263,10 @@ int singleFit(const FitArguments& a) {
 }
 
 int severalFits(const FitArguments& a) {
-    const std::vector<FitJob> jobs = planFits(a.models, a.seeds);
+    std::vector<FitJob> jobs = planFits(a.models, a.seeds);
+    for (FitJob& job : jobs) {
+        job.checkpoint = a.checkpoints;
+    }
     std::string error;
     if (!checkBordersFor(jobs, error)) {
         std::cerr << error << "\n";
@@ -267,19 +277,24 @@ int severalFits(const FitArguments& a) {
     const std::int64_t started = steadyNow();
     std::vector<FitOutcome> outcomes;
     {
-        const StopSignalGuard signalGuard;
-        ProgressTicker ticker(line, [&] {
+        const StopSignalGuard signalGuard(a.checkpoints ? StopMode::request : StopMode::end);
+        auto render = [&] {
             return runProgressText(jobs, progress,
                                    static_cast<double>(steadyNow() - started) * 1e-9);
-        });
-        outcomes = runFits(jobs, a.jobs, progress);
+        };
+        ProgressTicker ticker(line, render);
+        PlainProgress plain(std::cerr, plainProgressWanted(a.quiet, STDERR_FILENO), render);
+        outcomes = runFits(jobs, a.jobs, progress, [&plain](std::size_t) { plain.poke(); });
     }
     const double wall = static_cast<double>(steadyNow() - started) * 1e-9;
     double fitTime = 0.0;
     int failures = 0;
+    int stopped = 0;
     for (std::size_t i = 0; i < jobs.size(); i++) {
         fitTime += outcomes[i].seconds;
-        if (outcomes[i].status != 0) {
+        if (outcomes[i].status == resumableStopStatus) {
+            stopped++;
+        } else if (outcomes[i].status != 0) {
             failures++;
             std::cerr << "zonetool fit: model " << jobs[i].model
                       << (jobs[i].seed ? " seed " + std::to_string(*jobs[i].seed) : "")
@@ -291,6 +306,14 @@ int severalFits(const FitArguments& a) {
               << formatNumber(wall, 4) << " s), fit time " << formatElapsed(fitTime) << " ("
               << formatNumber(fitTime, 4) << " s)\n"
               << std::flush;
+    if (stopped > 0) {
+        std::cerr << "zonetool fit: stopped; " << stopped << (stopped == 1 ? " fit" : " fits")
+                  << " can be resumed by running the same command again. Exiting (75)\n";
+        if (a.requeue) {
+            requeueStoppedJob(std::cerr);
+        }
+        return resumableStopStatus;
+    }
     return failures == 0 ? 0 : 1;
 }
 

@@ -1,10 +1,12 @@
 #include "tools/parallel.h"
 
 #include "data/borders.h"
+#include "driver/signals.h"
 #include "driver/start_file.h"
 #include "driver/zonefit_main.h"
 #include "models/model_table.h"
 #include "population/diagnostics.h"
+#include "tools/checkpoint.h"
 #include "tools/cli.h"
 #include "tools/results.h"
 
@@ -13,6 +15,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iostream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -52,7 +56,57 @@ bool checkBordersFor(const std::vector<FitJob>& jobs, std::string& error) {
 
 namespace {
 
+void readValue(const FitJob& job, const ModelEntry& model, FitOutcome& outcome) {
+    StoredResult stored;
+    std::string error;
+    if (readResultFile(job.resultName, model, stored, error)) {
+        outcome.value = stored.value;
+        outcome.hasValue = true;
+    }
+}
+
+// The messages of checkpointed fits (a refused checkpoint, say) go to standard error, since
+// such a fit's log may be cut back to the checkpoint.
+std::mutex messageMutex;
+
+FitOutcome runCheckpointed(const FitJob& job, FitProgress& progress) {
+    FitOutcome outcome;
+    markStarted(progress);
+    if (stopRequestSignal() != 0) {
+        outcome.status = resumableStopStatus;
+        markFinished(progress, false);
+        return outcome;
+    }
+    CheckpointedFit fit;
+    fit.modelArgument = std::to_string(job.model);
+    fit.startPath = job.startPath;
+    fit.resultName = job.resultName;
+    fit.checkpointPath = job.resultName + ".ckpt";
+    fit.seed = job.seed;
+    fit.ownSignalGuard = false;
+    std::ostringstream messages;
+    const CheckpointedOutcome done =
+        runCheckpointedFit(fit, progress, messages, [&progress](const AnnealCall& call) {
+            recordCall(progress, call.stage, call.cycle, call.call, call.temperature);
+        });
+    if (!messages.str().empty()) {
+        const std::lock_guard<std::mutex> lock(messageMutex);
+        std::cerr << messages.str() << std::flush;
+    }
+    outcome.status = done.status;
+    if (outcome.status == 0) {
+        readValue(job, *findModel(job.model), outcome);
+    }
+    markFinished(progress, outcome.status == 0);
+    outcome.evaluations = done.evaluations;
+    outcome.seconds = done.wallSeconds;
+    return outcome;
+}
+
 FitOutcome runOne(const FitJob& job, FitProgress& progress) {
+    if (job.checkpoint) {
+        return runCheckpointed(job, progress);
+    }
     FitOutcome outcome;
     const ModelEntry& model = *findModel(job.model);
     std::ofstream log(job.logName);
@@ -83,12 +137,7 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
     setCountingTarget(nullptr, nullptr);
     log.flush();
     if (outcome.status == 0) {
-        StoredResult stored;
-        std::string error;
-        if (readResultFile(job.resultName, model, stored, error)) {
-            outcome.value = stored.value;
-            outcome.hasValue = true;
-        }
+        readValue(job, model, outcome);
     }
     markFinished(progress, outcome.status == 0);
     outcome.evaluations = progress.evaluations;
@@ -140,13 +189,15 @@ std::string summaryTable(const std::vector<FitJob>& jobs, const std::vector<FitO
     for (std::size_t i = 0; i < jobs.size(); i++) {
         const FitJob& job = jobs[i];
         const FitOutcome& outcome = outcomes[i];
-        rows.push_back(
-            {std::to_string(job.model), findModel(job.model)->name,
-             job.seed ? std::to_string(*job.seed) : "clock",
-             outcome.status == 0 ? "ok" : "failed(" + std::to_string(outcome.status) + ")",
-             outcome.hasValue ? formatNumber(outcome.value, 8) : "-",
-             std::to_string(outcome.evaluations), formatElapsed(outcome.seconds),
-             outcome.status == 0 ? job.resultName : "-", job.logName});
+        rows.push_back({std::to_string(job.model), findModel(job.model)->name,
+                        job.seed ? std::to_string(*job.seed) : "clock",
+                        outcome.status == 0 ? "ok"
+                        : outcome.status == resumableStopStatus
+                            ? "stopped"
+                            : "failed(" + std::to_string(outcome.status) + ")",
+                        outcome.hasValue ? formatNumber(outcome.value, 8) : "-",
+                        std::to_string(outcome.evaluations), formatElapsed(outcome.seconds),
+                        outcome.status == 0 ? job.resultName : "-", job.logName});
     }
     std::vector<std::size_t> widths(rows.front().size(), 0);
     for (const auto& row : rows) {

@@ -144,6 +144,32 @@ TEST(CheckpointedFit, StoppedByEverySignalAtRandomMomentsEndsAsTheUninterruptedF
     }
 }
 
+TEST(CheckpointedFits, SeveralStoppedTogetherResumeToTheFitsRunWithoutCheckpoints) {
+    ScratchDir plain;
+    plain.write("startvec1.txt", shortStart);
+    ASSERT_EQ(runProgram(plain.path(), ZONETOOL_BIN, "fit 1 --seeds 1-2 --jobs 2 --quiet").status,
+              0);
+    ScratchDir dir;
+    dir.write("startvec1.txt", shortStart);
+    const std::vector<std::string> args = {"fit",    "1", "--seeds",      "1-2",
+                                           "--jobs", "2", "--checkpoints"};
+    const pid_t pid = startZonetool(dir, args);
+    ASSERT_TRUE(waitFor([&] { return dir.exists("SS1_ML_seed2.ckpt"); }));
+    kill(pid, SIGTERM);
+    ASSERT_EQ(waitStatus(pid), 75);
+    EXPECT_NE(dir.read("out.txt").find("  stopped  "), std::string::npos) << dir.read("out.txt");
+    EXPECT_NE(dir.read("err.txt").find("zonetool fit: stopped; 2 fits can be resumed by running "
+                                       "the same command again. Exiting (75)\n"),
+              std::string::npos)
+        << dir.read("err.txt");
+    ASSERT_EQ(waitStatus(startZonetool(dir, args)), 0);
+    for (const char* name :
+         {"SS1_ML_seed1", "SS1_ML_seed2", "SS1_ML_seed1.log", "SS1_ML_seed2.log"}) {
+        EXPECT_EQ(dir.read(name), plain.read(name)) << name;
+    }
+    EXPECT_FALSE(dir.exists("SS1_ML_seed1.ckpt"));
+}
+
 TEST(CheckpointedFit, KilledWhileWritingTheCheckpointResumesFromTheOneBefore) {
     ScratchDir dir;
     dir.write("startvec1.txt", shortStart);
