@@ -240,10 +240,14 @@ int singleFit(const FitArguments& a) {
     // Reports and diagnostics pass through unchanged, after the progress line is erased.
     ClearingBuffer clearing(std::cout.rdbuf(), line);
     std::ostream out(&clearing);
+    // Messages, too, start on a clean line instead of being glued onto the progress line.
+    ClearingBuffer clearingErr(std::cerr.rdbuf(), line);
+    std::ostream err(&clearingErr);
     FitOutput output;
     output.resultName = a.resultName;
     if (line.enabled()) {
         output.out = &out;
+        output.err = &err;
         setDiagnostics(&out);
     }
     const ModelEntry& model = *findModel(a.models.front());
