@@ -200,7 +200,7 @@ int checkpointedFit(const FitArguments& a, const std::string& startPath, FitProg
     ClearingBuffer clearing(std::cerr.rdbuf(), line);
     std::ostream err(&clearing);
     markStarted(progress);
-    ProgressTicker ticker(line, [&progress] { return progressText(progress); });
+    ProgressTicker ticker(line, [&progress] { return progressText(progress, true); });
     const CheckpointedOutcome outcome = runCheckpointedFit(fit, progress, err, onCall);
     ticker.stop();
     markFinished(progress, outcome.status == 0);
@@ -231,7 +231,7 @@ int singleFit(const FitArguments& a) {
     PlainProgress plain(std::cerr, plainProgressWanted(a.quiet, STDERR_FILENO),
                         [&progress] { return progressText(progress); });
     options.onCall = [&progress, &plain](const AnnealCall& call) {
-        recordCall(progress, call.stage, call.cycle, call.call, call.temperature);
+        recordCall(progress, call.stage, call.cycle, call.call, call.temperature, call.converged);
         plain.poke();
     };
     if (!a.checkpointPath.empty()) {
@@ -256,7 +256,7 @@ int singleFit(const FitArguments& a) {
 
     const StopSignalGuard signalGuard;
     markStarted(progress);
-    ProgressTicker ticker(line, [&progress] { return progressText(progress); });
+    ProgressTicker ticker(line, [&progress] { return progressText(progress, true); });
     const int status = runFit(a.modelText.c_str(), startPath, options, output);
     ticker.stop();
     plain.stop();

@@ -87,7 +87,8 @@ FitOutcome runCheckpointed(const FitJob& job, FitProgress& progress) {
     std::ostringstream messages;
     const CheckpointedOutcome done =
         runCheckpointedFit(fit, progress, messages, [&progress](const AnnealCall& call) {
-            recordCall(progress, call.stage, call.cycle, call.call, call.temperature);
+            recordCall(progress, call.stage, call.cycle, call.call, call.temperature,
+                       call.converged);
         });
     if (!messages.str().empty()) {
         const std::lock_guard<std::mutex> lock(messageMutex);
@@ -123,7 +124,7 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
     ScheduleOptions options;
     options.seed = job.seed;
     options.onCall = [&progress](const AnnealCall& call) {
-        recordCall(progress, call.stage, call.cycle, call.call, call.temperature);
+        recordCall(progress, call.stage, call.cycle, call.call, call.temperature, call.converged);
     };
     FitOutput output;
     output.out = &log;

@@ -53,12 +53,19 @@ struct FitProgress {
     std::atomic<int> cycle{0};
     std::atomic<int> call{0};
     std::atomic<double> temperature{0.0};
+    std::atomic<bool> converged{false};     // what that call returned
     std::atomic<std::int64_t> startedNs{0}; // steady-clock time when the fit began
     std::atomic<std::int64_t> endedNs{0};   // and when it ended
 };
 
 // Records one finished anneal call.
-void recordCall(FitProgress& progress, int stage, int cycle, int call, double temperature);
+void recordCall(FitProgress& progress, int stage, int cycle, int call, double temperature,
+                bool converged = false);
+
+// An estimate of the evaluations still to come: the schedule runs ten annealers (stage 1, three
+// cycles of stage 2, stage 3, five of stage 4), and each finished one is taken as typical of
+// those to come. Negative while no annealer has finished.
+long remainingEvaluations(const FitProgress& progress);
 
 // Marks the fit as running from now, or as finished now (done or failed).
 void markStarted(FitProgress& progress);
@@ -74,8 +81,9 @@ std::int64_t steadyNow();
 std::string formatElapsed(double seconds);
 
 // The progress text of one fit, as in
-// "stage 2 cycle 1 call 4  T 0.5625  evaluations 12345  best 1141.2344  0:01:02".
-std::string progressText(const FitProgress& progress);
+// "stage 2 cycle 1 call 4  T 0.5625  evaluations 12345  best 1141.2344  0:01:02"; with
+// `estimate`, followed by "  ~98765 to come" once an estimate exists.
+std::string progressText(const FitProgress& progress, bool estimate = false);
 
 // An objective that evaluates this thread's target (see setCountingTarget) and records the
 // evaluation and its value in this thread's FitProgress. It returns the target's value
