@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -76,7 +77,7 @@ const Files& reference() {
 }
 
 bool waitFor(const std::function<bool()>& condition) {
-    for (int k = 0; k < 2000; k++) {
+    for (int k = 0; k < 12000; k++) { // up to a minute on a busy machine
         if (condition()) {
             return true;
         }
@@ -168,6 +169,43 @@ TEST(CheckpointedFits, SeveralStoppedTogetherResumeToTheFitsRunWithoutCheckpoint
         EXPECT_EQ(dir.read(name), plain.read(name)) << name;
     }
     EXPECT_FALSE(dir.exists("SS1_ML_seed1.ckpt"));
+}
+
+std::string firstLines(const std::string& text, int count) {
+    std::size_t end = 0;
+    for (int k = 0; k < count && end != std::string::npos; k++) {
+        end = text.find('\n', end);
+        end = end == std::string::npos ? end : end + 1;
+    }
+    return text.substr(0, end);
+}
+
+// A longer fit (all four parameters free, about a second per call), stopped three times within
+// its first six calls, follows the uninterrupted fit call by call.
+TEST(CheckpointedFit, LongerFitStoppedRepeatedlyFollowsTheUninterruptedOne) {
+    const char* const start = "1.2 0.8 0.3 15\n0.05 0.05 0.05 2\n";
+    auto traceLines = [](const ScratchDir& dir) {
+        const std::string trace = dir.read("t.tsv");
+        return static_cast<int>(std::count(trace.begin(), trace.end(), '\n'));
+    };
+    ScratchDir whole;
+    whole.write("startvec1.txt", start);
+    const pid_t pid = startZonetool(whole, fitArgs);
+    ASSERT_TRUE(waitFor([&] { return traceLines(whole) >= 6; }));
+    kill(pid, SIGTERM);
+    ASSERT_EQ(waitStatus(pid), 75);
+
+    ScratchDir stopped;
+    stopped.write("startvec1.txt", start);
+    const int signals[] = {SIGINT, SIGHUP, SIGUSR1};
+    for (int k = 0; k < 3; k++) {
+        const pid_t part = startZonetool(stopped, fitArgs);
+        ASSERT_TRUE(waitFor([&] { return traceLines(stopped) >= 2 * (k + 1); }));
+        kill(part, signals[k]);
+        ASSERT_EQ(waitStatus(part), 75);
+    }
+    EXPECT_EQ(firstLines(stopped.read("t.tsv"), 6), firstLines(whole.read("t.tsv"), 6));
+    EXPECT_EQ(stopped.read("SS1_ML_.log"), whole.read("SS1_ML_.log"));
 }
 
 TEST(CheckpointedFit, KilledWhileWritingTheCheckpointResumesFromTheOneBefore) {
