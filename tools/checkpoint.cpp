@@ -469,6 +469,12 @@ CheckpointedOutcome runCheckpointedFit(const CheckpointedFit& fit, FitProgress& 
                                        std::ostream& err,
                                        const std::function<void(const AnnealCall&)>& onCall) {
     CheckpointedOutcome outcome;
+    // From the start, so that a stop during the preparations, too, ends with the checkpoint
+    // untouched and the resumable status.
+    std::optional<StopSignalGuard> guard;
+    if (fit.ownSignalGuard) {
+        guard.emplace(StopMode::request);
+    }
     StartVector startVector;
     const ModelEntry* model = findModel(parseModelNumber(fit.modelArgument.c_str()));
     if (readStartFile(fit.startPath, startVector) != StartFileStatus::ok || model == nullptr ||
@@ -579,10 +585,6 @@ CheckpointedOutcome runCheckpointedFit(const CheckpointedFit& fit, FitProgress& 
         }
     };
 
-    std::optional<StopSignalGuard> guard;
-    if (fit.ownSignalGuard) {
-        guard.emplace(StopMode::request);
-    }
     setCountingTarget(model->objective, &progress);
     setDiagnostics(&log);
     FitOutput output;

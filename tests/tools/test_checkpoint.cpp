@@ -131,11 +131,16 @@ TEST(CheckpointedFit, StoppedByEverySignalAtRandomMomentsEndsAsTheUninterruptedF
             if (status == 0) {
                 break;
             }
-            stops++;
-            ASSERT_EQ(status, signal == SIGKILL ? 128 + SIGKILL : 75) << strsignal(signal);
+            // A signal that comes while the program is still being loaded ends it by default,
+            // before it has touched any file.
+            if (status == 75 || signal == SIGKILL) {
+                stops++;
+            } else {
+                ASSERT_EQ(status, 128 + signal) << strsignal(signal);
+            }
         }
         const Files files = filesOf(dir);
-        EXPECT_GT(stops, 0) << strsignal(signal);
+        EXPECT_GT(stops, 0) << strsignal(signal); // stopped at least once with status 75
         EXPECT_EQ(files.result, reference().result) << strsignal(signal);
         EXPECT_EQ(files.trace, reference().trace) << strsignal(signal);
         EXPECT_EQ(files.log, reference().log) << strsignal(signal);

@@ -23,7 +23,7 @@ TEST(FitSeveral, ModelsTimesSeedsEachWithResultAndLog) {
     ScratchDir dir;
     dir.write("startvec1.txt", penaltyStart1);
     dir.write("startvec2.txt", penaltyStart2);
-    const ProgramResult r = zonetool(dir, "fit 1-2 --seeds 1-2 --jobs 2");
+    const ProgramResult r = zonetool(dir, "fit 1-2 --seeds 1-2 --jobs 2 --quiet");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     for (const char* name : {"SS1_ML_seed1", "SS1_ML_seed2"}) {
@@ -45,7 +45,7 @@ TEST(FitSeveral, ModelsTimesSeedsEachWithResultAndLog) {
 TEST(FitSeveral, OneSeedKeepsThePlainNamesAndAFailureSetsTheStatus) {
     ScratchDir dir;
     dir.write("startvec1.txt", penaltyStart1);
-    const ProgramResult r = zonetool(dir, "fit 1,7 --seed 3 --jobs 2");
+    const ProgramResult r = zonetool(dir, "fit 1,7 --seed 3 --jobs 2 --quiet");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool fit: model 7 seed 3 failed; see C_1_ML_.log\n");
     EXPECT_TRUE(dir.exists("SS1_ML_"));
