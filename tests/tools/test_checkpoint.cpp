@@ -112,6 +112,15 @@ TEST(CheckpointedFit, UninterruptedWritesWhatThePlainFitWritesAndRemovesTheCheck
     EXPECT_EQ(reference().log, plain.out);
     EXPECT_EQ(reference().log.rfind("We'll do model 1: SS_1\n", 0), 0u) << reference().log;
     EXPECT_FALSE(dir.exists("c.ckpt"));
+
+    // --result names the result file and the log.
+    const ProgramResult named = runProgram(
+        dir.path(), ZONETOOL_BIN, "fit 1 --seed 1 --result mine --checkpoint m.ckpt --quiet");
+    ASSERT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(named.out, "");
+    EXPECT_EQ(dir.read("mine"), reference().result);
+    EXPECT_EQ(dir.read("mine.log"), reference().log);
+    EXPECT_FALSE(dir.exists("m.ckpt"));
 }
 
 // Every signal, at moments drawn from a seeded generator, as often as it takes: the files at

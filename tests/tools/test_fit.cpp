@@ -76,6 +76,13 @@ TEST(FitSeveral, OptionsThatNeedOneFit) {
         {"fit 3-1", "the range '3-1' runs backwards"},
         {"fit 1 --seeds 2-1", "--seeds: the range '2-1' runs backwards"},
         {"fit x", "MODEL must be a model number from 1 to 10, not 'x'"},
+        {"fit 1,2 --checkpoint c.ckpt", "--checkpoint works with one model and one seed only"},
+        {"fit 1 --seeds 1-2 --result r", "--result works with one model and one seed only"},
+        {"fit 1 --checkpoints",
+         "--checkpoints is for several fits; give one fit --checkpoint FILE"},
+        {"fit 1 --requeue", "--requeue needs --checkpoint or --checkpoints"},
+        {"fit 1 --checkpoint", "--checkpoint needs a value"},
+        {"fit 1 --result ''", "--result needs a file name"},
     };
     for (const auto& c : cases) {
         const ProgramResult r = zonetool(dir, c.first);
