@@ -37,8 +37,10 @@ struct Checkpoint {
 // The checkpoint as text, doubles as hexadecimal floating point, ending in a checksum line.
 std::string formatCheckpoint(const Checkpoint& checkpoint);
 
-// Reads a checkpoint from `text`; on failure returns false with the reason in `error`.
-// `foreign` is set when the text is no checkpoint at all or one of another format.
+// Reads a checkpoint from `text` after checking its checksum; on failure returns false with the
+// reason in `error` ("no checksum line", "checksum does not match", "line N: ...", or "the
+// saved state does not fit its start vector"). The caller checks the magic word and format
+// first, since another format may use another checksum.
 bool parseCheckpoint(const std::string& text, Checkpoint& checkpoint, std::string& error);
 
 // One checkpointed fit, as `zonetool fit MODEL --checkpoint FILE` runs it.
