@@ -37,41 +37,21 @@ std::uint64_t annealerSeed(const ScheduleOptions& options) {
 
 void traceCall(const ScheduleOptions& options, const AnnealCall& call) {
     if (options.trace != nullptr) {
-        char temperature[32];
-        char best[32];
-        std::snprintf(temperature, sizeof temperature, "%.17g", call.temperature);
-        std::snprintf(best, sizeof best, "%.17g", call.bestValue);
-        *options.trace << call.stage << '\t' << call.cycle << '\t' << call.call << '\t'
-                       << temperature << '\t' << call.evaluations << '\t'
-                       << (call.converged ? 1 : 0) << '\t' << best << '\n'
-                       << std::flush;
+        char number[32];
+        std::ostream& trace = *options.trace;
+        trace << call.stage << '\t' << call.cycle << '\t' << call.call << '\t';
+        std::snprintf(number, sizeof number, "%.17g", call.temperature);
+        trace << number << '\t' << call.evaluations << '\t' << (call.converged ? 1 : 0);
+        std::snprintf(number, sizeof number, "%.17g", call.bestValue);
+        trace << '\t' << number;
+        for (double coordinate : call.bestPoint) {
+            std::snprintf(number, sizeof number, "%.17g", coordinate);
+            trace << '\t' << number;
+        }
+        trace << '\n' << std::flush;
     }
     if (options.onCall) {
         options.onCall(call);
-    }
-}
-
-// Anneals at T0, T0 * factor, T0 * factor^2, ... (by successive multiplication) until the
-// object reports convergence; there is deliberately no cap on the number of calls. Returns
-// false, without tracing the call, when the objective failed during a call.
-bool driveToConvergence(Annealer& annealer, int stage, int cycle, double firstTemperature,
-                        double coolingFactor, const ScheduleOptions& options,
-                        const FailureSink& failures) {
-    double temperature = firstTemperature;
-    int call = 1;
-    for (;;) {
-        int budget = 1000;
-        const bool converged = annealer.anneal(budget, temperature);
-        if (failures.failed()) {
-            return false;
-        }
-        traceCall(options,
-                  {stage, cycle, call, temperature, 1000 - budget, converged, annealer.bestValue});
-        if (converged) {
-            return true;
-        }
-        temperature *= coolingFactor;
-        call += 1;
     }
 }
 
@@ -93,65 +73,141 @@ FitResult resultOf(const Annealer& annealer) {
     return result;
 }
 
+// One annealer's part of the schedule: it anneals at first, first * factor, first * factor^2,
+// ... (by successive multiplication) until it reports convergence; there is deliberately no cap
+// on the number of calls. Each later annealer starts from the simplex of the one before.
+struct Phase {
+    int stage;
+    int cycle;
+    double firstTemperature;
+    double coolingFactor;
+    double tolerance;
+    const char* heading; // report after convergence, or null
+};
+
+constexpr Phase phases[] = {
+    {1, 1, 20.0, 0.65, 0.0001, nullptr},
+    {2, 1, 1.0, 0.75, 1e-5, "Temporary Max::"},
+    {2, 2, 1.0, 0.75, 1e-5, "Temporary Max::"},
+    {2, 3, 1.0, 0.75, 1e-5, "Temporary Max::"},
+    {3, 1, 1.0, 0.95, 0.0001, nullptr},
+    {4, 1, 0.5, 0.9, 1e-5, "Refining has found:"},
+    {4, 2, 0.5, 0.9, 1e-5, "Refining has found:"},
+    {4, 3, 0.5, 0.9, 1e-5, "Refining has found:"},
+    {4, 4, 0.5, 0.9, 1e-5, "Refining has found:"},
+    {4, 5, 0.5, 0.9, 1e-5, "Refining has found:"},
+};
+constexpr int phaseCount = sizeof phases / sizeof phases[0];
+constexpr int firstResultPhase = 5;
+
+int phaseIndex(int stage, int cycle) {
+    for (int p = 0; p < phaseCount; p++) {
+        if (phases[p].stage == stage && phases[p].cycle == cycle) {
+            return p;
+        }
+    }
+    return -1;
+}
+
 } // namespace
+
+bool validScheduleState(const ScheduleState& state, int dimension) {
+    const AnnealerState& a = state.annealer;
+    return phaseIndex(state.stage, state.cycle) >= 0 && state.call >= 1 &&
+           a.dimension == dimension && a.vertexCount == dimension + 1 &&
+           a.simplex.size() ==
+               static_cast<std::size_t>(a.vertexCount) * static_cast<std::size_t>(a.dimension) &&
+           a.vertexValues.size() == static_cast<std::size_t>(a.vertexCount) &&
+           a.bestPoint.size() == static_cast<std::size_t>(a.dimension) && a.generator != 0;
+}
 
 FitResult runSchedule(ObjectiveFunction& objective, const std::vector<double>& start,
                       const std::vector<double>& deltas, std::ostream& out,
                       const ScheduleOptions& options) {
     const int n = static_cast<int>(start.size());
-    NRvector<double> point(n);
-    NRvector<double> steps(n);
-    for (int j = 0; j < n; j++) {
-        point[j] = start[j];
-        steps[j] = deltas[j];
-    }
     FailureSink failures;
     const FailureScope failureScope(failures);
     StopOnFailure guarded(objective, failures);
-    // An annealer that failed while evaluating its first simplex makes no call at all.
-    const auto drive = [&](Annealer& annealer, int stage, int cycle, double firstTemperature,
-                           double coolingFactor) {
-        return !failures.failed() && driveToConvergence(annealer, stage, cycle, firstTemperature,
-                                                        coolingFactor, options, failures);
-    };
-    const auto stopped = [&failures] {
+    // After a failure nothing more is traced, reported or called.
+    const auto failed = [&failures] {
         FitResult result;
         result.failure = failures.message();
         return result;
     };
-
-    Annealer stage1(point, steps, guarded, 0.0001, annealerSeed(options));
-    if (!drive(stage1, 1, 1, 20.0, 0.65)) {
-        return stopped();
-    }
-    NRmatrix<double> simplexCarry(stage1.simplex);
-
-    for (int cycle = 1; cycle <= 3; cycle++) {
-        Annealer annealer(simplexCarry, guarded, 1e-5, annealerSeed(options));
-        if (!drive(annealer, 2, cycle, 1.0, 0.75)) {
-            return stopped();
+    std::optional<Annealer> annealer;
+    int p = 0;
+    int call = 1;
+    double temperature = phases[0].firstTemperature;
+    bool converged = false;
+    if (options.resumeFrom != nullptr) {
+        const ScheduleState& state = *options.resumeFrom;
+        p = phaseIndex(state.stage, state.cycle);
+        annealer.emplace(state.annealer, guarded, phases[p].tolerance);
+        call = state.call;
+        temperature = state.temperature;
+        converged = state.converged;
+        if (!converged) {
+            temperature *= phases[p].coolingFactor;
+            call += 1;
         }
-        simplexCarry = annealer.simplex;
-        report(out, "Temporary Max::", annealer);
+    } else {
+        NRvector<double> point(n);
+        NRvector<double> steps(n);
+        for (int j = 0; j < n; j++) {
+            point[j] = start[j];
+            steps[j] = deltas[j];
+        }
+        annealer.emplace(point, steps, guarded, phases[0].tolerance, annealerSeed(options));
+        if (failures.failed()) {
+            return failed();
+        }
     }
-
-    Annealer stage3(simplexCarry, guarded, 0.0001, annealerSeed(options));
-    if (!drive(stage3, 3, 1, 1.0, 0.95)) {
-        return stopped();
-    }
-    simplexCarry = stage3.simplex;
 
     FitResult result;
-    for (int cycle = 1; cycle <= 5; cycle++) {
-        Annealer annealer(simplexCarry, guarded, 1e-5, annealerSeed(options));
-        if (!drive(annealer, 4, cycle, 0.5, 0.9)) {
-            return stopped();
+    for (;;) {
+        if (!converged) {
+            int budget = 1000;
+            converged = annealer->anneal(budget, temperature);
+            if (failures.failed()) {
+                return failed();
+            }
+            if (options.stopRequested && options.stopRequested()) {
+                result.stopped = true;
+                return result;
+            }
+            const FitResult best = resultOf(*annealer);
+            traceCall(options, {phases[p].stage, phases[p].cycle, call, temperature, 1000 - budget,
+                                converged, best.bestValue, best.bestPoint});
+            if (options.onState) {
+                options.onState({phases[p].stage, phases[p].cycle, call, temperature, converged,
+                                 annealer->saveState()});
+            }
+            if (!converged) {
+                temperature *= phases[p].coolingFactor;
+                call += 1;
+                continue;
+            }
         }
-        simplexCarry = annealer.simplex;
-        report(out, "Refining has found:", annealer);
-        result = resultOf(annealer);
+        if (phases[p].heading != nullptr) {
+            report(out, phases[p].heading, *annealer);
+        }
+        if (p >= firstResultPhase) {
+            result = resultOf(*annealer);
+        }
+        if (p + 1 == phaseCount) {
+            return result;
+        }
+        const NRmatrix<double> simplexCarry(annealer->simplex);
+        p += 1;
+        annealer.reset();
+        annealer.emplace(simplexCarry, guarded, phases[p].tolerance, annealerSeed(options));
+        if (failures.failed()) {
+            return failed();
+        }
+        temperature = phases[p].firstTemperature;
+        call = 1;
+        converged = false;
     }
-    return result;
 }
 
 std::string resultLine(const FitResult& result) {

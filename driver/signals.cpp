@@ -66,6 +66,14 @@ void writeError(const char* text) {
     }
 }
 
+std::atomic<int> requestedStop{0};
+static_assert(std::atomic<int>::is_always_lock_free, "handlers need lock-free atomics");
+
+extern "C" void onStopRequest(int signal) {
+    int expected = 0;
+    requestedStop.compare_exchange_strong(expected, signal);
+}
+
 extern "C" void onStopSignal(int signal) {
     removeArmedFiles();
     writeError(stopMessage(signal));
@@ -105,19 +113,26 @@ const char* stopMessage(int signal) {
            "was.\n";
 }
 
-StopSignalGuard::StopSignalGuard() : replaced_{} {
+int stopRequestSignal() {
+    return requestedStop.load();
+}
+
+StopSignalGuard::StopSignalGuard(StopMode mode) : replaced_{} {
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
-    action.sa_handler = onStopSignal;
+    action.sa_handler = mode == StopMode::end ? onStopSignal : onStopRequest;
     // A second stop signal waits until the first one has cleaned up.
     sigemptyset(&action.sa_mask);
     for (int signal : stopSignals) {
         sigaddset(&action.sa_mask, signal);
     }
-    for (int k = 0; k < stopSignalCount; k++) {
-        sigaction(stopSignals[k], nullptr, &previousStop_[k]);
+    requestedStop.store(0);
+    const int count = mode == StopMode::end ? stopSignalCount : stopSignalCount + 1;
+    for (int k = 0; k < count; k++) {
+        const int signal = k < stopSignalCount ? stopSignals[k] : SIGUSR1;
+        sigaction(signal, nullptr, &previousStop_[k]);
         if (previousStop_[k].sa_handler != SIG_IGN) {
-            replaced_[k] = sigaction(stopSignals[k], &action, nullptr) == 0;
+            replaced_[k] = sigaction(signal, &action, nullptr) == 0;
         }
     }
 
@@ -133,9 +148,9 @@ StopSignalGuard::StopSignalGuard() : replaced_{} {
 StopSignalGuard::~StopSignalGuard() {
     std::set_new_handler(previousNewHandler_);
     sigaction(SIGXFSZ, &previousFileSize_, nullptr);
-    for (int k = 0; k < stopSignalCount; k++) {
+    for (int k = 0; k <= stopSignalCount; k++) {
         if (replaced_[k]) {
-            sigaction(stopSignals[k], &previousStop_[k], nullptr);
+            sigaction(k < stopSignalCount ? stopSignals[k] : SIGUSR1, &previousStop_[k], nullptr);
         }
     }
 }

@@ -10,6 +10,16 @@
 constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int stopSignalCount = 3;
 
+// What a stop signal does while a StopSignalGuard lives.
+enum class StopMode {
+    end,    // clean up and end the process at once (see below)
+    request // only record the signal (see stopRequestSignal), also for SIGUSR1; the fit
+            // notices, keeps its last saved state and ends by itself
+};
+
+// The stop signal recorded in StopMode::request since the guard was made, or 0.
+int stopRequestSignal();
+
 // While an object of this class lives:
 // - each stop signal removes the armed temporary files (see TemporaryFileArm), writes one line
 //   to standard error and ends the process by that same signal, so a shell reports 128 + its
@@ -23,14 +33,14 @@ constexpr int stopSignalCount = 3;
 // and only one should live at a time.
 class StopSignalGuard {
   public:
-    StopSignalGuard();
+    explicit StopSignalGuard(StopMode mode = StopMode::end);
     ~StopSignalGuard();
     StopSignalGuard(const StopSignalGuard&) = delete;
     StopSignalGuard& operator=(const StopSignalGuard&) = delete;
 
   private:
-    struct sigaction previousStop_[stopSignalCount];
-    bool replaced_[stopSignalCount];
+    struct sigaction previousStop_[stopSignalCount + 1]; // the last one for SIGUSR1
+    bool replaced_[stopSignalCount + 1];
     struct sigaction previousFileSize_;
     std::new_handler previousNewHandler_;
 };

@@ -71,7 +71,11 @@ int runFit(const char* argument, const std::string& startPath, const ScheduleOpt
             << " values, and the extra ones are fitted without effect\n";
     }
 
-    out << model->banner << "\n";
+    // Flushed, so that a fit stopped early leaves at least the banner in a redirected output.
+    // A resumed fit's banner is already in its log.
+    if (options.resumeFrom == nullptr) {
+        out << model->banner << "\n" << std::flush;
+    }
     const std::string resultName = output.resultName.empty() ? model->prefix : output.resultName;
     ObjectiveFunction& objective =
         output.objective != nullptr ? *output.objective : *model->objective;
@@ -88,6 +92,9 @@ int runFit(const char* argument, const std::string& startPath, const ScheduleOpt
         // The inputs of the objective went bad during the fit (a border file, for instance).
         err << result.failure << "\n";
         return 1;
+    }
+    if (result.stopped) {
+        return resumableStopStatus;
     }
     const std::string line = resultLine(result);
     if (!writeResultFile(resultName, line, error)) {

@@ -32,7 +32,8 @@ struct FitOutput {
 
 // Runs one fit. `argument` is the model argument as typed (null when missing); `startPath` is
 // the start-vector file to read. Returns the exit status: 0 after the result file is written,
-// 1 after an input or output failure, whose message has been written.
+// 1 after an input or output failure, whose message has been written, resumableStopStatus
+// when options.stopRequested ended the schedule (no result file is written then).
 int runFit(const char* argument, const std::string& startPath, const ScheduleOptions& options);
 int runFit(const char* argument, const std::string& startPath, const ScheduleOptions& options,
            const FitOutput& output);

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <limits>
 #include <utility>
+#include <vector>
 
 // The seed every annealer takes by default: the calendar time in whole seconds, low 32 bits.
 inline std::uint64_t clockSeed() {
@@ -18,6 +19,21 @@ inline std::uint64_t clockSeed() {
 // Minimises a function of n parameters with a simplex of n + 1 vertices whose comparisons are
 // disturbed by thermal noise at temperature T (T = 0 is the plain Nelder-Mead simplex). T is the
 // function type; the object keeps a reference to the function for its whole life.
+// Everything a later call of anneal depends on, for saving and restoring an annealer
+// between calls: the simplex (vertexCount rows of dimension values, row after row), the
+// vertex values, the best trial and its value, minus the latest temperature and the
+// generator's state word (never 0).
+struct AnnealerState {
+    int vertexCount = 0;
+    int dimension = 0;
+    std::vector<double> simplex;
+    std::vector<double> vertexValues;
+    std::vector<double> bestPoint;
+    double bestValue = 0.0;
+    double negTemperature = 0.0;
+    std::uint64_t generator = 1;
+};
+
 template <class T> class Amebsa {
   public:
     // Simplex from a start point: vertex 0 is the point, vertex i (1..n) the point with
@@ -48,6 +64,48 @@ template <class T> class Amebsa {
           simplex(start), negTemperature(0.0) {
         clearBestPoint();
         inity();
+    }
+
+    // Everything a later call of anneal depends on (see AnnealerState).
+    using State = AnnealerState;
+
+    // An annealer that continues from a saved state whose sizes agree (at least 1 column);
+    // evaluates nothing.
+    Amebsa(const State& state, T& func, double tol)
+        : objective(func), convergenceTolerance(tol), rng(0), bestValue(state.bestValue),
+          dimension(state.dimension), bestPoint(dimension), vertexCount(state.vertexCount),
+          vertexValues(vertexCount), simplex(vertexCount, dimension),
+          negTemperature(state.negTemperature) {
+        rng.restoreState(state.generator);
+        for (int i = 0; i < vertexCount; i++) {
+            vertexValues[i] = state.vertexValues[static_cast<std::size_t>(i)];
+            for (int j = 0; j < dimension; j++) {
+                simplex[i][j] = state.simplex[static_cast<std::size_t>(i * dimension + j)];
+            }
+        }
+        for (int j = 0; j < dimension; j++) {
+            bestPoint[j] = state.bestPoint[static_cast<std::size_t>(j)];
+        }
+    }
+
+    // The state to continue from (see the constructor above).
+    State saveState() const {
+        State state;
+        state.vertexCount = vertexCount;
+        state.dimension = dimension;
+        for (int i = 0; i < vertexCount; i++) {
+            state.vertexValues.push_back(vertexValues[i]);
+            for (int j = 0; j < dimension; j++) {
+                state.simplex.push_back(simplex[i][j]);
+            }
+        }
+        for (int j = 0; j < dimension; j++) {
+            state.bestPoint.push_back(bestPoint[j]);
+        }
+        state.bestValue = bestValue;
+        state.negTemperature = negTemperature;
+        state.generator = rng.currentState();
+        return state;
     }
 
     // Moves the simplex at the given temperature until its noisy vertex values agree within

@@ -23,8 +23,12 @@ class UniformRandom {
     // The next output word scaled by 2^-64: a double in (0, 1].
     double uniform() { return static_cast<double>(nextWord()) * 0x1p-64; }
 
-    // The current state word (for tests and for reporting).
+    // The current state word (for tests, reporting and checkpoints).
     std::uint64_t currentState() const { return state; }
+
+    // Puts back a state word read from currentState(), so that the sequence continues exactly
+    // where it was. The word must not be 0.
+    void restoreState(std::uint64_t word) { state = word; }
 
   private:
     void step() {

@@ -5,6 +5,7 @@
 #include "driver/zonefit_main.h"
 #include "models/model_table.h"
 #include "population/diagnostics.h"
+#include "tools/checkpoint.h"
 #include "tools/cli.h"
 #include "tools/fit_record.h"
 #include "tools/options.h"
@@ -15,13 +16,15 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <sys/stat.h>
 #include <unistd.h>
 
 const char* const fitHelp =
     "Usage: zonetool fit MODELS [--seed S | --seeds LIST] [--jobs J] [--start FILE]\n"
-    "                           [--trace FILE] [--quiet] [--redo]\n"
+    "                           [--trace FILE] [--quiet] [--redo] [--result NAME]\n"
+    "                           [--checkpoint FILE | --checkpoints] [--requeue]\n"
     "\n"
     "One model and at most one seed: runs exactly the schedule and output of 'zonefit MODEL'\n"
     "in the working directory - the same reports on standard output, the same result file.\n"
@@ -49,10 +52,45 @@ const char* const fitHelp =
     "  --start FILE   read the start vector and step sizes from FILE instead of\n"
     "                 startvecMODEL.txt (one model only)\n"
     "  --trace FILE   write one tab-separated line per anneal call: stage, cycle, call,\n"
-    "                 temperature, evaluations, converged (0/1), best value (one fit only)\n"
+    "                 temperature, evaluations, converged (0/1), best value, then the best\n"
+    "                 point's coordinates (one fit only)\n"
     "  --quiet        no progress line\n"
     "  --redo         overwrite the result files and logs of earlier fits of the same name;\n"
-    "                 without it the fit refuses to start when any of them exists\n";
+    "                 without it the fit refuses to start when any of them exists\n"
+    "  --result NAME  name of the result file instead of the model's prefix (one fit only);\n"
+    "                 the record is NAME.json, the log NAME.log\n"
+    "  --checkpoint FILE\n"
+    "                 save the whole state of the fit to FILE after every anneal call and\n"
+    "                 resume from FILE when it exists; banner and reports go to RESULT.log.\n"
+    "                 SIGINT, SIGTERM, SIGHUP or SIGUSR1 stop the fit with the checkpoint\n"
+    "                 kept and exit status 75 (stopped, resumable); the same command resumes\n"
+    "                 it, and the resumed fit writes exactly what an uninterrupted one would\n"
+    "  --checkpoints  the same for several fits: each saves to its result name followed by\n"
+    "                 '.ckpt' (SS1_ML_seed3.ckpt); a stop signal stops them all\n"
+    "  --requeue      with --checkpoint(s), when stopped that way under Slurm: run\n"
+    "                 'scontrol requeue' for the job before exiting\n"
+    "\n"
+    "Every finished fit also writes its record, RESULT.json: the best point and value at full\n"
+    "precision, seed, evaluations, start vector and steps, times, version and command line.\n"
+    "\n"
+    "Exit status: 0 done, 1 failure, 2 bad arguments, 75 stopped, resumable.\n"
+    "When standard error is not a terminal, a plain progress line is written to it after\n"
+    "every anneal call and at least once a minute (not with --quiet).\n";
+
+namespace {
+
+// Stores a file name; an empty one is refused like a missing one.
+OptionParser::ValueSetter storeNonEmpty(std::string& target) {
+    return [&target](const std::string& name, const std::string& value) -> Problem {
+        if (value.empty()) {
+            return name + " needs a file name";
+        }
+        target = value;
+        return "";
+    };
+}
+
+} // namespace
 
 int readFitOptions(const std::vector<std::string>& args, FitOptions& o) {
     constexpr std::size_t maxSeeds = 10000;
@@ -90,6 +128,10 @@ int readFitOptions(const std::vector<std::string>& args, FitOptions& o) {
         .value({"--trace"}, "a value", storeText(o.tracePath))
         .flag({"--quiet"}, [&o] { o.quiet = true; })
         .flag({"--redo"}, [&o] { o.redo = true; })
+        .flag({"--checkpoints"}, [&o] { o.checkpoints = true; })
+        .flag({"--requeue"}, [&o] { o.requeue = true; })
+        .value({"--result"}, "a value", storeNonEmpty(o.resultName))
+        .value({"--checkpoint"}, "a value", storeNonEmpty(o.checkpointPath))
         .positional(takeOne(o.modelText))
         .check([&o]() -> Problem {
             return o.seedGiven && o.seedsGiven ? "give either --seed or --seeds, not both" : "";
@@ -118,6 +160,21 @@ int readFitOptions(const std::vector<std::string>& args, FitOptions& o) {
             return o.several() && !o.tracePath.empty()
                        ? "--trace works with one model and one seed only"
                        : "";
+        })
+        .check([&o]() -> Problem {
+            if (o.several() && !o.resultName.empty()) {
+                return "--result works with one model and one seed only";
+            }
+            if (o.several() && !o.checkpointPath.empty()) {
+                return "--checkpoint works with one model and one seed only";
+            }
+            if (!o.several() && o.checkpoints) {
+                return "--checkpoints is for several fits; give one fit --checkpoint FILE";
+            }
+            if (o.requeue && o.checkpointPath.empty() && !o.checkpoints) {
+                return "--requeue needs --checkpoint or --checkpoints";
+            }
+            return "";
         })
         .parse(args);
 }
@@ -156,6 +213,31 @@ bool refuseOverwrite(const std::vector<std::string>& names) {
     return none;
 }
 
+// The checkpointed fit: its reports go to the log, so the terminal shows only progress and
+// messages, the latter on a clean line. The record is written inside, with the totals of every
+// part of a resumed fit.
+int checkpointedFit(const FitOptions& a, const std::string& startPath, FitProgress& progress,
+                    StatusLine& line, const std::function<void(const AnnealCall&)>& onCall) {
+    CheckpointedFit fit;
+    fit.modelArgument = a.modelText;
+    fit.startPath = startPath;
+    fit.resultName = a.resultName;
+    fit.checkpointPath = a.checkpointPath;
+    fit.tracePath = a.tracePath;
+    if (!a.seeds.empty()) {
+        fit.seed = a.seeds.front();
+    }
+    fit.requeue = a.requeue;
+    ClearingBuffer clearing(std::cerr.rdbuf(), line);
+    std::ostream err(&clearing);
+    markStarted(progress);
+    ProgressTicker ticker(line, [&progress] { return progressText(progress, true); });
+    const CheckpointedOutcome outcome = runCheckpointedFit(fit, progress, err, onCall);
+    ticker.stop();
+    markFinished(progress, outcome.status == 0);
+    return outcome.status;
+}
+
 int singleFit(const FitOptions& a) {
     ScheduleOptions options;
     if (!a.seeds.empty()) {
@@ -165,7 +247,7 @@ int singleFit(const FitOptions& a) {
     const std::string startPath =
         a.startPath.empty() ? startFileName(a.modelText.c_str()) : a.startPath;
     std::ofstream trace;
-    if (!a.tracePath.empty()) {
+    if (!a.tracePath.empty() && a.checkpointPath.empty()) {
         trace.open(a.tracePath);
         if (!trace) {
             std::cerr << "zonetool fit: cannot write the trace file " << a.tracePath << ": "
@@ -177,15 +259,26 @@ int singleFit(const FitOptions& a) {
 
     FitProgress progress;
     StatusLine line(std::cerr, progressWanted(a.quiet, STDERR_FILENO));
-    options.onCall = [&progress](const AnnealCall& call) {
-        recordCall(progress, call.stage, call.cycle, call.call, call.temperature);
+    PlainProgress plain(std::cerr, plainProgressWanted(a.quiet, STDERR_FILENO),
+                        [&progress] { return progressText(progress); });
+    options.onCall = [&progress, &plain](const AnnealCall& call) {
+        recordCall(progress, call.stage, call.cycle, call.call, call.temperature, call.converged);
+        plain.poke();
     };
+    if (!a.checkpointPath.empty()) {
+        return checkpointedFit(a, startPath, progress, line, options.onCall);
+    }
     // Reports and diagnostics pass through unchanged, after the progress line is erased.
     ClearingBuffer clearing(std::cout.rdbuf(), line);
     std::ostream out(&clearing);
+    // Messages, too, start on a clean line instead of being glued onto the progress line.
+    ClearingBuffer clearingErr(std::cerr.rdbuf(), line);
+    std::ostream err(&clearingErr);
     FitOutput output;
+    output.resultName = a.resultName;
     if (line.enabled()) {
         output.out = &out;
+        output.err = &err;
     }
     const ScopedDiagnostics diagnosticsTo(line.enabled() ? &out : nullptr);
     const ModelEntry& model = *findModel(a.models.front());
@@ -201,9 +294,10 @@ int singleFit(const FitOptions& a) {
 
     const StopSignalGuard signalGuard;
     markStarted(progress);
-    ProgressTicker ticker(line, [&progress] { return progressText(progress); });
+    ProgressTicker ticker(line, [&progress] { return progressText(progress, true); });
     const int status = runFit(a.modelText.c_str(), startPath, options, output);
     ticker.stop();
+    plain.stop();
     markFinished(progress, status == 0);
     return status;
 }
@@ -219,19 +313,24 @@ int severalFits(const FitOptions& a, const std::vector<FitJob>& jobs) {
     const std::int64_t started = steadyNow();
     std::vector<FitOutcome> outcomes;
     {
-        const StopSignalGuard signalGuard;
-        ProgressTicker ticker(line, [&] {
+        const StopSignalGuard signalGuard(a.checkpoints ? StopMode::request : StopMode::end);
+        auto render = [&] {
             return runProgressText(jobs, progress,
                                    static_cast<double>(steadyNow() - started) * 1e-9);
-        });
-        outcomes = runFits(jobs, a.jobs, progress);
+        };
+        ProgressTicker ticker(line, render);
+        PlainProgress plain(std::cerr, plainProgressWanted(a.quiet, STDERR_FILENO), render);
+        outcomes = runFits(jobs, a.jobs, progress, [&plain](std::size_t) { plain.poke(); });
     }
     const double wall = static_cast<double>(steadyNow() - started) * 1e-9;
     double fitTime = 0.0;
     int failures = 0;
+    int stopped = 0;
     for (std::size_t i = 0; i < jobs.size(); i++) {
         fitTime += outcomes[i].seconds;
-        if (outcomes[i].status != 0) {
+        if (outcomes[i].status == resumableStopStatus) {
+            stopped++;
+        } else if (outcomes[i].status != 0) {
             failures++;
             std::cerr << "zonetool fit: model " << jobs[i].model
                       << (jobs[i].seed ? " seed " + std::to_string(*jobs[i].seed) : "")
@@ -243,7 +342,30 @@ int severalFits(const FitOptions& a, const std::vector<FitJob>& jobs) {
               << formatNumber(wall, 4) << " s), fit time " << formatElapsed(fitTime) << " ("
               << formatNumber(fitTime, 4) << " s)\n"
               << std::flush;
+    if (stopped > 0) {
+        std::cerr << "zonetool fit: stopped; " << stopped << (stopped == 1 ? " fit" : " fits")
+                  << " can be resumed by running the same command again. Exiting (75)\n";
+        if (a.requeue) {
+            requeueStoppedJob(std::cerr);
+        }
+        return resumableStopStatus;
+    }
     return failures == 0 ? 0 : 1;
+}
+
+// The files of a fit that --redo guards: the finished result and record always; the log only
+// when the fit does not resume from a checkpoint, since an unfinished checkpointed fit owns
+// its log (a fit stopped before its first checkpoint starts it afresh).
+void guardedNames(const std::string& result, const std::string& checkpoint,
+                  std::vector<std::string>& names) {
+    struct stat status;
+    if (!checkpoint.empty() && lstat(checkpoint.c_str(), &status) == 0) {
+        return;
+    }
+    names.insert(names.end(), {result, result + ".json"});
+    if (checkpoint.empty()) {
+        names.push_back(result + ".log");
+    }
 }
 
 } // namespace
@@ -258,17 +380,27 @@ int fitCommand(const std::vector<std::string>& args) {
         return 1;
     }
     if (!a.several()) {
-        const std::string name = findModel(a.models.front())->prefix;
-        if (!a.redo && !refuseOverwrite({name, name + ".json"})) {
+        const std::string name =
+            a.resultName.empty() ? findModel(a.models.front())->prefix : a.resultName;
+        std::vector<std::string> names;
+        guardedNames(name, a.checkpointPath, names);
+        // A single fit without a checkpoint writes no log.
+        if (a.checkpointPath.empty()) {
+            names.pop_back();
+        }
+        if (!a.redo && !refuseOverwrite(names)) {
             return 1;
         }
         return singleFit(a);
     }
-    const std::vector<FitJob> jobs = planFits(a.models, a.seeds);
+    std::vector<FitJob> jobs = planFits(a.models, a.seeds);
+    for (FitJob& job : jobs) {
+        job.checkpoint = a.checkpoints;
+    }
     if (!a.redo) {
         std::vector<std::string> names;
         for (const FitJob& job : jobs) {
-            names.insert(names.end(), {job.resultName, job.resultName + ".json", job.logName});
+            guardedNames(job.resultName, a.checkpoints ? job.resultName + ".ckpt" : "", names);
         }
         if (!refuseOverwrite(names)) {
             return 1;

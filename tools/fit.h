@@ -17,6 +17,10 @@ struct FitOptions {
     std::string tracePath;            // --trace; none when empty
     bool quiet = false;               // no progress line
     bool redo = false;                // earlier results and logs may be overwritten
+    std::string resultName;           // --result; the model's prefix when empty (one fit)
+    std::string checkpointPath;       // --checkpoint; none when empty (one fit)
+    bool checkpoints = false;         // --checkpoints: RESULT.ckpt for each of several fits
+    bool requeue = false;             // --requeue: requeue the Slurm job when stopped
 
     // Whether more than one fit is asked for.
     bool several() const { return models.size() > 1 || seeds.size() > 1; }

@@ -1,10 +1,12 @@
 #include "tools/parallel.h"
 
 #include "data/borders.h"
+#include "driver/signals.h"
 #include "driver/start_file.h"
 #include "driver/zonefit_main.h"
 #include "models/model_table.h"
 #include "population/diagnostics.h"
+#include "tools/checkpoint.h"
 #include "tools/cli.h"
 #include "tools/fit_record.h"
 #include "tools/results.h"
@@ -15,6 +17,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iostream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -58,7 +62,58 @@ std::string seedLine(const std::optional<std::uint64_t>& seed) {
 
 namespace {
 
+void readValue(const FitJob& job, const ModelEntry& model, FitOutcome& outcome) {
+    StoredResult stored;
+    std::string error;
+    if (readResultFile(job.resultName, model, stored, error)) {
+        outcome.value = stored.value;
+        outcome.hasValue = true;
+    }
+}
+
+// The messages of checkpointed fits (a refused checkpoint, say) go to standard error, since
+// such a fit's log may be cut back to the checkpoint.
+std::mutex messageMutex;
+
+FitOutcome runCheckpointed(const FitJob& job, FitProgress& progress) {
+    FitOutcome outcome;
+    markStarted(progress);
+    if (stopRequestSignal() != 0) {
+        outcome.status = resumableStopStatus;
+        markFinished(progress, false);
+        return outcome;
+    }
+    CheckpointedFit fit;
+    fit.modelArgument = std::to_string(job.model);
+    fit.startPath = job.startPath;
+    fit.resultName = job.resultName;
+    fit.checkpointPath = job.resultName + ".ckpt";
+    fit.seed = job.seed;
+    fit.ownSignalGuard = false;
+    std::ostringstream messages;
+    const CheckpointedOutcome done =
+        runCheckpointedFit(fit, progress, messages, [&progress](const AnnealCall& call) {
+            recordCall(progress, call.stage, call.cycle, call.call, call.temperature,
+                       call.converged);
+        });
+    if (!messages.str().empty()) {
+        const std::lock_guard<std::mutex> lock(messageMutex);
+        std::cerr << messages.str() << std::flush;
+    }
+    outcome.status = done.status;
+    if (outcome.status == 0) {
+        readValue(job, *findModel(job.model), outcome);
+    }
+    markFinished(progress, outcome.status == 0);
+    outcome.evaluations = done.evaluations;
+    outcome.seconds = done.wallSeconds;
+    return outcome;
+}
+
 FitOutcome runOne(const FitJob& job, FitProgress& progress) {
+    if (job.checkpoint) {
+        return runCheckpointed(job, progress);
+    }
     FitOutcome outcome;
     const ModelEntry& model = *findModel(job.model);
     std::ofstream log(job.logName);
@@ -77,7 +132,8 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
         ScheduleOptions options;
         options.seed = job.seed;
         options.onCall = [&progress](const AnnealCall& call) {
-            recordCall(progress, call.stage, call.cycle, call.call, call.temperature);
+            recordCall(progress, call.stage, call.cycle, call.call, call.temperature,
+                       call.converged);
         };
         FitOutput output;
         output.out = &log;
@@ -96,12 +152,7 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
     }
     log.flush();
     if (outcome.status == 0) {
-        StoredResult stored;
-        std::string error;
-        if (readResultFile(job.resultName, model, stored, error)) {
-            outcome.value = stored.value;
-            outcome.hasValue = true;
-        }
+        readValue(job, model, outcome);
     }
     markFinished(progress, outcome.status == 0);
     outcome.evaluations = progress.evaluations;
@@ -157,7 +208,10 @@ std::string summaryTable(const std::vector<FitJob>& jobs, const std::vector<FitO
         const FitOutcome& outcome = outcomes[i];
         table.addRow({std::to_string(job.model), findModel(job.model)->name,
                       job.seed ? std::to_string(*job.seed) : "clock",
-                      outcome.status == 0 ? "ok" : "failed(" + std::to_string(outcome.status) + ")",
+                      outcome.status == 0 ? "ok"
+                      : outcome.status == resumableStopStatus
+                          ? "stopped"
+                          : "failed(" + std::to_string(outcome.status) + ")",
                       outcome.hasValue ? formatNumber(outcome.value, 8) : "-",
                       std::to_string(outcome.evaluations), formatElapsed(outcome.seconds),
                       outcome.status == 0 ? job.resultName : "-", job.logName});

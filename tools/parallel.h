@@ -18,6 +18,9 @@ struct FitJob {
     std::string resultName;                 // result file
     std::string logName;                    // banner, reports and messages of the fit
     ObjectiveFunction* objective = nullptr; // the model's own when null
+    // Saved to resultName + ".ckpt" after every anneal call and resumed from it (the model's
+    // own objective then); a stop signal ends the fit with status resumableStopStatus.
+    bool checkpoint = false;
 };
 
 // What became of one fit.

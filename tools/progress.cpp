@@ -50,7 +50,9 @@ std::int64_t steadyNow() {
         .count();
 }
 
-void recordCall(FitProgress& progress, int stage, int cycle, int call, double temperature) {
+void recordCall(FitProgress& progress, int stage, int cycle, int call, double temperature,
+                bool converged) {
+    progress.converged = converged;
     progress.stage = stage;
     progress.cycle = cycle;
     progress.call = call;
@@ -83,7 +85,23 @@ std::string formatElapsed(double seconds) {
     return text;
 }
 
-std::string progressText(const FitProgress& progress) {
+long remainingEvaluations(const FitProgress& progress) {
+    const int stage = progress.stage;
+    const int cycle = progress.cycle;
+    // Annealers before the one of the last call: stage 1 is the first, then 3, 1 and 5.
+    const int before[] = {0, 0, 1, 4, 5};
+    if (stage < 1 || stage > 4) {
+        return -1;
+    }
+    const int finished = before[stage] + cycle - 1 + (progress.converged ? 1 : 0);
+    if (finished == 0) {
+        return -1;
+    }
+    const long evaluations = progress.evaluations;
+    return evaluations / finished * (10 - finished);
+}
+
+std::string progressText(const FitProgress& progress, bool estimate) {
     std::string text;
     if (progress.stage == 0) {
         text = "stage 1 cycle 1 call 1";
@@ -98,6 +116,10 @@ std::string progressText(const FitProgress& progress) {
             (best == std::numeric_limits<double>::infinity() ? std::string("-")
                                                              : formatNumber(best, 8)) +
             "  " + formatElapsed(elapsedSeconds(progress));
+    const long remaining = estimate ? remainingEvaluations(progress) : -1;
+    if (remaining >= 0) {
+        text += "  ~" + std::to_string(remaining) + " to come";
+    }
     return text;
 }
 
@@ -179,4 +201,58 @@ void ProgressTicker::stop() {
         thread_.join();
     }
     line_.clear();
+}
+
+bool plainProgressWanted(bool quiet, int fd) {
+    return !quiet && isatty(fd) == 0;
+}
+
+PlainProgress::PlainProgress(std::ostream& out, bool enabled, std::function<std::string()> render,
+                             std::chrono::milliseconds interval)
+    : out_(out), enabled_(enabled), render_(std::move(render)), interval_(interval),
+      last_(std::chrono::steady_clock::now()) {
+    if (!enabled_) {
+        return;
+    }
+    thread_ = std::thread([this] {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stopping_) {
+            // Woken by a poke, the deadline moves on; only a quiet interval writes a line here.
+            if (!wake_.wait_until(lock, last_ + interval_, [this] { return stopping_; }) &&
+                std::chrono::steady_clock::now() >= last_ + interval_) {
+                writeLine();
+            }
+        }
+    });
+}
+
+PlainProgress::~PlainProgress() {
+    stop();
+}
+
+void PlainProgress::writeLine() {
+    out_ << "progress: " << render_() << "\n" << std::flush;
+    last_ = std::chrono::steady_clock::now();
+}
+
+void PlainProgress::poke() {
+    if (!enabled_) {
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        writeLine();
+    }
+    wake_.notify_all();
+}
+
+void PlainProgress::stop() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
 }

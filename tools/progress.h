@@ -53,12 +53,19 @@ struct FitProgress {
     std::atomic<int> cycle{0};
     std::atomic<int> call{0};
     std::atomic<double> temperature{0.0};
+    std::atomic<bool> converged{false};     // what that call returned
     std::atomic<std::int64_t> startedNs{0}; // steady-clock time when the fit began
     std::atomic<std::int64_t> endedNs{0};   // and when it ended
 };
 
 // Records one finished anneal call.
-void recordCall(FitProgress& progress, int stage, int cycle, int call, double temperature);
+void recordCall(FitProgress& progress, int stage, int cycle, int call, double temperature,
+                bool converged = false);
+
+// An estimate of the evaluations still to come: the schedule runs ten annealers (stage 1, three
+// cycles of stage 2, stage 3, five of stage 4), and each finished one is taken as typical of
+// those to come. Negative while no annealer has finished.
+long remainingEvaluations(const FitProgress& progress);
 
 // Marks the fit as running from now, or as finished now (done or failed).
 void markStarted(FitProgress& progress);
@@ -74,8 +81,9 @@ std::int64_t steadyNow();
 std::string formatElapsed(double seconds);
 
 // The progress text of one fit, as in
-// "stage 2 cycle 1 call 4  T 0.5625  evaluations 12345  best 1141.2344  0:01:02".
-std::string progressText(const FitProgress& progress);
+// "stage 2 cycle 1 call 4  T 0.5625  evaluations 12345  best 1141.2344  0:01:02"; with
+// `estimate`, followed by "  ~98765 to come" once an estimate exists.
+std::string progressText(const FitProgress& progress, bool estimate = false);
 
 // An objective that evaluates this thread's target (see ScopedCountingTarget) and records the
 // evaluation and its value in this thread's FitProgress. It returns the target's value
@@ -131,3 +139,35 @@ class ProgressTicker {
     bool stopping_ = false;
     std::thread thread_;
 };
+
+// Plain progress lines for a stream that is no terminal (a batch job's error file): "progress: "
+// and the text of `render`, one line per poke() and one after `interval` without a poke, each
+// flushed. Does nothing when disabled. poke() may be called from any thread.
+class PlainProgress {
+  public:
+    PlainProgress(std::ostream& out, bool enabled, std::function<std::string()> render,
+                  std::chrono::milliseconds interval = std::chrono::seconds(60));
+    ~PlainProgress();
+    PlainProgress(const PlainProgress&) = delete;
+    PlainProgress& operator=(const PlainProgress&) = delete;
+
+    void poke();
+    void stop();
+
+  private:
+    void writeLine(); // with mutex_ held
+
+    std::ostream& out_;
+    const bool enabled_;
+    std::function<std::string()> render_;
+    const std::chrono::milliseconds interval_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::chrono::steady_clock::time_point last_;
+    std::thread thread_;
+};
+
+// Whether plain progress lines are wanted: not with --quiet, and only when the stream with file
+// descriptor `fd` is no terminal.
+bool plainProgressWanted(bool quiet, int fd);

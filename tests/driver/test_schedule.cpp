@@ -44,14 +44,22 @@ struct TraceLine {
     double temperature;
     int evaluations, converged;
     double best;
+    std::vector<double> bestPoint;
 };
 
 std::vector<TraceLine> parseTrace(const std::string& text) {
     std::vector<TraceLine> lines;
     std::istringstream in(text);
-    TraceLine t;
-    while (in >> t.stage >> t.cycle >> t.call >> t.temperature >> t.evaluations >> t.converged >>
-           t.best) {
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        TraceLine t;
+        fields >> t.stage >> t.cycle >> t.call >> t.temperature >> t.evaluations >> t.converged >>
+            t.best;
+        double coordinate;
+        while (fields >> coordinate) {
+            t.bestPoint.push_back(coordinate);
+        }
         lines.push_back(t);
     }
     return lines;
@@ -154,6 +162,95 @@ TEST(Schedule, FindsTheBowlMinimum) {
     EXPECT_NEAR(run.result.bestPoint[0], 1.0, 1e-2);
     EXPECT_NEAR(run.result.bestPoint[1], 2.0, 1e-2);
     EXPECT_NEAR(run.result.bestValue, 1.0, 1e-3);
+}
+
+TEST(Schedule, TraceCarriesTheBestPointOfEachCall) {
+    const BowlRun run = runBowl(11);
+    const std::vector<TraceLine> trace = parseTrace(run.trace);
+    ASSERT_FALSE(trace.empty());
+    for (const TraceLine& t : trace) {
+        ASSERT_EQ(t.bestPoint.size(), 2u);
+        if (t.best < 1e300) {
+            NRvector<double> x(2);
+            x[0] = t.bestPoint[0];
+            x[1] = t.bestPoint[1];
+            EXPECT_EQ(bowl(x), t.best);
+        }
+    }
+    // Written at full precision: the last line holds the result's point exactly.
+    EXPECT_EQ(trace.back().bestPoint, run.result.bestPoint);
+    EXPECT_EQ(trace.back().best, run.result.bestValue);
+}
+
+// A schedule continued from the state saved after any call writes exactly the rest of the
+// uninterrupted run: the same trace lines, the same reports, the same result.
+TEST(Schedule, ResumedFromAnySavedStateFinishesTheSameRun) {
+    std::vector<ScheduleState> states;
+    std::vector<std::size_t> outLengths;
+    std::vector<std::size_t> traceLengths;
+    std::ostringstream out;
+    std::ostringstream trace;
+    ScheduleOptions options;
+    options.seed = 7;
+    options.trace = &trace;
+    options.onState = [&](const ScheduleState& state) {
+        EXPECT_TRUE(validScheduleState(state, 2));
+        states.push_back(state);
+        outLengths.push_back(out.str().size());
+        traceLengths.push_back(trace.str().size());
+    };
+    const FitResult whole = runSchedule(bowl, {0.1, 0.3}, {0.7, 0.9}, out, options);
+    ASSERT_GT(states.size(), 10u);
+    for (std::size_t k = 0; k < states.size(); k++) {
+        std::ostringstream restOut;
+        std::ostringstream restTrace;
+        ScheduleOptions resumed;
+        resumed.seed = 7;
+        resumed.trace = &restTrace;
+        resumed.resumeFrom = &states[k];
+        const FitResult rest = runSchedule(bowl, {0.1, 0.3}, {0.7, 0.9}, restOut, resumed);
+        EXPECT_EQ(restTrace.str(), trace.str().substr(traceLengths[k])) << "state " << k;
+        EXPECT_EQ(restOut.str(), out.str().substr(outLengths[k])) << "state " << k;
+        EXPECT_EQ(rest.bestPoint, whole.bestPoint);
+        EXPECT_EQ(rest.bestValue, whole.bestValue);
+    }
+}
+
+TEST(Schedule, StopRequestEndsAtOnceWithoutWritingTheCall) {
+    std::ostringstream out;
+    std::ostringstream trace;
+    int calls = 0;
+    ScheduleOptions options;
+    options.seed = 7;
+    options.trace = &trace;
+    options.stopRequested = [&calls] { return ++calls == 3; };
+    const FitResult result = runSchedule(bowl, {0.1, 0.3}, {0.7, 0.9}, out, options);
+    EXPECT_TRUE(result.stopped);
+    EXPECT_EQ(linesOf(trace.str()).size(), 2u);
+}
+
+TEST(Schedule, SavedStatesOfImpossibleShapeAreRejected) {
+    ScheduleState state;
+    state.annealer.vertexCount = 3;
+    state.annealer.dimension = 2;
+    state.annealer.simplex.assign(6, 0.0);
+    state.annealer.vertexValues.assign(3, 0.0);
+    state.annealer.bestPoint.assign(2, 0.0);
+    EXPECT_TRUE(validScheduleState(state, 2));
+    EXPECT_FALSE(validScheduleState(state, 3));
+    ScheduleState bad = state;
+    bad.stage = 2;
+    bad.cycle = 4; // stage 2 has three cycles
+    EXPECT_FALSE(validScheduleState(bad, 2));
+    bad = state;
+    bad.annealer.simplex.pop_back();
+    EXPECT_FALSE(validScheduleState(bad, 2));
+    bad = state;
+    bad.annealer.generator = 0;
+    EXPECT_FALSE(validScheduleState(bad, 2));
+    bad = state;
+    bad.call = 0;
+    EXPECT_FALSE(validScheduleState(bad, 2));
 }
 
 TEST(Schedule, ResultLineIsTheLastReportAtEightDigits) {

@@ -191,3 +191,36 @@ TEST(AmebsaAnneal, NaNTrialsAreNeverAcceptedNorBest) {
         EXPECT_FALSE(std::isnan(a.vertexValues[i]));
     }
 }
+
+// A saved annealer continues exactly: the same trials, the same simplex and best, the same
+// generator words; rebuilding it evaluates nothing.
+TEST(AmebsaState, RestoredAnnealerContinuesTheSameTrials) {
+    Start s({0.5, -0.5, 2.0}, {1.0, 0.5, 0.25});
+    Amebsa<ObjectiveFunction> a(s.point, s.deltas, bowl, 1e-9, 2026);
+    int budget = 150;
+    a.anneal(budget, 3.0);
+    const Amebsa<ObjectiveFunction>::State saved = a.saveState();
+    visited.clear();
+    Amebsa<ObjectiveFunction> b(saved, bowl, 1e-9);
+    EXPECT_TRUE(visited.empty());
+    for (double temperature : {2.0, 1.0, 0.5}) {
+        visited.clear();
+        budget = 150;
+        const bool first = a.anneal(budget, temperature);
+        const std::vector<double> trials = visited;
+        visited.clear();
+        int otherBudget = 150;
+        EXPECT_EQ(b.anneal(otherBudget, temperature), first);
+        EXPECT_EQ(visited, trials);
+        EXPECT_EQ(otherBudget, budget);
+    }
+    const Amebsa<ObjectiveFunction>::State endA = a.saveState();
+    const Amebsa<ObjectiveFunction>::State endB = b.saveState();
+    EXPECT_EQ(endA.simplex, endB.simplex);
+    EXPECT_EQ(endA.vertexValues, endB.vertexValues);
+    EXPECT_EQ(endA.bestPoint, endB.bestPoint);
+    EXPECT_EQ(endA.bestValue, endB.bestValue);
+    EXPECT_EQ(endA.generator, endB.generator);
+    EXPECT_EQ(endA.negTemperature, -0.5);
+    EXPECT_NE(endA.generator, saved.generator);
+}

@@ -36,3 +36,15 @@ TEST(UniformRandom, DrawsLieInZeroExclusiveToOneInclusive) {
         ASSERT_LE(u, 1.0);
     }
 }
+
+TEST(UniformRandomState, RestoredStateContinuesTheSequence) {
+    UniformRandom a(99);
+    for (int k = 0; k < 10; k++) {
+        a.nextWord();
+    }
+    UniformRandom b(12345);
+    b.restoreState(a.currentState());
+    for (int k = 0; k < 100; k++) {
+        ASSERT_EQ(b.nextWord(), a.nextWord()) << "word " << k;
+    }
+}

@@ -28,7 +28,7 @@ TEST(FitSeveral, ModelsTimesSeedsEachWithResultAndLog) {
     ScratchDir dir;
     dir.write("startvec1.txt", penaltyStart1);
     dir.write("startvec2.txt", penaltyStart2);
-    const ProgramResult r = zonetool(dir, "fit 1-2 --seeds 1-2 --jobs 2");
+    const ProgramResult r = zonetool(dir, "fit 1-2 --seeds 1-2 --jobs 2 --quiet");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     for (const char* name : {"SS1_ML_seed1", "SS1_ML_seed2"}) {
@@ -50,7 +50,7 @@ TEST(FitSeveral, ModelsTimesSeedsEachWithResultAndLog) {
 TEST(FitSeveral, OneSeedKeepsThePlainNamesAndAFailureSetsTheStatus) {
     ScratchDir dir;
     dir.write("startvec1.txt", penaltyStart1);
-    const ProgramResult r = zonetool(dir, "fit 1,7 --seed 3 --jobs 2");
+    const ProgramResult r = zonetool(dir, "fit 1,7 --seed 3 --jobs 2 --quiet");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool fit: model 7 seed 3 failed; see C_1_ML_.log\n");
     EXPECT_TRUE(dir.exists("SS1_ML_"));
@@ -108,6 +108,13 @@ TEST(FitSeveral, OptionsThatNeedOneFit) {
         {"fit 3-1", "the range '3-1' runs backwards"},
         {"fit 1 --seeds 2-1", "--seeds: the range '2-1' runs backwards"},
         {"fit x", "MODEL must be a model number from 1 to 10, not 'x'"},
+        {"fit 1,2 --checkpoint c.ckpt", "--checkpoint works with one model and one seed only"},
+        {"fit 1 --seeds 1-2 --result r", "--result works with one model and one seed only"},
+        {"fit 1 --checkpoints",
+         "--checkpoints is for several fits; give one fit --checkpoint FILE"},
+        {"fit 1 --requeue", "--requeue needs --checkpoint or --checkpoints"},
+        {"fit 1 --checkpoint", "--checkpoint needs a value"},
+        {"fit 1 --result ''", "--result needs a file name"},
     };
     for (const auto& c : cases) {
         const ProgramResult r = zonetool(dir, c.first);

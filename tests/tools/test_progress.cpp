@@ -85,6 +85,28 @@ TEST(ProgressText, ElapsedTimeAndFitState) {
     EXPECT_LT(elapsedSeconds(p), 1.0);
 }
 
+// Ten annealers in all: after the first cycle of stage 2 (two finished) with 12000
+// evaluations, eight more at 6000 each are to come.
+TEST(ProgressText, EstimateOfEvaluationsToCome) {
+    FitProgress p;
+    p.evaluations = 5000;
+    recordCall(p, 1, 1, 3, 8.45);
+    EXPECT_EQ(remainingEvaluations(p), -1);
+    EXPECT_EQ(progressText(p, true).find("to come"), std::string::npos);
+    recordCall(p, 1, 1, 4, 5.4925, true);
+    EXPECT_EQ(remainingEvaluations(p), 45000);
+    p.evaluations = 12000;
+    recordCall(p, 2, 1, 6, 0.2373046875, true);
+    EXPECT_EQ(remainingEvaluations(p), 48000);
+    EXPECT_EQ(progressText(p, true),
+              "stage 2 cycle 1 call 6  T 0.2373  evaluations 12000  best -  0:00:00  ~48000 to "
+              "come");
+    recordCall(p, 4, 5, 2, 0.45, true);
+    EXPECT_EQ(remainingEvaluations(p), 0);
+    recordCall(p, 3, 1, 9, 0.6, false);
+    EXPECT_EQ(remainingEvaluations(p), 12000 / 4 * 6);
+}
+
 TEST(ProgressCounting, CountsEvaluationsAndKeepsTheLowestValue) {
     FitProgress p;
     NRvector<double> x(1);

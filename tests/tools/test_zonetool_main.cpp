@@ -127,7 +127,8 @@ TEST(ZonetoolFit, FixedSeedRunMatchesZonefitAndWritesTrace) {
     EXPECT_EQ(plain.out, fit.out);
     EXPECT_EQ(dir.read("SS1_ML_"), result);
     const std::string trace = dir.read("trace.tsv");
-    EXPECT_EQ(trace.substr(0, trace.find('\n')), "1\t1\t1\t20\t0\t1\t1.7976931348623157e+308");
+    EXPECT_EQ(trace.substr(0, trace.find('\n')),
+              "1\t1\t1\t20\t0\t1\t1.7976931348623157e+308\t0\t0\t0\t0");
     int lines = 0;
     for (char c : trace) {
         lines += c == '\n';
