@@ -9,22 +9,24 @@
 namespace {
 
 constexpr ParameterInfo fitness(const char* name, const char* meaning) {
-    return {name, meaning, 0.0, false, 10000.0, false};
+    // Fitnesses far from 1 make clines that vanish or sweep: the search stays near 1.
+    return {name, meaning, 0.0, false, 10000.0, false, 0.8, 1.25, true};
 }
 
 constexpr ParameterInfo selfing(const char* name, const char* meaning) {
-    return {name, meaning, 0.0, false, 1.0, false};
+    return {name, meaning, 0.0, false, 1.0, false, 0.0, 1.0, false};
 }
 
 // The stepping-stone models refuse a dispersal scale of exactly 0, which the normal
 // distribution cannot take; their objectives answer it with a penalty.
 constexpr ParameterInfo ssSigma(double upper) {
-    return {"sigma",           "dispersal scale (s.d. of the displacement)", 0.0, true, upper,
-            upper == unbounded};
+    return {
+        "sigma", "dispersal scale (s.d. of the displacement)", 0.0, true, upper, upper == unbounded,
+        1.0,     upper == unbounded ? 100.0 : upper,           true};
 }
 
 constexpr ParameterInfo kernelSigma(double upper) {
-    return {"sigma", "s.d. of the dispersal kernel", 0.5, false, upper, false};
+    return {"sigma", "s.d. of the dispersal kernel", 0.5, false, upper, false, 0.5, upper, true};
 }
 
 const ParameterInfo ss1Parameters[] = {
@@ -40,8 +42,10 @@ const ParameterInfo ss2Parameters[] = {
     fitness("wSS_R", "fitness of SS relative to SI, demes from the border on"),
     fitness("wII_R", "fitness of II relative to SI, demes from the border on"),
     selfing("F", "selfing rate"),
-    {"sigma", "dispersal scale (s.d. of the displacement)", 0.5, false, 50.0, false},
-    {"border", "first deme right of the border (deme index, truncated)", 30.0, true, 80.0, true},
+    {"sigma", "dispersal scale (s.d. of the displacement)", 0.5, false, 50.0, false, 0.5, 50.0,
+     true},
+    {"border", "first deme right of the border (deme index, truncated)", 30.0, true, 80.0, true,
+     30.0, 80.0, false},
 };
 
 const ParameterInfo ss3Parameters[] = {
@@ -96,7 +100,8 @@ const ParameterInfo c1Parameters[] = {
     fitness("wII", "fitness of II relative to SI"),
     selfing("F", "selfing rate"),
     kernelSigma(20.0),
-    {"contact", "position where the start changes from SS to II", 300.0, true, 600.0, true},
+    {"contact", "position where the start changes from SS to II", 300.0, true, 600.0, true, 300.0,
+     600.0, false},
 };
 
 const ParameterInfo c2Parameters[] = {
@@ -106,13 +111,20 @@ const ParameterInfo c2Parameters[] = {
     fitness("wII_R", "fitness of II relative to SI, right of the contact"),
     selfing("F", "selfing rate"),
     kernelSigma(50.0),
-    {"contact", "position of the border between the two regions", 200.0, true, 600.0, true},
+    {"contact", "position of the border between the two regions", 200.0, true, 600.0, true, 200.0,
+     600.0, false},
 };
 
-const ParameterInfo border1 = {
-    "border1", "position of the border between regions 1 and 2", 206.0, false, 340.0, false};
-const ParameterInfo border2 = {
-    "border2", "position of the border between regions 2 and 3", 523.0, false, 680.0, false};
+const ParameterInfo border1 = {"border1", "position of the border between regions 1 and 2",
+                               206.0,     false,
+                               340.0,     false,
+                               206.0,     340.0,
+                               false};
+const ParameterInfo border2 = {"border2", "position of the border between regions 2 and 3",
+                               523.0,     false,
+                               680.0,     false,
+                               523.0,     680.0,
+                               false};
 
 const ParameterInfo c3Parameters[] = {
     fitness("wSS_1", "fitness of SS relative to SI, region 1"),
@@ -311,4 +323,12 @@ std::string boundText(double bound) {
 std::string boxText(const ParameterInfo& parameter) {
     return std::string(parameter.lowerOpen ? "(" : "[") + boundText(parameter.lower) + ", " +
            boundText(parameter.upper) + (parameter.upperOpen ? ")" : "]");
+}
+
+std::string regionText(const ParameterInfo& parameter) {
+    if (parameter.exploreLow == parameter.exploreHigh) {
+        return "fixed at " + boundText(parameter.exploreLow);
+    }
+    return boundText(parameter.exploreLow) + " to " + boundText(parameter.exploreHigh) +
+           (parameter.exploreLog ? ", log scale" : "");
 }

@@ -15,6 +15,11 @@ struct ParameterInfo {
     bool lowerOpen;      // the lower bound itself is refused
     double upper;        // upper bound, +infinity when there is none
     bool upperOpen;      // the upper bound itself is refused
+    // Where a multi-start search draws its start points: low to high, on a log scale when
+    // exploreLog (then 0 < low). A region of one value holds the parameter fixed.
+    double exploreLow = 0.0;
+    double exploreHigh = 0.0;
+    bool exploreLog = false;
 };
 
 constexpr double unbounded = std::numeric_limits<double>::infinity();
@@ -62,6 +67,9 @@ int findParameter(const ModelEntry& model, const std::string& name);
 
 // Whether `value` lies inside the box of `parameter` (NaN never does).
 bool insideBox(const ParameterInfo& parameter, double value);
+
+// The exploration region as text, as in "0.8 to 1.25, log scale" or "0 to 1".
+std::string regionText(const ParameterInfo& parameter);
 
 // The box in interval notation, as in "[0, 10000]", "(30, 80)" or "(0, inf)".
 std::string boxText(const ParameterInfo& parameter);

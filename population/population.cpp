@@ -144,12 +144,15 @@ std::vector<Genotype> steppingStone(std::vector<Population>& row,
     }
     int g = 0;
     bool changing = true;
+    ChangeWatch watch(row.size());
     while (changing && g < maxGenerations) {
+        watch.before(row);
         for (std::size_t i = 0; i < row.size(); ++i) {
             row[i].goVirgins(demeFitness[i]);
             mate(row[i], i);
         }
         changing = migration(row, migrationRates, tolerance);
+        watch.after(row);
         ++g;
         if (g == maxGenerations) {
             reportCap(demeFitness);
@@ -602,9 +605,12 @@ fastSteppingStone(const std::vector<Population>& demes, const std::vector<double
 
     int g = 0;
     bool changing = true;
+    ChangeWatch watch(n);
     while (changing && g < maxGenerations) {
         bool sumsOff = false;
+        watch.before(row.L.SS, row.L.SI, row.L.II);
         changing = steppingStoneGeneration(row, mate, tolerance, sumsOff) || alwaysChanging;
+        watch.after(row.L.SS, row.L.SI, row.L.II);
         if (sumsOff) {
             // Written after the whole row has mated and dispersed; nothing else is written in
             // between, so the lines keep their order.
@@ -830,8 +836,11 @@ void fastKernel(std::vector<Population>& row, const std::vector<double>& kernelW
 
     int g = 0;
     bool changing = true;
+    ChangeWatch watch(n);
     while (changing && g < maxGenerations) {
+        watch.before(L.SS, L.SI, L.II);
         changing = kernelGeneration(rows, kernel, mate, kernelStep, tolerance) || alwaysChanging;
+        watch.after(L.SS, L.SI, L.II);
         ++g;
         if (g == maxGenerations) {
             reportCap(regionFitness);
@@ -988,12 +997,15 @@ void simulate(std::vector<Population>& row, const std::vector<double>& kernelWei
     // Otherwise the checked dispersal refuses the first point outside the row.
     int g = 0;
     bool changing = true;
+    ChangeWatch watch(row.size());
     while (changing && g < cap) {
+        watch.before(row);
         for (std::size_t i = 0; i < row.size(); ++i) {
             row[i].goVirgins(regionFitness[detectRegion(static_cast<int>(i), first, second)]);
             row[i].goZygotes(F);
         }
         changing = migration(row, kernelWeights, kernelOffsets, kernelStep, tol);
+        watch.after(row);
         ++g;
         if (g == cap) {
             reportCap(regionFitness);

@@ -6,6 +6,7 @@
 #include "models/model_table.h"
 #include "population/diagnostics.h"
 #include "tools/cli.h"
+#include "tools/fit_from.h"
 #include "tools/parallel.h"
 #include "tools/progress.h"
 
@@ -66,7 +67,7 @@ int readArguments(const std::vector<std::string>& args, FitArguments& a) {
     for (std::size_t i = 0; i < args.size(); i++) {
         const std::string& arg = args[i];
         if (isHelp(arg)) {
-            std::cout << fitHelp;
+            std::cout << fitHelp << "\n" << fitFromHelp;
             return 0;
         }
         if (arg == "--quiet") {
@@ -229,6 +230,12 @@ int severalFits(const FitArguments& a) {
 } // namespace
 
 int fitCommand(const std::vector<std::string>& args) {
+    // Fits from explored optima have options of their own.
+    for (const std::string& arg : args) {
+        if (arg == "--from") {
+            return fitFromCommand(args);
+        }
+    }
     FitArguments a;
     const int status = readArguments(args, a);
     if (status >= 0) {

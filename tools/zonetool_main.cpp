@@ -5,6 +5,7 @@
 #include "population/simulation_report.h"
 #include "tools/cli.h"
 #include "tools/compare.h"
+#include "tools/explore.h"
 #include "tools/fit.h"
 #include "tools/plot.h"
 #include "tools/profile.h"
@@ -32,6 +33,7 @@ const char* const mainHelp =
     "  compare [DIR]          AIC, AICc, Akaike weights and G of the fits in DIR\n"
     "  profile MODEL          profile-likelihood support limits of a fitted model\n"
     "  plot MODEL -o FILE     SVG figure of the observed and fitted genotype frequencies\n"
+    "  explore MODEL          multi-start search: a map of the optima from many starts\n"
     "  help [COMMAND]         show this text or a command's help\n"
     "\n"
     "Run 'zonetool COMMAND --help' for a command's arguments and options.\n";
@@ -74,7 +76,8 @@ const char* const modelsHelp =
     "\n"
     "Lists the ten models: number, name, result file, and for each parameter its index in\n"
     "the parameter vector, short name, box and meaning. '[' and ']' include a bound, '(' and\n"
-    "')' exclude it. A value outside its box is answered with a penalty.\n";
+    "')' exclude it. A value outside its box is answered with a penalty. 'explore' gives the\n"
+    "region where 'zonetool explore' draws its start points (change it with --region).\n";
 
 std::string modelListing() {
     std::string text;
@@ -84,17 +87,21 @@ std::string modelListing() {
                 (model.borders == BorderSource::borderFile ? "  reads borders.txt" : "") + "\n";
         std::size_t nameWidth = 0;
         std::size_t boxWidth = 0;
+        std::size_t regionWidth = 0;
         for (int j = 0; j < model.parameterCount; j++) {
             nameWidth = std::max(nameWidth, std::string(model.parameters[j].name).size());
             boxWidth = std::max(boxWidth, boxText(model.parameters[j]).size());
+            regionWidth = std::max(regionWidth, regionText(model.parameters[j]).size());
         }
         for (int j = 0; j < model.parameterCount; j++) {
             const ParameterInfo& p = model.parameters[j];
             const std::string name = p.name;
             const std::string box = boxText(p);
+            const std::string region = regionText(p);
             text += "  x" + std::to_string(j) + (j < 10 ? "  " : " ") + name +
                     std::string(nameWidth - name.size(), ' ') + "  " + box +
-                    std::string(boxWidth - box.size(), ' ') + "  " + p.meaning + "\n";
+                    std::string(boxWidth - box.size(), ' ') + "  explore " + region +
+                    std::string(regionWidth - region.size(), ' ') + "  " + p.meaning + "\n";
         }
     }
     return text;
@@ -228,6 +235,7 @@ int zonetoolMain(int argc, char** argv) {
     const Command commands[] = {
         {"models", modelsCommand},   {"eval", evalCommand},       {"fit", fitCommand},
         {"compare", compareCommand}, {"profile", profileCommand}, {"plot", plotCommand},
+        {"explore", exploreCommand},
     };
     if (command == "help") {
         if (rest.empty()) {
