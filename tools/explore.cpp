@@ -12,13 +12,14 @@
 #include <ctime>
 #include <functional>
 #include <iostream>
+#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 
 const char* const exploreHelp =
     "Usage: zonetool explore MODEL [--starts N] [--seed S] [--jobs J] [--budget E]\n"
     "                              [--design strength|box] [--region NAME=LO:HI ...]\n"
-    "                              [--format table|tsv|json] [-o PREFIX] [--redo]\n"
+    "                              [--format table|tsv|json] [-o PREFIX] [--redo] [--verbose]\n"
     "\n"
     "Searches for the best optimum of MODEL from many start points: N points of a Latin\n"
     "hypercube over each parameter's exploration region ('zonetool models' lists them),\n"
@@ -50,7 +51,8 @@ const char* const exploreHelp =
     "                    fixed); may be repeated\n"
     "  --format F        table (default), tsv or json (the record itself)\n"
     "  -o PREFIX         name the record and figure PREFIX.explore.json and .svg\n"
-    "  --redo            replace an existing record and figure\n";
+    "  --redo            replace an existing record and figure\n"
+    "  --verbose         one line on standard error as each start finishes\n";
 
 namespace {
 
@@ -150,9 +152,17 @@ ExploreMap runExplore(const ModelEntry& model, const ExploreSettings& settings,
     const std::clock_t cpuStart = std::clock();
     const auto wallStart = std::chrono::steady_clock::now();
     map.outcomes.resize(starts.size());
+    std::mutex logLock;
     onWorkers(starts.size(), settings.jobs, [&](std::size_t i) {
         map.outcomes[i] = runStart(model, starts[i], steps[i], settings.budget);
         map.outcomes[i].label = labels[i];
+        if (settings.verbose) {
+            const StartOutcome& o = map.outcomes[i];
+            const std::lock_guard<std::mutex> hold(logLock);
+            std::cerr << "start " << i + 1 << "/" << starts.size() << " (" << o.label << "): -lnL "
+                      << format17(o.value) << " after " << o.evaluations << " evaluations"
+                      << (o.converged ? "" : " (budget spent)") << "\n";
+        }
     });
     map.optima = mergeOptima(map.outcomes, map.regions);
     onWorkers(map.optima.size(), settings.jobs, [&](std::size_t k) {
@@ -191,8 +201,8 @@ int readArguments(const std::vector<std::string>& args, ExploreArguments& a) {
             std::cout << exploreHelp;
             return 0;
         }
-        if (arg == "--redo") {
-            a.redo = true;
+        if (arg == "--redo" || arg == "--verbose") {
+            (arg == "--redo" ? a.redo : a.settings.verbose) = true;
             continue;
         }
         const bool valued = arg == "--starts" || arg == "--seed" || arg == "--jobs" ||

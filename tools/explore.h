@@ -16,6 +16,7 @@ struct ExploreSettings {
     int budget = 4000; // objective evaluations per start, at most (about)
     Design design = Design::strength;
     std::vector<Region> regions; // the model's defaults when empty
+    bool verbose = false;        // one line on standard error per finished start
 };
 
 // The convergence tolerance of each start's simplex: that of the refining stages of a fit.

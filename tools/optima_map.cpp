@@ -419,9 +419,13 @@ class JsonReader {
             out.kind = Json::string;
             return stringValue(out.text);
         }
-        if (literal("true") || literal("false")) {
+        if (literal("true")) {
             out.kind = Json::boolean;
-            out.flag = s[at - 1] == 'e' && s[at - 2] == 'u';
+            out.flag = true;
+            return true;
+        }
+        if (literal("false")) {
+            out.kind = Json::boolean;
             return true;
         }
         if (literal("null")) {

@@ -86,8 +86,11 @@ TEST(Explore, StartsThatCannotMoveMergeIntoOneOptimum) {
 TEST(Explore, AddsTheUserStartVectorWithItsSteps) {
     ScratchDir dir;
     dir.write("startvec1.txt", "1.2 0.8 0.3 15\n0 0 0.05 2\n");
-    const ProgramResult r = zonetool(dir, fast + "--starts 2 --format json");
+    const ProgramResult r = zonetool(dir, fast + "--starts 2 --format json --verbose");
     ASSERT_EQ(r.status, 0) << r.err;
+    // One line per finished start, the user's first.
+    EXPECT_EQ(count(r.err, "\n"), 3u);
+    EXPECT_EQ(r.err.rfind("start 1/3 (startvec1.txt): -lnL ", 0), 0u) << r.err;
     EXPECT_NE(r.out.find("{\"label\": \"startvec1.txt\", \"start\": [1.2, 0.80000000000000004, "
                          "0.29999999999999999, 15]"),
               std::string::npos);
