@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <functional>
 #include <iostream>
@@ -18,7 +19,7 @@
 
 const char* const exploreHelp =
     "Usage: zonetool explore MODEL [--starts N] [--seed S] [--jobs J] [--budget E]\n"
-    "                              [--design strength|box] [--region NAME=LO:HI ...]\n"
+    "                              [--design box|strength] [--region NAME=LO:HI ...]\n"
     "                              [--format table|tsv|json] [-o PREFIX] [--redo] [--verbose]\n"
     "\n"
     "Searches for the best optimum of MODEL from many start points: N points of a Latin\n"
@@ -44,9 +45,9 @@ const char* const exploreHelp =
     "  --seed S          seed of the design, 0 to 2^64-1 (default 1)\n"
     "  --jobs J          worker threads, 1 to 256 (default 1)\n"
     "  --budget E        evaluations per start, 10 to 100000000 (default 4000)\n"
-    "  --design D        strength (default): each pair of fitnesses such as wSS, wII drawn as\n"
-    "                    a selection strength (log scale, 1e-4 up to the region's edge, either\n"
-    "                    sign) and an asymmetry; box: every parameter across its region\n"
+    "  --design D        box (default): every parameter across its region; strength: each\n"
+    "                    pair of fitnesses such as wSS, wII drawn as a selection strength (log\n"
+    "                    scale, 1e-4 up to the region's edge, either sign) and an asymmetry\n"
     "  --region N=LO:HI  exploration region of parameter N (within its box; LO = HI holds it\n"
     "                    fixed); may be repeated\n"
     "  --format F        table (default), tsv or json (the record itself)\n"
@@ -234,7 +235,7 @@ int readArguments(const std::vector<std::string>& args, ExploreArguments& a) {
                                                  value + "'");
             }
             if (arg == "--design" && !parseDesign(value, s.design)) {
-                return usageError("explore", "--design needs strength or box, not '" + value + "'");
+                return usageError("explore", "--design needs box or strength, not '" + value + "'");
             }
             if (arg == "--format") {
                 if (value != "table" && value != "tsv" && value != "json") {
@@ -354,10 +355,17 @@ int exploreCommand(const std::vector<std::string>& args) {
     } else {
         std::cout << optimaTable(model, map);
         const int bestStarts = map.optima.empty() ? 0 : map.optima.front().starts;
+        // Optima of one value at distant points (a ridge, as where the cline vanishes) are
+        // counted once more as one level.
+        std::size_t levels = 0;
+        for (std::size_t k = 0; k < map.optima.size(); k++) {
+            levels += k == 0 || !(std::fabs(map.optima[k].value - map.optima[k - 1].value) <=
+                                  mergeValueTolerance);
+        }
         std::cout << starts.size() << " starts, " << map.optima.size()
-                  << (map.optima.size() == 1 ? " optimum" : " distinct optima")
-                  << "; the best reached by " << bestStarts
-                  << (bestStarts == 1 ? " start" : " starts") << "; CPU time "
+                  << (map.optima.size() == 1 ? " optimum" : " distinct optima") << " at " << levels
+                  << (levels == 1 ? " value" : " distinct values") << "; the best reached by "
+                  << bestStarts << (bestStarts == 1 ? " start" : " starts") << "; CPU time "
                   << formatNumber(map.cpuSeconds, 4) << " s, wall time "
                   << formatNumber(map.wallSeconds, 4) << " s\n"
                   << "record " << recordName << ", figure " << figureName << "\n";

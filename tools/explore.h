@@ -14,7 +14,7 @@ struct ExploreSettings {
     std::uint64_t seed = 1;
     int jobs = 1;      // worker threads
     int budget = 4000; // objective evaluations per start, at most (about)
-    Design design = Design::strength;
+    Design design = Design::box;
     std::vector<Region> regions; // the model's defaults when empty
     bool verbose = false;        // one line on standard error per finished start
 };

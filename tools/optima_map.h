@@ -40,7 +40,7 @@ struct ExploreMap {
     int model = 0;
     std::uint64_t seed = 0;
     int budget = 0;
-    Design design = Design::strength;
+    Design design = Design::box;
     std::vector<Region> regions;
     std::vector<StartOutcome> outcomes; // in start order
     std::vector<Optimum> optima;        // best first

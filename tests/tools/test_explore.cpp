@@ -126,7 +126,7 @@ TEST(Explore, BadArgumentsAreRefusedWithTheirReason) {
         {"explore 1 --starts 0", "--starts needs a whole number from 1 to 100000, not '0'"},
         {"explore 1 --budget 5", "--budget needs a whole number from 10 to 100000000, not '5'"},
         {"explore 1 --jobs", "--jobs needs a value"},
-        {"explore 1 --design grid", "--design needs strength or box, not 'grid'"},
+        {"explore 1 --design grid", "--design needs box or strength, not 'grid'"},
         {"explore 1 --format csv", "--format needs table, tsv or json, not 'csv'"},
         {"explore 1 --region sigma=0:200", "--region sigma: 0:200 leaves the box (0, 100]"},
         {"explore 1 --wide", "unknown option '--wide'"},

@@ -63,7 +63,7 @@ TEST_F(ExploreRecord, RecordReadsBackAtFullPrecision) {
     map.model = 1;
     map.seed = 18446744073709551615ULL;
     map.budget = 300;
-    map.design = Design::box;
+    map.design = Design::strength;
     map.regions = regions1;
     map.outcomes = {outcome(483.95589055152993, {1.002584305, 1.002501366, 0.1 + 0.2, 14.1}, 7),
                     outcome(753.1889741, {0.83, 0.85, 0.84, 10.2}, 9)};
@@ -79,7 +79,7 @@ TEST_F(ExploreRecord, RecordReadsBackAtFullPrecision) {
     ExploreMap back;
     ASSERT_TRUE(readExploreRecord("r.json", back, error)) << error;
     EXPECT_EQ(back.model, 1);
-    EXPECT_EQ(back.design, Design::box);
+    EXPECT_EQ(back.design, Design::strength);
     EXPECT_EQ(back.budget, 300);
     ASSERT_EQ(back.optima.size(), 2u);
     EXPECT_EQ(back.optima[0].value, 483.95589055152993);
