@@ -13,18 +13,6 @@ bool belowUpper(const ParameterInfo& parameter, double value) {
     return parameter.upperOpen ? value < parameter.upper : value <= parameter.upper;
 }
 
-std::string boundText(double bound) {
-    if (bound == unbounded) {
-        return "inf";
-    }
-    if (bound == -unbounded) {
-        return "-inf";
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", bound);
-    return text;
-}
-
 } // namespace
 
 bool insideBox(const ParameterInfo& parameter, double value) {
@@ -63,4 +51,16 @@ double boxPenalty(const ModelBox& box, const NRvector<double>& x) {
         }
     }
     return 0.0;
+}
+
+std::string boundText(double bound) {
+    if (bound == unbounded) {
+        return "inf";
+    }
+    if (bound == -unbounded) {
+        return "-inf";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", bound);
+    return text;
 }

@@ -24,6 +24,11 @@ struct ParameterInfo {
     // A value outside the box costs one penalty unit whatever it is (border and contact
     // positions, SS_2's border deme), instead of (|v| + 1) units.
     bool flatPenalty = false;
+    // Where a multi-start search draws its start points: low to high, on a log scale when
+    // exploreLog (then 0 < low). A region of one value holds the parameter fixed.
+    double exploreLow = 0.0;
+    double exploreHigh = 0.0;
+    bool exploreLog = false;
 };
 
 // The box of one model as its objective tests it.
@@ -40,6 +45,9 @@ struct ModelBox {
 
 // Whether `value` lies inside the box of `parameter` (NaN never does).
 bool insideBox(const ParameterInfo& parameter, double value);
+
+// A bound as listings print it: "inf", "-inf" or the shortest %g text.
+std::string boundText(double bound);
 
 // The box in interval notation, as in "[0, 10000]", "(30, 80)" or "(0, inf)".
 std::string boxText(const ParameterInfo& parameter);

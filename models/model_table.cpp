@@ -7,28 +7,38 @@
 namespace {
 
 constexpr ParameterInfo fitness(const char* name, const char* meaning) {
-    return {name, meaning, 0.0, false, fitnessMax, false};
+    // Fitnesses far from 1 make clines that vanish or sweep: the search stays near 1.
+    return {name, meaning, 0.0, false, fitnessMax, false, false, 0.8, 1.25, true};
 }
 
 constexpr ParameterInfo selfing(const char* name, const char* meaning) {
-    return {name, meaning, 0.0, false, 1.0, false};
+    return {name, meaning, 0.0, false, 1.0, false, false, 0.0, 1.0, false};
 }
 
 // The stepping-stone models refuse a dispersal scale of exactly 0, which the normal
 // distribution cannot take; their objectives answer it with a penalty.
 constexpr ParameterInfo ssSigma(double upper) {
-    return {"sigma",           "dispersal scale (s.d. of the displacement)", 0.0, true, upper,
-            upper == unbounded};
+    return {"sigma",
+            "dispersal scale (s.d. of the displacement)",
+            0.0,
+            true,
+            upper,
+            upper == unbounded,
+            false,
+            1.0,
+            upper == unbounded ? 100.0 : upper,
+            true};
 }
 
 constexpr ParameterInfo kernelSigma(double upper) {
-    return {"sigma", "s.d. of the dispersal kernel", 0.5, false, upper, false};
+    return {"sigma", "s.d. of the dispersal kernel", 0.5, false, upper, false, false, 0.5, upper,
+            true};
 }
 
 // A position or deme index answered with one penalty unit whatever its value.
 constexpr ParameterInfo flatBox(const char* name, const char* meaning, double lower, bool open,
                                 double upper) {
-    return {name, meaning, lower, open, upper, open, true};
+    return {name, meaning, lower, open, upper, open, true, lower, upper, false};
 }
 
 // The penalty units: the kernel models C_1 and C_2 charge ten times the others.
@@ -48,7 +58,8 @@ const ParameterInfo ss2Parameters[] = {
     fitness("wSS_R", "fitness of SS relative to SI, demes from the border on"),
     fitness("wII_R", "fitness of II relative to SI, demes from the border on"),
     selfing("F", "selfing rate"),
-    {"sigma", "dispersal scale (s.d. of the displacement)", 0.5, false, 50.0, false},
+    {"sigma", "dispersal scale (s.d. of the displacement)", 0.5, false, 50.0, false, false, 0.5,
+     50.0, true},
     flatBox("border", "first deme right of the border (deme index, truncated)", 30.0, true, 80.0),
 };
 
@@ -333,4 +344,12 @@ BoxScope::BoxScope(const ModelBox* boxes) : previous_(installedBoxes) {
 
 BoxScope::~BoxScope() {
     installedBoxes = previous_;
+}
+
+std::string regionText(const ParameterInfo& parameter) {
+    if (parameter.exploreLow == parameter.exploreHigh) {
+        return "fixed at " + boundText(parameter.exploreLow);
+    }
+    return boundText(parameter.exploreLow) + " to " + boundText(parameter.exploreHigh) +
+           (parameter.exploreLog ? ", log scale" : "");
 }

@@ -7,6 +7,7 @@
 #include "population/diagnostics.h"
 #include "tools/checkpoint.h"
 #include "tools/cli.h"
+#include "tools/fit_from.h"
 #include "tools/fit_record.h"
 #include "tools/options.h"
 #include "tools/parallel.h"
@@ -94,7 +95,7 @@ OptionParser::ValueSetter storeNonEmpty(std::string& target) {
 
 int readFitOptions(const std::vector<std::string>& args, FitOptions& o) {
     constexpr std::size_t maxSeeds = 10000;
-    return OptionParser("fit", [] { return std::string(fitHelp); })
+    return OptionParser("fit", [] { return std::string(fitHelp) + "\n" + fitFromHelp; })
         .value({"--seed"}, "a value",
                [&o](const std::string&, const std::string& value) -> Problem {
                    std::uint64_t seed = 0;
@@ -371,6 +372,12 @@ void guardedNames(const std::string& result, const std::string& checkpoint,
 } // namespace
 
 int fitCommand(const std::vector<std::string>& args) {
+    // Fits from explored optima have options of their own.
+    for (const std::string& arg : args) {
+        if (arg == "--from") {
+            return fitFromCommand(args);
+        }
+    }
     FitOptions a;
     const int status = readFitOptions(args, a);
     if (status >= 0) {

@@ -11,7 +11,8 @@ const char* const modelsHelp =
     "\n"
     "Lists the ten models: number, name, result file, and for each parameter its index in\n"
     "the parameter vector, short name, box and meaning. '[' and ']' include a bound, '(' and\n"
-    "')' exclude it. A value outside its box is answered with a penalty.\n";
+    "')' exclude it. A value outside its box is answered with a penalty. 'explore' gives the\n"
+    "region where 'zonetool explore' draws its start points (change it with --region).\n";
 
 std::string parameterLines() {
     std::string text;
@@ -34,10 +35,11 @@ std::string modelListing() {
                 std::to_string(model.number) + "  " + model.name + "  result file " + model.prefix +
                 (model.borders == BorderSource::borderFile ? "  reads borders.txt" : "") + "\n";
         const ModelBox& boxes = activeBox(model.number);
-        Table table({Align::left, Align::left, Align::left, Align::left});
+        Table table({Align::left, Align::left, Align::left, Align::left, Align::left});
         for (int j = 0; j < boxes.parameterCount; j++) {
             const ParameterInfo& p = boxes.parameters[j];
-            table.addRow({"x" + std::to_string(j), p.name, boxText(p), p.meaning});
+            table.addRow({"x" + std::to_string(j), p.name, boxText(p), "explore " + regionText(p),
+                          p.meaning});
         }
         text += table.aligned("  ");
     }

@@ -23,7 +23,18 @@ bool parseResultName(const std::string& name, int& model, std::optional<std::uin
         if (name.compare(0, prefix.size(), prefix) != 0) {
             continue;
         }
-        const std::string rest = name.substr(prefix.size());
+        std::string rest = name.substr(prefix.size());
+        // Fits started from an explored optimum add "opt" and its rank (SS1_ML_opt2seed3).
+        if (rest.compare(0, 3, "opt") == 0) {
+            std::size_t digits = 3;
+            while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') {
+                digits++;
+            }
+            if (digits == 3 || rest[3] == '0') {
+                continue;
+            }
+            rest = rest.substr(digits);
+        }
         if (rest.empty()) {
             model = entry.number;
             seed.reset();

@@ -23,8 +23,9 @@ struct StoredResult {
 // seeds, the prefix followed by "seed" and the seed, as in SS1_ML_seed3.
 std::string resultFileName(const ModelEntry& model, const std::optional<std::uint64_t>& seed);
 
-// Reads a file name back into model and seed. False for any other name (logs, temporary
-// files and the like).
+// Reads a file name back into model and seed; names of fits from an explored optimum
+// (SS1_ML_opt2, SS1_ML_opt2seed3) count as fits of their model too. False for any other name
+// (logs, temporary files and the like).
 bool parseResultName(const std::string& name, int& model, std::optional<std::uint64_t>& seed);
 
 // Reads the result file at `path` for `model`: one line of numbers, the coordinates then the

@@ -3,13 +3,14 @@
 #include "tools/cli.h"
 #include "tools/compare.h"
 #include "tools/eval.h"
+#include "tools/explore.h"
 #include "tools/fit.h"
 #include "tools/fit_record.h"
 #include "tools/models_command.h"
 #include "tools/plot.h"
 #include "tools/profile.h"
-#include "tools/summary.h"
 #include "tools/slurm.h"
+#include "tools/summary.h"
 
 #include <iostream>
 #include <string>
@@ -30,6 +31,7 @@ const char* const mainHelp =
     "  profile MODEL          profile-likelihood support limits of a fitted model\n"
     "  plot MODEL -o FILE     SVG figure of the observed and fitted genotype frequencies\n"
     "  slurm MODELS           Slurm job array of fits (or --profile MODEL: of profile sides)\n"
+    "  explore MODEL          multi-start search: a map of the optima from many starts\n"
     "  help [COMMAND]         show this text or a command's help\n"
     "\n"
     "Run 'zonetool COMMAND --help' for a command's arguments and options.\n";
@@ -56,8 +58,7 @@ int zonetoolMain(int argc, char** argv) {
     const Command commands[] = {
         {"models", modelsCommand},   {"eval", evalCommand},       {"fit", fitCommand},
         {"compare", compareCommand}, {"profile", profileCommand}, {"plot", plotCommand},
-        {"summary", summaryCommand},
-        {"slurm", slurmCommand},
+        {"summary", summaryCommand}, {"slurm", slurmCommand},     {"explore", exploreCommand},
     };
     if (command == "help") {
         if (rest.empty()) {

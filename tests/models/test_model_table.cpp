@@ -112,3 +112,26 @@ TEST(ModelTableParameters, BoxesAreThoseTheObjectivesEnforce) {
     }
     ASSERT_EQ(chdir(previous), 0);
 }
+
+TEST(ModelTableParameters, ExplorationRegionsLieInTheBoxesNearNeutrality) {
+    for (const ModelEntry& model : modelTable) {
+        for (int j = 0; j < model.parameterCount; j++) {
+            const ParameterInfo& p = model.parameters[j];
+            const std::string where = std::string(model.name) + " " + p.name;
+            EXPECT_LT(p.exploreLow, p.exploreHigh) << where;
+            EXPECT_GE(p.exploreLow, p.lower) << where;
+            EXPECT_LE(p.exploreHigh, p.upper) << where;
+            EXPECT_TRUE(std::isfinite(p.exploreHigh)) << where;
+            if (p.exploreLog) {
+                EXPECT_GT(p.exploreLow, 0.0) << where;
+            }
+            // Fitnesses are searched around neutrality, not across their box up to 10000.
+            if (p.name[0] == 'w') {
+                EXPECT_TRUE(p.exploreLog && p.exploreLow < 1.0 && p.exploreHigh > 1.0) << where;
+                EXPECT_LE(p.exploreHigh, 2.0) << where;
+            }
+        }
+    }
+    EXPECT_EQ(regionText(modelTable[0].parameters[0]), "0.8 to 1.25, log scale");
+    EXPECT_EQ(regionText(modelTable[0].parameters[2]), "0 to 1");
+}

@@ -1,0 +1,195 @@
+// zonetool explore and zonetool fit --from, end to end, on a fast form of model 1: both
+// fitnesses held where the cline settles in under a hundred generations.
+#include "support/run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+ProgramResult zonetool(const ScratchDir& dir, const std::string& arguments) {
+    return runProgram(dir.path(), ZONETOOL_BIN, arguments);
+}
+
+const std::string fast = "explore 1 --region wSS=1.2:1.2 --region wII=0.8:0.8 --budget 60 ";
+
+// The record without its timing lines, the only ones that may differ between runs.
+std::string withoutTimes(const std::string& record) {
+    std::string kept;
+    std::size_t at = 0;
+    while (at < record.size()) {
+        const std::size_t end = record.find('\n', at);
+        const std::string line = record.substr(at, end - at + 1);
+        if (line.find("_seconds\"") == std::string::npos) {
+            kept += line;
+        }
+        at = end == std::string::npos ? record.size() : end + 1;
+    }
+    return kept;
+}
+
+std::size_t count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        n++;
+    }
+    return n;
+}
+
+} // namespace
+
+TEST(Explore, SameSeedSameMapWhateverTheJobs) {
+    ScratchDir dir;
+    const ProgramResult one = zonetool(dir, fast + "--starts 4 --seed 5 --jobs 1 -o one");
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(one.err, "");
+    const ProgramResult three =
+        zonetool(dir, fast + "--starts 4 --seed 5 --jobs 3 -o three --format json");
+    ASSERT_EQ(three.status, 0) << three.err;
+    const std::string record = dir.read("one.explore.json");
+    EXPECT_EQ(withoutTimes(record), withoutTimes(dir.read("three.explore.json")));
+    EXPECT_EQ(three.out, dir.read("three.explore.json")); // --format json prints the record
+    EXPECT_EQ(count(record, "\"label\": \"design "), 4u);
+    EXPECT_NE(record.find("\"seed\": 5,"), std::string::npos);
+    // The table lists every optimum, then the summary line.
+    EXPECT_EQ(one.out.rfind("rank  ", 0), 0u);
+    EXPECT_NE(one.out.find("\n4 starts, "), std::string::npos);
+    EXPECT_NE(one.out.find("record one.explore.json, figure one.explore.svg\n"), std::string::npos);
+    const std::string svg = dir.read("one.explore.svg");
+    EXPECT_EQ(count(svg, "<circle"), 4u);
+    EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
+
+    const ProgramResult other = zonetool(dir, fast + "--starts 4 --seed 6 -o other");
+    ASSERT_EQ(other.status, 0) << other.err;
+    EXPECT_NE(withoutTimes(dir.read("other.explore.json")), withoutTimes(record));
+}
+
+TEST(Explore, StartsThatCannotMoveMergeIntoOneOptimum) {
+    ScratchDir dir;
+    // Every parameter held: the starts all stay at the one point.
+    const ProgramResult r =
+        zonetool(dir, fast + "--region F=0.3:0.3 --region sigma=15:15 --starts 3 --format tsv");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string header = "rank\tvalue\tstarts\tevaluations\tgenerations\tconverged\tlambda\t"
+                               "remaining\tcliff\twSS\twII\tF\tsigma\n";
+    ASSERT_EQ(r.out.rfind(header, 0), 0u) << r.out;
+    const std::string row = r.out.substr(header.size());
+    EXPECT_EQ(std::count(row.begin(), row.end(), '\n'), 1);
+    EXPECT_EQ(row.rfind("1\t", 0), 0u);
+    EXPECT_NE(row.find("\t3\t"), std::string::npos); // reached by all three starts
+    EXPECT_NE(row.find("\t1.2\t0.80000000000000004\t0.29999999999999999\t15\n"), std::string::npos);
+    const std::string record = dir.read("SS1_ML_.explore.json");
+    EXPECT_EQ(count(record, "\"optimum\": 1}"), 3u);
+}
+
+TEST(Explore, AddsTheUserStartVectorWithItsSteps) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", "1.2 0.8 0.3 15\n0 0 0.05 2\n");
+    const ProgramResult r = zonetool(dir, fast + "--starts 2 --format json --verbose");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // One line per finished start, the user's first.
+    EXPECT_EQ(count(r.err, "\n"), 3u);
+    EXPECT_EQ(r.err.rfind("start 1/3 (startvec1.txt): -lnL ", 0), 0u) << r.err;
+    EXPECT_NE(r.out.find("{\"label\": \"startvec1.txt\", \"start\": [1.2, 0.80000000000000004, "
+                         "0.29999999999999999, 15]"),
+              std::string::npos);
+    EXPECT_EQ(count(r.out, "\"label\": "), 3u);
+    dir.write("startvec1.txt", "1.2 0.8 0.3\n0 0 0.05\n");
+    const ProgramResult bad = zonetool(dir, fast + "--starts 2 --redo");
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.err,
+              "zonetool explore: startvec1.txt holds no start vector of 4 values with its steps\n");
+}
+
+TEST(Explore, KeepsAnExistingRecordUnlessRedo) {
+    ScratchDir dir;
+    dir.write("SS1_ML_.explore.json", "mine\n");
+    const ProgramResult r = zonetool(dir, fast + "--starts 2");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zonetool explore: SS1_ML_.explore.json exists; give --redo to replace it\n");
+    EXPECT_EQ(dir.read("SS1_ML_.explore.json"), "mine\n");
+    EXPECT_FALSE(dir.exists("SS1_ML_.explore.svg"));
+    const ProgramResult redo = zonetool(dir, fast + "--starts 2 --redo");
+    ASSERT_EQ(redo.status, 0) << redo.err;
+    EXPECT_EQ(
+        dir.read("SS1_ML_.explore.json").rfind("{\n  \"format\": \"zonefit-explore-record\"", 0),
+        0u);
+}
+
+TEST(Explore, BadArgumentsAreRefusedWithTheirReason) {
+    ScratchDir dir;
+    const std::pair<const char*, const char*> cases[] = {
+        {"explore", "missing MODEL"},
+        {"explore 11", "MODEL must be a model number from 1 to 10, not '11'"},
+        {"explore 1 --starts 0", "--starts needs a whole number from 1 to 100000, not '0'"},
+        {"explore 1 --budget 5", "--budget needs a whole number from 10 to 100000000, not '5'"},
+        {"explore 1 --jobs", "--jobs needs a value"},
+        {"explore 1 --design grid", "--design needs box or strength, not 'grid'"},
+        {"explore 1 --format csv", "--format needs table, tsv or json, not 'csv'"},
+        {"explore 1 --region sigma=0:200", "--region sigma: 0:200 leaves the box (0, 100]"},
+        {"explore 1 --wide", "unknown option '--wide'"},
+        {"explore 1 2", "unexpected argument '2'"},
+    };
+    for (const auto& [arguments, problem] : cases) {
+        const ProgramResult r = zonetool(dir, arguments);
+        EXPECT_EQ(r.status, 2) << arguments;
+        EXPECT_EQ(r.err, std::string("zonetool explore: ") + problem +
+                             "\nRun 'zonetool explore --help' for usage.\n")
+            << arguments;
+    }
+    EXPECT_EQ(zonetool(dir, "explore --help").out.rfind("Usage: zonetool explore MODEL", 0), 0u);
+}
+
+// A record of two optima outside the box, where every value is the same penalty: each fit
+// then converges at once, where it started.
+const char* const penaltyRecord = R"({
+  "format": "zonefit-explore-record", "version": 1, "model": 1, "seed": 1, "budget": 10,
+  "design": "strength",
+  "regions": [{"low": 0.8, "high": 1.25, "log": true}, {"low": 0.8, "high": 1.25, "log": true},
+              {"low": 0.3, "high": 0.3, "log": false}, {"low": 100, "high": 100, "log": true}],
+  "optima": [{"value": 1.7976931348623157e+308, "point": [1, 1, 0.3, 150], "starts": 2,
+              "evaluations": 10},
+             {"value": 1.7976931348623157e+308, "point": [1, 1.5, 0.3, 200], "starts": 1,
+              "evaluations": 5}]
+}
+)";
+
+TEST(FitFrom, RunsTheScheduleFromEachOfTheBestOptima) {
+    ScratchDir dir;
+    dir.write("joined.json", penaltyRecord);
+    const ProgramResult r = zonetool(dir, "fit 1 --from joined.json --best 5 --seeds 1-2 --jobs 2");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* name :
+         {"SS1_ML_opt1seed1", "SS1_ML_opt1seed2", "SS1_ML_opt2seed1", "SS1_ML_opt2seed2"}) {
+        EXPECT_TRUE(dir.exists(name)) << name;
+        EXPECT_TRUE(dir.exists(std::string(name) + ".log")) << name;
+        EXPECT_NE(r.out.find(std::string("\n") + name + ": "), std::string::npos) << name;
+    }
+    // Steps a tenth of each region on its scale: 0.8 to 1.25 is a factor 1.5625, a tenth of
+    // it 1.0456 from 1 and 1.5.
+    EXPECT_EQ(dir.read("SS1_ML_opt1.start"),
+              "1 1 0.29999999999999999 150\n0.045639552591273239 0.045639552591273239 0 0\n");
+    EXPECT_EQ(dir.read("SS1_ML_opt2.start").substr(0, 29), "1 1.5 0.29999999999999999 200");
+    // As every fit that never beats a penalty, the result holds the zero point.
+    EXPECT_EQ(dir.read("SS1_ML_opt1seed1"), "0 0 0 0 1.7976931e+308\n");
+    EXPECT_NE(r.out.find("SS1_ML_opt2seed2: not simulated (a penalty)\n"), std::string::npos);
+
+    // Nothing is replaced without --redo; a record of another model is refused.
+    const ProgramResult again = zonetool(dir, "fit 1 --from joined.json --seed 1");
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(again.err, "zonetool fit: SS1_ML_opt1.start exists; give --redo to replace it\n");
+    const ProgramResult redo = zonetool(dir, "fit 1 --from joined.json --best 1 --seed 1 --redo");
+    ASSERT_EQ(redo.status, 0) << redo.err;
+    EXPECT_TRUE(dir.exists("SS1_ML_opt1"));
+    const ProgramResult model = zonetool(dir, "fit 2 --from joined.json");
+    EXPECT_EQ(model.status, 1);
+    EXPECT_EQ(model.err, "zonetool fit: joined.json explores model 1, not model 2\n");
+    const ProgramResult missing = zonetool(dir, "fit 1 --from none.json");
+    EXPECT_EQ(missing.err, "zonetool fit: cannot read the explore record none.json\n");
+    const ProgramResult best = zonetool(dir, "fit 1 --from joined.json --best 0");
+    EXPECT_EQ(best.status, 2);
+    EXPECT_EQ(best.err, "zonetool fit: --best needs a whole number from 1 to 1000, not '0'\n"
+                        "Run 'zonetool fit --help' for usage.\n");
+}

@@ -1,0 +1,228 @@
+#include "tools/fit_from.h"
+
+#include "driver/schedule.h"
+#include "driver/signals.h"
+#include "tools/cli.h"
+#include "tools/parallel.h"
+#include "tools/results.h"
+
+#include <iostream>
+#include <sys/stat.h>
+
+const char* const fitFromHelp =
+    "       zonetool fit MODEL --from EXPLORE_RECORD [--best K] [--seed S | --seeds LIST]\n"
+    "                          [--jobs J] [--quiet] [--redo]\n"
+    "\n"
+    "With --from, runs the fit's annealing schedule from each of the K best optima (default\n"
+    "3) of a record written by 'zonetool explore' (MODEL.explore.json), the simplex built\n"
+    "around the optimum with a tenth of each exploration region's width as steps. The fit\n"
+    "from optimum 2 writes its start file SS1_ML_opt2.start, its result file SS1_ML_opt2 and\n"
+    "its log SS1_ML_opt2.log (with several seeds SS1_ML_opt2seed3 and so on); none of these\n"
+    "is replaced without --redo. A summary table and the settledness of each fitted point\n"
+    "follow on standard output.\n";
+
+std::string optimumFitName(const ModelEntry& model, int rank,
+                           const std::optional<std::uint64_t>& seed) {
+    return std::string(model.prefix) + "opt" + std::to_string(rank) +
+           (seed ? "seed" + std::to_string(*seed) : "");
+}
+
+std::string optimumStartText(const ExploreMap& map, const Optimum& optimum) {
+    const std::vector<double> steps = regionSteps(map.regions, optimum.point);
+    std::string text;
+    for (std::size_t j = 0; j < optimum.point.size(); j++) {
+        text += (j == 0 ? "" : " ") + format17(optimum.point[j]);
+    }
+    text += "\n";
+    for (std::size_t j = 0; j < steps.size(); j++) {
+        text += (j == 0 ? "" : " ") + format17(steps[j]);
+    }
+    return text + "\n";
+}
+
+namespace {
+
+struct FromArguments {
+    std::string modelText;
+    std::string recordPath;
+    int best = 3;
+    std::vector<std::uint64_t> seeds;
+    bool seedGiven = false;
+    bool seedsGiven = false;
+    int jobs = 1;
+    bool quiet = false;
+    bool redo = false;
+};
+
+int readArguments(const std::vector<std::string>& args, FromArguments& a) {
+    for (std::size_t i = 0; i < args.size(); i++) {
+        const std::string& arg = args[i];
+        if (arg == "--quiet" || arg == "--redo") {
+            (arg == "--quiet" ? a.quiet : a.redo) = true;
+            continue;
+        }
+        if (arg == "--from" || arg == "--best" || arg == "--seed" || arg == "--seeds" ||
+            arg == "--jobs") {
+            if (i + 1 >= args.size()) {
+                return usageError("fit", arg + " needs a value");
+            }
+            const std::string& value = args[++i];
+            std::uint64_t number = 0;
+            std::string problem;
+            if (arg == "--from") {
+                a.recordPath = value;
+            } else if (arg == "--best") {
+                if (!parseSeed(value, number) || number < 1 || number > 1000) {
+                    return usageError("fit", "--best needs a whole number from 1 to 1000, not '" +
+                                                 value + "'");
+                }
+                a.best = static_cast<int>(number);
+            } else if (arg == "--seed") {
+                if (!parseSeed(value, number)) {
+                    return usageError("fit", "--seed needs a whole number from 0 to "
+                                             "18446744073709551615, not '" +
+                                                 value + "'");
+                }
+                a.seeds = {number};
+                a.seedGiven = true;
+            } else if (arg == "--seeds") {
+                if (!parseSeedList(value, 10000, a.seeds, problem)) {
+                    return usageError("fit", "--seeds: " + problem);
+                }
+                a.seedsGiven = true;
+            } else {
+                if (!parseSeed(value, number) || number < 1 || number > 256) {
+                    return usageError("fit", "--jobs needs a whole number from 1 to 256, not '" +
+                                                 value + "'");
+                }
+                a.jobs = static_cast<int>(number);
+            }
+        } else if (arg.rfind("--", 0) == 0) {
+            return usageError("fit", "'" + arg + "' does not go with --from");
+        } else if (a.modelText.empty()) {
+            a.modelText = arg;
+        } else {
+            return usageError("fit", "--from takes one MODEL, not also '" + arg + "'");
+        }
+    }
+    if (a.seedGiven && a.seedsGiven) {
+        return usageError("fit", "give either --seed or --seeds, not both");
+    }
+    if (a.modelText.empty()) {
+        return usageError("fit", "missing MODEL");
+    }
+    return -1;
+}
+
+bool exists(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
+} // namespace
+
+int fitFromCommand(const std::vector<std::string>& args) {
+    FromArguments a;
+    const int status = readArguments(args, a);
+    if (status >= 0) {
+        return status;
+    }
+    int number = 0;
+    if (!parseModel(a.modelText, number)) {
+        return usageError("fit",
+                          "MODEL must be a model number from 1 to 10, not '" + a.modelText + "'");
+    }
+    const ModelEntry& model = *findModel(number);
+    ExploreMap map;
+    std::string error;
+    if (!readExploreRecord(a.recordPath, map, error)) {
+        std::cerr << "zonetool fit: " << error << "\n";
+        return 1;
+    }
+    if (map.model != number) {
+        std::cerr << "zonetool fit: " << a.recordPath << " explores model " << map.model
+                  << ", not model " << number << "\n";
+        return 1;
+    }
+    if (map.optima.empty()) {
+        std::cerr << "zonetool fit: " << a.recordPath << " lists no optimum\n";
+        return 1;
+    }
+    const int count = std::min<int>(a.best, static_cast<int>(map.optima.size()));
+    std::vector<FitJob> jobs;
+    std::vector<std::pair<std::string, std::string>> startFiles;
+    for (int k = 0; k < count; k++) {
+        const std::string startPath = optimumFitName(model, k + 1, std::nullopt) + ".start";
+        startFiles.emplace_back(startPath,
+                                optimumStartText(map, map.optima[static_cast<std::size_t>(k)]));
+        const std::size_t runs = a.seeds.empty() ? 1 : a.seeds.size();
+        for (std::size_t s = 0; s < runs; s++) {
+            FitJob job;
+            job.model = number;
+            if (!a.seeds.empty()) {
+                job.seed = a.seeds[s];
+            }
+            job.startPath = startPath;
+            job.resultName = optimumFitName(
+                model, k + 1, a.seeds.size() > 1 ? job.seed : std::optional<std::uint64_t>());
+            job.logName = job.resultName + ".log";
+            jobs.push_back(job);
+        }
+    }
+    if (!a.redo) {
+        std::vector<std::string> names;
+        for (const auto& file : startFiles) {
+            names.push_back(file.first);
+        }
+        for (const FitJob& job : jobs) {
+            names.push_back(job.resultName);
+            names.push_back(job.logName);
+        }
+        for (const std::string& name : names) {
+            if (exists(name)) {
+                std::cerr << "zonetool fit: " << name << " exists; give --redo to replace it\n";
+                return 1;
+            }
+        }
+    }
+    if (!checkBordersFor(jobs, error)) {
+        std::cerr << error << "\n";
+        return 1;
+    }
+    for (const auto& file : startFiles) {
+        if (!writeResultFile(file.first, file.second, error)) {
+            std::cerr << "zonetool fit: cannot write " << file.first << ": " << error << "\n";
+            return 1;
+        }
+    }
+    std::deque<FitProgress> progress(jobs.size());
+    StatusLine line(std::cerr, progressWanted(a.quiet, STDERR_FILENO));
+    const std::int64_t started = steadyNow();
+    std::vector<FitOutcome> outcomes;
+    {
+        const StopSignalGuard signalGuard;
+        ProgressTicker ticker(line, [&] {
+            return runProgressText(jobs, progress,
+                                   static_cast<double>(steadyNow() - started) * 1e-9);
+        });
+        outcomes = runFits(jobs, a.jobs, progress);
+    }
+    int failures = 0;
+    std::string settled;
+    for (std::size_t i = 0; i < jobs.size(); i++) {
+        if (outcomes[i].status != 0) {
+            failures++;
+            std::cerr << "zonetool fit: the fit " << jobs[i].resultName << " failed; see "
+                      << jobs[i].logName << "\n";
+            continue;
+        }
+        StoredResult stored;
+        if (readResultFile(jobs[i].resultName, model, stored, error)) {
+            stored.point.resize(static_cast<std::size_t>(model.parameterCount));
+            settled += jobs[i].resultName + ": " +
+                       settlednessText(measureSettledness(model, stored.point)) + "\n";
+        }
+    }
+    std::cout << summaryTable(jobs, outcomes) << settled;
+    return failures == 0 ? 0 : 1;
+}

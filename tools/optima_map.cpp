@@ -1,0 +1,554 @@
+#include "tools/optima_map.h"
+
+#include "tools/cli.h"
+#include "tools/plot.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <numeric>
+#include <sstream>
+
+std::vector<Optimum> mergeOptima(std::vector<StartOutcome>& outcomes,
+                                 const std::vector<Region>& regions) {
+    std::vector<std::size_t> order(outcomes.size());
+    std::iota(order.begin(), order.end(), 0);
+    // NaN values sort last, so that they never lead an optimum others join.
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const double va = outcomes[a].value;
+        const double vb = outcomes[b].value;
+        return std::isnan(vb) ? !std::isnan(va) : va < vb;
+    });
+    std::vector<Optimum> optima;
+    for (std::size_t i : order) {
+        StartOutcome& o = outcomes[i];
+        int joined = -1;
+        for (std::size_t k = 0; k < optima.size() && joined < 0; k++) {
+            if (std::fabs(o.value - optima[k].value) <= mergeValueTolerance &&
+                regionDistance(regions, o.point, optima[k].point) <= mergeDistance) {
+                joined = static_cast<int>(k);
+            }
+        }
+        if (joined < 0) {
+            Optimum fresh;
+            fresh.value = o.value;
+            fresh.point = o.point;
+            optima.push_back(fresh);
+            joined = static_cast<int>(optima.size() - 1);
+        }
+        optima[static_cast<std::size_t>(joined)].starts += 1;
+        optima[static_cast<std::size_t>(joined)].evaluations += o.evaluations;
+        o.optimum = joined;
+    }
+    return optima;
+}
+
+namespace {
+
+std::string orDash(double value, int digits) {
+    return std::isnan(value) ? std::string("-") : formatNumber(value, digits);
+}
+
+// JSON has no NaN or infinity: those are written as null.
+std::string jsonNumber(double value) {
+    return std::isfinite(value) ? format17(value) : std::string("null");
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string jsonList(const std::vector<double>& values) {
+    std::string out = "[";
+    for (std::size_t j = 0; j < values.size(); j++) {
+        out += (j == 0 ? "" : ", ") + jsonNumber(values[j]);
+    }
+    return out + "]";
+}
+
+} // namespace
+
+std::string optimaTable(const ModelEntry& model, const ExploreMap& map) {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::string> header = {"rank",        "-lnL",   "starts",    "evaluations",
+                                       "generations", "lambda", "remaining", "cliff"};
+    for (int j = 0; j < model.parameterCount; j++) {
+        header.push_back(model.parameters[j].name);
+    }
+    rows.push_back(header);
+    for (std::size_t k = 0; k < map.optima.size(); k++) {
+        const Optimum& o = map.optima[k];
+        const Settledness& s = o.settledness;
+        std::vector<std::string> row = {std::to_string(k + 1),
+                                        formatNumber(o.value, 10),
+                                        std::to_string(o.starts),
+                                        std::to_string(o.evaluations),
+                                        std::to_string(s.generations) + (s.converged ? "" : "*"),
+                                        orDash(s.lambda, 4),
+                                        orDash(s.remaining, 2),
+                                        s.cliff.empty() ? "-" : s.cliff};
+        for (double x : o.point) {
+            row.push_back(formatNumber(x, 10));
+        }
+        rows.push_back(row);
+    }
+    std::vector<std::size_t> widths(header.size(), 0);
+    for (const auto& row : rows) {
+        for (std::size_t c = 0; c < row.size(); c++) {
+            widths[c] = std::max(widths[c], row[c].size());
+        }
+    }
+    std::string text;
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t c = 0; c < row.size(); c++) {
+            line += (c == 0 ? "" : "  ") + std::string(widths[c] - row[c].size(), ' ') + row[c];
+        }
+        text += line + "\n";
+    }
+    return text;
+}
+
+std::string optimaTsv(const ModelEntry& model, const ExploreMap& map) {
+    std::string text = "rank\tvalue\tstarts\tevaluations\tgenerations\tconverged\tlambda\t"
+                       "remaining\tcliff";
+    for (int j = 0; j < model.parameterCount; j++) {
+        text += std::string("\t") + model.parameters[j].name;
+    }
+    text += "\n";
+    for (std::size_t k = 0; k < map.optima.size(); k++) {
+        const Optimum& o = map.optima[k];
+        const Settledness& s = o.settledness;
+        text += std::to_string(k + 1) + "\t" + format17(o.value) + "\t" + std::to_string(o.starts) +
+                "\t" + std::to_string(o.evaluations) + "\t" + std::to_string(s.generations) + "\t" +
+                (s.converged ? "1" : "0") + "\t" +
+                (std::isnan(s.lambda) ? "NA" : format17(s.lambda)) + "\t" +
+                (std::isnan(s.remaining) ? "NA" : format17(s.remaining)) + "\t" +
+                (s.cliff.empty() ? "-" : s.cliff);
+        for (double x : o.point) {
+            text += "\t" + format17(x);
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+std::string exploreJson(const ModelEntry& model, const ExploreMap& map) {
+    std::ostringstream out;
+    out << "{\n  \"format\": \"zonefit-explore-record\",\n  \"version\": 1,\n  \"model\": "
+        << model.number << ",\n  \"name\": " << jsonString(model.name) << ",\n  \"parameters\": [";
+    for (int j = 0; j < model.parameterCount; j++) {
+        out << (j == 0 ? "" : ", ") << jsonString(model.parameters[j].name);
+    }
+    out << "],\n  \"seed\": " << map.seed << ",\n  \"budget\": " << map.budget
+        << ",\n  \"design\": " << jsonString(designName(map.design)) << ",\n  \"regions\": [";
+    for (std::size_t j = 0; j < map.regions.size(); j++) {
+        const Region& r = map.regions[j];
+        out << (j == 0 ? "\n" : ",\n") << "    {\"low\": " << jsonNumber(r.low)
+            << ", \"high\": " << jsonNumber(r.high) << ", \"log\": " << (r.log ? "true" : "false")
+            << "}";
+    }
+    out << "\n  ],\n  \"optima\": [";
+    for (std::size_t k = 0; k < map.optima.size(); k++) {
+        const Optimum& o = map.optima[k];
+        const Settledness& s = o.settledness;
+        out << (k == 0 ? "\n" : ",\n") << "    {\"value\": " << jsonNumber(o.value)
+            << ", \"point\": " << jsonList(o.point) << ", \"starts\": " << o.starts
+            << ", \"evaluations\": " << o.evaluations << ", \"generations\": " << s.generations
+            << ", \"converged\": " << (s.converged ? "true" : "false")
+            << ", \"lambda\": " << jsonNumber(s.lambda)
+            << ", \"remaining\": " << jsonNumber(s.remaining)
+            << ", \"cliff\": " << (s.cliff.empty() ? std::string("null") : jsonString(s.cliff))
+            << ", \"cliff_change\": " << jsonNumber(s.cliffChange) << "}";
+    }
+    out << "\n  ],\n  \"starts\": [";
+    for (std::size_t i = 0; i < map.outcomes.size(); i++) {
+        const StartOutcome& o = map.outcomes[i];
+        out << (i == 0 ? "\n" : ",\n") << "    {\"label\": " << jsonString(o.label)
+            << ", \"start\": " << jsonList(o.start) << ", \"point\": " << jsonList(o.point)
+            << ", \"value\": " << jsonNumber(o.value) << ", \"evaluations\": " << o.evaluations
+            << ", \"converged\": " << (o.converged ? "true" : "false")
+            << ", \"optimum\": " << o.optimum + 1 << "}";
+    }
+    out << "\n  ],\n  \"cpu_seconds\": " << jsonNumber(map.cpuSeconds)
+        << ",\n  \"wall_seconds\": " << jsonNumber(map.wallSeconds) << "\n}\n";
+    return out.str();
+}
+
+std::string startValuesSvg(const ModelEntry& model, const ExploreMap& map) {
+    std::vector<double> values;
+    for (const StartOutcome& o : map.outcomes) {
+        values.push_back(o.value);
+    }
+    std::sort(values.begin(), values.end());
+    const double best = map.optima.empty() ? 0.0 : map.optima.front().value;
+    // Height: log10(1 + value - best), so that the best sits on the axis and optima tens or
+    // thousands of units worse still fit; values that are not finite are drawn at the top.
+    // Penalties (1e308 and the like) and anything past 1e12 above the best sit at the top.
+    const double ceiling = 12.0;
+    double top = 1.0;
+    for (double v : values) {
+        if (std::isfinite(v)) {
+            top = std::max(top, std::min(ceiling, std::ceil(std::log10(1.0 + v - best))));
+        }
+    }
+    const double width = 560.0;
+    const double height = 340.0;
+    const double left = 70.0;
+    const double right = 20.0;
+    const double upper = 50.0;
+    const double lower = 50.0;
+    const double plotWidth = width - left - right;
+    const double plotHeight = height - upper - lower;
+    const std::size_t n = values.size();
+    auto num = [](double x) { return formatNumber(x, 6); };
+    auto px = [&](std::size_t i) {
+        return left + (n <= 1 ? plotWidth / 2
+                              : plotWidth * static_cast<double>(i) / static_cast<double>(n - 1));
+    };
+    auto py = [&](double v) {
+        const double h = std::isfinite(v) ? std::min(top, std::log10(1.0 + v - best)) : top;
+        return upper + plotHeight * (1.0 - h / top);
+    };
+    std::ostringstream svg;
+    const std::string title = "Model " + std::to_string(model.number) + " " + model.name + ": " +
+                              std::to_string(n) + " starts, best -lnL " + formatNumber(best, 10) +
+                              " reached by " +
+                              std::to_string(map.optima.empty() ? 0 : map.optima.front().starts);
+    svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << num(width) << "\" height=\""
+        << num(height) << "\" viewBox=\"0 0 " << num(width) << " " << num(height)
+        << "\" font-family=\"DejaVu Sans, Liberation Sans, Arial, sans-serif\" font-size=\"13\">\n"
+        << "<title>" << xmlEscape(title) << "</title>\n"
+        << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n"
+        << "<text x=\"" << num(width / 2) << "\" y=\"24\" text-anchor=\"middle\" "
+        << "font-size=\"15\" font-weight=\"bold\">" << xmlEscape(title) << "</text>\n"
+        << "<g id=\"axes\" stroke=\"#000000\" stroke-width=\"1\">\n";
+    for (int t = 0; t <= static_cast<int>(top); t++) {
+        const double y = py(best + std::pow(10.0, t) - 1.0);
+        svg << "<line x1=\"" << num(left) << "\" y1=\"" << num(y) << "\" x2=\""
+            << num(left + plotWidth) << "\" y2=\"" << num(y) << "\" stroke=\"#e6e6e6\"/>\n";
+    }
+    svg << "<line x1=\"" << num(left) << "\" y1=\"" << num(upper) << "\" x2=\"" << num(left)
+        << "\" y2=\"" << num(upper + plotHeight) << "\"/>\n<line x1=\"" << num(left) << "\" y1=\""
+        << num(upper + plotHeight) << "\" x2=\"" << num(left + plotWidth) << "\" y2=\""
+        << num(upper + plotHeight) << "\"/>\n</g>\n<g id=\"tick-labels\" font-size=\"12\">\n";
+    for (int t = 0; t <= static_cast<int>(top); t++) {
+        const double above = std::pow(10.0, t) - 1.0;
+        svg << "<text x=\"" << num(left - 6) << "\" y=\"" << num(py(best + above) + 4)
+            << "\" text-anchor=\"end\">+" << formatNumber(above, 6) << "</text>\n";
+    }
+    svg << "</g>\n<text x=\"" << num(left + plotWidth / 2) << "\" y=\"" << num(height - 14)
+        << "\" text-anchor=\"middle\">starts, sorted by the -lnL they reached</text>\n"
+        << "<text x=\"16\" y=\"" << num(upper + plotHeight / 2)
+        << "\" text-anchor=\"middle\" transform=\"rotate(-90 16 " << num(upper + plotHeight / 2)
+        << ")\">-lnL above the best (log scale)</text>\n<g id=\"starts\" fill=\"#1f77b4\">\n";
+    for (std::size_t i = 0; i < n; i++) {
+        svg << "<circle cx=\"" << num(px(i)) << "\" cy=\"" << num(py(values[i]))
+            << "\" r=\"4\"/>\n";
+    }
+    svg << "</g>\n</svg>\n";
+    return svg.str();
+}
+
+// ---------------------------------------------------------------- reading the record
+
+namespace {
+
+// A JSON value: just enough of the language for the records this program writes.
+struct Json {
+    enum Kind { null, boolean, number, string, array, object } kind = null;
+    bool flag = false;
+    double value = 0.0;
+    std::string text;
+    std::vector<Json> items;
+    std::map<std::string, Json> members;
+
+    const Json* member(const std::string& name) const {
+        const auto found = members.find(name);
+        return found == members.end() ? nullptr : &found->second;
+    }
+};
+
+class JsonReader {
+  public:
+    explicit JsonReader(const std::string& text) : s(text) {}
+
+    // Parses the whole text; on failure returns false with the reason in `problem`.
+    bool parse(Json& out, std::string& problem) {
+        if (!value(out, 0) || (skip(), at < s.size())) {
+            problem = "not valid JSON near line " + std::to_string(line());
+            return false;
+        }
+        return true;
+    }
+
+  private:
+    void skip() {
+        while (at < s.size() && std::isspace(static_cast<unsigned char>(s[at]))) {
+            at++;
+        }
+    }
+    int line() const { return 1 + static_cast<int>(std::count(s.begin(), s.begin() + at, '\n')); }
+    bool literal(const char* word) {
+        const std::string w = word;
+        if (s.compare(at, w.size(), w) != 0) {
+            return false;
+        }
+        at += w.size();
+        return true;
+    }
+    bool stringValue(std::string& out) {
+        if (at >= s.size() || s[at] != '"') {
+            return false;
+        }
+        at++;
+        while (at < s.size() && s[at] != '"') {
+            char c = s[at++];
+            if (c == '\\') {
+                if (at >= s.size()) {
+                    return false;
+                }
+                const char e = s[at++];
+                if (e == 'u') {
+                    if (at + 4 > s.size()) {
+                        return false;
+                    }
+                    // Only the control characters the writer escapes come back this way.
+                    c = static_cast<char>(std::strtol(s.substr(at, 4).c_str(), nullptr, 16));
+                    at += 4;
+                } else {
+                    c = e == 'n' ? '\n' : e == 't' ? '\t' : e;
+                }
+            }
+            out += c;
+        }
+        if (at >= s.size()) {
+            return false;
+        }
+        at++;
+        return true;
+    }
+    bool value(Json& out, int depth) {
+        if (depth > 32) {
+            return false;
+        }
+        skip();
+        if (at >= s.size()) {
+            return false;
+        }
+        const char c = s[at];
+        if (c == '{') {
+            out.kind = Json::object;
+            at++;
+            skip();
+            if (at < s.size() && s[at] == '}') {
+                at++;
+                return true;
+            }
+            for (;;) {
+                skip();
+                std::string name;
+                if (!stringValue(name)) {
+                    return false;
+                }
+                skip();
+                if (at >= s.size() || s[at] != ':') {
+                    return false;
+                }
+                at++;
+                if (!value(out.members[name], depth + 1)) {
+                    return false;
+                }
+                skip();
+                if (at < s.size() && s[at] == ',') {
+                    at++;
+                    continue;
+                }
+                if (at < s.size() && s[at] == '}') {
+                    at++;
+                    return true;
+                }
+                return false;
+            }
+        }
+        if (c == '[') {
+            out.kind = Json::array;
+            at++;
+            skip();
+            if (at < s.size() && s[at] == ']') {
+                at++;
+                return true;
+            }
+            for (;;) {
+                out.items.emplace_back();
+                if (!value(out.items.back(), depth + 1)) {
+                    return false;
+                }
+                skip();
+                if (at < s.size() && s[at] == ',') {
+                    at++;
+                    continue;
+                }
+                if (at < s.size() && s[at] == ']') {
+                    at++;
+                    return true;
+                }
+                return false;
+            }
+        }
+        if (c == '"') {
+            out.kind = Json::string;
+            return stringValue(out.text);
+        }
+        if (literal("true")) {
+            out.kind = Json::boolean;
+            out.flag = true;
+            return true;
+        }
+        if (literal("false")) {
+            out.kind = Json::boolean;
+            return true;
+        }
+        if (literal("null")) {
+            out.kind = Json::null;
+            return true;
+        }
+        const char* begin = s.c_str() + at;
+        char* end = nullptr;
+        out.value = std::strtod(begin, &end);
+        if (end == begin) {
+            return false;
+        }
+        out.kind = Json::number;
+        at += static_cast<std::size_t>(end - begin);
+        return true;
+    }
+
+    const std::string& s;
+    std::size_t at = 0;
+};
+
+double numberOr(const Json* j, double fallback) {
+    return j != nullptr && j->kind == Json::number ? j->value : fallback;
+}
+
+bool numberList(const Json* j, std::vector<double>& out) {
+    if (j == nullptr || j->kind != Json::array) {
+        return false;
+    }
+    out.clear();
+    for (const Json& item : j->items) {
+        if (item.kind != Json::number) {
+            return false;
+        }
+        out.push_back(item.value);
+    }
+    return true;
+}
+
+} // namespace
+
+bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read the explore record " + path;
+        return false;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    const std::string text = content.str();
+    Json root;
+    std::string problem;
+    if (!JsonReader(text).parse(root, problem)) {
+        error = path + ": " + problem;
+        return false;
+    }
+    const Json* format = root.member("format");
+    if (root.kind != Json::object || format == nullptr || format->kind != Json::string ||
+        format->text != "zonefit-explore-record") {
+        error = path + ": not an explore record (no \"format\": \"zonefit-explore-record\")";
+        return false;
+    }
+    const double modelNumber = numberOr(root.member("model"), 0.0);
+    const ModelEntry* model =
+        modelNumber >= 1 && modelNumber <= modelCount && modelNumber == std::floor(modelNumber)
+            ? findModel(static_cast<int>(modelNumber))
+            : nullptr;
+    if (model == nullptr) {
+        error = path + ": \"model\" must be a model number from 1 to 10";
+        return false;
+    }
+    map = ExploreMap();
+    map.model = model->number;
+    map.seed = static_cast<std::uint64_t>(numberOr(root.member("seed"), 0.0));
+    map.budget = static_cast<int>(numberOr(root.member("budget"), 0.0));
+    const Json* design = root.member("design");
+    if (design != nullptr && design->kind == Json::string) {
+        parseDesign(design->text, map.design);
+    }
+    const std::size_t n = static_cast<std::size_t>(model->parameterCount);
+    const Json* regions = root.member("regions");
+    if (regions == nullptr || regions->kind != Json::array || regions->items.size() != n) {
+        error = path + ": \"regions\" must list " + std::to_string(n) + " regions";
+        return false;
+    }
+    for (const Json& r : regions->items) {
+        const Json* log = r.member("log");
+        map.regions.push_back({numberOr(r.member("low"), NAN), numberOr(r.member("high"), NAN),
+                               log != nullptr && log->kind == Json::boolean && log->flag});
+        if (!std::isfinite(map.regions.back().low) || !std::isfinite(map.regions.back().high)) {
+            error = path + ": every region needs finite \"low\" and \"high\"";
+            return false;
+        }
+    }
+    const Json* optima = root.member("optima");
+    if (optima == nullptr || optima->kind != Json::array) {
+        error = path + ": no \"optima\" list";
+        return false;
+    }
+    for (std::size_t k = 0; k < optima->items.size(); k++) {
+        const Json& o = optima->items[k];
+        Optimum optimum;
+        optimum.value = numberOr(o.member("value"), NAN);
+        if (!numberList(o.member("point"), optimum.point) || optimum.point.size() != n) {
+            error = path + ": optimum " + std::to_string(k + 1) + " needs a \"point\" of " +
+                    std::to_string(n) + " numbers";
+            return false;
+        }
+        optimum.starts = static_cast<int>(numberOr(o.member("starts"), 0.0));
+        optimum.evaluations = static_cast<long>(numberOr(o.member("evaluations"), 0.0));
+        Settledness& s = optimum.settledness;
+        s.value = optimum.value;
+        s.generations = static_cast<int>(numberOr(o.member("generations"), 0.0));
+        const Json* converged = o.member("converged");
+        s.converged = converged != nullptr && converged->kind == Json::boolean && converged->flag;
+        s.lambda = numberOr(o.member("lambda"), NAN);
+        s.remaining = numberOr(o.member("remaining"), NAN);
+        const Json* cliff = o.member("cliff");
+        s.cliff = cliff != nullptr && cliff->kind == Json::string ? cliff->text : "";
+        s.cliffChange = numberOr(o.member("cliff_change"), 0.0);
+        map.optima.push_back(optimum);
+    }
+    map.cpuSeconds = numberOr(root.member("cpu_seconds"), 0.0);
+    map.wallSeconds = numberOr(root.member("wall_seconds"), 0.0);
+    return true;
+}
