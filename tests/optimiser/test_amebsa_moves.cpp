@@ -177,3 +177,29 @@ TEST(SimplexMoves, ShrinkAroundABestVertexInALaterRow) {
     EXPECT_EQ(m.bestValue, 9.484375);
     EXPECT_EQ(m.budget, -4);
 }
+
+// The three comparisons of a move at their ties: a reflection as good as the best vertex is
+// expanded, one as bad as the next-high vertex is contracted, and a contraction as bad as the
+// worst value shrinks the simplex.
+TEST(SimplexMoves, TiesChooseTheNextMove) {
+    // Vertices (1,0) f 2, (0,2) f 5, (2,2) f 9; c = (0.5, 1); reflection (-1, 0), f 2 = the
+    // best: expansion 2 (-1,0) - c = (-2.5, -1), f 8.25, rejected.
+    Move m = oneMove(bowl, {{1, 0}, {0, 2}, {2, 2}});
+    EXPECT_EQ(m.trials, (std::vector<Point>{{-1, 0}, {-2.5, -1}}));
+
+    // Vertices (0,0) f 1, (2,0) f 5, (2,2) f 9; c = (1, 0); reflection (0, -2), f 5 = the
+    // next-high: accepted, then contracted from it: (0.5, -1), f 2.25, accepted.
+    m = oneMove(bowl, {{0, 0}, {2, 0}, {2, 2}});
+    EXPECT_EQ(m.trials, (std::vector<Point>{{0, -2}, {0.5, -1}}));
+    EXPECT_EQ(m.simplex, (std::vector<Point>{{0, 0}, {2, 0}, {0.5, -1}}));
+
+    // Saddle 10 + x^2 - y^2, vertices (0,2) f 6, (0,-2) f 6, (1,1) f 10; c = (0, 0). The
+    // saddle is flat along the diagonal: reflection (-1, -1) and contraction (0.5, 0.5) both
+    // give 10, the worst value itself, so the simplex shrinks towards (0, 2): (0, 0) f 10 and
+    // (0.5, 1.5) f 10 + 0.25 - 2.25 = 8.
+    m = oneMove(saddle, {{0, 2}, {0, -2}, {1, 1}});
+    EXPECT_EQ(m.trials, (std::vector<Point>{{-1, -1}, {0.5, 0.5}, {0, 0}, {0.5, 1.5}}));
+    EXPECT_EQ(m.simplex, (std::vector<Point>{{0, 2}, {0, 0}, {0.5, 1.5}}));
+    EXPECT_EQ(m.values, (std::vector<double>{6, 10, 8}));
+    EXPECT_EQ(m.budget, -4);
+}
