@@ -263,8 +263,8 @@ std::string fitArrayScript(const std::vector<FitTask>& tasks, const SlurmRequest
     std::ostringstream out;
     out << header(comment, "zonefit", tasks.size(), request, true)
         << placeAndSubmit(place, "zonefit")
-        << collectMode({{"\"$zonetool\" compare . --format tsv", "compare.tsv"},
-                        {"\"$zonetool\" compare . --format json", "compare.json"}});
+        << collectMode({{"\"$zonetool\" compare . --all --format tsv", "compare.tsv"},
+                        {"\"$zonetool\" compare . --all --format json", "compare.json"}});
     std::vector<std::string> rows;
     for (const FitTask& task : tasks) {
         rows.push_back("model=" + std::to_string(task.model) +

@@ -1,6 +1,7 @@
 // Replays the fuzzing seed corpus and every input that once made a fuzz target fail through the
 // checks of the targets, in every build (with the sanitizers too).
 #include "fuzz/fuzz_checks.h"
+#include "fuzz/fuzz_transect_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -47,6 +48,30 @@ TEST(FuzzCorpus, StartFileReaderHoldsOnEverySeedAndRegression) {
 
 TEST(FuzzCorpus, BorderReaderHoldsOnEverySeedAndRegression) {
     EXPECT_GE(replay("borders", fuzzchecks::checkBorders), 11);
+}
+
+TEST(FuzzCorpus, TransectReaderHoldsOnEverySeedAndRegression) {
+    EXPECT_GE(replay("transect", fuzzchecks::checkTransect), 16);
+}
+
+TEST(FuzzCorpus, TransectChecksCatchBadTransects) {
+    Transect t;
+    t.siteNames = {"a", "b", "c"};
+    t.positions = {0, 1, 2};
+    t.distances = {1, 1};
+    t.countSS = {1, 0, 0};
+    t.countSI = {0, 1, 0};
+    t.countII = {0, 0, 1};
+    EXPECT_EQ(fuzzchecks::transectProblem(t), "");
+    Transect twice = t;
+    twice.siteNames[2] = "a";
+    EXPECT_EQ(fuzzchecks::transectProblem(twice), "bad or duplicate site name accepted");
+    Transect empty = t;
+    empty.countSI[1] = 0;
+    EXPECT_EQ(fuzzchecks::transectProblem(empty), "site without individuals accepted");
+    Transect backwards = t;
+    backwards.distances[0] = -1;
+    EXPECT_EQ(fuzzchecks::transectProblem(backwards), "distance not finite or negative");
 }
 
 TEST(FuzzCorpus, ChecksCatchWhatTheyAreFor) {

@@ -59,7 +59,9 @@ TEST(NRmatrix, AssignmentOfSameShapeCopiesInPlace) {
     target = source;
     EXPECT_EQ(target[0], storage);
     EXPECT_EQ(target[1][1], 11.0);
-    target = target;
+    // Self-assignment through a second name, as it happens in real code.
+    const NRmatrix<double>& same = target;
+    target = same;
     EXPECT_EQ(target[1][1], 11.0);
 }
 

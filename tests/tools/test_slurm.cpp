@@ -21,7 +21,7 @@ void writeStandIns(const ScratchDir& dir, const std::string& bin) {
                                "{ echo \"[$(basename \"$0\")] in $PWD\"; printf '%s\\n' \"$@\"; } "
                                ">>" +
                                shellQuote(dir.file("calls.txt")) + "\n";
-    dir.write(bin + "/zonetool", logger + "[ \"$1\" = compare ] && echo \"table $4\"\nexit 0\n");
+    dir.write(bin + "/zonetool", logger + "[ \"$1\" = compare ] && echo \"table $5\"\nexit 0\n");
     dir.write(bin + "/scontrol", logger);
     dir.write(bin + "/sbatch", logger + "n=$(cat " + shellQuote(dir.file("ids")) +
                                    " 2>/dev/null || echo 40); n=$((n + 1)); echo $n >" +
