@@ -5,7 +5,9 @@
 #include "tools/fit_files.h"
 #include "tools/fit_record.h"
 #include "tools/json.h"
+#include "tools/optima_map.h"
 #include "tools/options.h"
+#include "tools/settledness.h"
 #include "tools/summary.h"
 #include "tools/table.h"
 
@@ -321,5 +323,22 @@ int compareCommand(const std::vector<std::string>& args) {
         }
     }
     std::cout << formatComparison(rows, format, all, summaries) << std::flush;
+    // One fit at a model's best value is one start that got there: another may do better.
+    for (const ComparisonRow& best : rows) {
+        if (!best.best) {
+            continue;
+        }
+        int reached = 0;
+        for (const ComparisonRow& other : rows) {
+            if (other.result.model == best.result.model &&
+                std::fabs(other.negLogL - best.negLogL) <= mergeValueTolerance) {
+                reached++;
+            }
+        }
+        const std::string warning = singleStartWarning(*findModel(best.result.model), reached);
+        if (!warning.empty()) {
+            std::cerr << "zonetool compare: " << warning << "\n";
+        }
+    }
     return 0;
 }
