@@ -7,6 +7,7 @@
 #include "population/diagnostics.h"
 #include "tools/checkpoint.h"
 #include "tools/cli.h"
+#include "tools/fit_inputs.h"
 #include "tools/fit_record.h"
 #include "tools/options.h"
 #include "tools/parallel.h"
@@ -303,11 +304,6 @@ int singleFit(const FitOptions& a) {
 }
 
 int severalFits(const FitOptions& a, const std::vector<FitJob>& jobs) {
-    std::string error;
-    if (!checkBordersFor(jobs, error)) {
-        std::cerr << error << "\n";
-        return 1;
-    }
     std::deque<FitProgress> progress(jobs.size());
     StatusLine line(std::cerr, progressWanted(a.quiet, STDERR_FILENO));
     const std::int64_t started = steadyNow();
@@ -368,6 +364,15 @@ void guardedNames(const std::string& result, const std::string& checkpoint,
     }
 }
 
+// Names every missing or unusable input on standard error; true when there is none.
+bool inputsUsable(const FitInputs& inputs) {
+    const std::vector<std::string> problems = fitInputProblems(inputs);
+    for (const std::string& problem : problems) {
+        std::cerr << problem << "\n";
+    }
+    return problems.empty();
+}
+
 } // namespace
 
 int fitCommand(const std::vector<std::string>& args) {
@@ -391,6 +396,23 @@ int fitCommand(const std::vector<std::string>& args) {
         if (!a.redo && !refuseOverwrite(names)) {
             return 1;
         }
+        // The start file's rows are checked by the fit itself, before any work, in zonefit's
+        // words.
+        FitInputs inputs;
+        inputs.models = a.models;
+        if (a.startPath.empty()) {
+            inputs.startFiles.emplace_back(a.models.front(), startFileName(a.modelText.c_str()));
+        }
+        inputs.writes = {name, name + ".json"};
+        if (!a.checkpointPath.empty()) {
+            inputs.writes.insert(inputs.writes.end(), {name + ".log", a.checkpointPath});
+        }
+        if (!a.tracePath.empty()) {
+            inputs.writes.push_back(a.tracePath);
+        }
+        if (!inputsUsable(inputs)) {
+            return 1;
+        }
         return singleFit(a);
     }
     std::vector<FitJob> jobs = planFits(a.models, a.seeds);
@@ -405,6 +427,22 @@ int fitCommand(const std::vector<std::string>& args) {
         if (!refuseOverwrite(names)) {
             return 1;
         }
+    }
+    FitInputs inputs;
+    inputs.models = a.models;
+    inputs.checkStartContents = true;
+    for (int model : a.models) {
+        inputs.startFiles.emplace_back(model, startFileName(std::to_string(model).c_str()));
+    }
+    for (const FitJob& job : jobs) {
+        inputs.writes.insert(inputs.writes.end(),
+                             {job.resultName, job.logName, job.resultName + ".json"});
+        if (job.checkpoint) {
+            inputs.writes.push_back(job.resultName + ".ckpt");
+        }
+    }
+    if (!inputsUsable(inputs)) {
+        return 1;
     }
     return severalFits(a, jobs);
 }
