@@ -311,3 +311,35 @@ TEST(ProfileCommand, CurveFileIsCheckedBeforeTheProfile) {
     EXPECT_EQ(r.err, "zonetool profile: --curve needs a profile computed here, not --collect\n"
                      "Run 'zonetool profile --help' for usage.\n");
 }
+
+// A side that reaches the box at once: one re-optimisation of model 1 with F fixed at 1. The
+// row's coordinates, evaluated again, give its -lnL to the last digit.
+TEST(ProfileCommand, CurveOfOneSideOfARealModel) {
+    ScratchDir dir;
+    dir.write("SS1_ML_", "1.2 0.8 0.3 15 11518.585\n");
+    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN,
+                                 "profile 1 --parameters F --side upper --step 100 --curve "
+                                 "'F curve.tsv' --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "wrote profile-SS1_ML_-F-upper.tsv\n");
+    const std::vector<std::string> lines = splitLines(dir.read("F curve.tsv"));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "parameter\tside\tfixed\tminus_lnL\twSS\twII\tF\tsigma\tevaluations");
+    EXPECT_EQ(lines[1], "F\testimate\t0.29999999999999999\t11518.584711626465\t1.2\t"
+                        "0.80000000000000004\t0.29999999999999999\t15\t0");
+    const std::vector<std::string> f = splitTabs(lines[2]);
+    ASSERT_EQ(f.size(), 9u);
+    EXPECT_EQ(f[1], "upper");
+    EXPECT_EQ(f[2], "1");
+    EXPECT_EQ(f[6], "1");
+    // The evaluations of the point and the one at the estimate make the total.
+    EXPECT_EQ(r.err, "profile: " + std::to_string(std::stol(f[8]) + 1) + " evaluations\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN,
+                   "eval 1 " + f[4] + " " + f[5] + " " + f[6] + " " + f[7]);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, f[3] + "\n");
+    // The walked side, drawn.
+    r = runProgram(dir.path(), ZONETOOL_BIN, "plot --profile 'F curve.tsv' -o F.svg");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("F.svg").rfind("<?xml", 0), 0u);
+}
