@@ -14,6 +14,7 @@
 #include "tools/table.h"
 
 #include <cmath>
+#include <cstring>
 #include <iostream>
 #include <limits>
 #include <sstream>
@@ -484,12 +485,21 @@ void printProfile(const ModelEntry& model, const ProfileOptions& o, const Profil
 
 // Whether the --curve file may be written; if not, says so.
 bool curveFileFree(const std::string& path) {
-    if (access(path.c_str(), F_OK) != 0) {
-        return true;
+    if (access(path.c_str(), F_OK) == 0) {
+        std::cerr << "zonetool profile: " << path
+                  << " exists already; remove it or name another --curve file\n";
+        return false;
     }
-    std::cerr << "zonetool profile: " << path
-              << " exists already; remove it or name another --curve file\n";
-    return false;
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
+    if (access(dir.c_str(), W_OK | X_OK) != 0) {
+        std::cerr << "zonetool profile: cannot write " << path << ": " << dir
+                  << " cannot take new files (" << std::strerror(errno) << ")\n";
+        return false;
+    }
+    return true;
 }
 
 // The walked profile to --curve, when asked for. False after the message.

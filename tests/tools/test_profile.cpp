@@ -306,6 +306,10 @@ TEST(ProfileCommand, CurveFileIsCheckedBeforeTheProfile) {
     EXPECT_EQ(r.err, "zonetool profile: curve.tsv exists already; remove it or name another "
                      "--curve file\n");
     EXPECT_EQ(dir.read("curve.tsv"), "mine\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --curve no/curve.tsv");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool profile: cannot write no/curve.tsv: no cannot take new files (No "
+                     "such file or directory)\n");
     r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --collect --curve c.tsv");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool profile: --curve needs a profile computed here, not --collect\n"
