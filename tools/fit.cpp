@@ -8,6 +8,7 @@
 #include "tools/checkpoint.h"
 #include "tools/cli.h"
 #include "tools/fit_from.h"
+#include "tools/fit_inputs.h"
 #include "tools/fit_record.h"
 #include "tools/options.h"
 #include "tools/parallel.h"
@@ -38,9 +39,15 @@ const char* const fitHelp =
     "result file with '.log' added. An existing result file or log of the same name is\n"
     "never overwritten without --redo.\n"
     "A summary table follows on standard output. Every fit is bit for bit the one that runs\n"
-    "alone. borders.txt is checked once before any fit of models 3 to 6 starts; should it\n"
-    "turn bad during the run, each fit that reads it stops with the message in its log\n"
-    "(status failed(1) in the summary) and the other fits go on.\n"
+    "alone.\n"
+    "\n"
+    "Before the first fit starts, every input is checked and each problem named: the start\n"
+    "file of every model (for several fits also its rows and length), borders.txt when a\n"
+    "model 3 to 6 is named, and that every directory receiving a result, log, record,\n"
+    "checkpoint or trace takes new files. A missing start or border file is named with the\n"
+    "working directory and the example shipped in the sources' examples/ directory. Should\n"
+    "borders.txt turn bad during a run of several, each fit that reads it stops with the\n"
+    "message in its log (status failed(1) in the summary) and the other fits go on.\n"
     "\n"
     "On a terminal, standard error shows a live progress line: stage, cycle and anneal call\n"
     "(of the last finished call), temperature, evaluations, best value so far, elapsed time.\n"
@@ -304,11 +311,6 @@ int singleFit(const FitOptions& a) {
 }
 
 int severalFits(const FitOptions& a, const std::vector<FitJob>& jobs) {
-    std::string error;
-    if (!checkBordersFor(jobs, error)) {
-        std::cerr << error << "\n";
-        return 1;
-    }
     std::deque<FitProgress> progress(jobs.size());
     StatusLine line(std::cerr, progressWanted(a.quiet, STDERR_FILENO));
     const std::int64_t started = steadyNow();
@@ -369,6 +371,15 @@ void guardedNames(const std::string& result, const std::string& checkpoint,
     }
 }
 
+// Names every missing or unusable input on standard error; true when there is none.
+bool inputsUsable(const FitInputs& inputs) {
+    const std::vector<std::string> problems = fitInputProblems(inputs);
+    for (const std::string& problem : problems) {
+        std::cerr << problem << "\n";
+    }
+    return problems.empty();
+}
+
 } // namespace
 
 int fitCommand(const std::vector<std::string>& args) {
@@ -398,6 +409,23 @@ int fitCommand(const std::vector<std::string>& args) {
         if (!a.redo && !refuseOverwrite(names)) {
             return 1;
         }
+        // The start file's rows are checked by the fit itself, before any work, in zonefit's
+        // words.
+        FitInputs inputs;
+        inputs.models = a.models;
+        if (a.startPath.empty()) {
+            inputs.startFiles.emplace_back(a.models.front(), startFileName(a.modelText.c_str()));
+        }
+        inputs.writes = {name, name + ".json"};
+        if (!a.checkpointPath.empty()) {
+            inputs.writes.insert(inputs.writes.end(), {name + ".log", a.checkpointPath});
+        }
+        if (!a.tracePath.empty()) {
+            inputs.writes.push_back(a.tracePath);
+        }
+        if (!inputsUsable(inputs)) {
+            return 1;
+        }
         return singleFit(a);
     }
     std::vector<FitJob> jobs = planFits(a.models, a.seeds);
@@ -412,6 +440,22 @@ int fitCommand(const std::vector<std::string>& args) {
         if (!refuseOverwrite(names)) {
             return 1;
         }
+    }
+    FitInputs inputs;
+    inputs.models = a.models;
+    inputs.checkStartContents = true;
+    for (int model : a.models) {
+        inputs.startFiles.emplace_back(model, startFileName(std::to_string(model).c_str()));
+    }
+    for (const FitJob& job : jobs) {
+        inputs.writes.insert(inputs.writes.end(),
+                             {job.resultName, job.logName, job.resultName + ".json"});
+        if (job.checkpoint) {
+            inputs.writes.push_back(job.resultName + ".ckpt");
+        }
+    }
+    if (!inputsUsable(inputs)) {
+        return 1;
     }
     return severalFits(a, jobs);
 }

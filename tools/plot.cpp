@@ -8,6 +8,7 @@
 #include "tools/cline.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
+#include "tools/profile_plot.h"
 #include "tools/results.h"
 #include "tools/summary.h"
 #include "tools/transect_axes.h"
@@ -23,6 +24,7 @@
 
 const char* const plotHelp =
     "Usage: zonetool plot MODEL [--result FILE] -o FILE.svg\n"
+    "       zonetool plot --profile CURVE [--units U] -o FILE.svg\n"
     "\n"
     "Writes a standalone SVG figure of a fitted model: the observed frequencies of SS, SI and\n"
     "II at each site (symbol area proportional to the site's sample size), the model's\n"
@@ -36,7 +38,15 @@ const char* const plotHelp =
     "\n"
     "Options:\n"
     "  --result FILE   read the fitted point from FILE instead\n"
-    "  -o, --output FILE   the figure to write (required)\n";
+    "  -o, --output FILE   the figure to write (required)\n"
+    "  --profile CURVE     draw instead the profile in CURVE, as written by 'zonetool profile\n"
+    "                      --curve': one panel per parameter, -lnL above its value at the\n"
+    "                      estimate against the value the parameter was fixed at, each point\n"
+    "                      a re-optimisation, the estimate in black, and a dashed line at U\n"
+    "                      units where the support limits lie (points more than 4 U above\n"
+    "                      are left out and counted)\n"
+    "  --units U           log-likelihood units of that line (default 2; the value given to\n"
+    "                      'zonetool profile --units')\n";
 
 std::vector<double> niceTicks(double low, double high, int target) {
     if (!(high > low) || target < 1) {
@@ -172,6 +182,12 @@ const char* const colours[3] = {"#0072B2", "#009E73", "#D55E00"}; // SS, SI, II
 const char* const genotypeNames[3] = {"SS", "SI", "II"};
 
 std::string num(double value) {
+    return svgNumber(value);
+}
+
+} // namespace
+
+std::string svgNumber(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.2f", value);
     // Trim trailing zeros: shorter files, same drawing.
@@ -184,6 +200,8 @@ std::string num(double value) {
     }
     return s == "-0" ? "0" : s;
 }
+
+namespace {
 
 // A symbol of area proportional to pi r^2 centred on (cx, cy): circle, square or diamond.
 std::string symbol(int genotype, double cx, double cy, double r, const std::string& extra) {
@@ -488,6 +506,8 @@ struct PlotOptions {
     int model = 0;
     std::string resultPath; // the model's result file when empty
     std::string outputPath;
+    std::string profilePath; // --profile: a walked profile to draw instead of a fit
+    double units = 0.0;      // --units; 0 when not given (2 then)
 };
 
 int readPlotOptions(const std::vector<std::string>& args, PlotOptions& o) {
@@ -496,8 +516,18 @@ int readPlotOptions(const std::vector<std::string>& args, PlotOptions& o) {
         .optionPrefix("-")
         .value({"--result"}, "a file name", storeText(o.resultPath))
         .value({"-o", "--output"}, "a file name", storeText(o.outputPath))
+        .value({"--profile"}, "a file name", storeText(o.profilePath))
+        .value({"--units"}, "a value", storePositive(o.units))
         .positional(takeOne(o.modelText))
-        .check(requireModel(o.modelText, o.model))
+        .check([&o]() -> Problem {
+            if (o.profilePath.empty()) {
+                return o.units > 0.0 ? "--units needs --profile"
+                                     : requireModel(o.modelText, o.model)();
+            }
+            return o.modelText.empty() && o.resultPath.empty()
+                       ? ""
+                       : "--profile draws a profile file and takes no MODEL or --result";
+        })
         .check(require(o.outputPath, "-o FILE.svg"))
         .parse(args);
 }
@@ -509,6 +539,10 @@ int plotCommand(const std::vector<std::string>& args) {
     const int status = readPlotOptions(args, options);
     if (status >= 0) {
         return status;
+    }
+    if (!options.profilePath.empty()) {
+        return plotProfileCommand(options.profilePath, options.outputPath,
+                                  options.units > 0.0 ? options.units : 2.0);
     }
     const int number = options.model;
     std::string& resultPath = options.resultPath;

@@ -28,6 +28,9 @@ struct PlotInput {
 // ten, the first at or below `low` and the last at or above `high`.
 std::vector<double> niceTicks(double low, double high, int target);
 
+// A pixel coordinate for an SVG attribute: two decimals, trailing zeros dropped ("12.5").
+std::string svgNumber(double value);
+
 // `text` with &, <, >, " and ' written as XML entities.
 std::string xmlEscape(const std::string& text);
 

@@ -2,16 +2,19 @@
 
 #include "data/borders.h"
 #include "data/failure_sink.h"
+#include "driver/schedule.h"
 #include "optimiser/amebsa.h"
 #include "tools/cli.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
+#include "tools/profile_curve.h"
 #include "tools/profile_part.h"
 #include "tools/progress.h"
 #include "tools/results.h"
 #include "tools/table.h"
 
 #include <cmath>
+#include <cstring>
 #include <iostream>
 #include <limits>
 #include <sstream>
@@ -20,6 +23,7 @@
 const char* const profileHelp =
     "Usage: zonetool profile MODEL [--result FILE] [--units U] [--parameters NAMES]\n"
     "                              [--step F] [--format table|tsv] [--quiet]\n"
+    "                              [--curve FILE]\n"
     "\n"
     "Profile-likelihood support limits of the parameters of a fitted model. The fitted point\n"
     "is read from the model's result file (SS1_ML_ for model 1; see 'zonetool models'). For\n"
@@ -44,6 +48,12 @@ const char* const profileHelp =
     "  --step F           first step as a fraction of |estimate| (default 0.05)\n"
     "  --format F         table (default) or tsv\n"
     "  --quiet            no progress line on standard error\n"
+    "  --curve FILE       also write the profile walked, tab-separated, to FILE (never over\n"
+    "                     an existing file): a header line, then per parameter a row 'estimate'\n"
+    "                     and one row per profile point in the order computed - parameter,\n"
+    "                     side (lower or upper), the value it was fixed at, -lnL, every\n"
+    "                     coordinate of the re-optimised point, evaluations of that point.\n"
+    "                     'zonetool plot --profile FILE' draws it. Works with --side too\n"
     "  --side SIDE        search one side (lower or upper) of one parameter only and write\n"
     "                     it to a file, profile-RESULT-PARAMETER-SIDE.tsv beside the result\n"
     "                     file, for a later --collect (as the jobs of 'zonetool slurm' do)\n"
@@ -162,14 +172,20 @@ struct SideSearch {
         if (observer) {
             observer(index, side, point, value);
         }
-        std::vector<double> best;
-        const double v = profileValue(objective, estimate, boxes, index, value, settings, best,
-                                      outcome.evaluations);
-        if (v < outcome.lowest) {
-            outcome.lowest = v;
-            outcome.lowestPoint = best;
+        ProfilePoint walked;
+        walked.index = index;
+        walked.side = side;
+        walked.fixed = value;
+        const long before = outcome.evaluations;
+        walked.value = profileValue(objective, estimate, boxes, index, value, settings,
+                                    walked.point, outcome.evaluations);
+        walked.evaluations = outcome.evaluations - before;
+        if (walked.value < outcome.lowest) {
+            outcome.lowest = walked.value;
+            outcome.lowestPoint = walked.point;
         }
-        return v;
+        outcome.walked.push_back(walked);
+        return walked.value;
     }
 
     SupportLimit search(int index, int side) {
@@ -337,9 +353,10 @@ struct ProfileOptions {
     std::vector<int> indices; // the parameters to profile, every one by default
     bool tsv = false;
     bool quiet = false;
-    bool collect = false; // assemble the files of both sides instead of computing
-    int side = 0;         // -1 or +1: compute that side of one parameter only
-    std::string partPath; // where that side goes; named after the result file when empty
+    bool collect = false;  // assemble the files of both sides instead of computing
+    int side = 0;          // -1 or +1: compute that side of one parameter only
+    std::string partPath;  // where that side goes; named after the result file when empty
+    std::string curvePath; // where the walked profile goes; not written when empty
     ProfileSettings settings;
 };
 
@@ -374,6 +391,7 @@ int readProfileOptions(const std::vector<std::string>& args, ProfileOptions& o) 
         .value({"--side"}, "a value",
                storeChoice(o.side, {{"lower", -1}, {"upper", +1}}, "lower or upper"))
         .value({"--part"}, "a value", storeText(o.partPath))
+        .value({"--curve"}, "a file name", storeText(o.curvePath))
         .value({"--result"}, "a value", storeText(o.resultPath))
         .value({"--units"}, "a value", storePositive(o.settings.units))
         .value({"--parameters"}, "a value", storeText(o.parameterList))
@@ -389,6 +407,9 @@ int readProfileOptions(const std::vector<std::string>& args, ProfileOptions& o) 
             }
             if (!o.partPath.empty() && o.side == 0) {
                 return "--part needs --side";
+            }
+            if (!o.curvePath.empty() && o.collect) {
+                return "--curve needs a profile computed here, not --collect";
             }
             return "";
         })
@@ -462,6 +483,46 @@ void printProfile(const ModelEntry& model, const ProfileOptions& o, const Profil
     }
 }
 
+// Whether the --curve file may be written; if not, says so.
+bool curveFileFree(const std::string& path) {
+    if (access(path.c_str(), F_OK) == 0) {
+        std::cerr << "zonetool profile: " << path
+                  << " exists already; remove it or name another --curve file\n";
+        return false;
+    }
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
+    if (access(dir.c_str(), W_OK | X_OK) != 0) {
+        std::cerr << "zonetool profile: cannot write " << path << ": " << dir
+                  << " cannot take new files (" << std::strerror(errno) << ")\n";
+        return false;
+    }
+    return true;
+}
+
+// The walked profile to --curve, when asked for. False after the message.
+bool writeCurve(const ProfileOptions& o, const std::vector<ParameterInfo>& boxes,
+                const StoredResult& stored, const ProfileOutcome& outcome) {
+    if (o.curvePath.empty()) {
+        return true;
+    }
+    std::vector<std::string> names;
+    for (const ParameterInfo& box : boxes) {
+        names.push_back(box.name);
+    }
+    std::string error;
+    if (!curveFileFree(o.curvePath) ||
+        !writeResultFile(o.curvePath, profileCurveText(names, stored.point, outcome), error)) {
+        if (!error.empty()) {
+            std::cerr << "zonetool profile: " << error << "\n";
+        }
+        return false;
+    }
+    return true;
+}
+
 // One side of one parameter, written to its file for a later --collect.
 int writeSide(const ModelEntry& model, ProfileOptions& o, const std::vector<ParameterInfo>& boxes,
               const StoredResult& stored, const ProfiledObjective& objective,
@@ -482,6 +543,9 @@ int writeSide(const ModelEntry& model, ProfileOptions& o, const std::vector<Para
     if (!writeProfilePart(
             o.partPath, profilePartText(model, o.resultPath, o.settings, outcome, o.side), error)) {
         std::cerr << "zonetool profile: " << error << "\n";
+        return 1;
+    }
+    if (!writeCurve(o, boxes, stored, outcome)) {
         return 1;
     }
     std::cout << "wrote " << o.partPath << "\n" << std::flush;
@@ -510,6 +574,10 @@ int profileCommand(const std::vector<std::string>& args) {
         }
         printProfile(model, o, outcome);
         return 0;
+    }
+    // Hours of profiling are not spent on a curve that could not be written.
+    if (!o.curvePath.empty() && !curveFileFree(o.curvePath)) {
+        return 1;
     }
     StoredResult stored;
     if (!loadEstimate(model, o, stored)) {
@@ -542,5 +610,5 @@ int profileCommand(const std::vector<std::string>& args) {
         return 1;
     }
     printProfile(model, o, outcome);
-    return 0;
+    return writeCurve(o, boxes, stored, outcome) ? 0 : 1;
 }

@@ -43,12 +43,23 @@ struct ParameterProfile {
     SupportLimit upper;
 };
 
+// One profile point as walked: the parameter fixed, the others re-optimised.
+struct ProfilePoint {
+    int index = 0;             // the parameter fixed
+    int side = 0;              // -1 lower, +1 upper
+    double fixed = 0.0;        // its value
+    double value = 0.0;        // -ln L, minimised over the other parameters
+    std::vector<double> point; // the minimising point, every coordinate (the fixed one too)
+    long evaluations = 0;      // of this point's re-optimisation
+};
+
 struct ProfileOutcome {
     double minimum = 0.0;            // the objective at the estimate
     double lowest = 0.0;             // lowest value met; below `minimum` when the estimate
     std::vector<double> lowestPoint; // is not the maximum-likelihood point
     long evaluations = 0;
     std::vector<ParameterProfile> parameters;
+    std::vector<ProfilePoint> walked; // every profile point, in the order computed
 };
 
 // The profile at one value: the minimum of `objective` over all coordinates of `start` except

@@ -1,6 +1,7 @@
 // The SVG figure: ticks, escaping, a well-formed document with the expected marks, and a
 // rendering by headless Chromium where it is installed.
 #include "tools/plot.h"
+#include "tools/profile_plot.h"
 
 #include "data/transect.h"
 #include "support/run_program.h"
@@ -411,4 +412,94 @@ TEST(PlotRendering, ChromiumDrawsTheFigure) {
     };
     EXPECT_EQ(word(16), 980u);
     EXPECT_EQ(word(20), 560u);
+}
+
+namespace {
+
+// A walked profile of two parameters: the quadratic 10 + (b + 2)^2 in b, so that delta is 1
+// at b = -3 and 4 at b = 0; c has one penalty point, beyond any axis.
+const char* const twoProfiles = "parameter\tside\tfixed\tminus_lnL\tb\tc\tevaluations\n"
+                                "b\testimate\t-2\t10\t-2\t1\t0\n"
+                                "b\tlower\t-3\t11\t-3\t1\t40\n"
+                                "b\tupper\t0\t14\t0\t1\t40\n"
+                                "b\tupper\t-1\t11\t-1\t1\t40\n"
+                                "c<&>\testimate\t1\t10\t-2\t1\t0\n"
+                                "c<&>\tupper\t2\t1.7976931348623157e+308\t-2\t2\t3\n"
+                                "c<&>\tlower\t0.5\t10.5\t-2\t0.5\t30\n";
+
+} // namespace
+
+TEST(PlotProfile, OnePanelPerParameterWithTheSupportLimit) {
+    ScratchDir dir;
+    dir.write("curve.tsv", twoProfiles);
+    std::vector<CurveParameter> parameters;
+    std::string error;
+    ASSERT_TRUE(readProfileCurve(dir.file("curve.tsv"), parameters, error)) << error;
+    const std::string svg = renderProfileSvg(parameters, "curve & co.tsv", 2.0);
+    XmlChecker xml;
+    ASSERT_TRUE(xml.check(svg)) << xml.error();
+    EXPECT_NE(svg.find("<title>Profile likelihood, curve &amp; co.tsv</title>"), std::string::npos);
+    ASSERT_NE(findById(xml, "profile-1"), nullptr);
+    ASSERT_NE(findById(xml, "profile-2"), nullptr);
+    EXPECT_EQ(findById(xml, "profile-3"), nullptr);
+    // Four points of b, two of c (the penalty left out and counted); the estimates marked.
+    EXPECT_EQ(xml.count("circle"), 6);
+    EXPECT_EQ(xml.count("polyline"), 2);
+    EXPECT_NE(svg.find("1 point above the axis not drawn"), std::string::npos);
+    EXPECT_NE(svg.find(">c&lt;&amp;&gt;</text>"), std::string::npos);
+    int estimates = 0;
+    std::vector<std::string> bPoints;
+    for (const XmlChecker::Element& e : xml.elements()) {
+        auto c = e.attributes.find("class");
+        estimates += c != e.attributes.end() && c->second == "estimate";
+        if (e.name == "polyline" && bPoints.empty()) {
+            bPoints.push_back(e.attributes.at("points"));
+        }
+    }
+    EXPECT_EQ(estimates, 2);
+    // b's delta axis runs 0 to 4 over 180 pixels below y = 98, its fixed values -3 to 0 over
+    // 600 pixels from x = 90: the points in order of b, (-3, 1), (-2, 0), (-1, 1), (0, 4).
+    ASSERT_EQ(bPoints.size(), 1u);
+    EXPECT_EQ(bPoints[0], "90,233 290,278 490,233 690,98");
+    // The support limit at delta 2 spans the plot.
+    EXPECT_NE(svg.find("<line x1=\"90\" y1=\"188\" x2=\"690\" y2=\"188\" stroke=\"#D55E00\""),
+              std::string::npos);
+}
+
+TEST(PlotProfile, CommandWritesTheFigureOrSaysWhyNot) {
+    ScratchDir dir;
+    dir.write("curve.tsv", twoProfiles);
+    ProgramResult r =
+        runProgram(dir.path(), ZONETOOL_BIN, "plot --profile curve.tsv --units 1 -o p.svg");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    XmlChecker xml;
+    ASSERT_TRUE(xml.check(dir.read("p.svg"))) << xml.error();
+    EXPECT_NE(dir.read("p.svg").find("support limit: 1 units"), std::string::npos);
+
+    const std::pair<const char*, const char*> usage[] = {
+        {"plot 1 --profile curve.tsv -o p.svg",
+         "--profile draws a profile file and takes no MODEL or --result"},
+        {"plot 1 --units 2 -o p.svg", "--units needs --profile"},
+        {"plot --profile curve.tsv --units 0 -o p.svg", nullptr},
+    };
+    for (const auto& c : usage) {
+        r = runProgram(dir.path(), ZONETOOL_BIN, c.first);
+        EXPECT_EQ(r.status, 2) << c.first;
+        if (c.second != nullptr) {
+            EXPECT_EQ(r.err, std::string("zonetool plot: ") + c.second +
+                                 "\nRun 'zonetool plot --help' for usage.\n")
+                << c.first;
+        }
+    }
+    r = runProgram(dir.path(), ZONETOOL_BIN, "plot --profile none.tsv -o q.svg");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool plot: cannot read none.tsv: No such file or directory\n");
+    dir.write("bad.tsv", "a\tb\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN, "plot --profile bad.tsv -o q.svg");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool plot: bad.tsv:1: not a profile curve (its header must start "
+                     "'parameter side fixed minus_lnL' and end 'evaluations')\n");
+    EXPECT_FALSE(dir.exists("q.svg"));
 }

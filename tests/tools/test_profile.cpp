@@ -1,5 +1,6 @@
 // Profile-likelihood support limits, checked on objectives whose profiles are known exactly.
 #include "tools/profile.h"
+#include "tools/profile_curve.h"
 
 #include "support/run_program.h"
 
@@ -185,4 +186,164 @@ TEST(ProfileCommand, BadArgumentsAndInputs) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool profile: fit: holds 5 numbers; model 3 (SS_3) needs 8 coordinates "
                      "and the value\n");
+}
+
+namespace {
+
+std::vector<std::string> splitTabs(const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1) {
+        fields.push_back(line.substr(start, tab - start));
+    }
+    fields.push_back(line.substr(start));
+    return fields;
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
+} // namespace
+
+// Every walked point of the middle coordinate of the quadratic: the row holds the fixed value,
+// the value at the re-optimised point exactly as the objective gives it there, and that point.
+TEST(ProfileCurve, RowsHoldEveryWalkedPointAndReadBack) {
+    const std::vector<double> estimate{1.0, -2.0, 5.0};
+    const ProfileOutcome outcome = profileLikelihood(quadratic, estimate, noBoxes, {1}, precise());
+    const ParameterProfile& p = outcome.parameters[0];
+    ASSERT_EQ(outcome.walked.size(), static_cast<std::size_t>(p.lower.points + p.upper.points));
+    const std::string text = profileCurveText({"a", "b"}, estimate, outcome);
+    const std::vector<std::string> lines = splitLines(text);
+    ASSERT_EQ(lines.size(), outcome.walked.size() + 2);
+    // Names past those given are numbered.
+    EXPECT_EQ(lines[0], "parameter\tside\tfixed\tminus_lnL\ta\tb\tx2\tevaluations");
+    EXPECT_EQ(lines[1], "b\testimate\t-2\t10\t1\t-2\t5\t0");
+    long evaluations = 1;
+    int lower = 0;
+    for (std::size_t k = 2; k < lines.size(); k++) {
+        const std::vector<std::string> f = splitTabs(lines[k]);
+        ASSERT_EQ(f.size(), 8u) << lines[k];
+        EXPECT_EQ(f[0], "b");
+        const double fixed = std::stod(f[2]);
+        EXPECT_EQ(f[1], fixed < -2.0 ? "lower" : "upper") << lines[k];
+        lower += f[1] == "lower";
+        EXPECT_EQ(f[5], f[2]);
+        NRvector<double> x(3);
+        for (int j = 0; j < 3; j++) {
+            x[j] = std::stod(f[4 + static_cast<std::size_t>(j)]);
+        }
+        EXPECT_EQ(std::stod(f[3]), quadratic(x)) << lines[k];
+        // The closed-form profile, 10 + 0.695 (b + 2)^2 / 2.
+        EXPECT_NEAR(std::stod(f[3]), 10.0 + 0.3475 * (fixed + 2.0) * (fixed + 2.0), 1e-8);
+        evaluations += std::stol(f[7]);
+    }
+    EXPECT_EQ(lower, p.lower.points);
+    EXPECT_EQ(evaluations, outcome.evaluations);
+
+    ScratchDir dir;
+    dir.write("curve.tsv", text);
+    std::vector<CurveParameter> read;
+    std::string error;
+    ASSERT_TRUE(readProfileCurve(dir.file("curve.tsv"), read, error)) << error;
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0].name, "b");
+    EXPECT_EQ(read[0].estimate, -2.0);
+    EXPECT_EQ(read[0].minimum, 10.0);
+    ASSERT_EQ(read[0].fixed.size(), outcome.walked.size() + 1);
+    EXPECT_EQ(read[0].fixed[1], outcome.walked[0].fixed);
+    EXPECT_EQ(read[0].values.back(), outcome.walked.back().value);
+}
+
+// One side only: its points, and the estimate row.
+TEST(ProfileCurve, OneSideHoldsThatSidesPoints) {
+    const ProfileOutcome outcome =
+        profileSide(quadratic, {1.0, -2.0, 5.0}, noBoxes, 2, +1, precise());
+    ASSERT_FALSE(outcome.walked.empty());
+    for (const ProfilePoint& point : outcome.walked) {
+        EXPECT_EQ(point.side, +1);
+        EXPECT_GT(point.fixed, 5.0);
+        EXPECT_EQ(point.point[2], point.fixed);
+    }
+    const std::string text = profileCurveText({"a", "b", "c"}, {1.0, -2.0, 5.0}, outcome);
+    EXPECT_EQ(splitLines(text).size(), outcome.walked.size() + 2);
+    EXPECT_EQ(text.find("lower"), std::string::npos);
+}
+
+TEST(ProfileCurve, MalformedFilesAreRefusedWithTheLine) {
+    ScratchDir dir;
+    const std::string header = "parameter\tside\tfixed\tminus_lnL\ta\tevaluations\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"a\tb\n", "c:1: not a profile curve (its header must start 'parameter side fixed "
+                   "minus_lnL' and end 'evaluations')"},
+        {header, "c: no profile points"},
+        {header + "a\testimate\t1\t10\t1\t0\na\tupper\t2\t11\t2\n",
+         "c:3: 5 fields, the header has 6"},
+        {header + "a\tleft\t1\t10\t1\t0\n", "c:2: side 'left' is not estimate, lower or upper"},
+        {header + "a\tupper\t1\tx\t1\t0\n", "c:2: the fixed value and -lnL must be numbers"},
+        {header + "a\tupper\t2\t11\t2\t9\n", "c: parameter 'a' has no estimate row"},
+    };
+    for (const auto& c : cases) {
+        dir.write("c", c.first);
+        std::vector<CurveParameter> read;
+        std::string error;
+        EXPECT_FALSE(readProfileCurve(dir.file("c"), read, error));
+        EXPECT_EQ(error.substr(dir.path().size() + 1), c.second);
+    }
+}
+
+TEST(ProfileCommand, CurveFileIsCheckedBeforeTheProfile) {
+    ScratchDir dir;
+    dir.write("curve.tsv", "mine\n");
+    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --curve curve.tsv");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zonetool profile: curve.tsv exists already; remove it or name another "
+                     "--curve file\n");
+    EXPECT_EQ(dir.read("curve.tsv"), "mine\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --curve no/curve.tsv");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool profile: cannot write no/curve.tsv: no cannot take new files (No "
+                     "such file or directory)\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --collect --curve c.tsv");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool profile: --curve needs a profile computed here, not --collect\n"
+                     "Run 'zonetool profile --help' for usage.\n");
+}
+
+// A side that reaches the box at once: one re-optimisation of model 1 with F fixed at 1. The
+// row's coordinates, evaluated again, give its -lnL to the last digit.
+TEST(ProfileCommand, CurveOfOneSideOfARealModel) {
+    ScratchDir dir;
+    dir.write("SS1_ML_", "1.2 0.8 0.3 15 11518.585\n");
+    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN,
+                                 "profile 1 --parameters F --side upper --step 100 --curve "
+                                 "'F curve.tsv' --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "wrote profile-SS1_ML_-F-upper.tsv\n");
+    const std::vector<std::string> lines = splitLines(dir.read("F curve.tsv"));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "parameter\tside\tfixed\tminus_lnL\twSS\twII\tF\tsigma\tevaluations");
+    EXPECT_EQ(lines[1], "F\testimate\t0.29999999999999999\t11518.584711626465\t1.2\t"
+                        "0.80000000000000004\t0.29999999999999999\t15\t0");
+    const std::vector<std::string> f = splitTabs(lines[2]);
+    ASSERT_EQ(f.size(), 9u);
+    EXPECT_EQ(f[1], "upper");
+    EXPECT_EQ(f[2], "1");
+    EXPECT_EQ(f[6], "1");
+    // The evaluations of the point and the one at the estimate make the total.
+    EXPECT_EQ(r.err, "profile: " + std::to_string(std::stol(f[8]) + 1) + " evaluations\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN,
+                   "eval 1 " + f[4] + " " + f[5] + " " + f[6] + " " + f[7]);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, f[3] + "\n");
+    // The walked side, drawn.
+    r = runProgram(dir.path(), ZONETOOL_BIN, "plot --profile 'F curve.tsv' -o F.svg");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("F.svg").rfind("<?xml", 0), 0u);
 }

@@ -1,0 +1,138 @@
+#include "tools/profile_curve.h"
+
+#include "tools/cli.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+void appendRow(std::string& text, const std::string& name, const char* side, double fixed,
+               double value, const std::vector<double>& point, long evaluations) {
+    text += name + "\t" + side + "\t" + format17(fixed) + "\t" + format17(value);
+    for (double x : point) {
+        text += "\t" + format17(x);
+    }
+    text += "\t" + std::to_string(evaluations) + "\n";
+}
+
+std::vector<std::string> fields(const std::string& line) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t tab = line.find('\t', start);
+        out.push_back(
+            line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos) {
+            return out;
+        }
+        start = tab + 1;
+    }
+}
+
+bool readNumber(const std::string& text, double& value) {
+    if (text.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return *end == '\0';
+}
+
+} // namespace
+
+std::string profileCurveText(const std::vector<std::string>& names,
+                             const std::vector<double>& estimate, const ProfileOutcome& outcome) {
+    std::string text = "parameter\tside\tfixed\tminus_lnL";
+    for (std::size_t j = 0; j < estimate.size(); j++) {
+        text += "\t" + (j < names.size() ? names[j] : "x" + std::to_string(j));
+    }
+    text += "\tevaluations\n";
+    auto nameOf = [&names](int index) {
+        const std::size_t j = static_cast<std::size_t>(index);
+        return j < names.size() ? names[j] : "x" + std::to_string(j);
+    };
+    for (const ParameterProfile& p : outcome.parameters) {
+        appendRow(text, nameOf(p.index), "estimate", p.estimate, outcome.minimum, estimate, 0);
+        for (const ProfilePoint& walked : outcome.walked) {
+            if (walked.index == p.index) {
+                appendRow(text, nameOf(p.index), walked.side < 0 ? "lower" : "upper", walked.fixed,
+                          walked.value, walked.point, walked.evaluations);
+            }
+        }
+    }
+    return text;
+}
+
+bool readProfileCurve(const std::string& path, std::vector<CurveParameter>& parameters,
+                      std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string line;
+    std::vector<std::string> header;
+    if (std::getline(in, line)) {
+        header = fields(line);
+    }
+    if (header.size() < 5 || header[0] != "parameter" || header[1] != "side" ||
+        header[2] != "fixed" || header[3] != "minus_lnL" || header.back() != "evaluations") {
+        error = path + ":1: not a profile curve (its header must start 'parameter side fixed "
+                       "minus_lnL' and end 'evaluations')";
+        return false;
+    }
+    std::vector<CurveParameter> read;
+    std::vector<bool> hasEstimate;
+    for (int number = 2; std::getline(in, line); number++) {
+        const std::string where = path + ":" + std::to_string(number) + ": ";
+        const std::vector<std::string> row = fields(line);
+        if (row.size() != header.size()) {
+            error = where + std::to_string(row.size()) + " fields, the header has " +
+                    std::to_string(header.size());
+            return false;
+        }
+        const std::string& side = row[1];
+        if (side != "estimate" && side != "lower" && side != "upper") {
+            error = where + "side '" + side + "' is not estimate, lower or upper";
+            return false;
+        }
+        double fixed = 0.0;
+        double value = 0.0;
+        if (!readNumber(row[2], fixed) || !readNumber(row[3], value)) {
+            error = where + "the fixed value and -lnL must be numbers";
+            return false;
+        }
+        std::size_t k = 0;
+        while (k < read.size() && read[k].name != row[0]) {
+            k++;
+        }
+        if (k == read.size()) {
+            read.push_back(CurveParameter());
+            read.back().name = row[0];
+            hasEstimate.push_back(false);
+        }
+        if (side == "estimate") {
+            read[k].estimate = fixed;
+            read[k].minimum = value;
+            hasEstimate[k] = true;
+        }
+        read[k].fixed.push_back(fixed);
+        read[k].values.push_back(value);
+    }
+    for (std::size_t k = 0; k < read.size(); k++) {
+        if (!hasEstimate[k]) {
+            error = path + ": parameter '" + read[k].name + "' has no estimate row";
+            return false;
+        }
+    }
+    if (read.empty()) {
+        error = path + ": no profile points";
+        return false;
+    }
+    parameters = read;
+    return true;
+}
