@@ -1,7 +1,8 @@
 #include "tools/compare.h"
 
-#include "data/transect.h"
+#include "data/active_transect.h"
 #include "tools/cli.h"
+#include "tools/data_option.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,31 +16,36 @@ const char* const compareHelp =
     "writes, such as SS1_ML_, and the seeded names of 'zonetool fit --seeds', such as\n"
     "SS1_ML_seed3 - and prints one row per fit, sorted by AIC:\n"
     "  model, seed, k (parameters), -lnL, AIC = 2k + 2(-lnL),\n"
-    "  AICc = AIC + 2k(k+1)/(n-k-1) with n = 751 sampled individuals,\n"
+    "  AICc = AIC + 2k(k+1)/(n-k-1) with n the sampled individuals (751 in the built-in set),\n"
     "  dAIC (difference to the lowest AIC), Akaike weight,\n"
-    "  G = 2(-lnL - -lnL of the saturated model) and its degrees of freedom 2 x 105 - k.\n"
+    "  G = 2(-lnL - -lnL of the saturated model) and its degrees of freedom 2 x sites - k.\n"
     "The saturated model gives every site its observed genotype frequencies. With samples of\n"
     "1 to 40 per site the chi-square reading of G is rough; compare G between models rather\n"
     "than reading p-values off it. Penalty values (1e5 and more) mean the fit never left the\n"
     "penalty region. Files that cannot be read are reported on standard error and skipped.\n"
     "\n"
     "Options:\n"
+    "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
+    "                 II) instead of the built-in one; the boxes scale with its length\n"
+    "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n"
     "  --format F   table (default, aligned columns), tsv (tab-separated with a header) or\n"
     "               json (an array of objects; infinite numbers are null)\n";
 
 int sampledIndividuals() {
+    const Transect& t = activeTransect();
     int total = 0;
-    for (int i = 0; i < siteCount; i++) {
-        total += countSS[i] + countSI[i] + countII[i];
+    for (int i = 0; i < t.siteCount(); i++) {
+        total += t.countSS[i] + t.countSI[i] + t.countII[i];
     }
     return total;
 }
 
 double saturatedNegLogLikelihood() {
+    const Transect& t = activeTransect();
     double value = 0.0;
-    for (int i = 0; i < siteCount; i++) {
-        const double n = static_cast<double>(countSS[i] + countSI[i] + countII[i]);
-        for (int count : {countSS[i], countSI[i], countII[i]}) {
+    for (int i = 0; i < t.siteCount(); i++) {
+        const double n = static_cast<double>(t.countSS[i] + t.countSI[i] + t.countII[i]);
+        for (int count : {t.countSS[i], t.countSI[i], t.countII[i]}) {
             if (count > 0) {
                 value -= count * std::log(count / n);
             }
@@ -49,7 +55,7 @@ double saturatedNegLogLikelihood() {
 }
 
 int saturatedParameters() {
-    return 2 * siteCount;
+    return 2 * activeTransect().siteCount();
 }
 
 std::vector<ComparisonRow> compareResults(const std::vector<StoredResult>& results) {
@@ -195,7 +201,14 @@ std::string formatComparison(const std::vector<ComparisonRow>& rows, TableFormat
     return out.str();
 }
 
-int compareCommand(const std::vector<std::string>& args) {
+int compareCommand(const std::vector<std::string>& givenArgs) {
+    DataContext data;
+    std::vector<std::string> args;
+    const int dataStatus = readDataOptions("compare", givenArgs, args, data);
+    if (dataStatus >= 0) {
+        return dataStatus;
+    }
+    const DataScope dataScope(&data);
     std::string dir;
     TableFormat format = TableFormat::table;
     for (std::size_t i = 0; i < args.size(); i++) {

@@ -6,6 +6,7 @@
 #include "models/model_table.h"
 #include "population/diagnostics.h"
 #include "tools/cli.h"
+#include "tools/data_option.h"
 #include "tools/parallel.h"
 #include "tools/progress.h"
 
@@ -36,6 +37,9 @@ const char* const fitHelp =
     "(of the last finished call), temperature, evaluations, best value so far, elapsed time.\n"
     "\n"
     "Options:\n"
+    "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
+    "                 II) instead of the built-in one; the boxes scale with its length\n"
+    "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n"
     "  --seed S       seed every annealer's generator with S (0 to 2^64-1) instead of the\n"
     "                 clock, so that the fit can be repeated bit for bit\n"
     "  --seeds LIST   one fit per seed and model\n"
@@ -229,7 +233,14 @@ int severalFits(const FitArguments& a) {
 
 } // namespace
 
-int fitCommand(const std::vector<std::string>& args) {
+int fitCommand(const std::vector<std::string>& givenArgs) {
+    DataContext data;
+    std::vector<std::string> args;
+    const int dataStatus = readDataOptions("fit", givenArgs, args, data);
+    if (dataStatus >= 0) {
+        return dataStatus;
+    }
+    const DataScope dataScope(&data);
     FitArguments a;
     const int status = readArguments(args, a);
     if (status >= 0) {

@@ -6,6 +6,7 @@
 #include "models/model_table.h"
 #include "population/diagnostics.h"
 #include "tools/cli.h"
+#include "tools/data_option.h"
 #include "tools/results.h"
 
 #include <algorithm>
@@ -110,7 +111,9 @@ std::vector<FitOutcome> runFits(const std::vector<FitJob>& jobs, int workers,
     }
     std::vector<FitOutcome> outcomes(jobs.size());
     std::atomic<std::size_t> next{0};
+    const DataContext* data = dataContext();
     auto work = [&]() {
+        const DataScope dataScope(data);
         for (;;) {
             const std::size_t i = next.fetch_add(1);
             if (i >= jobs.size()) {

@@ -1,10 +1,11 @@
 #include "tools/plot.h"
 
+#include "data/active_transect.h"
 #include "data/borders.h"
 #include "data/failure_sink.h"
-#include "data/transect.h"
 #include "population/simulation_report.h"
 #include "tools/cli.h"
+#include "tools/data_option.h"
 #include "tools/results.h"
 
 #include <algorithm>
@@ -29,6 +30,9 @@ const char* const plotHelp =
     "10) against the position on the transect axis, on which their grid is laid.\n"
     "\n"
     "Options:\n"
+    "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
+    "                 II) instead of the built-in one; the boxes scale with its length\n"
+    "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n"
     "  --result FILE   read the fitted point from FILE instead\n"
     "  -o, --output FILE   the figure to write (required)\n";
 
@@ -87,14 +91,14 @@ std::string xmlEscape(const std::string& text) {
 }
 
 std::vector<double> sitePositionsFor(const ModelEntry& model) {
-    std::vector<double> x(siteCount);
+    const Transect& transect = activeTransect();
     if (model.geometry == Geometry::kernelGrid) {
-        std::copy(sitePosition, sitePosition + siteCount, x.begin());
-        return x;
+        return transect.positions;
     }
+    std::vector<double> x(transect.positions.size());
     x[0] = 0.0;
-    for (int i = 0; i < gapCount; i++) {
-        x[static_cast<std::size_t>(i) + 1] = x[static_cast<std::size_t>(i)] + siteDistance[i];
+    for (std::size_t i = 0; i + 1 < x.size(); i++) {
+        x[i + 1] = x[i] + transect.distances[i];
     }
     return x;
 }
@@ -108,7 +112,7 @@ const char* const sigma = "\xCF\x83";
 // Where the border before deme `deme` of a stepping-stone model lies: halfway between the
 // sites on either side. None for a border at either end.
 void addDemeBorder(std::vector<double>& borders, const std::vector<double>& x, int deme) {
-    if (deme > 0 && deme < siteCount) {
+    if (deme > 0 && deme < static_cast<int>(x.size())) {
         borders.push_back(
             0.5 * (x[static_cast<std::size_t>(deme) - 1] + x[static_cast<std::size_t>(deme)]));
     }
@@ -131,10 +135,10 @@ PlotInput plotInputFor(const ModelEntry& model, const std::vector<double>& point
                                      "sites (unit of ") +
                              sigma + ")";
     input.x = sitePositionsFor(model);
-    input.countSS.assign(countSS, countSS + siteCount);
-    input.countSI.assign(countSI, countSI + siteCount);
-    input.countII.assign(countII, countII + siteCount);
-    if (predicted.size() == static_cast<std::size_t>(siteCount)) {
+    input.countSS = activeTransect().countSS;
+    input.countSI = activeTransect().countSI;
+    input.countII = activeTransect().countII;
+    if (predicted.size() == input.x.size()) {
         input.predicted = predicted;
     }
     input.borderLabel = model.borderLabel;
@@ -394,7 +398,14 @@ std::string renderSvg(const PlotInput& input) {
     return svg.str();
 }
 
-int plotCommand(const std::vector<std::string>& args) {
+int plotCommand(const std::vector<std::string>& givenArgs) {
+    DataContext data;
+    std::vector<std::string> args;
+    const int dataStatus = readDataOptions("plot", givenArgs, args, data);
+    if (dataStatus >= 0) {
+        return dataStatus;
+    }
+    const DataScope dataScope(&data);
     std::string modelText;
     std::string resultPath;
     std::string outputPath;

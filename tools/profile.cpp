@@ -4,6 +4,7 @@
 #include "data/failure_sink.h"
 #include "optimiser/amebsa.h"
 #include "tools/cli.h"
+#include "tools/data_option.h"
 #include "tools/progress.h"
 #include "tools/results.h"
 
@@ -33,6 +34,9 @@ const char* const profileHelp =
     "not found the maximum, and a warning names the better point.\n"
     "\n"
     "Options:\n"
+    "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
+    "                 II) instead of the built-in one; the boxes scale with its length\n"
+    "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n"
     "  --result FILE      read the fitted point from FILE instead\n"
     "  --units U          log-likelihood units of the limits (default 2)\n"
     "  --parameters LIST  profile only these parameters (names, comma-separated)\n"
@@ -295,7 +299,14 @@ std::vector<std::string> splitNames(const std::string& text) {
 
 } // namespace
 
-int profileCommand(const std::vector<std::string>& args) {
+int profileCommand(const std::vector<std::string>& givenArgs) {
+    DataContext data;
+    std::vector<std::string> args;
+    const int dataStatus = readDataOptions("profile", givenArgs, args, data);
+    if (dataStatus >= 0) {
+        return dataStatus;
+    }
+    const DataScope dataScope(&data);
     std::string modelText;
     std::string resultPath;
     std::string parameterList;

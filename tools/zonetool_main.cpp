@@ -1,11 +1,11 @@
 #include "tools/zonetool_main.h"
 
 #include "data/failure_sink.h"
-#include "data/transect.h"
 #include "models/model_table.h"
 #include "population/simulation_report.h"
 #include "tools/cli.h"
 #include "tools/compare.h"
+#include "tools/data_option.h"
 #include "tools/fit.h"
 #include "tools/plot.h"
 #include "tools/profile.h"
@@ -49,6 +49,9 @@ const char* const evalHelp =
     "Standard error: 'generations: G' and whether the simulation reached equilibrium.\n"
     "\n"
     "Options:\n"
+    "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
+    "                 II) instead of the built-in one; the boxes scale with its length\n"
+    "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n"
     "  --sites FILE   also write a tab-separated table, one row per site: index, position,\n"
     "                 observed counts SS SI II, predicted frequencies SS SI II (NA when the\n"
     "                 value is a penalty and nothing was simulated)\n"
@@ -71,11 +74,16 @@ std::string parameterLines() {
 }
 
 const char* const modelsHelp =
-    "Usage: zonetool models\n"
+    "Usage: zonetool models [--data FILE] [--box NAME=LO:HI]\n"
     "\n"
     "Lists the ten models: number, name, result file, and for each parameter its index in\n"
     "the parameter vector, short name, box and meaning. '[' and ']' include a bound, '(' and\n"
-    "')' exclude it. A value outside its box is answered with a penalty.\n";
+    "')' exclude it. A value outside its box is answered with a penalty.\n"
+    "\n"
+    "Options:\n"
+    "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
+    "                 II) instead of the built-in one; the boxes scale with its length\n"
+    "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
 
 std::string modelListing() {
     std::string text;
@@ -102,7 +110,14 @@ std::string modelListing() {
     return text;
 }
 
-int modelsCommand(const std::vector<std::string>& args) {
+int modelsCommand(const std::vector<std::string>& givenArgs) {
+    DataContext data;
+    std::vector<std::string> args;
+    const int dataStatus = readDataOptions("models", givenArgs, args, data);
+    if (dataStatus >= 0) {
+        return dataStatus;
+    }
+    const DataScope dataScope(&data);
     if (!args.empty() && isHelp(args[0])) {
         std::cout << modelsHelp;
         return 0;
@@ -121,11 +136,12 @@ bool writeSites(const std::string& path, const std::vector<Genotype>& predicted)
     }
     out << "site\tposition\tobservedSS\tobservedSI\tobservedII\tpredictedSS\tpredictedSI\t"
            "predictedII\n";
-    for (int i = 0; i < siteCount; i++) {
-        out << i << '\t' << format17(sitePosition[i]) << '\t' << countSS[i] << '\t' << countSI[i]
-            << '\t' << countII[i];
-        if (predicted.size() == static_cast<std::size_t>(siteCount)) {
-            const Genotype& g = predicted[static_cast<std::size_t>(i)];
+    const Transect& transect = activeTransect();
+    for (std::size_t i = 0; i < transect.positions.size(); i++) {
+        out << i << '\t' << format17(transect.positions[i]) << '\t' << transect.countSS[i] << '\t'
+            << transect.countSI[i] << '\t' << transect.countII[i];
+        if (predicted.size() == transect.positions.size()) {
+            const Genotype& g = predicted[i];
             out << '\t' << format17(g.SS) << '\t' << format17(g.SI) << '\t' << format17(g.II);
         } else {
             out << "\tNA\tNA\tNA";
@@ -136,7 +152,14 @@ bool writeSites(const std::string& path, const std::vector<Genotype>& predicted)
     return static_cast<bool>(out);
 }
 
-int evalCommand(const std::vector<std::string>& args) {
+int evalCommand(const std::vector<std::string>& givenArgs) {
+    DataContext data;
+    std::vector<std::string> args;
+    const int dataStatus = readDataOptions("eval", givenArgs, args, data);
+    if (dataStatus >= 0) {
+        return dataStatus;
+    }
+    const DataScope dataScope(&data);
     std::string sitesPath;
     std::vector<std::string> positional;
     for (std::size_t i = 0; i < args.size(); i++) {
