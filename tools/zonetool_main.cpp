@@ -9,6 +9,7 @@
 #include "tools/fit.h"
 #include "tools/plot.h"
 #include "tools/profile.h"
+#include "tools/simulate.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,6 +34,7 @@ const char* const mainHelp =
     "  compare [DIR]          AIC, AICc, Akaike weights and G of the fits in DIR\n"
     "  profile MODEL          profile-likelihood support limits of a fitted model\n"
     "  plot MODEL -o FILE     SVG figure of the observed and fitted genotype frequencies\n"
+    "  simulate MODEL X0 ... -o FILE  a transect file with counts drawn from the model\n"
     "  help [COMMAND]         show this text or a command's help\n"
     "\n"
     "Run 'zonetool COMMAND --help' for a command's arguments and options.\n";
@@ -261,8 +263,9 @@ int zonetoolMain(int argc, char** argv) {
         int (*run)(const std::vector<std::string>&);
     };
     const Command commands[] = {
-        {"models", modelsCommand},   {"eval", evalCommand},       {"fit", fitCommand},
-        {"compare", compareCommand}, {"profile", profileCommand}, {"plot", plotCommand},
+        {"models", modelsCommand},     {"eval", evalCommand},       {"fit", fitCommand},
+        {"compare", compareCommand},   {"profile", profileCommand}, {"plot", plotCommand},
+        {"simulate", simulateCommand},
     };
     if (command == "help") {
         if (rest.empty()) {
