@@ -5,9 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 
 namespace {
@@ -54,12 +52,20 @@ bool parseBox(const std::string& text, BoxSetting& setting, std::string& problem
 
 // Reads the file's bytes once, so that the checksum is that of the text the reader parsed.
 bool loadTransect(const std::string& path, DataContext& context, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
+    // C streams: a read error (a directory) is an error flag here, not an exception.
+    std::FILE* file = std::fopen(path.c_str(), "rb");
     std::string bytes;
-    if (in.is_open()) {
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    bool readFailed = file == nullptr;
+    if (file != nullptr) {
+        char buffer[65536];
+        std::size_t got = 0;
+        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+            bytes.append(buffer, got);
+        }
+        readFailed = std::ferror(file) != 0;
+        std::fclose(file);
     }
-    if (!in.is_open() || in.bad()) {
+    if (readFailed) {
         // The reader words the failure (cannot open, cannot read a directory).
         Transect unused;
         if (!readTransectFile(path, unused, error)) {
