@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "data/transect.h"
+#include "data/active_transect.h"
 
 const char* const borderFileName = "borders.txt";
 
@@ -45,10 +45,11 @@ bool readBorders(const std::string& path, Borders& borders, std::string& error) 
             return false;
         }
     }
+    const int demes = activeTransect().siteCount();
     for (int k = 0; k < 2; k++) {
-        if (values[k] < 0 || values[k] > siteCount) {
+        if (values[k] < 0 || values[k] > demes) {
             error = where + "border " + std::to_string(k + 1) + " is " + std::to_string(values[k]) +
-                    ", outside 0 to 105";
+                    ", outside 0 to " + std::to_string(demes);
             return false;
         }
     }

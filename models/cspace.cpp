@@ -5,7 +5,7 @@
 
 #include <boost/math/distributions/normal.hpp>
 
-#include "data/transect.h"
+#include "data/active_transect.h"
 #include "models/model_table.h"
 #include "population/diagnostics.h"
 #include "population/simulation_report.h"
@@ -27,21 +27,6 @@ constexpr Settings cthreeSettings{400, 5, 1000000};
 // Deme index for a border the model does not have: beyond every deme of every grid.
 constexpr int noBorder = 100000;
 
-std::vector<double> sitePositions() {
-    return std::vector<double>(sitePosition, sitePosition + siteCount);
-}
-
-// Running maximum from 0: the grid always starts at position 0.
-double largestPosition(const std::vector<double>& positions) {
-    double maxPosition = 0.0;
-    for (double p : positions) {
-        if (p > maxPosition) {
-            maxPosition = p;
-        }
-    }
-    return maxPosition;
-}
-
 // One evaluation inside the box, with S the model's penalty unit. borderPositions (one or two)
 // split the grid into the stretches that start from regionStart[0], [1], [2]; when bordersSelect is
 // true the same deme indices also split the selection regimes, otherwise every deme is selected
@@ -51,8 +36,10 @@ double evaluate(const Settings& settings, double S, const std::vector<Genotype>&
                 const std::vector<double>& borderPositions, bool bordersSelect) {
     const int N = settings.gridIntervals;
 
-    const std::vector<double> positions = sitePositions();
-    const double demeSpacing = largestPosition(positions) / N;
+    const Transect& transect = activeTransect();
+    const int siteCount = transect.siteCount();
+    const std::vector<double>& positions = transect.positions;
+    const double demeSpacing = largestPosition(transect) / N;
 
     int startBorder[2] = {noBorder, noBorder};
     for (std::size_t b = 0; b < borderPositions.size() && b < 2; b++) {
@@ -76,7 +63,7 @@ double evaluate(const Settings& settings, double S, const std::vector<Genotype>&
              maxGenerations, border1, border2, demeSpacing);
 
     std::vector<Genotype> predicted;
-    predicted.reserve(siteCount);
+    predicted.reserve(static_cast<std::size_t>(siteCount));
     for (int i = 0; i < siteCount; i++) {
         predicted.push_back(
             readSite(demes, positions[static_cast<std::size_t>(i)], demeSpacing, N));
@@ -85,10 +72,10 @@ double evaluate(const Settings& settings, double S, const std::vector<Genotype>&
     recordPredictions(predicted);
 
     double L = 0.0;
-    for (int i = 0; i < siteCount; i++) {
-        L = addSiteLikelihood(L, predicted[static_cast<std::size_t>(i)],
-                              static_cast<double>(countSS[i]), static_cast<double>(countSI[i]),
-                              static_cast<double>(countII[i]), S);
+    for (std::size_t i = 0; i < predicted.size(); i++) {
+        L = addSiteLikelihood(L, predicted[i], static_cast<double>(transect.countSS[i]),
+                              static_cast<double>(transect.countSI[i]),
+                              static_cast<double>(transect.countII[i]), S);
     }
 
     if (std::isnan(L)) {
@@ -154,7 +141,7 @@ bool kernelSettingsOf(int number, int& gridIntervals, int& halfPoints) {
 }
 
 double gridSpacing(int gridIntervals) {
-    return largestPosition(sitePositions()) / gridIntervals;
+    return largestPosition(activeTransect()) / gridIntervals;
 }
 
 int gridIndex(double position, double demeSpacing, int gridIntervals) {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "data/active_transect.h"
 #include "data/borders.h"
 #include "data/failure_sink.h"
-#include "data/transect.h"
 #include "models/model_table.h"
 #include "models/ss_frame.h"
 #include "population/diagnostics.h"
@@ -30,12 +30,13 @@ bool readRegionBorders(Borders& borders) {
 
 namespace {
 
-// Writes the per-region values into the 105 entries of `perDeme` in three passes, so that a
-// later region overwrites an earlier one.
+// Writes the per-region values into the entries, one per deme, of `perDeme` in three passes, so
+// that a later region overwrites an earlier one.
 template <class T>
 void fillThreePasses(std::vector<T>& perDeme, const Borders& borders, const T& region1,
                      const T& region2, const T& region3) {
-    perDeme.assign(siteCount, T{});
+    const int siteCount = activeTransect().siteCount();
+    perDeme.assign(static_cast<std::size_t>(siteCount), T{});
     for (int i = 0; i < borders.border1; i++) {
         perDeme[i] = region1;
     }
@@ -63,29 +64,33 @@ std::vector<Genotype> regionFitness(const NRvector<double>& x, const Borders& bo
     return perDeme;
 }
 
-// Builds the row of 105 demes with their migration rates, runs it to equilibrium and scores
-// the adults against the observed counts. `sigma` must be finite and greater than 0.
+// Builds the row of demes, one per site of the active transect, with their migration rates, runs it
+// to equilibrium and scores the adults against the observed counts. `sigma` must be finite and
+// greater than 0.
 double evaluate(double sigma, const RowSimulation& simulateRow, double penaltyUnit) {
     const double tolerance = 1e-8;
     const int maxGenerations = 1000000;
     const double zeroFrequency = 0.001; // stands in for a genotype not seen at a site
 
-    std::vector<double> observedSS(countSS, countSS + siteCount);
-    std::vector<double> observedSI(countSI, countSI + siteCount);
-    std::vector<double> observedII(countII, countII + siteCount);
-    std::vector<double> distance(siteDistance, siteDistance + gapCount);
+    const Transect& transect = activeTransect();
+    const int siteCount = transect.siteCount();
+    const int gapCount = siteCount - 1;
+    std::vector<double> observedSS(transect.countSS.begin(), transect.countSS.end());
+    std::vector<double> observedSI(transect.countSI.begin(), transect.countSI.end());
+    std::vector<double> observedII(transect.countII.begin(), transect.countII.end());
+    const std::vector<double>& distance = transect.distances;
 
     // Proportion of a normal displacement of scale sigma that carries an individual past the
     // midpoint between two neighbouring sites.
     const boost::math::normal_distribution<double> displacement(0.0, sigma);
-    std::vector<double> migrationRates(gapCount);
-    for (int i = 0; i < gapCount; i++) {
+    std::vector<double> migrationRates(static_cast<std::size_t>(gapCount));
+    for (std::size_t i = 0; i < migrationRates.size(); i++) {
         migrationRates[i] = 1.0 - boost::math::cdf(displacement, 0.5 * distance[i]);
     }
 
     std::vector<Population> demes;
-    demes.reserve(siteCount);
-    for (int i = 0; i < siteCount; i++) {
+    demes.reserve(static_cast<std::size_t>(siteCount));
+    for (std::size_t i = 0; i < observedSS.size(); i++) {
         const double n = observedSS[i] + observedSI[i] + observedII[i];
         Genotype start{observedSS[i] / n, observedSI[i] / n, observedII[i] / n};
         if (start.SS == 0.0) {
@@ -109,7 +114,7 @@ double evaluate(double sigma, const RowSimulation& simulateRow, double penaltyUn
     recordPredictions(predicted);
 
     double likelihood = 0.0;
-    for (int i = 0; i < siteCount; i++) {
+    for (std::size_t i = 0; i < observedSS.size(); i++) {
         likelihood = likelihood - observedSS[i] * std::log(predicted[i].SS) -
                      observedSI[i] * std::log(predicted[i].SI) -
                      observedII[i] * std::log(predicted[i].II);
@@ -171,7 +176,8 @@ double ssframe::modelOne(const NRvector<double>& x, OneRateSimulation simulateRo
     if (outOfBox != 0.0) {
         return outOfBox;
     }
-    const std::vector<Genotype> demeFitness(siteCount, Genotype{x[0], 1.0, x[1]});
+    const std::vector<Genotype> demeFitness(static_cast<std::size_t>(activeTransect().siteCount()),
+                                            Genotype{x[0], 1.0, x[1]});
     return evaluate(x[3], withSelfing(demeFitness, x[2], simulateRow), box.penaltyUnit);
 }
 
@@ -182,9 +188,10 @@ double sstwo(const NRvector<double>& x) {
         return outOfBox;
     }
     const int border = static_cast<int>(x[6]);
-    std::vector<Genotype> demeFitness(siteCount);
-    for (int i = 0; i < siteCount; i++) {
-        demeFitness[i] = i < border ? Genotype{x[0], 1.0, x[1]} : Genotype{x[2], 1.0, x[3]};
+    std::vector<Genotype> demeFitness(static_cast<std::size_t>(activeTransect().siteCount()));
+    for (std::size_t i = 0; i < demeFitness.size(); i++) {
+        demeFitness[i] =
+            static_cast<int>(i) < border ? Genotype{x[0], 1.0, x[1]} : Genotype{x[2], 1.0, x[3]};
     }
     return ssframe::evaluate(x[5], withSelfing(demeFitness, x[4]), box.penaltyUnit);
 }

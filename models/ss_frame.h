@@ -20,9 +20,9 @@ using RowSimulation = std::function<std::vector<Genotype>(const std::vector<Popu
 // false; the objective then answers with one penalty unit without simulating.
 bool readRegionBorders(Borders& borders);
 
-// The 105 per-deme values of the three regions, written in three passes (a later region
-// overwrites an earlier one, so demes from border2 on take region 3 even when
-// border1 > border2). The borders are 0 to 105.
+// The per-deme values of the three regions, one per site of the active transect, written in
+// three passes (a later region overwrites an earlier one, so demes from border2 on take
+// region 3 even when border1 > border2). The borders are 0 to the number of sites.
 std::vector<double> regionValues(const Borders& borders, double region1, double region2,
                                  double region3);
 
@@ -30,9 +30,10 @@ std::vector<double> regionValues(const Borders& borders, double region1, double 
 // x[0] to x[5], placed as regionValues places values.
 std::vector<Genotype> regionFitness(const NRvector<double>& x, const Borders& borders);
 
-// Builds the row of 105 demes with their migration rates for dispersal scale `sigma` (finite,
-// greater than 0), runs `simulateRow` and returns the negative log-likelihood of the counts, or
-// `penaltyUnit` with a message when the run did not reach equilibrium or the likelihood is NaN.
+// Builds the row of demes (one per site of the active transect) with their migration rates for
+// dispersal scale `sigma` (finite, greater than 0), runs `simulateRow` and returns the negative
+// log-likelihood of the counts, or `penaltyUnit` with a message when the run did not reach
+// equilibrium or the likelihood is NaN.
 double evaluate(double sigma, const RowSimulation& simulateRow, double penaltyUnit);
 
 // A stepping-stone simulation with one selfing rate, with the arguments of `simulate`.

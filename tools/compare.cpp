@@ -1,7 +1,8 @@
 #include "tools/compare.h"
 
-#include "data/transect.h"
+#include "data/active_transect.h"
 #include "tools/cli.h"
+#include "tools/data_option.h"
 #include "tools/fit_files.h"
 #include "tools/fit_record.h"
 #include "tools/json.h"
@@ -42,21 +43,28 @@ const char* const compareHelp =
     "  --format F   table (default, aligned columns), tsv (tab-separated with a header) or\n"
     "               json (an array of objects with the same fields, numbers at full\n"
     "               precision, infinite ones null; the best fits carry the cline summary of\n"
-    "               'zonetool summary')\n";
+    "               'zonetool summary')\n"
+    "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
+    "                 II) instead of the built-in one; the boxes scale with its length\n"
+    "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
 
 int sampledIndividuals() {
     int total = 0;
-    for (int i = 0; i < siteCount; i++) {
-        total += countSS[i] + countSI[i] + countII[i];
+    for (int i = 0; i < activeTransect().siteCount(); i++) {
+        total +=
+            activeTransect().countSS[i] + activeTransect().countSI[i] + activeTransect().countII[i];
     }
     return total;
 }
 
 double saturatedNegLogLikelihood() {
     double value = 0.0;
-    for (int i = 0; i < siteCount; i++) {
-        const double n = static_cast<double>(countSS[i] + countSI[i] + countII[i]);
-        for (int count : {countSS[i], countSI[i], countII[i]}) {
+    for (int i = 0; i < activeTransect().siteCount(); i++) {
+        const double n =
+            static_cast<double>(activeTransect().countSS[i] + activeTransect().countSI[i] +
+                                activeTransect().countII[i]);
+        for (int count : {activeTransect().countSS[i], activeTransect().countSI[i],
+                          activeTransect().countII[i]}) {
             if (count > 0) {
                 value -= count * std::log(count / n);
             }
@@ -66,7 +74,7 @@ double saturatedNegLogLikelihood() {
 }
 
 int saturatedParameters() {
-    return 2 * siteCount;
+    return 2 * activeTransect().siteCount();
 }
 
 std::vector<ComparisonRow> compareResults(const std::vector<StoredResult>& results) {
@@ -280,7 +288,14 @@ int readCompareOptions(const std::vector<std::string>& args, CompareOptions& o) 
 
 } // namespace
 
-int compareCommand(const std::vector<std::string>& args) {
+int compareCommand(const std::vector<std::string>& givenArgs) {
+    DataContext data;
+    std::vector<std::string> args;
+    const int dataStatus = readDataOptions("compare", givenArgs, args, data);
+    if (dataStatus >= 0) {
+        return dataStatus;
+    }
+    const DataScope dataScope(&data);
     CompareOptions options;
     const int status = readCompareOptions(args, options);
     if (status >= 0) {

@@ -7,14 +7,15 @@
 #include <string>
 #include <vector>
 
-// Individuals sampled along the transect (the n of AICc): the sum of all counts, 751.
+// Individuals sampled along the transect in use (the n of AICc): the sum of all counts, 751
+// for the built-in one.
 int sampledIndividuals();
 
 // The negative log-likelihood (without the multinomial coefficients, as the models score) of
 // the saturated model, in which each site's genotype frequencies are its observed ones.
 double saturatedNegLogLikelihood();
 
-// Free parameters of the saturated model: two frequencies per site.
+// Free parameters of the saturated model: two frequencies per site of the transect in use.
 int saturatedParameters();
 
 // One fit in the comparison.

@@ -1,10 +1,11 @@
 #include "tools/eval.h"
 
+#include "data/active_transect.h"
 #include "data/failure_sink.h"
-#include "data/transect.h"
 #include "models/model_table.h"
 #include "population/simulation_report.h"
 #include "tools/cli.h"
+#include "tools/data_option.h"
 #include "tools/models_command.h"
 #include "tools/options.h"
 #include "tools/transect_axes.h"
@@ -33,7 +34,10 @@ const char* const evalHelp =
     "                 observed counts SS SI II, predicted frequencies SS SI II (NA when the\n"
     "                 value is a penalty and nothing was simulated)\n"
     "\n"
-    "Parameters X0 X1 ... of each model, in order ('zonetool models' shows their boxes):\n";
+    "Parameters X0 X1 ... of each model, in order ('zonetool models' shows their boxes):\n"
+    "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
+    "                 II) instead of the built-in one; the boxes scale with its length\n"
+    "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
 
 int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options) {
     // Numbers may be negative, so only "--" starts an option.
@@ -80,11 +84,12 @@ bool writeSites(const std::string& path, const std::vector<Genotype>& predicted)
            "predictedSI\tpredictedII\n";
     const std::vector<double> positions = axisPositions();
     const std::vector<double> distances = summedSiteDistances();
-    for (int i = 0; i < siteCount; i++) {
+    for (int i = 0; i < activeTransect().siteCount(); i++) {
         const auto at = static_cast<std::size_t>(i);
         out << i << '\t' << format17(positions[at]) << '\t' << format17(distances[at]) << '\t'
-            << countSS[i] << '\t' << countSI[i] << '\t' << countII[i];
-        if (predicted.size() == static_cast<std::size_t>(siteCount)) {
+            << activeTransect().countSS[i] << '\t' << activeTransect().countSI[i] << '\t'
+            << activeTransect().countII[i];
+        if (predicted.size() == static_cast<std::size_t>(activeTransect().siteCount())) {
             const Genotype& g = predicted[static_cast<std::size_t>(i)];
             out << '\t' << format17(g.SS) << '\t' << format17(g.SI) << '\t' << format17(g.II);
         } else {
@@ -98,7 +103,14 @@ bool writeSites(const std::string& path, const std::vector<Genotype>& predicted)
 
 } // namespace
 
-int evalCommand(const std::vector<std::string>& args) {
+int evalCommand(const std::vector<std::string>& givenArgs) {
+    DataContext data;
+    std::vector<std::string> args;
+    const int dataStatus = readDataOptions("eval", givenArgs, args, data);
+    if (dataStatus >= 0) {
+        return dataStatus;
+    }
+    const DataScope dataScope(&data);
     EvalOptions options;
     const int status = readEvalOptions(args, options);
     if (status >= 0) {

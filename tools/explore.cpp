@@ -6,6 +6,7 @@
 #include "optimiser/amebsa.h"
 #include "population/diagnostics.h"
 #include "tools/cli.h"
+#include "tools/data_option.h"
 
 #include <atomic>
 #include <chrono>
@@ -53,7 +54,10 @@ const char* const exploreHelp =
     "  --format F        table (default), tsv or json (the record itself)\n"
     "  -o PREFIX         name the record and figure PREFIX.explore.json and .svg\n"
     "  --redo            replace an existing record and figure\n"
-    "  --verbose         one line on standard error as each start finishes\n";
+    "  --verbose         one line on standard error as each start finishes\n"
+    "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
+    "                 II) instead of the built-in one; the boxes scale with its length\n"
+    "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
 
 namespace {
 
@@ -285,7 +289,14 @@ int readArguments(const std::vector<std::string>& args, ExploreArguments& a) {
 
 } // namespace
 
-int exploreCommand(const std::vector<std::string>& args) {
+int exploreCommand(const std::vector<std::string>& givenArgs) {
+    DataContext data;
+    std::vector<std::string> args;
+    const int dataStatus = readDataOptions("explore", givenArgs, args, data);
+    if (dataStatus >= 0) {
+        return dataStatus;
+    }
+    const DataScope dataScope(&data);
     ExploreArguments a;
     const int status = readArguments(args, a);
     if (status >= 0) {

@@ -7,6 +7,7 @@
 #include "population/diagnostics.h"
 #include "tools/checkpoint.h"
 #include "tools/cli.h"
+#include "tools/data_option.h"
 #include "tools/fit_from.h"
 #include "tools/fit_inputs.h"
 #include "tools/fit_record.h"
@@ -83,7 +84,10 @@ const char* const fitHelp =
     "\n"
     "Exit status: 0 done, 1 failure, 2 bad arguments, 75 stopped, resumable.\n"
     "When standard error is not a terminal, a plain progress line is written to it after\n"
-    "every anneal call and at least once a minute (not with --quiet).\n";
+    "every anneal call and at least once a minute (not with --quiet).\n"
+    "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
+    "                 II) instead of the built-in one; the boxes scale with its length\n"
+    "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
 
 namespace {
 
@@ -382,7 +386,14 @@ bool inputsUsable(const FitInputs& inputs) {
 
 } // namespace
 
-int fitCommand(const std::vector<std::string>& args) {
+int fitCommand(const std::vector<std::string>& givenArgs) {
+    DataContext data;
+    std::vector<std::string> args;
+    const int dataStatus = readDataOptions("fit", givenArgs, args, data);
+    if (dataStatus >= 0) {
+        return dataStatus;
+    }
+    const DataScope dataScope(&data);
     // Fits from explored optima have options of their own.
     for (const std::string& arg : args) {
         if (arg == "--from") {

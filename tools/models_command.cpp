@@ -1,6 +1,7 @@
 #include "tools/models_command.h"
 
 #include "models/model_table.h"
+#include "tools/data_option.h"
 #include "tools/options.h"
 #include "tools/table.h"
 
@@ -12,7 +13,10 @@ const char* const modelsHelp =
     "Lists the ten models: number, name, result file, and for each parameter its index in\n"
     "the parameter vector, short name, box and meaning. '[' and ']' include a bound, '(' and\n"
     "')' exclude it. A value outside its box is answered with a penalty. 'explore' gives the\n"
-    "region where 'zonetool explore' draws its start points (change it with --region).\n";
+    "region where 'zonetool explore' draws its start points (change it with --region).\n"
+    "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
+    "                 II) instead of the built-in one; the boxes scale with its length\n"
+    "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
 
 std::string parameterLines() {
     std::string text;
@@ -46,7 +50,14 @@ std::string modelListing() {
     return text;
 }
 
-int modelsCommand(const std::vector<std::string>& args) {
+int modelsCommand(const std::vector<std::string>& givenArgs) {
+    DataContext data;
+    std::vector<std::string> args;
+    const int dataStatus = readDataOptions("models", givenArgs, args, data);
+    if (dataStatus >= 0) {
+        return dataStatus;
+    }
+    const DataScope dataScope(&data);
     // No options at all: "--x" is as unexpected as "x".
     const int status =
         OptionParser("models", [] { return std::string(modelsHelp); }).optionPrefix("").parse(args);

@@ -8,6 +8,7 @@
 #include "population/diagnostics.h"
 #include "tools/checkpoint.h"
 #include "tools/cli.h"
+#include "tools/data_option.h"
 #include "tools/fit_record.h"
 #include "tools/results.h"
 #include "tools/table.h"
@@ -174,7 +175,10 @@ std::vector<FitOutcome> runFits(const std::vector<FitJob>& jobs, int workers,
     }
     std::vector<FitOutcome> outcomes(jobs.size());
     std::atomic<std::size_t> next{0};
+    // Every worker evaluates on the transect and boxes of the calling thread.
+    const DataContext* data = dataContext();
     auto work = [&]() {
+        const DataScope dataScope(data);
         for (;;) {
             const std::size_t i = next.fetch_add(1);
             if (i >= jobs.size()) {

@@ -1,11 +1,12 @@
 #include "tools/plot.h"
 
+#include "data/active_transect.h"
 #include "data/borders.h"
 #include "data/failure_sink.h"
-#include "data/transect.h"
 #include "population/simulation_report.h"
 #include "tools/cli.h"
 #include "tools/cline.h"
+#include "tools/data_option.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
 #include "tools/profile_plot.h"
@@ -46,7 +47,10 @@ const char* const plotHelp =
     "                      units where the support limits lie (points more than 4 U above\n"
     "                      are left out and counted)\n"
     "  --units U           log-likelihood units of that line (default 2; the value given to\n"
-    "                      'zonetool profile --units')\n";
+    "                      'zonetool profile --units')\n"
+    "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
+    "                 II) instead of the built-in one; the boxes scale with its length\n"
+    "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
 
 std::vector<double> niceTicks(double low, double high, int target) {
     if (!(high > low) || target < 1) {
@@ -114,7 +118,7 @@ const char* const minus = "\xE2\x88\x92";
 // Where the border before deme `deme` of a stepping-stone model lies: halfway between the
 // sites on either side. None for a border at either end.
 void addDemeBorder(std::vector<double>& borders, const std::vector<double>& x, int deme) {
-    if (deme > 0 && deme < siteCount) {
+    if (deme > 0 && deme < activeTransect().siteCount()) {
         borders.push_back(
             0.5 * (x[static_cast<std::size_t>(deme) - 1] + x[static_cast<std::size_t>(deme)]));
     }
@@ -137,10 +141,10 @@ PlotInput plotInputFor(const ModelEntry& model, const std::vector<double>& point
                        : "distance along the transect, summed over neighbouring sites (length "
                          "unit of the data)";
     input.x = sitePositionsFor(model);
-    input.countSS.assign(countSS, countSS + siteCount);
-    input.countSI.assign(countSI, countSI + siteCount);
-    input.countII.assign(countII, countII + siteCount);
-    if (predicted.size() == static_cast<std::size_t>(siteCount)) {
+    input.countSS = activeTransect().countSS;
+    input.countSI = activeTransect().countSI;
+    input.countII = activeTransect().countII;
+    if (predicted.size() == static_cast<std::size_t>(activeTransect().siteCount())) {
         input.predicted = predicted;
     }
     input.borderLabel = model.borderLabel;
@@ -534,7 +538,14 @@ int readPlotOptions(const std::vector<std::string>& args, PlotOptions& o) {
 
 } // namespace
 
-int plotCommand(const std::vector<std::string>& args) {
+int plotCommand(const std::vector<std::string>& givenArgs) {
+    DataContext data;
+    std::vector<std::string> args;
+    const int dataStatus = readDataOptions("plot", givenArgs, args, data);
+    if (dataStatus >= 0) {
+        return dataStatus;
+    }
+    const DataScope dataScope(&data);
     PlotOptions options;
     const int status = readPlotOptions(args, options);
     if (status >= 0) {

@@ -5,6 +5,7 @@
 #include "driver/schedule.h"
 #include "optimiser/amebsa.h"
 #include "tools/cli.h"
+#include "tools/data_option.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
 #include "tools/profile_curve.h"
@@ -59,7 +60,10 @@ const char* const profileHelp =
     "                     file, for a later --collect (as the jobs of 'zonetool slurm' do)\n"
     "  --part FILE        write the side to FILE instead\n"
     "  --collect          compute nothing: assemble the output from the files of both sides\n"
-    "                     of each parameter\n";
+    "                     of each parameter\n"
+    "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
+    "                 II) instead of the built-in one; the boxes scale with its length\n"
+    "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
 
 namespace {
 
@@ -555,7 +559,14 @@ int writeSide(const ModelEntry& model, ProfileOptions& o, const std::vector<Para
 
 } // namespace
 
-int profileCommand(const std::vector<std::string>& args) {
+int profileCommand(const std::vector<std::string>& givenArgs) {
+    DataContext data;
+    std::vector<std::string> args;
+    const int dataStatus = readDataOptions("profile", givenArgs, args, data);
+    if (dataStatus >= 0) {
+        return dataStatus;
+    }
+    const DataScope dataScope(&data);
     ProfileOptions o;
     const int status = readProfileOptions(args, o);
     if (status >= 0) {

@@ -1,11 +1,12 @@
 #include "tools/summary.h"
 
+#include "data/active_transect.h"
 #include "data/borders.h"
-#include "data/transect.h"
 #include "models/cspace.h"
 #include "population/simulation_report.h"
 #include "tools/cli.h"
 #include "tools/cline.h"
+#include "tools/data_option.h"
 #include "tools/json.h"
 #include "tools/plot.h"
 
@@ -35,7 +36,10 @@ const char* const summaryHelp =
     "\n"
     "Options:\n"
     "  -r           search the directories below DIR... too\n"
-    "  --format F   table (default), tsv or json\n";
+    "  --format F   table (default), tsv or json\n"
+    "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
+    "                 II) instead of the built-in one; the boxes scale with its length\n"
+    "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
 
 namespace {
 
@@ -66,20 +70,20 @@ const char* axisName(const FitSummary& summary) {
 
 std::vector<int> siteRegions(const ModelEntry& model, const std::vector<double>& point,
                              const int fileBorders[2]) {
-    std::vector<int> regions(siteCount, 0);
+    std::vector<int> regions(activeTransect().siteCount(), 0);
     switch (selectionBorders(model)) {
     case BorderSource::none:
         break;
     case BorderSource::demeParameter: {
         const int border =
             static_cast<int>(point[static_cast<std::size_t>(model.borderParameters[0])]);
-        for (int i = 0; i < siteCount; i++) {
+        for (int i = 0; i < activeTransect().siteCount(); i++) {
             regions[static_cast<std::size_t>(i)] = i < border ? 0 : 1;
         }
         break;
     }
     case BorderSource::borderFile:
-        for (int i = 0; i < siteCount; i++) {
+        for (int i = 0; i < activeTransect().siteCount(); i++) {
             regions[static_cast<std::size_t>(i)] = detectRegion(i, fileBorders[0], fileBorders[1]);
         }
         break;
@@ -90,8 +94,9 @@ std::vector<int> siteRegions(const ModelEntry& model, const std::vector<double>&
                 borders.push_back(point[static_cast<std::size_t>(index)]);
             }
         }
-        for (int i = 0; i < siteCount; i++) {
-            regions[static_cast<std::size_t>(i)] = positionRegion(sitePosition[i], borders);
+        for (int i = 0; i < activeTransect().siteCount(); i++) {
+            regions[static_cast<std::size_t>(i)] =
+                positionRegion(activeTransect().positions[i], borders);
         }
         break;
     }
@@ -118,7 +123,7 @@ FitSummary summariseFit(const ModelEntry& model, const std::vector<double>& poin
             summary.sigmaEffective = kernelStandardDeviation(kernel.points, kernel.weights);
         }
     }
-    if (predictions.size() != static_cast<std::size_t>(siteCount)) {
+    if (predictions.size() != static_cast<std::size_t>(activeTransect().siteCount())) {
         return summary;
     }
     summary.predicted = true;
@@ -141,10 +146,11 @@ FitSummary summariseFit(const ModelEntry& model, const std::vector<double>& poin
     for (int r = 0; r < std::max(regionCount, declared); r++) {
         std::vector<Genotype> inRegion;
         std::vector<double> weights;
-        for (int i = 0; i < siteCount; i++) {
+        for (int i = 0; i < activeTransect().siteCount(); i++) {
             if (regions[static_cast<std::size_t>(i)] == r) {
                 inRegion.push_back(predictions[static_cast<std::size_t>(i)]);
-                weights.push_back(countSS[i] + countSI[i] + countII[i]);
+                weights.push_back(activeTransect().countSS[i] + activeTransect().countSI[i] +
+                                  activeTransect().countII[i]);
             }
         }
         summary.deficit.push_back(heterozygoteDeficit(inRegion, weights));
@@ -339,7 +345,14 @@ std::string formatSummaries(const std::vector<SummaryRow>& rows, const std::stri
 
 } // namespace
 
-int summaryCommand(const std::vector<std::string>& args) {
+int summaryCommand(const std::vector<std::string>& givenArgs) {
+    DataContext data;
+    std::vector<std::string> args;
+    const int dataStatus = readDataOptions("summary", givenArgs, args, data);
+    if (dataStatus >= 0) {
+        return dataStatus;
+    }
+    const DataScope dataScope(&data);
     std::vector<std::string> dirs;
     bool recursive = false;
     std::string format = "table";

@@ -1,16 +1,17 @@
 #include "tools/transect_axes.h"
 
-#include "data/transect.h"
+#include "data/active_transect.h"
 
 std::vector<double> summedSiteDistances() {
-    std::vector<double> x(siteCount);
+    std::vector<double> x(activeTransect().siteCount());
     x[0] = 0.0;
-    for (int i = 0; i < gapCount; i++) {
-        x[static_cast<std::size_t>(i) + 1] = x[static_cast<std::size_t>(i)] + siteDistance[i];
+    for (int i = 0; i < (activeTransect().siteCount() - 1); i++) {
+        x[static_cast<std::size_t>(i) + 1] =
+            x[static_cast<std::size_t>(i)] + activeTransect().distances[i];
     }
     return x;
 }
 
 std::vector<double> axisPositions() {
-    return std::vector<double>(sitePosition, sitePosition + siteCount);
+    return activeTransect().positions;
 }

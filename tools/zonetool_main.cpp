@@ -9,6 +9,7 @@
 #include "tools/models_command.h"
 #include "tools/plot.h"
 #include "tools/profile.h"
+#include "tools/simulate.h"
 #include "tools/slurm.h"
 #include "tools/summary.h"
 
@@ -32,8 +33,12 @@ const char* const mainHelp =
     "  plot MODEL -o FILE     SVG figure of the observed and fitted genotype frequencies\n"
     "  slurm MODELS           Slurm job array of fits (or --profile MODEL: of profile sides)\n"
     "  explore MODEL          multi-start search: a map of the optima from many starts\n"
+    "  simulate MODEL X0 ... -o FILE  a transect file with counts drawn from the model\n"
     "  help [COMMAND]         show this text or a command's help\n"
     "\n"
+    "\n"
+    "Every command that evaluates a model takes --data FILE (a transect file of your own,\n"
+    "examples/transect.tsv shows the format) and --box NAME=LO:HI (a parameter's bounds).\n"
     "Run 'zonetool COMMAND --help' for a command's arguments and options.\n";
 
 } // namespace
@@ -56,9 +61,10 @@ int zonetoolMain(int argc, char** argv) {
         int (*run)(const std::vector<std::string>&);
     };
     const Command commands[] = {
-        {"models", modelsCommand},   {"eval", evalCommand},       {"fit", fitCommand},
-        {"compare", compareCommand}, {"profile", profileCommand}, {"plot", plotCommand},
-        {"summary", summaryCommand}, {"slurm", slurmCommand},     {"explore", exploreCommand},
+        {"models", modelsCommand},     {"eval", evalCommand},       {"fit", fitCommand},
+        {"compare", compareCommand},   {"profile", profileCommand}, {"plot", plotCommand},
+        {"summary", summaryCommand},   {"slurm", slurmCommand},     {"explore", exploreCommand},
+        {"simulate", simulateCommand},
     };
     if (command == "help") {
         if (rest.empty()) {

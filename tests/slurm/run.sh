@@ -12,7 +12,7 @@
 #   profile   a profile array with a stand-in for the sides; the real program assembles them
 #   basic     two short seeded fits (model 1) submitted with --submit give the result files of
 #             the same fits run directly; compare.tsv and compare.json are written
-#   requeue   a long fit with a one-minute limit is requeued and resumes from its checkpoint;
+#   requeue   a long fit with a two-minute limit is requeued and resumes from its checkpoint;
 #             its trace so far equals the first lines of an uninterrupted fit's
 # Prints "skipped: REASON" and exits 0 only when the cluster cannot run here (no packages, not
 # root, daemons that do not start); any failure exits 1.
@@ -321,7 +321,9 @@ part_requeue() {
     cp "$repo/examples/startvec1.txt" "$direct/"
     cd "$dir" || fail "cd"
     local printed array
-    printed=$("$zonetool" slurm 1 --time 1 --signal-lead 30 -o fits.sh --submit) ||
+    # Two minutes, signalled 45 s before the end: an anneal call of this fit takes 20 to 40 s
+    # here, so the first allocation checkpoints at least once before it is requeued.
+    printed=$("$zonetool" slurm 1 --time 2 --signal-lead 45 -o fits.sh --submit) ||
         fail "zonetool slurm --submit: $printed"
     array=$(echo "$printed" | job_id array)
     [ -n "$array" ] || fail "--submit printed '$printed'"
@@ -329,8 +331,8 @@ part_requeue() {
     (cd "$direct" && exec "$zonetool" fit 1 --seed 1 --trace SS1_ML_.trace.tsv --quiet \
         >/dev/null 2>&1) &
     reference=$!
-    local end=$(($(date +%s) + 240)) restarts=0
-    release_requeued "$array" 150
+    local end=$(($(date +%s) + 300)) restarts=0
+    release_requeued "$array" 210
     while [ "$(date +%s)" -lt "$end" ]; do
         restarts=$(job_field "$array" Restarts)
         [ "${restarts:-0}" -ge 1 ] && [ "$(job_field "$array" JobState)" = RUNNING ] && break

@@ -1,0 +1,43 @@
+#include "data/active_transect.h"
+
+namespace {
+
+thread_local const Transect* installedTransect = nullptr;
+
+} // namespace
+
+const Transect& builtInTransectValue() {
+    static const Transect builtIn = builtInTransect();
+    return builtIn;
+}
+
+const Transect& activeTransect() {
+    return installedTransect != nullptr ? *installedTransect : builtInTransectValue();
+}
+
+double largestPosition(const Transect& transect) {
+    // A running maximum from 0: the grid always starts at position 0.
+    double largest = 0.0;
+    for (double p : transect.positions) {
+        if (p > largest) {
+            largest = p;
+        }
+    }
+    return largest;
+}
+
+double totalDistance(const Transect& transect) {
+    double sum = 0.0;
+    for (double d : transect.distances) {
+        sum += d;
+    }
+    return sum;
+}
+
+TransectScope::TransectScope(const Transect* transect) : previous_(installedTransect) {
+    installedTransect = transect;
+}
+
+TransectScope::~TransectScope() {
+    installedTransect = previous_;
+}

@@ -1,0 +1,55 @@
+// The --data and --box options of the zonetool commands: which transect the models read and
+// which boxes they test, and the guard that puts both in force on a thread.
+#pragma once
+
+#include "data/active_transect.h"
+#include "data/transect_file.h"
+#include "models/model_table.h"
+#include "models/scaled_boxes.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// The data a command works on.
+struct DataContext {
+    std::string path;     // the --data file as given; empty for the built-in transect
+    std::string checksum; // "fnv1a64:" and 16 hex digits of the file's bytes; empty when built in
+    Transect transect;    // the file's transect, or the built-in one
+    BoxSet boxes;         // the boxes in force: scaled to the transect, then the --box settings
+    bool customBoxes = false; // a --data file or a --box was given: `boxes` are installed
+};
+
+// Takes `--data FILE` and any number of `--box NAME=LO:HI` (also as --data=FILE and
+// --box=NAME=LO:HI) out of `args`; the other arguments go to `rest` in their order. Reads the
+// file, scales the boxes to it (models/scaled_boxes.h) and applies the --box settings in the
+// order given; NAME is a parameter name as 'zonetool models' prints it and sets that bound in
+// every model that has the parameter. Returns -1 when all is well, else the exit status after
+// the message on standard error: 2 for a bad argument ("zonetool COMMAND: PROBLEM" and the
+// help pointer), 1 for a file that cannot be used (the reader's message, naming the file and
+// the line). The file is read only when the options themselves are good.
+int readDataOptions(const std::string& command, const std::vector<std::string>& args,
+                    std::vector<std::string>& rest, DataContext& context);
+
+// The FNV-1a 64-bit hash of `bytes`, as 16 lower-case hexadecimal digits.
+std::string fnv1a64(const std::string& bytes);
+
+// Installs the transect and boxes of `context` (null: the built-in ones) on the calling
+// thread for the guard's lifetime, and makes `context` what dataContext() returns there.
+// The caller keeps `context` alive meanwhile. Guards nest; each thread has its own.
+class DataScope {
+  public:
+    explicit DataScope(const DataContext* context);
+    ~DataScope();
+    DataScope(const DataScope&) = delete;
+    DataScope& operator=(const DataScope&) = delete;
+
+  private:
+    const DataContext* previous_;
+    TransectScope transect_;
+    std::unique_ptr<BoxScope> boxes_;
+};
+
+// The context of the innermost live DataScope of the calling thread, or null (the built-in
+// data). Worker threads install it again with their own DataScope.
+const DataContext* dataContext();
