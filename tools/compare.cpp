@@ -312,6 +312,24 @@ int compareCommand(const std::vector<std::string>& givenArgs) {
     if (!loadFits("compare", dirs, recursive, fits)) {
         return 1;
     }
+    // AICc and G take n and the saturated model from the transect in use: every fit ranked must
+    // be a fit of that transect (a result file without a record counts as the built-in one).
+    const DataContext* inUse = dataContext();
+    const std::string wanted = inUse != nullptr ? inUse->checksum : "";
+    for (const LoadedFit& fit : fits) {
+        const std::string checksum = fit.record ? fit.record->dataChecksum : "";
+        if (checksum != wanted) {
+            std::cerr << "zonetool compare: " << fit.result.path << " is a fit of "
+                      << (checksum.empty() ? std::string("the built-in transect")
+                                           : fit.record->data + " (" + checksum + ")")
+                      << ", not of "
+                      << (wanted.empty() ? std::string("the built-in transect")
+                                         : inUse->path + " (" + wanted + ")")
+                      << "; fits of different transects are not ranked together (give the "
+                         "fit's --data)\n";
+            return 1;
+        }
+    }
     std::vector<StoredResult> results;
     for (const LoadedFit& fit : fits) {
         results.push_back(fit.result);

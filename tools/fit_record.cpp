@@ -1,5 +1,7 @@
 #include "tools/fit_record.h"
 
+#include "tools/data_option.h"
+
 #include "tools/cli.h"
 #include "tools/json.h"
 
@@ -162,6 +164,10 @@ FitRecord newFitRecord(const ModelEntry& model, const std::vector<double>& start
     }
     record.programVersion = programVersion();
     record.commandLine = recordedCommandLine();
+    if (const DataContext* data = dataContext()) {
+        record.data = data->path;
+        record.dataChecksum = data->checksum;
+    }
     return record;
 }
 
@@ -199,7 +205,10 @@ std::string fitRecordJson(const FitRecord& r) {
         << "  \"cpu_seconds\": " << jsonNumber(r.cpuSeconds) << ",\n"
         << "  \"wall_seconds\": " << jsonNumber(r.wallSeconds) << ",\n"
         << "  \"program_version\": " << jsonQuote(r.programVersion) << ",\n"
-        << "  \"command_line\": " << stringList(r.commandLine) << "\n"
+        << "  \"command_line\": " << stringList(r.commandLine) << ",\n"
+        << "  \"data\": " << (r.data.empty() ? "null" : jsonQuote(r.data)) << ",\n"
+        << "  \"data_checksum\": " << (r.dataChecksum.empty() ? "null" : jsonQuote(r.dataChecksum))
+        << "\n"
         << "}\n";
     return out.str();
 }
@@ -266,6 +275,17 @@ bool parseFitRecord(const std::string& text, FitRecord& r, std::string& error) {
         !m.number("cpu_seconds", r.cpuSeconds) || !m.number("wall_seconds", r.wallSeconds) ||
         !m.text("program_version", r.programVersion) || !m.texts("command_line", r.commandLine)) {
         return false;
+    }
+    // The transect: null (or absent, in records written before it was recorded) for the
+    // built-in one.
+    for (const auto& member :
+         {std::make_pair("data", &r.data), std::make_pair("data_checksum", &r.dataChecksum)}) {
+        const JsonValue* v = root.find(member.first);
+        if (v == nullptr || v->type == JsonValue::Type::null) {
+            member.second->clear();
+        } else if (!m.text(member.first, *member.second)) {
+            return false;
+        }
     }
     r.model = static_cast<int>(model);
     r.evaluations = static_cast<long>(evaluations);

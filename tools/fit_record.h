@@ -29,6 +29,8 @@ struct FitRecord {
     double wallSeconds = 0.0;             // wall time of the fit
     std::string programVersion;           // see programVersion()
     std::vector<std::string> commandLine; // zonetool's arguments, the program name first
+    std::string data;                     // the --data file as given; empty: built-in transect
+    std::string dataChecksum;             // its checksum (tools/data_option.h); empty: built in
 };
 
 // The record's file name: the result file's name followed by ".json".

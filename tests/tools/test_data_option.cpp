@@ -223,6 +223,29 @@ TEST(DataOptionsEndToEnd, ASeededFitOnTheExampleFileEqualsTheBuiltInOne) {
     EXPECT_EQ(b.status, 0) << b.err;
     EXPECT_EQ(b.out, a.out);
     EXPECT_EQ(fromFile.read("SS1_ML_"), builtIn.read("SS1_ML_"));
+
+    // The record names the transect; compare ranks a fit only with the transect it was made on.
+    const std::string record = fromFile.read("SS1_ML_.json");
+    EXPECT_NE(record.find("\n  \"data\": \"" + example + "\",\n"), std::string::npos) << record;
+    EXPECT_NE(record.find("\n  \"data_checksum\": \"fnv1a64:"), std::string::npos) << record;
+    EXPECT_NE(builtIn.read("SS1_ML_.json").find("\n  \"data\": null,\n"), std::string::npos);
+    ProgramResult r = runProgram(fromFile.path(), zonetool, "compare --format tsv");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    const std::string checksum = record.substr(record.find("fnv1a64:"), 24);
+    EXPECT_EQ(r.err, "zonetool compare: SS1_ML_ is a fit of " + example + " (" + checksum +
+                         "), not of the built-in transect; fits of different transects are not "
+                         "ranked together (give the fit's --data)\n");
+    r = runProgram(fromFile.path(), zonetool, "compare --format tsv --data " + shellQuote(example));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\tSS1_ML_\n"), std::string::npos) << r.out;
+    r = runProgram(builtIn.path(), zonetool, "compare --data " + shellQuote(example));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("zonetool compare: SS1_ML_ is a fit of the built-in transect, not of " +
+                              example + " (fnv1a64:",
+                          0),
+              0u)
+        << r.err;
 }
 
 TEST(DataOptionsEndToEnd, EveryWorkerOfSeveralFitsUsesTheBoxesGiven) {
