@@ -42,6 +42,7 @@ const char* const summaryHelp =
     "               than 1, or '-'\n"
     "('-' where nothing was simulated or a number cannot be told; json: null, and\n"
     "\"cap_reached\" for the '*').\n"
+    "\n"
     "Centre and width are measured along the axis named in the output: the summed distance\n"
     "between neighbouring sites for models 1 to 6 (their demes are the sites), the position\n"
     "on the transect axis for models 7 to 10; both in the unit of sigma. Fits are read and\n"
