@@ -350,9 +350,7 @@ int compareCommand(const std::vector<std::string>& givenArgs) {
             }
             const std::vector<double>& point = rows[i].result.point;
             summaries[i] = "\"summary\": {" +
-                           summaryJsonMembers(
-                               summariseFit(model, point, predictAt(model, point), fileBorders)) +
-                           "}";
+                           summaryJsonMembers(summariseStoredFit(model, point, fileBorders)) + "}";
         }
     }
     std::cout << formatComparison(rows, format, all, summaries) << std::flush;

@@ -1,13 +1,13 @@
 #include "tools/eval.h"
 
 #include "data/active_transect.h"
-#include "data/failure_sink.h"
 #include "models/model_table.h"
 #include "population/simulation_report.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
 #include "tools/models_command.h"
 #include "tools/options.h"
+#include "tools/point_evaluation.h"
 #include "tools/transect_axes.h"
 
 #include <cerrno>
@@ -122,22 +122,13 @@ int evalCommand(const std::vector<std::string>& givenArgs) {
         return 1;
     }
 
-    NRvector<double> x(static_cast<int>(options.point.size()));
-    for (std::size_t i = 0; i < options.point.size(); i++) {
-        x[static_cast<int>(i)] = options.point[i];
-    }
     SimulationReport report;
     report.keepPredictions = !options.sitesPath.empty();
-    FailureSink failures;
     double value = 0.0;
-    {
-        const ScopedSimulationReport recording(report);
-        const FailureScope failureScope(failures);
-        value = model.objective(x);
-    }
-    if (failures.failed()) {
+    std::string failure;
+    if (!evaluateRecorded(model, options.point, report, value, failure)) {
         std::cout.flush();
-        std::cerr << failures.message() << "\n";
+        std::cerr << failure << "\n";
         return 1;
     }
 

@@ -7,6 +7,7 @@
 #include "population/diagnostics.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
+#include "tools/options.h"
 
 #include <atomic>
 #include <chrono>
@@ -190,88 +191,55 @@ struct ExploreArguments {
     bool redo = false;
 };
 
-bool wholeNumber(const std::string& text, std::uint64_t low, std::uint64_t high, int& out) {
-    std::uint64_t value = 0;
-    if (!parseSeed(text, value) || value < low || value > high) {
-        return false;
-    }
-    out = static_cast<int>(value);
-    return true;
-}
-
 int readArguments(const std::vector<std::string>& args, ExploreArguments& a) {
-    for (std::size_t i = 0; i < args.size(); i++) {
-        const std::string& arg = args[i];
-        if (isHelp(arg)) {
-            std::cout << exploreHelp;
-            return 0;
-        }
-        if (arg == "--redo" || arg == "--verbose") {
-            (arg == "--redo" ? a.redo : a.settings.verbose) = true;
-            continue;
-        }
-        const bool valued = arg == "--starts" || arg == "--seed" || arg == "--jobs" ||
-                            arg == "--budget" || arg == "--design" || arg == "--region" ||
-                            arg == "--format" || arg == "-o";
-        if (valued) {
-            if (i + 1 >= args.size()) {
-                return usageError("explore", arg + " needs a value");
-            }
-            const std::string& value = args[++i];
-            ExploreSettings& s = a.settings;
-            if (arg == "--starts" && !wholeNumber(value, 1, 100000, s.starts)) {
-                return usageError("explore",
-                                  "--starts needs a whole number from 1 to 100000, not '" + value +
-                                      "'");
-            }
-            if (arg == "--jobs" && !wholeNumber(value, 1, 256, s.jobs)) {
-                return usageError("explore",
-                                  "--jobs needs a whole number from 1 to 256, not '" + value + "'");
-            }
-            if (arg == "--budget" && !wholeNumber(value, 10, 100000000, s.budget)) {
-                return usageError("explore",
-                                  "--budget needs a whole number from 10 to 100000000, not '" +
-                                      value + "'");
-            }
-            if (arg == "--seed" && !parseSeed(value, s.seed)) {
-                return usageError("explore", "--seed needs a whole number from 0 to "
-                                             "18446744073709551615, not '" +
-                                                 value + "'");
-            }
-            if (arg == "--design" && !parseDesign(value, s.design)) {
-                return usageError("explore", "--design needs box or strength, not '" + value + "'");
-            }
-            if (arg == "--format") {
-                if (value != "table" && value != "tsv" && value != "json") {
-                    return usageError("explore",
-                                      "--format needs table, tsv or json, not '" + value + "'");
-                }
-                a.format = value;
-            }
-            if (arg == "--region") {
-                a.regionOptions.push_back(value);
-            }
-            if (arg == "-o") {
-                if (value.empty()) {
-                    return usageError("explore", "-o needs a non-empty PREFIX");
-                }
-                a.prefix = value;
-            }
-        } else if (arg.rfind("-", 0) == 0 && arg.size() > 1) {
-            return usageError("explore", "unknown option '" + arg + "'");
-        } else if (a.modelText.empty()) {
-            a.modelText = arg;
-        } else {
-            return usageError("explore", "unexpected argument '" + arg + "'");
-        }
-    }
-    if (a.modelText.empty()) {
-        return usageError("explore", "missing MODEL");
-    }
+    ExploreSettings& s = a.settings;
     int number = 0;
-    if (!parseModel(a.modelText, number)) {
-        return usageError("explore",
-                          "MODEL must be a model number from 1 to 10, not '" + a.modelText + "'");
+    const int status =
+        OptionParser("explore", [] { return std::string(exploreHelp); })
+            .optionPrefix("-")
+            // A lone "-" is no option: it reads as a model and is refused as one.
+            .unknownOption([](const std::string& arg) -> Problem {
+                return arg == "-" ? "" : "unknown option '" + arg + "'";
+            })
+            .flag({"--redo"}, [&a] { a.redo = true; })
+            .flag({"--verbose"}, [&s] { s.verbose = true; })
+            .value({"--starts"}, "a value", storeWhole(s.starts, 1, 100000))
+            .value({"--jobs"}, "a value", storeWhole(s.jobs, 1, 256))
+            .value({"--budget"}, "a value", storeWhole(s.budget, 10, 100000000))
+            .value({"--seed"}, "a value",
+                   [&s](const std::string&, const std::string& value) -> Problem {
+                       return parseSeed(value, s.seed) ? ""
+                                                       : "--seed needs a whole number from 0 to "
+                                                         "18446744073709551615, not '" +
+                                                             value + "'";
+                   })
+            .value({"--design"}, "a value",
+                   [&s](const std::string&, const std::string& value) -> Problem {
+                       return parseDesign(value, s.design)
+                                  ? ""
+                                  : "--design needs box or strength, not '" + value + "'";
+                   })
+            .value({"--format"}, "a value",
+                   storeChoice(a.format,
+                               {{"table", std::string("table")},
+                                {"tsv", std::string("tsv")},
+                                {"json", std::string("json")}},
+                               "table, tsv or json"))
+            .value({"--region"}, "a value",
+                   [&a](const std::string&, const std::string& value) -> Problem {
+                       a.regionOptions.push_back(value);
+                       return "";
+                   })
+            .value({"-o"}, "a value",
+                   [&a](const std::string&, const std::string& value) -> Problem {
+                       a.prefix = value;
+                       return value.empty() ? "-o needs a non-empty PREFIX" : "";
+                   })
+            .positional(takeOne(a.modelText))
+            .check(requireModel(a.modelText, number))
+            .parse(args);
+    if (status >= 0) {
+        return status;
     }
     const ModelEntry& model = *findModel(number);
     a.settings.regions = defaultRegions(model);

@@ -107,35 +107,9 @@ OptionParser::ValueSetter storeNonEmpty(std::string& target) {
 int readFitOptions(const std::vector<std::string>& args, FitOptions& o) {
     constexpr std::size_t maxSeeds = 10000;
     return OptionParser("fit", [] { return std::string(fitHelp) + "\n" + fitFromHelp; })
-        .value({"--seed"}, "a value",
-               [&o](const std::string&, const std::string& value) -> Problem {
-                   std::uint64_t seed = 0;
-                   if (!parseSeed(value, seed)) {
-                       return "--seed needs a whole number from 0 to 18446744073709551615, not '" +
-                              value + "'";
-                   }
-                   o.seeds = {seed};
-                   o.seedGiven = true;
-                   return "";
-               })
-        .value({"--seeds"}, "a value",
-               [&o](const std::string&, const std::string& value) -> Problem {
-                   std::string problem;
-                   if (!parseSeedList(value, maxSeeds, o.seeds, problem)) {
-                       return "--seeds: " + problem;
-                   }
-                   o.seedsGiven = true;
-                   return "";
-               })
-        .value({"--jobs"}, "a value",
-               [&o](const std::string&, const std::string& value) -> Problem {
-                   std::uint64_t jobs = 0;
-                   if (!parseSeed(value, jobs) || jobs < 1 || jobs > 256) {
-                       return "--jobs needs a whole number from 1 to 256, not '" + value + "'";
-                   }
-                   o.jobs = static_cast<int>(jobs);
-                   return "";
-               })
+        .value({"--seed"}, "a value", storeSeed(o.seeds, o.seedGiven))
+        .value({"--seeds"}, "a value", storeSeedList(o.seeds, maxSeeds, o.seedsGiven))
+        .value({"--jobs"}, "a value", storeWhole(o.jobs, 1, 256))
         .value({"--start"}, "a value", storeText(o.startPath))
         .value({"--trace"}, "a value", storeText(o.tracePath))
         .flag({"--quiet"}, [&o] { o.quiet = true; })

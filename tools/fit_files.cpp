@@ -1,51 +1,18 @@
 #include "tools/fit_files.h"
 
-#include "data/failure_sink.h"
-
 #include "data/borders.h"
 #include "population/simulation_report.h"
 #include "tools/cli.h"
+#include "tools/point_evaluation.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 
 namespace {
-
-// The numbers of a result file's one line (trailing blank lines allowed).
-bool readNumbers(const std::string& path, std::vector<double>& numbers, std::string& error) {
-    std::ifstream in(path);
-    if (!in) {
-        error = path + ": cannot open: " + std::strerror(errno);
-        return false;
-    }
-    std::string line;
-    std::getline(in, line);
-    std::string rest;
-    while (std::getline(in, rest)) {
-        if (rest.find_first_not_of(" \t\r") != std::string::npos) {
-            error = path + ": holds more than one line";
-            return false;
-        }
-    }
-    std::istringstream words(line);
-    std::string word;
-    numbers.clear();
-    while (words >> word) {
-        double value = 0.0;
-        if (!parseNumber(word, value)) {
-            error = path + ": '" + word + "' is not a number";
-            return false;
-        }
-        numbers.push_back(value);
-    }
-    return true;
-}
 
 bool fileExists(const std::string& path) {
     struct stat info;
@@ -79,7 +46,7 @@ bool loadFit(const std::string& path, const ModelEntry& model, bool keepPredicti
              std::string& error, std::vector<std::string>& warnings) {
     fit = LoadedFit();
     std::vector<double> numbers;
-    if (!readNumbers(path, numbers, error)) {
+    if (!readResultNumbers(path, numbers, error)) {
         return false;
     }
     const std::string recordPath = recordFileName(path);
@@ -143,21 +110,10 @@ bool loadFit(const std::string& path, const ModelEntry& model, bool keepPredicti
             return false;
         }
     }
-    NRvector<double> x(static_cast<int>(fit.result.point.size()));
-    for (std::size_t j = 0; j < fit.result.point.size(); j++) {
-        x[static_cast<int>(j)] = fit.result.point[j];
-    }
     SimulationReport report;
     report.keepPredictions = keepPredictions;
-    FailureSink failures;
     double value = 0.0;
-    {
-        const ScopedSimulationReport recording(report);
-        const FailureScope failureScope(failures);
-        value = model.objective(x);
-    }
-    if (failures.failed()) {
-        error = failures.message();
+    if (!evaluateRecorded(model, fit.result.point, report, value, error)) {
         return false;
     }
     fit.evaluated = true;
@@ -185,17 +141,10 @@ namespace {
 
 bool listDirectory(const std::string& dir, bool recursive, std::vector<FoundResult>& found,
                    std::vector<std::string>& problems) {
-    DIR* listing = opendir(dir.c_str());
-    if (listing == nullptr) {
-        problems.push_back(dir + ": cannot read the directory: " + std::strerror(errno));
+    std::vector<std::string> names;
+    if (!directoryNames(dir, names, problems)) {
         return false;
     }
-    std::vector<std::string> names;
-    while (const dirent* entry = readdir(listing)) {
-        names.push_back(entry->d_name);
-    }
-    closedir(listing);
-    std::sort(names.begin(), names.end());
     std::vector<std::string> below;
     for (const std::string& name : names) {
         if (name == "." || name == "..") {

@@ -3,6 +3,8 @@
 #include "driver/schedule.h"
 #include "driver/signals.h"
 #include "tools/cli.h"
+#include "tools/fit.h"
+#include "tools/options.h"
 #include "tools/parallel.h"
 #include "tools/results.h"
 
@@ -44,6 +46,7 @@ namespace {
 
 struct FromArguments {
     std::string modelText;
+    int model = 0;
     std::string recordPath;
     int best = 3;
     std::vector<std::uint64_t> seeds;
@@ -55,63 +58,29 @@ struct FromArguments {
 };
 
 int readArguments(const std::vector<std::string>& args, FromArguments& a) {
-    for (std::size_t i = 0; i < args.size(); i++) {
-        const std::string& arg = args[i];
-        if (arg == "--quiet" || arg == "--redo") {
-            (arg == "--quiet" ? a.quiet : a.redo) = true;
-            continue;
-        }
-        if (arg == "--from" || arg == "--best" || arg == "--seed" || arg == "--seeds" ||
-            arg == "--jobs") {
-            if (i + 1 >= args.size()) {
-                return usageError("fit", arg + " needs a value");
+    return OptionParser("fit", [] { return std::string(fitHelp) + "\n" + fitFromHelp; })
+        .unknownOption([](const std::string& arg) -> Problem {
+            return "'" + arg + "' does not go with --from";
+        })
+        .flag({"--quiet"}, [&a] { a.quiet = true; })
+        .flag({"--redo"}, [&a] { a.redo = true; })
+        .value({"--from"}, "a value", storeText(a.recordPath))
+        .value({"--best"}, "a value", storeWhole(a.best, 1, 1000))
+        .value({"--seed"}, "a value", storeSeed(a.seeds, a.seedGiven))
+        .value({"--seeds"}, "a value", storeSeedList(a.seeds, 10000, a.seedsGiven))
+        .value({"--jobs"}, "a value", storeWhole(a.jobs, 1, 256))
+        .positional([&a](const std::string& arg) -> Problem {
+            if (!a.modelText.empty()) {
+                return "--from takes one MODEL, not also '" + arg + "'";
             }
-            const std::string& value = args[++i];
-            std::uint64_t number = 0;
-            std::string problem;
-            if (arg == "--from") {
-                a.recordPath = value;
-            } else if (arg == "--best") {
-                if (!parseSeed(value, number) || number < 1 || number > 1000) {
-                    return usageError("fit", "--best needs a whole number from 1 to 1000, not '" +
-                                                 value + "'");
-                }
-                a.best = static_cast<int>(number);
-            } else if (arg == "--seed") {
-                if (!parseSeed(value, number)) {
-                    return usageError("fit", "--seed needs a whole number from 0 to "
-                                             "18446744073709551615, not '" +
-                                                 value + "'");
-                }
-                a.seeds = {number};
-                a.seedGiven = true;
-            } else if (arg == "--seeds") {
-                if (!parseSeedList(value, 10000, a.seeds, problem)) {
-                    return usageError("fit", "--seeds: " + problem);
-                }
-                a.seedsGiven = true;
-            } else {
-                if (!parseSeed(value, number) || number < 1 || number > 256) {
-                    return usageError("fit", "--jobs needs a whole number from 1 to 256, not '" +
-                                                 value + "'");
-                }
-                a.jobs = static_cast<int>(number);
-            }
-        } else if (arg.rfind("--", 0) == 0) {
-            return usageError("fit", "'" + arg + "' does not go with --from");
-        } else if (a.modelText.empty()) {
             a.modelText = arg;
-        } else {
-            return usageError("fit", "--from takes one MODEL, not also '" + arg + "'");
-        }
-    }
-    if (a.seedGiven && a.seedsGiven) {
-        return usageError("fit", "give either --seed or --seeds, not both");
-    }
-    if (a.modelText.empty()) {
-        return usageError("fit", "missing MODEL");
-    }
-    return -1;
+            return "";
+        })
+        .check([&a]() -> Problem {
+            return a.seedGiven && a.seedsGiven ? "give either --seed or --seeds, not both" : "";
+        })
+        .check(requireModel(a.modelText, a.model))
+        .parse(args);
 }
 
 bool exists(const std::string& path) {
@@ -127,11 +96,7 @@ int fitFromCommand(const std::vector<std::string>& args) {
     if (status >= 0) {
         return status;
     }
-    int number = 0;
-    if (!parseModel(a.modelText, number)) {
-        return usageError("fit",
-                          "MODEL must be a model number from 1 to 10, not '" + a.modelText + "'");
-    }
+    const int number = a.model;
     const ModelEntry& model = *findModel(number);
     ExploreMap map;
     std::string error;

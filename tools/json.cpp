@@ -65,6 +65,9 @@ class Reader {
         return true;
     }
 
+    // Where reading stopped, from 0.
+    std::size_t offset() const { return at_; }
+
   private:
     static constexpr int maxDepth = 64;
 
@@ -359,7 +362,12 @@ class Reader {
 
 } // namespace
 
-bool parseJson(const std::string& text, JsonValue& value, std::string& error) {
+bool parseJson(const std::string& text, JsonValue& value, std::string& error, std::size_t* where) {
     value = JsonValue();
-    return Reader(text).document(value, error);
+    Reader reader(text);
+    const bool parsed = reader.document(value, error);
+    if (!parsed && where != nullptr) {
+        *where = reader.offset();
+    }
+    return parsed;
 }

@@ -29,5 +29,7 @@ std::string jsonQuote(const std::string& text);
 std::string jsonNumber(double value);
 
 // Parses the whole of `text` as one JSON value (surrounding white space allowed). On failure
-// returns false with the reason and the byte offset in `error`.
-bool parseJson(const std::string& text, JsonValue& value, std::string& error);
+// returns false with the reason and the byte offset in `error`, and that offset (from 0) in
+// `where` when given.
+bool parseJson(const std::string& text, JsonValue& value, std::string& error,
+               std::size_t* where = nullptr);

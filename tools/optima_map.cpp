@@ -1,7 +1,9 @@
 #include "tools/optima_map.h"
 
 #include "tools/cli.h"
+#include "tools/json.h"
 #include "tools/plot.h"
+#include "tools/table.h"
 
 #include <algorithm>
 #include <cctype>
@@ -53,29 +55,6 @@ std::string orDash(double value, int digits) {
     return std::isnan(value) ? std::string("-") : formatNumber(value, digits);
 }
 
-// JSON has no NaN or infinity: those are written as null.
-std::string jsonNumber(double value) {
-    return std::isfinite(value) ? format17(value) : std::string("null");
-}
-
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 std::string jsonList(const std::vector<double>& values) {
     std::string out = "[";
     for (std::size_t j = 0; j < values.size(); j++) {
@@ -84,16 +63,22 @@ std::string jsonList(const std::vector<double>& values) {
     return out + "]";
 }
 
+// A table of the optima: `columns` then a column per parameter, all right-aligned, with the
+// header row.
+Table optimaColumns(const ModelEntry& model, std::vector<std::string> columns) {
+    for (int j = 0; j < model.parameterCount; j++) {
+        columns.push_back(model.parameters[j].name);
+    }
+    Table table(std::vector<Align>(columns.size(), Align::right));
+    table.addRow(columns);
+    return table;
+}
+
 } // namespace
 
 std::string optimaTable(const ModelEntry& model, const ExploreMap& map) {
-    std::vector<std::vector<std::string>> rows;
-    std::vector<std::string> header = {"rank",        "-lnL",   "starts",    "evaluations",
-                                       "generations", "lambda", "remaining", "cliff"};
-    for (int j = 0; j < model.parameterCount; j++) {
-        header.push_back(model.parameters[j].name);
-    }
-    rows.push_back(header);
+    Table table = optimaColumns(model, {"rank", "-lnL", "starts", "evaluations", "generations",
+                                        "lambda", "remaining", "cliff"});
     for (std::size_t k = 0; k < map.optima.size(); k++) {
         const Optimum& o = map.optima[k];
         const Settledness& s = o.settledness;
@@ -108,58 +93,43 @@ std::string optimaTable(const ModelEntry& model, const ExploreMap& map) {
         for (double x : o.point) {
             row.push_back(formatNumber(x, 10));
         }
-        rows.push_back(row);
+        table.addRow(row);
     }
-    std::vector<std::size_t> widths(header.size(), 0);
-    for (const auto& row : rows) {
-        for (std::size_t c = 0; c < row.size(); c++) {
-            widths[c] = std::max(widths[c], row[c].size());
-        }
-    }
-    std::string text;
-    for (const auto& row : rows) {
-        std::string line;
-        for (std::size_t c = 0; c < row.size(); c++) {
-            line += (c == 0 ? "" : "  ") + std::string(widths[c] - row[c].size(), ' ') + row[c];
-        }
-        text += line + "\n";
-    }
-    return text;
+    return table.aligned();
 }
 
 std::string optimaTsv(const ModelEntry& model, const ExploreMap& map) {
-    std::string text = "rank\tvalue\tstarts\tevaluations\tgenerations\tconverged\tlambda\t"
-                       "remaining\tcliff";
-    for (int j = 0; j < model.parameterCount; j++) {
-        text += std::string("\t") + model.parameters[j].name;
-    }
-    text += "\n";
+    Table table = optimaColumns(model, {"rank", "value", "starts", "evaluations", "generations",
+                                        "converged", "lambda", "remaining", "cliff"});
     for (std::size_t k = 0; k < map.optima.size(); k++) {
         const Optimum& o = map.optima[k];
         const Settledness& s = o.settledness;
-        text += std::to_string(k + 1) + "\t" + format17(o.value) + "\t" + std::to_string(o.starts) +
-                "\t" + std::to_string(o.evaluations) + "\t" + std::to_string(s.generations) + "\t" +
-                (s.converged ? "1" : "0") + "\t" +
-                (std::isnan(s.lambda) ? "NA" : format17(s.lambda)) + "\t" +
-                (std::isnan(s.remaining) ? "NA" : format17(s.remaining)) + "\t" +
-                (s.cliff.empty() ? "-" : s.cliff);
+        std::vector<std::string> row = {std::to_string(k + 1),
+                                        format17(o.value),
+                                        std::to_string(o.starts),
+                                        std::to_string(o.evaluations),
+                                        std::to_string(s.generations),
+                                        s.converged ? "1" : "0",
+                                        std::isnan(s.lambda) ? "NA" : format17(s.lambda),
+                                        std::isnan(s.remaining) ? "NA" : format17(s.remaining),
+                                        s.cliff.empty() ? "-" : s.cliff};
         for (double x : o.point) {
-            text += "\t" + format17(x);
+            row.push_back(format17(x));
         }
-        text += "\n";
+        table.addRow(row);
     }
-    return text;
+    return table.tabSeparated();
 }
 
 std::string exploreJson(const ModelEntry& model, const ExploreMap& map) {
     std::ostringstream out;
     out << "{\n  \"format\": \"zonefit-explore-record\",\n  \"version\": 1,\n  \"model\": "
-        << model.number << ",\n  \"name\": " << jsonString(model.name) << ",\n  \"parameters\": [";
+        << model.number << ",\n  \"name\": " << jsonQuote(model.name) << ",\n  \"parameters\": [";
     for (int j = 0; j < model.parameterCount; j++) {
-        out << (j == 0 ? "" : ", ") << jsonString(model.parameters[j].name);
+        out << (j == 0 ? "" : ", ") << jsonQuote(model.parameters[j].name);
     }
     out << "],\n  \"seed\": " << map.seed << ",\n  \"budget\": " << map.budget
-        << ",\n  \"design\": " << jsonString(designName(map.design)) << ",\n  \"regions\": [";
+        << ",\n  \"design\": " << jsonQuote(designName(map.design)) << ",\n  \"regions\": [";
     for (std::size_t j = 0; j < map.regions.size(); j++) {
         const Region& r = map.regions[j];
         out << (j == 0 ? "\n" : ",\n") << "    {\"low\": " << jsonNumber(r.low)
@@ -176,13 +146,13 @@ std::string exploreJson(const ModelEntry& model, const ExploreMap& map) {
             << ", \"converged\": " << (s.converged ? "true" : "false")
             << ", \"lambda\": " << jsonNumber(s.lambda)
             << ", \"remaining\": " << jsonNumber(s.remaining)
-            << ", \"cliff\": " << (s.cliff.empty() ? std::string("null") : jsonString(s.cliff))
+            << ", \"cliff\": " << (s.cliff.empty() ? std::string("null") : jsonQuote(s.cliff))
             << ", \"cliff_change\": " << jsonNumber(s.cliffChange) << "}";
     }
     out << "\n  ],\n  \"starts\": [";
     for (std::size_t i = 0; i < map.outcomes.size(); i++) {
         const StartOutcome& o = map.outcomes[i];
-        out << (i == 0 ? "\n" : ",\n") << "    {\"label\": " << jsonString(o.label)
+        out << (i == 0 ? "\n" : ",\n") << "    {\"label\": " << jsonQuote(o.label)
             << ", \"start\": " << jsonList(o.start) << ", \"point\": " << jsonList(o.point)
             << ", \"value\": " << jsonNumber(o.value) << ", \"evaluations\": " << o.evaluations
             << ", \"converged\": " << (o.converged ? "true" : "false")
@@ -273,194 +243,24 @@ std::string startValuesSvg(const ModelEntry& model, const ExploreMap& map) {
 
 namespace {
 
-// A JSON value: just enough of the language for the records this program writes.
-struct Json {
-    enum Kind { null, boolean, number, string, array, object } kind = null;
-    bool flag = false;
-    double value = 0.0;
-    std::string text;
-    std::vector<Json> items;
-    std::map<std::string, Json> members;
-
-    const Json* member(const std::string& name) const {
-        const auto found = members.find(name);
-        return found == members.end() ? nullptr : &found->second;
-    }
-};
-
-class JsonReader {
-  public:
-    explicit JsonReader(const std::string& text) : s(text) {}
-
-    // Parses the whole text; on failure returns false with the reason in `problem`.
-    bool parse(Json& out, std::string& problem) {
-        if (!value(out, 0) || (skip(), at < s.size())) {
-            problem = "not valid JSON near line " + std::to_string(line());
-            return false;
-        }
-        return true;
-    }
-
-  private:
-    void skip() {
-        while (at < s.size() && std::isspace(static_cast<unsigned char>(s[at]))) {
-            at++;
-        }
-    }
-    int line() const { return 1 + static_cast<int>(std::count(s.begin(), s.begin() + at, '\n')); }
-    bool literal(const char* word) {
-        const std::string w = word;
-        if (s.compare(at, w.size(), w) != 0) {
-            return false;
-        }
-        at += w.size();
-        return true;
-    }
-    bool stringValue(std::string& out) {
-        if (at >= s.size() || s[at] != '"') {
-            return false;
-        }
-        at++;
-        while (at < s.size() && s[at] != '"') {
-            char c = s[at++];
-            if (c == '\\') {
-                if (at >= s.size()) {
-                    return false;
-                }
-                const char e = s[at++];
-                if (e == 'u') {
-                    if (at + 4 > s.size()) {
-                        return false;
-                    }
-                    // Only the control characters the writer escapes come back this way.
-                    c = static_cast<char>(std::strtol(s.substr(at, 4).c_str(), nullptr, 16));
-                    at += 4;
-                } else {
-                    c = e == 'n' ? '\n' : e == 't' ? '\t' : e;
-                }
-            }
-            out += c;
-        }
-        if (at >= s.size()) {
-            return false;
-        }
-        at++;
-        return true;
-    }
-    bool value(Json& out, int depth) {
-        if (depth > 32) {
-            return false;
-        }
-        skip();
-        if (at >= s.size()) {
-            return false;
-        }
-        const char c = s[at];
-        if (c == '{') {
-            out.kind = Json::object;
-            at++;
-            skip();
-            if (at < s.size() && s[at] == '}') {
-                at++;
-                return true;
-            }
-            for (;;) {
-                skip();
-                std::string name;
-                if (!stringValue(name)) {
-                    return false;
-                }
-                skip();
-                if (at >= s.size() || s[at] != ':') {
-                    return false;
-                }
-                at++;
-                if (!value(out.members[name], depth + 1)) {
-                    return false;
-                }
-                skip();
-                if (at < s.size() && s[at] == ',') {
-                    at++;
-                    continue;
-                }
-                if (at < s.size() && s[at] == '}') {
-                    at++;
-                    return true;
-                }
-                return false;
-            }
-        }
-        if (c == '[') {
-            out.kind = Json::array;
-            at++;
-            skip();
-            if (at < s.size() && s[at] == ']') {
-                at++;
-                return true;
-            }
-            for (;;) {
-                out.items.emplace_back();
-                if (!value(out.items.back(), depth + 1)) {
-                    return false;
-                }
-                skip();
-                if (at < s.size() && s[at] == ',') {
-                    at++;
-                    continue;
-                }
-                if (at < s.size() && s[at] == ']') {
-                    at++;
-                    return true;
-                }
-                return false;
-            }
-        }
-        if (c == '"') {
-            out.kind = Json::string;
-            return stringValue(out.text);
-        }
-        if (literal("true")) {
-            out.kind = Json::boolean;
-            out.flag = true;
-            return true;
-        }
-        if (literal("false")) {
-            out.kind = Json::boolean;
-            return true;
-        }
-        if (literal("null")) {
-            out.kind = Json::null;
-            return true;
-        }
-        const char* begin = s.c_str() + at;
-        char* end = nullptr;
-        out.value = std::strtod(begin, &end);
-        if (end == begin) {
-            return false;
-        }
-        out.kind = Json::number;
-        at += static_cast<std::size_t>(end - begin);
-        return true;
-    }
-
-    const std::string& s;
-    std::size_t at = 0;
-};
-
-double numberOr(const Json* j, double fallback) {
-    return j != nullptr && j->kind == Json::number ? j->value : fallback;
+double numberOr(const JsonValue* j, double fallback) {
+    return j != nullptr && j->type == JsonValue::Type::number ? j->number : fallback;
 }
 
-bool numberList(const Json* j, std::vector<double>& out) {
-    if (j == nullptr || j->kind != Json::array) {
+bool flagOf(const JsonValue* j) {
+    return j != nullptr && j->type == JsonValue::Type::boolean && j->boolean;
+}
+
+bool numberList(const JsonValue* j, std::vector<double>& out) {
+    if (j == nullptr || j->type != JsonValue::Type::array) {
         return false;
     }
     out.clear();
-    for (const Json& item : j->items) {
-        if (item.kind != Json::number) {
+    for (const JsonValue& item : j->items) {
+        if (item.type != JsonValue::Type::number) {
             return false;
         }
-        out.push_back(item.value);
+        out.push_back(item.number);
     }
     return true;
 }
@@ -476,19 +276,22 @@ bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& er
     std::ostringstream content;
     content << in.rdbuf();
     const std::string text = content.str();
-    Json root;
+    JsonValue root;
     std::string problem;
-    if (!JsonReader(text).parse(root, problem)) {
-        error = path + ": " + problem;
+    std::size_t where = 0;
+    if (!parseJson(text, root, problem, &where)) {
+        const long line =
+            1 + std::count(text.begin(), text.begin() + static_cast<long>(where), '\n');
+        error = path + ": not valid JSON near line " + std::to_string(line);
         return false;
     }
-    const Json* format = root.member("format");
-    if (root.kind != Json::object || format == nullptr || format->kind != Json::string ||
-        format->text != "zonefit-explore-record") {
+    const JsonValue* format = root.find("format");
+    if (root.type != JsonValue::Type::object || format == nullptr ||
+        format->type != JsonValue::Type::string || format->text != "zonefit-explore-record") {
         error = path + ": not an explore record (no \"format\": \"zonefit-explore-record\")";
         return false;
     }
-    const double modelNumber = numberOr(root.member("model"), 0.0);
+    const double modelNumber = numberOr(root.find("model"), 0.0);
     const ModelEntry* model =
         modelNumber >= 1 && modelNumber <= modelCount && modelNumber == std::floor(modelNumber)
             ? findModel(static_cast<int>(modelNumber))
@@ -499,56 +302,55 @@ bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& er
     }
     map = ExploreMap();
     map.model = model->number;
-    map.seed = static_cast<std::uint64_t>(numberOr(root.member("seed"), 0.0));
-    map.budget = static_cast<int>(numberOr(root.member("budget"), 0.0));
-    const Json* design = root.member("design");
-    if (design != nullptr && design->kind == Json::string) {
+    map.seed = static_cast<std::uint64_t>(numberOr(root.find("seed"), 0.0));
+    map.budget = static_cast<int>(numberOr(root.find("budget"), 0.0));
+    const JsonValue* design = root.find("design");
+    if (design != nullptr && design->type == JsonValue::Type::string) {
         parseDesign(design->text, map.design);
     }
     const std::size_t n = static_cast<std::size_t>(model->parameterCount);
-    const Json* regions = root.member("regions");
-    if (regions == nullptr || regions->kind != Json::array || regions->items.size() != n) {
+    const JsonValue* regions = root.find("regions");
+    if (regions == nullptr || regions->type != JsonValue::Type::array ||
+        regions->items.size() != n) {
         error = path + ": \"regions\" must list " + std::to_string(n) + " regions";
         return false;
     }
-    for (const Json& r : regions->items) {
-        const Json* log = r.member("log");
-        map.regions.push_back({numberOr(r.member("low"), NAN), numberOr(r.member("high"), NAN),
-                               log != nullptr && log->kind == Json::boolean && log->flag});
+    for (const JsonValue& r : regions->items) {
+        map.regions.push_back(
+            {numberOr(r.find("low"), NAN), numberOr(r.find("high"), NAN), flagOf(r.find("log"))});
         if (!std::isfinite(map.regions.back().low) || !std::isfinite(map.regions.back().high)) {
             error = path + ": every region needs finite \"low\" and \"high\"";
             return false;
         }
     }
-    const Json* optima = root.member("optima");
-    if (optima == nullptr || optima->kind != Json::array) {
+    const JsonValue* optima = root.find("optima");
+    if (optima == nullptr || optima->type != JsonValue::Type::array) {
         error = path + ": no \"optima\" list";
         return false;
     }
     for (std::size_t k = 0; k < optima->items.size(); k++) {
-        const Json& o = optima->items[k];
+        const JsonValue& o = optima->items[k];
         Optimum optimum;
-        optimum.value = numberOr(o.member("value"), NAN);
-        if (!numberList(o.member("point"), optimum.point) || optimum.point.size() != n) {
+        optimum.value = numberOr(o.find("value"), NAN);
+        if (!numberList(o.find("point"), optimum.point) || optimum.point.size() != n) {
             error = path + ": optimum " + std::to_string(k + 1) + " needs a \"point\" of " +
                     std::to_string(n) + " numbers";
             return false;
         }
-        optimum.starts = static_cast<int>(numberOr(o.member("starts"), 0.0));
-        optimum.evaluations = static_cast<long>(numberOr(o.member("evaluations"), 0.0));
+        optimum.starts = static_cast<int>(numberOr(o.find("starts"), 0.0));
+        optimum.evaluations = static_cast<long>(numberOr(o.find("evaluations"), 0.0));
         Settledness& s = optimum.settledness;
         s.value = optimum.value;
-        s.generations = static_cast<int>(numberOr(o.member("generations"), 0.0));
-        const Json* converged = o.member("converged");
-        s.converged = converged != nullptr && converged->kind == Json::boolean && converged->flag;
-        s.lambda = numberOr(o.member("lambda"), NAN);
-        s.remaining = numberOr(o.member("remaining"), NAN);
-        const Json* cliff = o.member("cliff");
-        s.cliff = cliff != nullptr && cliff->kind == Json::string ? cliff->text : "";
-        s.cliffChange = numberOr(o.member("cliff_change"), 0.0);
+        s.generations = static_cast<int>(numberOr(o.find("generations"), 0.0));
+        s.converged = flagOf(o.find("converged"));
+        s.lambda = numberOr(o.find("lambda"), NAN);
+        s.remaining = numberOr(o.find("remaining"), NAN);
+        const JsonValue* cliff = o.find("cliff");
+        s.cliff = cliff != nullptr && cliff->type == JsonValue::Type::string ? cliff->text : "";
+        s.cliffChange = numberOr(o.find("cliff_change"), 0.0);
         map.optima.push_back(optimum);
     }
-    map.cpuSeconds = numberOr(root.member("cpu_seconds"), 0.0);
-    map.wallSeconds = numberOr(root.member("wall_seconds"), 0.0);
+    map.cpuSeconds = numberOr(root.find("cpu_seconds"), 0.0);
+    map.wallSeconds = numberOr(root.find("wall_seconds"), 0.0);
     return true;
 }

@@ -17,6 +17,11 @@ OptionParser& OptionParser::optionPrefix(std::string prefix) {
     return *this;
 }
 
+OptionParser& OptionParser::unknownOption(std::function<Problem(const std::string&)> problem) {
+    unknown_ = std::move(problem);
+    return *this;
+}
+
 OptionParser& OptionParser::flag(std::initializer_list<const char*> names,
                                  std::function<void()> set) {
     Option option;
@@ -65,17 +70,19 @@ int OptionParser::parse(const std::vector<std::string>& args) const {
             std::cout << help_();
             return 0;
         }
+        const Option* option = find(arg);
         Problem problem;
-        if (const Option* option = find(arg)) {
-            if (!option->takesValue) {
-                option->setFlag();
-            } else if (i + 1 >= args.size()) {
-                problem = arg + " needs " + option->needs;
-            } else {
-                problem = option->setValue(arg, args[++i]);
-            }
-        } else if (!prefix_.empty() && arg.rfind(prefix_, 0) == 0) {
-            problem = "unknown option '" + arg + "'";
+        if (option == nullptr && !prefix_.empty() && arg.rfind(prefix_, 0) == 0) {
+            problem = unknown_ ? unknown_(arg) : "unknown option '" + arg + "'";
+        }
+        if (!problem.empty()) {
+            // An unknown option.
+        } else if (option != nullptr && !option->takesValue) {
+            option->setFlag();
+        } else if (option != nullptr && i + 1 >= args.size()) {
+            problem = arg + " needs " + option->needs;
+        } else if (option != nullptr) {
+            problem = option->setValue(arg, args[++i]);
         } else if (positional_) {
             problem = positional_(arg);
         } else {
@@ -108,6 +115,44 @@ OptionParser::ValueSetter storePositive(double& target) {
             return name + " needs a positive number, not '" + value + "'";
         }
         target = number;
+        return "";
+    };
+}
+
+OptionParser::ValueSetter storeWhole(int& target, int low, int high) {
+    return [&target, low, high](const std::string& name, const std::string& value) -> Problem {
+        std::uint64_t whole = 0;
+        if (!parseSeed(value, whole) || whole < static_cast<std::uint64_t>(low) ||
+            whole > static_cast<std::uint64_t>(high)) {
+            return name + " needs a whole number from " + std::to_string(low) + " to " +
+                   std::to_string(high) + ", not '" + value + "'";
+        }
+        target = static_cast<int>(whole);
+        return "";
+    };
+}
+
+OptionParser::ValueSetter storeSeed(std::vector<std::uint64_t>& seeds, bool& given) {
+    return [&seeds, &given](const std::string& name, const std::string& value) -> Problem {
+        std::uint64_t seed = 0;
+        if (!parseSeed(value, seed)) {
+            return name + " needs a whole number from 0 to 18446744073709551615, not '" + value +
+                   "'";
+        }
+        seeds = {seed};
+        given = true;
+        return "";
+    };
+}
+
+OptionParser::ValueSetter storeSeedList(std::vector<std::uint64_t>& seeds, std::size_t limit,
+                                        bool& given) {
+    return [&seeds, limit, &given](const std::string& name, const std::string& value) -> Problem {
+        std::string problem;
+        if (!parseSeedList(value, limit, seeds, problem)) {
+            return name + ": " + problem;
+        }
+        given = true;
         return "";
     };
 }

@@ -3,6 +3,7 @@
 // struct, and the checks that concern the arguments together; one call reads the whole line.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -33,6 +34,10 @@ class OptionParser {
     // positional arguments then cannot start with '-'; "" makes every argument that is not a
     // declared option positional).
     OptionParser& optionPrefix(std::string prefix);
+
+    // The problem of an argument that starts with the option prefix but is no declared option;
+    // an empty problem takes it as positional instead. Without this: "unknown option 'X'".
+    OptionParser& unknownOption(std::function<Problem(const std::string& argument)> problem);
 
     // An option without a value, under one or more names.
     OptionParser& flag(std::initializer_list<const char*> names, std::function<void()> set);
@@ -66,6 +71,7 @@ class OptionParser {
     std::function<std::string()> help_;
     std::string prefix_ = "--";
     std::vector<Option> options_;
+    std::function<Problem(const std::string&)> unknown_;
     std::function<Problem(const std::string&)> positional_;
     std::vector<std::function<Problem()>> checks_;
 };
@@ -77,6 +83,19 @@ OptionParser::ValueSetter storeText(std::string& target);
 
 // Stores a finite number above 0; otherwise "NAME needs a positive number, not 'VALUE'".
 OptionParser::ValueSetter storePositive(double& target);
+
+// Stores a whole number from `low` to `high`; otherwise "NAME needs a whole number from LOW to
+// HIGH, not 'VALUE'".
+OptionParser::ValueSetter storeWhole(int& target, int low, int high);
+
+// Stores one seed, a whole number from 0 to 18446744073709551615, as the only entry of
+// `seeds` and sets `given`; otherwise "NAME needs a whole number from 0 to ..., not 'VALUE'".
+OptionParser::ValueSetter storeSeed(std::vector<std::uint64_t>& seeds, bool& given);
+
+// Stores a list of at most `limit` seeds ("1-3", "7,11") and sets `given`; otherwise
+// "NAME: " and what is wrong with the list.
+OptionParser::ValueSetter storeSeedList(std::vector<std::uint64_t>& seeds, std::size_t limit,
+                                        bool& given);
 
 // Stores the value of the matching word; otherwise "NAME needs " + `listing` + ", not 'VALUE'".
 template <typename T>

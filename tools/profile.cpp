@@ -263,13 +263,9 @@ struct SideSearch {
     }
 };
 
-} // namespace
-
-ProfileOutcome profileLikelihood(const ProfiledObjective& objective,
-                                 const std::vector<double>& estimate,
-                                 const std::vector<ParameterInfo>& boxes,
-                                 const std::vector<int>& indices, const ProfileSettings& settings,
-                                 const ProfileObserver& observer) {
+// The outcome before any search: the value at the estimate, which is the lowest met so far.
+ProfileOutcome outcomeAtEstimate(const ProfiledObjective& objective,
+                                 const std::vector<double>& estimate) {
     ProfileOutcome outcome;
     NRvector<double> x(static_cast<int>(estimate.size()));
     for (std::size_t j = 0; j < estimate.size(); j++) {
@@ -279,6 +275,17 @@ ProfileOutcome profileLikelihood(const ProfiledObjective& objective,
     outcome.evaluations = 1;
     outcome.lowest = outcome.minimum;
     outcome.lowestPoint = estimate;
+    return outcome;
+}
+
+} // namespace
+
+ProfileOutcome profileLikelihood(const ProfiledObjective& objective,
+                                 const std::vector<double>& estimate,
+                                 const std::vector<ParameterInfo>& boxes,
+                                 const std::vector<int>& indices, const ProfileSettings& settings,
+                                 const ProfileObserver& observer) {
+    ProfileOutcome outcome = outcomeAtEstimate(objective, estimate);
     SideSearch search{objective, estimate, boxes, settings, observer, outcome};
     for (int index : indices) {
         ParameterProfile profile;
@@ -294,15 +301,7 @@ ProfileOutcome profileLikelihood(const ProfiledObjective& objective,
 ProfileOutcome profileSide(const ProfiledObjective& objective, const std::vector<double>& estimate,
                            const std::vector<ParameterInfo>& boxes, int index, int side,
                            const ProfileSettings& settings, const ProfileObserver& observer) {
-    ProfileOutcome outcome;
-    NRvector<double> x(static_cast<int>(estimate.size()));
-    for (std::size_t j = 0; j < estimate.size(); j++) {
-        x[static_cast<int>(j)] = estimate[j];
-    }
-    outcome.minimum = objective(x);
-    outcome.evaluations = 1;
-    outcome.lowest = outcome.minimum;
-    outcome.lowestPoint = estimate;
+    ProfileOutcome outcome = outcomeAtEstimate(objective, estimate);
     SideSearch search{objective, estimate, boxes, settings, observer, outcome};
     ParameterProfile profile;
     profile.index = index;

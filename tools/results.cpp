@@ -52,8 +52,7 @@ bool parseResultName(const std::string& name, int& model, std::optional<std::uin
     return false;
 }
 
-bool readResultFile(const std::string& path, const ModelEntry& model, StoredResult& result,
-                    std::string& error) {
+bool readResultNumbers(const std::string& path, std::vector<double>& numbers, std::string& error) {
     std::ifstream in(path);
     if (!in) {
         error = path + ": cannot open: " + std::strerror(errno);
@@ -69,8 +68,8 @@ bool readResultFile(const std::string& path, const ModelEntry& model, StoredResu
         }
     }
     std::istringstream words(line);
-    std::vector<double> numbers;
     std::string word;
+    numbers.clear();
     while (words >> word) {
         double value = 0.0;
         if (!parseNumber(word, value)) {
@@ -78,6 +77,15 @@ bool readResultFile(const std::string& path, const ModelEntry& model, StoredResu
             return false;
         }
         numbers.push_back(value);
+    }
+    return true;
+}
+
+bool readResultFile(const std::string& path, const ModelEntry& model, StoredResult& result,
+                    std::string& error) {
+    std::vector<double> numbers;
+    if (!readResultNumbers(path, numbers, error)) {
+        return false;
     }
     const std::size_t needed = static_cast<std::size_t>(model.parameterCount) + 1;
     if (numbers.size() < needed) {
@@ -94,20 +102,29 @@ bool readResultFile(const std::string& path, const ModelEntry& model, StoredResu
     return true;
 }
 
-bool findResults(const std::string& dir, std::vector<StoredResult>& found,
-                 std::vector<std::string>& problems) {
-    found.clear();
+bool directoryNames(const std::string& dir, std::vector<std::string>& names,
+                    std::vector<std::string>& problems) {
     DIR* listing = opendir(dir.c_str());
     if (listing == nullptr) {
         problems.push_back(dir + ": cannot read the directory: " + std::strerror(errno));
         return false;
     }
-    std::vector<std::string> names;
+    names.clear();
     while (const dirent* entry = readdir(listing)) {
         names.push_back(entry->d_name);
     }
     closedir(listing);
     std::sort(names.begin(), names.end());
+    return true;
+}
+
+bool findResults(const std::string& dir, std::vector<StoredResult>& found,
+                 std::vector<std::string>& problems) {
+    found.clear();
+    std::vector<std::string> names;
+    if (!directoryNames(dir, names, problems)) {
+        return false;
+    }
     for (const std::string& name : names) {
         int model = 0;
         std::optional<std::uint64_t> seed;

@@ -28,11 +28,20 @@ std::string resultFileName(const ModelEntry& model, const std::optional<std::uin
 // (logs, temporary files and the like).
 bool parseResultName(const std::string& name, int& model, std::optional<std::uint64_t>& seed);
 
+// The numbers on the one line of the result file at `path` (trailing blank lines allowed). On
+// failure returns false with a one-line reason in `error`.
+bool readResultNumbers(const std::string& path, std::vector<double>& numbers, std::string& error);
+
 // Reads the result file at `path` for `model`: one line of numbers, the coordinates then the
 // value, at least parameterCount + 1 numbers; trailing blank lines are allowed. On failure
 // returns false with a one-line reason in `error`.
 bool readResultFile(const std::string& path, const ModelEntry& model, StoredResult& result,
                     std::string& error);
+
+// The names in directory `dir` in byte order ("." and ".." included). False, with the reason
+// in `problems`, when the directory cannot be listed.
+bool directoryNames(const std::string& dir, std::vector<std::string>& names,
+                    std::vector<std::string>& problems);
 
 // Every result file in `dir`, in the order of model number, then unseeded before seeded, then
 // seed. Files that cannot be read are left out, with one line each in `problems`. Returns

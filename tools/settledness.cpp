@@ -2,6 +2,7 @@
 
 #include "population/simulation_report.h"
 #include "tools/cli.h"
+#include "tools/point_evaluation.h"
 
 #include <cmath>
 #include <limits>
@@ -47,25 +48,13 @@ double remainingDistance(double lambda, double tolerance) {
     return tolerance * lambda / (1.0 - lambda);
 }
 
-namespace {
-
-double evaluate(const ModelEntry& model, const std::vector<double>& point) {
-    NRvector<double> x(static_cast<int>(point.size()));
-    for (std::size_t j = 0; j < point.size(); j++) {
-        x[static_cast<int>(j)] = point[j];
-    }
-    return model.objective(x);
-}
-
-} // namespace
-
 Settledness measureSettledness(const ModelEntry& model, const std::vector<double>& point) {
     Settledness s;
     SimulationReport report;
     report.keepChanges = true;
     SimulationReport* previous = simulationReport();
     simulationReport() = &report;
-    s.value = evaluate(model, point);
+    s.value = objectiveAt(model, point);
     simulationReport() = previous;
     s.generations = report.runs > 0 ? report.generations : 0;
     s.converged = report.runs > 0 && report.converged;
@@ -76,7 +65,7 @@ Settledness measureSettledness(const ModelEntry& model, const std::vector<double
         for (double sign : {1.0, -1.0}) {
             std::vector<double> moved = point;
             moved[j] += sign * step;
-            const double change = evaluate(model, moved) - s.value;
+            const double change = objectiveAt(model, moved) - s.value;
             // A jump to a penalty or a broken simulation is a cliff as well.
             if (!(std::fabs(change) <= cliffHeight)) {
                 s.cliff = model.parameters[j].name;

@@ -5,6 +5,7 @@
 #include "driver/start_file.h"
 #include "models/model_table.h"
 #include "tools/cli.h"
+#include "tools/options.h"
 #include "tools/parallel.h"
 #include "tools/profile_part.h"
 #include "tools/results.h"
@@ -80,97 +81,87 @@ struct SlurmArguments {
 constexpr std::size_t maxTasks = 10000;
 
 // Returns -1 when the arguments are good, else the exit status after the message.
+// A Slurm partition or account name into `target`.
+OptionParser::ValueSetter storeSlurmName(std::string& target, bool partition) {
+    return [&target, partition](const std::string& name, const std::string& value) -> Problem {
+        if (!validSlurmName(value, partition)) {
+            return name + " needs a name of letters, digits and ._-, not '" + value + "'";
+        }
+        target = value;
+        return "";
+    };
+}
+
 int readArguments(const std::vector<std::string>& args, SlurmArguments& a) {
-    for (std::size_t i = 0; i < args.size(); i++) {
-        const std::string& arg = args[i];
-        if (isHelp(arg)) {
-            std::cout << slurmHelp;
-            return 0;
-        }
-        if (arg == "--submit" || arg == "--redo" || arg == "--profile") {
-            (arg == "--submit" ? a.submit : arg == "--redo" ? a.redo : a.profile) = true;
-            continue;
-        }
-        const bool valued = arg == "-o" || arg == "--seeds" || arg == "--time" ||
-                            arg == "--partition" || arg == "--account" || arg == "--mem" ||
-                            arg == "--cpus-per-task" || arg == "--signal-lead" ||
-                            arg == "--parameters" || arg == "--result" || arg == "--units" ||
-                            arg == "--step";
-        if (!valued) {
-            if (arg.rfind("-", 0) == 0) {
-                return usageError("slurm", "unknown option '" + arg + "'");
-            }
-            if (!a.modelText.empty()) {
-                return usageError("slurm", "unexpected argument '" + arg + "'");
-            }
-            a.modelText = arg;
-            continue;
-        }
-        if (i + 1 >= args.size()) {
-            return usageError("slurm", arg + " needs a value");
-        }
-        const std::string& value = args[++i];
-        std::string problem;
-        std::uint64_t whole = 0;
+    // Passed on to each profile task as given.
+    const auto profileOption = [&a](const std::string& name, const std::string& value) -> Problem {
         double number = 0.0;
-        if (arg == "-o") {
-            a.script = value;
-        } else if (arg == "--seeds") {
-            if (!parseSeedList(value, maxTasks, a.seeds, problem)) {
-                return usageError("slurm", "--seeds: " + problem);
-            }
-        } else if (arg == "--time") {
-            if (!validTime(value)) {
-                return usageError("slurm", "--time needs a time limit such as 1-00:00:00, "
-                                           "12:00:00 or 90, not '" +
-                                               value + "'");
-            }
-            a.request.time = value;
-        } else if (arg == "--partition" || arg == "--account") {
-            if (!validSlurmName(value, arg == "--partition")) {
-                return usageError("slurm", arg + " needs a name of letters, digits and ._-, not '" +
-                                               value + "'");
-            }
-            (arg == "--partition" ? a.request.partition : a.request.account) = value;
-        } else if (arg == "--mem") {
-            if (!validMemory(value)) {
-                return usageError("slurm",
-                                  "--mem needs a size such as 500M or 2G, not '" + value + "'");
-            }
-            a.request.memory = value;
-        } else if (arg == "--cpus-per-task" || arg == "--signal-lead") {
-            const std::uint64_t most = arg == "--cpus-per-task" ? 1024 : 86400;
-            if (!parseSeed(value, whole) || whole < 1 || whole > most) {
-                return usageError("slurm", arg + " needs a whole number from 1 to " +
-                                               std::to_string(most) + ", not '" + value + "'");
-            }
-            (arg == "--cpus-per-task" ? a.request.cpusPerTask : a.request.signalLead) =
-                static_cast<int>(whole);
-        } else if (arg == "--parameters") {
-            a.parameters = value;
-        } else if (arg == "--result") {
-            a.result = value;
-        } else {
-            if (!parseNumber(value, number) || !(number > 0.0) || number > 1e300) {
-                return usageError("slurm", arg + " needs a positive number, not '" + value + "'");
-            }
-            a.profileOptions.push_back(arg);
-            a.profileOptions.push_back(value);
+        if (!parseNumber(value, number) || !(number > 0.0) || number > 1e300) {
+            return name + " needs a positive number, not '" + value + "'";
         }
-    }
-    if (a.modelText.empty()) {
-        return usageError("slurm", a.profile ? "missing MODEL" : "missing MODELS");
-    }
-    std::string problem;
-    if (a.profile) {
-        int number = 0;
-        if (!parseModel(a.modelText, number)) {
-            return usageError("slurm", "--profile needs one model number from 1 to 10, not '" +
-                                           a.modelText + "'");
-        }
-        a.models = {number};
-    } else if (!parseModelList(a.modelText, a.models, problem)) {
-        return usageError("slurm", problem);
+        a.profileOptions.push_back(name);
+        a.profileOptions.push_back(value);
+        return "";
+    };
+    OptionParser parser("slurm", [] { return std::string(slurmHelp); });
+    parser.optionPrefix("-")
+        .flag({"--submit"}, [&a] { a.submit = true; })
+        .flag({"--redo"}, [&a] { a.redo = true; })
+        .flag({"--profile"}, [&a] { a.profile = true; })
+        .value({"-o"}, "a value", storeText(a.script))
+        .value({"--seeds"}, "a value",
+               [&a](const std::string&, const std::string& value) -> Problem {
+                   std::string problem;
+                   return parseSeedList(value, maxTasks, a.seeds, problem) ? ""
+                                                                           : "--seeds: " + problem;
+               })
+        .value(
+            {"--time"}, "a value",
+            [&a](const std::string&, const std::string& value) -> Problem {
+                if (!validTime(value)) {
+                    return "--time needs a time limit such as 1-00:00:00, 12:00:00 or 90, not '" +
+                           value + "'";
+                }
+                a.request.time = value;
+                return "";
+            })
+        .value({"--partition"}, "a value", storeSlurmName(a.request.partition, true))
+        .value({"--account"}, "a value", storeSlurmName(a.request.account, false))
+        .value({"--mem"}, "a value",
+               [&a](const std::string&, const std::string& value) -> Problem {
+                   if (!validMemory(value)) {
+                       return "--mem needs a size such as 500M or 2G, not '" + value + "'";
+                   }
+                   a.request.memory = value;
+                   return "";
+               })
+        .value({"--cpus-per-task"}, "a value", storeWhole(a.request.cpusPerTask, 1, 1024))
+        .value({"--signal-lead"}, "a value", storeWhole(a.request.signalLead, 1, 86400))
+        .value({"--parameters"}, "a value", storeText(a.parameters))
+        .value({"--result"}, "a value", storeText(a.result))
+        .value({"--units"}, "a value", profileOption)
+        .value({"--step"}, "a value", profileOption)
+        .positional(takeOne(a.modelText))
+        .check([&a]() -> Problem {
+            if (a.modelText.empty()) {
+                return a.profile ? "missing MODEL" : "missing MODELS";
+            }
+            std::string problem;
+            if (a.profile) {
+                int number = 0;
+                if (!parseModel(a.modelText, number)) {
+                    return "--profile needs one model number from 1 to 10, not '" + a.modelText +
+                           "'";
+                }
+                a.models = {number};
+            } else if (!parseModelList(a.modelText, a.models, problem)) {
+                return problem;
+            }
+            return "";
+        });
+    const int status = parser.parse(args);
+    if (status >= 0) {
+        return status;
     }
     if (!a.profile && (!a.parameters.empty() || !a.result.empty() || !a.profileOptions.empty())) {
         return usageError("slurm", "--parameters, --result, --units and --step need --profile");

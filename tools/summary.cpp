@@ -3,12 +3,16 @@
 #include "data/active_transect.h"
 #include "data/borders.h"
 #include "models/cspace.h"
+#include "population/diagnostics.h"
 #include "population/simulation_report.h"
 #include "tools/cli.h"
 #include "tools/cline.h"
 #include "tools/data_option.h"
 #include "tools/json.h"
+#include "tools/options.h"
 #include "tools/plot.h"
+#include "tools/point_evaluation.h"
+#include "tools/table.h"
 
 #include <algorithm>
 #include <cmath>
@@ -29,6 +33,17 @@ const char* const summaryHelp =
     "  sigma      the fitted dispersal scale\n"
     "  sigma_eff  kernel models: the standard deviation of the discrete kernel the model\n"
     "             simulates (its points weighted by density times Simpson weight)\n"
+    "and how settled the simulated equilibrium at the fitted point is:\n"
+    "  generations  generations the simulation ran; '*' when it stopped at the cap before\n"
+    "               no larva frequency moved by 1e-8 in a generation\n"
+    "  lambda       factor by which the per-generation change still shrank at the end\n"
+    "               (near 1: slow convergence)\n"
+    "  remaining    estimated distance still to the equilibrium, 1e-8 lambda / (1 - lambda)\n"
+    "  cliff        the first parameter whose move by 1e-6 of its value changes -lnL by more\n"
+    "               than 1, or '-'\n"
+    "('-' where nothing was simulated or a number cannot be told; json: null, and\n"
+    "\"cap_reached\" for the '*').\n"
+    "\n"
     "Centre and width are measured along the axis named in the output: the summed distance\n"
     "between neighbouring sites for models 1 to 6 (their demes are the sites), the position\n"
     "on the transect axis for models 7 to 10; both in the unit of sigma. Fits are read and\n"
@@ -158,16 +173,38 @@ FitSummary summariseFit(const ModelEntry& model, const std::vector<double>& poin
     return summary;
 }
 
+FitSummary summariseStoredFit(const ModelEntry& model, const std::vector<double>& point,
+                              const int fileBorders[2]) {
+    FitSummary summary = summariseFit(model, point, predictAt(model, point), fileBorders);
+    if (model.objective != nullptr) {
+        // The neighbours' runs may hit the generation cap; their diagnostics would only
+        // repeat the point's, and would break a table or JSON on standard output.
+        std::ostream discard(nullptr);
+        const ScopedDiagnostics dropped(&discard);
+        summary.settled = measureSettledness(model, point);
+    }
+    return summary;
+}
+
 std::string summaryJsonMembers(const FitSummary& s) {
     std::string deficits = "[";
     for (std::size_t r = 0; r < s.deficit.size(); r++) {
         deficits += (r == 0 ? "" : ", ") + jsonNumber(s.deficit[r]);
     }
     deficits += "]";
-    return "\"axis\": " + jsonQuote(axisName(s)) + ", \"centre\": " + jsonNumber(s.centre) +
-           ", \"width\": " + jsonNumber(s.width) + ", \"F_IS\": " + deficits +
-           ", \"sigma\": " + jsonNumber(s.sigma) +
-           ", \"sigma_eff\": " + jsonNumber(s.sigmaEffective);
+    std::string members =
+        "\"axis\": " + jsonQuote(axisName(s)) + ", \"centre\": " + jsonNumber(s.centre) +
+        ", \"width\": " + jsonNumber(s.width) + ", \"F_IS\": " + deficits +
+        ", \"sigma\": " + jsonNumber(s.sigma) + ", \"sigma_eff\": " + jsonNumber(s.sigmaEffective);
+    if (s.settled) {
+        const Settledness& t = *s.settled;
+        members += ", \"generations\": " + std::to_string(t.generations) +
+                   ", \"cap_reached\": " + (t.generations > 0 && !t.converged ? "true" : "false") +
+                   ", \"lambda\": " + jsonNumber(t.lambda) +
+                   ", \"remaining\": " + jsonNumber(t.remaining) +
+                   ", \"cliff\": " + (t.cliff.empty() ? "null" : jsonQuote(t.cliff));
+    }
+    return members;
 }
 
 std::vector<const LoadedFit*> bestFits(const std::vector<LoadedFit>& fits) {
@@ -231,15 +268,12 @@ std::vector<Genotype> predictAt(const ModelEntry& model, const std::vector<doubl
     if (model.objective == nullptr) {
         return {};
     }
-    NRvector<double> x(static_cast<int>(point.size()));
-    for (std::size_t j = 0; j < point.size(); j++) {
-        x[static_cast<int>(j)] = point[j];
-    }
     SimulationReport report;
     report.keepPredictions = true;
-    simulationReport() = &report;
-    model.objective(x);
-    simulationReport() = nullptr;
+    {
+        const ScopedSimulationReport recording(report);
+        objectiveAt(model, point);
+    }
     return report.runs > 0 ? report.predictions : std::vector<Genotype>();
 }
 
@@ -286,6 +320,19 @@ std::string deficitText(const FitSummary& s, const char* separator) {
     return text.empty() ? "-" : text;
 }
 
+// generations ('*' when the cap stopped the run), lambda, remaining, cliff; "-" for what was
+// not measured or cannot be told.
+std::vector<std::string> settlednessCells(const std::optional<Settledness>& settled) {
+    if (!settled || settled->generations == 0) {
+        return {"-", "-", "-", settled && !settled->cliff.empty() ? settled->cliff : "-"};
+    }
+    const Settledness& t = *settled;
+    return {std::to_string(t.generations) + (t.converged ? "" : "*"),
+            std::isnan(t.lambda) ? "-" : formatNumber(t.lambda, 6),
+            std::isnan(t.remaining) ? "-" : formatNumber(t.remaining, 2),
+            t.cliff.empty() ? "-" : t.cliff};
+}
+
 std::string formatSummaries(const std::vector<SummaryRow>& rows, const std::string& format) {
     std::ostringstream out;
     if (format == "json") {
@@ -302,45 +349,30 @@ std::string formatSummaries(const std::vector<SummaryRow>& rows, const std::stri
         out << (rows.empty() ? "]\n" : "\n]\n");
         return out.str();
     }
-    std::vector<std::vector<std::string>> table;
-    table.push_back({"model", "name", "seed", "-lnL", "axis", "centre", "width", "F_IS", "sigma",
-                     "sigma_eff", "file"});
+    Table table({Align::right, Align::left, Align::right, Align::right, Align::left, Align::right,
+                 Align::right, Align::left, Align::right, Align::right, Align::right, Align::right,
+                 Align::right, Align::left, Align::left});
+    table.addRow({"model", "name", "seed", "-lnL", "axis", "centre", "width", "F_IS", "sigma",
+                  "sigma_eff", "generations", "lambda", "remaining", "cliff", "file"});
     for (const SummaryRow& row : rows) {
         const LoadedFit& fit = *row.fit;
         const FitSummary& s = row.summary;
-        table.push_back({std::to_string(fit.result.model), findModel(fit.result.model)->name,
-                         fit.result.seed ? std::to_string(*fit.result.seed) : "-",
-                         fixed(fit.result.value, 4), axisName(s), fixed(s.centre, 3),
-                         fixed(s.width, 3), deficitText(s, format == "tsv" ? "," : " / "),
-                         fixed(s.sigma, 4), fixed(s.sigmaEffective, 4), fit.result.path});
+        std::vector<std::string> cells = {std::to_string(fit.result.model),
+                                          findModel(fit.result.model)->name,
+                                          fit.result.seed ? std::to_string(*fit.result.seed) : "-",
+                                          fixed(fit.result.value, 4),
+                                          axisName(s),
+                                          fixed(s.centre, 3),
+                                          fixed(s.width, 3),
+                                          deficitText(s, format == "tsv" ? "," : " / "),
+                                          fixed(s.sigma, 4),
+                                          fixed(s.sigmaEffective, 4)};
+        const std::vector<std::string> settled = settlednessCells(s.settled);
+        cells.insert(cells.end(), settled.begin(), settled.end());
+        cells.push_back(fit.result.path);
+        table.addRow(cells);
     }
-    const std::size_t columns = table.front().size();
-    if (format == "tsv") {
-        for (const auto& line : table) {
-            for (std::size_t c = 0; c < columns; c++) {
-                out << (c == 0 ? "" : "\t") << line[c];
-            }
-            out << "\n";
-        }
-        return out.str();
-    }
-    std::vector<std::size_t> widths(columns, 0);
-    for (const auto& line : table) {
-        for (std::size_t c = 0; c < columns; c++) {
-            widths[c] = std::max(widths[c], line[c].size());
-        }
-    }
-    for (const auto& line : table) {
-        std::string text;
-        for (std::size_t c = 0; c < columns; c++) {
-            const std::string pad(widths[c] - line[c].size(), ' ');
-            const bool leftAligned = c == 1 || c == 4 || c == 7 || c + 1 == columns;
-            text += (c == 0 ? "" : "  ") +
-                    (leftAligned ? line[c] + (c + 1 == columns ? "" : pad) : pad + line[c]);
-        }
-        out << text << "\n";
-    }
-    return out.str();
+    return format == "tsv" ? table.tabSeparated() : table.aligned();
 }
 
 } // namespace
@@ -356,28 +388,22 @@ int summaryCommand(const std::vector<std::string>& givenArgs) {
     std::vector<std::string> dirs;
     bool recursive = false;
     std::string format = "table";
-    for (std::size_t i = 0; i < args.size(); i++) {
-        const std::string& arg = args[i];
-        if (isHelp(arg)) {
-            std::cout << summaryHelp;
-            return 0;
-        }
-        if (arg == "-r") {
-            recursive = true;
-        } else if (arg == "--format") {
-            if (i + 1 >= args.size()) {
-                return usageError("summary", "--format needs table, tsv or json");
-            }
-            format = args[++i];
-            if (format != "table" && format != "tsv" && format != "json") {
-                return usageError("summary",
-                                  "--format needs table, tsv or json, not '" + format + "'");
-            }
-        } else if (arg.rfind("-", 0) == 0) {
-            return usageError("summary", "unknown option '" + arg + "'");
-        } else {
-            dirs.push_back(arg);
-        }
+    const int status = OptionParser("summary", [] { return std::string(summaryHelp); })
+                           .optionPrefix("-")
+                           .flag({"-r"}, [&recursive] { recursive = true; })
+                           .value({"--format"}, "table, tsv or json",
+                                  storeChoice(format,
+                                              {{"table", std::string("table")},
+                                               {"tsv", std::string("tsv")},
+                                               {"json", std::string("json")}},
+                                              "table, tsv or json"))
+                           .positional([&dirs](const std::string& dir) -> Problem {
+                               dirs.push_back(dir);
+                               return "";
+                           })
+                           .parse(args);
+    if (status >= 0) {
+        return status;
     }
     if (dirs.empty()) {
         dirs.push_back(".");
@@ -395,8 +421,7 @@ int summaryCommand(const std::vector<std::string>& givenArgs) {
             std::cerr << "zonetool summary: " << error << "\n";
             return 1;
         }
-        rows.push_back({fit, summariseFit(model, fit->result.point,
-                                          predictAt(model, fit->result.point), fileBorders)});
+        rows.push_back({fit, summariseStoredFit(model, fit->result.point, fileBorders)});
     }
     std::cout << formatSummaries(rows, format) << std::flush;
     return 0;

@@ -5,7 +5,9 @@
 #include "models/model_table.h"
 #include "population/population.h"
 #include "tools/fit_files.h"
+#include "tools/settledness.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@ struct FitSummary {
     std::vector<double> deficit; // F_IS of each selection region, in region order
     double sigma = 0.0;          // the fitted sigma (NaN when the model has none)
     double sigmaEffective = 0.0; // s.d. of the simulated discrete kernel (NaN for models 1-6)
+    std::optional<Settledness> settled; // of the simulation at the point, when it was measured
 };
 
 // The axis name used in the output: "position" or "summed distance".
@@ -34,8 +37,15 @@ std::vector<int> siteRegions(const ModelEntry& model, const std::vector<double>&
 FitSummary summariseFit(const ModelEntry& model, const std::vector<double>& point,
                         const std::vector<Genotype>& predictions, const int fileBorders[2]);
 
+// The summary of a stored fit of `model` at `point`: summariseFit of the predictions there,
+// with the settledness measured when the model can be evaluated (2n + 2 evaluations; the
+// diagnostics of the settledness runs are dropped).
+FitSummary summariseStoredFit(const ModelEntry& model, const std::vector<double>& point,
+                              const int fileBorders[2]);
+
 // The summary as JSON members (no braces): "axis", "centre", "width", "F_IS" (list), "sigma",
-// "sigma_eff"; numbers that do not exist are null.
+// "sigma_eff", and with the settledness "generations", "cap_reached" (boolean), "lambda",
+// "remaining" and "cliff" (a parameter name or null); numbers that do not exist are null.
 std::string summaryJsonMembers(const FitSummary& summary);
 
 // One best fit per model among `fits` (lowest value; the first found on ties), in model order.

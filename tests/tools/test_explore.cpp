@@ -131,6 +131,9 @@ TEST(Explore, BadArgumentsAreRefusedWithTheirReason) {
         {"explore 1 --region sigma=0:200", "--region sigma: 0:200 leaves the box (0, 100]"},
         {"explore 1 --wide", "unknown option '--wide'"},
         {"explore 1 2", "unexpected argument '2'"},
+        // A lone dash is no option: it is refused as a model.
+        {"explore -", "MODEL must be a model number from 1 to 10, not '-'"},
+        {"explore 1 -o", "-o needs a value"},
     };
     for (const auto& [arguments, problem] : cases) {
         const ProgramResult r = zonetool(dir, arguments);
@@ -192,4 +195,28 @@ TEST(FitFrom, RunsTheScheduleFromEachOfTheBestOptima) {
     EXPECT_EQ(best.status, 2);
     EXPECT_EQ(best.err, "zonetool fit: --best needs a whole number from 1 to 1000, not '0'\n"
                         "Run 'zonetool fit --help' for usage.\n");
+}
+
+TEST(FitFrom, ArgumentsOfOtherFitsAreRefusedWithTheirReason) {
+    ScratchDir dir;
+    const std::pair<const char*, const char*> cases[] = {
+        {"fit --from joined.json", "missing MODEL"},
+        {"fit 0 --from joined.json", "MODEL must be a model number from 1 to 10, not '0'"},
+        {"fit 1 2 --from joined.json", "--from takes one MODEL, not also '2'"},
+        {"fit 1 --from joined.json --start s.txt", "'--start' does not go with --from"},
+        {"fit 1 --from joined.json --seed 1 --seeds 2-3",
+         "give either --seed or --seeds, not both"},
+        {"fit 1 --from joined.json --jobs 0", "--jobs needs a whole number from 1 to 256, not '0'"},
+        {"fit 1 --from", "--from needs a value"},
+    };
+    for (const auto& [arguments, problem] : cases) {
+        const ProgramResult r = zonetool(dir, arguments);
+        EXPECT_EQ(r.status, 2) << arguments;
+        EXPECT_EQ(r.err, std::string("zonetool fit: ") + problem +
+                             "\nRun 'zonetool fit --help' for usage.\n")
+            << arguments;
+    }
+    const ProgramResult help = zonetool(dir, "fit 1 --from joined.json --help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("With --from, runs the fit's annealing schedule"), std::string::npos);
 }

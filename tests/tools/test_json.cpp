@@ -86,3 +86,15 @@ TEST(JsonRead, MalformedInputIsRefusedWithItsPlace) {
     EXPECT_EQ(refusal(std::string(100, '[') + std::string(100, ']')),
               "nesting too deep at byte 66");
 }
+
+TEST(JsonRead, TheFailingOffsetIsGivenFromZero) {
+    JsonValue value;
+    std::string error;
+    std::size_t where = 99;
+    EXPECT_FALSE(parseJson("{\"a\": 1}\n\n x", value, error, &where));
+    EXPECT_EQ(error, "unexpected text after the value at byte 12");
+    EXPECT_EQ(where, 11u);
+    where = 99;
+    EXPECT_TRUE(parseJson("[1]", value, error, &where));
+    EXPECT_EQ(where, 99u);
+}

@@ -96,6 +96,9 @@ TEST_F(ExploreRecord, RecordReadsBackAtFullPrecision) {
         {"{\"format\": \"zonefit-fit-record\"}",
          "b.json: not an explore record (no \"format\": \"zonefit-explore-record\")"},
         {"{\"format\": \"zonefit-explore-record\", ", "b.json: not valid JSON near line 1"},
+        // The line of the fault, not that of the start; what JSON has no word for is a fault.
+        {"{\"format\": \"zonefit-explore-record\",\n\"model\": 1,\n\"seed\": nan}",
+         "b.json: not valid JSON near line 3"},
         {"{\"format\": \"zonefit-explore-record\", \"model\": 11}",
          "b.json: \"model\" must be a model number from 1 to 10"},
         {"{\"format\": \"zonefit-explore-record\", \"model\": 1, \"regions\": []}",

@@ -104,3 +104,61 @@ TEST(OptionParser, PrefixDecidesWhatIsAnUnknownOption) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "zonetool: unexpected argument '--x'\nRun 'zonetool --help' for usage.\n");
 }
+
+TEST(OptionParser, UnknownOptionsCanBeWordedOrTakenAsPositional) {
+    std::vector<std::string> taken;
+    auto parser = [&taken] {
+        return OptionParser("toy", [] { return std::string(); })
+            .optionPrefix("-")
+            .unknownOption([](const std::string& arg) -> Problem {
+                return arg == "-" ? "" : "'" + arg + "' does not go here";
+            })
+            .flag({"-r"}, [] {})
+            .positional([&taken](const std::string& arg) -> Problem {
+                taken.push_back(arg);
+                return "";
+            });
+    };
+    EXPECT_EQ(parser().parse({"-", "-r", "a"}), -1);
+    EXPECT_EQ(taken, (std::vector<std::string>{"-", "a"}));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(parser().parse({"a", "-x"}), 2);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), usage("'-x' does not go here"));
+}
+
+TEST(OptionParser, WholeNumbersAndSeedsKeepTheirBounds) {
+    int count = 0;
+    std::vector<std::uint64_t> seeds;
+    bool seedGiven = false;
+    bool seedsGiven = false;
+    const auto parse = [&](const std::vector<std::string>& args) {
+        testing::internal::CaptureStderr();
+        const int status = OptionParser("toy", [] { return std::string(); })
+                               .value({"--jobs"}, "a value", storeWhole(count, 1, 256))
+                               .value({"--seed"}, "a value", storeSeed(seeds, seedGiven))
+                               .value({"--seeds"}, "a value", storeSeedList(seeds, 3, seedsGiven))
+                               .parse(args);
+        return std::make_pair(status, testing::internal::GetCapturedStderr());
+    };
+    EXPECT_EQ(parse({"--jobs", "1"}).first, -1);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(parse({"--jobs", "256"}).first, -1);
+    EXPECT_EQ(count, 256);
+    for (const char* bad : {"0", "257", "-1", "2.5", ""}) {
+        EXPECT_EQ(parse({"--jobs", bad}),
+                  std::make_pair(2, usage(std::string("--jobs needs a whole number from 1 to 256, "
+                                                      "not '") +
+                                          bad + "'")));
+    }
+    EXPECT_EQ(parse({"--seed", "18446744073709551615"}).first, -1);
+    EXPECT_EQ(seeds, std::vector<std::uint64_t>{18446744073709551615u});
+    EXPECT_TRUE(seedGiven);
+    EXPECT_EQ(parse({"--seed", "18446744073709551616"}),
+              std::make_pair(2, usage("--seed needs a whole number from 0 to "
+                                      "18446744073709551615, not '18446744073709551616'")));
+    EXPECT_FALSE(seedsGiven);
+    EXPECT_EQ(parse({"--seeds", "4-6"}).first, -1);
+    EXPECT_EQ(seeds, (std::vector<std::uint64_t>{4, 5, 6}));
+    EXPECT_TRUE(seedsGiven);
+    EXPECT_EQ(parse({"--seeds", "1-4"}).second.rfind("zonetool toy: --seeds: ", 0), 0u);
+}

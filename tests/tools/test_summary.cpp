@@ -119,16 +119,80 @@ TEST(SummaryCommand, BestFitOfEachModelWithTheAxisNamed) {
     std::getline(lines, first);
     std::getline(lines, second);
     EXPECT_FALSE(std::getline(lines, more)) << r.out;
-    EXPECT_EQ(header, "model\tname\tseed\t-lnL\taxis\tcentre\twidth\tF_IS\tsigma\tsigma_eff\tfile");
+    EXPECT_EQ(header, "model\tname\tseed\t-lnL\taxis\tcentre\twidth\tF_IS\tsigma\tsigma_eff\t"
+                      "generations\tlambda\tremaining\tcliff\tfile");
     EXPECT_EQ(first.substr(0, 40), "1\tSS_1\t-\t4613.0837\tsummed distance\t982.0");
-    EXPECT_EQ(first.substr(first.size() - 17), "\t7.0430\t-\tSS1_ML_");
+    // Slow to settle (lambda near 1), and wSS stands at a cliff.
+    EXPECT_EQ(first.substr(first.size() - 44),
+              "\t7.0430\t-\t28313\t0.997738\t4.4e-06\twSS\tSS1_ML_");
     // Heterozygotes fitter than both homozygotes: no cline, p stays near 0.4 everywhere, and
     // one region for C_1, whose contact only splits the start.
     EXPECT_EQ(second.substr(0, 28), "7\tC_1\t-\t908.7663\tposition\t-\t") << second;
-    EXPECT_EQ(second.substr(second.size() - 30), "\t0.0164\t10.0000\t8.9751\tC_1_ML_") << second;
+    EXPECT_EQ(second.substr(second.size() - 53),
+              "\t0.0164\t10.0000\t8.9751\t212\t0.884058\t7.6e-08\t-\tC_1_ML_")
+        << second;
 
     r = runProgram(dir.path(), ZONETOOL_BIN, "summary --format yaml");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool summary: --format needs table, tsv or json, not 'yaml'\n"
                      "Run 'zonetool summary --help' for usage.\n");
+}
+
+TEST(SummaryCommand, SettlednessOfAShortRealFit) {
+    ScratchDir dir;
+    dir.write("start.txt", "1.2 0.8 0.3 15\n0 0 0.05 2\n");
+    const ProgramResult fit =
+        runProgram(dir.path(), ZONETOOL_BIN, "fit 1 --seed 1 --start start.txt");
+    ASSERT_EQ(fit.status, 0) << fit.err;
+    // The fitted point settles in 70 generations, its changes shrinking by a factor 0.75 a
+    // generation: 1e-8 x 0.749 / 0.251 = 3.0e-8 still to go.
+    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "summary");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              "model  name  seed        -lnL  axis             centre          width  F_IS   "
+              "  sigma  sigma_eff  generations    lambda  remaining  cliff  file\n"
+              "    1  SS_1     1  10270.0661  summed distance       -  193583104.519  "
+              "0.5026  0.5305          -           70  0.749401      3e-08  wSS    SS1_ML_\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN, "summary --format json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string members = "\"sigma_eff\": null, \"generations\": 70, \"cap_reached\": false, "
+                                "\"lambda\": 0.74940114437884331, \"remaining\": "
+                                "2.9904412074081932e-08, \"cliff\": \"wSS\"";
+    EXPECT_NE(r.out.find(members + ", \"file\": \"SS1_ML_\"}"), std::string::npos) << r.out;
+    // The comparison's summary of the best fit is the same.
+    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(members + "}}"), std::string::npos) << r.out;
+}
+
+TEST(SummaryCommand, SettlednessOfAPenaltyAndOfARunStoppedByTheCap) {
+    // A negative sigma is outside the box: nothing is simulated, nothing can be told.
+    ScratchDir penalty;
+    penalty.write("SS1_ML_", "1 1 0.5 -3 400000\n");
+    ProgramResult r = runProgram(penalty.path(), ZONETOOL_BIN, "summary --format tsv");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(
+        r.out.substr(r.out.find('\n') + 1),
+        "1\tSS_1\t-\t400000.0000\tsummed distance\t-\t-\t-\t-3.0000\t-\t-\t-\t-\t-\tSS1_ML_\n");
+    r = runProgram(penalty.path(), ZONETOOL_BIN, "summary --format json");
+    EXPECT_NE(r.out.find("\"generations\": 0, \"cap_reached\": false, \"lambda\": null, "
+                         "\"remaining\": null, \"cliff\": null"),
+              std::string::npos)
+        << r.out;
+
+    // So narrow a dispersal with a slightly fitter SS never settles: the run stops at the
+    // cap of a million generations with its changes above 1e-8 and hardly shrinking any
+    // more, and the value is the penalty of a simulation out of equilibrium.
+    ScratchDir capped;
+    capped.write("SS1_ML_", "1.000001 1 0.5 0.05 100000\n");
+    r = runProgram(capped.path(), ZONETOOL_BIN, "summary --format tsv");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string row = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
+    EXPECT_EQ(row.substr(row.size() - 28), "\t-\t1000000*\t1\t3\twSS\tSS1_ML_\n") << row;
+    r = runProgram(capped.path(), ZONETOOL_BIN, "summary --format json");
+    EXPECT_NE(r.out.find("\"generations\": 1000000, \"cap_reached\": true, "
+                         "\"lambda\": 0.99999999670197159"),
+              std::string::npos)
+        << r.out;
 }

@@ -1,0 +1,17 @@
+// Evaluating a model's objective at a point held as a plain vector, as the tools do outside
+// the optimiser.
+#pragma once
+
+#include "models/model_table.h"
+#include "population/simulation_report.h"
+
+#include <string>
+#include <vector>
+
+// -lnL of `model` (whose objective must be available) at `point`, on the calling thread.
+double objectiveAt(const ModelEntry& model, const std::vector<double>& point);
+
+// The same with `report` installed and the evaluation's failures caught: false with the
+// failure's one-line message in `error` when the evaluation failed.
+bool evaluateRecorded(const ModelEntry& model, const std::vector<double>& point,
+                      SimulationReport& report, double& value, std::string& error);
