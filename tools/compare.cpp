@@ -1,6 +1,7 @@
 #include "tools/compare.h"
 
 #include "data/active_transect.h"
+#include "population/diagnostics.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
 #include "tools/fit_files.h"
@@ -296,6 +297,8 @@ int compareCommand(const std::vector<std::string>& givenArgs) {
         return dataStatus;
     }
     const DataScope dataScope(&data);
+    // The models' messages about single evaluations would break the table, TSV or JSON.
+    const ScopedDiagnostics diagnosticsTo(&std::cerr);
     CompareOptions options;
     const int status = readCompareOptions(args, options);
     if (status >= 0) {

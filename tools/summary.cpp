@@ -385,6 +385,8 @@ int summaryCommand(const std::vector<std::string>& givenArgs) {
         return dataStatus;
     }
     const DataScope dataScope(&data);
+    // The models' messages about single evaluations would break the table, TSV or JSON.
+    const ScopedDiagnostics diagnosticsTo(&std::cerr);
     std::vector<std::string> dirs;
     bool recursive = false;
     std::string format = "table";

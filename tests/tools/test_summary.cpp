@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -188,6 +189,9 @@ TEST(SummaryCommand, SettlednessOfAPenaltyAndOfARunStoppedByTheCap) {
     capped.write("SS1_ML_", "1.000001 1 0.5 0.05 100000\n");
     r = runProgram(capped.path(), ZONETOOL_BIN, "summary --format tsv");
     ASSERT_EQ(r.status, 0) << r.err;
+    // The model's messages go to standard error: the table stays a header and one row.
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
+    EXPECT_NE(r.err.find("max number of generations exceeded"), std::string::npos) << r.err;
     const std::string row = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
     EXPECT_EQ(row.substr(row.size() - 28), "\t-\t1000000*\t1\t3\twSS\tSS1_ML_\n") << row;
     r = runProgram(capped.path(), ZONETOOL_BIN, "summary --format json");
