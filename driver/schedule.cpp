@@ -253,7 +253,8 @@ bool checkResultWritable(const std::string& name, std::string& error) {
     return true;
 }
 
-bool writeResultFile(const std::string& name, const std::string& content, std::string& error) {
+bool writeResultFile(const std::string& name, const std::string& content, std::string& error,
+                     const std::function<void()>& beforeRename) {
     const std::string temporary = temporaryName(name);
     // From here until the rename or the removal, a stop signal removes the temporary file.
     const TemporaryFileArm arm(temporary.c_str());
@@ -272,6 +273,9 @@ bool writeResultFile(const std::string& name, const std::string& content, std::s
                 std::strerror(savedErrno != 0 ? savedErrno : errno);
         std::remove(temporary.c_str());
         return false;
+    }
+    if (beforeRename) {
+        beforeRename();
     }
     if (std::rename(temporary.c_str(), name.c_str()) != 0) {
         error = "cannot rename " + temporary + " to " + name + ": " + std::strerror(errno);

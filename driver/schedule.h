@@ -91,4 +91,7 @@ bool checkResultWritable(const std::string& name, std::string& error);
 // Writes `content` to a temporary file beside `name` and renames it over `name`, so that an
 // earlier result stays whole until the new one is complete. On failure the temporary file is
 // removed, `name` is untouched, and the reason is in `error`.
-bool writeResultFile(const std::string& name, const std::string& content, std::string& error);
+// `beforeRename`, when set, is called once the temporary file is complete and synced (a test
+// pauses there to stop the process in the middle of a write).
+bool writeResultFile(const std::string& name, const std::string& content, std::string& error,
+                     const std::function<void()>& beforeRename = nullptr);

@@ -11,12 +11,9 @@
 double ss3_fr(const NRvector<double>& x) {
     const ModelBox& box = activeBox(5);
     Borders borders;
-    if (!ssframe::readRegionBorders(borders)) {
-        return box.penaltyUnit;
-    }
-    const double outOfBox = boxPenalty(box, x);
-    if (outOfBox != 0.0) {
-        return outOfBox;
+    double penalty = 0.0;
+    if (!ssframe::regionsAndBox(box, x, borders, penalty)) {
+        return penalty;
     }
 
     // Sigma is x[7], between the first and the second selfing rate.
@@ -35,19 +32,12 @@ double ss3_fr(const NRvector<double>& x) {
 double ss3_FG(const NRvector<double>& x) {
     const ModelBox& box = activeBox(6);
     Borders borders;
-    if (!ssframe::readRegionBorders(borders)) {
-        return box.penaltyUnit;
+    double penalty = 0.0;
+    if (!ssframe::regionsAndBox(box, x, borders, penalty)) {
+        return penalty;
     }
     // Selfing rates of SS, SI and II individuals, the same at every deme.
-    std::vector<double> genotypeSelfing;
-    genotypeSelfing.resize(3, 0.0);
-    genotypeSelfing[0] = x[6];
-    genotypeSelfing[1] = x[8];
-    genotypeSelfing[2] = x[9];
-    const double outOfBox = boxPenalty(box, x);
-    if (outOfBox != 0.0) {
-        return outOfBox;
-    }
+    const std::vector<double> genotypeSelfing = {x[6], x[8], x[9]};
 
     const std::vector<Genotype> demeFitness = ssframe::regionFitness(x, borders);
     return ssframe::evaluate(

@@ -28,6 +28,16 @@ bool readRegionBorders(Borders& borders) {
     return true;
 }
 
+bool regionsAndBox(const ModelBox& box, const NRvector<double>& x, Borders& borders,
+                   double& penalty) {
+    if (!readRegionBorders(borders)) {
+        penalty = box.penaltyUnit;
+        return false;
+    }
+    penalty = boxPenalty(box, x);
+    return penalty == 0.0;
+}
+
 namespace {
 
 // Writes the per-region values into the entries, one per deme, of `perDeme` in three passes, so
@@ -150,12 +160,9 @@ ssframe::RowSimulation withSelfing(const std::vector<Genotype>& demeFitness, con
 double threeRegions(const NRvector<double>& x, int model, bool fittedSelfing) {
     const ModelBox& box = activeBox(model);
     Borders borders;
-    if (!ssframe::readRegionBorders(borders)) {
-        return box.penaltyUnit;
-    }
-    const double outOfBox = boxPenalty(box, x);
-    if (outOfBox != 0.0) {
-        return outOfBox;
+    double penalty = 0.0;
+    if (!ssframe::regionsAndBox(box, x, borders, penalty)) {
+        return penalty;
     }
     const std::vector<Genotype> demeFitness = ssframe::regionFitness(x, borders);
     const double noSelfing = 0.0;

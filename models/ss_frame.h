@@ -20,6 +20,12 @@ using RowSimulation = std::function<std::vector<Genotype>(const std::vector<Popu
 // false; the objective then answers with one penalty unit without simulating.
 bool readRegionBorders(Borders& borders);
 
+// What every three-region objective does first, in this order: reads the borders, then tests
+// `x` against `box`. False, with the value to answer in `penalty`, when either fails: one
+// penalty unit for unreadable borders, the box's penalty for a point outside it.
+bool regionsAndBox(const ModelBox& box, const NRvector<double>& x, Borders& borders,
+                   double& penalty);
+
 // The per-deme values of the three regions, one per site of the active transect, written in
 // three passes (a later region overwrites an earlier one, so demes from border2 on take
 // region 3 even when border1 > border2). The borders are 0 to the number of sites.

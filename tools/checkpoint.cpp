@@ -352,32 +352,11 @@ long long syncedLength(std::ofstream& stream, const std::string& path) {
 // ZONETOOL_TEST_CHECKPOINT_STALL_MS (tests only) pauses before the rename, so that a test can
 // kill the process in the middle of a write.
 bool writeAtomically(const std::string& path, const std::string& content, std::string& error) {
-    const std::string temporary = path + ".tmp" + std::to_string(static_cast<long>(getpid()));
-    std::FILE* file = std::fopen(temporary.c_str(), "w");
-    if (file == nullptr) {
-        error = "cannot create " + temporary + ": " + std::strerror(errno);
-        return false;
-    }
-    errno = 0;
-    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    const bool flushed = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
-    const int savedErrno = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !flushed || !closed) {
-        error = "cannot write " + temporary + ": " +
-                std::strerror(savedErrno != 0 ? savedErrno : errno);
-        std::remove(temporary.c_str());
-        return false;
-    }
-    if (const char* stall = std::getenv("ZONETOOL_TEST_CHECKPOINT_STALL_MS")) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(stall)));
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = "cannot rename " + temporary + " to " + path + ": " + std::strerror(errno);
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    return writeResultFile(path, content, error, [] {
+        if (const char* stall = std::getenv("ZONETOOL_TEST_CHECKPOINT_STALL_MS")) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(stall)));
+        }
+    });
 }
 
 std::string seedText(const std::optional<std::uint64_t>& seed) {

@@ -289,14 +289,7 @@ int readCompareOptions(const std::vector<std::string>& args, CompareOptions& o) 
 
 } // namespace
 
-int compareCommand(const std::vector<std::string>& givenArgs) {
-    DataContext data;
-    std::vector<std::string> args;
-    const int dataStatus = readDataOptions("compare", givenArgs, args, data);
-    if (dataStatus >= 0) {
-        return dataStatus;
-    }
-    const DataScope dataScope(&data);
+int compareCommand(const std::vector<std::string>& args) {
     // The models' messages about single evaluations would break the table, TSV or JSON.
     const ScopedDiagnostics diagnosticsTo(&std::cerr);
     CompareOptions options;

@@ -4,7 +4,6 @@
 #include "models/model_table.h"
 #include "population/simulation_report.h"
 #include "tools/cli.h"
-#include "tools/data_option.h"
 #include "tools/models_command.h"
 #include "tools/options.h"
 #include "tools/point_evaluation.h"
@@ -103,14 +102,7 @@ bool writeSites(const std::string& path, const std::vector<Genotype>& predicted)
 
 } // namespace
 
-int evalCommand(const std::vector<std::string>& givenArgs) {
-    DataContext data;
-    std::vector<std::string> args;
-    const int dataStatus = readDataOptions("eval", givenArgs, args, data);
-    if (dataStatus >= 0) {
-        return dataStatus;
-    }
-    const DataScope dataScope(&data);
+int evalCommand(const std::vector<std::string>& args) {
     EvalOptions options;
     const int status = readEvalOptions(args, options);
     if (status >= 0) {

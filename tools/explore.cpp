@@ -6,7 +6,6 @@
 #include "optimiser/amebsa.h"
 #include "population/diagnostics.h"
 #include "tools/cli.h"
-#include "tools/data_option.h"
 #include "tools/options.h"
 
 #include <atomic>
@@ -257,14 +256,7 @@ int readArguments(const std::vector<std::string>& args, ExploreArguments& a) {
 
 } // namespace
 
-int exploreCommand(const std::vector<std::string>& givenArgs) {
-    DataContext data;
-    std::vector<std::string> args;
-    const int dataStatus = readDataOptions("explore", givenArgs, args, data);
-    if (dataStatus >= 0) {
-        return dataStatus;
-    }
-    const DataScope dataScope(&data);
+int exploreCommand(const std::vector<std::string>& args) {
     ExploreArguments a;
     const int status = readArguments(args, a);
     if (status >= 0) {

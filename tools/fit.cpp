@@ -7,7 +7,6 @@
 #include "population/diagnostics.h"
 #include "tools/checkpoint.h"
 #include "tools/cli.h"
-#include "tools/data_option.h"
 #include "tools/fit_from.h"
 #include "tools/fit_inputs.h"
 #include "tools/fit_record.h"
@@ -360,14 +359,7 @@ bool inputsUsable(const FitInputs& inputs) {
 
 } // namespace
 
-int fitCommand(const std::vector<std::string>& givenArgs) {
-    DataContext data;
-    std::vector<std::string> args;
-    const int dataStatus = readDataOptions("fit", givenArgs, args, data);
-    if (dataStatus >= 0) {
-        return dataStatus;
-    }
-    const DataScope dataScope(&data);
+int fitCommand(const std::vector<std::string>& args) {
     // Fits from explored optima have options of their own.
     for (const std::string& arg : args) {
         if (arg == "--from") {

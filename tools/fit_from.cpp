@@ -4,6 +4,7 @@
 #include "driver/signals.h"
 #include "tools/cli.h"
 #include "tools/fit.h"
+#include "tools/fit_record.h"
 #include "tools/options.h"
 #include "tools/parallel.h"
 #include "tools/results.h"
@@ -181,11 +182,13 @@ int fitFromCommand(const std::vector<std::string>& args) {
                       << jobs[i].logName << "\n";
             continue;
         }
-        StoredResult stored;
-        if (readResultFile(jobs[i].resultName, model, stored, error)) {
-            stored.point.resize(static_cast<std::size_t>(model.parameterCount));
+        // At the fitted point itself, as the record holds it: the 8 digits of the result file
+        // can lie across a cliff from it.
+        FitRecord record;
+        if (readFitRecord(recordFileName(jobs[i].resultName), record, error)) {
+            record.point.resize(static_cast<std::size_t>(model.parameterCount));
             settled += jobs[i].resultName + ": " +
-                       settlednessText(measureSettledness(model, stored.point)) + "\n";
+                       settlednessText(measureSettledness(model, record.point)) + "\n";
         }
     }
     std::cout << summaryTable(jobs, outcomes) << settled;

@@ -1,7 +1,6 @@
 #include "tools/models_command.h"
 
 #include "models/model_table.h"
-#include "tools/data_option.h"
 #include "tools/options.h"
 #include "tools/table.h"
 
@@ -50,14 +49,7 @@ std::string modelListing() {
     return text;
 }
 
-int modelsCommand(const std::vector<std::string>& givenArgs) {
-    DataContext data;
-    std::vector<std::string> args;
-    const int dataStatus = readDataOptions("models", givenArgs, args, data);
-    if (dataStatus >= 0) {
-        return dataStatus;
-    }
-    const DataScope dataScope(&data);
+int modelsCommand(const std::vector<std::string>& args) {
     // No options at all: "--x" is as unexpected as "x".
     const int status =
         OptionParser("models", [] { return std::string(modelsHelp); }).optionPrefix("").parse(args);

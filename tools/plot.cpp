@@ -6,7 +6,6 @@
 #include "population/simulation_report.h"
 #include "tools/cli.h"
 #include "tools/cline.h"
-#include "tools/data_option.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
 #include "tools/profile_plot.h"
@@ -538,14 +537,7 @@ int readPlotOptions(const std::vector<std::string>& args, PlotOptions& o) {
 
 } // namespace
 
-int plotCommand(const std::vector<std::string>& givenArgs) {
-    DataContext data;
-    std::vector<std::string> args;
-    const int dataStatus = readDataOptions("plot", givenArgs, args, data);
-    if (dataStatus >= 0) {
-        return dataStatus;
-    }
-    const DataScope dataScope(&data);
+int plotCommand(const std::vector<std::string>& args) {
     PlotOptions options;
     const int status = readPlotOptions(args, options);
     if (status >= 0) {

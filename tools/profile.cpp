@@ -5,7 +5,6 @@
 #include "driver/schedule.h"
 #include "optimiser/amebsa.h"
 #include "tools/cli.h"
-#include "tools/data_option.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
 #include "tools/profile_curve.h"
@@ -558,14 +557,7 @@ int writeSide(const ModelEntry& model, ProfileOptions& o, const std::vector<Para
 
 } // namespace
 
-int profileCommand(const std::vector<std::string>& givenArgs) {
-    DataContext data;
-    std::vector<std::string> args;
-    const int dataStatus = readDataOptions("profile", givenArgs, args, data);
-    if (dataStatus >= 0) {
-        return dataStatus;
-    }
-    const DataScope dataScope(&data);
+int profileCommand(const std::vector<std::string>& args) {
     ProfileOptions o;
     const int status = readProfileOptions(args, o);
     if (status >= 0) {

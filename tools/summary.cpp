@@ -7,7 +7,6 @@
 #include "population/simulation_report.h"
 #include "tools/cli.h"
 #include "tools/cline.h"
-#include "tools/data_option.h"
 #include "tools/json.h"
 #include "tools/options.h"
 #include "tools/plot.h"
@@ -377,14 +376,7 @@ std::string formatSummaries(const std::vector<SummaryRow>& rows, const std::stri
 
 } // namespace
 
-int summaryCommand(const std::vector<std::string>& givenArgs) {
-    DataContext data;
-    std::vector<std::string> args;
-    const int dataStatus = readDataOptions("summary", givenArgs, args, data);
-    if (dataStatus >= 0) {
-        return dataStatus;
-    }
-    const DataScope dataScope(&data);
+int summaryCommand(const std::vector<std::string>& args) {
     // The models' messages about single evaluations would break the table, TSV or JSON.
     const ScopedDiagnostics diagnosticsTo(&std::cerr);
     std::vector<std::string> dirs;

@@ -2,6 +2,7 @@
 
 #include "tools/cli.h"
 #include "tools/compare.h"
+#include "tools/data_option.h"
 #include "tools/eval.h"
 #include "tools/explore.h"
 #include "tools/fit.h"
@@ -59,12 +60,14 @@ int zonetoolMain(int argc, char** argv) {
     struct Command {
         const char* name;
         int (*run)(const std::vector<std::string>&);
+        bool takesData; // --data and --box are read here, for the whole command
     };
     const Command commands[] = {
-        {"models", modelsCommand},     {"eval", evalCommand},       {"fit", fitCommand},
-        {"compare", compareCommand},   {"profile", profileCommand}, {"plot", plotCommand},
-        {"summary", summaryCommand},   {"slurm", slurmCommand},     {"explore", exploreCommand},
-        {"simulate", simulateCommand},
+        {"models", modelsCommand, true},   {"eval", evalCommand, true},
+        {"fit", fitCommand, true},         {"compare", compareCommand, true},
+        {"profile", profileCommand, true}, {"plot", plotCommand, true},
+        {"summary", summaryCommand, true}, {"slurm", slurmCommand, false},
+        {"explore", exploreCommand, true}, {"simulate", simulateCommand, false},
     };
     if (command == "help") {
         if (rest.empty()) {
@@ -79,9 +82,22 @@ int zonetoolMain(int argc, char** argv) {
         return usageError("", "unknown command '" + rest[0] + "'");
     }
     for (const Command& c : commands) {
-        if (command == c.name) {
+        if (command != c.name) {
+            continue;
+        }
+        if (!c.takesData) {
             return c.run(rest);
         }
+        // The transect and boxes are in force for everything the command does, fits on
+        // worker threads included (they install them again from dataContext()).
+        DataContext data;
+        std::vector<std::string> args;
+        const int dataStatus = readDataOptions(c.name, rest, args, data);
+        if (dataStatus >= 0) {
+            return dataStatus;
+        }
+        const DataScope dataScope(&data);
+        return c.run(args);
     }
     return usageError("", "unknown command '" + command + "'");
 }
