@@ -172,9 +172,13 @@ job_field() {
 release_requeued() {
     local end=$(($(date +%s) + $2))
     while [ "$(date +%s)" -lt "$end" ]; do
+        # A requeued job passes through other states before it waits as PENDING; only then can
+        # its start be brought forward, so wait for that (or for it to run or end by itself).
         if [ "$(job_field "$1" Restarts)" -ge 1 ] 2>/dev/null; then
-            [ "$(job_field "$1" JobState)" = PENDING ] && scontrol update JobId="$1" StartTime=now
-            return 0
+            case "$(job_field "$1" JobState)" in
+            PENDING) scontrol update JobId="$1" StartTime=now && return 0 ;;
+            RUNNING | COMPLETED) return 0 ;;
+            esac
         fi
         sleep 1
     done
