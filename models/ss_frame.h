@@ -2,6 +2,7 @@
 #pragma once
 
 #include "data/borders.h"
+#include "models/boxes.h"
 #include "optimiser/nr3.h"
 #include "population/population.h"
 
