@@ -1,6 +1,8 @@
 // Time per objective evaluation of every model at representative parameter vectors: the
 // example start vectors and slow-converging points with thousands of generations. Model 1 is
-// also timed with the plain simulation of tests/reference in the same frame.
+// also timed with the plain simulation of tests/reference in the same frame. The "_data"
+// variants read the transect from examples/transect.tsv, as zonetool --data does: the built-in
+// data in a file, so the same values and generations at the cost of reading it from memory.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -19,6 +21,7 @@
 #include "optimiser/nr3.h"
 #include "population/simulation_report.h"
 #include "reference/plain_population.h"
+#include "tools/data_option.h"
 
 namespace {
 
@@ -63,6 +66,23 @@ void Evaluate(benchmark::State& state, ObjectiveFunction* objective, int demes,
     state.SetLabel(label);
 }
 
+// The same with the transect and boxes of `zonetool --data examples/transect.tsv` in force.
+void EvaluateWithData(benchmark::State& state, ObjectiveFunction* objective, int demes,
+                      std::vector<double> point) {
+    static DataContext context;
+    static const int status = [] {
+        std::vector<std::string> rest;
+        return readDataOptions("bench", {"--data", ZONEFIT_SOURCE_DIR "/examples/transect.tsv"},
+                               rest, context);
+    }();
+    if (status != -1) {
+        state.SkipWithError("cannot read examples/transect.tsv");
+        return;
+    }
+    const DataScope scope(&context);
+    Evaluate(state, objective, demes, std::move(point));
+}
+
 } // namespace
 
 BENCHMARK_CAPTURE(Evaluate, m1_start, ssone, 105, {1.05, 1.05, 0.3, 15});
@@ -98,6 +118,17 @@ BENCHMARK_CAPTURE(Evaluate, m9_sigma50, cthree, 401,
                   {1.05, 0.95, 0.95, 0.95, 0.95, 1.05, 0.3, 50, 300, 550});
 BENCHMARK_CAPTURE(Evaluate, m10_start, CthreeFnot, 401,
                   {1.05, 0.95, 0.95, 0.95, 0.95, 1.05, 10, 250, 600});
+
+BENCHMARK_CAPTURE(EvaluateWithData, m1_start_data, ssone, 105, {1.05, 1.05, 0.3, 15});
+BENCHMARK_CAPTURE(EvaluateWithData, m1_slow_data, ssone, 105, {1.001, 1.001, 0.1, 3});
+BENCHMARK_CAPTURE(EvaluateWithData, m1_penalty_data, ssone, 105, {1.05, 1.05, 0.3, 150});
+BENCHMARK_CAPTURE(EvaluateWithData, m3_start_slow_data, ssthree, 105,
+                  {0.95, 0.9, 1, 1, 1.05, 1.1, 0.3, 15});
+BENCHMARK_CAPTURE(EvaluateWithData, m7_start_data, cone, 201, {1.05, 1.05, 0.3, 10, 450});
+BENCHMARK_CAPTURE(EvaluateWithData, m9_start_data, cthree, 401,
+                  {1.05, 0.95, 0.95, 0.95, 0.95, 1.05, 0.3, 10, 250, 600});
+BENCHMARK_CAPTURE(EvaluateWithData, m9_penalty_data, cthree, 401,
+                  {1.05, 0.95, 0.95, 0.95, 0.95, 1.05, 0.3, 10, 250, 700});
 
 // Models 3 to 6 read borders.txt from the working directory: they are evaluated in a fresh
 // directory holding the example borders (25 and 79).
