@@ -343,8 +343,17 @@ part_requeue() {
         sleep 2
     done
     [ "${restarts:-0}" -ge 1 ] || fail "the fit was not requeued: $(cat SS1_ML_.err 2>/dev/null)"
-    # Let the resumed fit add to its trace, then stop everything.
+    # Let the resumed fit add to its trace, then stop everything. On a busy machine the first
+    # allocation may end before its first anneal call does; then wait for a later one (and
+    # bring its start forward should it be requeued again).
     sleep 20
+    end=$(($(date +%s) + 300))
+    while [ "$(wc -l <SS1_ML_.trace.tsv 2>/dev/null || echo 0)" -lt 1 ]; do
+        [ "$(date +%s)" -lt "$end" ] || fail "no trace lines: $(cat SS1_ML_.err 2>/dev/null)"
+        [ "$(job_field "$array" JobState)" = PENDING ] && scontrol update JobId="$array" StartTime=now
+        sleep 2
+    done
+    restarts=$(job_field "$array" Restarts)
     scancel "$array"
     wait_jobs 60 "$array"
     local lines
