@@ -5,6 +5,7 @@
 #include "driver/start_file.h"
 #include "models/model_table.h"
 #include "tools/cli.h"
+#include "tools/data_option.h"
 #include "tools/options.h"
 #include "tools/parallel.h"
 #include "tools/profile_part.h"
@@ -47,8 +48,9 @@ const char* const slurmHelp =
     "side again.\n"
     "\n"
     "Before anything is written every input is checked: startvecN.txt of every model (the\n"
-    "result file with --profile), borders.txt for models 3 to 6, a writable directory, and no\n"
-    "result files (or script) that the jobs would overwrite.\n"
+    "result file with --profile), the --data file, borders.txt for models 3 to 6 (against the\n"
+    "sites of the data), a writable directory, and no result files (or script) that the jobs\n"
+    "would overwrite.\n"
     "\n"
     "Options:\n"
     "  -o SCRIPT             write the script to SCRIPT (default standard output)\n"
@@ -60,7 +62,11 @@ const char* const slurmHelp =
     "  --mem M               memory per task, as in 500M or 2G\n"
     "  --cpus-per-task N     processors per task (default 1: a fit uses one)\n"
     "  --signal-lead S       seconds before the time limit at which a fit stops (default 120)\n"
-    "  --redo                allow the jobs to overwrite existing results, and SCRIPT\n";
+    "  --redo                allow the jobs to overwrite existing results, and SCRIPT\n"
+    "  --data FILE           fit the transect in FILE instead of the built-in one: every fit,\n"
+    "                        profile side and collecting job gets --data with FILE's absolute\n"
+    "                        path, so that compare takes n and the saturated -lnL from it\n"
+    "  --box NAME=LO:HI      set both bounds of parameter NAME in every task (repeatable)\n";
 
 namespace {
 
@@ -436,6 +442,15 @@ int slurmCommand(const std::vector<std::string>& args) {
     place.directory = currentDirectory();
     place.zonetool = ownBinary();
     place.redo = a.redo;
+    if (const DataContext* data = dataContext()) {
+        if (!data->path.empty()) {
+            place.dataArguments = {
+                "--data", data->path[0] == '/' ? data->path : place.directory + "/" + data->path};
+        }
+        for (const std::string& box : data->boxOptions) {
+            place.dataArguments.insert(place.dataArguments.end(), {"--box", box});
+        }
+    }
     if (place.directory.empty() || place.zonetool.empty()) {
         std::cerr << "zonetool slurm: cannot find the working directory or this program: "
                   << std::strerror(errno) << "\n";

@@ -240,6 +240,22 @@ std::string taskTable(const std::vector<std::string>& rows) {
     return out.str();
 }
 
+// The data words of every call that evaluates a model, each quoted, each after a blank.
+std::string dataWords(const ScriptPlace& place) {
+    std::string words;
+    for (const std::string& word : place.dataArguments) {
+        words += " " + bashQuote(word);
+    }
+    return words;
+}
+
+// The collecting job's comparison of every result in the directory, as a table and as JSON.
+std::vector<std::pair<std::string, std::string>> compareOutputs(const ScriptPlace& place) {
+    const std::string compare = "\"$zonetool\" compare . --all --format ";
+    return {{compare + "tsv" + dataWords(place), "compare.tsv"},
+            {compare + "json" + dataWords(place), "compare.json"}};
+}
+
 // Enters the directory and sends everything after to the task's own files.
 std::string enterTask(const std::string& what) {
     return "cd -- \"$dir\" || exit 1\n"
@@ -262,9 +278,7 @@ std::string fitArrayScript(const std::vector<FitTask>& tasks, const SlurmRequest
         "# again resumes the fits that have no result file yet.\n";
     std::ostringstream out;
     out << header(comment, "zonefit", tasks.size(), request, true)
-        << placeAndSubmit(place, "zonefit")
-        << collectMode({{"\"$zonetool\" compare . --all --format tsv", "compare.tsv"},
-                        {"\"$zonetool\" compare . --all --format json", "compare.json"}});
+        << placeAndSubmit(place, "zonefit") << collectMode(compareOutputs(place));
     std::vector<std::string> rows;
     for (const FitTask& task : tasks) {
         rows.push_back("model=" + std::to_string(task.model) +
@@ -284,7 +298,7 @@ std::string fitArrayScript(const std::vector<FitTask>& tasks, const SlurmRequest
     out << "exec \"$zonetool\" fit \"$model\" --seed \"$seed\" --result \"$name\" "
            "--checkpoint \"$name.ckpt\" \\\n"
            "    --trace \"$name.trace.tsv\" --quiet --requeue"
-        << (place.redo ? " --redo" : "") << "\n";
+        << (place.redo ? " --redo" : "") << dataWords(place) << "\n";
     return out.str();
 }
 
@@ -305,7 +319,7 @@ std::string profileArrayScript(const std::vector<ProfileTask>& tasks, const Prof
         list += (list.empty() ? "" : ",") + parameter;
     }
     const std::string common = "\"$zonetool\" profile " + std::to_string(job.model) + " --result " +
-                               bashQuote(job.result) + options;
+                               bashQuote(job.result) + options + dataWords(place);
     std::ostringstream out;
     out << header(comment, "zonefit-profile", tasks.size(), request, false)
         << placeAndSubmit(place, "zonefit-profile")

@@ -63,6 +63,9 @@ struct ScriptPlace {
     std::string directory; // absolute working directory of every task
     std::string zonetool;  // absolute path of the zonetool binary the tasks run
     bool redo = false;     // tasks may overwrite existing results
+    // Given to every call that evaluates a model: --data FILE (an absolute path) and each
+    // --box NAME=LO:HI, as words to be quoted.
+    std::vector<std::string> dataArguments{};
 };
 
 // The batch script of a job array of fits, one task per entry of `tasks` (at least one), in

@@ -10,8 +10,9 @@
 #   stub      a generated script with a stand-in for zonetool: table, directory, collecting job,
 #             and Slurm's early signal requeueing a task that then finishes
 #   profile   a profile array with a stand-in for the sides; the real program assembles them
-#   basic     two short seeded fits (model 1) submitted with --submit give the result files of
-#             the same fits run directly; compare.tsv and compare.json are written
+#   basic     two short seeded fits (model 1) submitted with --submit and --data of the example
+#             transect give the result files of the same fits run directly without it;
+#             compare.tsv and compare.json are written, ranking both
 #   requeue   a long fit with a two-minute limit is requeued and resumes from its checkpoint;
 #             its trace so far equals the first lines of an uninterrupted fit's
 # Prints "skipped: REASON" and exits 0 only when the cluster cannot run here (no packages, not
@@ -302,8 +303,9 @@ part_basic() {
     (cd "$direct" && "$zonetool" fit 1 --seeds 1-2 --quiet >/dev/null) || fail "the direct fits"
     cd "$dir" || fail "cd"
     local printed array collect
-    printed=$("$zonetool" slurm 1 --seeds 1-2 --time 5 -o fits.sh --submit) ||
-        fail "zonetool slurm --submit: $printed"
+    # The example transect file is the built-in transect: the same results, by way of --data.
+    printed=$("$zonetool" slurm 1 --seeds 1-2 --time 5 --data "$repo/examples/transect.tsv" \
+        -o fits.sh --submit) || fail "zonetool slurm --submit: $printed"
     array=$(echo "$printed" | job_id array)
     collect=$(echo "$printed" | job_id collecting)
     [ -n "$array" ] && [ -n "$collect" ] || fail "--submit printed '$printed'"
@@ -313,7 +315,11 @@ part_basic() {
             fail "$name differs from the direct fit's: $(cat "$name" "$name.err" 2>&1)"
     done
     [ -s compare.tsv ] && [ -s compare.json ] || fail "compare.tsv or compare.json missing"
-    note "basic: two fits under Slurm equal the direct ones; comparison written: ok"
+    # compare ranks only fits of the transect it is given: both, so it was given the file.
+    [ "$(grep -c SS_1 compare.tsv)" = 2 ] || fail "compare.tsv: $(cat compare.tsv)"
+    grep -q '"data": ".*/examples/transect.tsv"' SS1_ML_seed1.json ||
+        fail "SS1_ML_seed1.json names no data file"
+    note "basic: two fits under Slurm with --data equal the direct ones; comparison written: ok"
 }
 
 part_requeue() {

@@ -190,6 +190,51 @@ TEST(SlurmScript, SubmitAndCollectInAHostileDirectory) {
     EXPECT_FALSE(dir.exists("INJECTED"));
 }
 
+TEST(SlurmScript, EveryTaskAndCollectionGetsTheDataFileAndBoxes) {
+    ScratchDir dir;
+    writeStandIns(dir, "bin");
+    const std::string work = dir.file(hostile);
+    ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    ScriptPlace place{work, dir.file("bin/zonetool"), false};
+    const std::string data = work + "/my data's.tsv";
+    place.dataArguments = {"--data", data, "--box", "sigma=1:50", "--box", "F=0:0.5"};
+    const std::string words = "--data\n" + data + "\n--box\nsigma=1:50\n--box\nF=0:0.5\n";
+    const std::string fits = fitArrayScript(twoByTwo(), SlurmRequest(), place);
+    ProgramResult r = runScript(dir, dir.path(), fits, "SLURM_ARRAY_TASK_ID=0");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("calls.txt"), "[zonetool] in " + work +
+                                         "\nfit\n1\n--seed\n1\n--result\nSS1_ML_seed1\n"
+                                         "--checkpoint\nSS1_ML_seed1.ckpt\n--trace\n"
+                                         "SS1_ML_seed1.trace.tsv\n--quiet\n--requeue\n" +
+                                         words);
+    std::remove(dir.file("calls.txt").c_str());
+    r = runScript(dir, dir.path(), fits, "SLURM_JOB_ID=3", "collect");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string compare = "[zonetool] in " + work + "\ncompare\n.\n--all\n--format\n";
+    EXPECT_EQ(dir.read("calls.txt"), compare + "tsv\n" + words + compare + "json\n" + words);
+
+    ProfileJob job;
+    job.model = 1;
+    job.result = "SS1_ML_";
+    job.parameters = {"sigma"};
+    job.table = "profile-SS1_ML_.txt";
+    job.tsv = "profile-SS1_ML_.tsv";
+    const std::string profile = profileArrayScript(
+        {{"sigma", "lower", "profile-SS1_ML_-sigma-lower"}}, job, SlurmRequest(), place);
+    std::remove(dir.file("calls.txt").c_str());
+    r = runScript(dir, dir.path(), profile, "SLURM_ARRAY_TASK_ID=0");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string side = "[zonetool] in " + work + "\nprofile\n1\n--result\nSS1_ML_\n" + words;
+    EXPECT_EQ(dir.read("calls.txt"), side + "--parameters\nsigma\n--side\nlower\n--part\n"
+                                            "profile-SS1_ML_-sigma-lower.tsv\n--quiet\n");
+    std::remove(dir.file("calls.txt").c_str());
+    r = runScript(dir, dir.path(), profile, "SLURM_JOB_ID=3", "collect");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("calls.txt"), side + "--parameters\nsigma\n--collect\n" + side +
+                                         "--parameters\nsigma\n--collect\n--format\ntsv\n");
+    EXPECT_FALSE(dir.exists("INJECTED"));
+}
+
 TEST(SlurmScript, ProfileTasksAndCollection) {
     ScratchDir dir;
     writeStandIns(dir, "bin");
@@ -374,6 +419,43 @@ TEST(SlurmCommand, EveryInputIsCheckedBeforeAnythingIsWritten) {
     r = zonetool(dir, "slurm 1");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\n0) model=1 seed=1 name='SS1_ML_' ;;\n*)"), std::string::npos);
+}
+
+TEST(SlurmCommand, TheDataFileIsCheckedAndPassedOnByItsAbsolutePath) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", shortStart);
+    dir.write("startvec3.txt", "1 1 1 1 1 1 0.3 15\n0.1 0.1 0.1 0.1 0.1 0.1 0.1 1\n");
+    dir.write("borders.txt", "1\n4\n");
+    dir.write("bad.tsv", "site position distance SS SI II\na 0 1 1 1 1\nb 1 1 -1 1 1\n"
+                         "c 2 NA 1 1 1\n");
+    dir.write("three sites.tsv", "site position distance SS SI II\na 0 100 1 1 1\n"
+                                 "b 100 326.644 0 4 0\nc 426.644 NA 0 0 5\n");
+    ProgramResult r = zonetool(dir, "slurm 1 --data missing.tsv -o fits.sh");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Error in missing.tsv: cannot open the file\n");
+    r = zonetool(dir, "slurm --profile 1 --data bad.tsv -o profile.sh");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error in bad.tsv line 3: SS count '-1' is negative\n");
+    r = zonetool(dir, "slurm 1 --box sigma=1 -o fits.sh");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool slurm: --box needs NAME=LO:HI, not 'sigma=1'\n"
+                     "Run 'zonetool slurm --help' for usage.\n");
+    // The borders must fit the three sites of the data, not the 105 of the built-in transect.
+    r = zonetool(dir, "slurm 3 --data 'three sites.tsv' -o fits.sh");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool slurm: Error in borders.txt: border 2 is 4, outside 0 to 3\n"
+                     "zonetool slurm: nothing written\n");
+    EXPECT_FALSE(dir.exists("fits.sh"));
+    EXPECT_FALSE(dir.exists("profile.sh"));
+
+    dir.write("borders.txt", "1\n3\n");
+    r = zonetool(dir, "slurm 1,3 --data 'three sites.tsv' --box sigma=1:50");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string words =
+        " '--data' " + shellQuote(dir.file("three sites.tsv")) + " '--box' 'sigma=1:50'";
+    EXPECT_NE(r.out.find("--quiet --requeue" + words + "\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("compare . --all --format json" + words + " >"), std::string::npos);
 }
 
 TEST(SlurmCommand, SubmitCallsSbatchForTheArrayAndTheCollectingJob) {
