@@ -220,3 +220,60 @@ TEST(FitFrom, ArgumentsOfOtherFitsAreRefusedWithTheirReason) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("With --from, runs the fit's annealing schedule"), std::string::npos);
 }
+
+TEST(FitFrom, OneOptimumRunsAsACheckpointedFitOfItsOwn) {
+    ScratchDir dir;
+    dir.write("joined.json", penaltyRecord);
+    ProgramResult r = zonetool(dir, "fit 1 --from joined.json --optimum 2 --seed 3 --result "
+                                    "SS1_ML_opt2seed3 --checkpoint SS1_ML_opt2seed3.ckpt --trace "
+                                    "SS1_ML_opt2seed3.trace.tsv --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(dir.read("SS1_ML_opt2seed3"), "0 0 0 0 1.7976931e+308\n");
+    EXPECT_TRUE(dir.exists("SS1_ML_opt2seed3.json"));
+    EXPECT_TRUE(dir.exists("SS1_ML_opt2seed3.trace.tsv"));
+    EXPECT_FALSE(dir.exists("SS1_ML_opt2seed3.ckpt")); // removed with the result written
+    const std::string start = dir.read("SS1_ML_opt2.start");
+    EXPECT_EQ(start.substr(0, 29), "1 1.5 0.29999999999999999 200");
+    EXPECT_NE(dir.read("SS1_ML_opt2seed3.json").find("\"seed\": 3,"), std::string::npos);
+    // Another seed starts from the same start file; without --result the name is the
+    // optimum's alone.
+    r = zonetool(dir, "fit 1 --from joined.json --optimum 2 --seed 4 --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(dir.exists("SS1_ML_opt2"));
+    r = zonetool(dir, "fit 1 --from joined.json --optimum 2 --seed 4 --quiet");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool fit: SS1_ML_opt2 exists already; give --redo to overwrite it\n"
+                     "zonetool fit: SS1_ML_opt2.json exists already; give --redo to overwrite "
+                     "it\n");
+    // A start file of another text is the user's.
+    dir.write("SS1_ML_opt1.start", "1 1 0.3 150\n0.1 0.1 0 0\n");
+    r = zonetool(dir, "fit 1 --from joined.json --optimum 1 --seed 4 --quiet");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool fit: SS1_ML_opt1.start exists and holds another start; give "
+                     "--redo to replace it\n");
+    EXPECT_EQ(dir.read("SS1_ML_opt1.start"), "1 1 0.3 150\n0.1 0.1 0 0\n");
+    EXPECT_FALSE(dir.exists("SS1_ML_opt1"));
+    // Past the optima listed there is nothing to do, and that is no failure.
+    r = zonetool(dir, "fit 1 --from joined.json --optimum 3 --seed 1 --checkpoint c.ckpt");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zonetool fit: joined.json lists 2 optima: no optimum 3 to fit from\n");
+    EXPECT_FALSE(dir.exists("SS1_ML_opt3.start"));
+
+    const std::pair<const char*, const char*> cases[] = {
+        {"--optimum 1 --best 2", "give either --best or --optimum, not both"},
+        {"--optimum 1 --seeds 1-2", "--optimum runs one fit: give one --seed, not --seeds"},
+        {"--checkpoint c.ckpt", "--result, --checkpoint, --trace and --requeue need --optimum I"},
+        {"--requeue", "--result, --checkpoint, --trace and --requeue need --optimum I"},
+        {"--optimum 0", "--optimum needs a whole number from 1 to 1000, not '0'"},
+        {"--optimum 1 --result ''", "--result needs a file name"},
+    };
+    for (const auto& [arguments, problem] : cases) {
+        r = zonetool(dir, std::string("fit 1 --from joined.json ") + arguments);
+        EXPECT_EQ(r.status, 2) << arguments;
+        EXPECT_EQ(r.err, std::string("zonetool fit: ") + problem +
+                             "\nRun 'zonetool fit --help' for usage.\n")
+            << arguments;
+    }
+}
