@@ -158,10 +158,6 @@ void onWorkers(std::size_t count, int workers, const std::function<void(std::siz
     }
 }
 
-} // namespace
-
-namespace {
-
 // A map of `settings` with no starts yet.
 ExploreMap emptyMap(const ModelEntry& model, const ExploreSettings& settings) {
     ExploreMap map;
@@ -240,6 +236,7 @@ struct ExploreArguments {
     int block = 0;  // with --block K/B: K, from 1
     int blocks = 0; // B, of --block or of --collect --blocks
     bool collect = false;
+    int collectBlocks = 0; // of --blocks
 };
 
 int readArguments(const std::vector<std::string>& args, ExploreArguments& a) {
@@ -294,18 +291,23 @@ int readArguments(const std::vector<std::string>& args, ExploreArguments& a) {
                                         std::to_string(maxBlocks) + ", not '" + value + "'";
                    })
             .flag({"--collect"}, [&a] { a.collect = true; })
-            .value({"--blocks"}, "a value", storeWhole(a.blocks, 1, maxBlocks))
+            .value({"--blocks"}, "a value", storeWhole(a.collectBlocks, 1, maxBlocks))
             .positional(takeOne(a.modelText))
             .check(requireModel(a.modelText, number))
             .check([&a]() -> Problem {
                 if (a.collect && a.block > 0) {
                     return "give either --block or --collect, not both";
                 }
-                if (a.collect && a.blocks == 0) {
+                if (a.collect && a.collectBlocks == 0) {
                     return "--collect needs --blocks B, the number of parts";
                 }
-                return !a.collect && a.block == 0 && a.blocks > 0 ? "--blocks goes with --collect"
-                                                                  : "";
+                if (!a.collect && a.collectBlocks > 0) {
+                    return "--blocks goes with --collect";
+                }
+                if (a.collect) {
+                    a.blocks = a.collectBlocks;
+                }
+                return "";
             })
             .parse(args);
     if (status >= 0) {

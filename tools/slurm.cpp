@@ -102,7 +102,7 @@ struct SlurmArguments {
     std::string result;
     std::vector<std::string> profileOptions;
     bool explore = false;
-    bool exploreOptions = false; // any of --starts, --blocks, --budget, --seed, --best
+    bool exploreOptions = false; // any of --starts, --blocks, --budget, --seed, --best, --region
     int starts = 32;
     int blocks = 0; // 0: the default, the smaller of 8 and --starts
     int budget = 4000;
@@ -203,7 +203,7 @@ int readArguments(const std::vector<std::string>& args, SlurmArguments& a) {
         .positional(takeOne(a.modelText))
         .check([&a]() -> Problem {
             if (a.modelText.empty()) {
-                return a.profile ? "missing MODEL" : "missing MODELS";
+                return a.profile || a.explore ? "missing MODEL" : "missing MODELS";
             }
             std::string problem;
             if (a.profile && a.explore) {

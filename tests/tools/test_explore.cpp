@@ -458,6 +458,7 @@ TEST(ExploreBlocks, APartIsKeptUnlessRedoAndBlockOptionsAreChecked) {
         {"--block 1/2 --collect --blocks 2", "give either --block or --collect, not both"},
         {"--collect", "--collect needs --blocks B, the number of parts"},
         {"--blocks 2", "--blocks goes with --collect"},
+        {"--block 1/2 --blocks 3", "--blocks goes with --collect"},
         {"--collect --blocks 0", "--blocks needs a whole number from 1 to 100000, not '0'"},
     };
     for (const auto& [arguments, problem] : cases) {

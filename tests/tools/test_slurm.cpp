@@ -566,6 +566,7 @@ TEST(SlurmCommand, SearchArgumentsAreChecked) {
     const std::string help = "Run 'zonetool slurm --help' for usage.\n";
     const std::pair<const char*, const char*> cases[] = {
         {"slurm --explore 1-2", "--explore needs one model number from 1 to 10, not '1-2'"},
+        {"slurm --explore", "missing MODEL"},
         {"slurm --explore 1 --profile", "give either --profile or --explore, not both"},
         {"slurm 1 --starts 8", "--starts, --blocks, --budget, --seed, --best and --region need "
                                "--explore"},
