@@ -383,8 +383,14 @@ part_requeue() {
         sleep 2
     done
     [ "${restarts:-0}" -ge 1 ] || fail "the fit was not requeued: $(cat SS1_ML_.err 2>/dev/null)"
-    # Let the resumed fit add to its trace, then stop everything.
+    # Let the resumed fit add to its trace, then stop everything. On a busy machine Slurm's
+    # signal can come before the first anneal call has ended: the requeued fit then starts
+    # afresh, so wait for its first trace line too.
     sleep 20
+    end=$(($(date +%s) + 240))
+    while [ ! -s SS1_ML_.trace.tsv ] && [ "$(date +%s)" -lt "$end" ]; do
+        sleep 2
+    done
     scancel "$array"
     wait_jobs 60 "$array"
     local lines
