@@ -105,6 +105,7 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
     std::string dataPath;
     bool dataGiven = false;
     std::vector<BoxSetting> settings;
+    std::vector<std::string> boxOptions;
     rest.clear();
     for (std::size_t i = 0; i < args.size(); i++) {
         const std::string& arg = args[i];
@@ -139,6 +140,7 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
                 return usageError(command, problem);
             }
             settings.push_back(setting);
+            boxOptions.push_back(value);
         }
     }
     context = DataContext();
@@ -155,6 +157,7 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
         context.boxes.override(setting.name, setting.lower, setting.upper);
     }
     context.customBoxes = dataGiven || !settings.empty();
+    context.boxOptions = boxOptions;
     return -1;
 }
 

@@ -18,6 +18,7 @@ struct DataContext {
     Transect transect;    // the file's transect, or the built-in one
     BoxSet boxes;         // the boxes in force: scaled to the transect, then the --box settings
     bool customBoxes = false; // a --data file or a --box was given: `boxes` are installed
+    std::vector<std::string> boxOptions; // each --box NAME=LO:HI as given, in order
 };
 
 // Takes `--data FILE` and any number of `--box NAME=LO:HI` (also as --data=FILE and

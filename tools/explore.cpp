@@ -6,6 +6,8 @@
 #include "optimiser/amebsa.h"
 #include "population/diagnostics.h"
 #include "tools/cli.h"
+#include "tools/data_option.h"
+#include "tools/explore_part.h"
 #include "tools/options.h"
 
 #include <atomic>
@@ -22,6 +24,7 @@ const char* const exploreHelp =
     "Usage: zonetool explore MODEL [--starts N] [--seed S] [--jobs J] [--budget E]\n"
     "                              [--design box|strength] [--region NAME=LO:HI ...]\n"
     "                              [--format table|tsv|json] [-o PREFIX] [--redo] [--verbose]\n"
+    "                              [--block K/B | --collect --blocks B]\n"
     "\n"
     "Searches for the best optimum of MODEL from many start points: N points of a Latin\n"
     "hypercube over each parameter's exploration region ('zonetool models' lists them),\n"
@@ -55,6 +58,16 @@ const char* const exploreHelp =
     "  -o PREFIX         name the record and figure PREFIX.explore.json and .svg\n"
     "  --redo            replace an existing record and figure\n"
     "  --verbose         one line on standard error as each start finishes\n"
+    "  --block K/B       run only block K of B of the starts (contiguous slices of the whole\n"
+    "                    run's starts, in order) and write their end points at full precision\n"
+    "                    to PREFIX.explore.partK-of-B.json, with what ties the parts of one run\n"
+    "                    together (model, seed, starts, budget, design, regions, start vector,\n"
+    "                    data checksum, --box settings)\n"
+    "  --collect         run nothing: merge the parts PREFIX.explore.part1-of-B.json to\n"
+    "                    partB-of-B.json, made with the same options, into the record, figure\n"
+    "                    and table of one whole run; a part that is missing, of another block\n"
+    "                    or of another run is named and nothing is merged\n"
+    "  --blocks B        the number of parts, with --collect\n"
     "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
     "                 II) instead of the built-in one; the boxes scale with its length\n"
     "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
@@ -120,7 +133,10 @@ namespace {
 // Runs task(i) for i in 0 to count - 1 on `workers` threads, the models' diagnostics dropped.
 void onWorkers(std::size_t count, int workers, const std::function<void(std::size_t)>& task) {
     std::atomic<std::size_t> next{0};
+    // The transect and boxes of the command are those of every worker.
+    const DataContext* data = dataContext();
     auto work = [&]() {
+        const DataScope dataScope(data);
         std::ostream discard(nullptr);
         setDiagnostics(&discard);
         for (;;) {
@@ -142,40 +158,69 @@ void onWorkers(std::size_t count, int workers, const std::function<void(std::siz
     }
 }
 
-} // namespace
-
-ExploreMap runExplore(const ModelEntry& model, const ExploreSettings& settings,
-                      const std::vector<std::vector<double>>& starts,
-                      const std::vector<std::vector<double>>& steps,
-                      const std::vector<std::string>& labels) {
+// A map of `settings` with no starts yet.
+ExploreMap emptyMap(const ModelEntry& model, const ExploreSettings& settings) {
     ExploreMap map;
     map.model = model.number;
     map.seed = settings.seed;
     map.budget = settings.budget;
     map.design = settings.design;
     map.regions = settings.regions.empty() ? defaultRegions(model) : settings.regions;
-    const std::clock_t cpuStart = std::clock();
-    const auto wallStart = std::chrono::steady_clock::now();
-    map.outcomes.resize(starts.size());
+    return map;
+}
+
+// The outcomes of starts first to end - 1 of `starts`.
+std::vector<StartOutcome> runStarts(const ModelEntry& model, const ExploreSettings& settings,
+                                    const std::vector<std::vector<double>>& starts,
+                                    const std::vector<std::vector<double>>& steps,
+                                    const std::vector<std::string>& labels, BlockRange range) {
+    std::vector<StartOutcome> outcomes(range.end - range.first);
     std::mutex logLock;
-    onWorkers(starts.size(), settings.jobs, [&](std::size_t i) {
-        map.outcomes[i] = runStart(model, starts[i], steps[i], settings.budget);
-        map.outcomes[i].label = labels[i];
+    onWorkers(outcomes.size(), settings.jobs, [&](std::size_t k) {
+        const std::size_t i = range.first + k;
+        StartOutcome& o = outcomes[k];
+        o = runStart(model, starts[i], steps[i], settings.budget);
+        o.label = labels[i];
         if (settings.verbose) {
-            const StartOutcome& o = map.outcomes[i];
             const std::lock_guard<std::mutex> hold(logLock);
             std::cerr << "start " << i + 1 << "/" << starts.size() << " (" << o.label << "): -lnL "
                       << format17(o.value) << " after " << o.evaluations << " evaluations"
                       << (o.converged ? "" : " (budget spent)") << "\n";
         }
     });
+    return outcomes;
+}
+
+// Merges the outcomes of `map` into its optima and measures the settledness of each.
+void mergeAndMeasure(const ModelEntry& model, const ExploreSettings& settings, ExploreMap& map) {
     map.optima = mergeOptima(map.outcomes, map.regions);
     onWorkers(map.optima.size(), settings.jobs, [&](std::size_t k) {
         map.optima[k].settledness = measureSettledness(model, map.optima[k].point);
     });
-    map.cpuSeconds = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
-    map.wallSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+}
+
+// Processor and wall time since it was made.
+struct Stopwatch {
+    std::clock_t cpuStart = std::clock();
+    std::chrono::steady_clock::time_point wallStart = std::chrono::steady_clock::now();
+    double cpu() const { return static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC; }
+    double wall() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    }
+};
+
+} // namespace
+
+ExploreMap runExplore(const ModelEntry& model, const ExploreSettings& settings,
+                      const std::vector<std::vector<double>>& starts,
+                      const std::vector<std::vector<double>>& steps,
+                      const std::vector<std::string>& labels) {
+    ExploreMap map = emptyMap(model, settings);
+    const Stopwatch watch;
+    map.outcomes = runStarts(model, settings, starts, steps, labels, {0, starts.size()});
+    mergeAndMeasure(model, settings, map);
+    map.cpuSeconds = watch.cpu();
+    map.wallSeconds = watch.wall();
     return map;
 }
 
@@ -188,6 +233,10 @@ struct ExploreArguments {
     std::string format = "table";
     std::string prefix;
     bool redo = false;
+    int block = 0;  // with --block K/B: K, from 1
+    int blocks = 0; // B, of --block or of --collect --blocks
+    bool collect = false;
+    int collectBlocks = 0; // of --blocks
 };
 
 int readArguments(const std::vector<std::string>& args, ExploreArguments& a) {
@@ -234,8 +283,32 @@ int readArguments(const std::vector<std::string>& args, ExploreArguments& a) {
                        a.prefix = value;
                        return value.empty() ? "-o needs a non-empty PREFIX" : "";
                    })
+            .value({"--block"}, "a value",
+                   [&a](const std::string&, const std::string& value) -> Problem {
+                       return parseBlock(value, a.block, a.blocks)
+                                  ? ""
+                                  : "--block needs K/B, block K of B, 1 <= K <= B <= " +
+                                        std::to_string(maxBlocks) + ", not '" + value + "'";
+                   })
+            .flag({"--collect"}, [&a] { a.collect = true; })
+            .value({"--blocks"}, "a value", storeWhole(a.collectBlocks, 1, maxBlocks))
             .positional(takeOne(a.modelText))
             .check(requireModel(a.modelText, number))
+            .check([&a]() -> Problem {
+                if (a.collect && a.block > 0) {
+                    return "give either --block or --collect, not both";
+                }
+                if (a.collect && a.collectBlocks == 0) {
+                    return "--collect needs --blocks B, the number of parts";
+                }
+                if (!a.collect && a.collectBlocks > 0) {
+                    return "--blocks goes with --collect";
+                }
+                if (a.collect) {
+                    a.blocks = a.collectBlocks;
+                }
+                return "";
+            })
             .parse(args);
     if (status >= 0) {
         return status;
@@ -256,41 +329,21 @@ int readArguments(const std::vector<std::string>& args, ExploreArguments& a) {
 
 } // namespace
 
-int exploreCommand(const std::vector<std::string>& args) {
-    ExploreArguments a;
-    const int status = readArguments(args, a);
-    if (status >= 0) {
-        return status;
-    }
-    int number = 0;
-    parseModel(a.modelText, number);
-    const ModelEntry& model = *findModel(number);
-    if (model.objective == nullptr) {
-        std::cerr << "zonetool explore: model " << number << " is not available in this build\n";
-        return 1;
-    }
-    const std::string recordName = a.prefix + ".explore.json";
-    const std::string figureName = a.prefix + ".explore.svg";
-    for (const std::string& name : {recordName, figureName}) {
-        if (!a.redo && exists(name)) {
-            std::cerr << "zonetool explore: " << name << " exists; give --redo to replace it\n";
-            return 1;
-        }
-    }
-    std::string error;
-    if (model.borders == BorderSource::borderFile) {
-        // The objectives end the process on a bad border file: check it once, here.
-        Borders borders;
-        if (!readBorders(borderFileName, borders, error)) {
-            std::cerr << error << "\n";
-            return 1;
-        }
-    }
-    const std::vector<std::vector<double>> design = designStarts(
-        model, a.settings.regions, a.settings.starts, a.settings.seed, a.settings.design);
-    std::vector<std::vector<double>> starts;
+namespace {
+
+// The starts of a whole run, in order: the user's start vector (when startvecMODEL.txt is
+// there), then the design points.
+struct StartList {
+    std::vector<std::vector<double>> points;
     std::vector<std::vector<double>> steps;
     std::vector<std::string> labels;
+};
+
+// Returns -1 when the starts are there, else the exit status after the message.
+int readStarts(const ModelEntry& model, const ExploreArguments& a, StartList& list,
+               ExploreRun& run) {
+    const std::vector<std::vector<double>> design = designStarts(
+        model, a.settings.regions, a.settings.starts, a.settings.seed, a.settings.design);
     const std::string startName = startFileName(a.modelText.c_str());
     StartVector user;
     if (exists(startName)) {
@@ -302,17 +355,81 @@ int exploreCommand(const std::vector<std::string>& args) {
         }
         user.start.resize(static_cast<std::size_t>(model.parameterCount));
         user.deltas.resize(user.start.size());
-        starts.push_back(user.start);
-        steps.push_back(user.deltas);
-        labels.push_back(startName);
+        list.points.push_back(user.start);
+        list.steps.push_back(user.deltas);
+        list.labels.push_back(startName);
+        run.userStart = true;
+        run.start = user.start;
+        run.steps = user.deltas;
     }
     for (std::size_t i = 0; i < design.size(); i++) {
-        starts.push_back(design[i]);
-        steps.push_back(regionSteps(a.settings.regions, design[i]));
-        labels.push_back("design " + std::to_string(i + 1));
+        list.points.push_back(design[i]);
+        list.steps.push_back(regionSteps(a.settings.regions, design[i]));
+        list.labels.push_back("design " + std::to_string(i + 1));
     }
+    run.model = model.number;
+    run.seed = a.settings.seed;
+    run.starts = a.settings.starts;
+    run.budget = a.settings.budget;
+    run.design = a.settings.design;
+    run.regions = a.settings.regions;
+    if (const DataContext* data = dataContext()) {
+        run.dataChecksum = data->checksum;
+        run.boxes = data->boxOptions;
+    }
+    return -1;
+}
 
-    const ExploreMap map = runExplore(model, a.settings, starts, steps, labels);
+// One block of a run: its starts' outcomes into its part.
+int runBlock(const ModelEntry& model, const ExploreArguments& a, const StartList& list,
+             const ExploreRun& run, const std::string& partName) {
+    const Stopwatch watch;
+    const BlockRange range = blockRange(list.points.size(), a.block, a.blocks);
+    const std::vector<StartOutcome> outcomes =
+        runStarts(model, a.settings, list.points, list.steps, list.labels, range);
+    std::string error;
+    if (!writeResultFile(
+            partName, explorePartJson(run, a.block, a.blocks, outcomes, watch.cpu(), watch.wall()),
+            error)) {
+        std::cerr << "zonetool explore: " << error << "\n";
+        return 1;
+    }
+    std::cout << "block " << a.block << " of " << a.blocks << ": ";
+    if (range.end > range.first) {
+        std::cout << "starts " << range.first + 1 << " to " << range.end << " of "
+                  << list.points.size();
+    } else {
+        std::cout << "no start (" << list.points.size() << " starts in all)";
+    }
+    std::cout << ", part " << partName << "\n";
+    return 0;
+}
+
+// The outcomes of every part, in start order, into `map`. Names every part that is missing or
+// does not belong to the run and returns false if there is any.
+bool readParts(const ExploreArguments& a, const StartList& list, const ExploreRun& run,
+               ExploreMap& map) {
+    bool good = true;
+    for (int k = 1; k <= a.blocks; k++) {
+        const BlockRange range = blockRange(list.points.size(), k, a.blocks);
+        std::string error;
+        if (!readExplorePart(explorePartName(a.prefix, k, a.blocks), run, k, a.blocks,
+                             range.end - range.first, map.outcomes, map.cpuSeconds, map.wallSeconds,
+                             error)) {
+            std::cerr << "zonetool explore: " << error << "\n";
+            good = false;
+        }
+    }
+    if (!good) {
+        std::cerr << "zonetool explore: nothing merged\n";
+    }
+    return good;
+}
+
+// The record, the figure and what goes to standard output, of a whole or a merged run.
+int writeMap(const ModelEntry& model, const ExploreArguments& a, const ExploreMap& map,
+             const std::string& recordName, const std::string& figureName) {
+    std::string error;
     const std::string record = exploreJson(model, map);
     if (!writeResultFile(recordName, record, error) ||
         !writeResultFile(figureName, startValuesSvg(model, map), error)) {
@@ -333,7 +450,7 @@ int exploreCommand(const std::vector<std::string>& args) {
             levels += k == 0 || !(std::fabs(map.optima[k].value - map.optima[k - 1].value) <=
                                   mergeValueTolerance);
         }
-        std::cout << starts.size() << " starts, " << map.optima.size()
+        std::cout << map.outcomes.size() << " starts, " << map.optima.size()
                   << (map.optima.size() == 1 ? " optimum" : " distinct optima") << " at " << levels
                   << (levels == 1 ? " value" : " distinct values") << "; the best reached by "
                   << bestStarts << (bestStarts == 1 ? " start" : " starts") << "; CPU time "
@@ -346,4 +463,66 @@ int exploreCommand(const std::vector<std::string>& args) {
         }
     }
     return 0;
+}
+
+} // namespace
+
+int exploreCommand(const std::vector<std::string>& args) {
+    ExploreArguments a;
+    const int status = readArguments(args, a);
+    if (status >= 0) {
+        return status;
+    }
+    int number = 0;
+    parseModel(a.modelText, number);
+    const ModelEntry& model = *findModel(number);
+    if (model.objective == nullptr) {
+        std::cerr << "zonetool explore: model " << number << " is not available in this build\n";
+        return 1;
+    }
+    const std::string recordName = a.prefix + ".explore.json";
+    const std::string figureName = a.prefix + ".explore.svg";
+    const std::string partName =
+        a.block > 0 ? explorePartName(a.prefix, a.block, a.blocks) : std::string();
+    const std::vector<std::string> outputs = a.block > 0
+                                                 ? std::vector<std::string>{partName}
+                                                 : std::vector<std::string>{recordName, figureName};
+    for (const std::string& name : outputs) {
+        if (!a.redo && exists(name)) {
+            std::cerr << "zonetool explore: " << name << " exists; give --redo to replace it\n";
+            return 1;
+        }
+    }
+    std::string error;
+    if (model.borders == BorderSource::borderFile) {
+        // The objectives end the process on a bad border file: check it once, here.
+        Borders borders;
+        if (!readBorders(borderFileName, borders, error)) {
+            std::cerr << error << "\n";
+            return 1;
+        }
+    }
+    StartList list;
+    ExploreRun run;
+    const int startStatus = readStarts(model, a, list, run);
+    if (startStatus >= 0) {
+        return startStatus;
+    }
+    if (a.block > 0) {
+        return runBlock(model, a, list, run, partName);
+    }
+    if (!a.collect) {
+        return writeMap(model, a,
+                        runExplore(model, a.settings, list.points, list.steps, list.labels),
+                        recordName, figureName);
+    }
+    ExploreMap map = emptyMap(model, a.settings);
+    if (!readParts(a, list, run, map)) {
+        return 1;
+    }
+    const Stopwatch watch;
+    mergeAndMeasure(model, a.settings, map);
+    map.cpuSeconds += watch.cpu();
+    map.wallSeconds += watch.wall();
+    return writeMap(model, a, map, recordName, figureName);
 }

@@ -9,7 +9,9 @@
 #include "tools/parallel.h"
 #include "tools/results.h"
 
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <sys/stat.h>
 
 const char* const fitFromHelp =
@@ -22,7 +24,16 @@ const char* const fitFromHelp =
     "from optimum 2 writes its start file SS1_ML_opt2.start, its result file SS1_ML_opt2 and\n"
     "its log SS1_ML_opt2.log (with several seeds SS1_ML_opt2seed3 and so on); none of these\n"
     "is replaced without --redo. A summary table and the settledness of each fitted point\n"
-    "follow on standard output.\n";
+    "follow on standard output.\n"
+    "\n"
+    "       zonetool fit MODEL --from EXPLORE_RECORD --optimum I [--seed S] [--result NAME]\n"
+    "                          [--checkpoint FILE] [--trace FILE] [--requeue] [--quiet] [--redo]\n"
+    "\n"
+    "With --optimum, runs the one fit from optimum I (SS1_ML_optI unless --result names it) as\n"
+    "'zonetool fit MODEL --start SS1_ML_optI.start' does, with the options of such a fit (as\n"
+    "the tasks of 'zonetool slurm --explore' do). An existing start file of the same text is\n"
+    "kept, so that fits of several seeds can start from it at once. When the record lists\n"
+    "fewer than I optima there is nothing to fit: a line says so and the status is 0.\n";
 
 std::string optimumFitName(const ModelEntry& model, int rank,
                            const std::optional<std::uint64_t>& seed) {
@@ -56,6 +67,11 @@ struct FromArguments {
     int jobs = 1;
     bool quiet = false;
     bool redo = false;
+    bool bestGiven = false;
+    int optimum = 0; // with --optimum I: the one fit from optimum I, as a fit of its own
+    // Options of that fit, passed on as given.
+    std::vector<std::string> fitOptions;
+    bool requeue = false;
 };
 
 int readArguments(const std::vector<std::string>& args, FromArguments& a) {
@@ -66,7 +82,21 @@ int readArguments(const std::vector<std::string>& args, FromArguments& a) {
         .flag({"--quiet"}, [&a] { a.quiet = true; })
         .flag({"--redo"}, [&a] { a.redo = true; })
         .value({"--from"}, "a value", storeText(a.recordPath))
-        .value({"--best"}, "a value", storeWhole(a.best, 1, 1000))
+        .value({"--best"}, "a value",
+               [&a](const std::string& name, const std::string& value) -> Problem {
+                   a.bestGiven = true;
+                   return storeWhole(a.best, 1, 1000)(name, value);
+               })
+        .value({"--optimum"}, "a value", storeWhole(a.optimum, 1, 1000))
+        .value({"--result", "--checkpoint", "--trace"}, "a value",
+               [&a](const std::string& name, const std::string& value) -> Problem {
+                   if (value.empty()) {
+                       return name + " needs a file name";
+                   }
+                   a.fitOptions.insert(a.fitOptions.end(), {name, value});
+                   return "";
+               })
+        .flag({"--requeue"}, [&a] { a.requeue = true; })
         .value({"--seed"}, "a value", storeSeed(a.seeds, a.seedGiven))
         .value({"--seeds"}, "a value", storeSeedList(a.seeds, 10000, a.seedsGiven))
         .value({"--jobs"}, "a value", storeWhole(a.jobs, 1, 256))
@@ -81,12 +111,69 @@ int readArguments(const std::vector<std::string>& args, FromArguments& a) {
             return a.seedGiven && a.seedsGiven ? "give either --seed or --seeds, not both" : "";
         })
         .check(requireModel(a.modelText, a.model))
+        .check([&a]() -> Problem {
+            if (a.optimum == 0) {
+                return a.fitOptions.empty() && !a.requeue
+                           ? ""
+                           : "--result, --checkpoint, --trace and --requeue need --optimum I";
+            }
+            if (a.bestGiven) {
+                return "give either --best or --optimum, not both";
+            }
+            return a.seeds.size() > 1 ? "--optimum runs one fit: give one --seed, not --seeds" : "";
+        })
         .parse(args);
 }
 
 bool exists(const std::string& path) {
     struct stat info;
     return lstat(path.c_str(), &info) == 0;
+}
+
+// The fit from optimum a.optimum alone, as 'zonetool fit MODEL --start FILE' runs it (with
+// a checkpoint, a trace and a requeue if asked). Several such fits, of other seeds, may run at
+// once: each writes the same start file, and an existing one of the same text is kept.
+int fitOneOptimum(const FromArguments& a, const ModelEntry& model, const ExploreMap& map) {
+    const std::size_t count = map.optima.size();
+    if (static_cast<std::size_t>(a.optimum) > count) {
+        std::cerr << "zonetool fit: " << a.recordPath << " lists " << count
+                  << (count == 1 ? " optimum" : " optima") << ": no optimum " << a.optimum
+                  << " to fit from\n";
+        return 0;
+    }
+    const std::string name = optimumFitName(model, a.optimum, std::nullopt);
+    const std::string startPath = name + ".start";
+    const std::string text =
+        optimumStartText(map, map.optima[static_cast<std::size_t>(a.optimum - 1)]);
+    std::ifstream in(startPath, std::ios::binary);
+    std::ostringstream held;
+    held << in.rdbuf();
+    std::string error;
+    if (!in || held.str() != text) {
+        if (in && !a.redo) {
+            std::cerr << "zonetool fit: " << startPath << " exists and holds another start; "
+                      << "give --redo to replace it\n";
+            return 1;
+        }
+        if (!writeResultFile(startPath, text, error)) {
+            std::cerr << "zonetool fit: cannot write " << startPath << ": " << error << "\n";
+            return 1;
+        }
+    }
+    std::vector<std::string> args = {a.modelText, "--start", startPath, "--result", name};
+    if (!a.seeds.empty()) {
+        args.insert(args.end(), {"--seed", std::to_string(a.seeds.front())});
+    }
+    // A later --result replaces the one above.
+    args.insert(args.end(), a.fitOptions.begin(), a.fitOptions.end());
+    for (const auto& [given, word] :
+         {std::make_pair(a.quiet, "--quiet"), std::make_pair(a.redo, "--redo"),
+          std::make_pair(a.requeue, "--requeue")}) {
+        if (given) {
+            args.push_back(word);
+        }
+    }
+    return fitCommand(args);
 }
 
 } // namespace
@@ -109,6 +196,9 @@ int fitFromCommand(const std::vector<std::string>& args) {
         std::cerr << "zonetool fit: " << a.recordPath << " explores model " << map.model
                   << ", not model " << number << "\n";
         return 1;
+    }
+    if (a.optimum > 0) {
+        return fitOneOptimum(a, model, map);
     }
     if (map.optima.empty()) {
         std::cerr << "zonetool fit: " << a.recordPath << " lists no optimum\n";

@@ -23,14 +23,6 @@ namespace {
 const char* const formatName = "zonefit-fit-record";
 constexpr int formatVersion = 1;
 
-std::string numberList(const std::vector<double>& values) {
-    std::string text = "[";
-    for (std::size_t i = 0; i < values.size(); i++) {
-        text += (i == 0 ? "" : ", ") + jsonNumber(values[i]);
-    }
-    return text + "]";
-}
-
 std::string stringList(const std::vector<std::string>& values) {
     std::string text = "[";
     for (std::size_t i = 0; i < values.size(); i++) {
@@ -195,12 +187,12 @@ std::string fitRecordJson(const FitRecord& r) {
         << "  \"model\": " << r.model << ",\n"
         << "  \"name\": " << jsonQuote(r.name) << ",\n"
         << "  \"parameters\": " << stringList(r.parameters) << ",\n"
-        << "  \"point\": " << numberList(r.point) << ",\n"
+        << "  \"point\": " << jsonNumberList(r.point) << ",\n"
         << "  \"value\": " << jsonNumber(r.value) << ",\n"
         << "  \"seed\": " << (r.seed ? std::to_string(*r.seed) : "null") << ",\n"
         << "  \"evaluations\": " << r.evaluations << ",\n"
-        << "  \"start\": " << numberList(r.start) << ",\n"
-        << "  \"steps\": " << numberList(r.steps) << ",\n"
+        << "  \"start\": " << jsonNumberList(r.start) << ",\n"
+        << "  \"steps\": " << jsonNumberList(r.steps) << ",\n"
         << "  \"free\": " << freeList << ",\n"
         << "  \"cpu_seconds\": " << jsonNumber(r.cpuSeconds) << ",\n"
         << "  \"wall_seconds\": " << jsonNumber(r.wallSeconds) << ",\n"

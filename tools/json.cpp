@@ -1,9 +1,12 @@
 #include "tools/json.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 const JsonValue* JsonValue::find(const std::string& key) const {
     if (type != Type::object) {
@@ -370,4 +373,55 @@ bool parseJson(const std::string& text, JsonValue& value, std::string& error, st
         *where = reader.offset();
     }
     return parsed;
+}
+
+std::string jsonNumberList(const std::vector<double>& values) {
+    std::string text = "[";
+    for (std::size_t i = 0; i < values.size(); i++) {
+        text += (i == 0 ? "" : ", ") + jsonNumber(values[i]);
+    }
+    return text + "]";
+}
+
+double jsonNumberOr(const JsonValue* j, double fallback) {
+    return j != nullptr && j->type == JsonValue::Type::number ? j->number : fallback;
+}
+
+bool jsonTrue(const JsonValue* j) {
+    return j != nullptr && j->type == JsonValue::Type::boolean && j->boolean;
+}
+
+bool jsonNumbers(const JsonValue* j, std::vector<double>& out) {
+    if (j == nullptr || j->type != JsonValue::Type::array) {
+        return false;
+    }
+    out.clear();
+    for (const JsonValue& item : j->items) {
+        if (item.type != JsonValue::Type::number) {
+            return false;
+        }
+        out.push_back(item.number);
+    }
+    return true;
+}
+
+bool readJsonFile(const std::string& path, const std::string& what, JsonValue& value,
+                  std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read the " + what + " " + path;
+        return false;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    const std::string text = content.str();
+    std::string problem;
+    std::size_t where = 0;
+    if (!parseJson(text, value, problem, &where)) {
+        const long line =
+            1 + std::count(text.begin(), text.begin() + static_cast<long>(where), '\n');
+        error = path + ": not valid JSON near line " + std::to_string(line);
+        return false;
+    }
+    return true;
 }

@@ -33,3 +33,18 @@ std::string jsonNumber(double value);
 // `where` when given.
 bool parseJson(const std::string& text, JsonValue& value, std::string& error,
                std::size_t* where = nullptr);
+
+// `values` as a JSON array of numbers (jsonNumber each), as in [1, 0.5].
+std::string jsonNumberList(const std::vector<double>& values);
+
+// Readers of members that may be missing (null `j`): the number, else `fallback`; whether it
+// is the literal true; the numbers of an array of numbers into `out` (false when `j` is not
+// one).
+double jsonNumberOr(const JsonValue* j, double fallback);
+bool jsonTrue(const JsonValue* j);
+bool jsonNumbers(const JsonValue* j, std::vector<double>& out);
+
+// Reads the file `path` and parses it as one JSON value. On failure returns false with
+// "cannot read the WHAT PATH" or "PATH: not valid JSON near line N" in `error`.
+bool readJsonFile(const std::string& path, const std::string& what, JsonValue& value,
+                  std::string& error);

@@ -55,14 +55,6 @@ std::string orDash(double value, int digits) {
     return std::isnan(value) ? std::string("-") : formatNumber(value, digits);
 }
 
-std::string jsonList(const std::vector<double>& values) {
-    std::string out = "[";
-    for (std::size_t j = 0; j < values.size(); j++) {
-        out += (j == 0 ? "" : ", ") + jsonNumber(values[j]);
-    }
-    return out + "]";
-}
-
 // A table of the optima: `columns` then a column per parameter, all right-aligned, with the
 // header row.
 Table optimaColumns(const ModelEntry& model, std::vector<std::string> columns) {
@@ -141,7 +133,7 @@ std::string exploreJson(const ModelEntry& model, const ExploreMap& map) {
         const Optimum& o = map.optima[k];
         const Settledness& s = o.settledness;
         out << (k == 0 ? "\n" : ",\n") << "    {\"value\": " << jsonNumber(o.value)
-            << ", \"point\": " << jsonList(o.point) << ", \"starts\": " << o.starts
+            << ", \"point\": " << jsonNumberList(o.point) << ", \"starts\": " << o.starts
             << ", \"evaluations\": " << o.evaluations << ", \"generations\": " << s.generations
             << ", \"converged\": " << (s.converged ? "true" : "false")
             << ", \"lambda\": " << jsonNumber(s.lambda)
@@ -153,8 +145,9 @@ std::string exploreJson(const ModelEntry& model, const ExploreMap& map) {
     for (std::size_t i = 0; i < map.outcomes.size(); i++) {
         const StartOutcome& o = map.outcomes[i];
         out << (i == 0 ? "\n" : ",\n") << "    {\"label\": " << jsonQuote(o.label)
-            << ", \"start\": " << jsonList(o.start) << ", \"point\": " << jsonList(o.point)
-            << ", \"value\": " << jsonNumber(o.value) << ", \"evaluations\": " << o.evaluations
+            << ", \"start\": " << jsonNumberList(o.start)
+            << ", \"point\": " << jsonNumberList(o.point) << ", \"value\": " << jsonNumber(o.value)
+            << ", \"evaluations\": " << o.evaluations
             << ", \"converged\": " << (o.converged ? "true" : "false")
             << ", \"optimum\": " << o.optimum + 1 << "}";
     }
@@ -241,48 +234,9 @@ std::string startValuesSvg(const ModelEntry& model, const ExploreMap& map) {
 
 // ---------------------------------------------------------------- reading the record
 
-namespace {
-
-double numberOr(const JsonValue* j, double fallback) {
-    return j != nullptr && j->type == JsonValue::Type::number ? j->number : fallback;
-}
-
-bool flagOf(const JsonValue* j) {
-    return j != nullptr && j->type == JsonValue::Type::boolean && j->boolean;
-}
-
-bool numberList(const JsonValue* j, std::vector<double>& out) {
-    if (j == nullptr || j->type != JsonValue::Type::array) {
-        return false;
-    }
-    out.clear();
-    for (const JsonValue& item : j->items) {
-        if (item.type != JsonValue::Type::number) {
-            return false;
-        }
-        out.push_back(item.number);
-    }
-    return true;
-}
-
-} // namespace
-
 bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot read the explore record " + path;
-        return false;
-    }
-    std::ostringstream content;
-    content << in.rdbuf();
-    const std::string text = content.str();
     JsonValue root;
-    std::string problem;
-    std::size_t where = 0;
-    if (!parseJson(text, root, problem, &where)) {
-        const long line =
-            1 + std::count(text.begin(), text.begin() + static_cast<long>(where), '\n');
-        error = path + ": not valid JSON near line " + std::to_string(line);
+    if (!readJsonFile(path, "explore record", root, error)) {
         return false;
     }
     const JsonValue* format = root.find("format");
@@ -291,7 +245,7 @@ bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& er
         error = path + ": not an explore record (no \"format\": \"zonefit-explore-record\")";
         return false;
     }
-    const double modelNumber = numberOr(root.find("model"), 0.0);
+    const double modelNumber = jsonNumberOr(root.find("model"), 0.0);
     const ModelEntry* model =
         modelNumber >= 1 && modelNumber <= modelCount && modelNumber == std::floor(modelNumber)
             ? findModel(static_cast<int>(modelNumber))
@@ -302,8 +256,8 @@ bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& er
     }
     map = ExploreMap();
     map.model = model->number;
-    map.seed = static_cast<std::uint64_t>(numberOr(root.find("seed"), 0.0));
-    map.budget = static_cast<int>(numberOr(root.find("budget"), 0.0));
+    map.seed = static_cast<std::uint64_t>(jsonNumberOr(root.find("seed"), 0.0));
+    map.budget = static_cast<int>(jsonNumberOr(root.find("budget"), 0.0));
     const JsonValue* design = root.find("design");
     if (design != nullptr && design->type == JsonValue::Type::string) {
         parseDesign(design->text, map.design);
@@ -316,8 +270,8 @@ bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& er
         return false;
     }
     for (const JsonValue& r : regions->items) {
-        map.regions.push_back(
-            {numberOr(r.find("low"), NAN), numberOr(r.find("high"), NAN), flagOf(r.find("log"))});
+        map.regions.push_back({jsonNumberOr(r.find("low"), NAN), jsonNumberOr(r.find("high"), NAN),
+                               jsonTrue(r.find("log"))});
         if (!std::isfinite(map.regions.back().low) || !std::isfinite(map.regions.back().high)) {
             error = path + ": every region needs finite \"low\" and \"high\"";
             return false;
@@ -331,26 +285,26 @@ bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& er
     for (std::size_t k = 0; k < optima->items.size(); k++) {
         const JsonValue& o = optima->items[k];
         Optimum optimum;
-        optimum.value = numberOr(o.find("value"), NAN);
-        if (!numberList(o.find("point"), optimum.point) || optimum.point.size() != n) {
+        optimum.value = jsonNumberOr(o.find("value"), NAN);
+        if (!jsonNumbers(o.find("point"), optimum.point) || optimum.point.size() != n) {
             error = path + ": optimum " + std::to_string(k + 1) + " needs a \"point\" of " +
                     std::to_string(n) + " numbers";
             return false;
         }
-        optimum.starts = static_cast<int>(numberOr(o.find("starts"), 0.0));
-        optimum.evaluations = static_cast<long>(numberOr(o.find("evaluations"), 0.0));
+        optimum.starts = static_cast<int>(jsonNumberOr(o.find("starts"), 0.0));
+        optimum.evaluations = static_cast<long>(jsonNumberOr(o.find("evaluations"), 0.0));
         Settledness& s = optimum.settledness;
         s.value = optimum.value;
-        s.generations = static_cast<int>(numberOr(o.find("generations"), 0.0));
-        s.converged = flagOf(o.find("converged"));
-        s.lambda = numberOr(o.find("lambda"), NAN);
-        s.remaining = numberOr(o.find("remaining"), NAN);
+        s.generations = static_cast<int>(jsonNumberOr(o.find("generations"), 0.0));
+        s.converged = jsonTrue(o.find("converged"));
+        s.lambda = jsonNumberOr(o.find("lambda"), NAN);
+        s.remaining = jsonNumberOr(o.find("remaining"), NAN);
         const JsonValue* cliff = o.find("cliff");
         s.cliff = cliff != nullptr && cliff->type == JsonValue::Type::string ? cliff->text : "";
-        s.cliffChange = numberOr(o.find("cliff_change"), 0.0);
+        s.cliffChange = jsonNumberOr(o.find("cliff_change"), 0.0);
         map.optima.push_back(optimum);
     }
-    map.cpuSeconds = numberOr(root.find("cpu_seconds"), 0.0);
-    map.wallSeconds = numberOr(root.find("wall_seconds"), 0.0);
+    map.cpuSeconds = jsonNumberOr(root.find("cpu_seconds"), 0.0);
+    map.wallSeconds = jsonNumberOr(root.find("wall_seconds"), 0.0);
     return true;
 }

@@ -5,6 +5,9 @@
 #include "driver/start_file.h"
 #include "models/model_table.h"
 #include "tools/cli.h"
+#include "tools/data_option.h"
+#include "tools/explore_part.h"
+#include "tools/fit_from.h"
 #include "tools/options.h"
 #include "tools/parallel.h"
 #include "tools/profile_part.h"
@@ -27,6 +30,8 @@ const char* const slurmHelp =
     "Usage: zonetool slurm MODELS [--seeds LIST] [options]\n"
     "       zonetool slurm --profile MODEL [--parameters LIST] [--result FILE] [--units U]\n"
     "                      [--step F] [options]\n"
+    "       zonetool slurm --explore MODEL [--starts N] [--blocks B] [--budget E] [--seed S]\n"
+    "                      [--best K] [--seeds LIST] [--region NAME=LO:HI ...] [options]\n"
     "\n"
     "Writes a batch script for Slurm's sbatch: a job array with one task per model and seed\n"
     "(MODELS as in 1-10 or 1,3,7; LIST as in 1-3 or 5,9; seed 1 when no LIST is given), each\n"
@@ -46,21 +51,45 @@ const char* const slurmHelp =
     "and profile-RESULT.tsv. A profile side keeps no checkpoint: a requeued task starts its\n"
     "side again.\n"
     "\n"
+    "With --explore: the search of 'zonetool explore MODEL --starts N --seed S --budget E'\n"
+    "(defaults 32, 1, 4000; --region as there) as an array of B tasks (default the smaller\n"
+    "of 8 and N), each running one block of the starts ('explore --block K/B') into\n"
+    "PREFIX.explore.partK-of-B.json (PREFIX the model's result name, SS1_ML_); after the\n"
+    "whole array a job merges the parts into PREFIX.explore.json and .svg ('explore\n"
+    "--collect'; it fails, naming the part, when one is missing); after a successful merge\n"
+    "an array of fits from the K best optima (--best, default 3), one task per optimum and\n"
+    "seed of --seeds ('fit --from PREFIX.explore.json --optimum I'), checkpointed and\n"
+    "requeued as the fits above, named as 'fit --from' names them (SS1_ML_opt2, or\n"
+    "SS1_ML_opt2seed3 with several seeds); a task whose optimum the search did not find ends\n"
+    "at once with status 0 and says so in its .err file; last, a job that writes compare.tsv\n"
+    "and compare.json. The blocks and the merge keep their output in\n"
+    "PREFIX.explore.partK-of-B.out/.err and PREFIX.explore.out/.err. Submitting the script\n"
+    "again resumes: what has its file ends at once, the other fits resume from checkpoints.\n"
+    "\n"
     "Before anything is written every input is checked: startvecN.txt of every model (the\n"
-    "result file with --profile), borders.txt for models 3 to 6, a writable directory, and no\n"
-    "result files (or script) that the jobs would overwrite.\n"
+    "result file with --profile), the --data file, borders.txt for models 3 to 6 (against the\n"
+    "sites of the data), a writable directory, and no result files (or script) that the jobs\n"
+    "would overwrite.\n"
     "\n"
     "Options:\n"
     "  -o SCRIPT             write the script to SCRIPT (default standard output)\n"
     "  --submit              submit the script and its collecting job with sbatch and print\n"
-    "                        both job ids (needs -o); or later: bash SCRIPT submit\n"
+    "                        both job ids (all four with --explore; needs -o); or later:\n"
+    "                        bash SCRIPT submit\n"
+    "  --starts N, --blocks B, --budget E, --seed S, --best K, --region NAME=LO:HI\n"
+    "                        the search of --explore, as above\n"
     "  --time T              time limit of each task (D-HH:MM:SS, HH:MM:SS, MM, ...)\n"
     "  --partition P         partition\n"
     "  --account A           account to charge\n"
     "  --mem M               memory per task, as in 500M or 2G\n"
     "  --cpus-per-task N     processors per task (default 1: a fit uses one)\n"
     "  --signal-lead S       seconds before the time limit at which a fit stops (default 120)\n"
-    "  --redo                allow the jobs to overwrite existing results, and SCRIPT\n";
+    "  --redo                allow the jobs to overwrite existing results, and SCRIPT\n"
+    "  --data FILE           fit the transect in FILE instead of the built-in one: every fit,\n"
+    "                        profile side, explore block and collecting job gets --data with\n"
+    "                        FILE's absolute path, so that compare takes n and the\n"
+    "                        saturated -lnL from it\n"
+    "  --box NAME=LO:HI      set both bounds of parameter NAME in every task (repeatable)\n";
 
 namespace {
 
@@ -72,6 +101,15 @@ struct SlurmArguments {
     std::string parameters;
     std::string result;
     std::vector<std::string> profileOptions;
+    bool explore = false;
+    bool exploreOptions = false; // any of --starts, --blocks, --budget, --seed, --best, --region
+    int starts = 32;
+    int blocks = 0; // 0: the default, the smaller of 8 and --starts
+    int budget = 4000;
+    std::vector<std::uint64_t> seed{1}; // of the design, as the only entry
+    bool seedGiven = false;
+    int best = 3;
+    std::vector<std::string> regions; // --region NAME=LO:HI of the search, as given
     SlurmRequest request;
     std::string script;
     bool submit = false;
@@ -92,6 +130,14 @@ OptionParser::ValueSetter storeSlurmName(std::string& target, bool partition) {
     };
 }
 
+// Marks an option of --explore as given, then stores it with `set`.
+OptionParser::ValueSetter exploreOption(SlurmArguments& a, OptionParser::ValueSetter set) {
+    return [&a, set](const std::string& name, const std::string& value) -> Problem {
+        a.exploreOptions = true;
+        return set(name, value);
+    };
+}
+
 int readArguments(const std::vector<std::string>& args, SlurmArguments& a) {
     // Passed on to each profile task as given.
     const auto profileOption = [&a](const std::string& name, const std::string& value) -> Problem {
@@ -108,6 +154,19 @@ int readArguments(const std::vector<std::string>& args, SlurmArguments& a) {
         .flag({"--submit"}, [&a] { a.submit = true; })
         .flag({"--redo"}, [&a] { a.redo = true; })
         .flag({"--profile"}, [&a] { a.profile = true; })
+        .flag({"--explore"}, [&a] { a.explore = true; })
+        .value({"--starts"}, "a value", exploreOption(a, storeWhole(a.starts, 1, 100000)))
+        .value({"--blocks"}, "a value",
+               exploreOption(a, storeWhole(a.blocks, 1, static_cast<int>(maxTasks))))
+        .value({"--budget"}, "a value", exploreOption(a, storeWhole(a.budget, 10, 100000000)))
+        .value({"--best"}, "a value", exploreOption(a, storeWhole(a.best, 1, 1000)))
+        .value({"--region"}, "a value",
+               exploreOption(a,
+                             [&a](const std::string&, const std::string& value) -> Problem {
+                                 a.regions.push_back(value);
+                                 return "";
+                             }))
+        .value({"--seed"}, "a value", exploreOption(a, storeSeed(a.seed, a.seedGiven)))
         .value({"-o"}, "a value", storeText(a.script))
         .value({"--seeds"}, "a value",
                [&a](const std::string&, const std::string& value) -> Problem {
@@ -144,14 +203,17 @@ int readArguments(const std::vector<std::string>& args, SlurmArguments& a) {
         .positional(takeOne(a.modelText))
         .check([&a]() -> Problem {
             if (a.modelText.empty()) {
-                return a.profile ? "missing MODEL" : "missing MODELS";
+                return a.profile || a.explore ? "missing MODEL" : "missing MODELS";
             }
             std::string problem;
-            if (a.profile) {
+            if (a.profile && a.explore) {
+                return "give either --profile or --explore, not both";
+            }
+            if (a.profile || a.explore) {
                 int number = 0;
                 if (!parseModel(a.modelText, number)) {
-                    return "--profile needs one model number from 1 to 10, not '" + a.modelText +
-                           "'";
+                    return std::string(a.profile ? "--profile" : "--explore") +
+                           " needs one model number from 1 to 10, not '" + a.modelText + "'";
                 }
                 a.models = {number};
             } else if (!parseModelList(a.modelText, a.models, problem)) {
@@ -165,6 +227,28 @@ int readArguments(const std::vector<std::string>& args, SlurmArguments& a) {
     }
     if (!a.profile && (!a.parameters.empty() || !a.result.empty() || !a.profileOptions.empty())) {
         return usageError("slurm", "--parameters, --result, --units and --step need --profile");
+    }
+    if (!a.explore && a.exploreOptions) {
+        return usageError(
+            "slurm", "--starts, --blocks, --budget, --seed, --best and --region need --explore");
+    }
+    if (a.explore) {
+        const ModelEntry& model = *findModel(a.models.front());
+        std::vector<Region> regions = defaultRegions(model);
+        for (const std::string& region : a.regions) {
+            std::string problem;
+            if (!applyRegionOption(model, region, regions, problem)) {
+                return usageError("slurm", problem);
+            }
+        }
+    }
+    if (a.explore && a.blocks > a.starts) {
+        return usageError("slurm", "--blocks (" + std::to_string(a.blocks) +
+                                       ") must not exceed --starts (" + std::to_string(a.starts) +
+                                       ")");
+    }
+    if (a.explore && a.blocks == 0) {
+        a.blocks = std::min(8, a.starts);
     }
     if (a.profile && a.result.find('/') != std::string::npos) {
         return usageError("slurm",
@@ -181,7 +265,8 @@ int readArguments(const std::vector<std::string>& args, SlurmArguments& a) {
         return usageError("slurm", "--submit needs -o SCRIPT: requeued tasks and later "
                                    "submissions read the script");
     }
-    if (a.models.size() * a.seeds.size() > maxTasks) {
+    if ((a.explore ? static_cast<std::size_t>(a.best) : a.models.size()) * a.seeds.size() >
+        maxTasks) {
         return usageError("slurm", "more than " + std::to_string(maxTasks) + " tasks");
     }
     return -1;
@@ -339,6 +424,68 @@ Plan planProfileArray(const SlurmArguments& a, const ScriptPlace& place) {
     return plan;
 }
 
+Plan planExploreArray(const SlurmArguments& a, const ScriptPlace& place) {
+    Plan plan;
+    const ModelEntry& model = *findModel(a.models.front());
+    if (model.objective == nullptr) {
+        plan.problems.push_back("model " + std::to_string(model.number) +
+                                " is not available in this build");
+    }
+    // The user's start vector is optional, but one that is there must be whole.
+    const std::string startName = startFileName(std::to_string(model.number).c_str());
+    StartVector user;
+    if (exists(startName) && (readStartFile(startName, user) != StartFileStatus::ok ||
+                              user.start.size() < static_cast<std::size_t>(model.parameterCount))) {
+        plan.problems.push_back(startName + " holds no start vector of " +
+                                std::to_string(model.parameterCount) + " values with its steps");
+    }
+    checkBorders(a.models, plan.problems);
+    ExploreJob job;
+    job.model = model.number;
+    job.prefix = model.prefix;
+    job.options = {"--starts", std::to_string(a.starts), "--seed", std::to_string(a.seed.front()),
+                   "--budget", std::to_string(a.budget)};
+    for (const std::string& region : a.regions) {
+        job.options.insert(job.options.end(), {"--region", region});
+    }
+    job.blocks = a.blocks;
+    std::vector<std::string> outputs;
+    for (int k = 1; k <= a.blocks; k++) {
+        outputs.push_back(explorePartName(job.prefix, k, a.blocks));
+    }
+    outputs.push_back(job.prefix + ".explore.json");
+    outputs.push_back(job.prefix + ".explore.svg");
+    for (int rank = 1; rank <= a.best; rank++) {
+        outputs.push_back(optimumFitName(model, rank, std::nullopt) + ".start");
+        for (std::uint64_t seed : a.seeds) {
+            const std::string name = optimumFitName(
+                model, rank, a.seeds.size() > 1 ? seed : std::optional<std::uint64_t>());
+            job.fits.push_back({rank, seed, name});
+            outputs.push_back(name);
+            outputs.push_back(name + ".json");
+        }
+    }
+    outputs.push_back("compare.tsv");
+    outputs.push_back("compare.json");
+    checkNotThere(outputs, a.redo, plan.problems);
+    plan.script = exploreArrayScript(job, a.request, place);
+    return plan;
+}
+
+// Submits the four jobs of a search by the script's own "submit", and prints their ids.
+int submitExplore(const std::string& script) {
+    const std::string path = script[0] == '/' ? script : currentDirectory() + "/" + script;
+    std::string out;
+    const int status = runCaptured("bash", {path, "submit"}, out);
+    std::cout << out << std::flush;
+    if (status != 0) {
+        std::cerr << "zonetool slurm: bash " << script << " submit failed (exit status " << status
+                  << ")\n";
+        return 1;
+    }
+    return 0;
+}
+
 int submit(const std::string& script, bool profile) {
     const std::string path = script[0] == '/' ? script : currentDirectory() + "/" + script;
     std::string out;
@@ -436,12 +583,23 @@ int slurmCommand(const std::vector<std::string>& args) {
     place.directory = currentDirectory();
     place.zonetool = ownBinary();
     place.redo = a.redo;
+    if (const DataContext* data = dataContext()) {
+        if (!data->path.empty()) {
+            place.dataArguments = {
+                "--data", data->path[0] == '/' ? data->path : place.directory + "/" + data->path};
+        }
+        for (const std::string& box : data->boxOptions) {
+            place.dataArguments.insert(place.dataArguments.end(), {"--box", box});
+        }
+    }
     if (place.directory.empty() || place.zonetool.empty()) {
         std::cerr << "zonetool slurm: cannot find the working directory or this program: "
                   << std::strerror(errno) << "\n";
         return 1;
     }
-    Plan plan = a.profile ? planProfileArray(a, place) : planFitArray(a, place);
+    Plan plan = a.profile   ? planProfileArray(a, place)
+                : a.explore ? planExploreArray(a, place)
+                            : planFitArray(a, place);
     if (access(".", W_OK | X_OK) != 0) {
         plan.problems.push_back("cannot create files in the working directory " + place.directory +
                                 ": " + std::strerror(errno));
@@ -468,5 +626,8 @@ int slurmCommand(const std::vector<std::string>& args) {
     // Executable, so that "./SCRIPT submit" works too; sbatch itself needs no mode.
     chmod(a.script.c_str(), 0755);
     std::cerr << "zonetool slurm: wrote " << a.script << "\n";
-    return a.submit ? submit(a.script, a.profile) : 0;
+    if (!a.submit) {
+        return 0;
+    }
+    return a.explore ? submitExplore(a.script) : submit(a.script, a.profile);
 }

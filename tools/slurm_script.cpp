@@ -163,9 +163,18 @@ std::string header(const std::string& comment, const std::string& jobName, std::
     return out.str();
 }
 
-// The variables every mode uses, then the "submit" mode: the array, then the collecting job
-// after every task of it, whatever their end (afterok would wait for ever after one failure).
-std::string placeAndSubmit(const ScriptPlace& place, const std::string& jobName) {
+// One job that "submit" hands to sbatch: the script with the argument `mode` and `options`
+// before it (checked text only), its id kept in the shell variable `variable`.
+struct Submission {
+    std::string variable;
+    std::string options;
+    std::string mode;
+    std::string what; // as in "collecting job"
+};
+
+// The variables every mode uses, then the "submit" mode: each job in turn, the later ones
+// waiting for earlier ones as their options say, and their ids printed.
+std::string placeAndSubmit(const ScriptPlace& place, const std::vector<Submission>& jobs) {
     std::ostringstream out;
     out << "dir=" << bashQuote(place.directory) << "\n"
         << "zonetool=" << bashQuote(place.zonetool) << "\n\n"
@@ -179,25 +188,45 @@ std::string placeAndSubmit(const ScriptPlace& place, const std::string& jobName)
         << "    /*) script=$0 ;;\n"
         << "    *) script=$PWD/$0 ;;\n"
         << "    esac\n"
-        << "    cd -- \"$dir\" || exit 1\n"
-        << "    array=$(sbatch --parsable \"$script\") || exit 1\n"
-        << "    array=${array%%;*}\n"
-        << "    collect=$(sbatch --parsable --dependency=\"afterany:$array\" --array=0 "
-           "--job-name="
-        << jobName << "-collect \"$script\" collect) || {\n"
-        << "        echo \"$0: array job $array submitted, but not its collecting job\" >&2\n"
-        << "        exit 1\n"
-        << "    }\n"
-        << "    echo \"array job $array\"\n"
-        << "    echo \"collecting job ${collect%%;*}\"\n"
-        << "    exit 0\n"
+        << "    cd -- \"$dir\" || exit 1\n";
+    std::string submitted;
+    for (const Submission& job : jobs) {
+        out << "    " << job.variable << "=$(sbatch --parsable "
+            << (job.options.empty() ? "" : job.options + " ") << "\"$script\""
+            << (job.mode.empty() ? "" : " " + job.mode) << ")";
+        if (submitted.empty()) {
+            out << " || exit 1\n";
+        } else {
+            out << " || {\n"
+                << "        echo \"$0: " << submitted << " submitted, but not its " << job.what
+                << "\" >&2\n"
+                << "        exit 1\n"
+                << "    }\n";
+        }
+        out << "    " << job.variable << "=${" << job.variable << "%%;*}\n";
+        submitted += (submitted.empty() ? "" : ", ") + job.what + " $" + job.variable;
+    }
+    for (const Submission& job : jobs) {
+        out << "    echo \"" << job.what << " $" << job.variable << "\"\n";
+    }
+    out << "    exit 0\n"
         << "    ;;\n";
     return out.str();
 }
 
+// An array and, after every task of it whatever their end (afterok would wait for ever after
+// one failure), its collecting job.
+std::vector<Submission> arrayAndCollect(const std::string& jobName) {
+    return {{"array", "", "", "array job"},
+            {"collect",
+             "--dependency=\"afterany:$array\" --array=0 --job-name=" + jobName + "-collect",
+             "collect", "collecting job"}};
+}
+
 // Runs `command` (which writes to standard output) into each target file by way of a
 // temporary file, flushed to disk and renamed, so that a reader never sees half a table.
-std::string collectMode(const std::vector<std::pair<std::string, std::string>>& outputs) {
+std::string collectMode(const std::vector<std::pair<std::string, std::string>>& outputs,
+                        const std::string& modes = "submit, collect") {
     std::ostringstream out;
     out << "collect)\n"
         << "    cd -- \"$dir\" || exit 1\n"
@@ -216,7 +245,7 @@ std::string collectMode(const std::vector<std::pair<std::string, std::string>>& 
         << "    ;;\n"
         << "'') ;;\n"
         << "*)\n"
-        << "    echo \"$0: unknown argument '$1' (give submit, collect or nothing)\" >&2\n"
+        << "    echo \"$0: unknown argument '$1' (give " << modes << " or nothing)\" >&2\n"
         << "    exit 2\n"
         << "    ;;\n"
         << "esac\n\n";
@@ -240,6 +269,22 @@ std::string taskTable(const std::vector<std::string>& rows) {
     return out.str();
 }
 
+// The data words of every call that evaluates a model, each quoted, each after a blank.
+std::string dataWords(const ScriptPlace& place) {
+    std::string words;
+    for (const std::string& word : place.dataArguments) {
+        words += " " + bashQuote(word);
+    }
+    return words;
+}
+
+// The collecting job's comparison of every result in the directory, as a table and as JSON.
+std::vector<std::pair<std::string, std::string>> compareOutputs(const ScriptPlace& place) {
+    const std::string compare = "\"$zonetool\" compare . --all --format ";
+    return {{compare + "tsv" + dataWords(place), "compare.tsv"},
+            {compare + "json" + dataWords(place), "compare.json"}};
+}
+
 // Enters the directory and sends everything after to the task's own files.
 std::string enterTask(const std::string& what) {
     return "cd -- \"$dir\" || exit 1\n"
@@ -247,6 +292,34 @@ std::string enterTask(const std::string& what) {
            "echo \"task $task of job ${SLURM_ARRAY_JOB_ID-?} (job ${SLURM_JOB_ID-?}, restarts "
            "${SLURM_RESTART_COUNT:-0}) on ${SLURMD_NODENAME-?}: " +
            what + "\" >&2\n";
+}
+
+// Ends the task at once, with status 0, when `file` is there; nothing with --redo.
+std::string endIfThere(const ScriptPlace& place, const std::string& file,
+                       const std::string& reason) {
+    if (place.redo) {
+        return "";
+    }
+    return "if [ -e \"" + file + "\" ]; then\n    echo \"" + file + " exists: " + reason +
+           "\" >&2\n    exit 0\nfi\n";
+}
+
+// A fit task after its table has set seed, name and task: nothing when its result file is
+// there, else `call` (the program and the fit's first words) with the seed, result name,
+// checkpoint, trace and requeue.
+std::string checkpointedFit(const ScriptPlace& place, const std::string& what,
+                            const std::string& call) {
+    std::ostringstream out;
+    out << enterTask(what) << endIfThere(place, "$name", "this fit has finished");
+    // The last task of an array shares its job id with the whole array, and requeueing that id
+    // requeues every task: the fit is given the id of its own task to requeue.
+    out << "SLURM_JOB_ID=${SLURM_ARRAY_JOB_ID-}_$task\n";
+    // exec: the program itself is the batch shell then and receives Slurm's early signal.
+    out << "exec " << call
+        << " --seed \"$seed\" --result \"$name\" --checkpoint \"$name.ckpt\" \\\n"
+           "    --trace \"$name.trace.tsv\" --quiet --requeue"
+        << (place.redo ? " --redo" : "") << dataWords(place) << "\n";
+    return out.str();
 }
 
 } // namespace
@@ -262,29 +335,15 @@ std::string fitArrayScript(const std::vector<FitTask>& tasks, const SlurmRequest
         "# again resumes the fits that have no result file yet.\n";
     std::ostringstream out;
     out << header(comment, "zonefit", tasks.size(), request, true)
-        << placeAndSubmit(place, "zonefit")
-        << collectMode({{"\"$zonetool\" compare . --all --format tsv", "compare.tsv"},
-                        {"\"$zonetool\" compare . --all --format json", "compare.json"}});
+        << placeAndSubmit(place, arrayAndCollect("zonefit")) << collectMode(compareOutputs(place));
     std::vector<std::string> rows;
     for (const FitTask& task : tasks) {
         rows.push_back("model=" + std::to_string(task.model) +
                        " seed=" + std::to_string(task.seed) + " name=" + bashQuote(task.name));
     }
-    out << taskTable(rows) << enterTask("fit of model $model, seed $seed, into $name");
-    if (!place.redo) {
-        out << "if [ -e \"$name\" ]; then\n"
-            << "    echo \"$name exists: this fit has finished\" >&2\n"
-            << "    exit 0\n"
-            << "fi\n";
-    }
-    // The last task of an array shares its job id with the whole array, and requeueing that id
-    // requeues every task: the fit is given the id of its own task to requeue.
-    out << "SLURM_JOB_ID=${SLURM_ARRAY_JOB_ID-}_$task\n";
-    // exec: the program itself is the batch shell then and receives Slurm's early signal.
-    out << "exec \"$zonetool\" fit \"$model\" --seed \"$seed\" --result \"$name\" "
-           "--checkpoint \"$name.ckpt\" \\\n"
-           "    --trace \"$name.trace.tsv\" --quiet --requeue"
-        << (place.redo ? " --redo" : "") << "\n";
+    out << taskTable(rows)
+        << checkpointedFit(place, "fit of model $model, seed $seed, into $name",
+                           "\"$zonetool\" fit \"$model\"");
     return out.str();
 }
 
@@ -305,10 +364,10 @@ std::string profileArrayScript(const std::vector<ProfileTask>& tasks, const Prof
         list += (list.empty() ? "" : ",") + parameter;
     }
     const std::string common = "\"$zonetool\" profile " + std::to_string(job.model) + " --result " +
-                               bashQuote(job.result) + options;
+                               bashQuote(job.result) + options + dataWords(place);
     std::ostringstream out;
     out << header(comment, "zonefit-profile", tasks.size(), request, false)
-        << placeAndSubmit(place, "zonefit-profile")
+        << placeAndSubmit(place, arrayAndCollect("zonefit-profile"))
         << collectMode({{common + " --parameters " + bashQuote(list) + " --collect", job.table},
                         {common + " --parameters " + bashQuote(list) + " --collect --format tsv",
                          job.tsv}});
@@ -318,15 +377,74 @@ std::string profileArrayScript(const std::vector<ProfileTask>& tasks, const Prof
                        " name=" + bashQuote(task.name));
     }
     out << taskTable(rows) << enterTask("profile of $parameter, $side side, into $name.tsv");
-    if (place.redo) {
-        out << "rm -f -- \"$name.tsv\"\n";
-    } else {
-        out << "if [ -e \"$name.tsv\" ]; then\n"
-            << "    echo \"$name.tsv exists: this side has finished\" >&2\n"
-            << "    exit 0\n"
-            << "fi\n";
-    }
+    out << (place.redo ? "rm -f -- \"$name.tsv\"\n"
+                       : endIfThere(place, "$name.tsv", "this side has finished"));
     out << "exec " << common
         << " --parameters \"$parameter\" --side \"$side\" --part \"$name.tsv\" --quiet\n";
+    return out.str();
+}
+
+std::string exploreArrayScript(const ExploreJob& job, const SlurmRequest& request,
+                               const ScriptPlace& place) {
+    const std::string blocks = std::to_string(job.blocks);
+    const std::string fits = std::to_string(job.fits.size());
+    const std::string comment =
+        "# Written by zonetool slurm --explore: a job array of " + blocks +
+        " blocks of explore starts, a job that merges\n"
+        "# them, a job array of " +
+        fits +
+        " fits from the best optima and a job that compares their results.\n"
+        "#   bash THIS_SCRIPT submit    submits all four and prints their job ids\n"
+        "# Submitting again resumes: blocks with a part and fits with a result end at once, a fit\n"
+        "# with a checkpoint resumes from it.\n";
+    const std::string record = job.prefix + ".explore";
+    std::string explore = "\"$zonetool\" explore " + std::to_string(job.model);
+    for (const std::string& option : job.options) {
+        explore += " " + bashQuote(option);
+    }
+    const std::string redo = place.redo ? " --redo" : "";
+    std::ostringstream out;
+    out << header(comment, "zonefit-explore", job.blocks, request, false)
+        << placeAndSubmit(
+               place,
+               {{"explore", "", "", "explore array job"},
+                {"merge",
+                 "--dependency=\"afterany:$explore\" --array=0 --job-name=zonefit-explore-merge",
+                 "merge", "merging job"},
+                {"fits",
+                 "--dependency=\"afterok:$merge\" --kill-on-invalid-dep=yes --array=0-" +
+                     std::to_string(job.fits.size() - 1) + " --signal=B:USR1@" +
+                     std::to_string(request.signalLead) + " --job-name=zonefit-explore-fit",
+                 "fit", "fit array job"},
+                {"collect",
+                 "--dependency=\"afterany:$fits\" --array=0 --job-name=zonefit-explore-collect",
+                 "collect", "collecting job"}});
+    out << "merge)\n"
+        << "task=${SLURM_ARRAY_TASK_ID-}\n"
+        << "name=" << bashQuote(record) << "\n"
+        << enterTask("merge of the " + blocks + " parts into $name.json")
+        << endIfThere(place, "$name.json", "the parts were merged") << "exec " << explore
+        << " --collect --blocks " << blocks << redo << dataWords(place) << "\n;;\n"
+        << "fit)\n";
+    std::vector<std::string> rows;
+    for (const OptimumFitTask& task : job.fits) {
+        rows.push_back("optimum=" + std::to_string(task.optimum) +
+                       " seed=" + std::to_string(task.seed) + " name=" + bashQuote(task.name));
+    }
+    out << taskTable(rows)
+        << checkpointedFit(place, "fit from optimum $optimum, seed $seed, into $name",
+                           "\"$zonetool\" fit " + std::to_string(job.model) + " --from " +
+                               bashQuote(record + ".json") + " --optimum \"$optimum\"")
+        << ";;\n"
+        << collectMode(compareOutputs(place), "submit, merge, fit, collect");
+    rows.clear();
+    for (int k = 1; k <= job.blocks; k++) {
+        rows.push_back("block=" + std::to_string(k) + " name=" +
+                       bashQuote(record + ".part" + std::to_string(k) + "-of-" + blocks));
+    }
+    out << taskTable(rows)
+        << enterTask("block $block of " + blocks + " of the starts, into $name.json")
+        << endIfThere(place, "$name.json", "this block has finished") << "exec " << explore
+        << " --block \"$block/" << blocks << "\"" << redo << dataWords(place) << "\n";
     return out.str();
 }

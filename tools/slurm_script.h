@@ -63,6 +63,9 @@ struct ScriptPlace {
     std::string directory; // absolute working directory of every task
     std::string zonetool;  // absolute path of the zonetool binary the tasks run
     bool redo = false;     // tasks may overwrite existing results
+    // Given to every call that evaluates a model: --data FILE (an absolute path) and each
+    // --box NAME=LO:HI, as words to be quoted.
+    std::vector<std::string> dataArguments{};
 };
 
 // The batch script of a job array of fits, one task per entry of `tasks` (at least one), in
@@ -77,3 +80,29 @@ std::string fitArrayScript(const std::vector<FitTask>& tasks, const SlurmRequest
 // table from the partial results.
 std::string profileArrayScript(const std::vector<ProfileTask>& tasks, const ProfileJob& job,
                                const SlurmRequest& request, const ScriptPlace& place);
+
+// One fit from an explored optimum: 'zonetool fit MODEL --from RECORD --optimum OPTIMUM --seed
+// SEED --result NAME', checkpointed as the tasks of fitArrayScript.
+struct OptimumFitTask {
+    int optimum = 0; // rank, from 1
+    std::uint64_t seed = 0;
+    std::string name; // result file name, as SS1_ML_opt2seed3
+};
+
+// Everything the script of a search for the best optimum needs beyond the Slurm request.
+struct ExploreJob {
+    int model = 0;
+    std::string prefix;               // record PREFIX.explore.json, parts PREFIX.explore.partK-of-B
+    std::vector<std::string> options; // of every explore call, as --starts N --seed S --budget E
+    int blocks = 1;                   // tasks of the explore array
+    std::vector<OptimumFitTask> fits; // tasks of the fit array, in order (at least one)
+};
+
+// The batch script of a search: as a task of its array, one block of the explore starts; with
+// "merge", the merging of the parts into the record (a missing part fails it); with "fit", as a
+// task of the second array, one fit from an optimum; with "collect", compare.tsv and
+// compare.json; with "submit", outside Slurm, the four jobs: the merge after the whole explore
+// array (afterany), the fit array after a successful merge (afterok; cancelled if the merge
+// fails), the comparison after the whole fit array (afterany).
+std::string exploreArrayScript(const ExploreJob& job, const SlurmRequest& request,
+                               const ScriptPlace& place);

@@ -66,7 +66,7 @@ int zonetoolMain(int argc, char** argv) {
         {"models", modelsCommand, true},   {"eval", evalCommand, true},
         {"fit", fitCommand, true},         {"compare", compareCommand, true},
         {"profile", profileCommand, true}, {"plot", plotCommand, true},
-        {"summary", summaryCommand, true}, {"slurm", slurmCommand, false},
+        {"summary", summaryCommand, true}, {"slurm", slurmCommand, true},
         {"explore", exploreCommand, true}, {"simulate", simulateCommand, false},
     };
     if (command == "help") {

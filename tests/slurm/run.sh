@@ -10,8 +10,11 @@
 #   stub      a generated script with a stand-in for zonetool: table, directory, collecting job,
 #             and Slurm's early signal requeueing a task that then finishes
 #   profile   a profile array with a stand-in for the sides; the real program assembles them
-#   basic     two short seeded fits (model 1) submitted with --submit give the result files of
-#             the same fits run directly; compare.tsv and compare.json are written
+#   basic     two short seeded fits (model 1) submitted with --submit and --data of the example
+#             transect give the result files of the same fits run directly without it;
+#             compare.tsv and compare.json are written, ranking both
+#   explore   a small search (model 1, 4 starts in 2 blocks, the best optimum fitted with one
+#             seed) submitted with --submit gives the record, figure and fit of a direct run
 #   requeue   a long fit with a two-minute limit is requeued and resumes from its checkpoint;
 #             its trace so far equals the first lines of an uninterrupted fit's
 # Prints "skipped: REASON" and exits 0 only when the cluster cannot run here (no packages, not
@@ -28,10 +31,10 @@ while [ $# -gt 0 ]; do
     --part) parts+=("$2"); shift 2 ;;
     --zonetool) zonetool=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift 2 ;;
     --keep) keep=1; shift ;;
-    *) echo "usage: $0 [--part cluster|stub|profile|basic|requeue]... [--zonetool PATH] [--keep]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--part cluster|stub|profile|basic|explore|requeue]... [--zonetool PATH] [--keep]" >&2; exit 2 ;;
     esac
 done
-[ ${#parts[@]} -gt 0 ] || parts=(cluster stub profile basic requeue)
+[ ${#parts[@]} -gt 0 ] || parts=(cluster stub profile basic explore requeue)
 
 skip() { echo "skipped: $*"; exit 0; }
 fail() { echo "FAILED: $*" >&2; exit 1; }
@@ -302,8 +305,9 @@ part_basic() {
     (cd "$direct" && "$zonetool" fit 1 --seeds 1-2 --quiet >/dev/null) || fail "the direct fits"
     cd "$dir" || fail "cd"
     local printed array collect
-    printed=$("$zonetool" slurm 1 --seeds 1-2 --time 5 -o fits.sh --submit) ||
-        fail "zonetool slurm --submit: $printed"
+    # The example transect file is the built-in transect: the same results, by way of --data.
+    printed=$("$zonetool" slurm 1 --seeds 1-2 --time 5 --data "$repo/examples/transect.tsv" \
+        -o fits.sh --submit) || fail "zonetool slurm --submit: $printed"
     array=$(echo "$printed" | job_id array)
     collect=$(echo "$printed" | job_id collecting)
     [ -n "$array" ] && [ -n "$collect" ] || fail "--submit printed '$printed'"
@@ -313,7 +317,43 @@ part_basic() {
             fail "$name differs from the direct fit's: $(cat "$name" "$name.err" 2>&1)"
     done
     [ -s compare.tsv ] && [ -s compare.json ] || fail "compare.tsv or compare.json missing"
-    note "basic: two fits under Slurm equal the direct ones; comparison written: ok"
+    # compare ranks only fits of the transect it is given: both, so it was given the file.
+    [ "$(grep -c SS_1 compare.tsv)" = 2 ] || fail "compare.tsv: $(cat compare.tsv)"
+    grep -q '"data": ".*/examples/transect.tsv"' SS1_ML_seed1.json ||
+        fail "SS1_ML_seed1.json names no data file"
+    note "basic: two fits under Slurm with --data equal the direct ones; comparison written: ok"
+}
+
+part_explore() {
+    local dir direct
+    dir=$(new_workdir explore)
+    direct=$ROOT/direct-explore
+    mkdir -p "$direct"
+    printf '1.2 0.8 0.3 15\n0 0 0.05 2\n' >"$direct/startvec1.txt"
+    cp "$direct/startvec1.txt" "$dir/"
+    # Both fitnesses held: the searches take a fraction of a second, the fit a few seconds.
+    local search=(--starts 4 --seed 1 --budget 60 --region wSS=1.2:1.2 --region wII=0.8:0.8)
+    (cd "$direct" && "$zonetool" explore 1 "${search[@]}" >/dev/null &&
+        "$zonetool" fit 1 --from SS1_ML_.explore.json --best 1 --seed 1 --quiet >/dev/null) ||
+        fail "the direct search and fit"
+    cd "$dir" || fail "cd"
+    local printed jobs=() what id
+    printed=$("$zonetool" slurm --explore 1 "${search[@]}" --blocks 2 --best 1 --time 5 \
+        -o search.sh --submit) || fail "zonetool slurm --explore --submit: $printed"
+    for what in "explore array" merging "fit array" collecting; do
+        id=$(echo "$printed" | job_id "$what")
+        [ -n "$id" ] || fail "--submit printed '$printed'"
+        jobs+=("$id")
+    done
+    wait_jobs 180 "${jobs[@]}" || fail "the search did not end"
+    [ -f SS1_ML_.explore.json ] || fail "no merged record: $(cat SS1_ML_.explore.err 2>&1)"
+    cmp -s <(grep -v '_seconds"' SS1_ML_.explore.json) <(grep -v '_seconds"' "$direct/SS1_ML_.explore.json") ||
+        fail "the merged record differs from the direct one's"
+    cmp -s SS1_ML_.explore.svg "$direct/SS1_ML_.explore.svg" || fail "the figures differ"
+    cmp -s SS1_ML_opt1 "$direct/SS1_ML_opt1" ||
+        fail "SS1_ML_opt1 differs from the direct fit's: $(cat SS1_ML_opt1 SS1_ML_opt1.err 2>&1)"
+    grep -q "SS1_ML_opt1\$" compare.tsv || fail "compare.tsv: $(cat compare.tsv 2>&1)"
+    note "explore: 2 blocks merged into the direct run's record; its best optimum fitted: ok"
 }
 
 part_requeue() {
@@ -374,7 +414,7 @@ part_requeue() {
 
 for part in "${parts[@]}"; do
     case $part in
-    cluster | stub | profile | basic | requeue) "part_$part" ;;
+    cluster | stub | profile | basic | explore | requeue) "part_$part" ;;
     *) fail "unknown part '$part'" ;;
     esac
 done

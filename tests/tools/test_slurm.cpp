@@ -190,6 +190,51 @@ TEST(SlurmScript, SubmitAndCollectInAHostileDirectory) {
     EXPECT_FALSE(dir.exists("INJECTED"));
 }
 
+TEST(SlurmScript, EveryTaskAndCollectionGetsTheDataFileAndBoxes) {
+    ScratchDir dir;
+    writeStandIns(dir, "bin");
+    const std::string work = dir.file(hostile);
+    ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    ScriptPlace place{work, dir.file("bin/zonetool"), false};
+    const std::string data = work + "/my data's.tsv";
+    place.dataArguments = {"--data", data, "--box", "sigma=1:50", "--box", "F=0:0.5"};
+    const std::string words = "--data\n" + data + "\n--box\nsigma=1:50\n--box\nF=0:0.5\n";
+    const std::string fits = fitArrayScript(twoByTwo(), SlurmRequest(), place);
+    ProgramResult r = runScript(dir, dir.path(), fits, "SLURM_ARRAY_TASK_ID=0");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("calls.txt"), "[zonetool] in " + work +
+                                         "\nfit\n1\n--seed\n1\n--result\nSS1_ML_seed1\n"
+                                         "--checkpoint\nSS1_ML_seed1.ckpt\n--trace\n"
+                                         "SS1_ML_seed1.trace.tsv\n--quiet\n--requeue\n" +
+                                         words);
+    std::remove(dir.file("calls.txt").c_str());
+    r = runScript(dir, dir.path(), fits, "SLURM_JOB_ID=3", "collect");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string compare = "[zonetool] in " + work + "\ncompare\n.\n--all\n--format\n";
+    EXPECT_EQ(dir.read("calls.txt"), compare + "tsv\n" + words + compare + "json\n" + words);
+
+    ProfileJob job;
+    job.model = 1;
+    job.result = "SS1_ML_";
+    job.parameters = {"sigma"};
+    job.table = "profile-SS1_ML_.txt";
+    job.tsv = "profile-SS1_ML_.tsv";
+    const std::string profile = profileArrayScript(
+        {{"sigma", "lower", "profile-SS1_ML_-sigma-lower"}}, job, SlurmRequest(), place);
+    std::remove(dir.file("calls.txt").c_str());
+    r = runScript(dir, dir.path(), profile, "SLURM_ARRAY_TASK_ID=0");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string side = "[zonetool] in " + work + "\nprofile\n1\n--result\nSS1_ML_\n" + words;
+    EXPECT_EQ(dir.read("calls.txt"), side + "--parameters\nsigma\n--side\nlower\n--part\n"
+                                            "profile-SS1_ML_-sigma-lower.tsv\n--quiet\n");
+    std::remove(dir.file("calls.txt").c_str());
+    r = runScript(dir, dir.path(), profile, "SLURM_JOB_ID=3", "collect");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("calls.txt"), side + "--parameters\nsigma\n--collect\n" + side +
+                                         "--parameters\nsigma\n--collect\n--format\ntsv\n");
+    EXPECT_FALSE(dir.exists("INJECTED"));
+}
+
 TEST(SlurmScript, ProfileTasksAndCollection) {
     ScratchDir dir;
     writeStandIns(dir, "bin");
@@ -223,6 +268,109 @@ TEST(SlurmScript, ProfileTasksAndCollection) {
                   .find("--units\n1.92\n--parameters\nwSS,sigma\n--collect\n"
                         "--format\ntsv\n"),
               std::string::npos);
+}
+
+namespace {
+
+ExploreJob smallSearch() {
+    ExploreJob job;
+    job.model = 1;
+    job.prefix = "SS1_ML_";
+    job.options = {"--starts", "4", "--seed", "1", "--budget", "60"};
+    job.blocks = 2;
+    job.fits = {{1, 1, "SS1_ML_opt1seed1"}, {1, 2, "SS1_ML_opt1seed2"}, {2, 1, "SS1_ML_opt2seed1"}};
+    return job;
+}
+
+} // namespace
+
+TEST(SlurmScript, SearchBlocksMergeFitsAndComparisonInAHostileDirectory) {
+    ScratchDir dir;
+    writeStandIns(dir, "bin");
+    const std::string work = dir.file(hostile);
+    ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    ScriptPlace place{work, dir.file("bin/zonetool"), false};
+    place.dataArguments = {"--data", work + "/my data's.tsv"};
+    const std::string data = "--data\n" + work + "/my data's.tsv\n";
+    SlurmRequest request;
+    request.time = "30";
+    request.signalLead = 90;
+    const std::string script = exploreArrayScript(smallSearch(), request, place);
+    EXPECT_NE(script.find("\n#SBATCH --array=0-1\n"), std::string::npos);
+    EXPECT_NE(script.find("\n#SBATCH --time=30\n"), std::string::npos);
+    // The blocks keep no checkpoint: only the fits get the early signal.
+    EXPECT_EQ(script.find("#SBATCH --signal"), std::string::npos);
+    const std::string where = "[zonetool] in " + work + "\n";
+    const std::string explore = where + "explore\n1\n--starts\n4\n--seed\n1\n--budget\n60\n";
+
+    ProgramResult r =
+        runScript(dir, dir.path(), script, "SLURM_ARRAY_JOB_ID=7 SLURM_ARRAY_TASK_ID=1");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("calls.txt"), explore + "--block\n2/2\n" + data);
+    std::ifstream blockErr(work + "/SS1_ML_.explore.part2-of-2.err");
+    std::string line;
+    std::getline(blockErr, line);
+    EXPECT_EQ(line, "task 1 of job 7 (job ?, restarts 0) on ?: block 2 of 2 of the starts, into "
+                    "SS1_ML_.explore.part2-of-2.json");
+    std::remove(dir.file("calls.txt").c_str());
+    r = runScript(dir, dir.path(), script, "SLURM_ARRAY_TASK_ID=0", "merge");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("calls.txt"), explore + "--collect\n--blocks\n2\n" + data);
+    std::remove(dir.file("calls.txt").c_str());
+    r = runScript(dir, dir.path(), script, "SLURM_ARRAY_JOB_ID=8 SLURM_ARRAY_TASK_ID=2", "fit");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("calls.txt"),
+              where +
+                  "fit\n1\n--from\nSS1_ML_.explore.json\n--optimum\n2\n--seed\n1\n--result\n"
+                  "SS1_ML_opt2seed1\n--checkpoint\nSS1_ML_opt2seed1.ckpt\n--trace\n"
+                  "SS1_ML_opt2seed1.trace.tsv\n--quiet\n--requeue\n" +
+                  data);
+    std::remove(dir.file("calls.txt").c_str());
+    r = runScript(dir, dir.path(), script, "SLURM_JOB_ID=3", "collect");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "wrote compare.tsv\nwrote compare.json\n");
+    std::remove(dir.file("calls.txt").c_str());
+
+    // What is done is not done again when the tasks run once more.
+    std::ofstream(work + "/SS1_ML_.explore.part2-of-2.json") << "{}\n";
+    std::ofstream(work + "/SS1_ML_.explore.json") << "{}\n";
+    std::ofstream(work + "/SS1_ML_opt2seed1") << "1 1 0.5 10 1000\n";
+    r = runScript(dir, dir.path(), script, "SLURM_ARRAY_TASK_ID=1");
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = runScript(dir, dir.path(), script, "SLURM_ARRAY_TASK_ID=0", "merge");
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = runScript(dir, dir.path(), script, "SLURM_ARRAY_TASK_ID=2", "fit");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(dir.exists("calls.txt"));
+    std::ifstream mergeErr(work + "/SS1_ML_.explore.err");
+    std::getline(mergeErr, line);
+    std::getline(mergeErr, line);
+    std::getline(mergeErr, line);
+    EXPECT_EQ(line, "SS1_ML_.explore.json exists: the parts were merged");
+    r = runScript(dir, dir.path(), script, "SLURM_ARRAY_TASK_ID=3", "fit");
+    EXPECT_EQ(r.status, 2);
+    r = runScript(dir, dir.path(), script, "X=1", "resume");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("unknown argument 'resume' (give submit, merge, fit, collect or nothing)"),
+              std::string::npos)
+        << r.err;
+
+    // Four jobs, each after the one before: the fits only after a merge that succeeded.
+    r = runScript(dir, dir.path(), script, "X=1", "submit");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "explore array job 41\nmerging job 42\nfit array job 43\ncollecting job 44\n");
+    const std::string sbatch = "[sbatch] in " + work + "\n--parsable\n";
+    const std::string self = dir.file("script.sh") + "\n";
+    EXPECT_EQ(dir.read("calls.txt"),
+              sbatch + self + sbatch +
+                  "--dependency=afterany:41\n--array=0\n--job-name=zonefit-explore-merge\n" + self +
+                  "merge\n" + sbatch +
+                  "--dependency=afterok:42\n--kill-on-invalid-dep=yes\n--array=0-2\n"
+                  "--signal=B:USR1@90\n--job-name=zonefit-explore-fit\n" +
+                  self + "fit\n" + sbatch +
+                  "--dependency=afterany:43\n--array=0\n--job-name=zonefit-explore-collect\n" +
+                  self + "collect\n");
+    EXPECT_FALSE(dir.exists("INJECTED"));
 }
 
 namespace {
@@ -374,6 +522,128 @@ TEST(SlurmCommand, EveryInputIsCheckedBeforeAnythingIsWritten) {
     r = zonetool(dir, "slurm 1");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\n0) model=1 seed=1 name='SS1_ML_' ;;\n*)"), std::string::npos);
+}
+
+TEST(SlurmCommand, TheDataFileIsCheckedAndPassedOnByItsAbsolutePath) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", shortStart);
+    dir.write("startvec3.txt", "1 1 1 1 1 1 0.3 15\n0.1 0.1 0.1 0.1 0.1 0.1 0.1 1\n");
+    dir.write("borders.txt", "1\n4\n");
+    dir.write("bad.tsv", "site position distance SS SI II\na 0 1 1 1 1\nb 1 1 -1 1 1\n"
+                         "c 2 NA 1 1 1\n");
+    dir.write("three sites.tsv", "site position distance SS SI II\na 0 100 1 1 1\n"
+                                 "b 100 326.644 0 4 0\nc 426.644 NA 0 0 5\n");
+    ProgramResult r = zonetool(dir, "slurm 1 --data missing.tsv -o fits.sh");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Error in missing.tsv: cannot open the file\n");
+    r = zonetool(dir, "slurm --profile 1 --data bad.tsv -o profile.sh");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error in bad.tsv line 3: SS count '-1' is negative\n");
+    r = zonetool(dir, "slurm 1 --box sigma=1 -o fits.sh");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool slurm: --box needs NAME=LO:HI, not 'sigma=1'\n"
+                     "Run 'zonetool slurm --help' for usage.\n");
+    // The borders must fit the three sites of the data, not the 105 of the built-in transect.
+    r = zonetool(dir, "slurm 3 --data 'three sites.tsv' -o fits.sh");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool slurm: Error in borders.txt: border 2 is 4, outside 0 to 3\n"
+                     "zonetool slurm: nothing written\n");
+    EXPECT_FALSE(dir.exists("fits.sh"));
+    EXPECT_FALSE(dir.exists("profile.sh"));
+
+    dir.write("borders.txt", "1\n3\n");
+    r = zonetool(dir, "slurm 1,3 --data 'three sites.tsv' --box sigma=1:50");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string words =
+        " '--data' " + shellQuote(dir.file("three sites.tsv")) + " '--box' 'sigma=1:50'";
+    EXPECT_NE(r.out.find("--quiet --requeue" + words + "\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("compare . --all --format json" + words + " >"), std::string::npos);
+}
+
+TEST(SlurmCommand, SearchArgumentsAreChecked) {
+    ScratchDir dir;
+    const std::string help = "Run 'zonetool slurm --help' for usage.\n";
+    const std::pair<const char*, const char*> cases[] = {
+        {"slurm --explore 1-2", "--explore needs one model number from 1 to 10, not '1-2'"},
+        {"slurm --explore", "missing MODEL"},
+        {"slurm --explore 1 --profile", "give either --profile or --explore, not both"},
+        {"slurm 1 --starts 8", "--starts, --blocks, --budget, --seed, --best and --region need "
+                               "--explore"},
+        {"slurm 1 --region F=0:1", "--starts, --blocks, --budget, --seed, --best and --region "
+                                   "need --explore"},
+        {"slurm --explore 1 --starts 4 --blocks 5", "--blocks (5) must not exceed --starts (4)"},
+        {"slurm --explore 1 --budget 5", "--budget needs a whole number from 10 to 100000000, not "
+                                         "'5'"},
+        {"slurm --explore 1 --best 0", "--best needs a whole number from 1 to 1000, not '0'"},
+        {"slurm --explore 1 --seed x", "--seed needs a whole number from 0 to "
+                                       "18446744073709551615, not 'x'"},
+        {"slurm --explore 1 --region sigma=0:200", "--region sigma: 0:200 leaves the box (0, 100]"},
+        {"slurm --explore 1 --best 1000 --seeds 1-11", "more than 10000 tasks"},
+        {"slurm --explore 1 --time 2", "--signal-lead (120 s) must be shorter than --time (120 s)"},
+    };
+    for (const auto& [arguments, problem] : cases) {
+        const ProgramResult r = zonetool(dir, arguments);
+        EXPECT_EQ(r.status, 2) << arguments;
+        EXPECT_EQ(r.out, "") << arguments;
+        EXPECT_EQ(r.err, std::string("zonetool slurm: ") + problem + "\n" + help) << arguments;
+    }
+}
+
+TEST(SlurmCommand, SearchInputsAndOutputsAreCheckedBeforeAnythingIsWritten) {
+    ScratchDir dir;
+    dir.write("startvec3.txt", "1 1 1\n0 0 0\n");
+    dir.write("SS3_ML_.explore.part2-of-2.json", "{}\n");
+    dir.write("SS3_ML_opt1.start", "mine\n");
+    dir.write("SS3_ML_opt2seed5.json", "{}\n");
+    ProgramResult r = zonetool(dir, "slurm --explore 3 --starts 4 --blocks 2 --best 2 --seeds "
+                                    "4-5 -o search.sh");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool slurm: startvec3.txt holds no start vector of 8 values with its "
+                     "steps\n"
+                     "zonetool slurm: Error in borders.txt: cannot open the file\n"
+                     "zonetool slurm: SS3_ML_.explore.part2-of-2.json exists; give --redo to let "
+                     "the jobs overwrite it\n"
+                     "zonetool slurm: SS3_ML_opt1.start exists; give --redo to let the jobs "
+                     "overwrite it\n"
+                     "zonetool slurm: SS3_ML_opt2seed5.json exists; give --redo to let the jobs "
+                     "overwrite it\n"
+                     "zonetool slurm: nothing written\n");
+    EXPECT_FALSE(dir.exists("search.sh"));
+    r = zonetool(dir, "slurm --explore 1 --data missing.tsv -o search.sh");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error in missing.tsv: cannot open the file\n");
+    EXPECT_FALSE(dir.exists("search.sh"));
+
+    // Without a start vector of its own the search is the design's alone; by default 8 blocks
+    // (fewer with fewer starts), the 3 best optima and seed 1, named as fit --from names them.
+    r = zonetool(dir, "slurm --explore 1 --region F=0.3:0.3");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\n#SBATCH --array=0-7\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\n7) block=8 name='SS1_ML_.explore.part8-of-8' ;;\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\n2) optimum=3 seed=1 name='SS1_ML_opt3' ;;\n*)"), std::string::npos);
+    EXPECT_NE(r.out.find("explore 1 '--starts' '32' '--seed' '1' '--budget' '4000' '--region' "
+                         "'F=0.3:0.3' --block \"$block/8\"\n"),
+              std::string::npos);
+    r = zonetool(dir, "slurm --explore 1 --starts 3");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\n#SBATCH --array=0-2\n"), std::string::npos);
+}
+
+TEST(SlurmCommand, SearchSubmitHandsAllFourJobsToSbatch) {
+    ScratchDir dir;
+    writeStandIns(dir, "bin");
+    const std::string path = "PATH=" + shellQuote(dir.file("bin")) + ":/usr/bin:/bin ";
+    ProgramResult r = runProgram(dir.path(), "/usr/bin/env",
+                                 path + ZONETOOL_BIN + " slurm --explore 1 -o search.sh --submit");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "explore array job 41\nmerging job 42\nfit array job 43\ncollecting job 44\n");
+    dir.write("bin/sbatch", "#!/bin/bash\necho 'sbatch: error: invalid partition' >&2\nexit 1\n");
+    r = runProgram(dir.path(), "/usr/bin/env",
+                   path + ZONETOOL_BIN + " slurm --explore 1 -o search.sh --submit --redo");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool slurm: wrote search.sh\nsbatch: error: invalid partition\n"
+                     "zonetool slurm: bash search.sh submit failed (exit status 1)\n");
 }
 
 TEST(SlurmCommand, SubmitCallsSbatchForTheArrayAndTheCollectingJob) {
