@@ -365,9 +365,11 @@ part_requeue() {
     cp "$repo/examples/startvec1.txt" "$direct/"
     cd "$dir" || fail "cd"
     local printed array
-    # Two minutes, signalled 45 s before the end: an anneal call of this fit takes 20 to 40 s
-    # here, so the first allocation checkpoints at least once before it is requeued.
-    printed=$("$zonetool" slurm 1 --time 2 --signal-lead 45 -o fits.sh --submit) ||
+    # Four minutes, signalled 60 s before the end. Slurm may send the signal up to a minute
+    # earlier than asked, so the first allocation lasts 2 to 3 minutes; the first anneal call
+    # of this fit takes 20 to 100 s on a 2-core machine (AVX-512 or AVX2, idle or busy), so it
+    # checkpoints at least once before it is requeued.
+    printed=$("$zonetool" slurm 1 --time 4 --signal-lead 60 -o fits.sh --submit) ||
         fail "zonetool slurm --submit: $printed"
     array=$(echo "$printed" | job_id array)
     [ -n "$array" ] || fail "--submit printed '$printed'"
@@ -375,8 +377,8 @@ part_requeue() {
     (cd "$direct" && exec "$zonetool" fit 1 --seed 1 --trace SS1_ML_.trace.tsv --quiet \
         >/dev/null 2>&1) &
     reference=$!
-    local end=$(($(date +%s) + 300)) restarts=0
-    release_requeued "$array" 210
+    local end=$(($(date +%s) + 420)) restarts=0
+    release_requeued "$array" 330
     while [ "$(date +%s)" -lt "$end" ]; do
         restarts=$(job_field "$array" Restarts)
         [ "${restarts:-0}" -ge 1 ] && [ "$(job_field "$array" JobState)" = RUNNING ] && break
