@@ -4,6 +4,7 @@
 #include "data/failure_sink.h"
 #include "driver/schedule.h"
 #include "optimiser/amebsa.h"
+#include "population/diagnostics.h"
 #include "tools/cli.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
@@ -558,6 +559,9 @@ int writeSide(const ModelEntry& model, ProfileOptions& o, const std::vector<Para
 } // namespace
 
 int profileCommand(const std::vector<std::string>& args) {
+    // The models' messages about single evaluations (a generation cap reached deep in a
+    // re-optimisation) would break the table or the TSV on standard output.
+    const ScopedDiagnostics diagnosticsTo(&std::cerr);
     ProfileOptions o;
     const int status = readProfileOptions(args, o);
     if (status >= 0) {

@@ -347,3 +347,16 @@ TEST(ProfileCommand, CurveOfOneSideOfARealModel) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(dir.read("F.svg").rfind("<?xml", 0), 0u);
 }
+
+// Model 1 at zero fitnesses gives a NaN likelihood at every evaluation, and says so: those
+// messages go to standard error, so the table on standard output stays one a program can read.
+TEST(ProfileCommand, ModelMessagesGoToStandardErrorAndTheTsvStaysWhole) {
+    ScratchDir dir;
+    dir.write("SS1_ML_", "0 0 1 15 100000\n");
+    const ProgramResult r =
+        runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --parameters F --format tsv --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "parameter\testimate\tlower\tupper\tbox\nF\t1\t0\t1\tboth\n");
+    EXPECT_EQ(r.err.rfind("likelihood=NaN\n", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("profile: 49 evaluations\n"), std::string::npos) << r.err;
+}
