@@ -495,7 +495,7 @@ int exploreCommand(const std::vector<std::string>& args) {
     }
     std::string error;
     if (model.borders == BorderSource::borderFile) {
-        // The objectives end the process on a bad border file: check it once, here.
+        // A bad border file would fail every start alike: check it once, here, and say why.
         Borders borders;
         if (!readBorders(borderFileName, borders, error)) {
             std::cerr << error << "\n";
