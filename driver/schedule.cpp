@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <sstream>
 #include <sys/stat.h>
@@ -253,8 +254,30 @@ bool checkResultWritable(const std::string& name, std::string& error) {
     return true;
 }
 
+namespace {
+
+// Renames `from` to `to` unless `to` exists; fails with EEXIST if it does. Both steps are
+// atomic: renameat2 where the file system supports it, a hard link otherwise (a link, too,
+// fails when the name is taken).
+bool renameNoReplace(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+        return false;
+    }
+    if (link(from.c_str(), to.c_str()) != 0) {
+        return false;
+    }
+    unlink(from.c_str());
+    return true;
+}
+
+} // namespace
+
 bool writeResultFile(const std::string& name, const std::string& content, std::string& error,
-                     const std::function<void()>& beforeRename) {
+                     const std::function<void()>& beforeRename, ExistingFile existing,
+                     std::string* keptAs) {
     const std::string temporary = temporaryName(name);
     // From here until the rename or the removal, a stop signal removes the temporary file.
     const TemporaryFileArm arm(temporary.c_str());
@@ -276,6 +299,28 @@ bool writeResultFile(const std::string& name, const std::string& content, std::s
     }
     if (beforeRename) {
         beforeRename();
+    }
+    if (existing == ExistingFile::keep) {
+        if (renameNoReplace(temporary, name)) {
+            return true;
+        }
+        if (errno != EEXIST) {
+            error = "cannot rename " + temporary + " to " + name + ": " + std::strerror(errno);
+            std::remove(temporary.c_str());
+            return false;
+        }
+        const std::string side = name + ".new-" + std::to_string(static_cast<long>(getpid()));
+        // The side name holds this process's id, so only an earlier process of the same id
+        // can have left a file there; what this one made is kept under the temporary name then.
+        const std::string& kept = renameNoReplace(temporary, side) ? side : temporary;
+        error = name +
+                " appeared in the meantime; nothing was replaced, and the new content is "
+                "kept in " +
+                kept;
+        if (keptAs != nullptr) {
+            *keptAs = kept;
+        }
+        return false;
     }
     if (std::rename(temporary.c_str(), name.c_str()) != 0) {
         error = "cannot rename " + temporary + " to " + name + ": " + std::strerror(errno);

@@ -88,10 +88,21 @@ std::string resultLine(const FitResult& result);
 // On failure returns false with the reason in `error`.
 bool checkResultWritable(const std::string& name, std::string& error);
 
+// What the final rename of writeResultFile does when a file of that name exists by then.
+enum class ExistingFile {
+    replace, // replaces it
+    keep     // leaves it alone: the new content goes to NAME.new-PID instead (PID this
+             // process's id), and the write fails
+};
+
 // Writes `content` to a temporary file beside `name` and renames it over `name`, so that an
 // earlier result stays whole until the new one is complete. On failure the temporary file is
 // removed, `name` is untouched, and the reason is in `error`.
 // `beforeRename`, when set, is called once the temporary file is complete and synced (a test
 // pauses there to stop the process in the middle of a write).
+// With ExistingFile::keep, a file that appeared at `name` in the meantime is not replaced (the
+// rename that checks this is atomic): the content is kept under the side name, which is stored
+// in `keptAs` when given, and `error` says where ("NAME appeared in the meantime; ...").
 bool writeResultFile(const std::string& name, const std::string& content, std::string& error,
-                     const std::function<void()>& beforeRename = nullptr);
+                     const std::function<void()>& beforeRename = nullptr,
+                     ExistingFile existing = ExistingFile::replace, std::string* keptAs = nullptr);

@@ -24,6 +24,18 @@ struct Slot {
 Slot slots[slotCount];
 static_assert(std::atomic<int>::is_always_lock_free, "handlers need lock-free atomics");
 
+// The armed lists of files (FileListArm), claimed and published like the slots above; the
+// pointer and count are written before the list is marked armed.
+constexpr int listCount = 8;
+
+struct ListSlot {
+    std::atomic<int> state{slotFree};
+    const char* const* paths = nullptr;
+    std::size_t count = 0;
+};
+
+ListSlot lists[listCount];
+
 struct StopText {
     int signal;
     const char* text;
@@ -44,6 +56,13 @@ void removeArmedFiles() {
     for (Slot& slot : slots) {
         if (slot.state.load() == slotArmed) {
             unlink(slot.path);
+        }
+    }
+    for (ListSlot& list : lists) {
+        if (list.state.load() == slotArmed) {
+            for (std::size_t k = 0; k < list.count; k++) {
+                unlink(list.paths[k]);
+            }
         }
     }
 }
@@ -174,5 +193,24 @@ TemporaryFileArm::TemporaryFileArm(const char* path) : slot_(-1) {
 TemporaryFileArm::~TemporaryFileArm() {
     if (slot_ >= 0) {
         slots[slot_].state.store(slotFree);
+    }
+}
+
+FileListArm::FileListArm(const char* const* paths, std::size_t count) : slot_(-1) {
+    for (int k = 0; k < listCount; k++) {
+        int expected = slotFree;
+        if (lists[k].state.compare_exchange_strong(expected, slotBusy)) {
+            lists[k].paths = paths;
+            lists[k].count = count;
+            lists[k].state.store(slotArmed);
+            slot_ = k;
+            return;
+        }
+    }
+}
+
+FileListArm::~FileListArm() {
+    if (slot_ >= 0) {
+        lists[slot_].state.store(slotFree);
     }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <csignal>
+#include <cstddef>
 #include <new>
 
 // Signals that end a fit: interrupt (Ctrl-C), terminate (kill, batch systems) and hang-up (the
@@ -58,6 +59,24 @@ class TemporaryFileArm {
     TemporaryFileArm& operator=(const TemporaryFileArm&) = delete;
 
     // Whether the file is armed.
+    bool armed() const { return slot_ >= 0; }
+
+  private:
+    int slot_;
+};
+
+// While an object of this class lives, a stop signal or a failed allocation removes each of the
+// `count` files named in `paths`: the lock files a run holds on its output names. The array and
+// the names stay the caller's and must not change while the object lives. Up to 8 lists may be
+// armed at once, from any thread; beyond that a list is simply not armed.
+class FileListArm {
+  public:
+    FileListArm(const char* const* paths, std::size_t count);
+    ~FileListArm();
+    FileListArm(const FileListArm&) = delete;
+    FileListArm& operator=(const FileListArm&) = delete;
+
+    // Whether the list is armed.
     bool armed() const { return slot_ >= 0; }
 
   private:

@@ -97,7 +97,15 @@ int runFit(const char* argument, const std::string& startPath, const ScheduleOpt
         return resumableStopStatus;
     }
     const std::string line = resultLine(result);
-    if (!writeResultFile(resultName, line, error)) {
+    std::string keptAs;
+    if (!writeResultFile(resultName, line, error, nullptr, output.existingResult, &keptAs)) {
+        if (!keptAs.empty()) {
+            err << "Cannot save the result as " << resultName
+                << ", which appeared while the fit ran: nothing was replaced, and this fit's "
+                   "result is kept in "
+                << keptAs << ". Exiting (1)\n";
+            return 1;
+        }
         // Hours of fitting are not thrown away: the line goes to standard error instead.
         err << "Cannot save the result: " << error << "\nThe result, not saved: " << line
             << "Exiting (1)\n";

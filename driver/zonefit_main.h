@@ -19,6 +19,9 @@ struct FitOutput {
     std::ostream* out = nullptr; // banner and reports; standard output when null
     std::ostream* err = nullptr; // messages; standard error when null
     std::string resultName;      // result file; the model's prefix when empty
+    // Whether the result file replaces one of its name that appeared while the fit ran (the
+    // zonefit program replaces it; a tool that checked the name beforehand keeps it).
+    ExistingFile existingResult = ExistingFile::replace;
     // Called in place of the model's objective when set; it must return the same values (a
     // tool counts evaluations this way).
     ObjectiveFunction* objective = nullptr;

@@ -330,6 +330,34 @@ TEST(ResultFile, ReplacesTheFileWholeAndLeavesNoTemporary) {
     EXPECT_EQ(listing.out, "SS1_ML_\n");
 }
 
+TEST(ResultFile, KeepingAnExistingFileWritesTheNewContentBesideIt) {
+    ScratchDir dir;
+    const std::string name = dir.file("SS1_ML_");
+    const std::string side = name + ".new-" + std::to_string(static_cast<long>(getpid()));
+    std::string error;
+    std::string keptAs;
+    // A free name is taken as by the plain rename.
+    ASSERT_TRUE(writeResultFile(name, "1 2 3\n", error, nullptr, ExistingFile::keep, &keptAs))
+        << error;
+    EXPECT_EQ(dir.read("SS1_ML_"), "1 2 3\n");
+    EXPECT_EQ(keptAs, "");
+    // A taken one is left alone; the new content goes to the side name.
+    EXPECT_FALSE(writeResultFile(name, "4 5 6\n", error, nullptr, ExistingFile::keep, &keptAs));
+    EXPECT_EQ(dir.read("SS1_ML_"), "1 2 3\n");
+    EXPECT_EQ(keptAs, side);
+    EXPECT_EQ(dir.read(side.substr(dir.path().size() + 1)), "4 5 6\n");
+    EXPECT_EQ(error, name +
+                         " appeared in the meantime; nothing was replaced, and the new content "
+                         "is kept in " +
+                         side);
+    // With the side name taken too, the content stays under its temporary name.
+    keptAs.clear();
+    EXPECT_FALSE(writeResultFile(name, "7 8 9\n", error, nullptr, ExistingFile::keep, &keptAs));
+    EXPECT_EQ(keptAs, name + ".tmp" + std::to_string(static_cast<long>(getpid())));
+    EXPECT_EQ(dir.read(keptAs.substr(dir.path().size() + 1)), "7 8 9\n");
+    EXPECT_EQ(dir.read("SS1_ML_"), "1 2 3\n");
+}
+
 TEST(ResultFile, RefusesADirectoryAndAMissingDirectory) {
     ScratchDir dir;
     ASSERT_EQ(mkdir(dir.file("SS1_ML_").c_str(), 0755), 0);

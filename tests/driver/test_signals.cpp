@@ -165,6 +165,34 @@ TEST(StopSignal, OnlyFilesArmedAtThatMomentAreRemoved) {
     EXPECT_FALSE(dir.exists("b.tmp"));
 }
 
+TEST(StopSignal, ArmedListsOfFilesAreRemovedWholeAndOnlyWhileArmed) {
+    ScratchDir dir;
+    const ChildEnd end = inChild(dir, [] {
+        const StopSignalGuard guard;
+        const char* const released[] = {"old.lock"};
+        {
+            const FileListArm arm(released, 1);
+            touch("old.lock");
+        }
+        const char* const first[] = {"a.lock", "b.lock"};
+        const char* const second[] = {"c.lock"};
+        const FileListArm armFirst(first, 2);
+        const FileListArm armSecond(second, 1);
+        for (const char* name : {"a.lock", "b.lock", "c.lock", "d.lock"}) {
+            touch(name);
+        }
+        raise(SIGINT);
+        return 0;
+    });
+    EXPECT_TRUE(end.signaled);
+    EXPECT_EQ(end.code, SIGINT);
+    EXPECT_TRUE(dir.exists("old.lock"));
+    EXPECT_FALSE(dir.exists("a.lock"));
+    EXPECT_FALSE(dir.exists("b.lock"));
+    EXPECT_FALSE(dir.exists("c.lock"));
+    EXPECT_TRUE(dir.exists("d.lock"));
+}
+
 TEST(StopSignal, InheritedIgnoreIsKeptAsUnderNohup) {
     ScratchDir dir;
     const ChildEnd end = inChild(dir, [] {
