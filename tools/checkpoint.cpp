@@ -585,6 +585,7 @@ CheckpointedOutcome runCheckpointedFit(const CheckpointedFit& fit, FitProgress& 
     output.out = &log;
     output.err = &err;
     output.resultName = resultName;
+    output.existingResult = fit.redo ? ExistingFile::replace : ExistingFile::keep;
     output.objective = stoppingObjective;
     // The record of the whole fit: evaluations and times run over every part of it.
     output.onResult = [&](const FitResult& result, const StartVector& startVector,

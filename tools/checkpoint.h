@@ -52,6 +52,9 @@ struct CheckpointedFit {
     std::string tracePath;             // trace file, or empty for none
     std::optional<std::uint64_t> seed; // every annealer's seed; the clock when empty
     bool requeue = false;              // run `scontrol requeue` when stopped under Slurm
+    // The result file replaces one of its name that appeared while the fit ran (--redo);
+    // otherwise that file is kept and the fit fails with its result beside it.
+    bool redo = false;
     // Install a StopSignalGuard in StopMode::request for the fit; false when the caller holds
     // one for several fits.
     bool ownSignalGuard = true;

@@ -11,6 +11,7 @@
 #include "tools/fit_inputs.h"
 #include "tools/fit_record.h"
 #include "tools/options.h"
+#include "tools/output_lock.h"
 #include "tools/parallel.h"
 #include "tools/progress.h"
 
@@ -213,6 +214,7 @@ int checkpointedFit(const FitOptions& a, const std::string& startPath, FitProgre
         fit.seed = a.seeds.front();
     }
     fit.requeue = a.requeue;
+    fit.redo = a.redo;
     ClearingBuffer clearing(std::cerr.rdbuf(), line);
     std::ostream err(&clearing);
     markStarted(progress);
@@ -261,6 +263,7 @@ int singleFit(const FitOptions& a) {
     std::ostream err(&clearingErr);
     FitOutput output;
     output.resultName = a.resultName;
+    output.existingResult = a.redo ? ExistingFile::replace : ExistingFile::keep;
     if (line.enabled()) {
         output.out = &out;
         output.err = &err;
@@ -377,6 +380,11 @@ int fitCommand(const std::vector<std::string>& args) {
     if (!a.several()) {
         const std::string name =
             a.resultName.empty() ? findModel(a.models.front())->prefix : a.resultName;
+        // Taken before anything is checked, so that no second run passes the checks meanwhile.
+        OutputLocks locks;
+        if (!lockOutputs(locks, "fit", {name, a.checkpointPath, a.tracePath})) {
+            return 1;
+        }
         std::vector<std::string> names;
         guardedNames(name, a.checkpointPath, names);
         // A single fit without a checkpoint writes no log.
@@ -406,8 +414,16 @@ int fitCommand(const std::vector<std::string>& args) {
         return singleFit(a);
     }
     std::vector<FitJob> jobs = planFits(a.models, a.seeds);
+    std::vector<std::string> lockedNames;
     for (FitJob& job : jobs) {
         job.checkpoint = a.checkpoints;
+        job.redo = a.redo;
+        lockedNames.push_back(job.resultName);
+    }
+    // Taken before anything is checked, so that no second run passes the checks meanwhile.
+    OutputLocks locks;
+    if (!lockOutputs(locks, "fit", lockedNames)) {
+        return 1;
     }
     if (!a.redo) {
         std::vector<std::string> names;

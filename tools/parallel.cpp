@@ -90,6 +90,7 @@ FitOutcome runCheckpointed(const FitJob& job, FitProgress& progress) {
     fit.resultName = job.resultName;
     fit.checkpointPath = job.resultName + ".ckpt";
     fit.seed = job.seed;
+    fit.redo = job.redo;
     fit.ownSignalGuard = false;
     std::ostringstream messages;
     const CheckpointedOutcome done =
@@ -140,6 +141,7 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
         output.out = &log;
         output.err = &log;
         output.resultName = job.resultName;
+        output.existingResult = job.redo ? ExistingFile::replace : ExistingFile::keep;
         output.objective = objective != nullptr ? countingObjective : nullptr;
         output.onResult = recordWriter(model, job.resultName, job.seed, progress.evaluations);
         const std::string argument = std::to_string(job.model);

@@ -21,6 +21,9 @@ struct FitJob {
     // Saved to resultName + ".ckpt" after every anneal call and resumed from it (the model's
     // own objective then); a stop signal ends the fit with status resumableStopStatus.
     bool checkpoint = false;
+    // The result file replaces one of its name that appeared while the fit ran (--redo);
+    // otherwise that file is kept and the fit fails with its result beside it.
+    bool redo = false;
 };
 
 // What became of one fit.
