@@ -9,6 +9,7 @@
 #include "tools/data_option.h"
 #include "tools/explore_part.h"
 #include "tools/options.h"
+#include "tools/output_lock.h"
 
 #include <atomic>
 #include <chrono>
@@ -390,7 +391,7 @@ int runBlock(const ModelEntry& model, const ExploreArguments& a, const StartList
     std::string error;
     if (!writeResultFile(
             partName, explorePartJson(run, a.block, a.blocks, outcomes, watch.cpu(), watch.wall()),
-            error)) {
+            error, nullptr, a.redo ? ExistingFile::replace : ExistingFile::keep)) {
         std::cerr << "zonetool explore: " << error << "\n";
         return 1;
     }
@@ -431,8 +432,9 @@ int writeMap(const ModelEntry& model, const ExploreArguments& a, const ExploreMa
              const std::string& recordName, const std::string& figureName) {
     std::string error;
     const std::string record = exploreJson(model, map);
-    if (!writeResultFile(recordName, record, error) ||
-        !writeResultFile(figureName, startValuesSvg(model, map), error)) {
+    const ExistingFile existing = a.redo ? ExistingFile::replace : ExistingFile::keep;
+    if (!writeResultFile(recordName, record, error, nullptr, existing) ||
+        !writeResultFile(figureName, startValuesSvg(model, map), error, nullptr, existing)) {
         std::cerr << "zonetool explore: " << error << "\n";
         return 1;
     }
@@ -487,6 +489,10 @@ int exploreCommand(const std::vector<std::string>& args) {
     const std::vector<std::string> outputs = a.block > 0
                                                  ? std::vector<std::string>{partName}
                                                  : std::vector<std::string>{recordName, figureName};
+    OutputLocks locks;
+    if (!lockOutputs(locks, "explore", outputs)) {
+        return 1;
+    }
     for (const std::string& name : outputs) {
         if (!a.redo && exists(name)) {
             std::cerr << "zonetool explore: " << name << " exists; give --redo to replace it\n";

@@ -8,6 +8,7 @@
 #include "tools/cli.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
+#include "tools/output_lock.h"
 #include "tools/profile_curve.h"
 #include "tools/profile_part.h"
 #include "tools/progress.h"
@@ -517,7 +518,8 @@ bool writeCurve(const ProfileOptions& o, const std::vector<ParameterInfo>& boxes
     }
     std::string error;
     if (!curveFileFree(o.curvePath) ||
-        !writeResultFile(o.curvePath, profileCurveText(names, stored.point, outcome), error)) {
+        !writeResultFile(o.curvePath, profileCurveText(names, stored.point, outcome), error,
+                         nullptr, ExistingFile::keep)) {
         if (!error.empty()) {
             std::cerr << "zonetool profile: " << error << "\n";
         }
@@ -531,10 +533,6 @@ int writeSide(const ModelEntry& model, ProfileOptions& o, const std::vector<Para
               const StoredResult& stored, const ProfiledObjective& objective,
               const ProfileObserver& observer, StatusLine& line, const FailureSink& failures) {
     const int index = o.indices[0];
-    if (o.partPath.empty()) {
-        o.partPath =
-            profilePartName(o.resultPath, boxes[static_cast<std::size_t>(index)].name, o.side);
-    }
     const ProfileOutcome outcome =
         profileSide(objective, stored.point, boxes, index, o.side, o.settings, observer);
     line.clear();
@@ -580,6 +578,14 @@ int profileCommand(const std::vector<std::string>& args) {
         }
         printProfile(model, o, outcome);
         return 0;
+    }
+    if (o.side != 0 && o.partPath.empty()) {
+        o.partPath = profilePartName(o.resultPath,
+                                     activeBox(model.number).parameters[o.indices[0]].name, o.side);
+    }
+    OutputLocks locks;
+    if (!lockOutputs(locks, "profile", {o.partPath, o.curvePath})) {
+        return 1;
     }
     // Hours of profiling are not spent on a curve that could not be written.
     if (!o.curvePath.empty() && !curveFileFree(o.curvePath)) {

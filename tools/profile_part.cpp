@@ -62,7 +62,7 @@ bool writeProfilePart(const std::string& path, const std::string& text, std::str
         error = path + " exists; remove it to compute this side again";
         return false;
     }
-    return writeResultFile(path, text, error);
+    return writeResultFile(path, text, error, nullptr, ExistingFile::keep);
 }
 
 namespace {

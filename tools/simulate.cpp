@@ -6,6 +6,7 @@
 #include "population/simulation_report.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
+#include "tools/output_lock.h"
 
 #include <iostream>
 #include <sstream>
@@ -162,6 +163,10 @@ int simulateCommand(const std::vector<std::string>& givenArgs) {
                                           ") reads " + std::to_string(model.parameterCount) +
                                           " parameters, " + std::to_string(x.size()) + " given");
     }
+    OutputLocks locks;
+    if (!lockOutputs(locks, "simulate", {a.outputPath})) {
+        return 1;
+    }
     struct stat existing;
     if (!a.redo && stat(a.outputPath.c_str(), &existing) == 0) {
         std::cerr << "zonetool simulate: " << a.outputPath
@@ -213,7 +218,8 @@ int simulateCommand(const std::vector<std::string>& givenArgs) {
     writeTransect(text, simulatedTransect(transect, report.predictions, a.samples, a.seed),
                   comment.str());
     std::string error;
-    if (!writeResultFile(a.outputPath, text.str(), error)) {
+    if (!writeResultFile(a.outputPath, text.str(), error, nullptr,
+                         a.redo ? ExistingFile::replace : ExistingFile::keep)) {
         std::cerr << "zonetool simulate: " << error << "\n";
         return 1;
     }

@@ -9,6 +9,7 @@
 #include "tools/explore_part.h"
 #include "tools/fit_from.h"
 #include "tools/options.h"
+#include "tools/output_lock.h"
 #include "tools/parallel.h"
 #include "tools/profile_part.h"
 #include "tools/results.h"
@@ -579,6 +580,10 @@ int slurmCommand(const std::vector<std::string>& args) {
     if (status >= 0) {
         return status;
     }
+    OutputLocks locks;
+    if (!lockOutputs(locks, "slurm", {a.script})) {
+        return 1;
+    }
     ScriptPlace place;
     place.directory = currentDirectory();
     place.zonetool = ownBinary();
@@ -619,7 +624,8 @@ int slurmCommand(const std::vector<std::string>& args) {
         return 0;
     }
     std::string error;
-    if (!writeResultFile(a.script, plan.script, error)) {
+    if (!writeResultFile(a.script, plan.script, error, nullptr,
+                         a.redo ? ExistingFile::replace : ExistingFile::keep)) {
         std::cerr << "zonetool slurm: " << error << "\n";
         return 1;
     }

@@ -395,3 +395,34 @@ TEST(FitLock, AResultThatAppearsDuringTheFitIsNotReplacedWithoutRedo) {
         EXPECT_FALSE(dir.exists("SS1_ML_.lock"));
     }
 }
+
+// Each command that writes results refuses names another run is writing (here one held by this
+// test process), before it writes anything.
+TEST(CommandLocks, ExploreProfileSimulateAndSlurmRefuseANameInUse) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", "1 1 0.5 150\n0 0 0 0\n");
+    dir.write("SS1_ML_", "1.2 0.8 0.3 15 1000\n");
+    const std::string lock = lockOf(static_cast<long>(getpid()), hostName(), "zonetool fit 1");
+    const struct {
+        const char* command;
+        const char* arguments;
+        const char* name;
+    } cases[] = {
+        {"explore", "explore 1 --starts 2", "SS1_ML_.explore.json"},
+        {"profile", "profile 1 --parameters F --side lower", "profile-SS1_ML_-F-lower.tsv"},
+        {"profile", "profile 1 --curve curve.tsv", "curve.tsv"},
+        {"simulate", "simulate 1 1.2 0.8 0.3 15 --seed 1 -o sim.tsv", "sim.tsv"},
+        {"slurm", "slurm 1 -o fits.sh", "fits.sh"},
+    };
+    for (const auto& c : cases) {
+        dir.write(std::string(c.name) + ".lock", lock);
+        const ProgramResult r = zonetool(dir, c.arguments);
+        EXPECT_EQ(r.status, 1) << c.arguments;
+        EXPECT_EQ(r.out, "") << c.arguments;
+        EXPECT_EQ(r.err, heldMessage(c.command, c.name)) << c.arguments;
+        EXPECT_FALSE(dir.exists(c.name)) << c.arguments;
+        std::remove(dir.file(std::string(c.name) + ".lock").c_str());
+    }
+    const std::string listing = runProgram(dir.path(), "/bin/ls", "").out;
+    EXPECT_EQ(listing, "SS1_ML_\nstartvec1.txt\n");
+}
