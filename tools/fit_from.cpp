@@ -6,6 +6,7 @@
 #include "tools/fit.h"
 #include "tools/fit_record.h"
 #include "tools/options.h"
+#include "tools/output_lock.h"
 #include "tools/parallel.h"
 #include "tools/results.h"
 
@@ -222,8 +223,17 @@ int fitFromCommand(const std::vector<std::string>& args) {
             job.resultName = optimumFitName(
                 model, k + 1, a.seeds.size() > 1 ? job.seed : std::optional<std::uint64_t>());
             job.logName = job.resultName + ".log";
+            job.redo = a.redo;
             jobs.push_back(job);
         }
+    }
+    std::vector<std::string> lockedNames;
+    for (const FitJob& job : jobs) {
+        lockedNames.push_back(job.resultName);
+    }
+    OutputLocks locks;
+    if (!lockOutputs(locks, "fit", lockedNames)) {
+        return 1;
     }
     if (!a.redo) {
         std::vector<std::string> names;

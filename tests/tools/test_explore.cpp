@@ -2,6 +2,7 @@
 // fitnesses held where the cline settles in under a hundred generations; explore in blocks:
 // the split of the starts, the parts, and their merge into the record of one whole run.
 #include "tools/explore_part.h"
+#include "tools/output_lock.h"
 
 #include "support/run_program.h"
 
@@ -198,6 +199,22 @@ TEST(FitFrom, RunsTheScheduleFromEachOfTheBestOptima) {
     EXPECT_EQ(best.status, 2);
     EXPECT_EQ(best.err, "zonetool fit: --best needs a whole number from 1 to 1000, not '0'\n"
                         "Run 'zonetool fit --help' for usage.\n");
+}
+
+TEST(FitFrom, FitsAnotherRunIsWritingAreRefusedBeforeAnyStarts) {
+    ScratchDir dir;
+    dir.write("joined.json", penaltyRecord);
+    // A lock of this test process, which lives.
+    const LockHolder holder = thisProcess("zonetool fit 1 --from joined.json");
+    dir.write("SS1_ML_opt2.lock", lockText(holder));
+    const ProgramResult r = zonetool(dir, "fit 1 --from joined.json --best 2");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool fit: SS1_ML_opt2 is being written by another run (" +
+                         describeHolder(holder) +
+                         "); wait for it to end or write elsewhere (if that run is gone, remove "
+                         "SS1_ML_opt2.lock)\n");
+    EXPECT_FALSE(dir.exists("SS1_ML_opt1.lock"));
+    EXPECT_FALSE(dir.exists("SS1_ML_opt1.start"));
 }
 
 TEST(FitFrom, ArgumentsOfOtherFitsAreRefusedWithTheirReason) {
