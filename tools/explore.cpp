@@ -493,6 +493,8 @@ int exploreCommand(const std::vector<std::string>& args) {
     if (!lockOutputs(locks, "explore", outputs)) {
         return 1;
     }
+    // A stop signal removes the locks, and the temporary file of a write under way.
+    const StopSignalGuard signalGuard;
     for (const std::string& name : outputs) {
         if (!a.redo && exists(name)) {
             std::cerr << "zonetool explore: " << name << " exists; give --redo to replace it\n";

@@ -587,6 +587,8 @@ int profileCommand(const std::vector<std::string>& args) {
     if (!lockOutputs(locks, "profile", {o.partPath, o.curvePath})) {
         return 1;
     }
+    // A stop signal removes the locks, and the temporary file of a write under way.
+    const StopSignalGuard signalGuard;
     // Hours of profiling are not spent on a curve that could not be written.
     if (!o.curvePath.empty() && !curveFileFree(o.curvePath)) {
         return 1;

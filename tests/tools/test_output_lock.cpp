@@ -426,3 +426,24 @@ TEST(CommandLocks, ExploreProfileSimulateAndSlurmRefuseANameInUse) {
     const std::string listing = runProgram(dir.path(), "/bin/ls", "").out;
     EXPECT_EQ(listing, "SS1_ML_\nstartvec1.txt\n");
 }
+
+TEST(CommandLocks, ExploreAndProfileStoppedBySigtermRemoveTheirLocks) {
+    ScratchDir dir;
+    dir.write("SS1_ML_", "1.2 0.8 0.3 15 11518.585\n");
+    const struct {
+        std::vector<std::string> args;
+        const char* lock;
+    } cases[] = {
+        {{"explore", "1", "--starts", "100"}, "SS1_ML_.explore.svg.lock"},
+        {{"profile", "1", "--curve", "c.tsv"}, "c.tsv.lock"},
+    };
+    for (const auto& c : cases) {
+        const pid_t pid = startZonetool(dir, c.args);
+        ASSERT_TRUE(waitFor([&] { return dir.exists(c.lock); })) << c.lock;
+        kill(pid, SIGTERM);
+        EXPECT_EQ(waitStatus(pid), 143) << c.lock;
+        EXPECT_FALSE(dir.exists(c.lock)) << c.lock;
+    }
+    const std::string listing = runProgram(dir.path(), "/bin/ls", "").out;
+    EXPECT_EQ(listing, "SS1_ML_\nerr.txt\nout.txt\n");
+}
