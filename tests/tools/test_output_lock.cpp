@@ -309,6 +309,39 @@ TEST(FitLock, ALockLeftByAFitThatHasEndedIsTakenOverWithAWarning) {
     EXPECT_FALSE(dir.exists("SS1_ML_.lock"));
 }
 
+// Several runs started together find the same lock of a run that has ended: one takes it
+// over and fits, every other one is refused.
+TEST(FitLock, OfSeveralRunsFindingOneStaleLockOneTakesItOver) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", slowerStart);
+    dir.write("SS1_ML_.lock", lockOf(deadPid(), hostName(), "zonetool fit 1 --seed 9"));
+    std::vector<pid_t> runs;
+    for (int k = 1; k <= 4; k++) {
+        const std::string seed = std::to_string(k);
+        runs.push_back(startZonetool(dir, {"fit", "1", "--quiet", "--seed", seed}, "out" + seed,
+                                     "err" + seed));
+    }
+    int done = 0;
+    int warned = 0;
+    for (int k = 1; k <= 4; k++) {
+        const int status = waitStatus(runs[static_cast<std::size_t>(k - 1)]);
+        const std::string err = dir.read("err" + std::to_string(k));
+        EXPECT_TRUE(status == 0 || status == 1) << status;
+        done += status == 0 ? 1 : 0;
+        warned += err.find("it is taken over") != std::string::npos ? 1 : 0;
+        if (status == 1) {
+            // Refused by the new lock, or (on a slow machine) by the finished result.
+            EXPECT_TRUE(err.find("is being written by another run") != std::string::npos ||
+                        err == "zonetool fit: SS1_ML_ exists already; give --redo to overwrite "
+                               "it\n")
+                << err;
+        }
+    }
+    EXPECT_EQ(done, 1);
+    EXPECT_EQ(warned, 1);
+    EXPECT_FALSE(dir.exists("SS1_ML_.lock"));
+}
+
 // Stopped (exit 75), the fit has released its lock; killed outright, it left one that the
 // rerun takes over. Both reruns resume and finish.
 TEST(FitLock, ACheckpointedFitResumesPastItsOwnEarlierLock) {
