@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <limits>
 #include <sstream>
 #include <sys/stat.h>
@@ -259,6 +260,14 @@ namespace {
 // Renames `from` to `to` unless `to` exists; fails with EEXIST if it does. Both steps are
 // atomic: renameat2 where the file system supports it, a hard link otherwise (a link, too,
 // fails when the name is taken).
+// Whether the file `path` holds exactly `content`.
+bool holdsExactly(const std::string& path, const std::string& content) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream held;
+    held << in.rdbuf();
+    return in && held.str() == content;
+}
+
 bool renameNoReplace(const std::string& from, const std::string& to) {
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
         return true;
@@ -308,6 +317,12 @@ bool writeResultFile(const std::string& name, const std::string& content, std::s
             error = "cannot rename " + temporary + " to " + name + ": " + std::strerror(errno);
             std::remove(temporary.c_str());
             return false;
+        }
+        // The very same content (a resumed fit that had written its result before it was
+        // killed, say) replaces nothing and loses nothing.
+        if (holdsExactly(name, content)) {
+            std::remove(temporary.c_str());
+            return true;
         }
         const std::string side = name + ".new-" + std::to_string(static_cast<long>(getpid()));
         // The side name holds this process's id, so only an earlier process of the same id

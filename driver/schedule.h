@@ -102,7 +102,8 @@ enum class ExistingFile {
 // pauses there to stop the process in the middle of a write).
 // With ExistingFile::keep, a file that appeared at `name` in the meantime is not replaced (the
 // rename that checks this is atomic): the content is kept under the side name, which is stored
-// in `keptAs` when given, and `error` says where ("NAME appeared in the meantime; ...").
+// in `keptAs` when given, and `error` says where ("NAME appeared in the meantime; ..."). A file
+// that holds exactly `content` already counts as written.
 bool writeResultFile(const std::string& name, const std::string& content, std::string& error,
                      const std::function<void()>& beforeRename = nullptr,
                      ExistingFile existing = ExistingFile::replace, std::string* keptAs = nullptr);

@@ -341,6 +341,10 @@ TEST(ResultFile, KeepingAnExistingFileWritesTheNewContentBesideIt) {
         << error;
     EXPECT_EQ(dir.read("SS1_ML_"), "1 2 3\n");
     EXPECT_EQ(keptAs, "");
+    // One that holds the same content already counts as written.
+    ASSERT_TRUE(writeResultFile(name, "1 2 3\n", error, nullptr, ExistingFile::keep, &keptAs))
+        << error;
+    EXPECT_EQ(runProgram(dir.path(), "/bin/ls", "-A").out, "SS1_ML_\n");
     // A taken one is left alone; the new content goes to the side name.
     EXPECT_FALSE(writeResultFile(name, "4 5 6\n", error, nullptr, ExistingFile::keep, &keptAs));
     EXPECT_EQ(dir.read("SS1_ML_"), "1 2 3\n");
