@@ -2,6 +2,7 @@
 
 #include "tools/fit_record.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -99,6 +100,60 @@ std::string oneLine(const std::string& text) {
         }
     }
     return line;
+}
+
+// Takes NAME.lock for `self` (whose lock file text is `text`), taking over a lock whose holder
+// is gone; refused with the reason in `error`.
+enum class Taken { yes, notPossible, refused };
+
+Taken takeOne(const std::string& name, const LockHolder& self, const std::string& text,
+              std::string& error, std::vector<std::string>& warnings) {
+    const std::string lockPath = name + ".lock";
+    const std::string aside = lockPath + ".stale" + std::to_string(self.pid);
+    // A few rounds, since other runs may take or release the lock between two steps.
+    for (int round = 0; round < 5; round++) {
+        const Made made = makeLock(lockPath, text);
+        if (made != Made::exists) {
+            return made == Made::yes ? Taken::yes : Taken::notPossible;
+        }
+        bool found = false;
+        const std::string current = readText(lockPath, found);
+        if (!found) {
+            continue; // released in the meantime
+        }
+        LockHolder holder;
+        if (!parseLock(current, holder)) {
+            error = lockPath +
+                    " exists but is not a lock file of zonetool; remove it if no run "
+                    "is writing " +
+                    name;
+            return Taken::refused;
+        }
+        if (!holderGone(holder, self)) {
+            error = name + " is being written by another run (" + describeHolder(holder) +
+                    "); wait for it to end or write elsewhere (if that run is gone, remove " +
+                    lockPath + ")";
+            return Taken::refused;
+        }
+        // Moved aside first: of several runs that found the same stale lock, only one moves
+        // it. What was moved is checked to be that lock and not the fresh one of a run that
+        // took over just before; a fresh one is put back (unless yet another run has taken
+        // the name by then, which the next round finds).
+        if (rename(lockPath.c_str(), aside.c_str()) != 0) {
+            continue;
+        }
+        const std::string moved = readText(aside, found);
+        if (moved != current) {
+            static_cast<void>(link(aside.c_str(), lockPath.c_str()));
+            unlink(aside.c_str());
+            continue;
+        }
+        unlink(aside.c_str());
+        warnings.push_back("warning: " + lockPath + " was left by a run that has ended (" +
+                           describeHolder(holder) + "); it is taken over");
+    }
+    error = "cannot take " + lockPath + ": other runs keep taking and releasing it";
+    return Taken::refused;
 }
 
 } // namespace
@@ -232,79 +287,23 @@ bool OutputLocks::take(const std::vector<std::string>& names, const LockHolder& 
                        std::string& error, std::vector<std::string>& warnings) {
     release();
     const std::string text = lockText(self);
-    const std::string aside = ".stale" + std::to_string(self.pid);
     std::vector<std::string> taken;
-    auto refuse = [&](const std::string& reason) {
-        error = reason;
-        for (const std::string& path : taken) {
-            unlink(path.c_str());
-        }
-        return false;
-    };
     for (const std::string& name : names) {
-        if (name.empty()) {
-            continue;
-        }
         const std::string lockPath = name + ".lock";
-        bool repeated = false;
-        for (const std::string& path : taken) {
-            repeated = repeated || path == lockPath;
-        }
-        if (repeated) {
+        if (name.empty() || std::find(taken.begin(), taken.end(), lockPath) != taken.end()) {
             continue;
         }
-        // A few rounds, since another run may take or release the lock between two steps.
-        bool done = false;
-        for (int round = 0; round < 5 && !done; round++) {
-            const Made made = makeLock(lockPath, text);
-            if (made == Made::yes) {
-                taken.push_back(lockPath);
-                done = true;
-                break;
+        switch (takeOne(name, self, text, error, warnings)) {
+        case Taken::yes:
+            taken.push_back(lockPath);
+            break;
+        case Taken::notPossible:
+            break;
+        case Taken::refused:
+            for (const std::string& path : taken) {
+                unlink(path.c_str());
             }
-            if (made == Made::impossible) {
-                done = true;
-                break;
-            }
-            bool found = false;
-            const std::string current = readText(lockPath, found);
-            if (!found) {
-                continue; // released in the meantime
-            }
-            LockHolder holder;
-            if (!parseLock(current, holder)) {
-                return refuse(lockPath +
-                              " exists but is not a lock file of zonetool; remove it "
-                              "if no run is writing " +
-                              name);
-            }
-            if (!holderGone(holder, self)) {
-                return refuse(name + " is being written by another run (" + describeHolder(holder) +
-                              "); wait for it to end or write elsewhere (if that run is gone, "
-                              "remove " +
-                              lockPath + ")");
-            }
-            // Moved aside first: of several runs that found the same stale lock, only one
-            // moves it. What was moved is checked to be that lock, not a fresh one of a run
-            // that took over just before; a fresh one is put back.
-            if (rename(lockPath.c_str(), (lockPath + aside).c_str()) != 0) {
-                continue;
-            }
-            bool movedFound = false;
-            const std::string moved = readText(lockPath + aside, movedFound);
-            if (moved != current) {
-                if (link((lockPath + aside).c_str(), lockPath.c_str()) != 0) {
-                    // Taken by yet another run meanwhile; the next round reads that one.
-                }
-                unlink((lockPath + aside).c_str());
-                continue;
-            }
-            unlink((lockPath + aside).c_str());
-            warnings.push_back("warning: " + lockPath + " was left by a run that has ended (" +
-                               describeHolder(holder) + "); it is taken over");
-        }
-        if (!done) {
-            return refuse("cannot take " + lockPath + ": other runs keep taking and releasing it");
+            return false;
         }
     }
     paths_ = taken;
