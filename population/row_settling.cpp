@@ -6,12 +6,21 @@
 //   seemed to rest in (a saddle or a transient), and goes on;
 // - |r| below the steady rate over a long enough stretch while D stays below the first
 //   tolerance: a quasi-stationary cline, scored where it is.
+// - r steady and negative (two successive estimates agree to 10% of r) with many generations
+//   still to go by the tail estimate: a geometric approach, whose limit Newton steps find
+//   (population/fixed_point.h) when it lies within ten times the tail estimate
+//   D e^r / (1 - e^r) of the state; refused, the row goes on, with Newton tried again only once
+//   D has fallen tenfold, at most four times.
 // Windows start short, so that a fast approach is measured early, and grow to `window`.
 #include "population/row_settling.h"
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <vector>
+
+#include "population/fixed_point.h"
+#include "population/row_generation.h"
 
 namespace {
 
@@ -27,6 +36,45 @@ long long steadySpan(const SettleRules& rules) {
     return static_cast<long long>(rules.steadyWindows) * rules.window;
 }
 
+// The generations a Newton search costs, counted in generations of the row: a few band LU
+// factorisations and their solves against one pass of dispersal.
+double newtonCost(const RowDynamics& dynamics, std::size_t demes, const RowGeneration& g) {
+    const double size = static_cast<double>(g.size());
+    const double band = static_cast<double>(g.bandwidth());
+    const double lu = size * band * (2.0 * band + 1.0);
+    const double points =
+        dynamics.form == RowForm::kernel ? static_cast<double>(dynamics.kernelWeights.size()) : 3.0;
+    const double generation = static_cast<double>(demes) * (points + 10.0) * 3.0;
+    return 6.0 * lu / generation + 40.0;
+}
+
+// Newton's fixed point from `state`, accepted within `reach`: on acceptance `state` holds it.
+bool newtonSettles(const RowGeneration& generation, RowState& state, double reach,
+                   double& residual) {
+    const std::size_t n = state.larvae.size();
+    std::vector<double> x(3 * n), adults;
+    for (std::size_t i = 0; i < n; ++i) {
+        x[3 * i] = state.larvae[i].SS;
+        x[3 * i + 1] = state.larvae[i].SI;
+        x[3 * i + 2] = state.larvae[i].II;
+    }
+    const FixedPointVerdict verdict = stableFixedPoint(generation, x, reach, adults);
+    if (verdict != FixedPointVerdict::accepted) {
+        return false;
+    }
+    std::vector<double> next(3 * n);
+    generation.apply(x.data(), next.data());
+    residual = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        state.larvae[i] = Genotype{x[3 * i], x[3 * i + 1], x[3 * i + 2]};
+        state.adults[i] = Genotype{adults[3 * i], adults[3 * i + 1], adults[3 * i + 2]};
+    }
+    for (std::size_t k = 0; k < next.size(); ++k) {
+        residual = std::max(residual, std::fabs(next[k] - x[k]));
+    }
+    return true;
+}
+
 } // namespace
 
 RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const SettleRules& rules) {
@@ -40,6 +88,13 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
     bool transient = false;
     long long steady = 0; // generations of steady change up to now
     int chunk = std::min(50, rules.window);
+    std::unique_ptr<RowGeneration> generation;
+    double newtonAfter = 0.0;
+    double newtonLevel = HUGE_VAL; // Newton is tried only with the change at or below this
+    int newtonTries = 0;
+    double newtonRate = -HUGE_VAL; // the rate of the last refused search
+    double previousRate = 0.0;
+    bool haveRate = false;
     while (out.generations < rules.budget) {
         const long long left = rules.budget - out.generations;
         const int run = static_cast<int>(std::min<long long>(chunk, left));
@@ -60,6 +115,35 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
         }
         // A change of 0 only comes with convergence; a non-number never settles.
         const double rate = std::log(change / before) / run;
+        const bool geometric = haveRate && rate < 0.0 && previousRate < 0.0 &&
+                               std::fabs(rate - previousRate) < 0.1 * std::fabs(rate);
+        previousRate = rate;
+        haveRate = std::isfinite(rate);
+        // A refused search is tried again once the change has fallen tenfold, or once the
+        // approach has slowed to half the rate (its tail then reaches twice as far).
+        const bool retry = change <= newtonLevel || rate > 0.5 * newtonRate;
+        if (rules.newton && geometric && retry && newtonTries < 4) {
+            if (!generation) {
+                generation.reset(new RowGeneration(dynamics, state.larvae.size()));
+                newtonAfter = std::max(static_cast<double>(rules.newtonAfter),
+                                       newtonCost(dynamics, state.larvae.size(), *generation));
+            }
+            const double remaining = std::log(rules.tolerance / change) / rate;
+            if (remaining > newtonAfter) {
+                const double lambda = std::exp(rate);
+                const double tail = change * lambda / (1.0 - lambda);
+                double residual = 0.0;
+                if (newtonSettles(*generation, state, 10.0 * tail + 1e-9, residual)) {
+                    out.rest = transient ? RowRest::transientThenEquilibrium : RowRest::equilibrium;
+                    out.newton = true;
+                    out.lastChange = residual;
+                    return out;
+                }
+                ++newtonTries;
+                newtonLevel = change / 10.0;
+                newtonRate = rate;
+            }
+        }
         if (std::fabs(rate) < rules.steadyRate && change < rules.firstTolerance) {
             steady += run;
         } else {
