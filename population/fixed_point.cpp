@@ -136,7 +136,8 @@ bool eigenvaluesNearOne(const RowGeneration& generation, const std::vector<doubl
 }
 
 FixedPointVerdict stableFixedPoint(const RowGeneration& generation, std::vector<double>& x,
-                                   double reach, std::vector<double>& adults) {
+                                   double reach, std::vector<double>& adults,
+                                   double interiorFloor) {
     const std::size_t n = x.size();
     const int band = generation.bandwidth();
     BandMatrix J(generation.size(), band, band);
@@ -201,6 +202,13 @@ FixedPointVerdict stableFixedPoint(const RowGeneration& generation, std::vector<
     for (double v : y) {
         if (!(v >= 0.0 && v <= 1.0)) {
             return FixedPointVerdict::outside;
+        }
+    }
+    // A frequency that is small and still falling fast is on its way to 0: an allele being
+    // lost there, not an equilibrium frequency.
+    for (std::size_t k = 0; k < n; ++k) {
+        if (y[k] < interiorFloor && y[k] < 0.5 * x[k]) {
+            return FixedPointVerdict::boundary;
         }
     }
     // Stability: all eigenvalues of DG below 1 make every real eigenvalue of DG - I negative,

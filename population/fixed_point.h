@@ -13,6 +13,7 @@ enum class FixedPointVerdict {
     diverged, // the steps stopped reducing |G(x) - x| short of the rounding floor
     tooFar,   // the fixed point lies beyond the reach
     outside,  // a frequency of the fixed point lies outside [0, 1]
+    boundary, // a frequency below the interior floor and under half its start: an allele lost
     unstable, // DG has an eigenvalue above 1 (the sign of det(DG - I) or inverse iteration)
 };
 
@@ -25,7 +26,8 @@ enum class FixedPointVerdict {
 // fixed point and `adults` its adults (the virgins of its generation, dispersed); otherwise both
 // are left as they were.
 FixedPointVerdict stableFixedPoint(const RowGeneration& generation, std::vector<double>& x,
-                                   double reach, std::vector<double>& adults);
+                                   double reach, std::vector<double>& adults,
+                                   double interiorFloor = 0.0);
 
 // The real parts of the two eigenvalues of DG(x) nearest 1, from 20 steps of block inverse
 // iteration on DG - I (factorised in `shifted`); writes the larger into `largest`. For tests.

@@ -6,11 +6,14 @@
 //   seemed to rest in (a saddle or a transient), and goes on;
 // - |r| below the steady rate over a long enough stretch while D stays below the first
 //   tolerance: a quasi-stationary cline, scored where it is.
-// - r steady and negative (two successive estimates agree to 10% of r) with many generations
-//   still to go by the tail estimate: a geometric approach, whose limit Newton steps find
-//   (population/fixed_point.h) when it lies within ten times the tail estimate
-//   D e^r / (1 - e^r) of the state; refused, the row goes on, with Newton tried again only once
-//   D has fallen tenfold, at most four times.
+// - r steady and negative (two successive estimates agree to 10% of r) with more generations
+//   still to go by the tail estimate than a Newton search costs: a geometric approach, whose
+//   limit Newton steps find (population/fixed_point.h) when it lies within ten times the tail
+//   estimate D e^r / (1 - e^r) of the state. The settled state is where the plain run to the
+//   tolerance stops; the limit takes its place when the plain run would take more than
+//   `plainReach` generations, or when every frequency of the limit agrees with that stop to
+//   `stopAgreement` relative. Refused, the row goes on, with Newton tried again once D has
+//   fallen tenfold or the rate has halved, at most four times.
 // Windows start short, so that a fast approach is measured early, and grow to `window`.
 #include "population/row_settling.h"
 
@@ -49,8 +52,11 @@ double newtonCost(const RowDynamics& dynamics, std::size_t demes, const RowGener
 }
 
 // Newton's fixed point from `state`, accepted within `reach`: on acceptance `state` holds it.
-bool newtonSettles(const RowGeneration& generation, RowState& state, double reach,
-                   double& residual) {
+// With `stopScale` > 0 the limit must also be where the plain run would stop, in the sense of
+// the log-frequencies: the plain run stops about `stopScale` times the remaining distance
+// short of the limit, and every frequency must then be within `relative` of its limit.
+bool newtonSettles(const RowGeneration& generation, RowState& state, double reach, double stopScale,
+                   double relative, double& residual) {
     const std::size_t n = state.larvae.size();
     std::vector<double> x(3 * n), adults;
     for (std::size_t i = 0; i < n; ++i) {
@@ -58,9 +64,21 @@ bool newtonSettles(const RowGeneration& generation, RowState& state, double reac
         x[3 * i + 1] = state.larvae[i].SI;
         x[3 * i + 2] = state.larvae[i].II;
     }
-    const FixedPointVerdict verdict = stableFixedPoint(generation, x, reach, adults);
+    // A limit where an allele is lost (or nearly) is approached plainly: the log-likelihood
+    // of a frequency that tends to 0 keeps changing long after the frequencies have settled,
+    // and the row is scored where the plain run stops, not at the limit.
+    const FixedPointVerdict verdict = stableFixedPoint(generation, x, reach, adults, 1e-6);
     if (verdict != FixedPointVerdict::accepted) {
         return false;
+    }
+    for (std::size_t i = 0; i < n && stopScale > 0.0; ++i) {
+        const double start[3] = {state.larvae[i].SS, state.larvae[i].SI, state.larvae[i].II};
+        for (int g = 0; g < 3; ++g) {
+            const double limit = x[3 * i + g];
+            if (std::fabs(start[g] - limit) * stopScale > relative * limit) {
+                return false;
+            }
+        }
     }
     std::vector<double> next(3 * n);
     generation.apply(x.data(), next.data());
@@ -105,7 +123,9 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
         const double before = change;
         change = lastChangeOf(state);
         out.lastChange = change;
-        if (state.converged) {
+        // A run that converges in the last generation of its window also meets its cap, which
+        // does not count as converged: the change decides.
+        if (change < rules.tolerance) {
             out.rest = transient ? RowRest::transientThenEquilibrium : RowRest::equilibrium;
             return out;
         }
@@ -132,8 +152,13 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
             if (remaining > newtonAfter) {
                 const double lambda = std::exp(rate);
                 const double tail = change * lambda / (1.0 - lambda);
+                // Within reach of plain iteration the limit stands in for the plain run's stop
+                // only where the two agree; beyond it, the limit is the answer.
+                const double stopScale =
+                    remaining <= rules.plainReach ? rules.tolerance / change : 0.0;
                 double residual = 0.0;
-                if (newtonSettles(*generation, state, 10.0 * tail + 1e-9, residual)) {
+                if (newtonSettles(*generation, state, 10.0 * tail + 1e-9, stopScale,
+                                  rules.stopAgreement, residual)) {
                     out.rest = transient ? RowRest::transientThenEquilibrium : RowRest::equilibrium;
                     out.newton = true;
                     out.lastChange = residual;
