@@ -84,10 +84,37 @@ double settledValue(const ModelEntry& model, const NRvector<double>& x, SettledR
     return model.objective(x);
 }
 
+// The row settled inside the model's own simulate call, so that the model scores the settled
+// state in the same call: one scoring instead of two, for callers that do not ask for zonefit's
+// value beside the settled one.
+void settleCaptured(RowHook& hook) {
+    RowSettling& settling = *static_cast<RowSettling*>(hook.context);
+    settling = settleRow(hook.dynamics, hook.state);
+}
+
+double settledValueOnly(const ModelEntry& model, const NRvector<double>& x) {
+    RowHook hook;
+    RowSettling settling;
+    hook.afterCapture = settleCaptured;
+    hook.context = &settling;
+    double value = 0.0;
+    {
+        const ScopedRowHook scope(hook);
+        value = model.objective(x);
+    }
+    if (hook.captured && settling.rest == RowRest::unsettled) {
+        return activeBox(model.number).penaltyUnit;
+    }
+    return value;
+}
+
 } // namespace
 
 double evaluateModel(const ModelEntry& model, const NRvector<double>& x, ObjectiveKind kind,
                      SettledReport* report) {
+    if (kind == ObjectiveKind::settled && report == nullptr) {
+        return settledValueOnly(model, x);
+    }
     SettledReport local;
     SettledReport& out = report != nullptr ? *report : local;
     out = SettledReport{};

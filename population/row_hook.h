@@ -53,6 +53,10 @@ struct RowHook {
     RowState state;
     int recordedGenerations = 0; // replace: the generation count recorded for the run
     bool recordedConverged = true;
+    // capture: when set, called once the run is captured; it may replace `state` (adults, and
+    // larvae for the kernel form), which the form then answers with instead of its own run's.
+    void (*afterCapture)(RowHook& hook) = nullptr;
+    void* context = nullptr; // for afterCapture
 };
 
 // The hook of the calling thread, or null (the default).

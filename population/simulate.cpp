@@ -89,6 +89,16 @@ bool replaces(const RowHook* hook, std::size_t n) {
            hook->state.adults.size() == n;
 }
 
+// What a stepping-stone form answers with: the adults of its run, or those of the state a
+// capturing hook's follow-up put in their place.
+std::vector<Genotype> answer(RowHook* hook, RowState* end, std::vector<Genotype> adults) {
+    if (end == nullptr || hook->afterCapture == nullptr) {
+        return adults;
+    }
+    hook->afterCapture(*hook);
+    return hook->state.adults;
+}
+
 // The hook to capture into, with its dynamics set to `form` and the stepping-stone arguments.
 RowState* captureInto(RowHook* hook, RowForm form, const std::vector<double>& migrationRates,
                       const std::vector<Genotype>& fitness) {
@@ -159,6 +169,13 @@ void simulate(std::vector<Population>& row, const std::vector<double>& kernelWei
         }
         fast::kernel(row, kernelWeights, kernelOffsets, regionFitness, F, tol, cap, first, second,
                      kernelStep, end);
+        if (end != nullptr && hook->afterCapture != nullptr) {
+            hook->afterCapture(*hook);
+            for (std::size_t i = 0; i < row.size(); ++i) {
+                row[i].adults = hook->state.adults[i];
+                row[i].larvae = hook->state.larvae[i];
+            }
+        }
         return;
     }
     // Otherwise the checked dispersal refuses the first point outside the row.
@@ -198,8 +215,9 @@ std::vector<Genotype> simulate(std::vector<Population> row,
         if (end != nullptr) {
             hook->dynamics.selfing = F;
         }
-        return fast::steppingStone(row, migrationRates, demeFitness, F, tolerance, maxGenerations,
-                                   end);
+        return answer(hook, end,
+                      fast::steppingStone(row, migrationRates, demeFitness, F, tolerance,
+                                          maxGenerations, end));
     }
     return steppingStone(row, migrationRates, demeFitness, tolerance, maxGenerations,
                          [F](Population& deme, std::size_t) { deme.goZygotes(F); });
@@ -219,8 +237,9 @@ std::vector<Genotype> simulate(std::vector<Population> row,
         if (end != nullptr) {
             hook->dynamics.selfingRates = demeSelfing;
         }
-        return fast::steppingStone(row, migrationRates, demeFitness, demeSelfing, tolerance,
-                                   maxGenerations, end);
+        return answer(hook, end,
+                      fast::steppingStone(row, migrationRates, demeFitness, demeSelfing, tolerance,
+                                          maxGenerations, end));
     }
     return steppingStone(
         row, migrationRates, demeFitness, tolerance, maxGenerations,
@@ -241,8 +260,10 @@ std::vector<Genotype> simulateByGenotype(std::vector<Population> row,
         if (end != nullptr) {
             hook->dynamics.selfingRates = genotypeSelfing;
         }
-        return fast::steppingStoneByGenotype(row, migrationRates, demeFitness, genotypeSelfing,
-                                             tolerance, maxGenerations, end);
+        return answer(hook, end,
+                      fast::steppingStoneByGenotype(row, migrationRates, demeFitness,
+                                                    genotypeSelfing, tolerance, maxGenerations,
+                                                    end));
     }
     return steppingStone(
         row, migrationRates, demeFitness, tolerance, maxGenerations,

@@ -3,7 +3,8 @@
 // settled value agrees with the value of the twin's state to 1e-6 and the kind of state with
 // the twin's simple classification. Points where the twin does not settle within its cap (slow
 // approaches, quasi-stationary clines) are not compared; each model must have at least 30 of
-// its 50 points compared.
+// its 50 points compared. The settled value without a report (settled inside the model's run)
+// must be the value with one, at every point.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -83,6 +84,7 @@ TEST_P(SettledAgainstTwin, AgreesWhereTheTwinSettles) {
         SCOPED_TRACE(where.str());
         SettledReport report;
         const double value = evaluateModel(model, x, ObjectiveKind::settled, &report);
+        EXPECT_EQ(evaluateModel(model, x, ObjectiveKind::settled), value) << "without a report";
         RowHook captured;
         {
             const ScopedRowHook scope(captured);

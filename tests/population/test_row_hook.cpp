@@ -155,3 +155,35 @@ TEST(RowHook, ContinuingIsRefusedForRowsTheFastLoopsDoNotServe) {
     three.larvae.assign(3, Genotype{0.2, 0.3, 0.5});
     EXPECT_FALSE(continueRow(wide, three, 1e-8, 10));
 }
+
+TEST(RowHook, AFollowUpAfterTheCaptureChangesWhatTheFormAnswers) {
+    const std::vector<Population> row(3, Population({0.2, 0.3, 0.5}));
+    const std::vector<double> m = {0.1, 0.1};
+    const std::vector<Genotype> f(3, Genotype{1.1, 1.0, 0.9});
+    RowHook hook;
+    int calls = 0;
+    hook.context = &calls;
+    hook.afterCapture = [](RowHook& h) {
+        ++*static_cast<int*>(h.context);
+        h.state.adults.assign(h.state.adults.size(), Genotype{0.0, 1.0, 0.0});
+        h.state.larvae = h.state.adults;
+    };
+    const ScopedRowHook scope(hook);
+    const std::vector<Genotype> answer = simulate(row, m, f, 0.5, 1e-8, 1000);
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(hook.captured);
+    expectSameRow(answer, hook.state.adults);
+    EXPECT_EQ(answer[2].SI, 1.0);
+
+    std::vector<Population> grid = row;
+    std::vector<int> offsets = {-1, 0, 1};
+    int border1 = 3;
+    int border2 = 3;
+    double tolerance = 1e-8;
+    int cap = 1000;
+    simulate(grid, {1, 2, 1}, offsets, f, 0.0, tolerance, cap, border1, border2, 1.0);
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(hook.dynamics.form, RowForm::kernel);
+    EXPECT_EQ(grid[1].adults.SI, 1.0);
+    EXPECT_EQ(grid[1].larvae.SI, 1.0);
+}
