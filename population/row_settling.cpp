@@ -11,9 +11,10 @@
 //   limit Newton steps find (population/fixed_point.h) when it lies within ten times the tail
 //   estimate D e^r / (1 - e^r) of the state. The settled state is where the plain run to the
 //   tolerance stops; the limit takes its place when the plain run would take more than
-//   `plainReach` generations, or when every frequency of the limit agrees with that stop to
-//   `stopAgreement` relative. Refused, the row goes on, with Newton tried again once D has
-//   fallen tenfold or the rate has halved, at most four times.
+//   `plainReach` generations, or when the limit agrees with that stop: by the weights of the
+//   score (the counts each frequency is scored against) to `scoreAgreement`, or without them
+//   every frequency to `stopAgreement` relative. Refused, the row goes on, with Newton tried again
+//   once D has fallen tenfold or the rate has halved, at most four times.
 // Windows start short, so that a fast approach is measured early, and grow to `window`.
 #include "population/row_settling.h"
 
@@ -48,15 +49,19 @@ double newtonCost(const RowDynamics& dynamics, std::size_t demes, const RowGener
     const double points =
         dynamics.form == RowForm::kernel ? static_cast<double>(dynamics.kernelWeights.size()) : 3.0;
     const double generation = static_cast<double>(demes) * (points + 10.0) * 3.0;
-    return 6.0 * lu / generation + 40.0;
+    // Measured: a search costs about 16 times the LU's operations in generations' operations
+    // (the generations run vectorised, the band LU does not), and a fixed 60.
+    return 16.0 * lu / generation + 60.0;
 }
 
 // Newton's fixed point from `state`, accepted within `reach`: on acceptance `state` holds it.
 // With `stopScale` > 0 the limit must also be where the plain run would stop, in the sense of
 // the log-frequencies: the plain run stops about `stopScale` times the remaining distance
-// short of the limit, and every frequency must then be within `relative` of its limit.
+// short of the limit. With `weights`, the weighted sum of the relative differences of the
+// frequencies (what the score would change by) must then be within `relative`; without, every
+// frequency must be within `relative` of its limit.
 bool newtonSettles(const RowGeneration& generation, RowState& state, double reach, double stopScale,
-                   double relative, double& residual) {
+                   double relative, const std::vector<double>* weights, double& residual) {
     const std::size_t n = state.larvae.size();
     std::vector<double> x(3 * n), adults;
     for (std::size_t i = 0; i < n; ++i) {
@@ -71,14 +76,23 @@ bool newtonSettles(const RowGeneration& generation, RowState& state, double reac
     if (verdict != FixedPointVerdict::accepted) {
         return false;
     }
+    double weighted = 0.0;
+    const bool weighed = weights != nullptr && weights->size() == 3 * n;
     for (std::size_t i = 0; i < n && stopScale > 0.0; ++i) {
         const double start[3] = {state.larvae[i].SS, state.larvae[i].SI, state.larvae[i].II};
         for (int g = 0; g < 3; ++g) {
             const double limit = x[3 * i + g];
-            if (std::fabs(start[g] - limit) * stopScale > relative * limit) {
+            const double gap = std::fabs(start[g] - limit) * stopScale;
+            if (weighed) {
+                const double w = (*weights)[3 * i + g];
+                weighted += w == 0.0 ? 0.0 : w * gap / limit;
+            } else if (gap > relative * limit) {
                 return false;
             }
         }
+    }
+    if (weighed && !(weighted <= relative)) {
+        return false;
     }
     std::vector<double> next(3 * n);
     generation.apply(x.data(), next.data());
@@ -149,6 +163,8 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
                                        newtonCost(dynamics, state.larvae.size(), *generation));
             }
             const double remaining = std::log(rules.tolerance / change) / rate;
+            const bool weightsGiven =
+                rules.weights != nullptr && rules.weights->size() == 3 * state.larvae.size();
             if (remaining > newtonAfter) {
                 const double lambda = std::exp(rate);
                 const double tail = change * lambda / (1.0 - lambda);
@@ -158,7 +174,8 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
                     remaining <= rules.plainReach ? rules.tolerance / change : 0.0;
                 double residual = 0.0;
                 if (newtonSettles(*generation, state, 10.0 * tail + 1e-9, stopScale,
-                                  rules.stopAgreement, residual)) {
+                                  weightsGiven ? rules.scoreAgreement : rules.stopAgreement,
+                                  weightsGiven ? rules.weights : nullptr, residual)) {
                     out.rest = transient ? RowRest::transientThenEquilibrium : RowRest::equilibrium;
                     out.newton = true;
                     out.lastChange = residual;

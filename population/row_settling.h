@@ -28,6 +28,10 @@ struct SettleRules {
     long long newtonAfter = 300;  // ... when more generations than this remain by the tail
     double plainReach = 50000;    // below this many generations to go, the limit must also
     double stopAgreement = 1e-9;  // ... agree with the plain stop to this, relative
+    // How much each larva frequency (3 per deme, deme-major) weighs in the score: the counts it
+    // is compared with. Null or of another size: unknown.
+    const std::vector<double>* weights = nullptr;
+    double scoreAgreement = 1e-7; // with weights: the largest change of the score allowed
 };
 
 // The outcome of settling.
