@@ -26,7 +26,7 @@ struct SettleRules {
     double growth = 10.0;         // a change this far above its lowest value marks a transient
     bool newton = true;           // try Newton steps on a geometric approach
     long long newtonAfter = 300;  // ... when more generations than this remain by the tail
-    double plainReach = 50000;    // below this many generations to go, the limit must also
+    double plainReach = 5000;     // below this many generations to go, the limit must also
     double stopAgreement = 1e-9;  // ... agree with the plain stop to this, relative
     // How much each larva frequency (3 per deme, deme-major) weighs in the score: the counts it
     // is compared with. Null or of another size: unknown.
