@@ -3,6 +3,8 @@
 // also timed with the plain simulation of tests/reference in the same frame. The "_data"
 // variants read the transect from examples/transect.tsv, as zonetool --data does: the built-in
 // data in a file, so the same values and generations at the cost of reading it from memory.
+// The "_zonefit" and "_settled" pairs time the two kinds of value of zonetool's analyses at the
+// same point.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -16,6 +18,8 @@
 #include "bench/bench_rows.h"
 #include "models/SS_F.h"
 #include "models/cspace.h"
+#include "models/model_table.h"
+#include "models/settled_objective.h"
 #include "models/ss.h"
 #include "models/ss_frame.h"
 #include "optimiser/nr3.h"
@@ -83,6 +87,37 @@ void EvaluateWithData(benchmark::State& state, ObjectiveFunction* objective, int
     Evaluate(state, objective, demes, std::move(point));
 }
 
+// One evaluation of model `number` under `kind` per iteration, as the searches make them
+// (without a report); the counters give the
+// generations run in all (zonefit's run included) and the label the value and kind of state.
+void EvaluateKind(benchmark::State& state, int number, ObjectiveKind kind,
+                  std::vector<double> point) {
+    const ModelEntry& model = *findModel(number);
+    NRvector<double> x(static_cast<int>(point.size()));
+    for (std::size_t i = 0; i < point.size(); ++i) {
+        x[static_cast<int>(i)] = point[i];
+    }
+    bench::QuietDiagnostics quiet;
+    SettledReport report;
+    double value = 0.0;
+    if (chdir(bordersDir.c_str()) != 0) {
+        state.SkipWithError("cannot enter the border directory");
+        return;
+    }
+    for (auto _ : state) {
+        value = evaluateModel(model, x, kind);
+        benchmark::DoNotOptimize(value);
+    }
+    evaluateModel(model, x, kind, &report);
+    if (chdir(homeDir.c_str()) != 0) {
+        state.SkipWithError("cannot return to the working directory");
+    }
+    state.counters["generations"] = static_cast<double>(report.generations);
+    char label[96];
+    std::snprintf(label, sizeof label, "value %.17g, %s", value, stateKindText(report.kind));
+    state.SetLabel(label);
+}
+
 } // namespace
 
 BENCHMARK_CAPTURE(Evaluate, m1_start, ssone, 105, {1.05, 1.05, 0.3, 15});
@@ -129,6 +164,40 @@ BENCHMARK_CAPTURE(EvaluateWithData, m9_start_data, cthree, 401,
                   {1.05, 0.95, 0.95, 0.95, 0.95, 1.05, 0.3, 10, 250, 600});
 BENCHMARK_CAPTURE(EvaluateWithData, m9_penalty_data, cthree, 401,
                   {1.05, 0.95, 0.95, 0.95, 0.95, 1.05, 0.3, 10, 250, 700});
+
+// The settled value against zonefit's at the same points: the start vectors, the cliff-edge
+// optimum of model 1 (69.6 million generations of plain iteration to 1e-13), a transient
+// (model 1's lowest value found by a global search), the point where unguarded Newton steps
+// find a saddle, and the profile point of model 8 from the README's worked session.
+constexpr ObjectiveKind zonefitKind = ObjectiveKind::zonefit;
+constexpr ObjectiveKind settledKind = ObjectiveKind::settled;
+const std::vector<double> m1Cliff = {1.002584305, 1.002501366, 0.5866120784, 14.13080869};
+const std::vector<double> m1Transient = {1.0015445735414139, 1.0014374780222324,
+                                         0.52035246227870591, 12.249793860906925};
+const std::vector<double> m1Saddle = {1.00687, 1.00435, 0.467739, 7.64224};
+const std::vector<double> m8Profile = {
+    4.3439497823793802,  4.194007758670292,  0.78321021048844219, 0.96327055945109041,
+    0.35543605267321343, 45.508681605298321, 213.5488714708963};
+BENCHMARK_CAPTURE(EvaluateKind, m1_start_zonefit, 1, zonefitKind, {1.05, 1.05, 0.3, 15});
+BENCHMARK_CAPTURE(EvaluateKind, m1_start_settled, 1, settledKind, {1.05, 1.05, 0.3, 15});
+BENCHMARK_CAPTURE(EvaluateKind, m1_cliff_zonefit, 1, zonefitKind, m1Cliff);
+BENCHMARK_CAPTURE(EvaluateKind, m1_cliff_settled, 1, settledKind, m1Cliff);
+BENCHMARK_CAPTURE(EvaluateKind, m1_transient_zonefit, 1, zonefitKind, m1Transient);
+BENCHMARK_CAPTURE(EvaluateKind, m1_transient_settled, 1, settledKind, m1Transient);
+BENCHMARK_CAPTURE(EvaluateKind, m1_saddle_zonefit, 1, zonefitKind, m1Saddle);
+BENCHMARK_CAPTURE(EvaluateKind, m1_saddle_settled, 1, settledKind, m1Saddle);
+BENCHMARK_CAPTURE(EvaluateKind, m3_start_zonefit, 3, zonefitKind,
+                  {0.95, 0.9, 1, 1, 1.05, 1.1, 0.3, 15});
+BENCHMARK_CAPTURE(EvaluateKind, m3_start_settled, 3, settledKind,
+                  {0.95, 0.9, 1, 1, 1.05, 1.1, 0.3, 15});
+BENCHMARK_CAPTURE(EvaluateKind, m7_start_zonefit, 7, zonefitKind, {1.05, 1.05, 0.3, 10, 450});
+BENCHMARK_CAPTURE(EvaluateKind, m7_start_settled, 7, settledKind, {1.05, 1.05, 0.3, 10, 450});
+BENCHMARK_CAPTURE(EvaluateKind, m8_profile_zonefit, 8, zonefitKind, m8Profile);
+BENCHMARK_CAPTURE(EvaluateKind, m8_profile_settled, 8, settledKind, m8Profile);
+BENCHMARK_CAPTURE(EvaluateKind, m9_start_zonefit, 9, zonefitKind,
+                  {1.05, 0.95, 0.95, 0.95, 0.95, 1.05, 0.3, 10, 250, 600});
+BENCHMARK_CAPTURE(EvaluateKind, m9_start_settled, 9, settledKind,
+                  {1.05, 0.95, 0.95, 0.95, 0.95, 1.05, 0.3, 10, 250, 600});
 
 // Models 3 to 6 read borders.txt from the working directory: they are evaluated in a fresh
 // directory holding the example borders (25 and 79).

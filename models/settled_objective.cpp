@@ -1,5 +1,14 @@
 #include "models/settled_objective.h"
 
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include "data/active_transect.h"
+#include "models/cspace.h"
+#include "population/row_hook.h"
+#include "population/row_settling.h"
+
 const char* objectiveName(ObjectiveKind kind) {
     return kind == ObjectiveKind::settled ? "settled" : "zonefit";
 }
@@ -32,14 +41,143 @@ const char* stateKindText(StateKind kind) {
     return "none";
 }
 
-// Until the settling of the row is built, both kinds give zonefit's value.
+namespace {
+
+StateKind kindOf(RowRest rest) {
+    switch (rest) {
+    case RowRest::equilibrium:
+        return StateKind::equilibrium;
+    case RowRest::transientThenEquilibrium:
+        return StateKind::transientThenEquilibrium;
+    case RowRest::quasiStationary:
+        return StateKind::quasiStationary;
+    case RowRest::unsettled:
+        break;
+    }
+    return StateKind::unsettled;
+}
+
+// How much each larva frequency of a row of `demes` demes weighs in the model's score: the
+// counts of its genotype at the sites that read its deme (stepping stone: the site of the deme;
+// kernel grid: the sites interpolated from it, each counted whole). Empty when the row is not
+// the model's (its deme count differs).
+std::vector<double> scoreWeights(const ModelEntry& model, std::size_t demes) {
+    const Transect& transect = activeTransect();
+    const std::size_t sites = static_cast<std::size_t>(transect.siteCount());
+    std::vector<double> weights(3 * demes, 0.0);
+    const auto add = [&](std::size_t deme, std::size_t site) {
+        weights[3 * deme] += transect.countSS[site];
+        weights[3 * deme + 1] += transect.countSI[site];
+        weights[3 * deme + 2] += transect.countII[site];
+    };
+    if (model.geometry == Geometry::steppingStone) {
+        if (demes != sites) {
+            return {};
+        }
+        for (std::size_t i = 0; i < sites; ++i) {
+            add(i, i);
+        }
+        return weights;
+    }
+    int gridIntervals = 0;
+    int halfPoints = 0;
+    if (!kernelSettingsOf(model.number, gridIntervals, halfPoints) ||
+        demes != static_cast<std::size_t>(gridIntervals) + 1) {
+        return {};
+    }
+    const double spacing = gridSpacing(gridIntervals);
+    for (std::size_t i = 0; i < sites; ++i) {
+        // The two demes readSite interpolates between.
+        const int j = gridIndex(transect.positions[i], spacing, gridIntervals);
+        const int j0 = j >= 2 ? j - 1 : 0;
+        add(static_cast<std::size_t>(j0), i);
+        add(static_cast<std::size_t>(j), i);
+    }
+    return weights;
+}
+
+// Settles the captured row with the score's weights of `model`.
+RowSettling settle(const ModelEntry& model, RowHook& hook) {
+    const std::vector<double> weights = scoreWeights(model, hook.state.larvae.size());
+    SettleRules rules;
+    rules.weights = &weights;
+    return settleRow(hook.dynamics, hook.state, rules);
+}
+
+// The settled value: the model's own run is captured from its simulate call, settled, and the
+// model scores the settled state through the same call, which then runs nothing.
+double settledValue(const ModelEntry& model, const NRvector<double>& x, SettledReport& report) {
+    RowHook hook;
+    {
+        const ScopedRowHook scope(hook);
+        report.zonefitValue = model.objective(x);
+    }
+    if (!hook.captured) {
+        // Outside the box, borders that did not read, or a row the fast loops do not serve:
+        // zonefit's answer stands.
+        report.kind = StateKind::none;
+        return report.zonefitValue;
+    }
+    report.zonefitGenerations = hook.state.generations;
+    const RowSettling settling = settle(model, hook);
+    report.kind = kindOf(settling.rest);
+    report.generations = report.zonefitGenerations + settling.generations;
+    report.lastChange = settling.lastChange;
+    if (settling.rest == RowRest::unsettled) {
+        return activeBox(model.number).penaltyUnit;
+    }
+    hook.mode = RowHook::Mode::replace;
+    hook.recordedGenerations =
+        static_cast<int>(std::min<long long>(report.generations, std::numeric_limits<int>::max()));
+    hook.recordedConverged = true;
+    const ScopedRowHook scope(hook);
+    return model.objective(x);
+}
+
+// The row settled inside the model's own simulate call, so that the model scores the settled
+// state in the same call: one scoring instead of two, for callers that do not ask for zonefit's
+// value beside the settled one.
+struct Inside {
+    const ModelEntry* model;
+    RowSettling settling;
+};
+
+void settleCaptured(RowHook& hook) {
+    Inside& inside = *static_cast<Inside*>(hook.context);
+    inside.settling = settle(*inside.model, hook);
+}
+
+double settledValueOnly(const ModelEntry& model, const NRvector<double>& x) {
+    RowHook hook;
+    Inside inside{&model, RowSettling{}};
+    const RowSettling& settling = inside.settling;
+    hook.afterCapture = settleCaptured;
+    hook.context = &inside;
+    double value = 0.0;
+    {
+        const ScopedRowHook scope(hook);
+        value = model.objective(x);
+    }
+    if (hook.captured && settling.rest == RowRest::unsettled) {
+        return activeBox(model.number).penaltyUnit;
+    }
+    return value;
+}
+
+} // namespace
+
 double evaluateModel(const ModelEntry& model, const NRvector<double>& x, ObjectiveKind kind,
                      SettledReport* report) {
-    (void)kind;
-    const double value = model.objective(x);
-    if (report != nullptr) {
-        *report = SettledReport{};
-        report->zonefitValue = value;
+    if (kind == ObjectiveKind::settled && report == nullptr) {
+        return settledValueOnly(model, x);
     }
+    SettledReport local;
+    SettledReport& out = report != nullptr ? *report : local;
+    out = SettledReport{};
+    if (kind == ObjectiveKind::settled) {
+        return settledValue(model, x, out);
+    }
+    const double value = model.objective(x);
+    out.zonefitValue = value;
     return value;
 }

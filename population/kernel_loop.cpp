@@ -232,11 +232,11 @@ ZONEFIT_INLINE bool generation(const KernelRow& row, const PointTable& kernel, s
 }
 
 // Runs generations until the larvae stop changing by `tolerance` or the cap; returns the
-// number run.
+// number run. At the cap, reports `capReport` when it is not null.
 template <bool scalarWeights>
 ZONEFIT_INLINE int runGenerations(const KernelRow& rowIn, const KernelPoints& points,
                                   const OneRate& mateIn, double step, double tolerance,
-                                  int maxGenerations, const std::vector<Genotype>& regionFitness,
+                                  int maxGenerations, const std::vector<Genotype>* capReport,
                                   ChangeRing* changes) {
     // Local copies: the compiler can then keep the array pointers, the kernel and the mating
     // factors in registers, since no store to the arrays can reach them.
@@ -255,7 +255,9 @@ ZONEFIT_INLINE int runGenerations(const KernelRow& rowIn, const KernelPoints& po
             alwaysChanging;
         ++g;
         if (g == maxGenerations) {
-            reportCap(regionFitness);
+            if (capReport != nullptr) {
+                reportCap(*capReport);
+            }
             break;
         }
     }
@@ -264,23 +266,23 @@ ZONEFIT_INLINE int runGenerations(const KernelRow& rowIn, const KernelPoints& po
 
 // The generation loop compiled once per instruction-set level.
 int runBaseline(const KernelRow& row, const KernelPoints& kernel, const OneRate& mate, double step,
-                double tolerance, int cap, const std::vector<Genotype>& fitness,
+                double tolerance, int cap, const std::vector<Genotype>* fitness,
                 ChangeRing* changes) {
     return runGenerations<false>(row, kernel, mate, step, tolerance, cap, fitness, changes);
 }
 ZONEFIT_TARGET_AVX2 int runAvx2(const KernelRow& row, const KernelPoints& kernel,
                                 const OneRate& mate, double step, double tolerance, int cap,
-                                const std::vector<Genotype>& fitness, ChangeRing* changes) {
+                                const std::vector<Genotype>* fitness, ChangeRing* changes) {
     return runGenerations<false>(row, kernel, mate, step, tolerance, cap, fitness, changes);
 }
 ZONEFIT_TARGET_AVX512 int runAvx512(const KernelRow& row, const KernelPoints& kernel,
                                     const OneRate& mate, double step, double tolerance, int cap,
-                                    const std::vector<Genotype>& fitness, ChangeRing* changes) {
+                                    const std::vector<Genotype>* fitness, ChangeRing* changes) {
     return runGenerations<true>(row, kernel, mate, step, tolerance, cap, fitness, changes);
 }
 
 int runAtActiveLevel(const KernelRow& row, const KernelPoints& kernel, const OneRate& mate,
-                     double step, double tolerance, int cap, const std::vector<Genotype>& fitness,
+                     double step, double tolerance, int cap, const std::vector<Genotype>* fitness,
                      ChangeRing* changes) {
     switch (activeInstructionSet()) {
     case InstructionSet::avx512:
@@ -298,7 +300,7 @@ int runAtActiveLevel(const KernelRow& row, const KernelPoints& kernel, const One
 void kernel(std::vector<Population>& row, const std::vector<double>& kernelWeights,
             const std::vector<int>& kernelOffsets, const std::vector<Genotype>& regionFitness,
             double selfing, double tolerance, int maxGenerations, int border1, int border2,
-            double kernelStep) {
+            double kernelStep, RowState* end, bool quiet) {
     const std::size_t n = row.size();
     KernelPoints kernel;
     kernel.simpson = getSimpson(static_cast<int>(kernelWeights.size()));
@@ -335,10 +337,12 @@ void kernel(std::vector<Population>& row, const std::vector<double>& kernelWeigh
     const OneRate mate(selfing);
 
     ChangeRing ring;
-    ChangeRing* changes = changesWanted() ? &ring : nullptr;
+    ChangeRing* changes = changesWanted() || end != nullptr ? &ring : nullptr;
     const int g = runAtActiveLevel(rows, kernel, mate, kernelStep, tolerance, maxGenerations,
-                                   regionFitness, changes);
-    recordSimulation(g, g < maxGenerations, ring);
+                                   quiet ? nullptr : &regionFitness, changes);
+    if (!quiet) {
+        recordSimulation(g, g < maxGenerations, ring);
+    }
 
     // The adults of the last generation, dispersed from its virgins.
     scaleStage(n, V, kernelStep, inRow);
@@ -352,6 +356,17 @@ void kernel(std::vector<Population>& row, const std::vector<double>& kernelWeigh
         deme.zygotes = Genotype{Z.SS[i], Z.SI[i], Z.II[i]};
         deme.adults = Genotype{A.SS[i], A.SI[i], A.II[i]};
         deme.larvae = Genotype{L.SS[i], L.SI[i], L.II[i]};
+    }
+    if (end != nullptr) {
+        end->larvae.resize(n);
+        end->adults.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            end->larvae[i] = row[i].larvae;
+            end->adults[i] = row[i].adults;
+        }
+        end->generations = g;
+        end->converged = g < maxGenerations;
+        end->changes = ring;
     }
 }
 

@@ -5,15 +5,17 @@
 #include <vector>
 
 #include "population/population.h"
+#include "population/row_hook.h"
 
 namespace fast {
 
 // The kernel simulate form (population.h) for a cap of at least 1 and kernel points that all
 // lie in the row after one reflection (every |offset| <= row.size() - 1, as many weights as
-// offsets), with its messages and simulation record.
+// offsets), with its messages and simulation record. With `end`, the state the run ended in is
+// also copied there; `quiet` runs without the cap message and the simulation record.
 void kernel(std::vector<Population>& row, const std::vector<double>& kernelWeights,
             const std::vector<int>& kernelOffsets, const std::vector<Genotype>& regionFitness,
             double selfing, double tolerance, int maxGenerations, int border1, int border2,
-            double kernelStep);
+            double kernelStep, RowState* end = nullptr, bool quiet = false);
 
 } // namespace fast

@@ -1,5 +1,7 @@
 // The simulate forms: each hands the rows the fast loops serve to them and runs the others
-// (a lone deme, a cap below 1, kernel points beyond the row) through the per-deme steps.
+// (a lone deme, a cap below 1, kernel points beyond the row) through the per-deme steps. With
+// a row hook installed on the thread (population/row_hook.h), the fast rows are captured or
+// replaced; the others run as without it.
 #include "population/population.h"
 
 #include <cstddef>
@@ -8,6 +10,7 @@
 #include "population/dispersal.h"
 #include "population/generation_cap.h"
 #include "population/kernel_loop.h"
+#include "population/row_hook.h"
 #include "population/simulation_report.h"
 #include "population/stepping_stone_loop.h"
 
@@ -74,6 +77,43 @@ std::vector<Genotype> steppingStone(std::vector<Population>& row,
     return adultsOf(row, g == maxGenerations);
 }
 
+// The adults a replacing hook answers with, recorded as the run of this call.
+std::vector<Genotype> replacedAdults(const RowHook& hook) {
+    recordSimulation(hook.recordedGenerations, hook.recordedConverged);
+    return hook.state.adults;
+}
+
+// Whether `hook` replaces the run of a row of `n` demes.
+bool replaces(const RowHook* hook, std::size_t n) {
+    return hook != nullptr && hook->mode == RowHook::Mode::replace &&
+           hook->state.adults.size() == n;
+}
+
+// What a stepping-stone form answers with: the adults of its run, or those of the state a
+// capturing hook's follow-up put in their place.
+std::vector<Genotype> answer(RowHook* hook, RowState* end, std::vector<Genotype> adults) {
+    if (end == nullptr || hook->afterCapture == nullptr) {
+        return adults;
+    }
+    hook->afterCapture(*hook);
+    return hook->state.adults;
+}
+
+// The hook to capture into, with its dynamics set to `form` and the stepping-stone arguments.
+RowState* captureInto(RowHook* hook, RowForm form, const std::vector<double>& migrationRates,
+                      const std::vector<Genotype>& fitness) {
+    if (hook == nullptr || hook->mode != RowHook::Mode::capture) {
+        return nullptr;
+    }
+    hook->captured = true;
+    RowDynamics& d = hook->dynamics;
+    d = RowDynamics{};
+    d.form = form;
+    d.migrationRates = migrationRates;
+    d.fitness = fitness;
+    return &hook->state;
+}
+
 } // namespace
 
 int detectRegion(int i, int border1, int border2) {
@@ -107,9 +147,35 @@ void simulate(std::vector<Population>& row, const std::vector<double>& kernelWei
         inRow = inRow && offset >= -static_cast<int>(row.size() - 1) &&
                 offset <= static_cast<int>(row.size() - 1);
     }
+    RowHook* hook = rowHook();
+    if (inRow && replaces(hook, row.size())) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            row[i].adults = hook->state.adults[i];
+            row[i].larvae = hook->state.larvae[i];
+        }
+        replacedAdults(*hook);
+        return;
+    }
     if (inRow) {
+        RowState* end = captureInto(hook, RowForm::kernel, {}, regionFitness);
+        if (end != nullptr) {
+            RowDynamics& d = hook->dynamics;
+            d.selfing = F;
+            d.kernelWeights = kernelWeights;
+            d.kernelOffsets = kernelOffsets;
+            d.kernelStep = kernelStep;
+            d.border1 = first;
+            d.border2 = second;
+        }
         fast::kernel(row, kernelWeights, kernelOffsets, regionFitness, F, tol, cap, first, second,
-                     kernelStep);
+                     kernelStep, end);
+        if (end != nullptr && hook->afterCapture != nullptr) {
+            hook->afterCapture(*hook);
+            for (std::size_t i = 0; i < row.size(); ++i) {
+                row[i].adults = hook->state.adults[i];
+                row[i].larvae = hook->state.larvae[i];
+            }
+        }
         return;
     }
     // Otherwise the checked dispersal refuses the first point outside the row.
@@ -141,7 +207,17 @@ std::vector<Genotype> simulate(std::vector<Population> row,
                                double tolerance, int maxGenerations) {
     const double F = selfing;
     if (maxGenerations >= 1 && row.size() >= 2) {
-        return fast::steppingStone(row, migrationRates, demeFitness, F, tolerance, maxGenerations);
+        RowHook* hook = rowHook();
+        if (replaces(hook, row.size())) {
+            return replacedAdults(*hook);
+        }
+        RowState* end = captureInto(hook, RowForm::oneRate, migrationRates, demeFitness);
+        if (end != nullptr) {
+            hook->dynamics.selfing = F;
+        }
+        return answer(hook, end,
+                      fast::steppingStone(row, migrationRates, demeFitness, F, tolerance,
+                                          maxGenerations, end));
     }
     return steppingStone(row, migrationRates, demeFitness, tolerance, maxGenerations,
                          [F](Population& deme, std::size_t) { deme.goZygotes(F); });
@@ -153,8 +229,17 @@ std::vector<Genotype> simulate(std::vector<Population> row,
                                const std::vector<double>& demeSelfing, double tolerance,
                                int maxGenerations) {
     if (maxGenerations >= 1 && row.size() >= 2) {
-        return fast::steppingStone(row, migrationRates, demeFitness, demeSelfing, tolerance,
-                                   maxGenerations);
+        RowHook* hook = rowHook();
+        if (replaces(hook, row.size())) {
+            return replacedAdults(*hook);
+        }
+        RowState* end = captureInto(hook, RowForm::ratePerDeme, migrationRates, demeFitness);
+        if (end != nullptr) {
+            hook->dynamics.selfingRates = demeSelfing;
+        }
+        return answer(hook, end,
+                      fast::steppingStone(row, migrationRates, demeFitness, demeSelfing, tolerance,
+                                          maxGenerations, end));
     }
     return steppingStone(
         row, migrationRates, demeFitness, tolerance, maxGenerations,
@@ -167,8 +252,18 @@ std::vector<Genotype> simulateByGenotype(std::vector<Population> row,
                                          const std::vector<double>& genotypeSelfing,
                                          double tolerance, int maxGenerations) {
     if (maxGenerations >= 1 && row.size() >= 2) {
-        return fast::steppingStoneByGenotype(row, migrationRates, demeFitness, genotypeSelfing,
-                                             tolerance, maxGenerations);
+        RowHook* hook = rowHook();
+        if (replaces(hook, row.size())) {
+            return replacedAdults(*hook);
+        }
+        RowState* end = captureInto(hook, RowForm::rateByGenotype, migrationRates, demeFitness);
+        if (end != nullptr) {
+            hook->dynamics.selfingRates = genotypeSelfing;
+        }
+        return answer(hook, end,
+                      fast::steppingStoneByGenotype(row, migrationRates, demeFitness,
+                                                    genotypeSelfing, tolerance, maxGenerations,
+                                                    end));
     }
     return steppingStone(
         row, migrationRates, demeFitness, tolerance, maxGenerations,

@@ -176,11 +176,11 @@ void reportZygoteSums(std::size_t n, const Stage& Z) {
 }
 
 // Runs generations until the larvae stop changing by `tolerance` or the cap; returns the
-// number run.
+// number run. At the cap, reports `capReport` when it is not null.
 template <class Mating>
 ZONEFIT_INLINE int runGenerations(const SteppingStoneRow& rowIn, const Mating& mateIn,
                                   double tolerance, int maxGenerations,
-                                  const std::vector<Genotype>& demeFitness, ChangeRing* changes) {
+                                  const std::vector<Genotype>* capReport, ChangeRing* changes) {
     // Local copies: the compiler can then keep the array pointers and the mating factors in
     // registers, since no store to the arrays can reach them.
     const SteppingStoneRow row = rowIn;
@@ -199,7 +199,9 @@ ZONEFIT_INLINE int runGenerations(const SteppingStoneRow& rowIn, const Mating& m
         }
         ++g;
         if (g == maxGenerations) {
-            reportCap(demeFitness);
+            if (capReport != nullptr) {
+                reportCap(*capReport);
+            }
             break;
         }
     }
@@ -209,25 +211,25 @@ ZONEFIT_INLINE int runGenerations(const SteppingStoneRow& rowIn, const Mating& m
 // The generation loop compiled once per instruction-set level.
 template <class Mating>
 int runBaseline(const SteppingStoneRow& row, const Mating& mate, double tolerance, int cap,
-                const std::vector<Genotype>& fitness, ChangeRing* changes) {
+                const std::vector<Genotype>* fitness, ChangeRing* changes) {
     return runGenerations(row, mate, tolerance, cap, fitness, changes);
 }
 template <class Mating>
 ZONEFIT_TARGET_AVX2 int runAvx2(const SteppingStoneRow& row, const Mating& mate, double tolerance,
-                                int cap, const std::vector<Genotype>& fitness,
+                                int cap, const std::vector<Genotype>* fitness,
                                 ChangeRing* changes) {
     return runGenerations(row, mate, tolerance, cap, fitness, changes);
 }
 template <class Mating>
 ZONEFIT_TARGET_AVX512 int runAvx512(const SteppingStoneRow& row, const Mating& mate,
-                                    double tolerance, int cap, const std::vector<Genotype>& fitness,
+                                    double tolerance, int cap, const std::vector<Genotype>* fitness,
                                     ChangeRing* changes) {
     return runGenerations(row, mate, tolerance, cap, fitness, changes);
 }
 
 template <class Mating>
 int runAtActiveLevel(const SteppingStoneRow& row, const Mating& mate, double tolerance, int cap,
-                     const std::vector<Genotype>& fitness, ChangeRing* changes) {
+                     const std::vector<Genotype>* fitness, ChangeRing* changes) {
     switch (activeInstructionSet()) {
     case InstructionSet::avx512:
         return runAvx512(row, mate, tolerance, cap, fitness, changes);
@@ -270,7 +272,7 @@ template <class Mating>
 std::vector<Genotype>
 simulateRow(const std::vector<Population>& demes, const std::vector<double>& migrationRates,
             const std::vector<Genotype>& demeFitness, const std::vector<double>* demeSelfing,
-            double tolerance, int maxGenerations, Mating mate) {
+            double tolerance, int maxGenerations, Mating mate, RowState* end, bool quiet) {
     SteppingStoneRow row;
     const std::size_t n = demes.size();
     row.n = n;
@@ -314,12 +316,25 @@ simulateRow(const std::vector<Population>& demes, const std::vector<double>& mig
     row.inRow = inRow.data();
 
     ChangeRing ring;
-    ChangeRing* changes = changesWanted() ? &ring : nullptr;
-    const int g = runAtActiveLevel(row, mate, tolerance, maxGenerations, demeFitness, changes);
-    recordSimulation(g, g < maxGenerations, ring);
+    ChangeRing* changes = changesWanted() || end != nullptr ? &ring : nullptr;
+    const int g = runAtActiveLevel(row, mate, tolerance, maxGenerations,
+                                   quiet ? nullptr : &demeFitness, changes);
+    if (!quiet) {
+        recordSimulation(g, g < maxGenerations, ring);
+    }
 
     std::vector<Genotype> adults = dispersedAdults(row);
-    if (g == maxGenerations) {
+    if (end != nullptr) {
+        end->larvae.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            end->larvae[i] = Genotype{row.L.SS[i], row.L.SI[i], row.L.II[i]};
+        }
+        end->adults = adults;
+        end->generations = g;
+        end->converged = g < maxGenerations;
+        end->changes = ring;
+    }
+    if (g == maxGenerations && !quiet) {
         adults[0].SS = 2.0;
     }
     return adults;
@@ -330,27 +345,29 @@ simulateRow(const std::vector<Population>& demes, const std::vector<double>& mig
 std::vector<Genotype> steppingStone(const std::vector<Population>& row,
                                     const std::vector<double>& migrationRates,
                                     const std::vector<Genotype>& demeFitness, double selfing,
-                                    double tolerance, int maxGenerations) {
+                                    double tolerance, int maxGenerations, RowState* end,
+                                    bool quiet) {
     return simulateRow(row, migrationRates, demeFitness, nullptr, tolerance, maxGenerations,
-                       OneRate(selfing));
+                       OneRate(selfing), end, quiet);
 }
 
 std::vector<Genotype> steppingStone(const std::vector<Population>& row,
                                     const std::vector<double>& migrationRates,
                                     const std::vector<Genotype>& demeFitness,
                                     const std::vector<double>& demeSelfing, double tolerance,
-                                    int maxGenerations) {
+                                    int maxGenerations, RowState* end, bool quiet) {
     return simulateRow(row, migrationRates, demeFitness, &demeSelfing, tolerance, maxGenerations,
-                       RatePerDeme{nullptr});
+                       RatePerDeme{nullptr}, end, quiet);
 }
 
 std::vector<Genotype> steppingStoneByGenotype(const std::vector<Population>& row,
                                               const std::vector<double>& migrationRates,
                                               const std::vector<Genotype>& demeFitness,
                                               const std::vector<double>& genotypeSelfing,
-                                              double tolerance, int maxGenerations) {
+                                              double tolerance, int maxGenerations, RowState* end,
+                                              bool quiet) {
     return simulateRow(row, migrationRates, demeFitness, nullptr, tolerance, maxGenerations,
-                       RateByGenotype(genotypeSelfing));
+                       RateByGenotype(genotypeSelfing), end, quiet);
 }
 
 } // namespace fast

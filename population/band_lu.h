@@ -1,0 +1,39 @@
+// A square band matrix and its LU factorisation with partial pivoting, through LAPACK's
+// dgbtrf and dgbtrs (column-major band storage with room for the fill-in of pivoting).
+#pragma once
+
+#include <vector>
+
+// An n x n matrix whose entries (i, j) are zero for j < i - kl or j > i + ku.
+class BandMatrix {
+  public:
+    // A zero matrix; n >= 1, kl, ku >= 0 (clipped to n - 1).
+    BandMatrix(int n, int kl, int ku);
+
+    int size() const { return n_; }
+    int lower() const { return kl_; }
+    int upper() const { return ku_; }
+
+    // Sets every entry to 0 (and forgets a factorisation).
+    void clear();
+    // Entry (i, j), which must lie in the band.
+    double& at(int i, int j) { return ab_[static_cast<std::size_t>(kl_ + ku_ + i - j + j * ld_)]; }
+    double at(int i, int j) const {
+        return ab_[static_cast<std::size_t>(kl_ + ku_ + i - j + j * ld_)];
+    }
+    // y = A x for x and y of size() entries (before factorisation only).
+    void multiply(const double* x, double* y) const;
+
+    // Factorises in place. False when LAPACK reports an exactly singular matrix or when the
+    // smallest pivot is under `relative` times the largest (a neutral direction).
+    bool factorise(double relative = 1e-14);
+    // Solves A x = b in place (after factorise).
+    void solve(double* b) const;
+    // The sign of the determinant (after factorise): +1 or -1.
+    int determinantSign() const;
+
+  private:
+    int n_, kl_, ku_, ld_;
+    std::vector<double> ab_;
+    std::vector<int> pivots_;
+};

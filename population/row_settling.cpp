@@ -1,0 +1,201 @@
+// The row is continued in windows of generations through the fast loops. After each window the
+// per-generation log rate r of the largest larva change D is measured over the window; D and r
+// decide what the row is doing:
+// - D below the tolerance: settled;
+// - D well above its lowest value and above the first tolerance: the row has left a state it
+//   seemed to rest in (a saddle or a transient), and goes on;
+// - |r| below the steady rate over a long enough stretch while D stays below the first
+//   tolerance: a quasi-stationary cline, scored where it is.
+// - r steady and negative (two successive estimates agree to 10% of r) with more generations
+//   still to go by the tail estimate than a Newton search costs: a geometric approach, whose
+//   limit Newton steps find (population/fixed_point.h) when it lies within ten times the tail
+//   estimate D e^r / (1 - e^r) of the state. The settled state is where the plain run to the
+//   tolerance stops; the limit takes its place when the plain run would take more than
+//   `plainReach` generations, or when the limit agrees with that stop: by the weights of the
+//   score (the counts each frequency is scored against) to `scoreAgreement`, or without them
+//   every frequency to `stopAgreement` relative. Refused, the row goes on, with Newton tried again
+//   once D has fallen tenfold or the rate has halved, at most four times.
+// Windows start short, so that a fast approach is measured early, and grow to `window`.
+#include "population/row_settling.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "population/fixed_point.h"
+#include "population/row_generation.h"
+
+namespace {
+
+// The largest larva change of the last generation of `state`, or 0 when none was recorded.
+double lastChangeOf(const RowState& state) {
+    std::vector<double> changes;
+    state.changes.copyOldestFirst(changes);
+    return changes.empty() ? 0.0 : changes.back();
+}
+
+// Generations of steady change that make a quasi-stationary cline.
+long long steadySpan(const SettleRules& rules) {
+    return static_cast<long long>(rules.steadyWindows) * rules.window;
+}
+
+// The generations a Newton search costs, counted in generations of the row: a few band LU
+// factorisations and their solves against one pass of dispersal.
+double newtonCost(const RowDynamics& dynamics, std::size_t demes, const RowGeneration& g) {
+    const double size = static_cast<double>(g.size());
+    const double band = static_cast<double>(g.bandwidth());
+    const double lu = size * band * (2.0 * band + 1.0);
+    const double points =
+        dynamics.form == RowForm::kernel ? static_cast<double>(dynamics.kernelWeights.size()) : 3.0;
+    const double generation = static_cast<double>(demes) * (points + 10.0) * 3.0;
+    // Measured: a search costs about 16 times the LU's operations in generations' operations
+    // (the generations run vectorised, the band LU does not), and a fixed 60.
+    return 16.0 * lu / generation + 60.0;
+}
+
+// Newton's fixed point from `state`, accepted within `reach`: on acceptance `state` holds it.
+// With `stopScale` > 0 the limit must also be where the plain run would stop, in the sense of
+// the log-frequencies: the plain run stops about `stopScale` times the remaining distance
+// short of the limit. With `weights`, the weighted sum of the relative differences of the
+// frequencies (what the score would change by) must then be within `relative`; without, every
+// frequency must be within `relative` of its limit.
+bool newtonSettles(const RowGeneration& generation, RowState& state, double reach, double stopScale,
+                   double relative, const std::vector<double>* weights, double& residual) {
+    const std::size_t n = state.larvae.size();
+    std::vector<double> x(3 * n), adults;
+    for (std::size_t i = 0; i < n; ++i) {
+        x[3 * i] = state.larvae[i].SS;
+        x[3 * i + 1] = state.larvae[i].SI;
+        x[3 * i + 2] = state.larvae[i].II;
+    }
+    // A limit where an allele is lost (or nearly) is approached plainly: the log-likelihood
+    // of a frequency that tends to 0 keeps changing long after the frequencies have settled,
+    // and the row is scored where the plain run stops, not at the limit.
+    const FixedPointVerdict verdict = stableFixedPoint(generation, x, reach, adults, 1e-6);
+    if (verdict != FixedPointVerdict::accepted) {
+        return false;
+    }
+    double weighted = 0.0;
+    const bool weighed = weights != nullptr && weights->size() == 3 * n;
+    for (std::size_t i = 0; i < n && stopScale > 0.0; ++i) {
+        const double start[3] = {state.larvae[i].SS, state.larvae[i].SI, state.larvae[i].II};
+        for (int g = 0; g < 3; ++g) {
+            const double limit = x[3 * i + g];
+            const double gap = std::fabs(start[g] - limit) * stopScale;
+            if (weighed) {
+                const double w = (*weights)[3 * i + g];
+                weighted += w == 0.0 ? 0.0 : w * gap / limit;
+            } else if (gap > relative * limit) {
+                return false;
+            }
+        }
+    }
+    if (weighed && !(weighted <= relative)) {
+        return false;
+    }
+    std::vector<double> next(3 * n);
+    generation.apply(x.data(), next.data());
+    residual = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        state.larvae[i] = Genotype{x[3 * i], x[3 * i + 1], x[3 * i + 2]};
+        state.adults[i] = Genotype{adults[3 * i], adults[3 * i + 1], adults[3 * i + 2]};
+    }
+    for (std::size_t k = 0; k < next.size(); ++k) {
+        residual = std::max(residual, std::fabs(next[k] - x[k]));
+    }
+    return true;
+}
+
+} // namespace
+
+RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const SettleRules& rules) {
+    RowSettling out;
+    double change = lastChangeOf(state);
+    out.lastChange = change;
+    if (!state.converged) {
+        return out;
+    }
+    double lowest = change;
+    bool transient = false;
+    long long steady = 0; // generations of steady change up to now
+    int chunk = std::min(50, rules.window);
+    std::unique_ptr<RowGeneration> generation;
+    double newtonAfter = 0.0;
+    double newtonLevel = HUGE_VAL; // Newton is tried only with the change at or below this
+    int newtonTries = 0;
+    double newtonRate = -HUGE_VAL; // the rate of the last refused search
+    double previousRate = 0.0;
+    bool haveRate = false;
+    while (out.generations < rules.budget) {
+        const long long left = rules.budget - out.generations;
+        const int run = static_cast<int>(std::min<long long>(chunk, left));
+        if (!continueRow(dynamics, state, rules.tolerance, run)) {
+            return out;
+        }
+        out.generations += state.generations;
+        const double before = change;
+        change = lastChangeOf(state);
+        out.lastChange = change;
+        // A run that converges in the last generation of its window also meets its cap, which
+        // does not count as converged: the change decides.
+        if (change < rules.tolerance) {
+            out.rest = transient ? RowRest::transientThenEquilibrium : RowRest::equilibrium;
+            return out;
+        }
+        lowest = std::min(lowest, change);
+        if (change > rules.growth * lowest && change > rules.firstTolerance) {
+            transient = true;
+        }
+        // A change of 0 only comes with convergence; a non-number never settles.
+        const double rate = std::log(change / before) / run;
+        const bool geometric = haveRate && rate < 0.0 && previousRate < 0.0 &&
+                               std::fabs(rate - previousRate) < 0.1 * std::fabs(rate);
+        previousRate = rate;
+        haveRate = std::isfinite(rate);
+        // A refused search is tried again once the change has fallen tenfold, or once the
+        // approach has slowed to half the rate (its tail then reaches twice as far).
+        const bool retry = change <= newtonLevel || rate > 0.5 * newtonRate;
+        if (rules.newton && geometric && retry && newtonTries < 4) {
+            if (!generation) {
+                generation.reset(new RowGeneration(dynamics, state.larvae.size()));
+                newtonAfter = std::max(static_cast<double>(rules.newtonAfter),
+                                       newtonCost(dynamics, state.larvae.size(), *generation));
+            }
+            const double remaining = std::log(rules.tolerance / change) / rate;
+            const bool weightsGiven =
+                rules.weights != nullptr && rules.weights->size() == 3 * state.larvae.size();
+            if (remaining > newtonAfter) {
+                const double lambda = std::exp(rate);
+                const double tail = change * lambda / (1.0 - lambda);
+                // Within reach of plain iteration the limit stands in for the plain run's stop
+                // only where the two agree; beyond it, the limit is the answer.
+                const double stopScale =
+                    remaining <= rules.plainReach ? rules.tolerance / change : 0.0;
+                double residual = 0.0;
+                if (newtonSettles(*generation, state, 10.0 * tail + 1e-9, stopScale,
+                                  weightsGiven ? rules.scoreAgreement : rules.stopAgreement,
+                                  weightsGiven ? rules.weights : nullptr, residual)) {
+                    out.rest = transient ? RowRest::transientThenEquilibrium : RowRest::equilibrium;
+                    out.newton = true;
+                    out.lastChange = residual;
+                    return out;
+                }
+                ++newtonTries;
+                newtonLevel = change / 10.0;
+                newtonRate = rate;
+            }
+        }
+        if (std::fabs(rate) < rules.steadyRate && change < rules.firstTolerance) {
+            steady += run;
+        } else {
+            steady = 0;
+        }
+        if (steady >= steadySpan(rules)) {
+            out.rest = RowRest::quasiStationary;
+            return out;
+        }
+        chunk = std::min(2 * chunk, rules.window);
+    }
+    return out;
+}

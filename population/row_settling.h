@@ -1,0 +1,49 @@
+// Where a row comes to rest after the run an objective made: it goes on from the state that run
+// ended in, tells a stable equilibrium (approached fast or slowly) from a transient and from a
+// quasi-stationary cline, and returns the state to score.
+#pragma once
+
+#include <vector>
+
+#include "population/row_hook.h"
+
+// What the row did after the first run.
+enum class RowRest {
+    equilibrium,              // settled at a stable equilibrium, approached geometrically
+    transientThenEquilibrium, // the change grew again before the row settled
+    quasiStationary, // creeps at a steady rate below the first tolerance: scored where it is
+    unsettled,       // none of these within the generation budget
+};
+
+// The rules of settling. The defaults are those of the settled objective.
+struct SettleRules {
+    double tolerance = 1e-13;     // a row whose larvae change by less has settled
+    double firstTolerance = 1e-8; // the tolerance of the run the row continues
+    long long budget = 2000000;   // generations to run beyond the first run
+    int window = 500;             // generations between two rate estimates
+    double steadyRate = 1e-6;     // |log rate| per generation below which a change is steady
+    int steadyWindows = 4;        // windows of steady change that make a cline quasi-stationary
+    double growth = 10.0;         // a change this far above its lowest value marks a transient
+    bool newton = true;           // try Newton steps on a geometric approach
+    long long newtonAfter = 300;  // ... when more generations than this remain by the tail
+    double plainReach = 5000;     // below this many generations to go, the limit must also
+    double stopAgreement = 1e-9;  // ... agree with the plain stop to this, relative
+    // How much each larva frequency (3 per deme, deme-major) weighs in the score: the counts it
+    // is compared with. Null or of another size: unknown.
+    const std::vector<double>* weights = nullptr;
+    double scoreAgreement = 1e-7; // with weights: the largest change of the score allowed
+};
+
+// The outcome of settling.
+struct RowSettling {
+    RowRest rest = RowRest::unsettled;
+    long long generations = 0; // generations run beyond the first run
+    double lastChange = 0.0;   // the largest larva change of the last generation run
+    bool newton = false;       // whether the state is a fixed point found by Newton steps
+};
+
+// Settles the row whose dynamics and end state `start` holds (from a capture: a converged run
+// of the first tolerance), replacing `state` with the state to score (its larvae and adults).
+// A run that did not converge is unsettled at once.
+RowSettling settleRow(const RowDynamics& dynamics, RowState& state,
+                      const SettleRules& rules = SettleRules());
