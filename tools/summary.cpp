@@ -225,7 +225,7 @@ std::vector<const LoadedFit*> bestFits(const std::vector<LoadedFit>& fits) {
 }
 
 bool loadFits(const std::string& command, const std::vector<std::string>& dirs, bool recursive,
-              std::vector<LoadedFit>& fits) {
+              std::vector<LoadedFit>& fits, ObjectiveKind withoutRecord) {
     std::vector<FoundResult> found;
     std::vector<std::string> problems;
     const bool listed = findResultFiles(dirs, recursive, found, problems);
@@ -239,7 +239,8 @@ bool loadFits(const std::string& command, const std::vector<std::string>& dirs, 
         LoadedFit fit;
         std::string error;
         std::vector<std::string> warnings;
-        const bool loaded = loadFit(file.path, *findModel(file.model), false, fit, error, warnings);
+        const bool loaded =
+            loadFit(file.path, *findModel(file.model), false, fit, error, warnings, withoutRecord);
         for (const std::string& warning : warnings) {
             std::cerr << "zonetool " << command << ": " << warning << "\n";
         }

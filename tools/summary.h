@@ -53,9 +53,10 @@ std::vector<const LoadedFit*> bestFits(const std::vector<LoadedFit>& fits);
 
 // Reads the result files found in `dirs` (below them too with `recursive`) with loadFit,
 // writing "zonetool COMMAND: " and each warning or refusal to standard error. Returns false
-// after a message when a directory cannot be read or no fit is left.
+// after a message when a directory cannot be read or no fit is left. Result files without a
+// record are taken as fits of `withoutRecord`.
 bool loadFits(const std::string& command, const std::vector<std::string>& dirs, bool recursive,
-              std::vector<LoadedFit>& fits);
+              std::vector<LoadedFit>& fits, ObjectiveKind withoutRecord = ObjectiveKind::zonefit);
 
 // The predicted frequencies at the sites for `model` at `point`; empty for a penalty point.
 std::vector<Genotype> predictAt(const ModelEntry& model, const std::vector<double>& point);
