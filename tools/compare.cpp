@@ -383,7 +383,9 @@ int compareCommand(const std::vector<std::string>& args) {
             }
             const std::vector<double>& point = rows[i].result.point;
             summaries[i] = "\"summary\": {" +
-                           summaryJsonMembers(summariseStoredFit(model, point, fileBorders)) + "}";
+                           summaryJsonMembers(summariseStoredFit(model, point, fileBorders,
+                                                                 rows[i].result.objective)) +
+                           "}";
         }
     }
     std::cout << formatComparison(rows, format, all, summaries) << std::flush;
