@@ -5,6 +5,7 @@
 
 #include "models/objective_kind.h"
 #include "support/run_program.h"
+#include "tools/fit_record.h"
 #include "tools/optima_map.h"
 
 #include <gtest/gtest.h>
@@ -575,4 +576,31 @@ TEST(ExploreObjective, OptimumStatesRoundTripThroughTheRecord) {
     // The table names the unsettled optimum with what it ran.
     EXPECT_NE(optimaTable(model, back).find("unsettled (2000000 gen., last change 3.5e-10)"),
               std::string::npos);
+}
+
+TEST(FitFrom, FitsMinimiseTheObjectiveTheRecordWasExploredUnder) {
+    ScratchDir dir;
+    std::string record = penaltyRecord;
+    record.replace(record.find("\"design\""), 0, "\"objective\": \"settled\", ");
+    dir.write("settled.json", record);
+    ProgramResult r = zonetool(dir, "fit 1 --from settled.json --best 1 --seed 1");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("SS1_ML_opt1.log").rfind("seed: 1\nobjective: settled\n", 0), 0u);
+    FitRecord fit;
+    std::string error;
+    ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_opt1.json"), fit, error)) << error;
+    EXPECT_EQ(fit.objective, ObjectiveKind::settled);
+    // --objective names the other one; one optimum alone passes it on to its fit.
+    r = zonetool(dir, "fit 1 --from settled.json --best 1 --seed 1 --redo --objective zonefit");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_opt1.json"), fit, error)) << error;
+    EXPECT_EQ(fit.objective, ObjectiveKind::zonefit);
+    r = zonetool(dir, "fit 1 --from settled.json --optimum 2 --seed 1 --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_opt2.json"), fit, error)) << error;
+    EXPECT_EQ(fit.objective, ObjectiveKind::settled);
+    r = zonetool(dir, "fit 1 --from settled.json --objective all");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool fit: --objective needs settled or zonefit, not 'all'\n"
+                     "Run 'zonetool fit --help' for usage.\n");
 }
