@@ -242,8 +242,9 @@ TEST(CompareCommand, EmptyDirectoryAndBadArguments) {
 
 TEST(CompareCommand, FitsOfDifferentObjectivesAreNotRankedTogether) {
     ScratchDir dir;
-    writeFit(dir, "SS1_ML_seed1", 1, {0.9, 0.8, 0.3, 8}, 1215.9545256098254, {0.1, 0.1, 0.1, 1}, 1);
-    writeFit(dir, "SS1_ML_seed2", 1, {1, 1, 0.31, 8.2}, 1210.25, {0, 0, 0.1, 1}, 2,
+    writeFit(dir, "SS1_ML_seed1", 1, {1.2, 0.8, 0.3, 15}, 11518.584711626465, {0.1, 0.1, 0.1, 1},
+             1);
+    writeFit(dir, "SS1_ML_seed2", 1, {1.05, 1.05, 0.3, 15}, 1510.0746748633017, {0, 0, 0.1, 1}, 2,
              ObjectiveKind::settled);
     ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "compare");
     EXPECT_EQ(r.status, 1);
@@ -271,8 +272,11 @@ TEST(CompareCommand, FitsOfDifferentObjectivesAreNotRankedTogether) {
     r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format json");
     EXPECT_NE(r.out.find("\"df\": 208, \"objective\": \"settled\", \"file\": "), std::string::npos)
         << r.out;
-    // A result file without a record is a fit of the objective asked for, evaluated under it.
+    // A result file without a record is a fit of the objective asked for, evaluated under it
+    // (here a point outside the box: nothing to simulate).
+    std::remove(dir.file("SS1_ML_seed2").c_str());
     std::remove(dir.file("SS1_ML_seed2.json").c_str());
+    dir.write("SS1_ML_seed3", "1 1 0.5 -3 400000\n");
     r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format tsv --objective settled");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("# objective: settled\n", 0), 0u) << r.out;
