@@ -165,15 +165,6 @@ OptionParser::ValueSetter storeObjective(ObjectiveKind& target) {
     };
 }
 
-std::string objectiveHelp(ObjectiveKind defaultKind) {
-    return std::string("  --objective settled|zonefit\n"
-                       "                 the value minimised: 'zonefit' is zonefit's own (the row\n"
-                       "                 run until no larva frequency moves by 1e-8 in a\n"
-                       "                 generation), 'settled' that of the state the row settles\n"
-                       "                 in (an unsettled point is a penalty); default ") +
-           objectiveName(defaultKind) + "\n";
-}
-
 std::function<Problem(const std::string&)> takeOne(std::string& target) {
     return [&target](const std::string& argument) -> Problem {
         if (!target.empty()) {

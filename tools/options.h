@@ -119,9 +119,6 @@ OptionParser::ValueSetter storeChoice(T& target, std::vector<std::pair<std::stri
 // 'VALUE'".
 OptionParser::ValueSetter storeObjective(ObjectiveKind& target);
 
-// The help lines of --objective for a command whose default is `defaultKind`.
-std::string objectiveHelp(ObjectiveKind defaultKind);
-
 // Positional takers: an argument into `target` while it is empty; any further one is
 // "unexpected argument 'X'".
 std::function<Problem(const std::string&)> takeOne(std::string& target);

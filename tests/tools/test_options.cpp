@@ -173,5 +173,4 @@ TEST(OptionParser, ObjectiveTakesSettledOrZonefitOnly) {
     EXPECT_EQ(set("--objective", "both"), "--objective needs settled or zonefit, not 'both'");
     EXPECT_EQ(set("--objective", ""), "--objective needs settled or zonefit, not ''");
     EXPECT_EQ(kind, ObjectiveKind::zonefit);
-    EXPECT_NE(objectiveHelp(ObjectiveKind::settled).find("default settled\n"), std::string::npos);
 }
