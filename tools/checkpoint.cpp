@@ -71,6 +71,7 @@ std::string formatCheckpoint(const Checkpoint& c) {
     out << "program " << c.program << '\n';
     out << "model " << c.model << '\n';
     out << "seed " << (c.seed ? std::to_string(*c.seed) : std::string("clock")) << '\n';
+    out << "objective " << objectiveName(c.objective) << '\n';
     writeList(out, "start", c.start);
     writeList(out, "steps", c.steps);
     out << "position " << c.state.stage << ' ' << c.state.cycle << ' ' << c.state.call << '\n';
@@ -121,6 +122,23 @@ class Reader {
         if (word != key) {
             return fail(std::string("'") + key + "' expected");
         }
+        return true;
+    }
+    // The next line when it is led by `key` (true); otherwise reads nothing (false).
+    bool optionalLine(const char* key) {
+        const std::streampos at = in_.tellg();
+        std::string text;
+        if (!std::getline(in_, text) ||
+            text.compare(0, std::strlen(key) + 1, std::string(key) + " ") != 0) {
+            in_.clear();
+            in_.seekg(at);
+            return false;
+        }
+        lineNumber_++;
+        fields_.clear();
+        fields_.str(text);
+        std::string word;
+        fields_ >> word;
         return true;
     }
     // A line of `count` numbers without a key, stored from values[k] on.
@@ -247,6 +265,18 @@ bool parseCheckpoint(const std::string& text, Checkpoint& c, std::string& error)
             }
             c.seed = value;
             return true;
+        }() &&
+        [&] {
+            c.objective = ObjectiveKind::zonefit;
+            if (!r.optionalLine("objective")) {
+                return true;
+            }
+            std::string kind;
+            if (!r.word(kind)) {
+                return false;
+            }
+            return parseObjectiveKind(kind, c.objective) ? r.end()
+                                                         : r.fail("bad objective '" + kind + "'");
         }() &&
         r.list("start", c.start) && r.list("steps", c.steps) && r.line("position") &&
         r.integer(c.state.stage, 1, 4) && r.integer(c.state.cycle, 1, 5) &&
@@ -380,6 +410,11 @@ bool belongsHere(const Checkpoint& c, const CheckpointedFit& fit, int model,
     if (c.seed != fit.seed) {
         error = path + " is a checkpoint of a fit with " + seedText(c.seed) + ", not with " +
                 seedText(fit.seed);
+        return false;
+    }
+    if (c.objective != fit.objective) {
+        error = path + " is a checkpoint of a fit with objective " + objectiveName(c.objective) +
+                ", not with objective " + objectiveName(fit.objective);
         return false;
     }
     // Compared bit for bit: a start vector that differs in the last digit is another fit.
@@ -536,7 +571,7 @@ CheckpointedOutcome runCheckpointedFit(const CheckpointedFit& fit, FitProgress& 
         return outcome;
     }
     if (!resuming) {
-        log << seedLine(fit.seed);
+        log << seedLine(fit.seed) << objectiveLine(fit.objective);
     }
 
     const double cpuStart = cpuNow();
@@ -555,6 +590,7 @@ CheckpointedOutcome runCheckpointedFit(const CheckpointedFit& fit, FitProgress& 
     Checkpoint current;
     current.model = model->number;
     current.seed = fit.seed;
+    current.objective = fit.objective;
     current.start = startVector.start;
     current.steps = startVector.deltas;
     bool checkpointFailed = false;
@@ -594,13 +630,17 @@ CheckpointedOutcome runCheckpointedFit(const CheckpointedFit& fit, FitProgress& 
         record.point = result.bestPoint;
         record.value = result.bestValue;
         record.seed = fit.seed;
+        record.objective = fit.objective;
         record.evaluations = progress.evaluations;
         totals(record.cpuSeconds, record.wallSeconds);
         return writeFitRecord(resultName, record, recordError);
     };
     int status = 1;
     {
-        const ScopedCountingTarget counting(model->objective, &progress);
+        const BoundObjective bound{model, fit.objective};
+        const ScopedCountingTarget counting(model->objective, &progress,
+                                            fit.objective == ObjectiveKind::settled ? &bound
+                                                                                    : nullptr);
         const ScopedDiagnostics diagnosticsTo(&log);
         status = runFit(fit.modelArgument.c_str(), fit.startPath, options, output);
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "driver/schedule.h"
+#include "models/objective_kind.h"
 #include "tools/progress.h"
 
 #include <cstdint>
@@ -22,7 +23,8 @@ struct Checkpoint {
     int format = checkpointFormat;
     std::string program = checkpointProgramVersion;
     int model = 0;
-    std::optional<std::uint64_t> seed; // empty: clock-seeded
+    std::optional<std::uint64_t> seed;                // empty: clock-seeded
+    ObjectiveKind objective = ObjectiveKind::zonefit; // the value the fit minimises
     std::vector<double> start;
     std::vector<double> steps;
     ScheduleState state;
@@ -37,7 +39,8 @@ struct Checkpoint {
 // The checkpoint as text, doubles as hexadecimal floating point, ending in a checksum line.
 std::string formatCheckpoint(const Checkpoint& checkpoint);
 
-// Reads a checkpoint from `text` after checking its checksum; on failure returns false with the
+// Reads a checkpoint from `text` after checking its checksum (one without an "objective" line,
+// from before it was recorded, is of zonefit's objective); on failure returns false with the
 // reason in `error` ("no checksum line", "checksum does not match", "line N: ...", or "the
 // saved state does not fit its start vector"). The caller checks the magic word and format
 // first, since another format may use another checksum.
@@ -45,13 +48,14 @@ bool parseCheckpoint(const std::string& text, Checkpoint& checkpoint, std::strin
 
 // One checkpointed fit, as `zonetool fit MODEL --checkpoint FILE` runs it.
 struct CheckpointedFit {
-    std::string modelArgument;         // as typed
-    std::string startPath;             // start-vector file
-    std::string resultName;            // result file; empty: the model's prefix
-    std::string checkpointPath;        // the checkpoint, resumed from when it exists
-    std::string tracePath;             // trace file, or empty for none
-    std::optional<std::uint64_t> seed; // every annealer's seed; the clock when empty
-    bool requeue = false;              // run `scontrol requeue` when stopped under Slurm
+    std::string modelArgument;                        // as typed
+    std::string startPath;                            // start-vector file
+    std::string resultName;                           // result file; empty: the model's prefix
+    std::string checkpointPath;                       // the checkpoint, resumed from when it exists
+    std::string tracePath;                            // trace file, or empty for none
+    std::optional<std::uint64_t> seed;                // every annealer's seed; the clock when empty
+    ObjectiveKind objective = ObjectiveKind::zonefit; // the value minimised
+    bool requeue = false; // run `scontrol requeue` when stopped under Slurm
     // The result file replaces one of its name that appeared while the fit ran (--redo);
     // otherwise that file is kept and the fit fails with its result beside it.
     bool redo = false;
@@ -70,8 +74,8 @@ struct CheckpointedOutcome {
 };
 
 // Runs the fit: resumes from the checkpoint when it exists (after checking that it belongs to
-// this model, seed and start vector), otherwise starts afresh. The banner, reports and the
-// models' diagnostics go to the result name followed by ".log"; messages to `err`. A stop
+// this model, seed, objective and start vector), otherwise starts afresh. The banner, reports and
+// the models' diagnostics go to the result name followed by ".log"; messages to `err`. A stop
 // signal (SIGINT, SIGTERM, SIGHUP, SIGUSR1) ends it after at most the current evaluation, with
 // the last checkpoint kept; the checkpoint is removed once the result file is written.
 // `progress` receives the fit's progress, `onCall` every anneal call. Several fits may run at

@@ -20,6 +20,7 @@
 
 const char* const compareHelp =
     "Usage: zonetool compare [DIR...] [-r] [--all] [--format table|tsv|json]\n"
+    "                        [--objective settled|zonefit]\n"
     "\n"
     "Reads every result file in DIR... (default: the working directory; -r also searches\n"
     "every directory below) - the names zonefit writes, such as SS1_ML_, and the seeded names\n"
@@ -37,6 +38,10 @@ const char* const compareHelp =
     "1 to 40 per site the chi-square reading of G is rough; compare G between models rather\n"
     "than reading p-values off it. Penalty values (1e5 and more) mean the fit never left the\n"
     "penalty region. Files that cannot be read are reported on standard error and skipped.\n"
+    "Only fits of one objective are ranked together: each record says which its fit\n"
+    "minimised (zonefit's own when it does not); the table ends with 'objective: K', the\n"
+    "JSON rows carry \"objective\", and the TSV of settled fits starts with '# objective:\n"
+    "settled'.\n"
     "\n"
     "Options:\n"
     "  -r           search the directories below DIR... too\n"
@@ -45,6 +50,9 @@ const char* const compareHelp =
     "               json (an array of objects with the same fields, numbers at full\n"
     "               precision, infinite ones null; the best fits carry the cline summary of\n"
     "               'zonetool summary')\n"
+    "  --objective K  rank only fits of objective K (settled or zonefit; default: that of\n"
+    "               the first fit found); result files without a record are evaluated\n"
+    "               under K\n"
     "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
     "                 II) instead of the built-in one; the boxes scale with its length\n"
     "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
@@ -211,7 +219,9 @@ std::string asJson(const std::vector<ComparisonRow>& rows, const std::vector<std
             << ", \"dAIC\": " << jsonNumber(row.deltaAic)
             << ", \"dAICc\": " << jsonNumber(row.deltaAicc)
             << ", \"weight\": " << jsonNumber(row.weight) << ", \"G\": " << jsonNumber(row.g)
-            << ", \"df\": " << row.df << ", \"file\": " << jsonQuote(row.result.path);
+            << ", \"df\": " << row.df
+            << ", \"objective\": " << jsonQuote(objectiveName(row.result.objective))
+            << ", \"file\": " << jsonQuote(row.result.path);
         if (i < extra.size() && !extra[i].empty()) {
             out << ", " << extra[i];
         }
@@ -247,11 +257,17 @@ std::string formatComparison(const std::vector<ComparisonRow>& allRows, TableFor
     for (const ComparisonRow& row : rows) {
         table.addRow(cells(row));
     }
+    // zonefit's TSV stays as it was; one of settled fits says so in a comment line first.
+    const ObjectiveKind objective =
+        rows.empty() ? ObjectiveKind::zonefit : rows.front().result.objective;
     if (format == TableFormat::tsv) {
-        return table.tabSeparated();
+        return (objective == ObjectiveKind::zonefit
+                    ? std::string()
+                    : std::string("# objective: ") + objectiveName(objective) + "\n") +
+               table.tabSeparated();
     }
     std::ostringstream out;
-    out << table.aligned();
+    out << table.aligned() << "objective: " << objectiveName(objective) << "\n";
     if (left > 0) {
         out << left << (left == 1 ? " other fit" : " other fits")
             << " of these models not shown (--all lists them)\n";
@@ -267,6 +283,8 @@ struct CompareOptions {
     bool recursive = false;
     bool all = false;
     TableFormat format = TableFormat::table;
+    ObjectiveKind objective = ObjectiveKind::zonefit; // with objectiveGiven: --objective
+    bool objectiveGiven = false;
 };
 
 int readCompareOptions(const std::vector<std::string>& args, CompareOptions& o) {
@@ -280,6 +298,11 @@ int readCompareOptions(const std::vector<std::string>& args, CompareOptions& o) 
                             {"tsv", TableFormat::tsv},
                             {"json", TableFormat::json}},
                            "table, tsv or json"))
+        .value({"--objective"}, "a value",
+               [&o](const std::string& name, const std::string& value) -> Problem {
+                   o.objectiveGiven = true;
+                   return storeObjective(o.objective)(name, value);
+               })
         .positional([&o](const std::string& dir) -> Problem {
             o.dirs.push_back(dir);
             return "";
@@ -305,8 +328,22 @@ int compareCommand(const std::vector<std::string>& args) {
         dirs.push_back(".");
     }
     std::vector<LoadedFit> fits;
-    if (!loadFits("compare", dirs, recursive, fits)) {
+    if (!loadFits("compare", dirs, recursive, fits, options.objective)) {
         return 1;
+    }
+    // Values of different objectives are not likelihoods of one kind: rank one objective only.
+    const ObjectiveKind objective =
+        options.objectiveGiven ? options.objective : fits.front().result.objective;
+    for (const LoadedFit& fit : fits) {
+        if (fit.result.objective != objective) {
+            std::cerr << "zonetool compare: " << fit.result.path << " is a fit of the "
+                      << objectiveName(fit.result.objective) << " objective, not of the "
+                      << objectiveName(objective) << " objective of "
+                      << (options.objectiveGiven ? std::string("--objective")
+                                                 : fits.front().result.path)
+                      << "; fits of different objectives are not ranked together\n";
+            return 1;
+        }
     }
     // AICc and G take n and the saturated model from the transect in use: every fit ranked must
     // be a fit of that transect (a result file without a record counts as the built-in one).
@@ -346,7 +383,9 @@ int compareCommand(const std::vector<std::string>& args) {
             }
             const std::vector<double>& point = rows[i].result.point;
             summaries[i] = "\"summary\": {" +
-                           summaryJsonMembers(summariseStoredFit(model, point, fileBorders)) + "}";
+                           summaryJsonMembers(summariseStoredFit(model, point, fileBorders,
+                                                                 rows[i].result.objective)) +
+                           "}";
         }
     }
     std::cout << formatComparison(rows, format, all, summaries) << std::flush;

@@ -7,6 +7,7 @@
 #include "tools/models_command.h"
 #include "tools/options.h"
 #include "tools/point_evaluation.h"
+#include "tools/state_text.h"
 #include "tools/transect_axes.h"
 
 #include <cerrno>
@@ -15,7 +16,7 @@
 #include <iostream>
 
 const char* const evalHelp =
-    "Usage: zonetool eval MODEL X0 X1 ... [--sites FILE]\n"
+    "Usage: zonetool eval MODEL X0 X1 ... [--sites FILE] [--objective KIND]\n"
     "\n"
     "Evaluates the objective of MODEL (1 to 10) at the parameter vector X0 X1 ..., which must\n"
     "hold exactly as many values as the model reads. Models 3 to 6 read borders.txt from the\n"
@@ -24,24 +25,47 @@ const char* const evalHelp =
     "Standard output: whatever the model prints during the evaluation, then the value alone\n"
     "on the last line, with 17 significant digits.\n"
     "Standard error: 'generations: G' and whether the simulation reached equilibrium.\n"
+    "With --objective settled the value is the settled one, and standard error says\n"
+    "'settled: G generations, KIND, last change C': the generations run in all, the kind of\n"
+    "state scored (equilibrium; transient, then equilibrium; quasi-stationary; unsettled,\n"
+    "which is a penalty) and the largest larva change of the last generation.\n"
+    "With --objective both standard output ends with two lines, zonefit's value and then the\n"
+    "settled one, and standard error reads\n"
+    "'zonefit: V (G generations); settled: V (G generations, KIND, last change C)'.\n"
+    "A point outside its box shows '(no simulation)' instead.\n"
     "\n"
     "Options:\n"
+    "  --objective settled|zonefit|both\n"
+    "                 the value printed: zonefit's own (the row run until no larva frequency\n"
+    "                 moves by 1e-8 in a generation; the default), that of the state the row\n"
+    "                 settles in, or both; --sites shows the predictions of the last one\n"
     "  --sites FILE   also write a tab-separated table, one row per site: index, position\n"
     "                 on the transect axis (the x axis of the kernel models' figures),\n"
     "                 distance along the transect summed over neighbouring sites (that of\n"
     "                 the stepping-stone models' figures), both in the data's length unit,\n"
     "                 observed counts SS SI II, predicted frequencies SS SI II (NA when the\n"
     "                 value is a penalty and nothing was simulated)\n"
-    "\n"
-    "Parameters X0 X1 ... of each model, in order ('zonetool models' shows their boxes):\n"
     "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
     "                 II) instead of the built-in one; the boxes scale with its length\n"
-    "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
+    "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n"
+    "\n"
+    "Parameters X0 X1 ... of each model, in order ('zonetool models' shows their boxes):\n";
 
 int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options) {
     // Numbers may be negative, so only "--" starts an option.
     return OptionParser("eval", [] { return evalHelp + parameterLines(); })
         .value({"--sites"}, "a file name", storeText(options.sitesPath))
+        .value({"--objective"}, "a value",
+               [&options](const std::string& name, const std::string& value) -> Problem {
+                   options.both = value == "both";
+                   if (options.both) {
+                       options.objective = ObjectiveKind::settled;
+                       return "";
+                   }
+                   return parseObjectiveKind(value, options.objective)
+                              ? ""
+                              : name + " needs settled, zonefit or both, not '" + value + "'";
+               })
         .positional([&options](const std::string& argument) -> Problem {
             options.arguments.push_back(argument);
             return "";
@@ -118,20 +142,51 @@ int evalCommand(const std::vector<std::string>& args) {
     report.keepPredictions = !options.sitesPath.empty();
     double value = 0.0;
     std::string failure;
-    if (!evaluateRecorded(model, options.point, report, value, failure)) {
+    const auto failed = [&failure] {
         std::cout.flush();
         std::cerr << failure << "\n";
         return 1;
+    };
+    if (options.objective == ObjectiveKind::zonefit || options.both) {
+        if (!evaluateRecorded(model, options.point, report, value, failure)) {
+            return failed();
+        }
     }
-
-    std::cout << format17(value) << "\n" << std::flush;
-    if (report.runs == 0) {
-        std::cerr << "generations: 0 (no simulation)\n";
+    if (options.objective == ObjectiveKind::zonefit) {
+        std::cout << format17(value) << "\n" << std::flush;
+        if (report.runs == 0) {
+            std::cerr << "generations: 0 (no simulation)\n";
+        } else {
+            std::cerr << "generations: " << report.generations
+                      << (report.converged ? " (equilibrium reached)"
+                                           : " (generation cap reached, not at equilibrium)")
+                      << "\n";
+        }
     } else {
-        std::cerr << "generations: " << report.generations
-                  << (report.converged ? " (equilibrium reached)"
-                                       : " (generation cap reached, not at equilibrium)")
-                  << "\n";
+        const double zonefitValue = value;
+        const SimulationReport zonefitRun = report;
+        SettledReport settled;
+        report = SimulationReport{};
+        report.keepPredictions = !options.sitesPath.empty();
+        if (!evaluateRecorded(model, options.point, ObjectiveKind::settled, report, settled, value,
+                              failure)) {
+            return failed();
+        }
+        if (options.both) {
+            std::cout << format17(zonefitValue) << "\n";
+        }
+        std::cout << format17(value) << "\n" << std::flush;
+        if (options.both) {
+            std::cerr << "zonefit: " << format17(zonefitValue) << " ("
+                      << (zonefitRun.runs == 0
+                              ? std::string("no simulation")
+                              : std::to_string(zonefitRun.generations) + " generations" +
+                                    (zonefitRun.converged ? "" : ", generation cap reached"))
+                      << "); settled: " << format17(value) << " (" << stateDescription(settled)
+                      << ")\n";
+        } else {
+            std::cerr << "settled: " << stateDescription(settled) << "\n";
+        }
     }
     if (!options.sitesPath.empty() && !writeSites(options.sitesPath, report.predictions)) {
         std::cerr << "zonetool eval: cannot write " << options.sitesPath << ": "

@@ -3,6 +3,7 @@
 #include "data/borders.h"
 #include "driver/schedule.h"
 #include "driver/start_file.h"
+#include "models/settled_objective.h"
 #include "optimiser/amebsa.h"
 #include "population/diagnostics.h"
 #include "tools/cli.h"
@@ -10,6 +11,7 @@
 #include "tools/explore_part.h"
 #include "tools/options.h"
 #include "tools/output_lock.h"
+#include "tools/point_evaluation.h"
 
 #include <atomic>
 #include <chrono>
@@ -26,6 +28,7 @@ const char* const exploreHelp =
     "                              [--design box|strength] [--region NAME=LO:HI ...]\n"
     "                              [--format table|tsv|json] [-o PREFIX] [--redo] [--verbose]\n"
     "                              [--block K/B | --collect --blocks B]\n"
+    "                              [--objective settled|zonefit]\n"
     "\n"
     "Searches for the best optimum of MODEL from many start points: N points of a Latin\n"
     "hypercube over each parameter's exploration region ('zonetool models' lists them),\n"
@@ -39,7 +42,8 @@ const char* const exploreHelp =
     "lambda, the factor by which the change per generation was still shrinking; the distance\n"
     "to the fixed point that remains, 1e-8 lambda/(1-lambda); 'cliff', a parameter whose\n"
     "move by 1e-6 of its value changes -lnL by more than 1). The map is the same for a seed\n"
-    "whatever J is.\n"
+    "whatever J is. Under the settled objective (the default) the table names the kind of\n"
+    "state each optimum settled in, an unsettled one with its generations and last change.\n"
     "\n"
     "Writes PREFIX.explore.json (the record that 'zonetool fit MODEL --from' reads: every\n"
     "optimum at full precision and every start) and PREFIX.explore.svg (the sorted values the\n"
@@ -69,6 +73,8 @@ const char* const exploreHelp =
     "                    and table of one whole run; a part that is missing, of another block\n"
     "                    or of another run is named and nothing is merged\n"
     "  --blocks B        the number of parts, with --collect\n"
+    "  --objective K     settled (default) or zonefit: the value every start minimises; the\n"
+    "                    record, its parts and the table say which\n"
     "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
     "                 II) instead of the built-in one; the boxes scale with its length\n"
     "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
@@ -77,7 +83,7 @@ namespace {
 
 // Counts the evaluations of one start.
 struct CountedObjective {
-    ObjectiveFunction* objective;
+    BoundObjective objective;
     long count = 0;
     double operator()(const NRvector<double>& x) {
         count++;
@@ -100,13 +106,13 @@ bool exists(const std::string& path) {
 } // namespace
 
 StartOutcome runStart(const ModelEntry& model, const std::vector<double>& start,
-                      const std::vector<double>& steps, int budget) {
+                      const std::vector<double>& steps, int budget, ObjectiveKind kind) {
     const int n = static_cast<int>(start.size());
     NRvector<double> point(n);
     NRvector<double> deltas(n);
     fill(point, start);
     fill(deltas, steps);
-    CountedObjective counted{model.objective};
+    CountedObjective counted{BoundObjective{&model, kind}};
     // At temperature 0 the generator's draws add nothing, so the seed does not matter.
     Amebsa<CountedObjective> simplex(point, deltas, counted, exploreTolerance, 0);
     int left = budget;
@@ -166,6 +172,7 @@ ExploreMap emptyMap(const ModelEntry& model, const ExploreSettings& settings) {
     map.seed = settings.seed;
     map.budget = settings.budget;
     map.design = settings.design;
+    map.objective = settings.objective;
     map.regions = settings.regions.empty() ? defaultRegions(model) : settings.regions;
     return map;
 }
@@ -180,7 +187,7 @@ std::vector<StartOutcome> runStarts(const ModelEntry& model, const ExploreSettin
     onWorkers(outcomes.size(), settings.jobs, [&](std::size_t k) {
         const std::size_t i = range.first + k;
         StartOutcome& o = outcomes[k];
-        o = runStart(model, starts[i], steps[i], settings.budget);
+        o = runStart(model, starts[i], steps[i], settings.budget, settings.objective);
         o.label = labels[i];
         if (settings.verbose) {
             const std::lock_guard<std::mutex> hold(logLock);
@@ -196,7 +203,12 @@ std::vector<StartOutcome> runStarts(const ModelEntry& model, const ExploreSettin
 void mergeAndMeasure(const ModelEntry& model, const ExploreSettings& settings, ExploreMap& map) {
     map.optima = mergeOptima(map.outcomes, map.regions);
     onWorkers(map.optima.size(), settings.jobs, [&](std::size_t k) {
-        map.optima[k].settledness = measureSettledness(model, map.optima[k].point);
+        Optimum& o = map.optima[k];
+        o.settledness = measureSettledness(model, o.point);
+        if (settings.objective == ObjectiveKind::settled) {
+            objectiveAt(model, o.point, ObjectiveKind::settled, &o.state);
+            o.stateMeasured = true;
+        }
     });
 }
 
@@ -293,6 +305,7 @@ int readArguments(const std::vector<std::string>& args, ExploreArguments& a) {
                    })
             .flag({"--collect"}, [&a] { a.collect = true; })
             .value({"--blocks"}, "a value", storeWhole(a.collectBlocks, 1, maxBlocks))
+            .value({"--objective"}, "a value", storeObjective(s.objective))
             .positional(takeOne(a.modelText))
             .check(requireModel(a.modelText, number))
             .check([&a]() -> Problem {
@@ -374,6 +387,7 @@ int readStarts(const ModelEntry& model, const ExploreArguments& a, StartList& li
     run.budget = a.settings.budget;
     run.design = a.settings.design;
     run.regions = a.settings.regions;
+    run.objective = a.settings.objective;
     if (const DataContext* data = dataContext()) {
         run.dataChecksum = data->checksum;
         run.boxes = data->boxOptions;
@@ -458,6 +472,7 @@ int writeMap(const ModelEntry& model, const ExploreArguments& a, const ExploreMa
                   << bestStarts << (bestStarts == 1 ? " start" : " starts") << "; CPU time "
                   << formatNumber(map.cpuSeconds, 4) << " s, wall time "
                   << formatNumber(map.wallSeconds, 4) << " s\n"
+                  << "objective " << objectiveName(map.objective) << "\n"
                   << "record " << recordName << ", figure " << figureName << "\n";
         const std::string warning = singleStartWarning(model, bestStarts);
         if (!warning.empty()) {

@@ -17,19 +17,22 @@ struct ExploreSettings {
     Design design = Design::box;
     std::vector<Region> regions; // the model's defaults when empty
     bool verbose = false;        // one line on standard error per finished start
+    ObjectiveKind objective = ObjectiveKind::settled; // what the starts minimise
 };
 
 // The convergence tolerance of each start's simplex: that of the refining stages of a fit.
 constexpr double exploreTolerance = 1e-5;
 
 // One temperature-0 simplex from `start` with initial `steps`, until it converges or has spent
-// `budget` evaluations. Deterministic: the same start gives the same outcome on any thread.
+// `budget` evaluations, minimising the objective of `kind`. Deterministic: the same start gives
+// the same outcome on any thread.
 StartOutcome runStart(const ModelEntry& model, const std::vector<double>& start,
-                      const std::vector<double>& steps, int budget);
+                      const std::vector<double>& steps, int budget,
+                      ObjectiveKind kind = ObjectiveKind::settled);
 
 // Runs `starts` (with their steps) on `jobs` threads, merges the outcomes and measures the
-// settledness of each optimum. The map is the same whatever `jobs` is (timings aside). The
-// models' diagnostic lines are dropped.
+// settledness of each optimum (and, under the settled objective, the state it settled in). The map
+// is the same whatever `jobs` is (timings aside). The models' diagnostic lines are dropped.
 ExploreMap runExplore(const ModelEntry& model, const ExploreSettings& settings,
                       const std::vector<std::vector<double>>& starts,
                       const std::vector<std::vector<double>>& steps,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "models/model_table.h"
+#include "models/objective_kind.h"
 #include "tools/optima_map.h"
 
 #include <cstddef>
@@ -41,6 +42,7 @@ struct ExploreRun {
     std::vector<double> steps;
     std::string dataChecksum;       // of the --data file; empty for the built-in transect
     std::vector<std::string> boxes; // the --box settings, as given
+    ObjectiveKind objective = ObjectiveKind::settled; // what the starts minimise
 };
 
 // The partial record of one block: the run, the block, and its starts' outcomes at full
@@ -51,7 +53,8 @@ std::string explorePartJson(const ExploreRun& run, int block, int blocks,
 
 // Reads the part of block `block` of `blocks` from `path` and checks that it belongs to `run`
 // and holds the `count` starts of its block. Appends its outcomes and adds its times. On
-// failure returns false with the reason, naming `path`, in `error`.
+// failure returns false with the reason, naming `path`, in `error`. A part without "objective"
+// (from before it was recorded) was made under zonefit's.
 bool readExplorePart(const std::string& path, const ExploreRun& run, int block, int blocks,
                      std::size_t count, std::vector<StartOutcome>& outcomes, double& cpuSeconds,
                      double& wallSeconds, std::string& error);

@@ -28,6 +28,7 @@ const char* const fitHelp =
     "Usage: zonetool fit MODELS [--seed S | --seeds LIST] [--jobs J] [--start FILE]\n"
     "                           [--trace FILE] [--quiet] [--redo] [--result NAME]\n"
     "                           [--checkpoint FILE | --checkpoints] [--requeue]\n"
+    "                           [--objective settled|zonefit]\n"
     "\n"
     "One model and at most one seed: runs exactly the schedule and output of 'zonefit MODEL'\n"
     "in the working directory - the same reports on standard output, the same result file.\n"
@@ -85,9 +86,14 @@ const char* const fitHelp =
     "                 '.ckpt' (SS1_ML_seed3.ckpt); a stop signal stops them all\n"
     "  --requeue      with --checkpoint(s), when stopped that way under Slurm: run\n"
     "                 'scontrol requeue' for the job before exiting\n"
+    "  --objective K  zonefit (default): the value zonefit minimises, so that the fit is\n"
+    "                 zonefit's bit for bit; settled: the value of the state the row settles\n"
+    "                 in (an unsettled point is a penalty). Records and checkpoints say\n"
+    "                 which; a checkpoint of the other objective is refused\n"
     "\n"
     "Every finished fit also writes its record, RESULT.json: the best point and value at full\n"
-    "precision, seed, evaluations, start vector and steps, times, version and command line.\n"
+    "precision, seed, evaluations, start vector and steps, times, version, command line and\n"
+    "objective.\n"
     "\n"
     "Exit status: 0 done, 1 failure, 2 bad arguments, 75 stopped, resumable.\n"
     "When standard error is not a terminal, a plain progress line is written to it after\n"
@@ -125,6 +131,7 @@ int readFitOptions(const std::vector<std::string>& args, FitOptions& o) {
         .flag({"--requeue"}, [&o] { o.requeue = true; })
         .value({"--result"}, "a value", storeNonEmpty(o.resultName))
         .value({"--checkpoint"}, "a value", storeNonEmpty(o.checkpointPath))
+        .value({"--objective"}, "a value", storeObjective(o.objective))
         .positional(takeOne(o.modelText))
         .check([&o]() -> Problem {
             return o.seedGiven && o.seedsGiven ? "give either --seed or --seeds, not both" : "";
@@ -222,6 +229,7 @@ int checkpointedFit(const FitOptions& a, const std::string& startPath, FitProgre
     }
     fit.requeue = a.requeue;
     fit.redo = a.redo;
+    fit.objective = a.objective;
     ClearingBuffer clearing(std::cerr.rdbuf(), line);
     std::ostream err(&clearing);
     markStarted(progress);
@@ -277,7 +285,9 @@ int singleFit(const FitOptions& a) {
     }
     const ScopedDiagnostics diagnosticsTo(line.enabled() ? &out : nullptr);
     const ModelEntry& model = *findModel(a.models.front());
-    const ScopedCountingTarget counting(model.objective, &progress);
+    const BoundObjective bound{&model, a.objective};
+    const ScopedCountingTarget counting(model.objective, &progress,
+                                        a.objective == ObjectiveKind::settled ? &bound : nullptr);
     output.objective = model.objective != nullptr ? countingObjective : nullptr;
     const std::string resultName = output.resultName.empty() ? model.prefix : output.resultName;
     std::string recordError;
@@ -285,8 +295,11 @@ int singleFit(const FitOptions& a) {
         std::cerr << "zonetool fit: cannot write the fit record: " << recordError << "\n";
         return 1;
     }
-    output.onResult = recordWriter(model, resultName, options.seed, progress.evaluations);
+    output.onResult =
+        recordWriter(model, resultName, options.seed, progress.evaluations, a.objective);
 
+    // zonefit's output stays as it is; a fit of the other objective says so first.
+    (line.enabled() ? out : std::cout) << objectiveLine(a.objective) << std::flush;
     const StopSignalGuard signalGuard;
     markStarted(progress);
     ProgressTicker ticker(line, [&progress] { return progressText(progress, true); });
@@ -424,6 +437,7 @@ int fitCommand(const std::vector<std::string>& args) {
     std::vector<std::string> lockedNames;
     for (FitJob& job : jobs) {
         job.checkpoint = a.checkpoints;
+        job.objectiveKind = a.objective;
         job.redo = a.redo;
         lockedNames.push_back(job.resultName);
     }

@@ -1,6 +1,8 @@
 // zonetool fit: one fit exactly as zonefit runs it, or several fits at once.
 #pragma once
 
+#include "models/objective_kind.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +23,7 @@ struct FitOptions {
     std::string checkpointPath;       // --checkpoint; none when empty (one fit)
     bool checkpoints = false;         // --checkpoints: RESULT.ckpt for each of several fits
     bool requeue = false;             // --requeue: requeue the Slurm job when stopped
+    ObjectiveKind objective = ObjectiveKind::zonefit; // --objective
 
     // Whether more than one fit is asked for.
     bool several() const { return models.size() > 1 || seeds.size() > 1; }

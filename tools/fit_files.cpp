@@ -43,7 +43,7 @@ double roundedToResultDigits(double value) {
 }
 
 bool loadFit(const std::string& path, const ModelEntry& model, bool keepPredictions, LoadedFit& fit,
-             std::string& error, std::vector<std::string>& warnings) {
+             std::string& error, std::vector<std::string>& warnings, ObjectiveKind withoutRecord) {
     fit = LoadedFit();
     std::vector<double> numbers;
     if (!readResultNumbers(path, numbers, error)) {
@@ -80,6 +80,7 @@ bool loadFit(const std::string& path, const ModelEntry& model, bool keepPredicti
     fit.result.model = model.number;
     fit.result.path = path;
     fit.fileValue = numbers.back();
+    fit.result.objective = fit.record ? fit.record->objective : withoutRecord;
     if (fit.record) {
         fit.result.point = fit.record->point;
         fit.result.value = fit.record->value;
@@ -113,7 +114,8 @@ bool loadFit(const std::string& path, const ModelEntry& model, bool keepPredicti
     SimulationReport report;
     report.keepPredictions = keepPredictions;
     double value = 0.0;
-    if (!evaluateRecorded(model, fit.result.point, report, value, error)) {
+    if (!evaluateRecorded(model, fit.result.point, fit.result.objective, report, fit.state, value,
+                          error)) {
         return false;
     }
     fit.evaluated = true;

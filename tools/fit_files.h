@@ -3,6 +3,7 @@
 #pragma once
 
 #include "models/model_table.h"
+#include "models/objective_kind.h"
 #include "population/population.h"
 #include "tools/fit_record.h"
 #include "tools/results.h"
@@ -21,6 +22,7 @@ struct LoadedFit {
     std::vector<Genotype> predictions; // predicted frequencies at the sites, when evaluated
                                        // and asked for (empty for a penalty)
     int generations = 0;               // of that evaluation's simulation (0 for none)
+    SettledReport state;               // of that evaluation, when it was a settled one
 };
 
 // `value` rounded to the 8 significant digits of a result line.
@@ -36,9 +38,12 @@ double roundedToResultDigits(double value);
 // `error`) when it cannot be read, its count of numbers is not the model's parameters plus
 // one (or the record's point plus one), its record is malformed or names another model, or
 // the model is not available; models 3 to 6 also need a good borders.txt. Warnings are
-// appended to `warnings`, one line each, without a line end.
+// appended to `warnings`, one line each, without a line end. The fit's objective is its
+// record's (zonefit for a record without one); a result file without a record is taken as a
+// fit of `withoutRecord`. Every evaluation is made under the fit's objective.
 bool loadFit(const std::string& path, const ModelEntry& model, bool keepPredictions, LoadedFit& fit,
-             std::string& error, std::vector<std::string>& warnings);
+             std::string& error, std::vector<std::string>& warnings,
+             ObjectiveKind withoutRecord = ObjectiveKind::zonefit);
 
 // A result file found by name in a directory.
 struct FoundResult {

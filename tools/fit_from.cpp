@@ -17,7 +17,7 @@
 
 const char* const fitFromHelp =
     "       zonetool fit MODEL --from EXPLORE_RECORD [--best K] [--seed S | --seeds LIST]\n"
-    "                          [--jobs J] [--quiet] [--redo]\n"
+    "                          [--jobs J] [--quiet] [--redo] [--objective settled|zonefit]\n"
     "\n"
     "With --from, runs the fit's annealing schedule from each of the K best optima (default\n"
     "3) of a record written by 'zonetool explore' (MODEL.explore.json), the simplex built\n"
@@ -25,7 +25,8 @@ const char* const fitFromHelp =
     "from optimum 2 writes its start file SS1_ML_opt2.start, its result file SS1_ML_opt2 and\n"
     "its log SS1_ML_opt2.log (with several seeds SS1_ML_opt2seed3 and so on); none of these\n"
     "is replaced without --redo. A summary table and the settledness of each fitted point\n"
-    "follow on standard output.\n"
+    "follow on standard output. The fits minimise the objective the record was explored\n"
+    "under unless --objective names the other.\n"
     "\n"
     "       zonetool fit MODEL --from EXPLORE_RECORD --optimum I [--seed S] [--result NAME]\n"
     "                          [--checkpoint FILE] [--trace FILE] [--requeue] [--quiet] [--redo]\n"
@@ -73,6 +74,8 @@ struct FromArguments {
     // Options of that fit, passed on as given.
     std::vector<std::string> fitOptions;
     bool requeue = false;
+    ObjectiveKind objective = ObjectiveKind::zonefit; // with objectiveGiven: --objective
+    bool objectiveGiven = false;
 };
 
 int readArguments(const std::vector<std::string>& args, FromArguments& a) {
@@ -98,6 +101,11 @@ int readArguments(const std::vector<std::string>& args, FromArguments& a) {
                    return "";
                })
         .flag({"--requeue"}, [&a] { a.requeue = true; })
+        .value({"--objective"}, "a value",
+               [&a](const std::string& name, const std::string& value) -> Problem {
+                   a.objectiveGiven = true;
+                   return storeObjective(a.objective)(name, value);
+               })
         .value({"--seed"}, "a value", storeSeed(a.seeds, a.seedGiven))
         .value({"--seeds"}, "a value", storeSeedList(a.seeds, 10000, a.seedsGiven))
         .value({"--jobs"}, "a value", storeWhole(a.jobs, 1, 256))
@@ -161,7 +169,13 @@ int fitOneOptimum(const FromArguments& a, const ModelEntry& model, const Explore
             return 1;
         }
     }
-    std::vector<std::string> args = {a.modelText, "--start", startPath, "--result", name};
+    std::vector<std::string> args = {a.modelText,
+                                     "--start",
+                                     startPath,
+                                     "--result",
+                                     name,
+                                     "--objective",
+                                     objectiveName(a.objective)};
     if (!a.seeds.empty()) {
         args.insert(args.end(), {"--seed", std::to_string(a.seeds.front())});
     }
@@ -198,6 +212,9 @@ int fitFromCommand(const std::vector<std::string>& args) {
                   << ", not model " << number << "\n";
         return 1;
     }
+    if (!a.objectiveGiven) {
+        a.objective = map.objective;
+    }
     if (a.optimum > 0) {
         return fitOneOptimum(a, model, map);
     }
@@ -220,6 +237,7 @@ int fitFromCommand(const std::vector<std::string>& args) {
                 job.seed = a.seeds[s];
             }
             job.startPath = startPath;
+            job.objectiveKind = a.objective;
             job.resultName = optimumFitName(
                 model, k + 1, a.seeds.size() > 1 ? job.seed : std::optional<std::uint64_t>());
             job.logName = job.resultName + ".log";

@@ -200,7 +200,8 @@ std::string fitRecordJson(const FitRecord& r) {
         << "  \"command_line\": " << stringList(r.commandLine) << ",\n"
         << "  \"data\": " << (r.data.empty() ? "null" : jsonQuote(r.data)) << ",\n"
         << "  \"data_checksum\": " << (r.dataChecksum.empty() ? "null" : jsonQuote(r.dataChecksum))
-        << "\n"
+        << ",\n"
+        << "  \"objective\": " << jsonQuote(objectiveName(r.objective)) << "\n"
         << "}\n";
     return out.str();
 }
@@ -279,6 +280,13 @@ bool parseFitRecord(const std::string& text, FitRecord& r, std::string& error) {
             return false;
         }
     }
+    r.objective = ObjectiveKind::zonefit;
+    std::string objective;
+    if (root.find("objective") != nullptr &&
+        (!m.text("objective", objective) || !parseObjectiveKind(objective, r.objective))) {
+        error = "member \"objective\" is not \"settled\" or \"zonefit\"";
+        return false;
+    }
     r.model = static_cast<int>(model);
     r.evaluations = static_cast<long>(evaluations);
     const std::size_t n = r.point.size();
@@ -327,7 +335,8 @@ bool writeFitRecord(const std::string& resultName, const FitRecord& record, std:
 
 std::function<bool(const FitResult&, const StartVector&, std::string&)>
 recordWriter(const ModelEntry& model, const std::string& resultName,
-             const std::optional<std::uint64_t>& seed, const std::atomic<long>& evaluations) {
+             const std::optional<std::uint64_t>& seed, const std::atomic<long>& evaluations,
+             ObjectiveKind objective) {
     const double cpuStart = threadCpuSeconds();
     const auto wallStart = std::chrono::steady_clock::now();
     const ModelEntry* entry = &model;
@@ -337,6 +346,7 @@ recordWriter(const ModelEntry& model, const std::string& resultName,
         record.point = result.bestPoint;
         record.value = result.bestValue;
         record.seed = seed;
+        record.objective = objective;
         record.evaluations = counted->load();
         record.cpuSeconds = threadCpuSeconds() - cpuStart;
         record.wallSeconds =

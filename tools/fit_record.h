@@ -4,6 +4,7 @@
 
 #include "driver/zonefit_main.h"
 #include "models/model_table.h"
+#include "models/objective_kind.h"
 
 #include <atomic>
 
@@ -31,6 +32,7 @@ struct FitRecord {
     std::vector<std::string> commandLine; // zonetool's arguments, the program name first
     std::string data;                     // the --data file as given; empty: built-in transect
     std::string dataChecksum;             // its checksum (tools/data_option.h); empty: built in
+    ObjectiveKind objective = ObjectiveKind::zonefit; // the value the fit minimised
 };
 
 // The record's file name: the result file's name followed by ".json".
@@ -55,7 +57,8 @@ int freeParameterCount(const std::vector<bool>& free, int parameterCount);
 // The record as a JSON document, one member per line, ending with a line end.
 std::string fitRecordJson(const FitRecord& record);
 
-// Reads a record back from its JSON text. Refuses anything but a record of this format and
+// Reads a record back from its JSON text; a record without "objective" (written before it was
+// recorded) is one of zonefit's objective. Refuses anything but a record of this format and
 // version with every member present and of its type, and lists of inconsistent lengths. On
 // failure returns false with a one-line reason in `error`.
 bool parseFitRecord(const std::string& text, FitRecord& record, std::string& error);
@@ -68,12 +71,14 @@ bool readFitRecord(const std::string& path, FitRecord& record, std::string& erro
 // file, flushed to disk, renamed over the old record. On failure returns false with the reason.
 bool writeFitRecord(const std::string& resultName, const FitRecord& record, std::string& error);
 
-// The result hook of a fit of `model` into `resultName` with `seed`: it writes the record,
+// The result hook of a fit of `model` into `resultName` with `seed` under `objective`: it writes
+// the record,
 // with the evaluations counted in `evaluations` (which must outlive the fit) and the CPU time
 // of the calling thread and wall time since this call. Make it on the thread that runs the fit.
 std::function<bool(const FitResult&, const StartVector&, std::string&)>
 recordWriter(const ModelEntry& model, const std::string& resultName,
-             const std::optional<std::uint64_t>& seed, const std::atomic<long>& evaluations);
+             const std::optional<std::uint64_t>& seed, const std::atomic<long>& evaluations,
+             ObjectiveKind objective = ObjectiveKind::zonefit);
 
 // Seconds of CPU time used by the calling thread so far.
 double threadCpuSeconds();

@@ -3,6 +3,7 @@
 #include "tools/cli.h"
 #include "tools/json.h"
 #include "tools/plot.h"
+#include "tools/state_text.h"
 #include "tools/table.h"
 
 #include <algorithm>
@@ -70,7 +71,7 @@ Table optimaColumns(const ModelEntry& model, std::vector<std::string> columns) {
 
 std::string optimaTable(const ModelEntry& model, const ExploreMap& map) {
     Table table = optimaColumns(model, {"rank", "-lnL", "starts", "evaluations", "generations",
-                                        "lambda", "remaining", "cliff"});
+                                        "lambda", "remaining", "cliff", "state"});
     for (std::size_t k = 0; k < map.optima.size(); k++) {
         const Optimum& o = map.optima[k];
         const Settledness& s = o.settledness;
@@ -81,7 +82,8 @@ std::string optimaTable(const ModelEntry& model, const ExploreMap& map) {
                                         std::to_string(s.generations) + (s.converged ? "" : "*"),
                                         orDash(s.lambda, 4),
                                         orDash(s.remaining, 2),
-                                        s.cliff.empty() ? "-" : s.cliff};
+                                        s.cliff.empty() ? "-" : s.cliff,
+                                        o.stateMeasured ? stateCell(o.state) : "-"};
         for (double x : o.point) {
             row.push_back(formatNumber(x, 10));
         }
@@ -91,8 +93,9 @@ std::string optimaTable(const ModelEntry& model, const ExploreMap& map) {
 }
 
 std::string optimaTsv(const ModelEntry& model, const ExploreMap& map) {
-    Table table = optimaColumns(model, {"rank", "value", "starts", "evaluations", "generations",
-                                        "converged", "lambda", "remaining", "cliff"});
+    Table table =
+        optimaColumns(model, {"rank", "value", "starts", "evaluations", "generations", "converged",
+                              "lambda", "remaining", "cliff", "objective", "state"});
     for (std::size_t k = 0; k < map.optima.size(); k++) {
         const Optimum& o = map.optima[k];
         const Settledness& s = o.settledness;
@@ -104,7 +107,9 @@ std::string optimaTsv(const ModelEntry& model, const ExploreMap& map) {
                                         s.converged ? "1" : "0",
                                         std::isnan(s.lambda) ? "NA" : format17(s.lambda),
                                         std::isnan(s.remaining) ? "NA" : format17(s.remaining),
-                                        s.cliff.empty() ? "-" : s.cliff};
+                                        s.cliff.empty() ? "-" : s.cliff,
+                                        objectiveName(map.objective),
+                                        o.stateMeasured ? stateCell(o.state) : "-"};
         for (double x : o.point) {
             row.push_back(format17(x));
         }
@@ -121,7 +126,9 @@ std::string exploreJson(const ModelEntry& model, const ExploreMap& map) {
         out << (j == 0 ? "" : ", ") << jsonQuote(model.parameters[j].name);
     }
     out << "],\n  \"seed\": " << map.seed << ",\n  \"budget\": " << map.budget
-        << ",\n  \"design\": " << jsonQuote(designName(map.design)) << ",\n  \"regions\": [";
+        << ",\n  \"design\": " << jsonQuote(designName(map.design))
+        << ",\n  \"objective\": " << jsonQuote(objectiveName(map.objective))
+        << ",\n  \"regions\": [";
     for (std::size_t j = 0; j < map.regions.size(); j++) {
         const Region& r = map.regions[j];
         out << (j == 0 ? "\n" : ",\n") << "    {\"low\": " << jsonNumber(r.low)
@@ -139,7 +146,13 @@ std::string exploreJson(const ModelEntry& model, const ExploreMap& map) {
             << ", \"lambda\": " << jsonNumber(s.lambda)
             << ", \"remaining\": " << jsonNumber(s.remaining)
             << ", \"cliff\": " << (s.cliff.empty() ? std::string("null") : jsonQuote(s.cliff))
-            << ", \"cliff_change\": " << jsonNumber(s.cliffChange) << "}";
+            << ", \"cliff_change\": " << jsonNumber(s.cliffChange);
+        if (o.stateMeasured) {
+            out << ", \"state\": " << jsonQuote(stateKindText(o.state.kind))
+                << ", \"state_generations\": " << o.state.generations
+                << ", \"last_change\": " << jsonNumber(o.state.lastChange);
+        }
+        out << "}";
     }
     out << "\n  ],\n  \"starts\": [";
     for (std::size_t i = 0; i < map.outcomes.size(); i++) {
@@ -262,6 +275,12 @@ bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& er
     if (design != nullptr && design->type == JsonValue::Type::string) {
         parseDesign(design->text, map.design);
     }
+    const JsonValue* objective = root.find("objective");
+    if (objective != nullptr && (objective->type != JsonValue::Type::string ||
+                                 !parseObjectiveKind(objective->text, map.objective))) {
+        error = path + ": \"objective\" must be \"settled\" or \"zonefit\"";
+        return false;
+    }
     const std::size_t n = static_cast<std::size_t>(model->parameterCount);
     const JsonValue* regions = root.find("regions");
     if (regions == nullptr || regions->type != JsonValue::Type::array ||
@@ -302,6 +321,13 @@ bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& er
         const JsonValue* cliff = o.find("cliff");
         s.cliff = cliff != nullptr && cliff->type == JsonValue::Type::string ? cliff->text : "";
         s.cliffChange = jsonNumberOr(o.find("cliff_change"), 0.0);
+        const JsonValue* state = o.find("state");
+        if (state != nullptr && state->type == JsonValue::Type::string) {
+            optimum.stateMeasured = parseStateKind(state->text, optimum.state.kind);
+            optimum.state.generations =
+                static_cast<long long>(jsonNumberOr(o.find("state_generations"), 0.0));
+            optimum.state.lastChange = jsonNumberOr(o.find("last_change"), NAN);
+        }
         map.optima.push_back(optimum);
     }
     map.cpuSeconds = jsonNumberOr(root.find("cpu_seconds"), 0.0);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "models/model_table.h"
+#include "models/objective_kind.h"
 #include "tools/settledness.h"
 #include "tools/start_design.h"
 
@@ -28,11 +29,13 @@ struct StartOutcome {
 
 // One distinct optimum.
 struct Optimum {
-    double value = 0.0;        // the best value of its starts
-    std::vector<double> point; // the point of that value
-    int starts = 0;            // starts that ended here
-    long evaluations = 0;      // evaluations those starts spent together
-    Settledness settledness;   // measured at `point`
+    double value = 0.0;         // the best value of its starts
+    std::vector<double> point;  // the point of that value
+    int starts = 0;             // starts that ended here
+    long evaluations = 0;       // evaluations those starts spent together
+    Settledness settledness;    // measured at `point`
+    bool stateMeasured = false; // `state` holds the settled evaluation at `point`
+    SettledReport state;        // what kind of state the settled objective scored there
 };
 
 // A whole search, as written to and read from the record.
@@ -41,6 +44,7 @@ struct ExploreMap {
     std::uint64_t seed = 0;
     int budget = 0;
     Design design = Design::box;
+    ObjectiveKind objective = ObjectiveKind::zonefit; // what the starts minimised
     std::vector<Region> regions;
     std::vector<StartOutcome> outcomes; // in start order
     std::vector<Optimum> optima;        // best first
@@ -57,6 +61,8 @@ std::vector<Optimum> mergeOptima(std::vector<StartOutcome>& outcomes,
 
 // The map as an aligned table, as TSV (one header line, one row per optimum), or as the JSON
 // record (an object whose "optima" lists value, point, starts, evaluations and settledness).
+// Each says which objective was minimised: the TSV in a column, the record in "objective";
+// the table and TSV name the state each optimum settled in ("-" when not measured).
 std::string optimaTable(const ModelEntry& model, const ExploreMap& map);
 std::string optimaTsv(const ModelEntry& model, const ExploreMap& map);
 std::string exploreJson(const ModelEntry& model, const ExploreMap& map);
@@ -65,6 +71,7 @@ std::string exploreJson(const ModelEntry& model, const ExploreMap& map);
 // best (log scale), so that one sees at a glance how many starts found the best.
 std::string startValuesSvg(const ModelEntry& model, const ExploreMap& map);
 
-// Reads a record written by exploreJson. On failure returns false with the reason (naming
+// Reads a record written by exploreJson; one without "objective" (older records) was made
+// under zonefit's. On failure returns false with the reason (naming
 // `path`) in `error`.
 bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& error);

@@ -157,6 +157,14 @@ OptionParser::ValueSetter storeSeedList(std::vector<std::uint64_t>& seeds, std::
     };
 }
 
+OptionParser::ValueSetter storeObjective(ObjectiveKind& target) {
+    return [&target](const std::string& name, const std::string& value) -> Problem {
+        return parseObjectiveKind(value, target)
+                   ? ""
+                   : name + " needs settled or zonefit, not '" + value + "'";
+    };
+}
+
 std::function<Problem(const std::string&)> takeOne(std::string& target) {
     return [&target](const std::string& argument) -> Problem {
         if (!target.empty()) {

@@ -3,6 +3,8 @@
 // struct, and the checks that concern the arguments together; one call reads the whole line.
 #pragma once
 
+#include "models/objective_kind.h"
+
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -112,6 +114,10 @@ OptionParser::ValueSetter storeChoice(T& target, std::vector<std::pair<std::stri
         return name + " needs " + listing + ", not '" + value + "'";
     };
 }
+
+// Stores the kind named "settled" or "zonefit"; otherwise "NAME needs settled or zonefit, not
+// 'VALUE'".
+OptionParser::ValueSetter storeObjective(ObjectiveKind& target);
 
 // Positional takers: an argument into `target` while it is empty; any further one is
 // "unexpected argument 'X'".

@@ -61,6 +61,12 @@ std::string seedLine(const std::optional<std::uint64_t>& seed) {
     return "seed: " + (seed ? std::to_string(*seed) : std::string("clock")) + "\n";
 }
 
+std::string objectiveLine(ObjectiveKind objective) {
+    return objective == ObjectiveKind::zonefit
+               ? std::string()
+               : std::string("objective: ") + objectiveName(objective) + "\n";
+}
+
 namespace {
 
 void readValue(const FitJob& job, const ModelEntry& model, FitOutcome& outcome) {
@@ -91,6 +97,7 @@ FitOutcome runCheckpointed(const FitJob& job, FitProgress& progress) {
     fit.checkpointPath = job.resultName + ".ckpt";
     fit.seed = job.seed;
     fit.redo = job.redo;
+    fit.objective = job.objectiveKind;
     fit.ownSignalGuard = false;
     std::ostringstream messages;
     const CheckpointedOutcome done =
@@ -125,11 +132,13 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
         markFinished(progress, false);
         return outcome;
     }
-    log << seedLine(job.seed);
+    log << seedLine(job.seed) << objectiveLine(job.objectiveKind);
     {
         const ScopedDiagnostics diagnosticsTo(&log);
         ObjectiveFunction* objective = job.objective != nullptr ? job.objective : model.objective;
-        const ScopedCountingTarget counting(objective, &progress);
+        const BoundObjective bound{&model, job.objectiveKind};
+        const ScopedCountingTarget counting(
+            objective, &progress, job.objectiveKind == ObjectiveKind::settled ? &bound : nullptr);
 
         ScheduleOptions options;
         options.seed = job.seed;
@@ -143,7 +152,8 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
         output.resultName = job.resultName;
         output.existingResult = job.redo ? ExistingFile::replace : ExistingFile::keep;
         output.objective = objective != nullptr ? countingObjective : nullptr;
-        output.onResult = recordWriter(model, job.resultName, job.seed, progress.evaluations);
+        output.onResult =
+            recordWriter(model, job.resultName, job.seed, progress.evaluations, job.objectiveKind);
         const std::string argument = std::to_string(job.model);
         std::string recordError;
         if (!checkResultWritable(recordFileName(job.resultName), recordError)) {

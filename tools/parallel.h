@@ -1,6 +1,7 @@
 // Several fits at once: one worker thread per job, each fit with its own result and log file.
 #pragma once
 
+#include "models/objective_kind.h"
 #include "optimiser/nr3.h"
 #include "tools/progress.h"
 
@@ -18,6 +19,8 @@ struct FitJob {
     std::string resultName;                 // result file
     std::string logName;                    // banner, reports and messages of the fit
     ObjectiveFunction* objective = nullptr; // the model's own when null
+    // The value minimised; under settled the model's settled objective replaces `objective`.
+    ObjectiveKind objectiveKind = ObjectiveKind::zonefit;
     // Saved to resultName + ".ckpt" after every anneal call and resumed from it (the model's
     // own objective then); a stop signal ends the fit with status resumableStopStatus.
     bool checkpoint = false;
@@ -50,6 +53,10 @@ bool checkBordersFor(const std::vector<FitJob>& jobs, std::string& error);
 // The first line of a fit's log: "seed: S", or "seed: clock" when every annealer takes its
 // seed from the clock.
 std::string seedLine(const std::optional<std::uint64_t>& seed);
+
+// The line that follows the seed line in the log of a fit under the settled objective,
+// "objective: settled"; empty under zonefit's, whose logs stay as they were.
+std::string objectiveLine(ObjectiveKind objective);
 
 // Runs `jobs` on `workers` threads (at least 1), each fit in the working directory, writing
 // nothing to standard output or error: its seed (seedLine), then its reports, the models'

@@ -8,8 +8,10 @@
 #include "tools/cline.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
+#include "tools/point_evaluation.h"
 #include "tools/profile_plot.h"
 #include "tools/results.h"
+#include "tools/state_text.h"
 #include "tools/summary.h"
 #include "tools/transect_axes.h"
 
@@ -23,7 +25,7 @@
 #include <sstream>
 
 const char* const plotHelp =
-    "Usage: zonetool plot MODEL [--result FILE] -o FILE.svg\n"
+    "Usage: zonetool plot MODEL [--result FILE] [--objective settled|zonefit] -o FILE.svg\n"
     "       zonetool plot --profile CURVE [--units U] -o FILE.svg\n"
     "\n"
     "Writes a standalone SVG figure of a fitted model: the observed frequencies of SS, SI and\n"
@@ -38,6 +40,8 @@ const char* const plotHelp =
     "\n"
     "Options:\n"
     "  --result FILE   read the fitted point from FILE instead\n"
+    "  --objective K   zonefit (default) or settled: whose state the lines and -lnL are of;\n"
+    "                  the subtitle names it (and, under settled, the kind of state)\n"
     "  -o, --output FILE   the figure to write (required)\n"
     "  --profile CURVE     draw instead the profile in CURVE, as written by 'zonetool profile\n"
     "                      --curve': one panel per parameter, -lnL above its value at the\n"
@@ -511,6 +515,7 @@ struct PlotOptions {
     std::string outputPath;
     std::string profilePath; // --profile: a walked profile to draw instead of a fit
     double units = 0.0;      // --units; 0 when not given (2 then)
+    ObjectiveKind objective = ObjectiveKind::zonefit; // whose state is drawn
 };
 
 int readPlotOptions(const std::vector<std::string>& args, PlotOptions& o) {
@@ -521,6 +526,7 @@ int readPlotOptions(const std::vector<std::string>& args, PlotOptions& o) {
         .value({"-o", "--output"}, "a file name", storeText(o.outputPath))
         .value({"--profile"}, "a file name", storeText(o.profilePath))
         .value({"--units"}, "a value", storePositive(o.units))
+        .value({"--objective"}, "a value", storeObjective(o.objective))
         .positional(takeOne(o.modelText))
         .check([&o]() -> Problem {
             if (o.profilePath.empty()) {
@@ -562,13 +568,26 @@ int plotCommand(const std::vector<std::string>& args) {
     }
     LoadedFit fit;
     std::vector<std::string> warnings;
-    const bool loaded = loadFit(resultPath, model, true, fit, error, warnings);
+    const bool loaded = loadFit(resultPath, model, true, fit, error, warnings, options.objective);
     for (const std::string& warning : warnings) {
         std::cerr << "zonetool plot: " << warning << "\n";
     }
     if (!loaded) {
         std::cerr << "zonetool plot: " << error << "\n";
         return 1;
+    }
+    if (fit.result.objective != options.objective) {
+        // A fit of the other objective, drawn in the state this objective scores at its point.
+        SimulationReport report;
+        report.keepPredictions = true;
+        double atPoint = 0.0;
+        if (!evaluateRecorded(model, fit.result.point, options.objective, report, fit.state,
+                              atPoint, error)) {
+            std::cerr << "zonetool plot: " << error << "\n";
+            return 1;
+        }
+        fit.result.value = atPoint;
+        fit.predictions = report.runs > 0 ? report.predictions : std::vector<Genotype>();
     }
     const StoredResult& stored = fit.result;
     const double value = stored.value;
@@ -580,6 +599,10 @@ int plotCommand(const std::vector<std::string>& args) {
 
     PlotInput input = plotInputFor(model, stored.point, value, fit.predictions, fileBorders);
     input.centre = summariseFit(model, stored.point, fit.predictions, fileBorders).centre;
+    input.subtitle += std::string("  (objective ") + objectiveName(options.objective) +
+                      (options.objective == ObjectiveKind::settled ? ": " + stateCell(fit.state)
+                                                                   : std::string()) +
+                      ")";
     const std::string svg = renderSvg(input);
     std::ofstream out(outputPath, std::ios::binary);
     out << svg;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "models/model_table.h"
+#include "models/objective_kind.h"
 #include "population/simulation_report.h"
 
 #include <string>
@@ -15,3 +16,14 @@ double objectiveAt(const ModelEntry& model, const std::vector<double>& point);
 // failure's one-line message in `error` when the evaluation failed.
 bool evaluateRecorded(const ModelEntry& model, const std::vector<double>& point,
                       SimulationReport& report, double& value, std::string& error);
+
+// -lnL of `model` at `point` under `kind`; the settled evaluation's report goes to `settled`
+// when it is not null (it is left untouched under zonefit).
+double objectiveAt(const ModelEntry& model, const std::vector<double>& point, ObjectiveKind kind,
+                   SettledReport* settled = nullptr);
+
+// evaluateRecorded under `kind`, with the settled evaluation's report in `settled` (untouched
+// under zonefit). `report` records what the simulations of the evaluation record.
+bool evaluateRecorded(const ModelEntry& model, const std::vector<double>& point, ObjectiveKind kind,
+                      SimulationReport& report, SettledReport& settled, double& value,
+                      std::string& error);

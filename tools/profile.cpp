@@ -3,12 +3,14 @@
 #include "data/borders.h"
 #include "data/failure_sink.h"
 #include "driver/schedule.h"
+#include "models/settled_objective.h"
 #include "optimiser/amebsa.h"
 #include "population/diagnostics.h"
 #include "tools/cli.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
 #include "tools/output_lock.h"
+#include "tools/point_evaluation.h"
 #include "tools/profile_curve.h"
 #include "tools/profile_part.h"
 #include "tools/progress.h"
@@ -25,7 +27,7 @@
 const char* const profileHelp =
     "Usage: zonetool profile MODEL [--result FILE] [--units U] [--parameters NAMES]\n"
     "                              [--step F] [--format table|tsv] [--quiet]\n"
-    "                              [--curve FILE]\n"
+    "                              [--curve FILE] [--objective settled|zonefit]\n"
     "\n"
     "Profile-likelihood support limits of the parameters of a fitted model. The fitted point\n"
     "is read from the model's result file (SS1_ML_ for model 1; see 'zonetool models'). For\n"
@@ -41,6 +43,12 @@ const char* const profileHelp =
     "limit written as <x or >x was not reached within the steps allowed; x is the farthest\n"
     "value examined. If a re-optimisation finds a lower -lnL than the estimate's, the fit had\n"
     "not found the maximum, and a warning names the better point.\n"
+    "\n"
+    "The profile is of the settled objective unless --objective zonefit is given: the value\n"
+    "of the state each row settles in, an unsettled point counting as a penalty. The table's\n"
+    "first line, the TSV's comment line '# objective: settled', the side files and the curve\n"
+    "say which; under settled the curve names the state each point settled in, an unsettled\n"
+    "one with its generations and last change.\n"
     "\n"
     "Options:\n"
     "  --result FILE      read the fitted point from FILE instead\n"
@@ -61,7 +69,8 @@ const char* const profileHelp =
     "                     file, for a later --collect (as the jobs of 'zonetool slurm' do)\n"
     "  --part FILE        write the side to FILE instead\n"
     "  --collect          compute nothing: assemble the output from the files of both sides\n"
-    "                     of each parameter\n"
+    "                     of each parameter (all of the same objective)\n"
+    "  --objective K      settled (default) or zonefit: the value profiled\n"
     "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
     "                 II) instead of the built-in one; the boxes scale with its length\n"
     "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
@@ -398,6 +407,7 @@ int readProfileOptions(const std::vector<std::string>& args, ProfileOptions& o) 
         .value({"--curve"}, "a file name", storeText(o.curvePath))
         .value({"--result"}, "a value", storeText(o.resultPath))
         .value({"--units"}, "a value", storePositive(o.settings.units))
+        .value({"--objective"}, "a value", storeObjective(o.settings.objective))
         .value({"--parameters"}, "a value", storeText(o.parameterList))
         .value({"--step"}, "a value", storePositive(o.settings.firstStep))
         .value({"--format"}, "a value",
@@ -426,7 +436,8 @@ bool loadEstimate(const ModelEntry& model, const ProfileOptions& o, StoredResult
     std::string error;
     LoadedFit fit;
     std::vector<std::string> warnings;
-    const bool loaded = loadFit(o.resultPath, model, false, fit, error, warnings);
+    const bool loaded =
+        loadFit(o.resultPath, model, false, fit, error, warnings, o.settings.objective);
     for (const std::string& warning : warnings) {
         std::cerr << "zonetool profile: " << warning << "\n";
     }
@@ -464,13 +475,15 @@ void printProfile(const ModelEntry& model, const ProfileOptions& o, const Profil
         table.addRow({activeBox(model.number).parameters[p.index].name, formatNumber(p.estimate, 8),
                       limitText(p.lower, -1), limitText(p.upper, +1), boxFlag(p)});
     }
+    const bool settled = o.settings.objective == ObjectiveKind::settled;
     if (o.tsv) {
-        std::cout << table.tabSeparated();
+        std::cout << (settled ? "# objective: settled\n" : "") << table.tabSeparated();
     } else {
         std::cout << "Model " << model.number << " (" << model.name << "), " << o.resultPath
                   << ": -lnL " << formatNumber(outcome.minimum, 10) << " at the estimate; "
                   << "support limits at " << formatNumber(o.settings.units, 6)
-                  << " log-likelihood units\n"
+                  << " log-likelihood units; objective " << objectiveName(o.settings.objective)
+                  << "\n"
                   << table.aligned();
     }
     std::cout.flush();
@@ -528,12 +541,27 @@ bool writeCurve(const ProfileOptions& o, const std::vector<ParameterInfo>& boxes
     return true;
 }
 
+// Under the settled objective, the state each profile point (and the estimate) settled in:
+// one more evaluation each, so that an unsettled point is named in the curve.
+void measureStates(const ModelEntry& model, const ProfileOptions& o, const StoredResult& stored,
+                   ProfileOutcome& outcome) {
+    if (o.settings.objective != ObjectiveKind::settled || o.curvePath.empty()) {
+        return;
+    }
+    objectiveAt(model, stored.point, ObjectiveKind::settled, &outcome.estimateState);
+    for (ProfilePoint& walked : outcome.walked) {
+        objectiveAt(model, walked.point, ObjectiveKind::settled, &walked.state);
+        walked.stateMeasured = true;
+    }
+    outcome.statesMeasured = true;
+}
+
 // One side of one parameter, written to its file for a later --collect.
 int writeSide(const ModelEntry& model, ProfileOptions& o, const std::vector<ParameterInfo>& boxes,
               const StoredResult& stored, const ProfiledObjective& objective,
               const ProfileObserver& observer, StatusLine& line, const FailureSink& failures) {
     const int index = o.indices[0];
-    const ProfileOutcome outcome =
+    ProfileOutcome outcome =
         profileSide(objective, stored.point, boxes, index, o.side, o.settings, observer);
     line.clear();
     if (failures.failed()) {
@@ -546,6 +574,7 @@ int writeSide(const ModelEntry& model, ProfileOptions& o, const std::vector<Para
         std::cerr << "zonetool profile: " << error << "\n";
         return 1;
     }
+    measureStates(model, o, stored, outcome);
     if (!writeCurve(o, boxes, stored, outcome)) {
         return 1;
     }
@@ -606,17 +635,17 @@ int profileCommand(const std::vector<std::string>& args) {
                   (side < 0 ? " lower" : " upper") + " point " + std::to_string(point) + " at " +
                   formatNumber(value, 8));
     };
-    ObjectiveFunction* function = model.objective;
+    const BoundObjective bound{&model, o.settings.objective};
     // Once the border file fails, the searches run out on a constant instead of simulating.
     FailureSink failures;
     const FailureScope failureScope(failures);
-    const ProfiledObjective objective = [function, &failures](const NRvector<double>& x) {
-        return failures.failed() ? std::numeric_limits<double>::max() : function(x);
+    const ProfiledObjective objective = [bound, &failures](const NRvector<double>& x) {
+        return failures.failed() ? std::numeric_limits<double>::max() : bound(x);
     };
     if (o.side != 0) {
         return writeSide(model, o, boxes, stored, objective, observer, line, failures);
     }
-    const ProfileOutcome outcome =
+    ProfileOutcome outcome =
         profileLikelihood(objective, stored.point, boxes, o.indices, o.settings, observer);
     line.clear();
     if (failures.failed()) {
@@ -624,5 +653,6 @@ int profileCommand(const std::vector<std::string>& args) {
         return 1;
     }
     printProfile(model, o, outcome);
+    measureStates(model, o, stored, outcome);
     return writeCurve(o, boxes, stored, outcome) ? 0 : 1;
 }

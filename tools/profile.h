@@ -2,6 +2,7 @@
 #pragma once
 
 #include "models/model_table.h"
+#include "models/objective_kind.h"
 #include "optimiser/nr3.h"
 
 #include <cstdint>
@@ -26,6 +27,9 @@ struct ProfileSettings {
     double simplexTolerance = 1e-7;
     long maxEvaluations = 20000; // per re-optimisation of the other parameters
     std::uint64_t seed = 1;      // of the simplex's generator (unused at temperature 0)
+    // The objective the profile is of: recorded in side files and curves, and checked when
+    // sides are collected; the caller binds the objective function itself.
+    ObjectiveKind objective = ObjectiveKind::settled;
 };
 
 // One side of one parameter.
@@ -45,12 +49,14 @@ struct ParameterProfile {
 
 // One profile point as walked: the parameter fixed, the others re-optimised.
 struct ProfilePoint {
-    int index = 0;             // the parameter fixed
-    int side = 0;              // -1 lower, +1 upper
-    double fixed = 0.0;        // its value
-    double value = 0.0;        // -ln L, minimised over the other parameters
-    std::vector<double> point; // the minimising point, every coordinate (the fixed one too)
-    long evaluations = 0;      // of this point's re-optimisation
+    int index = 0;              // the parameter fixed
+    int side = 0;               // -1 lower, +1 upper
+    double fixed = 0.0;         // its value
+    double value = 0.0;         // -ln L, minimised over the other parameters
+    std::vector<double> point;  // the minimising point, every coordinate (the fixed one too)
+    long evaluations = 0;       // of this point's re-optimisation
+    bool stateMeasured = false; // `state` holds the settled evaluation at `point`
+    SettledReport state;        // the kind of state the row settled in there
 };
 
 struct ProfileOutcome {
@@ -60,6 +66,8 @@ struct ProfileOutcome {
     long evaluations = 0;
     std::vector<ParameterProfile> parameters;
     std::vector<ProfilePoint> walked; // every profile point, in the order computed
+    bool statesMeasured = false;      // the points' states (and the estimate's) were measured
+    SettledReport estimateState;      // the state at the estimate, when measured
 };
 
 // The profile at one value: the minimum of `objective` over all coordinates of `start` except

@@ -1,6 +1,7 @@
 #include "tools/profile_curve.h"
 
 #include "tools/cli.h"
+#include "tools/state_text.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -11,10 +12,14 @@
 namespace {
 
 void appendRow(std::string& text, const std::string& name, const char* side, double fixed,
-               double value, const std::vector<double>& point, long evaluations) {
+               double value, const std::vector<double>& point, const SettledReport* state,
+               long evaluations) {
     text += name + "\t" + side + "\t" + format17(fixed) + "\t" + format17(value);
     for (double x : point) {
         text += "\t" + format17(x);
+    }
+    if (state != nullptr) {
+        text += "\t" + stateCell(*state);
     }
     text += "\t" + std::to_string(evaluations) + "\n";
 }
@@ -46,21 +51,25 @@ bool readNumber(const std::string& text, double& value) {
 
 std::string profileCurveText(const std::vector<std::string>& names,
                              const std::vector<double>& estimate, const ProfileOutcome& outcome) {
-    std::string text = "parameter\tside\tfixed\tminus_lnL";
+    const bool states = outcome.statesMeasured;
+    std::string text = states ? "# objective: settled\n" : "";
+    text += "parameter\tside\tfixed\tminus_lnL";
     for (std::size_t j = 0; j < estimate.size(); j++) {
         text += "\t" + (j < names.size() ? names[j] : "x" + std::to_string(j));
     }
-    text += "\tevaluations\n";
+    text += states ? "\tstate\tevaluations\n" : "\tevaluations\n";
     auto nameOf = [&names](int index) {
         const std::size_t j = static_cast<std::size_t>(index);
         return j < names.size() ? names[j] : "x" + std::to_string(j);
     };
     for (const ParameterProfile& p : outcome.parameters) {
-        appendRow(text, nameOf(p.index), "estimate", p.estimate, outcome.minimum, estimate, 0);
+        appendRow(text, nameOf(p.index), "estimate", p.estimate, outcome.minimum, estimate,
+                  states ? &outcome.estimateState : nullptr, 0);
         for (const ProfilePoint& walked : outcome.walked) {
             if (walked.index == p.index) {
                 appendRow(text, nameOf(p.index), walked.side < 0 ? "lower" : "upper", walked.fixed,
-                          walked.value, walked.point, walked.evaluations);
+                          walked.value, walked.point, states ? &walked.state : nullptr,
+                          walked.evaluations);
             }
         }
     }
@@ -76,18 +85,23 @@ bool readProfileCurve(const std::string& path, std::vector<CurveParameter>& para
     }
     std::string line;
     std::vector<std::string> header;
-    if (std::getline(in, line)) {
+    int number = 1;
+    while (std::getline(in, line) && line.rfind("#", 0) == 0) {
+        number++;
+    }
+    if (in || !line.empty()) {
         header = fields(line);
     }
     if (header.size() < 5 || header[0] != "parameter" || header[1] != "side" ||
         header[2] != "fixed" || header[3] != "minus_lnL" || header.back() != "evaluations") {
-        error = path + ":1: not a profile curve (its header must start 'parameter side fixed "
-                       "minus_lnL' and end 'evaluations')";
+        error = path + ":" + std::to_string(number) +
+                ": not a profile curve (its header must start 'parameter side fixed "
+                "minus_lnL' and end 'evaluations')";
         return false;
     }
     std::vector<CurveParameter> read;
     std::vector<bool> hasEstimate;
-    for (int number = 2; std::getline(in, line); number++) {
+    for (number++; std::getline(in, line); number++) {
         const std::string where = path + ":" + std::to_string(number) + ": ";
         const std::vector<std::string> row = fields(line);
         if (row.size() != header.size()) {

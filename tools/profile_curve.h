@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
-// The tab-separated text of the walked profile: a header line "parameter side fixed minus_lnL
-// NAME... evaluations" (NAME each coordinate's name from `names`, x<j> past them), then for
+// The tab-separated text of the walked profile: with the points' states measured, first a
+// line "# objective: settled"; a header line "parameter side fixed minus_lnL NAME...
+// evaluations" (NAME each coordinate's name from `names`, x<j> past them; with the states a
+// column "state" before "evaluations", as tables word them), then for
 // each parameter of `outcome` a row "estimate" at `estimate` (-lnL the outcome's minimum, 0
 // evaluations: the estimate is evaluated once for the whole profile), followed by its walked
 // points in the order computed, side "lower" or "upper". Numbers with 17 significant digits.
@@ -23,7 +25,8 @@ struct CurveParameter {
     std::vector<double> values; // and -lnL
 };
 
-// Reads a file written by profileCurveText: parameters in the order of their first row. False,
+// Reads a file written by profileCurveText (lines starting with '#' before the header are
+// comments): parameters in the order of their first row. False,
 // with the file, the line and the reason in `error`, when the file cannot be read, its header
 // is not such a header, a row has another number of fields, a side other than estimate, lower
 // or upper, a number that does not read, or a parameter lacks its estimate row.

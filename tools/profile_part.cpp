@@ -53,7 +53,8 @@ std::string profilePartText(const ModelEntry& model, const std::string& resultPa
         << "limit\t" << format17(limit.value) << "\n"
         << "found\t" << (limit.found ? 1 : 0) << "\n"
         << "at_box\t" << (limit.atBox ? 1 : 0) << "\n"
-        << "points\t" << limit.points << "\n";
+        << "points\t" << limit.points << "\n"
+        << "objective\t" << objectiveName(settings.objective) << "\n";
     return out.str();
 }
 
@@ -144,7 +145,12 @@ bool collectProfile(const ModelEntry& model, const std::string& resultPath,
                                                {"parameter", model.parameters[index].name},
                                                {"side", sideName(side)},
                                                {"units", format17(settings.units)},
-                                               {"step", format17(settings.firstStep)}};
+                                               {"step", format17(settings.firstStep)},
+                                               {"objective", objectiveName(settings.objective)}};
+            // A side written before the objective was recorded is one of zonefit's.
+            if (fields.count("objective") == 0) {
+                fields["objective"] = {objectiveName(ObjectiveKind::zonefit)};
+            }
             for (const auto& [key, value] : expected) {
                 if (fields[key] != std::vector<std::string>{value}) {
                     error = path + ": computed for " + key + " '" +

@@ -127,11 +127,12 @@ namespace {
 
 thread_local ObjectiveFunction* countingTarget = nullptr;
 thread_local FitProgress* countingRecord = nullptr;
+thread_local const BoundObjective* countingBound = nullptr;
 
 } // namespace
 
 double countingObjective(const NRvector<double>& x) {
-    const double value = countingTarget(x);
+    const double value = countingBound != nullptr ? (*countingBound)(x) : countingTarget(x);
     if (countingRecord != nullptr) {
         countingRecord->evaluations.fetch_add(1, std::memory_order_relaxed);
         // Only this thread writes `best`, so a plain compare and store is enough.
@@ -142,15 +143,19 @@ double countingObjective(const NRvector<double>& x) {
     return value;
 }
 
-ScopedCountingTarget::ScopedCountingTarget(ObjectiveFunction* target, FitProgress* progress)
-    : previousTarget_(countingTarget), previousProgress_(countingRecord) {
+ScopedCountingTarget::ScopedCountingTarget(ObjectiveFunction* target, FitProgress* progress,
+                                           const BoundObjective* bound)
+    : previousTarget_(countingTarget), previousProgress_(countingRecord),
+      previousBound_(countingBound) {
     countingTarget = target;
     countingRecord = progress;
+    countingBound = bound;
 }
 
 ScopedCountingTarget::~ScopedCountingTarget() {
     countingTarget = previousTarget_;
     countingRecord = previousProgress_;
+    countingBound = previousBound_;
 }
 
 int ClearingBuffer::overflow(int c) {

@@ -1,6 +1,7 @@
 // Live progress on a terminal: one line on standard error, redrawn in place.
 #pragma once
 
+#include "models/settled_objective.h"
 #include "optimiser/nr3.h"
 
 #include <atomic>
@@ -91,10 +92,13 @@ std::string progressText(const FitProgress& progress, bool estimate = false);
 double countingObjective(const NRvector<double>& x);
 
 // Sets the target and the record (null: none) of countingObjective for the calling thread
-// while it lives, then puts back the earlier ones. Both must outlive the guard.
+// while it lives, then puts back the earlier ones. Both must outlive the guard. When `bound`
+// is not null it is evaluated in place of `target` (a fit under the settled objective); it,
+// too, must outlive the guard.
 class ScopedCountingTarget {
   public:
-    ScopedCountingTarget(ObjectiveFunction* target, FitProgress* progress);
+    ScopedCountingTarget(ObjectiveFunction* target, FitProgress* progress,
+                         const BoundObjective* bound = nullptr);
     ~ScopedCountingTarget();
     ScopedCountingTarget(const ScopedCountingTarget&) = delete;
     ScopedCountingTarget& operator=(const ScopedCountingTarget&) = delete;
@@ -102,6 +106,7 @@ class ScopedCountingTarget {
   private:
     ObjectiveFunction* previousTarget_;
     FitProgress* previousProgress_;
+    const BoundObjective* previousBound_;
 };
 
 // A stream buffer that erases the status line before it passes anything on to `target`, so

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "models/model_table.h"
+#include "models/objective_kind.h"
 
 #include <cstdint>
 #include <optional>
@@ -17,6 +18,7 @@ struct StoredResult {
     double value = 0.0;                // the negative log-likelihood (or penalty) at the point
     std::vector<bool> free;            // per coordinate, whether it was fitted (its step not 0),
                                        // from the fit record; empty when unknown
+    ObjectiveKind objective = ObjectiveKind::zonefit; // the value minimised (the record's)
 };
 
 // The result file of `model`: its prefix (the name zonefit writes), or, for one of several

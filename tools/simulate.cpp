@@ -3,10 +3,13 @@
 #include "data/failure_sink.h"
 #include "driver/schedule.h"
 #include "models/model_table.h"
+#include "models/settled_objective.h"
 #include "population/simulation_report.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
+#include "tools/options.h"
 #include "tools/output_lock.h"
+#include "tools/state_text.h"
 
 #include <iostream>
 #include <sstream>
@@ -15,6 +18,7 @@
 const char* const simulateHelp =
     "Usage: zonetool simulate MODEL X0 X1 ... --seed S -o FILE [--data FILE]\n"
     "                         [--samples N | --like-data] [--redo]\n"
+    "                         [--objective settled|zonefit]\n"
     "\n"
     "Runs MODEL at the parameter vector X0 X1 ... on the transect in use and writes a\n"
     "transect file FILE with the same sites, positions and distances, whose genotype counts\n"
@@ -29,7 +33,11 @@ const char* const simulateHelp =
     "  -o FILE        the transect file to write, required\n"
     "  --samples N    draw N individuals at every site (1 to 1000000)\n"
     "  --like-data    draw as many individuals at each site as the data has (the default)\n"
-    "  --redo         overwrite FILE when it exists\n";
+    "  --redo         overwrite FILE when it exists\n"
+    "  --objective K  zonefit (default): draw from the state zonefit scores (the row run\n"
+    "                 until no larva frequency moves by 1e-8 in a generation); settled: from\n"
+    "                 the state the row settles in, the file's comment line then ending in\n"
+    "                 '--objective settled'; an unsettled state is drawn from with a warning\n";
 
 void drawCounts(const Genotype& frequencies, int sampleSize, Xoshiro256& random, int& countSS,
                 int& countSI, int& countII) {
@@ -74,6 +82,7 @@ struct SimulateArguments {
     int samples = 0;
     bool likeData = false;
     bool redo = false;
+    ObjectiveKind objective = ObjectiveKind::zonefit;
 };
 
 // Returns -1 when the arguments are good, else the exit status after the message.
@@ -88,7 +97,7 @@ int readArguments(const std::vector<std::string>& args, SimulateArguments& a) {
             a.likeData = true;
         } else if (arg == "--redo") {
             a.redo = true;
-        } else if (arg == "--seed" || arg == "-o" || arg == "--samples") {
+        } else if (arg == "--seed" || arg == "-o" || arg == "--samples" || arg == "--objective") {
             if (i + 1 >= args.size()) {
                 return usageError("simulate", arg + " needs a value");
             }
@@ -96,6 +105,11 @@ int readArguments(const std::vector<std::string>& args, SimulateArguments& a) {
             std::uint64_t number = 0;
             if (arg == "-o") {
                 a.outputPath = value;
+            } else if (arg == "--objective") {
+                const Problem problem = storeObjective(a.objective)(arg, value);
+                if (!problem.empty()) {
+                    return usageError("simulate", problem);
+                }
             } else if (arg == "--seed") {
                 if (!parseSeed(value, a.seed)) {
                     return usageError("simulate", "--seed needs a whole number from 0 to "
@@ -182,9 +196,10 @@ int simulateCommand(const std::vector<std::string>& givenArgs) {
     report.keepPredictions = true;
     simulationReport() = &report;
     FailureSink failures;
+    SettledReport settled;
     {
         const FailureScope failureScope(failures);
-        model.objective(x);
+        evaluateModel(model, x, a.objective, &settled);
     }
     simulationReport() = nullptr;
     if (failures.failed()) {
@@ -197,9 +212,13 @@ int simulateCommand(const std::vector<std::string>& givenArgs) {
                   << " ('zonetool models' shows it); nothing was simulated\n";
         return 1;
     }
-    if (!report.converged) {
+    if (a.objective == ObjectiveKind::zonefit && !report.converged) {
         std::cerr << "zonetool simulate: warning: the simulation stopped at the generation cap "
                      "before equilibrium\n";
+    }
+    if (a.objective == ObjectiveKind::settled && settled.kind == StateKind::unsettled) {
+        std::cerr << "zonetool simulate: warning: the row did not settle ("
+                  << stateDescription(settled) << "); the counts are drawn from where it was\n";
     }
 
     std::ostringstream comment;
@@ -210,6 +229,9 @@ int simulateCommand(const std::vector<std::string>& givenArgs) {
     comment << " --seed " << a.seed;
     if (a.samples > 0) {
         comment << " --samples " << a.samples;
+    }
+    if (a.objective != ObjectiveKind::zonefit) {
+        comment << " --objective " << objectiveName(a.objective);
     }
     if (!data.path.empty()) {
         comment << " on " << data.checksum;

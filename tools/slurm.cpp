@@ -90,7 +90,12 @@ const char* const slurmHelp =
     "                        profile side, explore block and collecting job gets --data with\n"
     "                        FILE's absolute path, so that compare takes n and the\n"
     "                        saturated -lnL from it\n"
-    "  --box NAME=LO:HI      set both bounds of parameter NAME in every task (repeatable)\n";
+    "  --box NAME=LO:HI      set both bounds of parameter NAME in every task (repeatable)\n"
+    "  --objective K         settled or zonefit: passed on to every fit, profile side,\n"
+    "                        explore block and collecting job; without it each command\n"
+    "                        keeps its own default (fit zonefit, explore and profile\n"
+    "                        settled, fits from an explore record that record's, compare\n"
+    "                        that of the fits)\n";
 
 namespace {
 
@@ -115,6 +120,8 @@ struct SlurmArguments {
     std::string script;
     bool submit = false;
     bool redo = false;
+    ObjectiveKind objective = ObjectiveKind::zonefit; // with objectiveGiven: --objective
+    bool objectiveGiven = false;
 };
 
 constexpr std::size_t maxTasks = 10000;
@@ -196,6 +203,11 @@ int readArguments(const std::vector<std::string>& args, SlurmArguments& a) {
                    return "";
                })
         .value({"--cpus-per-task"}, "a value", storeWhole(a.request.cpusPerTask, 1, 1024))
+        .value({"--objective"}, "a value",
+               [&a](const std::string& name, const std::string& value) -> Problem {
+                   a.objectiveGiven = true;
+                   return storeObjective(a.objective)(name, value);
+               })
         .value({"--signal-lead"}, "a value", storeWhole(a.request.signalLead, 1, 86400))
         .value({"--parameters"}, "a value", storeText(a.parameters))
         .value({"--result"}, "a value", storeText(a.result))
@@ -596,6 +608,10 @@ int slurmCommand(const std::vector<std::string>& args) {
         for (const std::string& box : data->boxOptions) {
             place.dataArguments.insert(place.dataArguments.end(), {"--box", box});
         }
+    }
+    if (a.objectiveGiven) {
+        place.dataArguments.insert(place.dataArguments.end(),
+                                   {"--objective", objectiveName(a.objective)});
     }
     if (place.directory.empty() || place.zonetool.empty()) {
         std::cerr << "zonetool slurm: cannot find the working directory or this program: "

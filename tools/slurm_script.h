@@ -63,8 +63,8 @@ struct ScriptPlace {
     std::string directory; // absolute working directory of every task
     std::string zonetool;  // absolute path of the zonetool binary the tasks run
     bool redo = false;     // tasks may overwrite existing results
-    // Given to every call that evaluates a model: --data FILE (an absolute path) and each
-    // --box NAME=LO:HI, as words to be quoted.
+    // Given to every call that evaluates a model: --data FILE (an absolute path), each
+    // --box NAME=LO:HI and --objective K when given, as words to be quoted.
     std::vector<std::string> dataArguments{};
 };
 

@@ -11,6 +11,7 @@
 #include "tools/options.h"
 #include "tools/plot.h"
 #include "tools/point_evaluation.h"
+#include "tools/state_text.h"
 #include "tools/table.h"
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 
 const char* const summaryHelp =
     "Usage: zonetool summary [DIR...] [-r] [--format table|tsv|json]\n"
+    "                        [--objective settled|zonefit]\n"
     "\n"
     "For the best fit of each model found in DIR... (default: the working directory; -r also\n"
     "searches every directory below), from the predicted genotype frequencies at the sites:\n"
@@ -51,6 +53,11 @@ const char* const summaryHelp =
     "Options:\n"
     "  -r           search the directories below DIR... too\n"
     "  --format F   table (default), tsv or json\n"
+    "  --objective K  zonefit (default) or settled: whose state the predictions are of;\n"
+    "               under settled the table and TSV add the columns objective and state\n"
+    "               (the kind of state each point settled in, an unsettled one with its\n"
+    "               generations and last change), the JSON \"state\", \"state_generations\"\n"
+    "               and \"last_change\"; the JSON rows always carry \"objective\"\n"
     "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
     "                 II) instead of the built-in one; the boxes scale with its length\n"
     "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
@@ -173,8 +180,14 @@ FitSummary summariseFit(const ModelEntry& model, const std::vector<double>& poin
 }
 
 FitSummary summariseStoredFit(const ModelEntry& model, const std::vector<double>& point,
-                              const int fileBorders[2]) {
-    FitSummary summary = summariseFit(model, point, predictAt(model, point), fileBorders);
+                              const int fileBorders[2], ObjectiveKind objective) {
+    SettledReport state;
+    FitSummary summary =
+        summariseFit(model, point, predictAt(model, point, objective, &state), fileBorders);
+    summary.objective = objective;
+    if (objective == ObjectiveKind::settled && model.objective != nullptr) {
+        summary.state = state;
+    }
     if (model.objective != nullptr) {
         // The neighbours' runs may hit the generation cap; their diagnostics would only
         // repeat the point's, and would break a table or JSON on standard output.
@@ -203,6 +216,11 @@ std::string summaryJsonMembers(const FitSummary& s) {
                    ", \"remaining\": " + jsonNumber(t.remaining) +
                    ", \"cliff\": " + (t.cliff.empty() ? "null" : jsonQuote(t.cliff));
     }
+    if (s.state) {
+        members += ", \"state\": " + jsonQuote(stateKindText(s.state->kind)) +
+                   ", \"state_generations\": " + std::to_string(s.state->generations) +
+                   ", \"last_change\": " + jsonNumber(s.state->lastChange);
+    }
     return members;
 }
 
@@ -225,7 +243,7 @@ std::vector<const LoadedFit*> bestFits(const std::vector<LoadedFit>& fits) {
 }
 
 bool loadFits(const std::string& command, const std::vector<std::string>& dirs, bool recursive,
-              std::vector<LoadedFit>& fits) {
+              std::vector<LoadedFit>& fits, ObjectiveKind withoutRecord) {
     std::vector<FoundResult> found;
     std::vector<std::string> problems;
     const bool listed = findResultFiles(dirs, recursive, found, problems);
@@ -239,7 +257,8 @@ bool loadFits(const std::string& command, const std::vector<std::string>& dirs, 
         LoadedFit fit;
         std::string error;
         std::vector<std::string> warnings;
-        const bool loaded = loadFit(file.path, *findModel(file.model), false, fit, error, warnings);
+        const bool loaded =
+            loadFit(file.path, *findModel(file.model), false, fit, error, warnings, withoutRecord);
         for (const std::string& warning : warnings) {
             std::cerr << "zonetool " << command << ": " << warning << "\n";
         }
@@ -263,7 +282,8 @@ bool loadFits(const std::string& command, const std::vector<std::string>& dirs, 
     return true;
 }
 
-std::vector<Genotype> predictAt(const ModelEntry& model, const std::vector<double>& point) {
+std::vector<Genotype> predictAt(const ModelEntry& model, const std::vector<double>& point,
+                                ObjectiveKind objective, SettledReport* state) {
     if (model.objective == nullptr) {
         return {};
     }
@@ -271,7 +291,7 @@ std::vector<Genotype> predictAt(const ModelEntry& model, const std::vector<doubl
     report.keepPredictions = true;
     {
         const ScopedSimulationReport recording(report);
-        objectiveAt(model, point);
+        objectiveAt(model, point, objective, state);
     }
     return report.runs > 0 ? report.predictions : std::vector<Genotype>();
 }
@@ -332,7 +352,8 @@ std::vector<std::string> settlednessCells(const std::optional<Settledness>& sett
             t.cliff.empty() ? "-" : t.cliff};
 }
 
-std::string formatSummaries(const std::vector<SummaryRow>& rows, const std::string& format) {
+std::string formatSummaries(const std::vector<SummaryRow>& rows, const std::string& format,
+                            ObjectiveKind objective) {
     std::ostringstream out;
     if (format == "json") {
         out << "[";
@@ -341,18 +362,30 @@ std::string formatSummaries(const std::vector<SummaryRow>& rows, const std::stri
             out << (i == 0 ? "\n" : ",\n") << "  {\"model\": " << fit.result.model
                 << ", \"name\": " << jsonQuote(findModel(fit.result.model)->name) << ", \"seed\": "
                 << (fit.result.seed ? std::to_string(*fit.result.seed) : std::string("null"))
-                << ", \"negLogL\": " << jsonNumber(fit.result.value) << ", "
+                << ", \"negLogL\": " << jsonNumber(fit.result.value)
+                << ", \"objective\": " << jsonQuote(objectiveName(objective)) << ", "
                 << summaryJsonMembers(rows[i].summary)
                 << ", \"file\": " << jsonQuote(fit.result.path) << "}";
         }
         out << (rows.empty() ? "]\n" : "\n]\n");
         return out.str();
     }
-    Table table({Align::right, Align::left, Align::right, Align::right, Align::left, Align::right,
-                 Align::right, Align::left, Align::right, Align::right, Align::right, Align::right,
-                 Align::right, Align::left, Align::left});
-    table.addRow({"model", "name", "seed", "-lnL", "axis", "centre", "width", "F_IS", "sigma",
-                  "sigma_eff", "generations", "lambda", "remaining", "cliff", "file"});
+    // zonefit's table is as it always was; under settled two columns name the objective and
+    // the state each point settled in.
+    const bool settled = objective == ObjectiveKind::settled;
+    std::vector<Align> aligns = {Align::right, Align::left,  Align::right, Align::right,
+                                 Align::left,  Align::right, Align::right, Align::left,
+                                 Align::right, Align::right, Align::right, Align::right,
+                                 Align::right, Align::left,  Align::left};
+    std::vector<std::string> header = {"model",       "name",   "seed",      "-lnL",  "axis",
+                                       "centre",      "width",  "F_IS",      "sigma", "sigma_eff",
+                                       "generations", "lambda", "remaining", "cliff", "file"};
+    if (settled) {
+        aligns.insert(aligns.end() - 1, {Align::left, Align::left});
+        header.insert(header.end() - 1, {"objective", "state"});
+    }
+    Table table(aligns);
+    table.addRow(header);
     for (const SummaryRow& row : rows) {
         const LoadedFit& fit = *row.fit;
         const FitSummary& s = row.summary;
@@ -366,8 +399,12 @@ std::string formatSummaries(const std::vector<SummaryRow>& rows, const std::stri
                                           deficitText(s, format == "tsv" ? "," : " / "),
                                           fixed(s.sigma, 4),
                                           fixed(s.sigmaEffective, 4)};
-        const std::vector<std::string> settled = settlednessCells(s.settled);
-        cells.insert(cells.end(), settled.begin(), settled.end());
+        const std::vector<std::string> settledness = settlednessCells(s.settled);
+        cells.insert(cells.end(), settledness.begin(), settledness.end());
+        if (settled) {
+            cells.push_back(objectiveName(objective));
+            cells.push_back(s.state ? stateCell(*s.state) : "-");
+        }
         cells.push_back(fit.result.path);
         table.addRow(cells);
     }
@@ -382,6 +419,7 @@ int summaryCommand(const std::vector<std::string>& args) {
     std::vector<std::string> dirs;
     bool recursive = false;
     std::string format = "table";
+    ObjectiveKind objective = ObjectiveKind::zonefit;
     const int status = OptionParser("summary", [] { return std::string(summaryHelp); })
                            .optionPrefix("-")
                            .flag({"-r"}, [&recursive] { recursive = true; })
@@ -391,6 +429,7 @@ int summaryCommand(const std::vector<std::string>& args) {
                                                {"tsv", std::string("tsv")},
                                                {"json", std::string("json")}},
                                               "table, tsv or json"))
+                           .value({"--objective"}, "a value", storeObjective(objective))
                            .positional([&dirs](const std::string& dir) -> Problem {
                                dirs.push_back(dir);
                                return "";
@@ -403,7 +442,7 @@ int summaryCommand(const std::vector<std::string>& args) {
         dirs.push_back(".");
     }
     std::vector<LoadedFit> fits;
-    if (!loadFits("summary", dirs, recursive, fits)) {
+    if (!loadFits("summary", dirs, recursive, fits, objective)) {
         return 1;
     }
     std::vector<SummaryRow> rows;
@@ -415,8 +454,8 @@ int summaryCommand(const std::vector<std::string>& args) {
             std::cerr << "zonetool summary: " << error << "\n";
             return 1;
         }
-        rows.push_back({fit, summariseStoredFit(model, fit->result.point, fileBorders)});
+        rows.push_back({fit, summariseStoredFit(model, fit->result.point, fileBorders, objective)});
     }
-    std::cout << formatSummaries(rows, format) << std::flush;
+    std::cout << formatSummaries(rows, format, objective) << std::flush;
     return 0;
 }

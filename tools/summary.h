@@ -21,6 +21,8 @@ struct FitSummary {
     double sigma = 0.0;          // the fitted sigma (NaN when the model has none)
     double sigmaEffective = 0.0; // s.d. of the simulated discrete kernel (NaN for models 1-6)
     std::optional<Settledness> settled; // of the simulation at the point, when it was measured
+    ObjectiveKind objective = ObjectiveKind::zonefit; // whose state the predictions are of
+    std::optional<SettledReport> state; // the settled evaluation at the point, under settled
 };
 
 // The axis name used in the output: "position" or "summed distance".
@@ -37,15 +39,18 @@ std::vector<int> siteRegions(const ModelEntry& model, const std::vector<double>&
 FitSummary summariseFit(const ModelEntry& model, const std::vector<double>& point,
                         const std::vector<Genotype>& predictions, const int fileBorders[2]);
 
-// The summary of a stored fit of `model` at `point`: summariseFit of the predictions there,
-// with the settledness measured when the model can be evaluated (2n + 2 evaluations; the
-// diagnostics of the settledness runs are dropped).
+// The summary of a stored fit of `model` at `point`: summariseFit of the predictions there
+// under `objective`, with the settledness measured when the model can be evaluated (2n + 2
+// evaluations; the diagnostics of the settledness runs are dropped) and, under settled, the
+// state the row settled in.
 FitSummary summariseStoredFit(const ModelEntry& model, const std::vector<double>& point,
-                              const int fileBorders[2]);
+                              const int fileBorders[2],
+                              ObjectiveKind objective = ObjectiveKind::zonefit);
 
 // The summary as JSON members (no braces): "axis", "centre", "width", "F_IS" (list), "sigma",
 // "sigma_eff", and with the settledness "generations", "cap_reached" (boolean), "lambda",
-// "remaining" and "cliff" (a parameter name or null); numbers that do not exist are null.
+// "remaining" and "cliff" (a parameter name or null); under the settled objective also
+// "state", "state_generations" and "last_change"; numbers that do not exist are null.
 std::string summaryJsonMembers(const FitSummary& summary);
 
 // One best fit per model among `fits` (lowest value; the first found on ties), in model order.
@@ -53,12 +58,17 @@ std::vector<const LoadedFit*> bestFits(const std::vector<LoadedFit>& fits);
 
 // Reads the result files found in `dirs` (below them too with `recursive`) with loadFit,
 // writing "zonetool COMMAND: " and each warning or refusal to standard error. Returns false
-// after a message when a directory cannot be read or no fit is left.
+// after a message when a directory cannot be read or no fit is left. Result files without a
+// record are taken as fits of `withoutRecord`.
 bool loadFits(const std::string& command, const std::vector<std::string>& dirs, bool recursive,
-              std::vector<LoadedFit>& fits);
+              std::vector<LoadedFit>& fits, ObjectiveKind withoutRecord = ObjectiveKind::zonefit);
 
-// The predicted frequencies at the sites for `model` at `point`; empty for a penalty point.
-std::vector<Genotype> predictAt(const ModelEntry& model, const std::vector<double>& point);
+// The predicted frequencies at the sites for `model` at `point` under `objective` (the state
+// scored); empty for a penalty point. A settled evaluation's report goes to `state` when it
+// is not null.
+std::vector<Genotype> predictAt(const ModelEntry& model, const std::vector<double>& point,
+                                ObjectiveKind objective = ObjectiveKind::zonefit,
+                                SettledReport* state = nullptr);
 
 // The border indices of borders.txt for models 3 to 6 (zeros for other models). False with
 // the reason in `error` when the file is needed and bad.

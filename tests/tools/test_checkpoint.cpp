@@ -3,6 +3,7 @@
 #include "tools/checkpoint.h"
 
 #include "support/run_program.h"
+#include "tools/data_option.h"
 
 #include <gtest/gtest.h>
 
@@ -325,6 +326,9 @@ TEST(CheckpointedFit, DamagedForeignAndOtherVersionCheckpointsAreRefusedAndKept)
          "other.txt. It is left as it is"},
         {good, "fit 1 --seed 1 --checkpoint c.ckpt",
          "c.ckpt is a checkpoint of a fit with --trace; give the same options to resume it"},
+        {good, base + " --objective settled",
+         "c.ckpt is a checkpoint of a fit with objective zonefit, not with objective settled. It "
+         "is left as it is"},
     };
     const std::string log = dir.read("SS1_ML_.log");
     for (const auto& c : cases) {
@@ -446,4 +450,36 @@ TEST(ZonefitBanner, IsInARedirectedOutputBeforeTheFitEnds) {
     EXPECT_EQ(r.status, 143);
     EXPECT_EQ(dir.read("banner.txt").rfind("We'll do model 1: SS_1\n", 0), 0u)
         << dir.read("banner.txt");
+}
+
+TEST(CheckpointFormat, RecordsTheObjectiveAndReadsOlderFilesAsZonefit) {
+    Checkpoint c;
+    c.model = 1;
+    c.objective = ObjectiveKind::settled;
+    c.start = {1.2, 0.8, 0.3, 15};
+    c.steps = {0, 0, 0.05, 2};
+    c.state.annealer.vertexCount = 5;
+    c.state.annealer.dimension = 4;
+    c.state.annealer.simplex.assign(20, 1.0);
+    c.state.annealer.vertexValues.assign(5, 1200.0);
+    c.state.annealer.bestPoint.assign(4, 1.0);
+    const std::string text = formatCheckpoint(c);
+    EXPECT_NE(text.find("\nseed clock\nobjective settled\nstart 4 "), std::string::npos) << text;
+    Checkpoint back;
+    std::string error;
+    ASSERT_TRUE(parseCheckpoint(text, back, error)) << error;
+    EXPECT_EQ(back.objective, ObjectiveKind::settled);
+
+    // The same text with another objective line, or none, and its checksum made anew.
+    const auto withObjectiveLine = [&text](const std::string& line) {
+        std::string body = text.substr(0, text.rfind("checksum "));
+        body.replace(body.find("objective settled\n"), 18, line);
+        return body + "checksum " + fnv1a64(body) + "\n";
+    };
+    ASSERT_TRUE(parseCheckpoint(withObjectiveLine(""), back, error)) << error;
+    EXPECT_EQ(back.objective, ObjectiveKind::zonefit);
+    EXPECT_FALSE(parseCheckpoint(withObjectiveLine("objective best\n"), back, error));
+    EXPECT_EQ(error, "line 5: bad objective 'best'");
+    EXPECT_FALSE(parseCheckpoint(withObjectiveLine("objective settled 2\n"), back, error));
+    EXPECT_EQ(error, "line 5: unexpected '2'");
 }

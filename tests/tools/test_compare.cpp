@@ -86,7 +86,8 @@ TEST(CompareRows, ReplicateFitsOfOneModelShareNoWeight) {
     EXPECT_NE(table.find("\n2 other fits of these models not shown (--all lists them)\n"),
               std::string::npos)
         << table;
-    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 4) << table;
+    // Header, two best fits, the objective line and the line about the others.
+    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 5) << table;
     const std::string all = formatComparison(rows, TableFormat::tsv, true);
     EXPECT_NE(all.find("\n1\tSS_1\t-\tother\t4\t500.0000\t1008.0000\t1008.0536\t4.0000\t"
                        "4.0000\t-\t"),
@@ -155,8 +156,9 @@ namespace {
 // Result file and agreeing record of a fit of `model` at `point` with `value` and `steps`.
 void writeFit(const ScratchDir& dir, const std::string& name, int model,
               const std::vector<double>& point, double value, const std::vector<double>& steps,
-              std::optional<std::uint64_t> seed) {
+              std::optional<std::uint64_t> seed, ObjectiveKind objective = ObjectiveKind::zonefit) {
     FitRecord record = newFitRecord(*findModel(model), point, steps);
+    record.objective = objective;
     record.point = point;
     record.value = value;
     record.seed = seed;
@@ -236,4 +238,49 @@ TEST(CompareCommand, EmptyDirectoryAndBadArguments) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool compare: unknown option '-x'\n"
                      "Run 'zonetool compare --help' for usage.\n");
+}
+
+TEST(CompareCommand, FitsOfDifferentObjectivesAreNotRankedTogether) {
+    ScratchDir dir;
+    writeFit(dir, "SS1_ML_seed1", 1, {1.2, 0.8, 0.3, 15}, 11518.584711626465, {0.1, 0.1, 0.1, 1},
+             1);
+    writeFit(dir, "SS1_ML_seed2", 1, {1.05, 1.05, 0.3, 15}, 1510.0746748633017, {0, 0, 0.1, 1}, 2,
+             ObjectiveKind::settled);
+    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "compare");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zonetool compare: SS1_ML_seed2 is a fit of the settled objective, not of "
+                     "the zonefit objective of SS1_ML_seed1; fits of different objectives are "
+                     "not ranked together\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --objective settled");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool compare: SS1_ML_seed1 is a fit of the zonefit objective, not of "
+                     "the settled objective of --objective; fits of different objectives are not "
+                     "ranked together\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --objective both");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool compare: --objective needs settled or zonefit, not 'both'\n"
+                     "Run 'zonetool compare --help' for usage.\n");
+
+    // Fits of one objective: every output names it; zonefit's TSV is as it always was.
+    std::remove(dir.file("SS1_ML_seed1").c_str());
+    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format tsv");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("# objective: settled\nmodel\tname\t", 0), 0u) << r.out;
+    r = runProgram(dir.path(), ZONETOOL_BIN, "compare");
+    EXPECT_NE(r.out.find("\nobjective: settled\n"), std::string::npos) << r.out;
+    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format json");
+    EXPECT_NE(r.out.find("\"df\": 208, \"objective\": \"settled\", \"file\": "), std::string::npos)
+        << r.out;
+    // A result file without a record is a fit of the objective asked for, evaluated under it
+    // (here a point outside the box: nothing to simulate).
+    std::remove(dir.file("SS1_ML_seed2").c_str());
+    std::remove(dir.file("SS1_ML_seed2.json").c_str());
+    dir.write("SS1_ML_seed3", "1 1 0.5 -3 400000\n");
+    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format tsv --objective settled");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("# objective: settled\n", 0), 0u) << r.out;
+    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format tsv");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("model\tname\t", 0), 0u) << r.out;
 }

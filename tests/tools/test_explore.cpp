@@ -4,7 +4,10 @@
 #include "tools/explore_part.h"
 #include "tools/output_lock.h"
 
+#include "models/objective_kind.h"
 #include "support/run_program.h"
+#include "tools/fit_record.h"
+#include "tools/optima_map.h"
 
 #include <gtest/gtest.h>
 
@@ -76,7 +79,7 @@ TEST(Explore, StartsThatCannotMoveMergeIntoOneOptimum) {
         zonetool(dir, fast + "--region F=0.3:0.3 --region sigma=15:15 --starts 3 --format tsv");
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string header = "rank\tvalue\tstarts\tevaluations\tgenerations\tconverged\tlambda\t"
-                               "remaining\tcliff\twSS\twII\tF\tsigma\n";
+                               "remaining\tcliff\tobjective\tstate\twSS\twII\tF\tsigma\n";
     ASSERT_EQ(r.out.rfind(header, 0), 0u) << r.out;
     const std::string row = r.out.substr(header.size());
     EXPECT_EQ(std::count(row.begin(), row.end(), '\n'), 1);
@@ -138,6 +141,7 @@ TEST(Explore, BadArgumentsAreRefusedWithTheirReason) {
         // A lone dash is no option: it is refused as a model.
         {"explore -", "MODEL must be a model number from 1 to 10, not '-'"},
         {"explore 1 -o", "-o needs a value"},
+        {"explore 1 --objective best", "--objective needs settled or zonefit, not 'best'"},
     };
     for (const auto& [arguments, problem] : cases) {
         const ProgramResult r = zonetool(dir, arguments);
@@ -418,6 +422,7 @@ TEST(ExploreBlocks, PartsMissingOfAnotherBlockOrOfAnotherRunAreNamedAndNothingIs
         {"--design strength", "its \"design\" is \"box\", this run's \"strength\"\n"},
         {"--region sigma=2:50", "its \"regions\" differs from this run's\n"},
         {"--box sigma=0:90", "its \"box\" differs from this run's\n"},
+        {"--objective zonefit", "its \"objective\" is \"settled\", this run's \"zonefit\"\n"},
     };
     for (const auto& [change, message] : cases) {
         r = zonetool(dir, collect + "2 " + change);
@@ -503,4 +508,116 @@ TEST(ExploreBlocks, EveryWorkerEvaluatesTheDataGiven) {
     const std::string value = row.substr(2, row.find('\t', 2) - 2);
     EXPECT_EQ(value + "\n", eval.out);
     EXPECT_NE(value.rfind("235.", 0), std::string::npos) << value; // not the built-in 11518.6
+}
+
+TEST(ExploreObjective, SettledByDefaultAndRecordedInTheMapTableAndParts) {
+    ScratchDir dir;
+    ProgramResult r = zonetool(dir, fast + "--starts 2 -o s");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\nobjective settled\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  state  "), std::string::npos) << r.out;
+    const std::string settled = dir.read("s.explore.json");
+    EXPECT_NE(settled.find("\n  \"objective\": \"settled\",\n"), std::string::npos);
+    EXPECT_EQ(count(settled, "\"state\": "), count(settled, "\"cliff_change\": "));
+
+    r = zonetool(dir, fast + "--starts 2 -o z --objective zonefit --format tsv");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string zonefit = dir.read("z.explore.json");
+    EXPECT_NE(zonefit.find("\n  \"objective\": \"zonefit\",\n"), std::string::npos);
+    // Under zonefit's objective no settled state is measured.
+    EXPECT_EQ(count(zonefit, "\"state\": "), 0u);
+    EXPECT_NE(r.out.find("\tzonefit\t-\t"), std::string::npos) << r.out;
+
+    ASSERT_EQ(zonetool(dir, fast + "--starts 2 -o z --objective zonefit --block 1/1").status, 0);
+    EXPECT_NE(dir.read("z.explore.part1-of-1.json").find("\"objective\": \"zonefit\"}"),
+              std::string::npos);
+}
+
+TEST(ExploreObjective, OlderRecordsAndPartsWithoutTheMemberReadAsZonefit) {
+    ScratchDir dir;
+    dir.write("old.json", penaltyRecord);
+    ExploreMap map;
+    map.objective = ObjectiveKind::settled;
+    std::string error;
+    ASSERT_TRUE(readExploreRecord(dir.file("old.json"), map, error)) << error;
+    EXPECT_EQ(map.objective, ObjectiveKind::zonefit);
+    EXPECT_FALSE(map.optima[0].stateMeasured);
+
+    std::string record = penaltyRecord;
+    record.replace(record.find("\"design\""), 0, "\"objective\": \"best\", ");
+    dir.write("bad.json", record);
+    EXPECT_FALSE(readExploreRecord(dir.file("bad.json"), map, error));
+    EXPECT_EQ(error, dir.file("bad.json") + ": \"objective\" must be \"settled\" or \"zonefit\"");
+
+    // A part of a zonefit run made before the member was written merges into a zonefit run
+    // and is refused by a settled one.
+    ASSERT_EQ(zonetool(dir, fast + "--starts 2 -o p --objective zonefit --block 1/1").status, 0);
+    std::string part = dir.read("p.explore.part1-of-1.json");
+    const std::string member = ", \"objective\": \"zonefit\"";
+    part.erase(part.find(member), member.size());
+    dir.write("p.explore.part1-of-1.json", part);
+    const std::string collect = fast + "--starts 2 -o p --collect --blocks 1";
+    ProgramResult r = zonetool(dir, collect);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool explore: p.explore.part1-of-1.json belongs to another run: its "
+                     "\"objective\" is \"zonefit\", this run's \"settled\"\n"
+                     "zonetool explore: nothing merged\n");
+    r = zonetool(dir, collect + " --objective zonefit");
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST(ExploreObjective, OptimumStatesRoundTripThroughTheRecord) {
+    const ModelEntry& model = *findModel(1);
+    ExploreMap map;
+    map.model = 1;
+    map.objective = ObjectiveKind::settled;
+    map.regions = defaultRegions(model);
+    Optimum o;
+    o.value = 483.4;
+    o.point = {1.002584305, 1.002501366, 0.5866120784, 14.13080869};
+    o.stateMeasured = true;
+    o.state.kind = StateKind::unsettled;
+    o.state.generations = 2000000;
+    o.state.lastChange = 3.5e-10;
+    map.optima.push_back(o);
+    ScratchDir dir;
+    dir.write("m.json", exploreJson(model, map));
+    ExploreMap back;
+    std::string error;
+    ASSERT_TRUE(readExploreRecord(dir.file("m.json"), back, error)) << error;
+    EXPECT_EQ(back.objective, ObjectiveKind::settled);
+    ASSERT_TRUE(back.optima[0].stateMeasured);
+    EXPECT_EQ(back.optima[0].state.kind, StateKind::unsettled);
+    EXPECT_EQ(back.optima[0].state.generations, 2000000);
+    EXPECT_EQ(back.optima[0].state.lastChange, 3.5e-10);
+    // The table names the unsettled optimum with what it ran.
+    EXPECT_NE(optimaTable(model, back).find("unsettled (2000000 gen., last change 3.5e-10)"),
+              std::string::npos);
+}
+
+TEST(FitFrom, FitsMinimiseTheObjectiveTheRecordWasExploredUnder) {
+    ScratchDir dir;
+    std::string record = penaltyRecord;
+    record.replace(record.find("\"design\""), 0, "\"objective\": \"settled\", ");
+    dir.write("settled.json", record);
+    ProgramResult r = zonetool(dir, "fit 1 --from settled.json --best 1 --seed 1");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("SS1_ML_opt1.log").rfind("seed: 1\nobjective: settled\n", 0), 0u);
+    FitRecord fit;
+    std::string error;
+    ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_opt1.json"), fit, error)) << error;
+    EXPECT_EQ(fit.objective, ObjectiveKind::settled);
+    // --objective names the other one; one optimum alone passes it on to its fit.
+    r = zonetool(dir, "fit 1 --from settled.json --best 1 --seed 1 --redo --objective zonefit");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_opt1.json"), fit, error)) << error;
+    EXPECT_EQ(fit.objective, ObjectiveKind::zonefit);
+    r = zonetool(dir, "fit 1 --from settled.json --optimum 2 --seed 1 --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_opt2.json"), fit, error)) << error;
+    EXPECT_EQ(fit.objective, ObjectiveKind::settled);
+    r = zonetool(dir, "fit 1 --from settled.json --objective all");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool fit: --objective needs settled or zonefit, not 'all'\n"
+                     "Run 'zonetool fit --help' for usage.\n");
 }

@@ -116,6 +116,8 @@ TEST(FitSeveral, OptionsThatNeedOneFit) {
         {"fit 1 --requeue", "--requeue needs --checkpoint or --checkpoints"},
         {"fit 1 --checkpoint", "--checkpoint needs a value"},
         {"fit 1 --result ''", "--result needs a file name"},
+        {"fit 1 --objective", "--objective needs a value"},
+        {"fit 1 --objective plain", "--objective needs settled or zonefit, not 'plain'"},
     };
     for (const auto& c : cases) {
         const ProgramResult r = zonetool(dir, c.first);
@@ -312,4 +314,35 @@ TEST(FitRecordFile, UnwritableRecordStopsTheFitBeforeItStarts) {
               "seed: 2\nCannot write the fit record: SS1_ML_seed2.json exists "
               "and is not a regular file. Exiting (1)\n");
     EXPECT_TRUE(dir.exists("SS1_ML_seed1.json"));
+}
+
+TEST(FitObjective, ZonefitByDefaultAndSettledSaysSoInOutputLogsAndRecords) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", penaltyStart1);
+    const ProgramResult plain = runProgram(dir.path(), ZONEFIT_BIN, "1");
+    ProgramResult r = zonetool(dir, "fit 1 --seed 1 --quiet --redo");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, plain.out);
+    FitRecord record;
+    std::string error;
+    ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_.json"), record, error)) << error;
+    EXPECT_EQ(record.objective, ObjectiveKind::zonefit);
+
+    r = zonetool(dir, "fit 1 --seed 1 --quiet --redo --objective settled");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "objective: settled\n" + plain.out);
+    ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_.json"), record, error)) << error;
+    EXPECT_EQ(record.objective, ObjectiveKind::settled);
+
+    // Several fits: the line follows the seed line of each log; each record says it too.
+    r = zonetool(dir, "fit 1 --seeds 1-2 --quiet --objective settled");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("SS1_ML_seed2.log"), "seed: 2\nobjective: settled\n" + plain.out);
+    ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_seed2.json"), record, error)) << error;
+    EXPECT_EQ(record.objective, ObjectiveKind::settled);
+    r = zonetool(dir, "fit 1 --seeds 1-2 --quiet --redo --checkpoints --objective settled");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("SS1_ML_seed1.log"), "seed: 1\nobjective: settled\n" + plain.out);
+    ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_seed1.json"), record, error)) << error;
+    EXPECT_EQ(record.objective, ObjectiveKind::settled);
 }

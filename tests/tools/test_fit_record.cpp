@@ -110,3 +110,25 @@ TEST(FitRecord, FileReadingNamesThePath) {
     EXPECT_FALSE(readFitRecord("/nonexistent/SS1_ML_.json", record, error));
     EXPECT_EQ(error, "/nonexistent/SS1_ML_.json: cannot open: No such file or directory");
 }
+
+TEST(FitRecord, RecordsTheObjectiveAndReadsOlderRecordsAsZonefit) {
+    FitRecord settled = sampleRecord();
+    settled.objective = ObjectiveKind::settled;
+    const std::string text = fitRecordJson(settled);
+    EXPECT_EQ(text.substr(text.size() - 27), "  \"objective\": \"settled\"\n}\n");
+    FitRecord back;
+    std::string error;
+    ASSERT_TRUE(parseFitRecord(text, back, error)) << error;
+    EXPECT_EQ(back.objective, ObjectiveKind::settled);
+    // A record written before the objective was recorded is one of zonefit's.
+    const std::string older = replaced(",\n  \"objective\": \"zonefit\"", "");
+    back.objective = ObjectiveKind::settled;
+    ASSERT_TRUE(parseFitRecord(older, back, error)) << error;
+    EXPECT_EQ(back.objective, ObjectiveKind::zonefit);
+    for (const char* kind : {"\"both\"", "1", "null"}) {
+        EXPECT_EQ(
+            refusal(replaced("\"objective\": \"zonefit\"", std::string("\"objective\": ") + kind)),
+            "member \"objective\" is not \"settled\" or \"zonefit\"")
+            << kind;
+    }
+}

@@ -162,3 +162,15 @@ TEST(OptionParser, WholeNumbersAndSeedsKeepTheirBounds) {
     EXPECT_TRUE(seedsGiven);
     EXPECT_EQ(parse({"--seeds", "1-4"}).second.rfind("zonetool toy: --seeds: ", 0), 0u);
 }
+
+TEST(OptionParser, ObjectiveTakesSettledOrZonefitOnly) {
+    ObjectiveKind kind = ObjectiveKind::zonefit;
+    const OptionParser::ValueSetter set = storeObjective(kind);
+    EXPECT_EQ(set("--objective", "settled"), "");
+    EXPECT_EQ(kind, ObjectiveKind::settled);
+    EXPECT_EQ(set("--objective", "zonefit"), "");
+    EXPECT_EQ(kind, ObjectiveKind::zonefit);
+    EXPECT_EQ(set("--objective", "both"), "--objective needs settled or zonefit, not 'both'");
+    EXPECT_EQ(set("--objective", ""), "--objective needs settled or zonefit, not ''");
+    EXPECT_EQ(kind, ObjectiveKind::zonefit);
+}

@@ -366,6 +366,15 @@ TEST(PlotCommand, WritesTheFigureOfAResultFile) {
     EXPECT_EQ(xml.count("polyline"), 4);
     // The title shows the value of the evaluation, not the one in the file.
     EXPECT_NE(dir.read("fig.svg").find("(SS_1): \xE2\x88\x92ln L = 11518.585<"), std::string::npos);
+    EXPECT_NE(dir.read("fig.svg").find("sigma 15  (objective zonefit)<"), std::string::npos);
+    // Under the settled objective the subtitle names it with the state found there.
+    r = runProgram(dir.path(), ZONETOOL_BIN, "plot 1 -o settled.svg --objective settled");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(dir.read("settled.svg").find("sigma 15  (objective settled: "), std::string::npos);
+    r = runProgram(dir.path(), ZONETOOL_BIN, "plot 1 -o x.svg --objective 2");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool plot: --objective needs settled or zonefit, not '2'\n"
+                     "Run 'zonetool plot --help' for usage.\n");
 
     r = runProgram(dir.path(), ZONETOOL_BIN, "plot 1");
     EXPECT_EQ(r.status, 2);

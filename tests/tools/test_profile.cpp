@@ -323,7 +323,7 @@ TEST(ProfileCommand, CurveOfOneSideOfARealModel) {
     dir.write("SS1_ML_", "1.2 0.8 0.3 15 11518.585\n");
     ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN,
                                  "profile 1 --parameters F --side upper --step 100 --curve "
-                                 "'F curve.tsv' --quiet");
+                                 "'F curve.tsv' --quiet --objective zonefit");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "wrote profile-SS1_ML_-F-upper.tsv\n");
     const std::vector<std::string> lines = splitLines(dir.read("F curve.tsv"));
@@ -356,7 +356,65 @@ TEST(ProfileCommand, ModelMessagesGoToStandardErrorAndTheTsvStaysWhole) {
     const ProgramResult r =
         runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --parameters F --format tsv --quiet");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "parameter\testimate\tlower\tupper\tbox\nF\t1\t0\t1\tboth\n");
+    EXPECT_EQ(r.out,
+              "# objective: settled\nparameter\testimate\tlower\tupper\tbox\nF\t1\t0\t1\tboth\n");
     EXPECT_EQ(r.err.rfind("likelihood=NaN\n", 0), 0u) << r.err;
     EXPECT_NE(r.err.find("profile: 49 evaluations\n"), std::string::npos) << r.err;
+}
+
+// Under the settled objective (the default) the curve says so in a comment line and names the
+// state of every point; the side file records the objective, and sides of another objective
+// are not collected with these.
+TEST(ProfileCommand, SettledCurvesAndSidesRecordTheObjective) {
+    ScratchDir dir;
+    dir.write("SS1_ML_", "1.2 0.8 0.3 15 11518.585\n");
+    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN,
+                                 "profile 1 --parameters F --side upper --step 100 --curve "
+                                 "c.tsv --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = splitLines(dir.read("c.tsv"));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "# objective: settled");
+    EXPECT_EQ(lines[1],
+              "parameter\tside\tfixed\tminus_lnL\twSS\twII\tF\tsigma\tstate\tevaluations");
+    const std::vector<std::string> f = splitTabs(lines[3]);
+    ASSERT_EQ(f.size(), 10u);
+    EXPECT_EQ(f[1], "upper");
+    // Its -lnL is the settled value of its point.
+    r = runProgram(dir.path(), ZONETOOL_BIN,
+                   "eval 1 " + f[4] + " " + f[5] + " " + f[6] + " " + f[7] +
+                       " --objective settled");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, f[3] + "\n");
+    std::vector<CurveParameter> read;
+    std::string error;
+    ASSERT_TRUE(readProfileCurve(dir.file("c.tsv"), read, error)) << error;
+    EXPECT_EQ(read[0].name, "F");
+    EXPECT_NE(dir.read("profile-SS1_ML_-F-upper.tsv").find("\nobjective\tsettled\n"),
+              std::string::npos);
+
+    // A lower side made under zonefit's objective (here the upper one's text so marked: the
+    // real lower side of this fit walks into a region that never settles) is not collected
+    // with the settled upper one.
+    std::string lower = dir.read("profile-SS1_ML_-F-upper.tsv");
+    lower.replace(lower.find("side\tupper\n"), 11, "side\tlower\n");
+    lower.replace(lower.find("objective\tsettled\n"), 18, "objective\tzonefit\n");
+    dir.write("profile-SS1_ML_-F-lower.tsv", lower);
+    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --parameters F --step 100 --collect");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool profile: profile-SS1_ML_-F-lower.tsv: computed for objective "
+                     "'zonefit', not 'settled'\n");
+    // A side file from before the objective was recorded is one of zonefit's.
+    std::string upper = dir.read("profile-SS1_ML_-F-upper.tsv");
+    upper.erase(upper.find("objective\tsettled\n"));
+    dir.write("profile-SS1_ML_-F-upper.tsv", upper);
+    r = runProgram(
+        dir.path(), ZONETOOL_BIN,
+        "profile 1 --parameters F --step 100 --collect --objective zonefit --format tsv");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("parameter\testimate\t", 0), 0u) << r.out;
+    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --objective fast");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool profile: --objective needs settled or zonefit, not 'fast'\n"
+                     "Run 'zonetool profile --help' for usage.\n");
 }

@@ -140,6 +140,13 @@ TEST(SimulateEndToEnd, WritesAReproducibleTransectFileAndKeepsExistingOnes) {
                                       "site\tposition\tdistance\tSS\tSI\tII\n",
                                       0),
               0u);
+    // Drawn from the settled state, the file says so.
+    r = runProgram(dir.path(), zonetool, command + "s.tsv --objective settled");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("s.tsv").rfind("# simulated by zonetool simulate 7 1.05 1.05 "
+                                      "0.29999999999999999 10 450 --seed 9 --objective settled\n",
+                                      0),
+              0u);
     Transect read;
     std::string error;
     ASSERT_TRUE(readTransectFile(dir.file("a.tsv"), read, error)) << error;
@@ -189,6 +196,15 @@ TEST(SimulateEndToEnd, RefusesBadArgumentsAndPointsOutsideTheBox) {
          "shows it); nothing was simulated\n"},
         {"simulate 3 1 1 1 1 1 1 0.3 15 --seed 1 -o a.tsv", 1,
          "Error in borders.txt: cannot open the file\n"},
+        {"simulate 1 1.2 0.8 0.3 15 --seed 1 -o a.tsv --objective", 2,
+         "zonetool simulate: --objective needs a value\n"
+         "Run 'zonetool simulate --help' for usage.\n"},
+        {"simulate 1 1.2 0.8 0.3 15 --seed 1 -o a.tsv --objective stable", 2,
+         "zonetool simulate: --objective needs settled or zonefit, not 'stable'\n"
+         "Run 'zonetool simulate --help' for usage.\n"},
+        {"simulate 1 1.2 0.8 0.3 150 --seed 1 -o a.tsv --objective settled", 1,
+         "zonetool simulate: the point lies outside the box of model 1 ('zonetool models' "
+         "shows it); nothing was simulated\n"},
     };
     for (const auto& c : cases) {
         const ProgramResult r = runProgram(dir.path(), zonetool, c.arguments);

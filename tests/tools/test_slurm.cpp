@@ -477,6 +477,8 @@ TEST(SlurmCommand, BadArguments) {
         {"slurm 1 --cpus-per-task 0",
          "zonetool slurm: --cpus-per-task needs a whole number from 1 to 1024, not '0'\n"},
         {"slurm 1 --seeds", "zonetool slurm: --seeds needs a value\n"},
+        {"slurm 1 --objective quick",
+         "zonetool slurm: --objective needs settled or zonefit, not 'quick'\n"},
         {"slurm 1 --time 2", "zonetool slurm: --signal-lead (120 s) must be shorter than --time "
                              "(120 s)\n"},
     };
@@ -699,4 +701,40 @@ TEST(SlurmCommand, ProfileArrayChecksTheFitAndItsParameters) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool profile: --side needs one parameter (--parameters NAME) and no "
                      "--collect\nRun 'zonetool profile --help' for usage.\n");
+}
+
+// Given, the objective reaches every call of every kind of script; not given, none carries it
+// and each command keeps its own default.
+TEST(SlurmCommand, TheObjectiveIsPassedOnToEveryTask) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", shortStart);
+    dir.write("SS1_ML_", "1.2 0.8 0.3 15 11518.585\n");
+    const std::string objective = " '--objective' 'settled'";
+    const auto count = [](const std::string& text, const std::string& what) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(what); at != std::string::npos;
+             at = text.find(what, at + 1)) {
+            n++;
+        }
+        return n;
+    };
+    ProgramResult r = zonetool(dir, "slurm 1 --objective settled --redo");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("--quiet --requeue --redo" + objective + "\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("compare . --all --format tsv" + objective + " >"), std::string::npos);
+    EXPECT_NE(r.out.find("compare . --all --format json" + objective + " >"), std::string::npos);
+    r = zonetool(dir, "slurm 1 --redo");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("--objective"), std::string::npos);
+
+    // Every "$zonetool" call of the profile and search scripts carries it.
+    for (const char* arguments :
+         {"slurm --profile 1 --objective zonefit", "slurm --explore 1 --objective zonefit"}) {
+        r = zonetool(dir, std::string(arguments) + " --redo");
+        ASSERT_EQ(r.status, 0) << arguments << r.err;
+        EXPECT_GT(count(r.out, "\"$zonetool\" "), 2u) << arguments;
+        EXPECT_EQ(count(r.out, "'--objective' 'zonefit'"), count(r.out, "\"$zonetool\" "))
+            << arguments << r.out;
+    }
 }

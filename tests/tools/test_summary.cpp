@@ -200,3 +200,31 @@ TEST(SummaryCommand, SettlednessOfAPenaltyAndOfARunStoppedByTheCap) {
               std::string::npos)
         << r.out;
 }
+
+TEST(SummaryCommand, SettledObjectiveAddsTheObjectiveAndStateColumns) {
+    ScratchDir dir;
+    // Outside the box: nothing is simulated under either objective.
+    dir.write("SS1_ML_", "1 1 0.5 -3 400000\n");
+    ProgramResult r =
+        runProgram(dir.path(), ZONETOOL_BIN, "summary --format tsv --objective settled");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+              "model\tname\tseed\t-lnL\taxis\tcentre\twidth\tF_IS\tsigma\tsigma_eff\t"
+              "generations\tlambda\tremaining\tcliff\tobjective\tstate\tfile");
+    EXPECT_NE(r.out.find("\tsettled\tnone\tSS1_ML_\n"), std::string::npos) << r.out;
+    r = runProgram(dir.path(), ZONETOOL_BIN, "summary --format json --objective settled");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"negLogL\": 400000, \"objective\": \"settled\", "), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"state\": \"none\", \"state_generations\": 0, \"last_change\": 0, "
+                         "\"file\": \"SS1_ML_\"}"),
+              std::string::npos)
+        << r.out;
+    r = runProgram(dir.path(), ZONETOOL_BIN, "summary --format json");
+    EXPECT_NE(r.out.find("\"objective\": \"zonefit\", "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\"state\""), std::string::npos) << r.out;
+    r = runProgram(dir.path(), ZONETOOL_BIN, "summary --objective none");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool summary: --objective needs settled or zonefit, not 'none'\n"
+                     "Run 'zonetool summary --help' for usage.\n");
+}

@@ -41,6 +41,9 @@ TEST(ZonetoolEval, BadArgumentsExitTwoNamingTheProblem) {
         {"eval 1 1 1 0", "zonetool eval: model 1 (SS_1) reads 4 parameters, 3 given\n"},
         {"eval 1 1 1 0 10 --bogus", "zonetool eval: unknown option '--bogus'\n"},
         {"eval 1 1 1 0 10 --sites", "zonetool eval: --sites needs a file name\n"},
+        {"eval 1 1 1 0 10 --objective", "zonetool eval: --objective needs a value\n"},
+        {"eval 1 1 1 0 10 --objective Settled",
+         "zonetool eval: --objective needs settled, zonefit or both, not 'Settled'\n"},
     };
     for (const auto& c : cases) {
         const ProgramResult r = zonetool(dir, c.first);
@@ -57,6 +60,29 @@ TEST(ZonetoolEval, PenaltyIsPrintedWithoutSimulating) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "600000\n");
     EXPECT_EQ(r.err, "generations: 0 (no simulation)\n");
+}
+
+TEST(ZonetoolEval, ObjectiveBothPrintsEachValueAndWhatRan) {
+    ScratchDir dir;
+    // Outside the box nothing is simulated under either objective.
+    ProgramResult r = zonetool(dir, "eval 1 -2 -3 0 10 --objective both");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "600000\n600000\n");
+    EXPECT_EQ(r.err, "zonefit: 600000 (no simulation); settled: 600000 (no simulation)\n");
+    r = zonetool(dir, "eval 1 -2 -3 0 10 --objective settled");
+    EXPECT_EQ(r.out, "600000\n");
+    EXPECT_EQ(r.err, "settled: no simulation\n");
+    // zonefit's part is its own run: the value and generations of the plain eval.
+    r = zonetool(dir, "eval 1 1.05 1.05 0.3 15 --objective both");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("1510.0746748633017\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.err.rfind("zonefit: 1510.0746748633017 (608 generations); settled: ", 0), 0u)
+        << r.err;
+    r = zonetool(dir, "eval 1 1.05 1.05 0.3 15 --objective zonefit");
+    EXPECT_EQ(r.out, "1510.0746748633017\n");
+    EXPECT_EQ(r.err, "generations: 608 (equilibrium reached)\n");
+    r = zonetool(dir, "eval --help");
+    EXPECT_NE(r.out.find("--objective settled|zonefit|both"), std::string::npos);
 }
 
 TEST(ZonetoolEval, BadBorderFileEndsWithItsMessageAndStatus1) {
