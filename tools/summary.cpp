@@ -57,7 +57,8 @@ const char* const summaryHelp =
     "               under settled the table and TSV add the columns objective and state\n"
     "               (the kind of state each point settled in, an unsettled one with its\n"
     "               generations and last change), the JSON \"state\", \"state_generations\"\n"
-    "               and \"last_change\"; the JSON rows always carry \"objective\"\n"
+    "               and \"last_change\"; the JSON rows always carry \"objective\". A fit\n"
+    "               recorded under the other objective shows -lnL under K at its point\n"
     "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
     "                 II) instead of the built-in one; the boxes scale with its length\n"
     "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
@@ -182,9 +183,11 @@ FitSummary summariseFit(const ModelEntry& model, const std::vector<double>& poin
 FitSummary summariseStoredFit(const ModelEntry& model, const std::vector<double>& point,
                               const int fileBorders[2], ObjectiveKind objective) {
     SettledReport state;
+    double value = 0.0;
     FitSummary summary =
-        summariseFit(model, point, predictAt(model, point, objective, &state), fileBorders);
+        summariseFit(model, point, predictAt(model, point, objective, &state, &value), fileBorders);
     summary.objective = objective;
+    summary.value = value;
     if (objective == ObjectiveKind::settled && model.objective != nullptr) {
         summary.state = state;
     }
@@ -283,7 +286,7 @@ bool loadFits(const std::string& command, const std::vector<std::string>& dirs, 
 }
 
 std::vector<Genotype> predictAt(const ModelEntry& model, const std::vector<double>& point,
-                                ObjectiveKind objective, SettledReport* state) {
+                                ObjectiveKind objective, SettledReport* state, double* value) {
     if (model.objective == nullptr) {
         return {};
     }
@@ -291,7 +294,10 @@ std::vector<Genotype> predictAt(const ModelEntry& model, const std::vector<doubl
     report.keepPredictions = true;
     {
         const ScopedSimulationReport recording(report);
-        objectiveAt(model, point, objective, state);
+        const double atPoint = objectiveAt(model, point, objective, state);
+        if (value != nullptr) {
+            *value = atPoint;
+        }
     }
     return report.runs > 0 ? report.predictions : std::vector<Genotype>();
 }
@@ -352,6 +358,12 @@ std::vector<std::string> settlednessCells(const std::optional<Settledness>& sett
             t.cliff.empty() ? "-" : t.cliff};
 }
 
+// -lnL of a row: the fit's own, or, for a fit of the other objective, the value under
+// `objective` at its point.
+double shownValue(const SummaryRow& row, ObjectiveKind objective) {
+    return row.fit->result.objective == objective ? row.fit->result.value : row.summary.value;
+}
+
 std::string formatSummaries(const std::vector<SummaryRow>& rows, const std::string& format,
                             ObjectiveKind objective) {
     std::ostringstream out;
@@ -362,7 +374,7 @@ std::string formatSummaries(const std::vector<SummaryRow>& rows, const std::stri
             out << (i == 0 ? "\n" : ",\n") << "  {\"model\": " << fit.result.model
                 << ", \"name\": " << jsonQuote(findModel(fit.result.model)->name) << ", \"seed\": "
                 << (fit.result.seed ? std::to_string(*fit.result.seed) : std::string("null"))
-                << ", \"negLogL\": " << jsonNumber(fit.result.value)
+                << ", \"negLogL\": " << jsonNumber(shownValue(rows[i], objective))
                 << ", \"objective\": " << jsonQuote(objectiveName(objective)) << ", "
                 << summaryJsonMembers(rows[i].summary)
                 << ", \"file\": " << jsonQuote(fit.result.path) << "}";
@@ -392,7 +404,7 @@ std::string formatSummaries(const std::vector<SummaryRow>& rows, const std::stri
         std::vector<std::string> cells = {std::to_string(fit.result.model),
                                           findModel(fit.result.model)->name,
                                           fit.result.seed ? std::to_string(*fit.result.seed) : "-",
-                                          fixed(fit.result.value, 4),
+                                          fixed(shownValue(row, objective), 4),
                                           axisName(s),
                                           fixed(s.centre, 3),
                                           fixed(s.width, 3),

@@ -22,6 +22,7 @@ struct FitSummary {
     double sigmaEffective = 0.0; // s.d. of the simulated discrete kernel (NaN for models 1-6)
     std::optional<Settledness> settled; // of the simulation at the point, when it was measured
     ObjectiveKind objective = ObjectiveKind::zonefit; // whose state the predictions are of
+    double value = 0.0;                 // -lnL under `objective` at the point (summariseStoredFit)
     std::optional<SettledReport> state; // the settled evaluation at the point, under settled
 };
 
@@ -64,11 +65,11 @@ bool loadFits(const std::string& command, const std::vector<std::string>& dirs, 
               std::vector<LoadedFit>& fits, ObjectiveKind withoutRecord = ObjectiveKind::zonefit);
 
 // The predicted frequencies at the sites for `model` at `point` under `objective` (the state
-// scored); empty for a penalty point. A settled evaluation's report goes to `state` when it
-// is not null.
+// scored); empty for a penalty point. A settled evaluation's report goes to `state`, and the
+// value to `value`, when they are not null.
 std::vector<Genotype> predictAt(const ModelEntry& model, const std::vector<double>& point,
                                 ObjectiveKind objective = ObjectiveKind::zonefit,
-                                SettledReport* state = nullptr);
+                                SettledReport* state = nullptr, double* value = nullptr);
 
 // The border indices of borders.txt for models 3 to 6 (zeros for other models). False with
 // the reason in `error` when the file is needed and bad.

@@ -131,6 +131,30 @@ TEST(ProgressCounting, CountsEvaluationsAndKeepsTheLowestValue) {
     EXPECT_EQ(p.best, 2.25);
 }
 
+// A bound objective, when given, is evaluated in place of the target (a fit under the settled
+// objective): at a point outside model 1's box it answers the model's penalty, not the
+// target's square; the inner guard without one gives the target back.
+TEST(ProgressCounting, ABoundObjectiveReplacesTheTarget) {
+    FitProgress p;
+    NRvector<double> x(4);
+    x[0] = -2.0;
+    x[1] = -3.0;
+    x[2] = 0.0;
+    x[3] = 10.0;
+    const BoundObjective settled{findModel(1), ObjectiveKind::settled};
+    {
+        const ScopedCountingTarget counting(square, &p, &settled);
+        EXPECT_EQ(countingObjective(x), 600000.0);
+        {
+            const ScopedCountingTarget plain(square, &p);
+            EXPECT_EQ(countingObjective(x), 4.0);
+        }
+        EXPECT_EQ(countingObjective(x), 600000.0);
+    }
+    EXPECT_EQ(p.evaluations, 3);
+    EXPECT_EQ(p.best, 4.0);
+}
+
 TEST(ProgressLine, RedrawsInPlaceAndClearsOnce) {
     std::ostringstream terminal;
     {

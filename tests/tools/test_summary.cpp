@@ -3,8 +3,10 @@
 #include "tools/summary.h"
 
 #include "data/transect.h"
+#include "driver/schedule.h"
 #include "support/run_program.h"
 #include "tools/cline.h"
+#include "tools/fit_record.h"
 #include "tools/plot.h"
 
 #include <gtest/gtest.h>
@@ -227,4 +229,21 @@ TEST(SummaryCommand, SettledObjectiveAddsTheObjectiveAndStateColumns) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool summary: --objective needs settled or zonefit, not 'none'\n"
                      "Run 'zonetool summary --help' for usage.\n");
+}
+
+// A record's value is trusted as it stands; under the other objective the value at the point
+// is evaluated instead (here the record's value is made up, so the two cannot agree).
+TEST(SummaryCommand, AFitOfTheOtherObjectiveShowsTheValueAtItsPointUnderTheOneAsked) {
+    ScratchDir dir;
+    FitRecord record = newFitRecord(*findModel(1), {1.05, 1.05, 0.3, 15}, {0.1, 0.1, 0.1, 1});
+    record.point = {1.05, 1.05, 0.3, 15};
+    record.value = 1600.5;
+    dir.write("SS1_ML_.json", fitRecordJson(record));
+    dir.write("SS1_ML_", resultLine({record.point, record.value, {}}));
+    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "summary --format tsv");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\n1\tSS_1\t-\t1600.5000\t"), std::string::npos) << r.out;
+    r = runProgram(dir.path(), ZONETOOL_BIN, "summary --format tsv --objective settled");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\n1\tSS_1\t-\t1510."), std::string::npos) << r.out;
 }
