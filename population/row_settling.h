@@ -42,8 +42,8 @@ struct RowSettling {
     bool newton = false;       // whether the state is a fixed point found by Newton steps
 };
 
-// Settles the row whose dynamics and end state `start` holds (from a capture: a converged run
-// of the first tolerance), replacing `state` with the state to score (its larvae and adults).
-// A run that did not converge is unsettled at once.
+// Settles the row of `dynamics` from `state`, the end of a captured run of the first tolerance,
+// replacing `state` with the state to score (its larvae and adults). A captured run that did
+// not converge is unsettled at once.
 RowSettling settleRow(const RowDynamics& dynamics, RowState& state,
                       const SettleRules& rules = SettleRules());
