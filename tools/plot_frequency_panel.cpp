@@ -4,6 +4,40 @@
 #include "tools/plot.h"
 #include "tools/wilson_interval.h"
 
+namespace {
+
+// The panel's key, right of it.
+void writeFrequencyLegend(std::ostream& svg, const PlotFrame& f, bool predicted, bool band) {
+    const double lx = f.left + f.width + 28;
+    double ly = f.top + 6;
+    auto at = [](double v) { return svgNumber(v); };
+    svg << "<g id=\"p-legend\" font-size=\"12\">\n<text x=\"" << at(lx) << "\" y=\"" << at(ly)
+        << "\" font-weight=\"bold\">S allele frequency</text>\n";
+    ly += 22;
+    svg << "<line x1=\"" << at(lx + 8) << "\" y1=\"" << at(ly - 12) << "\" x2=\"" << at(lx + 8)
+        << "\" y2=\"" << at(ly + 4) << "\" stroke=\"#B2182B\"/><circle cx=\"" << at(lx + 8)
+        << "\" cy=\"" << at(ly - 4) << "\" r=\"2.2\" fill=\"#B2182B\"/>\n<text x=\"" << at(lx + 24)
+        << "\" y=\"" << at(ly) << "\">observed, 95% Wilson</text>\n<text x=\"" << at(lx + 24)
+        << "\" y=\"" << at(ly + 15) << "\" font-size=\"11\" fill=\"#444444\">interval on 2n "
+        << "alleles</text>\n";
+    ly += 15;
+    if (predicted) {
+        ly += 22;
+        svg << "<line x1=\"" << at(lx) << "\" y1=\"" << at(ly - 4) << "\" x2=\"" << at(lx + 18)
+            << "\" y2=\"" << at(ly - 4) << "\" stroke=\"#000000\" stroke-width=\"2\"/>\n<text x=\""
+            << at(lx + 24) << "\" y=\"" << at(ly) << "\">predicted</text>\n";
+    }
+    if (band) {
+        ly += 22;
+        svg << "<rect x=\"" << at(lx) << "\" y=\"" << at(ly - 10) << "\" width=\"18\" "
+            << "height=\"12\" fill=\"#000000\" fill-opacity=\"0.15\"/>\n<text x=\"" << at(lx + 24)
+            << "\" y=\"" << at(ly) << "\">envelope</text>\n";
+    }
+    svg << "</g>\n";
+}
+
+} // namespace
+
 double observedAlleleFrequency(int countSS, int countSI, int countII) {
     const int alleles = 2 * (countSS + countSI + countII);
     return alleles == 0 ? 0.0 : static_cast<double>(2 * countSS + countSI) / alleles;
@@ -41,4 +75,5 @@ void writeFrequencyPanel(std::ostream& svg, const PlotFrame& f, const std::strin
             << "\" r=\"2.2\" stroke=\"none\"/>\n";
     }
     svg << "</g>\n";
+    writeFrequencyLegend(svg, f, !p.empty(), !envelope.x.empty());
 }

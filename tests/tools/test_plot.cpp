@@ -286,10 +286,10 @@ TEST(PlotSvg, WellFormedWithSymbolsLinesBordersAndLegend) {
     EXPECT_EQ(xml.elements()[0].name, "svg");
     EXPECT_EQ(xml.elements()[0].attributes.at("xmlns"), "http://www.w3.org/2000/svg");
     // 105 sites, one symbol per genotype; three legend symbols and the sample-size key; one
-    // dot of the observed allele frequency per site.
+    // dot of the observed allele frequency per site and its key.
     const XmlChecker::Element* observed = findById(xml, "observed-SS");
     ASSERT_NE(observed, nullptr);
-    EXPECT_EQ(xml.count("circle"), 105 + 1 + 3 + 105);
+    EXPECT_EQ(xml.count("circle"), 105 + 1 + 3 + 105 + 1);
     EXPECT_EQ(xml.count("rect"), 105 + 1 + 3); // background, two panel frames
     EXPECT_EQ(xml.count("polygon"), 105 + 1);
     for (const char* id : {"predicted-SS", "predicted-SI", "predicted-II"}) {
