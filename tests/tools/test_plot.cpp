@@ -403,7 +403,7 @@ TEST(PlotRendering, ChromiumDrawsTheFigure) {
         "--disable-background-networking --disable-component-update --disable-sync "
         "--user-data-dir=" +
         shellQuote(dir.file("profile")) + " --screenshot=" + shellQuote(dir.file("fig.png")) +
-        " --window-size=980,560 " + shellQuote("file://" + dir.file("fig.svg"));
+        " --window-size=980,900 " + shellQuote("file://" + dir.file("fig.svg"));
     const ProgramResult r = runProgram(dir.path(), "timeout", "120 sh -c " + shellQuote(command));
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string png = dir.read("fig.png");
@@ -417,7 +417,7 @@ TEST(PlotRendering, ChromiumDrawsTheFigure) {
                static_cast<unsigned char>(png[at + 3]);
     };
     EXPECT_EQ(word(16), 980u);
-    EXPECT_EQ(word(20), 560u);
+    EXPECT_EQ(word(20), 900u);
 }
 
 namespace {
@@ -576,7 +576,7 @@ TEST(PlotModelLines, EveryDemeInOrderNeverBackwards) {
     }
     // Model 2 (SS_2): its demes are the sites, along the summed distances.
     ModelPrediction ss2;
-    ASSERT_TRUE(predictForFigure(*findModel(2), {1, 1, 1, 1, 0.5, 10, 40.7, 3.5},
+    ASSERT_TRUE(predictForFigure(*findModel(2), {1.05, 0.95, 0.95, 1.05, 0.5, 10, 40.7},
                                  ObjectiveKind::zonefit, ss2, error))
         << error;
     EXPECT_EQ(ss2.lines.x, sitePositionsFor(*findModel(2)));
