@@ -35,7 +35,7 @@ const char* const plotHelp =
     "its region borders or contact position as dashed lines, and a title with the model and\n"
     "-lnL; below, the observed S allele frequency p = (2 SS + SI) / 2n of each site with its\n"
     "95% Wilson score interval on the 2n alleles, and the predicted p. The fitted point is read\n"
-    "from the model's result file (SS1_ML_ for model 1) and evaluated once (models 3 to 6\n"
+    "from the model's result file (SS1_ML_ for model 1) and evaluated (models 3 to 6\n"
     "read borders.txt). The stepping-stone models (1 to 6) are drawn against the cumulative\n"
     "distance between neighbouring sites, their own spacing of demes; the kernel models (7 to\n"
     "10) against the position on the transect axis, on which their grid is laid; both in the\n"
