@@ -70,6 +70,7 @@ double evaluate(const Settings& settings, double S, const std::vector<Genotype>&
     }
 
     recordPredictions(predicted);
+    recordDemeAdults(demes);
 
     double L = 0.0;
     for (std::size_t i = 0; i < predicted.size(); i++) {

@@ -34,3 +34,13 @@ void recordPredictions(const std::vector<Genotype>& predicted) {
         report->predictions = predicted;
     }
 }
+
+void recordDemeAdults(const std::vector<Population>& demes) {
+    SimulationReport* report = simulationReport();
+    if (report != nullptr && report->keepDemeAdults) {
+        report->demeAdults.clear();
+        for (const Population& deme : demes) {
+            report->demeAdults.push_back(deme.getAdults());
+        }
+    }
+}

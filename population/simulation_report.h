@@ -19,6 +19,11 @@ struct SimulationReport {
     // generations of the latest simulate call, at most ChangeRing::capacity (32), oldest first;
     // empty when that call ran no generation. Left as it is while keepChanges is false.
     std::vector<double> recentChanges;
+    bool keepDemeAdults = false; // set by the tool to have demeAdults filled
+    // The adult frequencies of every deme of the kernel models' grid after the latest
+    // simulation, deme 0 first; left as it is by the stepping-stone models, whose demes are the
+    // sites of `predictions`.
+    std::vector<Genotype> demeAdults;
 };
 
 // The record that the simulation and the objectives on this thread update, or null (the
@@ -54,3 +59,6 @@ bool changesWanted();
 // Copies the frequencies an objective scores at the sites into the installed record, if any
 // and if it asks for them.
 void recordPredictions(const std::vector<Genotype>& predicted);
+
+// Copies the adults of every deme into the installed record, if any and if it asks for them.
+void recordDemeAdults(const std::vector<Population>& demes);

@@ -8,6 +8,8 @@
 #include "tools/cline.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
+#include "tools/plot_frame.h"
+#include "tools/plot_frequency_panel.h"
 #include "tools/point_evaluation.h"
 #include "tools/profile_plot.h"
 #include "tools/results.h"
@@ -25,14 +27,18 @@
 #include <sstream>
 
 const char* const plotHelp =
-    "Usage: zonetool plot MODEL [--result FILE] [--objective settled|zonefit] -o FILE.svg\n"
+    "Usage: zonetool plot MODEL [--result FILE] [--objective settled|zonefit]\n"
+    "                        [--envelope CURVE...] [--units U] -o FILE.svg\n"
     "       zonetool plot --profile CURVE [--units U] -o FILE.svg\n"
     "\n"
     "Writes a standalone SVG figure of a fitted model: the observed frequencies of SS, SI and\n"
     "II at each site (symbol area proportional to the site's sample size), the model's\n"
-    "predicted frequencies at the fitted point as lines, its region borders or contact\n"
-    "position as dashed lines, and a title with the model and -lnL. The fitted point is read\n"
-    "from the model's result file (SS1_ML_ for model 1) and evaluated once (models 3 to 6\n"
+    "predicted frequencies at the fitted point as lines at the model's own resolution (every\n"
+    "deme of the kernel models' grid, every deme of the stepping-stone models, in deme order),\n"
+    "its region borders or contact position as dashed lines, and a title with the model and\n"
+    "-lnL; below, the observed S allele frequency p = (2 SS + SI) / 2n of each site with its\n"
+    "95% Wilson score interval on the 2n alleles, and the predicted p. The fitted point is read\n"
+    "from the model's result file (SS1_ML_ for model 1) and evaluated (models 3 to 6\n"
     "read borders.txt). The stepping-stone models (1 to 6) are drawn against the cumulative\n"
     "distance between neighbouring sites, their own spacing of demes; the kernel models (7 to\n"
     "10) against the position on the transect axis, on which their grid is laid; both in the\n"
@@ -42,6 +48,11 @@ const char* const plotHelp =
     "  --result FILE   read the fitted point from FILE instead\n"
     "  --objective K   zonefit (default) or settled: whose state the lines and -lnL are of;\n"
     "                  the subtitle names it (and, under settled, the kind of state)\n"
+    "  --envelope CURVE...  draw in both panels the band between the lowest and highest\n"
+    "                  predictions over the points of these profile curves ('zonetool profile\n"
+    "                  --curve'; repeatable) and the fit whose -lnL lies within U units of the\n"
+    "                  best of them; each distinct point is evaluated once, with the objective\n"
+    "                  its curve records (zonefit's when it records none)\n"
     "  -o, --output FILE   the figure to write (required)\n"
     "  --profile CURVE     draw instead the profile in CURVE, as written by 'zonetool profile\n"
     "                      --curve': one panel per parameter, -lnL above its value at the\n"
@@ -49,8 +60,8 @@ const char* const plotHelp =
     "                      a re-optimisation, the estimate in black, and a dashed line at U\n"
     "                      units where the support limits lie (points more than 4 U above\n"
     "                      are left out and counted)\n"
-    "  --units U           log-likelihood units of that line (default 2; the value given to\n"
-    "                      'zonetool profile --units')\n"
+    "  --units U           log-likelihood units of that line, or of the envelope's limit\n"
+    "                      (default 2; the value given to 'zonetool profile --units')\n"
     "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
     "                 II) instead of the built-in one; the boxes scale with its length\n"
     "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
@@ -177,11 +188,13 @@ namespace {
 
 // Figure geometry, in pixels.
 constexpr double width = 980;
-constexpr double height = 560;
+constexpr double height = 900;
 constexpr double left = 80;
 constexpr double top = 78;
 constexpr double plotWidth = 660;
 constexpr double plotHeight = 400;
+constexpr double panelTop = 566; // the allele-frequency panel below
+constexpr double panelHeight = 250;
 constexpr double maxRadius = 8; // symbol of the largest sample
 constexpr double pi = 3.14159265358979323846;
 
@@ -230,19 +243,6 @@ std::string symbol(int genotype, double cx, double cy, double r, const std::stri
            "/>";
 }
 
-// The allele frequency p = SS + SI/2 (the hybrid index) of the prediction, through the sites
-// in the order of the axis.
-template <typename Px, typename Py>
-std::string alleleLine(const PlotInput& input, const std::vector<std::size_t>& byX, Px px, Py py) {
-    std::string line = "<polyline id=\"predicted-p\" fill=\"none\" stroke=\"#000000\" "
-                       "stroke-width=\"1.6\" stroke-dasharray=\"2 3\" points=\"";
-    for (std::size_t k = 0; k < byX.size(); k++) {
-        const double p = alleleFrequency(input.predicted[byX[k]]);
-        line += (k == 0 ? "" : " ") + num(px(input.x[byX[k]])) + "," + num(py(p));
-    }
-    return line + "\"/>\n";
-}
-
 std::string centreMark(double centre, double x) {
     return "<g id=\"cline-centre\"><line x1=\"" + num(x) + "\" y1=\"" + num(top) + "\" x2=\"" +
            num(x) + "\" y2=\"" + num(top + plotHeight) +
@@ -268,16 +268,10 @@ std::string centreLegend(double lx, double ly) {
 
 namespace {
 
-// Where data land on the page: the x range of the axis with its ticks, and the maps from
-// data to pixels.
-struct Frame {
-    double x0 = 0.0; // data value at the left edge of the plot
-    double x1 = 1.0; // and at the right edge
-    std::vector<double> xTicks;
-    int largest = 1; // the largest sample, which gets the largest symbol
-
-    double px(double x) const { return left + (x - x0) / (x1 - x0) * plotWidth; }
-    double py(double y) const { return top + (1.0 - y) * plotHeight; }
+// Where data land in the genotype panel, and the largest sample, which gets the largest
+// symbol.
+struct Frame : PlotFrame {
+    int largest = 1;
 };
 
 Frame frameFor(const PlotInput& input) {
@@ -290,6 +284,10 @@ Frame frameFor(const PlotInput& input) {
     }
     for (double b : input.borders) {
         xMax = std::max(xMax, b);
+    }
+    for (double x : input.lines.x) {
+        xMax = std::max(xMax, x);
+        xMin = std::min(xMin, x);
     }
     // The axis starts at a round value and ends a little past the last site; ticks beyond
     // that end are not drawn.
@@ -321,41 +319,6 @@ void writeHeading(std::ostream& svg, const PlotInput& input) {
         svg << "<text x=\"" << num(left + plotWidth / 2) << "\" y=\"50\" text-anchor=\"middle\" "
             << "font-size=\"12\" fill=\"#444444\">" << xmlEscape(input.subtitle) << "</text>\n";
     }
-}
-
-// Grid, ticks, tick labels and the titles of both axes.
-void writeAxes(std::ostream& svg, const PlotInput& input, const Frame& f) {
-    svg << "<g id=\"axes\" stroke=\"#000000\" stroke-width=\"1\">\n";
-    for (double t : f.xTicks) {
-        svg << "<line x1=\"" << num(f.px(t)) << "\" y1=\"" << num(top) << "\" x2=\"" << num(f.px(t))
-            << "\" y2=\"" << num(top + plotHeight) << "\" stroke=\"#e6e6e6\"/>\n"
-            << "<line x1=\"" << num(f.px(t)) << "\" y1=\"" << num(top + plotHeight) << "\" x2=\""
-            << num(f.px(t)) << "\" y2=\"" << num(top + plotHeight + 6) << "\"/>\n";
-    }
-    const std::vector<double> yTicks = niceTicks(0.0, 1.0, 5);
-    for (double t : yTicks) {
-        svg << "<line x1=\"" << num(left) << "\" y1=\"" << num(f.py(t)) << "\" x2=\""
-            << num(left + plotWidth) << "\" y2=\"" << num(f.py(t)) << "\" stroke=\"#e6e6e6\"/>\n"
-            << "<line x1=\"" << num(left - 6) << "\" y1=\"" << num(f.py(t)) << "\" x2=\""
-            << num(left) << "\" y2=\"" << num(f.py(t)) << "\"/>\n";
-    }
-    svg << "<rect x=\"" << num(left) << "\" y=\"" << num(top) << "\" width=\"" << num(plotWidth)
-        << "\" height=\"" << num(plotHeight) << "\" fill=\"none\"/>\n"
-        << "</g>\n<g id=\"tick-labels\" font-size=\"12\">\n";
-    for (double t : f.xTicks) {
-        svg << "<text x=\"" << num(f.px(t)) << "\" y=\"" << num(top + plotHeight + 21)
-            << "\" text-anchor=\"middle\">" << formatNumber(t, 6) << "</text>\n";
-    }
-    for (double t : yTicks) {
-        svg << "<text x=\"" << num(left - 10) << "\" y=\"" << num(f.py(t) + 4)
-            << "\" text-anchor=\"end\">" << formatNumber(t, 6) << "</text>\n";
-    }
-    svg << "</g>\n"
-        << "<text x=\"" << num(left + plotWidth / 2) << "\" y=\"" << num(top + plotHeight + 48)
-        << "\" text-anchor=\"middle\">" << xmlEscape(input.xLabel) << "</text>\n"
-        << "<text x=\"24\" y=\"" << num(top + plotHeight / 2)
-        << "\" text-anchor=\"middle\" transform=\"rotate(-90 24 " << num(top + plotHeight / 2)
-        << ")\">genotype frequency (proportion of the site's sample)</text>\n";
 }
 
 // The region borders or contacts as dashed lines, drawn under the data.
@@ -396,30 +359,70 @@ void writeObservedSymbols(std::ostream& svg, const PlotInput& input, const Frame
     }
 }
 
-// Predicted frequencies, as lines through the sites in the order of the axis.
-void writePredictedLines(std::ostream& svg, const PlotInput& input, const Frame& f) {
-    const std::size_t n = input.x.size();
-    std::vector<std::size_t> byX(n);
+// The lines a figure draws: the model's own, else the sites' predictions in the order of x.
+ModelLines linesToDraw(const PlotInput& input) {
+    if (!input.lines.x.empty()) {
+        return input.lines;
+    }
+    ModelLines lines;
+    if (input.predicted.size() != input.x.size()) {
+        return lines;
+    }
+    std::vector<std::size_t> byX(input.x.size());
     std::iota(byX.begin(), byX.end(), 0);
     std::stable_sort(byX.begin(), byX.end(),
                      [&](std::size_t a, std::size_t b) { return input.x[a] < input.x[b]; });
-    for (int g = 0; g < 3; g++) {
-        svg << "<polyline id=\"predicted-" << genotypeNames[g] << "\" fill=\"none\" stroke=\""
-            << colours[g] << "\" stroke-width=\"2.2\" stroke-linejoin=\"round\" points=\"";
-        for (std::size_t k = 0; k < n; k++) {
-            const Genotype& p = input.predicted[byX[k]];
-            const double y = g == 0 ? p.SS : g == 1 ? p.SI : p.II;
-            svg << (k == 0 ? "" : " ") << num(f.px(input.x[byX[k]])) << "," << num(f.py(y));
-        }
-        svg << "\"/>\n";
+    for (std::size_t i : byX) {
+        lines.x.push_back(input.x[i]);
+        lines.genotypes.push_back(input.predicted[i]);
     }
-    svg << alleleLine(
-        input, byX, [&f](double x) { return f.px(x); }, [&f](double y) { return f.py(y); });
+    return lines;
+}
+
+double genotypeShare(const Genotype& g, int genotype) {
+    return genotype == 0 ? g.SS : genotype == 1 ? g.SI : g.II;
+}
+
+// The envelope's band of each genotype, under the lines.
+void writeEnvelopeBands(std::ostream& svg, const Envelope& envelope, const Frame& f) {
+    for (int g = 0; g < 3; g++) {
+        std::vector<double> low;
+        std::vector<double> high;
+        for (std::size_t d = 0; d < envelope.x.size(); d++) {
+            low.push_back(genotypeShare(envelope.low[d], g));
+            high.push_back(genotypeShare(envelope.high[d], g));
+        }
+        svg << frameBand(f, std::string("envelope-") + genotypeNames[g],
+                         std::string("fill=\"") + colours[g] +
+                             "\" fill-opacity=\"0.2\" stroke=\"none\"",
+                         envelope.x, low, high);
+    }
+}
+
+// Predicted frequencies, as lines through the demes in order, and the allele frequency.
+void writePredictedLines(std::ostream& svg, const ModelLines& lines, const Frame& f) {
+    std::vector<double> p;
+    for (int g = 0; g < 3; g++) {
+        std::vector<double> y;
+        for (const Genotype& genotype : lines.genotypes) {
+            y.push_back(genotypeShare(genotype, g));
+        }
+        svg << framePolyline(f, std::string("predicted-") + genotypeNames[g],
+                             std::string("stroke=\"") + colours[g] +
+                                 "\" stroke-width=\"2.2\" stroke-linejoin=\"round\"",
+                             lines.x, y);
+    }
+    for (const Genotype& genotype : lines.genotypes) {
+        p.push_back(alleleFrequency(genotype));
+    }
+    svg << framePolyline(f, "predicted-p",
+                         "stroke=\"#000000\" stroke-width=\"1.6\" stroke-dasharray=\"2 3\"",
+                         lines.x, p);
 }
 
 // The legend, right of the plot: symbols, lines, borders and sample sizes.
 void writeLegend(std::ostream& svg, const PlotInput& input, const Frame& f) {
-    const bool predicted = input.predicted.size() == input.x.size();
+    const bool predicted = !linesToDraw(input).x.empty();
     const double lx = left + plotWidth + 28;
     double ly = top + 6;
     svg << "<g id=\"legend\" font-size=\"12\">\n"
@@ -456,6 +459,17 @@ void writeLegend(std::ostream& svg, const PlotInput& input, const Frame& f) {
         ly += 22;
         svg << centreLegend(lx, ly);
     }
+    if (!input.envelope.x.empty()) {
+        ly += 26;
+        svg << "<rect x=\"" << num(lx) << "\" y=\"" << num(ly - 10) << "\" width=\"18\" "
+            << "height=\"12\" fill=\"#000000\" fill-opacity=\"0.15\"/>\n<text x=\"" << num(lx + 24)
+            << "\" y=\"" << num(ly) << "\">envelope: " << input.envelope.within << " of "
+            << input.envelope.candidates << " points</text>\n<text x=\"" << num(lx + 24)
+            << "\" y=\"" << num(ly + 15) << "\" font-size=\"11\" fill=\"#444444\">within "
+            << formatNumber(input.envelope.units, 6) << " units of the best " << minus
+            << "ln L</text>\n";
+        ly += 15;
+    }
     if (!input.borders.empty()) {
         ly += 26;
         svg << "<line x1=\"" << num(lx) << "\" y1=\"" << num(ly - 4) << "\" x2=\"" << num(lx + 18)
@@ -489,18 +503,26 @@ void writeLegend(std::ostream& svg, const PlotInput& input, const Frame& f) {
 
 std::string renderSvg(const PlotInput& input) {
     const Frame frame = frameFor(input);
+    const ModelLines lines = linesToDraw(input);
     std::ostringstream svg;
     writeHeading(svg, input);
-    writeAxes(svg, input, frame);
+    writePanelAxes(svg, frame, "axes", input.xLabel,
+                   "genotype frequency (proportion of the site's sample)");
     writeBorderMarks(svg, input, frame);
+    writeEnvelopeBands(svg, input.envelope, frame);
     writeObservedSymbols(svg, input, frame);
-    if (input.predicted.size() == input.x.size()) {
-        writePredictedLines(svg, input, frame);
+    if (!lines.x.empty()) {
+        writePredictedLines(svg, lines, frame);
     }
     if (std::isfinite(input.centre)) {
         svg << centreMark(input.centre, frame.px(input.centre));
     }
     writeLegend(svg, input, frame);
+    PlotFrame panel = frame;
+    panel.top = panelTop;
+    panel.height = panelHeight;
+    writeFrequencyPanel(svg, panel, input.xLabel, input.x, input.countSS, input.countSI,
+                        input.countII, lines, input.envelope);
     svg << "</svg>\n";
     return svg.str();
 }
@@ -516,7 +538,22 @@ struct PlotOptions {
     std::string profilePath; // --profile: a walked profile to draw instead of a fit
     double units = 0.0;      // --units; 0 when not given (2 then)
     ObjectiveKind objective = ObjectiveKind::zonefit; // whose state is drawn
+    std::vector<std::string> envelopePaths;           // --envelope: profile curves of the model
 };
+
+// MODEL, then, once --envelope has been given, its further curves.
+Problem takeModelOrCurve(PlotOptions& o, const std::string& argument) {
+    int number = 0;
+    if (o.modelText.empty() && (o.envelopePaths.empty() || parseModel(argument, number))) {
+        o.modelText = argument;
+        return "";
+    }
+    if (!o.envelopePaths.empty()) {
+        o.envelopePaths.push_back(argument);
+        return "";
+    }
+    return "unexpected argument '" + argument + "'";
+}
 
 int readPlotOptions(const std::vector<std::string>& args, PlotOptions& o) {
     // No positional argument starts with '-', so "-x" is an unknown option.
@@ -527,15 +564,22 @@ int readPlotOptions(const std::vector<std::string>& args, PlotOptions& o) {
         .value({"--profile"}, "a file name", storeText(o.profilePath))
         .value({"--units"}, "a value", storePositive(o.units))
         .value({"--objective"}, "a value", storeObjective(o.objective))
-        .positional(takeOne(o.modelText))
+        .value({"--envelope"}, "a file name",
+               [&o](const std::string&, const std::string& value) -> Problem {
+                   o.envelopePaths.push_back(value);
+                   return "";
+               })
+        .positional([&o](const std::string& argument) { return takeModelOrCurve(o, argument); })
         .check([&o]() -> Problem {
             if (o.profilePath.empty()) {
-                return o.units > 0.0 ? "--units needs --profile"
-                                     : requireModel(o.modelText, o.model)();
+                return o.units > 0.0 && o.envelopePaths.empty()
+                           ? "--units needs --profile or --envelope"
+                           : requireModel(o.modelText, o.model)();
             }
-            return o.modelText.empty() && o.resultPath.empty()
+            return o.modelText.empty() && o.resultPath.empty() && o.envelopePaths.empty()
                        ? ""
-                       : "--profile draws a profile file and takes no MODEL or --result";
+                       : "--profile draws a profile file and takes no MODEL, --result or "
+                         "--envelope";
         })
         .check(require(o.outputPath, "-o FILE.svg"))
         .parse(args);
@@ -568,7 +612,7 @@ int plotCommand(const std::vector<std::string>& args) {
     }
     LoadedFit fit;
     std::vector<std::string> warnings;
-    const bool loaded = loadFit(resultPath, model, true, fit, error, warnings, options.objective);
+    const bool loaded = loadFit(resultPath, model, false, fit, error, warnings, options.objective);
     for (const std::string& warning : warnings) {
         std::cerr << "zonetool plot: " << warning << "\n";
     }
@@ -587,18 +631,32 @@ int plotCommand(const std::vector<std::string>& args) {
             return 1;
         }
         fit.result.value = atPoint;
-        fit.predictions = report.runs > 0 ? report.predictions : std::vector<Genotype>();
     }
     const StoredResult& stored = fit.result;
     const double value = stored.value;
-    if (fit.predictions.empty()) {
+    ModelPrediction prediction;
+    if (!predictForFigure(model, stored.point, options.objective, prediction, error)) {
+        std::cerr << "zonetool plot: " << resultPath << ": " << error << "\n";
+        return 1;
+    }
+    Envelope envelope;
+    if (!options.envelopePaths.empty() &&
+        !envelopeFromCurves(model, stored.point, options.objective, prediction,
+                            options.envelopePaths, options.units > 0.0 ? options.units : 2.0,
+                            envelope, error)) {
+        std::cerr << "zonetool plot: " << error << "\n";
+        return 1;
+    }
+    if (prediction.sites.empty()) {
         std::cerr << "zonetool plot: the point in " << resultPath
                   << " lies outside the model's box (value " << format17(value)
                   << "); the figure shows no fitted lines\n";
     }
 
-    PlotInput input = plotInputFor(model, stored.point, value, fit.predictions, fileBorders);
-    input.centre = summariseFit(model, stored.point, fit.predictions, fileBorders).centre;
+    PlotInput input = plotInputFor(model, stored.point, value, prediction.sites, fileBorders);
+    input.lines = prediction.lines;
+    input.envelope = envelope;
+    input.centre = summariseFit(model, stored.point, prediction.sites, fileBorders).centre;
     input.subtitle += std::string("  (objective ") + objectiveName(options.objective) +
                       (options.objective == ObjectiveKind::settled ? ": " + stateCell(fit.state)
                                                                    : std::string()) +

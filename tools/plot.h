@@ -3,6 +3,8 @@
 
 #include "models/model_table.h"
 #include "population/population.h"
+#include "tools/plot_envelope.h"
+#include "tools/plot_model_lines.h"
 
 #include <limits>
 #include <string>
@@ -18,8 +20,12 @@ struct PlotInput {
     std::vector<int> countSI;
     std::vector<int> countII;
     std::vector<Genotype> predicted; // fitted frequencies at each site; empty for none
-    std::vector<double> borders;     // positions of region borders or contacts
-    std::string borderLabel;         // legend text of the borders
+    // The fitted frequencies at the model's own resolution, drawn as its lines; when empty the
+    // lines join `predicted` at the sites in the order of x.
+    ModelLines lines;
+    Envelope envelope; // the band of the fits within the support limit; none without demes
+    std::vector<double> borders; // positions of region borders or contacts
+    std::string borderLabel;     // legend text of the borders
     double centre = std::numeric_limits<double>::quiet_NaN(); // cline centre on the axis; NaN
                                                               // for none
 };

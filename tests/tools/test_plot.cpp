@@ -1,18 +1,23 @@
 // The SVG figure: ticks, escaping, a well-formed document with the expected marks, and a
 // rendering by headless Chromium where it is installed.
 #include "tools/plot.h"
+#include "tools/plot_frequency_panel.h"
 #include "tools/profile_plot.h"
+#include "tools/wilson_interval.h"
 
 #include "data/transect.h"
 #include "support/run_program.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 
 #include <cstring>
 #include <map>
+#include <sstream>
 
 namespace {
 
@@ -280,11 +285,12 @@ TEST(PlotSvg, WellFormedWithSymbolsLinesBordersAndLegend) {
     ASSERT_TRUE(xml.check(svg)) << xml.error();
     EXPECT_EQ(xml.elements()[0].name, "svg");
     EXPECT_EQ(xml.elements()[0].attributes.at("xmlns"), "http://www.w3.org/2000/svg");
-    // 105 sites, one symbol per genotype; three legend symbols and the sample-size key.
+    // 105 sites, one symbol per genotype; three legend symbols and the sample-size key; one
+    // dot of the observed allele frequency per site and its key.
     const XmlChecker::Element* observed = findById(xml, "observed-SS");
     ASSERT_NE(observed, nullptr);
-    EXPECT_EQ(xml.count("circle"), 105 + 1 + 3);
-    EXPECT_EQ(xml.count("rect"), 105 + 1 + 2); // background, plot frame
+    EXPECT_EQ(xml.count("circle"), 105 + 1 + 3 + 105 + 1);
+    EXPECT_EQ(xml.count("rect"), 105 + 1 + 3); // background, two panel frames
     EXPECT_EQ(xml.count("polygon"), 105 + 1);
     for (const char* id : {"predicted-SS", "predicted-SI", "predicted-II"}) {
         const XmlChecker::Element* line = findById(xml, id);
@@ -362,8 +368,8 @@ TEST(PlotCommand, WritesTheFigureOfAResultFile) {
     EXPECT_EQ(r.out, "");
     XmlChecker xml;
     ASSERT_TRUE(xml.check(dir.read("fig.svg"))) << xml.error();
-    // SS, SI, II and the allele frequency p.
-    EXPECT_EQ(xml.count("polyline"), 4);
+    // SS, SI, II and the allele frequency p; p once more in the allele-frequency panel.
+    EXPECT_EQ(xml.count("polyline"), 5);
     // The title shows the value of the evaluation, not the one in the file.
     EXPECT_NE(dir.read("fig.svg").find("(SS_1): \xE2\x88\x92ln L = 11518.585<"), std::string::npos);
     EXPECT_NE(dir.read("fig.svg").find("sigma 15  (objective zonefit)<"), std::string::npos);
@@ -406,7 +412,7 @@ TEST(PlotRendering, ChromiumDrawsTheFigure) {
         "--disable-background-networking --disable-component-update --disable-sync "
         "--user-data-dir=" +
         shellQuote(dir.file("profile")) + " --screenshot=" + shellQuote(dir.file("fig.png")) +
-        " --window-size=980,560 " + shellQuote("file://" + dir.file("fig.svg"));
+        " --window-size=980,900 " + shellQuote("file://" + dir.file("fig.svg"));
     const ProgramResult r = runProgram(dir.path(), "timeout", "120 sh -c " + shellQuote(command));
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string png = dir.read("fig.png");
@@ -420,7 +426,7 @@ TEST(PlotRendering, ChromiumDrawsTheFigure) {
                static_cast<unsigned char>(png[at + 3]);
     };
     EXPECT_EQ(word(16), 980u);
-    EXPECT_EQ(word(20), 560u);
+    EXPECT_EQ(word(20), 900u);
 }
 
 namespace {
@@ -489,8 +495,11 @@ TEST(PlotProfile, CommandWritesTheFigureOrSaysWhyNot) {
 
     const std::pair<const char*, const char*> usage[] = {
         {"plot 1 --profile curve.tsv -o p.svg",
-         "--profile draws a profile file and takes no MODEL or --result"},
-        {"plot 1 --units 2 -o p.svg", "--units needs --profile"},
+         "--profile draws a profile file and takes no MODEL, --result or --envelope"},
+        {"plot --profile curve.tsv --envelope curve.tsv -o p.svg",
+         "--profile draws a profile file and takes no MODEL, --result or --envelope"},
+        {"plot 1 --units 2 -o p.svg", "--units needs --profile or --envelope"},
+        {"plot 1 x.tsv -o p.svg", "unexpected argument 'x.tsv'"},
         {"plot --profile curve.tsv --units 0 -o p.svg", nullptr},
     };
     for (const auto& c : usage) {
@@ -511,4 +520,247 @@ TEST(PlotProfile, CommandWritesTheFigureOrSaysWhyNot) {
     EXPECT_EQ(r.err, "zonetool plot: bad.tsv:1: not a profile curve (its header must start "
                      "'parameter side fixed minus_lnL' and end 'evaluations')\n");
     EXPECT_FALSE(dir.exists("q.svg"));
+}
+
+namespace {
+
+// The x coordinates of an SVG points list "x,y x,y ...".
+std::vector<double> pointXs(const std::string& points) {
+    std::vector<double> xs;
+    std::istringstream in(points);
+    std::string pair;
+    while (in >> pair) {
+        xs.push_back(std::stod(pair.substr(0, pair.find(','))));
+    }
+    return xs;
+}
+
+bool nonDecreasing(const std::vector<double>& xs) {
+    return std::is_sorted(xs.begin(), xs.end());
+}
+
+} // namespace
+
+TEST(PlotWilson, IntervalsOnTheAlleles) {
+    // z = 1.96: 0 of 10 gives [0, 2 x 0.13877]; 5 of 10 gives 0.5 -+ 0.26341.
+    EXPECT_EQ(wilsonInterval(0, 10).low, 0.0);
+    EXPECT_NEAR(wilsonInterval(0, 10).high, 0.277532, 1e-6);
+    EXPECT_NEAR(wilsonInterval(5, 10).low, 0.236593, 1e-6);
+    EXPECT_NEAR(wilsonInterval(5, 10).high, 0.763407, 1e-6);
+    EXPECT_NEAR(wilsonInterval(10, 10).low, 0.722468, 1e-6);
+    EXPECT_EQ(wilsonInterval(10, 10).high, 1.0);
+    // 1 of 2 alleles (one heterozygote): 0.5 -+ 0.40549.
+    EXPECT_NEAR(wilsonInterval(1, 2).low, 0.094531, 1e-6);
+    EXPECT_EQ(wilsonInterval(0, 0).low, 0.0);
+    EXPECT_EQ(wilsonInterval(0, 0).high, 1.0);
+    // p counts the S alleles: 2 per SS, 1 per SI.
+    EXPECT_EQ(observedAlleleFrequency(3, 4, 3), 0.5);
+    EXPECT_EQ(observedAlleleFrequency(0, 1, 3), 0.125);
+    EXPECT_EQ(observedAlleleFrequency(0, 0, 0), 0.0);
+}
+
+TEST(PlotModelLines, EveryDemeInOrderNeverBackwards) {
+    // Model 8 (C_2): the 201 demes of its grid from 0 to the largest position, 853.288.
+    ModelPrediction c2;
+    std::string error;
+    ASSERT_TRUE(predictForFigure(*findModel(8), {1, 1, 1, 1, 0.5, 10, 450}, ObjectiveKind::zonefit,
+                                 c2, error))
+        << error;
+    ASSERT_EQ(c2.lines.x.size(), 201u);
+    ASSERT_EQ(c2.lines.genotypes.size(), 201u);
+    EXPECT_EQ(c2.lines.x.front(), 0.0);
+    EXPECT_NEAR(c2.lines.x.back(), 853.288, 1e-9);
+    EXPECT_TRUE(nonDecreasing(c2.lines.x));
+    ASSERT_EQ(c2.sites.size(), 105u);
+    // Each site's prediction lies between the demes on either side of it: the grid's adults
+    // are those the sites are read from.
+    const std::vector<double> positions = sitePositionsFor(*findModel(8));
+    for (std::size_t i = 0; i < positions.size(); i++) {
+        const std::size_t right = static_cast<std::size_t>(std::ceil(positions[i] / 4.26644));
+        const std::size_t left = right > 0 ? right - 1 : 0;
+        const double a = c2.lines.genotypes[left].SS;
+        const double b = c2.lines.genotypes[std::min<std::size_t>(right, 200)].SS;
+        EXPECT_GE(c2.sites[i].SS, std::min(a, b) - 1e-12) << "site " << i;
+        EXPECT_LE(c2.sites[i].SS, std::max(a, b) + 1e-12) << "site " << i;
+    }
+    // Model 2 (SS_2): its demes are the sites, along the summed distances.
+    ModelPrediction ss2;
+    ASSERT_TRUE(predictForFigure(*findModel(2), {1.05, 0.95, 0.95, 1.05, 0.5, 10, 40.7},
+                                 ObjectiveKind::zonefit, ss2, error))
+        << error;
+    EXPECT_EQ(ss2.lines.x, sitePositionsFor(*findModel(2)));
+    EXPECT_TRUE(nonDecreasing(ss2.lines.x));
+    // Outside the box: a penalty, nothing to draw.
+    ModelPrediction outside;
+    ASSERT_TRUE(
+        predictForFigure(*findModel(1), {-1, 1, 0, 10}, ObjectiveKind::zonefit, outside, error));
+    EXPECT_TRUE(outside.lines.x.empty());
+    EXPECT_TRUE(outside.sites.empty());
+}
+
+TEST(PlotModelLines, TheFiguresLinesNeverGoBackInX) {
+    ScratchDir dir;
+    dir.write("C_2_ML_", "1 1 1 1 0.5 10 450 0\n");
+    dir.write("SS1_ML_", "1.02 0.98 0.3 15 0\n");
+    for (const char* model : {"8", "1"}) {
+        ProgramResult r =
+            runProgram(dir.path(), ZONETOOL_BIN, std::string("plot ") + model + " -o fig.svg");
+        ASSERT_EQ(r.status, 0) << r.err;
+        XmlChecker xml;
+        ASSERT_TRUE(xml.check(dir.read("fig.svg"))) << xml.error();
+        for (const char* id :
+             {"predicted-SS", "predicted-SI", "predicted-II", "predicted-p", "model-p"}) {
+            const XmlChecker::Element* line = findById(xml, id);
+            ASSERT_NE(line, nullptr) << model << " " << id;
+            const std::vector<double> xs = pointXs(line->attributes.at("points"));
+            EXPECT_EQ(xs.size(), model[0] == '8' ? 201u : 105u) << model << " " << id;
+            EXPECT_TRUE(nonDecreasing(xs)) << model << " " << id;
+        }
+    }
+}
+
+TEST(PlotFrequencyPanel, ObservedFrequencyWithAnIntervalPerSite) {
+    const int noFile[2] = {0, 0};
+    const std::string svg = renderSvg(
+        plotInputFor(*findModel(8), {1, 1, 1, 1, 0.5, 10, 450}, 777.25, flatPrediction(), noFile));
+    XmlChecker xml;
+    ASSERT_TRUE(xml.check(svg)) << xml.error();
+    ASSERT_NE(findById(xml, "observed-p"), nullptr);
+    ASSERT_NE(findById(xml, "model-p"), nullptr);
+    int intervals = 0;
+    for (const XmlChecker::Element& e : xml.elements()) {
+        auto it = e.attributes.find("class");
+        intervals += it != e.attributes.end() && it->second == "wilson";
+    }
+    EXPECT_EQ(intervals, 105);
+
+    // Three sites by hand: all II (0 of 10 alleles), half and half (5 of 10), none sampled.
+    PlotInput input;
+    input.title = "three sites";
+    input.x = {0, 50, 100};
+    input.countSS = {0, 1, 0};
+    input.countSI = {0, 3, 0};
+    input.countII = {5, 1, 0};
+    const std::string three = renderSvg(input);
+    ASSERT_TRUE(xml.check(three)) << xml.error();
+    // The panel spans y = 566 (p = 1) to 816 (p = 0); x from 0 to 103 over 660 pixels from 80.
+    EXPECT_NE(three.find("<line class=\"wilson\" x1=\"80\" y1=\"816\" x2=\"80\" y2=\"746.62\""),
+              std::string::npos)
+        << three;
+    EXPECT_NE(three.find("<line class=\"wilson\" x1=\"400.39\" y1=\"756.85\" x2=\"400.39\" "
+                         "y2=\"625.15\""),
+              std::string::npos);
+    EXPECT_NE(three.find("<circle cx=\"400.39\" cy=\"691\""), std::string::npos);
+    EXPECT_EQ(three.find("class=\"wilson\" x1=\"720.78\""), std::string::npos); // none sampled
+}
+
+namespace {
+
+// A profile curve of model 1 around the fit at (1, 1, 0.3, 15), -lnL 841.945: the fit's own
+// point on its estimate rows, a point better by 2.41 (F = 0.31, 839.531), one 0.047 worse
+// (sigma 16, 841.991) and one far beyond (wSS 1.2, wII 0.8, 11518.58). The -lnL written are
+// not used: every point is evaluated.
+const char* const modelOneCurve =
+    "# objective: zonefit\n"
+    "parameter\tside\tfixed\tminus_lnL\twSS\twII\tF\tsigma\tevaluations\n"
+    "F\testimate\t0.3\t841.9\t1\t1\t0.3\t15\t0\n"
+    "F\tupper\t0.31\t839.5\t1\t1\t0.31\t15\t7\n"
+    "sigma\testimate\t15\t841.9\t1\t1\t0.3\t15\t0\n"
+    "sigma\tupper\t16\t842\t1\t1\t0.3\t16\t5\n"
+    "sigma\tlower\t1\t0\t1.2\t0.8\t0.3\t15\t5\n";
+
+ModelPrediction flatLines(double value, double p) {
+    ModelPrediction prediction;
+    prediction.value = value;
+    prediction.lines.x = {0, 1};
+    prediction.lines.genotypes = {Genotype{p * p, 2 * p * (1 - p), (1 - p) * (1 - p)},
+                                  Genotype{p, 0, 1 - p}};
+    return prediction;
+}
+
+} // namespace
+
+TEST(PlotEnvelope, BandOverThePointsWithinTheLimit) {
+    // Best 99.8; within 2: the fit (100), 101.5 and the best; 102 is out, as is the penalty.
+    ModelPrediction penalty;
+    penalty.value = 1e6;
+    const Envelope e = envelopeOf(
+        flatLines(100, 0.5),
+        {flatLines(101.5, 0.2), flatLines(102, 0.0), flatLines(99.8, 0.6), penalty}, 2.0);
+    EXPECT_EQ(e.candidates, 5);
+    EXPECT_EQ(e.within, 3);
+    ASSERT_EQ(e.x, (std::vector<double>{0, 1}));
+    // Deme 0 in Hardy-Weinberg: SS = p^2 from 0.04 to 0.36, p from 0.2 to 0.6.
+    EXPECT_DOUBLE_EQ(e.low[0].SS, 0.04);
+    EXPECT_DOUBLE_EQ(e.high[0].SS, 0.36);
+    EXPECT_DOUBLE_EQ(e.lowP[0], 0.2);
+    EXPECT_DOUBLE_EQ(e.highP[0], 0.6);
+    EXPECT_DOUBLE_EQ(e.high[0].SI, 0.5);
+    // Deme 1 without heterozygotes: II = 1 - p from 0.4 to 0.8.
+    EXPECT_DOUBLE_EQ(e.low[1].II, 0.4);
+    EXPECT_DOUBLE_EQ(e.high[1].II, 0.8);
+    // A fit without lines (a penalty) has no band.
+    EXPECT_TRUE(envelopeOf(penalty, {flatLines(99, 0.5)}, 2.0).x.empty());
+}
+
+TEST(PlotEnvelope, CommandDrawsTheBandOfTheCurvesPoints) {
+    ScratchDir dir;
+    dir.write("SS1_ML_", "1 1 0.3 15 841.94505\n");
+    dir.write("curve.tsv", modelOneCurve);
+    ProgramResult r =
+        runProgram(dir.path(), ZONETOOL_BIN, "plot 1 --envelope curve.tsv -o fig.svg");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string svg = dir.read("fig.svg");
+    XmlChecker xml;
+    ASSERT_TRUE(xml.check(svg)) << xml.error();
+    // Four distinct points; the fit lies 2.41 above the best, so only the best makes the band.
+    EXPECT_NE(svg.find(">envelope: 1 of 4 points<"), std::string::npos) << svg;
+    EXPECT_NE(svg.find(">within 2 units of the best \xE2\x88\x92ln L<"), std::string::npos);
+    for (const char* id : {"envelope-SS", "envelope-SI", "envelope-II", "envelope-p"}) {
+        const XmlChecker::Element* band = findById(xml, id);
+        ASSERT_NE(band, nullptr) << id;
+        EXPECT_EQ(pointXs(band->attributes.at("points")).size(), 2 * 105u) << id;
+    }
+    // Within 3 units the fit and sigma 16 join it; the curve may also be given twice.
+    r = runProgram(dir.path(), ZONETOOL_BIN,
+                   "plot 1 --units 3 --envelope curve.tsv curve.tsv -o fig.svg");
+    ASSERT_EQ(r.status, 0) << r.err;
+    svg = dir.read("fig.svg");
+    ASSERT_TRUE(xml.check(svg)) << xml.error();
+    EXPECT_NE(svg.find(">envelope: 3 of 4 points<"), std::string::npos);
+    EXPECT_NE(svg.find(">within 3 units of the best \xE2\x88\x92ln L<"), std::string::npos);
+}
+
+TEST(PlotEnvelope, UnusableCurvesAreRefused) {
+    ScratchDir dir;
+    dir.write("SS1_ML_", "1 1 0.3 15 841.94505\n");
+    const std::string header =
+        "parameter\tside\tfixed\tminus_lnL\twSS\twII\tF\tsigma\tevaluations\n";
+    dir.write("notnumber.tsv", header + "F\testimate\t0.3\t841.9\t1\tx1\t0.3\t15\t0\n");
+    dir.write("short.tsv", header + "F\testimate\t0.3\t841.9\t1\t1\t0.3\t0\n");
+    dir.write("empty.tsv", header);
+    dir.write("other.tsv",
+              "parameter\tside\tfixed\tminus_lnL\twSS_L\twII_L\tF\tsigma\tevaluations\n");
+    dir.write("objective.tsv", "# objective: neither\n" + header);
+    const std::string expected = "'parameter side fixed minus_lnL wSS wII F sigma', then end "
+                                 "'evaluations')\n";
+    const std::pair<const char*, std::string> cases[] = {
+        {"none.tsv", "zonetool plot: cannot read none.tsv: No such file or directory\n"},
+        {"notnumber.tsv", "zonetool plot: notnumber.tsv:2: wII 'x1' is not a number\n"},
+        {"short.tsv", "zonetool plot: short.tsv:2: 8 fields, the header has 9\n"},
+        {"empty.tsv", "zonetool plot: empty.tsv: no profile points\n"},
+        {"other.tsv", "zonetool plot: other.tsv:1: not a profile curve of model 1 (its header "
+                      "must read " +
+                          expected},
+        {"objective.tsv", "zonetool plot: objective.tsv:1: unknown objective in '# objective: "
+                          "neither' (zonefit or settled)\n"},
+    };
+    for (const auto& c : cases) {
+        const ProgramResult r = runProgram(
+            dir.path(), ZONETOOL_BIN, std::string("plot 1 --envelope ") + c.first + " -o f.svg");
+        EXPECT_EQ(r.status, 1) << c.first;
+        EXPECT_EQ(r.out, "") << c.first;
+        EXPECT_EQ(r.err, c.second) << c.first;
+        EXPECT_FALSE(dir.exists("f.svg")) << c.first;
+    }
 }
