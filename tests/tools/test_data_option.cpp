@@ -183,7 +183,11 @@ TEST(DataOptionsEndToEnd, ModelsPrintsTheBoxesInForce) {
     EXPECT_EQ(r.status, 0) << r.err;
     // Half as long: the kernel models' lengths halve; 3 demes of 105 for the border of SS_2.
     EXPECT_NE(r.out.find("x3  sigma    [0.25, 10]  "), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("x4  contact  (150, 300)  "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("x4  contact  (150, 300)  explore 150 to 300  "), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("x3  sigma    [0.25, 10]  explore 0.25 to 10, log scale  "),
+              std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("x8  border1  [103, 170]  "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("x6  border  (0.857143, 2.28571)  "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("x2  F      [0, 0.5]  "), std::string::npos) << r.out;
