@@ -9,6 +9,7 @@
 #include "tools/data_option.h"
 #include "tools/explore_part.h"
 #include "tools/options.h"
+#include "tools/start_box_check.h"
 
 #include <atomic>
 #include <chrono>
@@ -355,6 +356,15 @@ int readStarts(const ModelEntry& model, const ExploreArguments& a, StartList& li
         }
         user.start.resize(static_cast<std::size_t>(model.parameterCount));
         user.deltas.resize(user.start.size());
+        // Searched, it would only meet penalties and stand in the map as an optimum.
+        const std::string outside = startBoxProblem(startName, model, user.start,
+                                                    "it is not searched (the design starts are)");
+        if (!outside.empty()) {
+            std::cerr << "zonetool explore: " << outside << "\n";
+            user.start.clear();
+        }
+    }
+    if (!user.start.empty()) {
         list.points.push_back(user.start);
         list.steps.push_back(user.deltas);
         list.labels.push_back(startName);

@@ -7,12 +7,14 @@
 #include "population/diagnostics.h"
 #include "tools/checkpoint.h"
 #include "tools/cli.h"
+#include "tools/failed_fit.h"
 #include "tools/fit_from.h"
 #include "tools/fit_inputs.h"
 #include "tools/fit_record.h"
 #include "tools/options.h"
 #include "tools/parallel.h"
 #include "tools/progress.h"
+#include "tools/start_box_check.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -276,6 +278,7 @@ int singleFit(const FitOptions& a) {
         return 1;
     }
     output.onResult = recordWriter(model, resultName, options.seed, progress.evaluations);
+    output.acceptResult = penaltyRefusal(model);
 
     const StopSignalGuard signalGuard;
     markStarted(progress);
@@ -357,6 +360,19 @@ bool inputsUsable(const FitInputs& inputs) {
     return problems.empty();
 }
 
+// Names each start file whose start vector leaves its box; true when none does.
+bool startsInsideBoxes(const std::vector<std::pair<int, std::string>>& files, bool startGiven) {
+    bool inside = true;
+    for (const auto& [model, path] : files) {
+        const std::string problem = startFileBoxProblem(path, *findModel(model), startGiven);
+        if (!problem.empty()) {
+            std::cerr << "zonetool fit: " << problem << "\n";
+            inside = false;
+        }
+    }
+    return inside;
+}
+
 } // namespace
 
 int fitCommand(const std::vector<std::string>& args) {
@@ -400,7 +416,11 @@ int fitCommand(const std::vector<std::string>& args) {
         if (!a.tracePath.empty()) {
             inputs.writes.push_back(a.tracePath);
         }
-        if (!inputsUsable(inputs)) {
+        const std::string startPath =
+            a.startPath.empty() ? startFileName(a.modelText.c_str()) : a.startPath;
+        // Every problem is named at once.
+        const bool usable = inputsUsable(inputs);
+        if (!startsInsideBoxes({{a.models.front(), startPath}}, !a.startPath.empty()) || !usable) {
             return 1;
         }
         return singleFit(a);
@@ -431,7 +451,8 @@ int fitCommand(const std::vector<std::string>& args) {
             inputs.writes.push_back(job.resultName + ".ckpt");
         }
     }
-    if (!inputsUsable(inputs)) {
+    const bool usable = inputsUsable(inputs);
+    if (!startsInsideBoxes(inputs.startFiles, false) || !usable) {
         return 1;
     }
     return severalFits(a, jobs);

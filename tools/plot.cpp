@@ -6,6 +6,7 @@
 #include "population/simulation_report.h"
 #include "tools/cli.h"
 #include "tools/cline.h"
+#include "tools/failed_fit.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
 #include "tools/profile_plot.h"
@@ -572,7 +573,12 @@ int plotCommand(const std::vector<std::string>& args) {
     }
     const StoredResult& stored = fit.result;
     const double value = stored.value;
-    if (fit.predictions.empty()) {
+    if (failedFitValue(model, value)) {
+        // Lines of a point that scores a penalty would pass for a fitted cline.
+        std::cerr << "zonetool plot: warning: " << failedFitText(resultPath, value)
+                  << "; the figure shows the data only\n";
+        fit.predictions.clear();
+    } else if (fit.predictions.empty()) {
         std::cerr << "zonetool plot: the point in " << resultPath
                   << " lies outside the model's box (value " << format17(value)
                   << "); the figure shows no fitted lines\n";
