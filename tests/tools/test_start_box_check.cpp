@@ -144,6 +144,12 @@ TEST(StartBoxCheck, ExploreDrawsEveryStartInsideTheBoxAndSkipsAStartFileOutside)
     }
     ExploreMap map;
     ASSERT_TRUE(readExploreRecord(dir.file("C_1_ML_.explore.json"), map, error)) << error;
+    // A region is checked against the scaled box too.
+    const ProgramResult region =
+        zonetool(dir, "explore 7 --region contact=300:600 --data mine.tsv --redo");
+    EXPECT_EQ(region.status, 2);
+    EXPECT_EQ(region.err, "zonetool explore: --region contact: 300:600 leaves the box (75, 150)\n"
+                          "Run 'zonetool explore --help' for usage.\n");
     // The regions recorded are the scaled ones.
     EXPECT_EQ(map.regions[4].low, std::nextafter(75.0, 100.0));
     EXPECT_EQ(map.regions[4].high, std::nextafter(150.0, 100.0));
