@@ -96,6 +96,10 @@ int runFit(const char* argument, const std::string& startPath, const ScheduleOpt
     if (result.stopped) {
         return resumableStopStatus;
     }
+    if (output.acceptResult && !output.acceptResult(result, error)) {
+        err << error << "\n";
+        return 1;
+    }
     const std::string line = resultLine(result);
     std::string keptAs;
     if (!writeResultFile(resultName, line, error, nullptr, output.existingResult, &keptAs)) {

@@ -31,6 +31,10 @@ struct FitOutput {
     // with status 1.
     std::function<bool(const FitResult& result, const StartVector& startVector, std::string& error)>
         onResult;
+    // Called before the result file is written: when it returns false, its reason (in
+    // `error`) is written and the fit ends with status 1, nothing written. zonefit writes
+    // whatever its fit found; a tool may refuse a fit that found nothing.
+    std::function<bool(const FitResult& result, std::string& error)> acceptResult;
 };
 
 // Runs one fit. `argument` is the model argument as typed (null when missing); `startPath` is

@@ -1,5 +1,6 @@
 #include "models/boxes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -51,6 +52,34 @@ double boxPenalty(const ModelBox& box, const NRvector<double>& x) {
         }
     }
     return 0.0;
+}
+
+ExploreRegion regionInBox(const ParameterInfo& parameter) {
+    ExploreRegion region;
+    region.low = std::max(parameter.exploreLow, parameter.lower);
+    region.high = std::min(parameter.exploreHigh, parameter.upper);
+    if (!(region.low <= region.high)) {
+        const bool lowerFinite = std::isfinite(parameter.lower);
+        const bool upperFinite = std::isfinite(parameter.upper);
+        region.low = lowerFinite ? parameter.lower : parameter.upper;
+        region.high = upperFinite ? parameter.upper : parameter.lower;
+    }
+    // The design never draws an end itself, but rounding can land on one: the ends are made
+    // values the box takes.
+    if (parameter.lowerOpen && region.low <= parameter.lower) {
+        region.low = std::nextafter(parameter.lower, unbounded);
+        region.high = std::max(region.high, region.low);
+    }
+    if (parameter.upperOpen && region.high >= parameter.upper) {
+        region.high = std::nextafter(parameter.upper, -unbounded);
+        region.low = std::min(region.low, region.high);
+    }
+    region.log = parameter.exploreLog && region.low > 0.0;
+    return region;
+}
+
+bool isPenalty(const ModelBox& box, double value) {
+    return !std::isfinite(value) || value >= box.penaltyUnit;
 }
 
 std::string boundText(double bound) {

@@ -43,6 +43,21 @@ struct ModelBox {
     int jointLowerCount = 0;
 };
 
+// Where a search draws the start values of one parameter: low to high, on a log scale when
+// `log` (then 0 < low); low == high holds the parameter fixed.
+struct ExploreRegion {
+    double low = 0.0;
+    double high = 0.0;
+    bool log = false;
+};
+
+// The exploration region of `parameter` as searches use it, always inside its box: the
+// region's part within the bounds; an end on (or beyond) an open bound moves to the nearest
+// value inside it. A region that misses the box altogether becomes the box itself, or its one
+// finite bound when the other is infinite. The log scale is kept while low > 0. Only a box
+// with no value inside, such as (5, 5), leaves the region outside.
+ExploreRegion regionInBox(const ParameterInfo& parameter);
+
 // Whether `value` lies inside the box of `parameter` (NaN never does).
 bool insideBox(const ParameterInfo& parameter, double value);
 
@@ -57,3 +72,14 @@ std::string boxText(const ParameterInfo& parameter);
 // after the joint lower-bound test: one unit for a NaN value or a parameter with a flat
 // penalty, else (|v| + 1) units, which is infinite for an infinite v.
 double boxPenalty(const ModelBox& box, const NRvector<double>& x);
+
+// Whether `value`, the best value of a fit or one read from a result file, is a penalty
+// rather than a negative log-likelihood: not finite, or at least the box's penalty unit.
+// The objectives answer a point outside the box, a likelihood that is not a number and a run
+// that did not settle with such values. A true -lnL reaches the unit (1e5 or 1e6) only when
+// the simulated frequencies leave an observed genotype all but impossible: the kernel models
+// floor each log-frequency at -unit, so one such individual costs the whole unit, and
+// without that a sample needs about 1e5 / 23 = 4300 individuals each at a frequency of
+// 1e-10. Such a point explains nothing of the data either, so it counts as no fit; any finite
+// value below the unit counts as one.
+bool isPenalty(const ModelBox& box, double value);

@@ -347,9 +347,10 @@ BoxScope::~BoxScope() {
 }
 
 std::string regionText(const ParameterInfo& parameter) {
-    if (parameter.exploreLow == parameter.exploreHigh) {
-        return "fixed at " + boundText(parameter.exploreLow);
+    const ExploreRegion region = regionInBox(parameter);
+    if (region.low == region.high) {
+        return "fixed at " + boundText(region.low);
     }
-    return boundText(parameter.exploreLow) + " to " + boundText(parameter.exploreHigh) +
-           (parameter.exploreLog ? ", log scale" : "");
+    return boundText(region.low) + " to " + boundText(region.high) +
+           (region.log ? ", log scale" : "");
 }

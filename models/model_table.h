@@ -49,7 +49,8 @@ const ModelEntry* findModel(int number);
 // The index of the parameter called `name` in `model`, or -1.
 int findParameter(const ModelEntry& model, const std::string& name);
 
-// The exploration region as text, as in "0.8 to 1.25, log scale" or "0 to 1".
+// The exploration region inside the box (regionInBox) as text, as in "0.8 to 1.25, log
+// scale" or "0 to 1"; ends are printed with 6 significant digits.
 std::string regionText(const ParameterInfo& parameter);
 
 // The box of `model` as its row gives it.

@@ -75,6 +75,8 @@ void BoxSet::scale(const TransectScale& scale) {
             if (factor != 1.0) {
                 parameter.lower = parameter.lower * factor;
                 parameter.upper = parameter.upper * factor;
+                parameter.exploreLow = parameter.exploreLow * factor;
+                parameter.exploreHigh = parameter.exploreHigh * factor;
             }
         }
     }

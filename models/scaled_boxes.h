@@ -35,11 +35,14 @@ class BoxSet {
     // Multiplies every bound in length units by the scale factor of the model's geometry:
     // sigma of every model, the contact and the border positions of models 7 to 10. The
     // border deme of model 2 is multiplied by `scale.demes`. Open and closed bounds stay so.
+    // The exploration regions of these parameters scale alike, so that they stay in their
+    // boxes.
     void scale(const TransectScale& scale);
 
     // Sets both bounds of every parameter called `name`, in every model that has one (all
     // models when `model` is 0, else model `model` only), keeping whether each bound is open.
-    // Returns how many parameters were changed.
+    // The exploration regions stay; searches use their part inside the new box
+    // (regionInBox). Returns how many parameters were changed.
     int override(const std::string& name, double lower, double upper, int model = 0);
 
   private:

@@ -1,5 +1,6 @@
 #include "tools/checkpoint.h"
 
+#include "tools/failed_fit.h"
 #include "tools/fit_record.h"
 #include "tools/parallel.h"
 
@@ -635,6 +636,7 @@ CheckpointedOutcome runCheckpointedFit(const CheckpointedFit& fit, FitProgress& 
         totals(record.cpuSeconds, record.wallSeconds);
         return writeFitRecord(resultName, record, recordError);
     };
+    output.acceptResult = penaltyRefusal(*model);
     int status = 1;
     {
         const BoundObjective bound{model, fit.objective};

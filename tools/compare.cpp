@@ -36,8 +36,10 @@ const char* const compareHelp =
     "with --all they are listed below their model's best fit (fit 'other', no weight).\n"
     "The saturated model gives every site its observed genotype frequencies. With samples of\n"
     "1 to 40 per site the chi-square reading of G is rough; compare G between models rather\n"
-    "than reading p-values off it. Penalty values (1e5 and more) mean the fit never left the\n"
-    "penalty region. Files that cannot be read are reported on standard error and skipped.\n"
+    "than reading p-values off it. A result whose value is a penalty (the model's penalty\n"
+    "unit, 1e5 or 1e6, and more; infinite; not a number) holds a failed fit: it is named in\n"
+    "a warning and left out, never ranked. Files that cannot be read are reported on\n"
+    "standard error and skipped.\n"
     "Only fits of one objective are ranked together: each record says which its fit\n"
     "minimised (zonefit's own when it does not); the table ends with 'objective: K', the\n"
     "JSON rows carry \"objective\", and the TSV of settled fits starts with '# objective:\n"
@@ -174,18 +176,10 @@ std::string seedText(const StoredResult& result) {
     return result.seed ? std::to_string(*result.seed) : "-";
 }
 
-// Fixed decimals per column; penalty-sized values in exponent notation, so that no column
-// holds a 300-digit number.
+// Fixed decimals per column, huge values in exponent notation: no column holds a 300-digit
+// number.
 std::string fixed(double value, int decimals) {
-    if (std::isnan(value)) {
-        return "-";
-    }
-    if (std::isinf(value)) {
-        return value > 0 ? "inf" : "-inf";
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, std::fabs(value) < 1e12 ? "%.*f" : "%.*e", decimals, value);
-    return text;
+    return fixedCell(value, decimals);
 }
 
 std::vector<std::string> cells(const ComparisonRow& row) {

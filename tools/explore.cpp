@@ -12,6 +12,7 @@
 #include "tools/options.h"
 #include "tools/output_lock.h"
 #include "tools/point_evaluation.h"
+#include "tools/start_box_check.h"
 
 #include <atomic>
 #include <chrono>
@@ -33,8 +34,9 @@ const char* const exploreHelp =
     "Searches for the best optimum of MODEL from many start points: N points of a Latin\n"
     "hypercube over each parameter's exploration region ('zonetool models' lists them),\n"
     "drawn reproducibly from seed S, plus the start vector of startvecMODEL.txt (with its\n"
-    "steps) when that file is in the working directory. From each point a downhill simplex\n"
-    "at temperature 0 (steps a tenth of each region's width) runs until it converges or has\n"
+    "steps) when that file is in the working directory and its start lies inside the boxes\n"
+    "(else it is named and left out). From each point a downhill simplex at temperature 0\n"
+    "(steps a tenth of each region's width) runs until it converges or has\n"
     "spent E evaluations. End points whose -lnL agree within 0.01 and that lie within 1% of\n"
     "every region's width of each other are one optimum. The map of the optima, best first,\n"
     "goes to standard output: -lnL, how many starts reached it, the evaluations they spent,\n"
@@ -369,6 +371,15 @@ int readStarts(const ModelEntry& model, const ExploreArguments& a, StartList& li
         }
         user.start.resize(static_cast<std::size_t>(model.parameterCount));
         user.deltas.resize(user.start.size());
+        // Searched, it would only meet penalties and stand in the map as an optimum.
+        const std::string outside = startBoxProblem(startName, model, user.start,
+                                                    "it is not searched (the design starts are)");
+        if (!outside.empty()) {
+            std::cerr << "zonetool explore: " << outside << "\n";
+            user.start.clear();
+        }
+    }
+    if (!user.start.empty()) {
         list.points.push_back(user.start);
         list.steps.push_back(user.deltas);
         list.labels.push_back(startName);

@@ -7,6 +7,7 @@
 #include "population/diagnostics.h"
 #include "tools/checkpoint.h"
 #include "tools/cli.h"
+#include "tools/failed_fit.h"
 #include "tools/fit_from.h"
 #include "tools/fit_inputs.h"
 #include "tools/fit_record.h"
@@ -14,6 +15,7 @@
 #include "tools/output_lock.h"
 #include "tools/parallel.h"
 #include "tools/progress.h"
+#include "tools/start_box_check.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -45,9 +47,10 @@ const char* const fitHelp =
     "\n"
     "Before the first fit starts, every input is checked and each problem named: the start\n"
     "file of every model (for several fits also its rows and length), borders.txt when a\n"
-    "model 3 to 6 is named, and that every directory receiving a result, log, record,\n"
-    "checkpoint or trace takes new files. A missing start or border file is named with the\n"
-    "working directory and the example shipped in the sources' examples/ directory. Should\n"
+    "model 3 to 6 is named, that every directory receiving a result, log, record,\n"
+    "checkpoint or trace takes new files, and that every start vector lies inside the boxes\n"
+    "in force. A missing start or border file is named with the working directory and the\n"
+    "example shipped in the sources' examples/ directory. Should\n"
     "borders.txt turn bad during a run of several, each fit that reads it stops with the\n"
     "message in its log (status failed(1) in the summary) and the other fits go on.\n"
     "\n"
@@ -93,7 +96,8 @@ const char* const fitHelp =
     "\n"
     "Every finished fit also writes its record, RESULT.json: the best point and value at full\n"
     "precision, seed, evaluations, start vector and steps, times, version, command line and\n"
-    "objective.\n"
+    "objective. A fit whose best value is a penalty (no point simulated inside the box, or\n"
+    "every simulation failed) writes neither and fails with status 1.\n"
     "\n"
     "Exit status: 0 done, 1 failure, 2 bad arguments, 75 stopped, resumable.\n"
     "When standard error is not a terminal, a plain progress line is written to it after\n"
@@ -297,6 +301,7 @@ int singleFit(const FitOptions& a) {
     }
     output.onResult =
         recordWriter(model, resultName, options.seed, progress.evaluations, a.objective);
+    output.acceptResult = penaltyRefusal(model);
 
     // zonefit's output stays as it is; a fit of the other objective says so first.
     (line.enabled() ? out : std::cout) << objectiveLine(a.objective) << std::flush;
@@ -380,6 +385,19 @@ bool inputsUsable(const FitInputs& inputs) {
     return problems.empty();
 }
 
+// Names each start file whose start vector leaves its box; true when none does.
+bool startsInsideBoxes(const std::vector<std::pair<int, std::string>>& files, bool startGiven) {
+    bool inside = true;
+    for (const auto& [model, path] : files) {
+        const std::string problem = startFileBoxProblem(path, *findModel(model), startGiven);
+        if (!problem.empty()) {
+            std::cerr << "zonetool fit: " << problem << "\n";
+            inside = false;
+        }
+    }
+    return inside;
+}
+
 } // namespace
 
 int fitCommand(const std::vector<std::string>& args) {
@@ -428,7 +446,11 @@ int fitCommand(const std::vector<std::string>& args) {
         if (!a.tracePath.empty()) {
             inputs.writes.push_back(a.tracePath);
         }
-        if (!inputsUsable(inputs)) {
+        const std::string startPath =
+            a.startPath.empty() ? startFileName(a.modelText.c_str()) : a.startPath;
+        // Every problem is named at once.
+        const bool usable = inputsUsable(inputs);
+        if (!startsInsideBoxes({{a.models.front(), startPath}}, !a.startPath.empty()) || !usable) {
             return 1;
         }
         return singleFit(a);
@@ -468,7 +490,8 @@ int fitCommand(const std::vector<std::string>& args) {
             inputs.writes.push_back(job.resultName + ".ckpt");
         }
     }
-    if (!inputsUsable(inputs)) {
+    const bool usable = inputsUsable(inputs);
+    if (!startsInsideBoxes(inputs.startFiles, false) || !usable) {
         return 1;
     }
     return severalFits(a, jobs);

@@ -9,6 +9,7 @@
 #include "tools/output_lock.h"
 #include "tools/parallel.h"
 #include "tools/results.h"
+#include "tools/start_box_check.h"
 
 #include <fstream>
 #include <iostream>
@@ -134,6 +135,25 @@ int readArguments(const std::vector<std::string>& args, FromArguments& a) {
         .parse(args);
 }
 
+// Names each of the first `count` optima of the record that leaves its box in force; true
+// when none does. The search that found them ran on other data or boxes then.
+bool optimaInsideBoxes(const FromArguments& a, const ModelEntry& model, const ExploreMap& map,
+                       int first, int count) {
+    bool inside = true;
+    for (int k = first; k < first + count; k++) {
+        const std::string problem =
+            startBoxProblem(a.recordPath + ": optimum " + std::to_string(k + 1), model,
+                            map.optima[static_cast<std::size_t>(k)].point,
+                            "give the --data and --box of the search, or run 'zonetool explore " +
+                                std::to_string(model.number) + "' anew");
+        if (!problem.empty()) {
+            std::cerr << "zonetool fit: " << problem << "\n";
+            inside = false;
+        }
+    }
+    return inside;
+}
+
 bool exists(const std::string& path) {
     struct stat info;
     return lstat(path.c_str(), &info) == 0;
@@ -149,6 +169,9 @@ int fitOneOptimum(const FromArguments& a, const ModelEntry& model, const Explore
                   << (count == 1 ? " optimum" : " optima") << ": no optimum " << a.optimum
                   << " to fit from\n";
         return 0;
+    }
+    if (!optimaInsideBoxes(a, model, map, a.optimum - 1, 1)) {
+        return 1;
     }
     const std::string name = optimumFitName(model, a.optimum, std::nullopt);
     const std::string startPath = name + ".start";
@@ -268,6 +291,9 @@ int fitFromCommand(const std::vector<std::string>& args) {
                 return 1;
             }
         }
+    }
+    if (!optimaInsideBoxes(a, model, map, 0, count)) {
+        return 1;
     }
     if (!checkBordersFor(jobs, error)) {
         std::cerr << error << "\n";

@@ -9,6 +9,7 @@
 #include "tools/checkpoint.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
+#include "tools/failed_fit.h"
 #include "tools/fit_record.h"
 #include "tools/results.h"
 #include "tools/table.h"
@@ -154,6 +155,7 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
         output.objective = objective != nullptr ? countingObjective : nullptr;
         output.onResult =
             recordWriter(model, job.resultName, job.seed, progress.evaluations, job.objectiveKind);
+        output.acceptResult = penaltyRefusal(model);
         const std::string argument = std::to_string(job.model);
         std::string recordError;
         if (!checkResultWritable(recordFileName(job.resultName), recordError)) {

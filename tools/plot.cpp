@@ -6,6 +6,7 @@
 #include "population/simulation_report.h"
 #include "tools/cli.h"
 #include "tools/cline.h"
+#include "tools/failed_fit.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
 #include "tools/plot_frame.h"
@@ -635,19 +636,23 @@ int plotCommand(const std::vector<std::string>& args) {
     const StoredResult& stored = fit.result;
     const double value = stored.value;
     ModelPrediction prediction;
-    if (!predictForFigure(model, stored.point, options.objective, prediction, error)) {
+    if (failedFitValue(model, value)) {
+        // Lines of a point that scores a penalty would pass for a fitted cline.
+        std::cerr << "zonetool plot: warning: " << failedFitText(resultPath, value)
+                  << "; the figure shows the data only\n";
+    } else if (!predictForFigure(model, stored.point, options.objective, prediction, error)) {
         std::cerr << "zonetool plot: " << resultPath << ": " << error << "\n";
         return 1;
     }
     Envelope envelope;
-    if (!options.envelopePaths.empty() &&
+    if (!options.envelopePaths.empty() && !prediction.sites.empty() &&
         !envelopeFromCurves(model, stored.point, options.objective, prediction,
                             options.envelopePaths, options.units > 0.0 ? options.units : 2.0,
                             envelope, error)) {
         std::cerr << "zonetool plot: " << error << "\n";
         return 1;
     }
-    if (prediction.sites.empty()) {
+    if (prediction.sites.empty() && !failedFitValue(model, value)) {
         std::cerr << "zonetool plot: the point in " << resultPath
                   << " lies outside the model's box (value " << format17(value)
                   << "); the figure shows no fitted lines\n";

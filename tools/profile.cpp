@@ -15,6 +15,7 @@
 #include "tools/profile_part.h"
 #include "tools/progress.h"
 #include "tools/results.h"
+#include "tools/start_box_check.h"
 #include "tools/table.h"
 
 #include <cmath>
@@ -453,15 +454,12 @@ bool loadEstimate(const ModelEntry& model, const ProfileOptions& o, StoredResult
             return false;
         }
     }
-    const ModelBox& modelBox = activeBox(model.number);
-    for (int index : o.indices) {
-        const ParameterInfo& box = modelBox.parameters[index];
-        const double estimate = stored.point[static_cast<std::size_t>(index)];
-        if (!insideBox(box, estimate)) {
-            std::cerr << "zonetool profile: the estimate of " << box.name << ", "
-                      << format17(estimate) << ", lies outside its box " << boxText(box) << "\n";
-            return false;
-        }
+    // Every coordinate, not only those profiled: the others are re-optimised from there.
+    const std::string outside =
+        startBoxProblem(o.resultPath, model, stored.point, profileBoxAdvice(model));
+    if (!outside.empty()) {
+        std::cerr << "zonetool profile: " << outside << "\n";
+        return false;
     }
     return true;
 }

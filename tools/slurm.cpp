@@ -14,6 +14,7 @@
 #include "tools/profile_part.h"
 #include "tools/results.h"
 #include "tools/slurm_script.h"
+#include "tools/start_box_check.h"
 
 #include <cerrno>
 #include <climits>
@@ -333,6 +334,9 @@ void checkStartFile(const ModelEntry& model, std::vector<std::string>& problems)
                            ") reads " + std::to_string(model.parameterCount) +
                            " parameters, the start vector holds " +
                            std::to_string(start.start.size()));
+    } else if (const std::string outside = startFileBoxProblem(path, model, false);
+               !outside.empty()) {
+        problems.push_back(outside);
     }
     if (model.objective == nullptr) {
         problems.push_back("model " + std::to_string(model.number) +
@@ -416,6 +420,10 @@ Plan planProfileArray(const SlurmArguments& a, const ScriptPlace& place) {
     std::string error;
     if (!readResultFile(job.result, model, stored, error)) {
         plan.problems.push_back(error);
+    } else if (const std::string outside =
+                   startBoxProblem(job.result, model, stored.point, profileBoxAdvice(model));
+               !outside.empty()) {
+        plan.problems.push_back(outside);
     }
     checkBorders(a.models, plan.problems);
     job.table = "profile-" + job.result + ".txt";

@@ -6,10 +6,11 @@
 #include <cmath>
 
 std::vector<Region> defaultRegions(const ModelEntry& model) {
+    const ModelBox& box = activeBox(model.number);
     std::vector<Region> regions;
-    for (int j = 0; j < model.parameterCount; j++) {
-        const ParameterInfo& p = model.parameters[j];
-        regions.push_back({p.exploreLow, p.exploreHigh, p.exploreLog});
+    for (int j = 0; j < box.parameterCount; j++) {
+        const ExploreRegion r = regionInBox(box.parameters[j]);
+        regions.push_back({r.low, r.high, r.log});
     }
     return regions;
 }
@@ -37,7 +38,7 @@ bool applyRegionOption(const ModelEntry& model, const std::string& text,
                   text.substr(equals + 1) + "'";
         return false;
     }
-    const ParameterInfo& p = model.parameters[j];
+    ParameterInfo p = activeBox(model.number).parameters[j];
     if (low > high) {
         problem = "--region " + name + ": LO must not exceed HI";
         return false;
@@ -47,7 +48,10 @@ bool applyRegionOption(const ModelEntry& model, const std::string& text,
             "--region " + name + ": " + text.substr(equals + 1) + " leaves the box " + boxText(p);
         return false;
     }
-    regions[static_cast<std::size_t>(j)] = {low, high, p.exploreLog && low > 0.0};
+    p.exploreLow = low;
+    p.exploreHigh = high;
+    const ExploreRegion r = regionInBox(p);
+    regions[static_cast<std::size_t>(j)] = {r.low, r.high, r.log};
     return true;
 }
 
@@ -169,6 +173,11 @@ std::vector<std::vector<double>> designStarts(const ModelEntry& model,
                 continue;
             }
             x[k] = fromUnit(regions[k], u[k]);
+        }
+        // exp(log(20)) is not 20: a start drawn on a log scale can round past the end of its
+        // region, and so past a bound of the box.
+        for (std::size_t k = 0; k < x.size() && k < regions.size(); k++) {
+            x[k] = std::min(std::max(x[k], regions[k].low), regions[k].high);
         }
         starts.push_back(x);
     }

@@ -15,12 +15,14 @@ struct Region {
     bool log = false;
 };
 
-// The model table's regions of `model`, in parameter order.
+// The regions of `model` in the boxes in force on this thread (activeBox), each inside its
+// box (regionInBox), in parameter order.
 std::vector<Region> defaultRegions(const ModelEntry& model);
 
 // Reads "NAME=LO:HI" (a log scale is kept when the table's region has one and LO > 0) into
 // `regions`. Checks that NAME is a parameter of `model`, LO <= HI, and both lie within the
-// parameter's box (its bounds included). On failure returns false with a one-line reason.
+// parameter's box in force (its bounds included; an end on an open bound is moved inside, as
+// regionInBox does). On failure returns false with a one-line reason.
 bool applyRegionOption(const ModelEntry& model, const std::string& text,
                        std::vector<Region>& regions, std::string& problem);
 
@@ -54,7 +56,8 @@ bool parseDesign(const std::string& text, Design& design);
 // within it. Coordinates lie in (0, 1). The same seed gives the same design.
 std::vector<std::vector<double>> latinHypercube(int points, int dimensions, std::uint64_t seed);
 
-// `points` start vectors of `model` over `regions`, from a Latin hypercube drawn with `seed`.
+// `points` start vectors of `model` over `regions`, from a Latin hypercube drawn with `seed`;
+// every coordinate lies within its region, ends included.
 // With Design::strength each pair of neighbouring fitnesses on log-scale regions (wSS, wII)
 // is drawn as a strength s (|s| log-uniform from 1e-4 to the largest |ln w| of the first
 // fitness's region, either sign) and an asymmetry a (-1 to 1), ln w1 = s (1 + a),

@@ -7,6 +7,7 @@
 #include "population/simulation_report.h"
 #include "tools/cli.h"
 #include "tools/cline.h"
+#include "tools/failed_fit.h"
 #include "tools/json.h"
 #include "tools/options.h"
 #include "tools/plot.h"
@@ -48,7 +49,7 @@ const char* const summaryHelp =
     "Centre and width are measured along the axis named in the output: the summed distance\n"
     "between neighbouring sites for models 1 to 6 (their demes are the sites), the position\n"
     "on the transect axis for models 7 to 10; both in the unit of sigma. Fits are read and\n"
-    "checked as 'zonetool compare' reads them.\n"
+    "checked as 'zonetool compare' reads them; failed fits (a penalty as value) are left out.\n"
     "\n"
     "Options:\n"
     "  -r           search the directories below DIR... too\n"
@@ -256,6 +257,7 @@ bool loadFits(const std::string& command, const std::vector<std::string>& dirs, 
     if (!listed) {
         return false;
     }
+    int failed = 0;
     for (const FoundResult& file : found) {
         LoadedFit fit;
         std::string error;
@@ -269,6 +271,14 @@ bool loadFits(const std::string& command, const std::vector<std::string>& dirs, 
             std::cerr << "zonetool " << command << ": skipped " << error << "\n";
             continue;
         }
+        // A penalty is no -lnL: ranked or summarised, it would stand as a fit.
+        if (failedFitValue(*findModel(file.model), fit.result.value)) {
+            std::cerr << "zonetool " << command
+                      << ": warning: " << failedFitText(file.path, fit.result.value)
+                      << "; it is left out\n";
+            failed++;
+            continue;
+        }
         if (!fit.result.seed) {
             fit.result.seed = file.seed;
         }
@@ -279,7 +289,8 @@ bool loadFits(const std::string& command, const std::vector<std::string>& dirs, 
         for (std::size_t i = 0; i < dirs.size(); i++) {
             where += (i == 0 ? "" : ", ") + dirs[i];
         }
-        std::cerr << "zonetool " << command << ": no result files in " << where << "\n";
+        std::cerr << "zonetool " << command << ": no "
+                  << (failed > 0 ? "usable fit" : "result files") << " in " << where << "\n";
         return false;
     }
     return true;
@@ -321,15 +332,7 @@ namespace {
 
 // Fixed decimals, so that a column reads alike from row to row; "-" for what does not exist.
 std::string fixed(double value, int decimals) {
-    if (std::isnan(value)) {
-        return "-";
-    }
-    if (std::isinf(value)) {
-        return value > 0 ? "inf" : "-inf";
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
+    return fixedCell(value, decimals);
 }
 
 struct SummaryRow {

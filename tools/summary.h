@@ -58,9 +58,13 @@ std::string summaryJsonMembers(const FitSummary& summary);
 std::vector<const LoadedFit*> bestFits(const std::vector<LoadedFit>& fits);
 
 // Reads the result files found in `dirs` (below them too with `recursive`) with loadFit,
-// writing "zonetool COMMAND: " and each warning or refusal to standard error. Returns false
-// after a message when a directory cannot be read or no fit is left. Result files without a
-// record are taken as fits of `withoutRecord`.
+// writing "zonetool COMMAND: " and each warning or refusal to standard error. A failed fit (a
+// value that is a penalty, tools/failed_fit.h) is left out with the warning
+// "zonetool COMMAND: warning: PATH holds a failed fit (its value, V, is a penalty, not a
+// -lnL); it is left out". Returns false after a message when a directory cannot be read or
+// no fit is left ("no result files in DIR", or "no usable fit in DIR" when failed fits were
+// all there was). Result files without a record are taken as fits of
+// `withoutRecord`.
 bool loadFits(const std::string& command, const std::vector<std::string>& dirs, bool recursive,
               std::vector<LoadedFit>& fits, ObjectiveKind withoutRecord = ObjectiveKind::zonefit);
 

@@ -1,6 +1,20 @@
 #include "tools/table.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+std::string fixedCell(double value, int decimals) {
+    if (std::isnan(value)) {
+        return "-";
+    }
+    if (std::isinf(value)) {
+        return value > 0 ? "inf" : "-inf";
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, std::fabs(value) < 1e12 ? "%.*f" : "%.*e", decimals, value);
+    return text;
+}
 
 void Table::addRow(std::vector<std::string> cells) {
     cells.resize(columns_.size());

@@ -53,6 +53,20 @@ TEST(BoxPenalty, FirstFailingParameterInOrderDecides) {
     EXPECT_EQ(penaltyAt(box, {1, 1, 3.5, -5}), 0.0); // entries past the box are not read
 }
 
+TEST(BoxPenalty, AValueFromTheUnitOnIsAPenaltyNotALikelihood) {
+    const ModelBox ss = builtinBox(*findModel(1));
+    const ModelBox kernel = builtinBox(*findModel(7));
+    EXPECT_FALSE(isPenalty(ss, 99999.99));
+    EXPECT_TRUE(isPenalty(ss, 100000.0));
+    // C_1 charges ten times as much: a -lnL of 500000 is a (very bad) likelihood there.
+    EXPECT_FALSE(isPenalty(kernel, 500000.0));
+    EXPECT_TRUE(isPenalty(kernel, 1e6));
+    EXPECT_TRUE(isPenalty(ss, std::numeric_limits<double>::max()));
+    EXPECT_TRUE(isPenalty(ss, inf));
+    EXPECT_TRUE(isPenalty(ss, notANumber));
+    EXPECT_FALSE(isPenalty(ss, 0.0));
+}
+
 TEST(BoxPenalty, JointLowerTestChargesAllItsValuesFirst) {
     const ModelBox box{threeParameters, 3, 10.0, 2};
     EXPECT_EQ(penaltyAt(box, {-2, 0.5, 100}), 35.0); // (2 + 1 + 0.5) x 10, before the position

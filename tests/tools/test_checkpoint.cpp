@@ -289,7 +289,7 @@ TEST(CheckpointedFit, DamagedForeignAndOtherVersionCheckpointsAreRefusedAndKept)
     corrupted[good.size() / 2] = corrupted[good.size() / 2] == '1' ? '2' : '1';
     std::string olderFormat = good;
     olderFormat.replace(0, std::strlen("zonefit-checkpoint 1"), "zonefit-checkpoint 0");
-    dir.write("startvec2.txt", "1 1 1 1 0.5 100 50\n0 0 0 0 0 0 0\n");
+    dir.write("startvec2.txt", "1 1 1 1 0.5 10 50\n0 0 0 0 0 0 0\n");
     dir.write("other.txt", "1.2 0.8 0.3 15\n0 0 0.05 3\n");
 
     const std::string base = "fit 1 --seed 1 --checkpoint c.ckpt --trace t.tsv";

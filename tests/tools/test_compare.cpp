@@ -272,11 +272,10 @@ TEST(CompareCommand, FitsOfDifferentObjectivesAreNotRankedTogether) {
     r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format json");
     EXPECT_NE(r.out.find("\"df\": 208, \"objective\": \"settled\", \"file\": "), std::string::npos)
         << r.out;
-    // A result file without a record is a fit of the objective asked for, evaluated under it
-    // (here a point outside the box: nothing to simulate).
+    // A result file without a record is a fit of the objective asked for, evaluated under it.
     std::remove(dir.file("SS1_ML_seed2").c_str());
     std::remove(dir.file("SS1_ML_seed2.json").c_str());
-    dir.write("SS1_ML_seed3", "1 1 0.5 -3 400000\n");
+    dir.write("SS1_ML_seed3", "1.05 1.05 0.3 15 1510.1479584\n");
     r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format tsv --objective settled");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("# objective: settled\n", 0), 0u) << r.out;

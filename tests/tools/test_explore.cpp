@@ -3,8 +3,10 @@
 // the split of the starts, the parts, and their merge into the record of one whole run.
 #include "tools/explore_part.h"
 #include "tools/output_lock.h"
+#include "tools/results.h"
 
 #include "models/objective_kind.h"
+#include "support/quick_fit.h"
 #include "support/run_program.h"
 #include "tools/fit_record.h"
 #include "tools/optima_map.h"
@@ -153,8 +155,26 @@ TEST(Explore, BadArgumentsAreRefusedWithTheirReason) {
     EXPECT_EQ(zonetool(dir, "explore --help").out.rfind("Usage: zonetool explore MODEL", 0), 0u);
 }
 
-// A record of two optima outside the box, where every value is the same penalty: each fit
-// then converges at once, where it started.
+// A record of two optima on the three sites of support/quick_fit.h, each region a single
+// value: every step is 0, and each fit converges within a few hundred evaluations.
+const char* const quickRecord = R"({
+  "format": "zonefit-explore-record", "version": 1, "model": 1, "seed": 1, "budget": 10,
+  "design": "strength",
+  "regions": [{"low": 1, "high": 1, "log": true}, {"low": 1, "high": 1, "log": true},
+              {"low": 0.3, "high": 0.3, "log": false}, {"low": 15, "high": 15, "log": true}],
+  "optima": [{"value": 29662.531794038969, "point": [1, 1, 0.3, 15], "starts": 2,
+              "evaluations": 10},
+             {"value": 29662.531794038969, "point": [1, 1, 0.3, 20], "starts": 1,
+              "evaluations": 5}]
+}
+)";
+
+void writeQuickRecord(const ScratchDir& dir) {
+    dir.write("joined.json", quickRecord);
+    dir.write("big.tsv", bigSampleTransect);
+}
+
+// A record of two optima outside the box (sigma of model 1 is at most 100).
 const char* const penaltyRecord = R"({
   "format": "zonefit-explore-record", "version": 1, "model": 1, "seed": 1, "budget": 10,
   "design": "strength",
@@ -169,8 +189,9 @@ const char* const penaltyRecord = R"({
 
 TEST(FitFrom, RunsTheScheduleFromEachOfTheBestOptima) {
     ScratchDir dir;
-    dir.write("joined.json", penaltyRecord);
-    const ProgramResult r = zonetool(dir, "fit 1 --from joined.json --best 5 --seeds 1-2 --jobs 2");
+    writeQuickRecord(dir);
+    const ProgramResult r =
+        zonetool(dir, "fit 1 --from joined.json --best 5 --seeds 1-2 --jobs 2 --data big.tsv");
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char* name :
          {"SS1_ML_opt1seed1", "SS1_ML_opt1seed2", "SS1_ML_opt2seed1", "SS1_ML_opt2seed2"}) {
@@ -178,20 +199,20 @@ TEST(FitFrom, RunsTheScheduleFromEachOfTheBestOptima) {
         EXPECT_TRUE(dir.exists(std::string(name) + ".log")) << name;
         EXPECT_NE(r.out.find(std::string("\n") + name + ": "), std::string::npos) << name;
     }
-    // Steps a tenth of each region on its scale: 0.8 to 1.25 is a factor 1.5625, a tenth of
-    // it 1.0456 from 1 and 1.5.
-    EXPECT_EQ(dir.read("SS1_ML_opt1.start"),
-              "1 1 0.29999999999999999 150\n0.045639552591273239 0.045639552591273239 0 0\n");
-    EXPECT_EQ(dir.read("SS1_ML_opt2.start").substr(0, 29), "1 1.5 0.29999999999999999 200");
-    // As every fit that never beats a penalty, the result holds the zero point.
-    EXPECT_EQ(dir.read("SS1_ML_opt1seed1"), "0 0 0 0 1.7976931e+308\n");
-    EXPECT_NE(r.out.find("SS1_ML_opt2seed2: not simulated (a penalty)\n"), std::string::npos);
+    // Steps a tenth of each region on its scale: 0 for regions of one value.
+    EXPECT_EQ(dir.read("SS1_ML_opt1.start"), "1 1 0.29999999999999999 15\n0 0 0 0\n");
+    EXPECT_EQ(dir.read("SS1_ML_opt2.start"), "1 1 0.29999999999999999 20\n0 0 0 0\n");
+    // Every genotype is a third of every site: 27000 ln 3 at the best point.
+    EXPECT_EQ(dir.read("SS1_ML_opt2seed2").substr(dir.read("SS1_ML_opt2seed2").size() - 11),
+              " 29662.532\n");
+    EXPECT_NE(r.out.find("SS1_ML_opt2seed2: 5 generations"), std::string::npos) << r.out;
 
     // Nothing is replaced without --redo; a record of another model is refused.
     const ProgramResult again = zonetool(dir, "fit 1 --from joined.json --seed 1");
     EXPECT_EQ(again.status, 1);
     EXPECT_EQ(again.err, "zonetool fit: SS1_ML_opt1.start exists; give --redo to replace it\n");
-    const ProgramResult redo = zonetool(dir, "fit 1 --from joined.json --best 1 --seed 1 --redo");
+    const ProgramResult redo =
+        zonetool(dir, "fit 1 --from joined.json --best 1 --seed 1 --redo --data big.tsv");
     ASSERT_EQ(redo.status, 0) << redo.err;
     EXPECT_TRUE(dir.exists("SS1_ML_opt1"));
     const ProgramResult model = zonetool(dir, "fit 2 --from joined.json");
@@ -221,6 +242,30 @@ TEST(FitFrom, FitsAnotherRunIsWritingAreRefusedBeforeAnyStarts) {
     EXPECT_FALSE(dir.exists("SS1_ML_opt1.start"));
 }
 
+TEST(FitFrom, OptimaOutsideTheBoxAreRefusedBeforeAnythingIsWritten) {
+    ScratchDir dir;
+    dir.write("joined.json", penaltyRecord);
+    ProgramResult r = zonetool(dir, "fit 1 --from joined.json --seeds 1-2");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zonetool fit: joined.json: optimum 1: sigma = 150 lies outside its box (0, "
+                     "100]; give the --data and --box of the search, or run 'zonetool explore 1' "
+                     "anew\n"
+                     "zonetool fit: joined.json: optimum 2: sigma = 200 lies outside its box (0, "
+                     "100]; give the --data and --box of the search, or run 'zonetool explore 1' "
+                     "anew\n");
+    r = zonetool(dir, "fit 1 --from joined.json --optimum 2 --seed 1 --checkpoint c.ckpt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool fit: joined.json: optimum 2: sigma = 200 lies outside its box (0, "
+                     "100]; give the --data and --box of the search, or run 'zonetool explore 1' "
+                     "anew\n");
+    // Only the record is there.
+    std::vector<std::string> names;
+    std::vector<std::string> problems;
+    ASSERT_TRUE(directoryNames(dir.path(), names, problems));
+    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "joined.json"}));
+}
+
 TEST(FitFrom, ArgumentsOfOtherFitsAreRefusedWithTheirReason) {
     ScratchDir dir;
     const std::pair<const char*, const char*> cases[] = {
@@ -247,22 +292,22 @@ TEST(FitFrom, ArgumentsOfOtherFitsAreRefusedWithTheirReason) {
 
 TEST(FitFrom, OneOptimumRunsAsACheckpointedFitOfItsOwn) {
     ScratchDir dir;
-    dir.write("joined.json", penaltyRecord);
+    writeQuickRecord(dir);
     ProgramResult r = zonetool(dir, "fit 1 --from joined.json --optimum 2 --seed 3 --result "
                                     "SS1_ML_opt2seed3 --checkpoint SS1_ML_opt2seed3.ckpt --trace "
-                                    "SS1_ML_opt2seed3.trace.tsv --quiet");
+                                    "SS1_ML_opt2seed3.trace.tsv --quiet --data big.tsv");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(dir.read("SS1_ML_opt2seed3"), "0 0 0 0 1.7976931e+308\n");
+    EXPECT_EQ(dir.read("SS1_ML_opt2seed3").rfind("1 1 0.", 0), 0u);
     EXPECT_TRUE(dir.exists("SS1_ML_opt2seed3.json"));
     EXPECT_TRUE(dir.exists("SS1_ML_opt2seed3.trace.tsv"));
     EXPECT_FALSE(dir.exists("SS1_ML_opt2seed3.ckpt")); // removed with the result written
     const std::string start = dir.read("SS1_ML_opt2.start");
-    EXPECT_EQ(start.substr(0, 29), "1 1.5 0.29999999999999999 200");
+    EXPECT_EQ(start, "1 1 0.29999999999999999 20\n0 0 0 0\n");
     EXPECT_NE(dir.read("SS1_ML_opt2seed3.json").find("\"seed\": 3,"), std::string::npos);
     // Another seed starts from the same start file; without --result the name is the
     // optimum's alone.
-    r = zonetool(dir, "fit 1 --from joined.json --optimum 2 --seed 4 --quiet");
+    r = zonetool(dir, "fit 1 --from joined.json --optimum 2 --seed 4 --quiet --data big.tsv");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(dir.exists("SS1_ML_opt2"));
     r = zonetool(dir, "fit 1 --from joined.json --optimum 2 --seed 4 --quiet");
@@ -599,10 +644,11 @@ TEST(ExploreObjective, OptimumStatesRoundTripThroughTheRecord) {
 
 TEST(FitFrom, FitsMinimiseTheObjectiveTheRecordWasExploredUnder) {
     ScratchDir dir;
-    std::string record = penaltyRecord;
+    writeQuickRecord(dir);
+    std::string record = quickRecord;
     record.replace(record.find("\"design\""), 0, "\"objective\": \"settled\", ");
     dir.write("settled.json", record);
-    ProgramResult r = zonetool(dir, "fit 1 --from settled.json --best 1 --seed 1");
+    ProgramResult r = zonetool(dir, "fit 1 --from settled.json --best 1 --seed 1 --data big.tsv");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(dir.read("SS1_ML_opt1.log").rfind("seed: 1\nobjective: settled\n", 0), 0u);
     FitRecord fit;
@@ -610,11 +656,13 @@ TEST(FitFrom, FitsMinimiseTheObjectiveTheRecordWasExploredUnder) {
     ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_opt1.json"), fit, error)) << error;
     EXPECT_EQ(fit.objective, ObjectiveKind::settled);
     // --objective names the other one; one optimum alone passes it on to its fit.
-    r = zonetool(dir, "fit 1 --from settled.json --best 1 --seed 1 --redo --objective zonefit");
+    r = zonetool(
+        dir,
+        "fit 1 --from settled.json --best 1 --seed 1 --redo --objective zonefit --data big.tsv");
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_opt1.json"), fit, error)) << error;
     EXPECT_EQ(fit.objective, ObjectiveKind::zonefit);
-    r = zonetool(dir, "fit 1 --from settled.json --optimum 2 --seed 1 --quiet");
+    r = zonetool(dir, "fit 1 --from settled.json --optimum 2 --seed 1 --quiet --data big.tsv");
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_opt2.json"), fit, error)) << error;
     EXPECT_EQ(fit.objective, ObjectiveKind::settled);

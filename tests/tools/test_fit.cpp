@@ -1,5 +1,6 @@
 // zonetool fit from the command line: one fit as zonefit runs it, or several at once.
 #include "driver/schedule.h"
+#include "support/quick_fit.h"
 #include "support/run_program.h"
 #include "tools/fit_record.h"
 #include "tools/json.h"
@@ -14,9 +15,12 @@ ProgramResult zonetool(const ScratchDir& dir, const std::string& arguments) {
     return runProgram(dir.path(), ZONETOOL_BIN, arguments);
 }
 
-// Start vectors outside the boxes with zero steps: every fit converges at once.
-const char* const penaltyStart1 = "1 1 0.5 150\n0 0 0 0\n";
-const char* const penaltyStart2 = "1 1 1 1 0.5 100 50\n0 0 0 0 0 0 0\n";
+// Quick fits (support/quick_fit.h): the start files and the transect in `dir`.
+void writeQuickInputs(const ScratchDir& dir) {
+    dir.write("startvec1.txt", quickStart1);
+    dir.write("startvec2.txt", quickStart2);
+    dir.write("big.tsv", bigSampleTransect);
+}
 
 int lineCount(const std::string& text) {
     return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
@@ -26,32 +30,33 @@ int lineCount(const std::string& text) {
 
 TEST(FitSeveral, ModelsTimesSeedsEachWithResultAndLog) {
     ScratchDir dir;
-    dir.write("startvec1.txt", penaltyStart1);
-    dir.write("startvec2.txt", penaltyStart2);
-    const ProgramResult r = zonetool(dir, "fit 1-2 --seeds 1-2 --jobs 2 --quiet");
+    writeQuickInputs(dir);
+    const ProgramResult r = zonetool(dir, "fit 1-2 --seeds 1-2 --jobs 2 --quiet --data big.tsv");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
+    // Every genotype is a third of every site: 27000 ln 3 whatever the parameters.
     for (const char* name : {"SS1_ML_seed1", "SS1_ML_seed2"}) {
-        EXPECT_EQ(dir.read(name), "0 0 0 0 1.7976931e+308\n") << name;
+        EXPECT_EQ(dir.read(name), "1 1 0.5 15 29662.532\n") << name;
     }
-    EXPECT_EQ(dir.read("SS2_ML_seed2"), "0 0 0 0 0 0 0 1.7976931e+308\n");
-    // The log holds the seed, then exactly what zonefit prints.
-    const ProgramResult single = runProgram(dir.path(), ZONEFIT_BIN, "1");
+    EXPECT_EQ(dir.read("SS2_ML_seed2").rfind("1 1 1 1 0.5 ", 0), 0u);
+    // The log holds the seed, then exactly what the fit alone prints.
+    ScratchDir alone;
+    writeQuickInputs(alone);
+    const ProgramResult single =
+        runProgram(alone.path(), ZONETOOL_BIN, "fit 1 --seed 1 --quiet --data big.tsv");
     EXPECT_EQ(dir.read("SS1_ML_seed1.log"), "seed: 1\n" + single.out);
     EXPECT_FALSE(dir.exists("SS1_ML_seed1.log.tmp"));
     // Summary: header, four fits, the closing line.
     EXPECT_EQ(lineCount(r.out), 6) << r.out;
     EXPECT_EQ(r.out.rfind("model  name  seed  status  ", 0), 0u) << r.out;
-    EXPECT_NE(r.out.find("\n    2  SS_2  2     ok      1.7976931e+308  "), std::string::npos)
-        << r.out;
+    EXPECT_NE(r.out.find("\n    2  SS_2  2     ok      29662.532  "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\n4 fits on 2 jobs: wall time 0:00:0"), std::string::npos) << r.out;
 }
 
 TEST(FitSeveral, OneSeedKeepsThePlainNames) {
     ScratchDir dir;
-    dir.write("startvec1.txt", penaltyStart1);
-    dir.write("startvec2.txt", penaltyStart2);
-    const ProgramResult r = zonetool(dir, "fit 1,2 --seed 3 --jobs 2 --quiet");
+    writeQuickInputs(dir);
+    const ProgramResult r = zonetool(dir, "fit 1,2 --seed 3 --jobs 2 --quiet --data big.tsv");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(dir.exists("SS1_ML_"));
     EXPECT_TRUE(dir.exists("SS2_ML_"));
@@ -61,7 +66,7 @@ TEST(FitSeveral, OneSeedKeepsThePlainNames) {
 
 TEST(FitSeveral, BadBorderFileStopsBeforeAnyFit) {
     ScratchDir dir;
-    dir.write("startvec1.txt", penaltyStart1);
+    dir.write("startvec1.txt", quickStart1);
     dir.write("startvec3.txt", "0.95 0.9 1 1 1.05 1.1 0.3 15\n0 0 0 0 0 0 0 0\n");
     dir.write("borders.txt", "25\n");
     const ProgramResult r = zonetool(dir, "fit 1,3 --seeds 1-2");
@@ -130,17 +135,19 @@ TEST(FitSeveral, OptionsThatNeedOneFit) {
 
 TEST(FitSingle, OneSeedFromSeedsIsThePlainFit) {
     ScratchDir dir;
-    dir.write("startvec1.txt", penaltyStart1);
-    const ProgramResult listed = zonetool(dir, "fit 1 --seeds 7 --jobs 2");
+    writeQuickInputs(dir);
+    const ProgramResult listed = zonetool(dir, "fit 1 --seeds 7 --jobs 2 --data big.tsv");
     ASSERT_EQ(listed.status, 0) << listed.err;
-    const ProgramResult plain = runProgram(dir.path(), ZONEFIT_BIN, "1");
+    const std::string result = dir.read("SS1_ML_");
+    const ProgramResult plain = zonetool(dir, "fit 1 --seed 7 --redo --data big.tsv");
     EXPECT_EQ(listed.out, plain.out);
+    EXPECT_EQ(dir.read("SS1_ML_"), result);
     EXPECT_FALSE(dir.exists("SS1_ML_.log"));
 }
 
 TEST(FitRerun, RefusesToOverwriteEarlierResultsAndLogsWithoutRedo) {
     ScratchDir dir;
-    dir.write("startvec1.txt", penaltyStart1);
+    writeQuickInputs(dir);
     dir.write("SS1_ML_", "mine\n");
     // One fit: its result file; nothing is run, nothing written.
     ProgramResult r = zonetool(dir, "fit 1 --seed 1");
@@ -160,12 +167,12 @@ TEST(FitRerun, RefusesToOverwriteEarlierResultsAndLogsWithoutRedo) {
     EXPECT_FALSE(dir.exists("SS1_ML_seed1"));
     EXPECT_EQ(dir.read("SS1_ML_seed2.log"), "notes\n");
     // With --redo both go ahead.
-    r = zonetool(dir, "fit 1 --seeds 1-2 --redo --quiet");
+    r = zonetool(dir, "fit 1 --seeds 1-2 --redo --quiet --data big.tsv");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(dir.read("SS1_ML_seed2.log").rfind("seed: 2\nWe'll do model 1", 0), 0u);
-    r = zonetool(dir, "fit 1 --seed 1 --redo");
+    r = zonetool(dir, "fit 1 --seed 1 --redo --data big.tsv");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(dir.read("SS1_ML_"), "0 0 0 0 1.7976931e+308\n");
+    EXPECT_EQ(dir.read("SS1_ML_"), "1 1 0.5 15 29662.532\n");
     // Usage errors still come first.
     EXPECT_EQ(zonetool(dir, "fit 1 --seed x").status, 2);
 }
@@ -185,9 +192,8 @@ TEST(FitStartFile, MissingOrUnreadableStartFileIsNamed) {
 
 TEST(FitSeveral, ClockSeededLogsSaySo) {
     ScratchDir dir;
-    dir.write("startvec1.txt", penaltyStart1);
-    dir.write("startvec2.txt", penaltyStart2);
-    const ProgramResult r = zonetool(dir, "fit 1,2 --quiet");
+    writeQuickInputs(dir);
+    const ProgramResult r = zonetool(dir, "fit 1,2 --quiet --data big.tsv");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(dir.read("SS1_ML_.log").rfind("seed: clock\nWe'll do model 1: SS_1\n", 0), 0u);
     EXPECT_EQ(dir.read("SS2_ML_.log").rfind("seed: clock\nWe'll do model 2: SS_2\n", 0), 0u);
@@ -293,7 +299,7 @@ TEST(FitRecordFile, SeveralFitsEachWriteARecordAndCompareRanksTheModelOnce) {
 
 TEST(FitRecordFile, UnwritableRecordStopsTheFitBeforeItStarts) {
     ScratchDir dir;
-    dir.write("startvec1.txt", penaltyStart1);
+    writeQuickInputs(dir);
     ASSERT_EQ(mkdir(dir.file("SS1_ML_.json").c_str(), 0755), 0);
     // Without --redo an existing name is refused as such; with it, the record is checked.
     ProgramResult r = zonetool(dir, "fit 1 --seed 1 --quiet");
@@ -307,7 +313,7 @@ TEST(FitRecordFile, UnwritableRecordStopsTheFitBeforeItStarts) {
     EXPECT_FALSE(dir.exists("SS1_ML_"));
     // Among several fits, the one whose record cannot be written fails and says why in its log.
     ASSERT_EQ(mkdir(dir.file("SS1_ML_seed2.json").c_str(), 0755), 0);
-    r = zonetool(dir, "fit 1 --seeds 1-2 --quiet --redo");
+    r = zonetool(dir, "fit 1 --seeds 1-2 --quiet --redo --data big.tsv");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool fit: model 1 seed 2 failed; see SS1_ML_seed2.log\n");
     EXPECT_EQ(dir.read("SS1_ML_seed2.log"),
@@ -318,31 +324,31 @@ TEST(FitRecordFile, UnwritableRecordStopsTheFitBeforeItStarts) {
 
 TEST(FitObjective, ZonefitByDefaultAndSettledSaysSoInOutputLogsAndRecords) {
     ScratchDir dir;
-    dir.write("startvec1.txt", penaltyStart1);
-    const ProgramResult plain = runProgram(dir.path(), ZONEFIT_BIN, "1");
-    ProgramResult r = zonetool(dir, "fit 1 --seed 1 --quiet --redo");
+    writeQuickInputs(dir);
+    ProgramResult r = zonetool(dir, "fit 1 --seed 1 --quiet --data big.tsv");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, plain.out);
+    EXPECT_EQ(r.out.rfind("We'll do model 1: SS_1\n", 0), 0u) << r.out;
     FitRecord record;
     std::string error;
     ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_.json"), record, error)) << error;
     EXPECT_EQ(record.objective, ObjectiveKind::zonefit);
 
-    r = zonetool(dir, "fit 1 --seed 1 --quiet --redo --objective settled");
+    r = zonetool(dir, "fit 1 --seed 1 --quiet --redo --objective settled --data big.tsv");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "objective: settled\n" + plain.out);
+    EXPECT_EQ(r.out.rfind("objective: settled\nWe'll do model 1: SS_1\n", 0), 0u) << r.out;
     ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_.json"), record, error)) << error;
     EXPECT_EQ(record.objective, ObjectiveKind::settled);
 
     // Several fits: the line follows the seed line of each log; each record says it too.
-    r = zonetool(dir, "fit 1 --seeds 1-2 --quiet --objective settled");
+    r = zonetool(dir, "fit 1 --seeds 1-2 --quiet --objective settled --data big.tsv");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(dir.read("SS1_ML_seed2.log"), "seed: 2\nobjective: settled\n" + plain.out);
+    EXPECT_EQ(dir.read("SS1_ML_seed2.log").rfind("seed: 2\nobjective: settled\nWe'll do", 0), 0u);
     ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_seed2.json"), record, error)) << error;
     EXPECT_EQ(record.objective, ObjectiveKind::settled);
-    r = zonetool(dir, "fit 1 --seeds 1-2 --quiet --redo --checkpoints --objective settled");
+    r = zonetool(
+        dir, "fit 1 --seeds 1-2 --quiet --redo --checkpoints --objective settled --data big.tsv");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(dir.read("SS1_ML_seed1.log"), "seed: 1\nobjective: settled\n" + plain.out);
+    EXPECT_EQ(dir.read("SS1_ML_seed1.log").rfind("seed: 1\nobjective: settled\nWe'll do", 0), 0u);
     ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_seed1.json"), record, error)) << error;
     EXPECT_EQ(record.objective, ObjectiveKind::settled);
 }

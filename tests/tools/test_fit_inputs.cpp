@@ -13,7 +13,7 @@ ProgramResult zonetool(const ScratchDir& dir, const std::string& arguments) {
     return runProgram(dir.path(), ZONETOOL_BIN, arguments);
 }
 
-const char* const penaltyStart1 = "1 1 0.5 150\n0 0 0 0\n";
+const char* const startInBox1 = "1 1 0.5 15\n0 0 0 0\n";
 
 std::string example(const std::string& name) {
     return std::string(ZONEFIT_SOURCE_DIR) + "/examples/" + name;
@@ -70,7 +70,7 @@ ProgramResult inReadOnlyDir(const ScratchDir& dir, const std::string& arguments)
 // Model 1's fit would run for hours before model 2's turn shows its start file missing.
 TEST(FitInputs, EveryMissingInputIsNamedBeforeAnyFit) {
     ScratchDir dir;
-    dir.write("startvec1.txt", penaltyStart1);
+    dir.write("startvec1.txt", startInBox1);
     ProgramResult r = zonetool(dir, "fit 1,2 --seeds 1-2");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
@@ -118,7 +118,7 @@ TEST(FitInputs, BadStartFilesOfSeveralFitsAreRefused) {
 
 TEST(FitInputs, DirectoryThatCannotTakeNewFilesIsNamed) {
     ScratchDir dir;
-    dir.write("startvec1.txt", penaltyStart1);
+    dir.write("startvec1.txt", startInBox1);
     const std::string message = "zonetool fit: " + dir.path() +
                                 " cannot take new files (Permission denied); results, logs and "
                                 "records go there\n";
@@ -138,7 +138,7 @@ TEST(FitInputs, DirectoryThatCannotTakeNewFilesIsNamed) {
 // A result, checkpoint or trace elsewhere needs its own directory to take files.
 TEST(FitInputs, EveryDirectoryWrittenIsChecked) {
     ScratchDir dir;
-    dir.write("startvec1.txt", penaltyStart1);
+    dir.write("startvec1.txt", startInBox1);
     const ProgramResult r = zonetool(
         dir, "fit 1 --seed 1 --result out/fit --checkpoint ckpt/fit.ckpt --trace ../nodir/t.tsv");
     EXPECT_EQ(r.status, 1);

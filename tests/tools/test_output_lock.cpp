@@ -3,6 +3,7 @@
 // the final rename keeps a file that appeared during the run.
 #include "tools/output_lock.h"
 
+#include "support/quick_fit.h"
 #include "support/run_program.h"
 #include "tools/fit_record.h"
 
@@ -272,8 +273,9 @@ TEST(FitLock, OfTwoFitsStartedTogetherOneRunsAndTheOtherIsRefusedAtOnce) {
 
 TEST(FitLock, IsReleasedWhenTheFitSucceedsFailsOrIsStoppedBySigterm) {
     ScratchDir dir;
-    dir.write("startvec1.txt", "1 1 0.5 150\n0 0 0 0\n");
-    ProgramResult r = zonetool(dir, "fit 1 --seed 1 --result r");
+    dir.write("startvec1.txt", quickStart1);
+    dir.write("big.tsv", bigSampleTransect);
+    ProgramResult r = zonetool(dir, "fit 1 --seed 1 --result r --data big.tsv");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_FALSE(dir.exists("r.lock"));
     // Failing: a start file without steps.
@@ -289,23 +291,24 @@ TEST(FitLock, IsReleasedWhenTheFitSucceedsFailsOrIsStoppedBySigterm) {
     EXPECT_EQ(waitStatus(pid), 143);
     EXPECT_FALSE(dir.exists("SS1_ML_.lock"));
     EXPECT_FALSE(dir.exists("SS1_ML_"));
-    r = zonetool(dir, "fit 1 --quiet --seed 1");
+    r = zonetool(dir, "fit 1 --quiet --seed 1 --data big.tsv");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
 }
 
 TEST(FitLock, ALockLeftByAFitThatHasEndedIsTakenOverWithAWarning) {
     ScratchDir dir;
-    dir.write("startvec1.txt", "1 1 0.5 150\n0 0 0 0\n");
+    dir.write("startvec1.txt", quickStart1);
+    dir.write("big.tsv", bigSampleTransect);
     const long dead = deadPid();
     dir.write("SS1_ML_.lock", lockOf(dead, hostName(), "zonetool fit 1 --seed 2"));
-    const ProgramResult r = zonetool(dir, "fit 1 --seed 1 --quiet");
+    const ProgramResult r = zonetool(dir, "fit 1 --seed 1 --quiet --data big.tsv");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "zonetool fit: warning: SS1_ML_.lock was left by a run that has ended (pid " +
                          std::to_string(dead) + " on host " + hostName() +
                          ", started 2026-12-10 01:00:00 UTC: zonetool fit 1 --seed 2); it is "
                          "taken over\n");
-    EXPECT_EQ(dir.read("SS1_ML_"), "0 0 0 0 1.7976931e+308\n");
+    EXPECT_EQ(dir.read("SS1_ML_").rfind("1 1 0.5 15 ", 0), 0u) << dir.read("SS1_ML_");
     EXPECT_FALSE(dir.exists("SS1_ML_.lock"));
 }
 
@@ -377,10 +380,11 @@ TEST(FitLock, ACheckpointedFitResumesPastItsOwnEarlierLock) {
 
 TEST(FitLock, SeveralFitsTakeOneLockEachOrNone) {
     ScratchDir dir;
-    dir.write("startvec1.txt", "1 1 0.5 150\n0 0 0 0\n");
+    dir.write("startvec1.txt", quickStart1);
+    dir.write("big.tsv", bigSampleTransect);
     dir.write("SS1_ML_seed2.lock",
               lockOf(static_cast<long>(getpid()), hostName(), "zonetool fit 1"));
-    ProgramResult r = zonetool(dir, "fit 1 --seeds 1-3 --jobs 2");
+    ProgramResult r = zonetool(dir, "fit 1 --seeds 1-3 --jobs 2 --data big.tsv");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, heldMessage("fit", "SS1_ML_seed2"));
@@ -388,7 +392,8 @@ TEST(FitLock, SeveralFitsTakeOneLockEachOrNone) {
     EXPECT_FALSE(dir.exists("SS1_ML_seed1.log"));
     std::remove(dir.file("SS1_ML_seed2.lock").c_str());
 
-    const pid_t pid = startZonetool(dir, {"fit", "1", "--seeds", "1-3", "--checkpoints"});
+    const pid_t pid =
+        startZonetool(dir, {"fit", "1", "--seeds", "1-3", "--checkpoints", "--data", "big.tsv"});
     ASSERT_EQ(waitStatus(pid), 0) << dir.read("err.txt");
     const std::string listing = runProgram(dir.path(), "/bin/ls", "").out;
     EXPECT_EQ(listing.find(".lock"), std::string::npos) << listing;

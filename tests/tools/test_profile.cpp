@@ -171,7 +171,8 @@ TEST(ProfileCommand, BadArgumentsAndInputs) {
     const std::string outside =
         "zonetool profile: warning: SS1_ML_ gives 600000, but its point evaluates to "
         "250000; the value at the point is used\n"
-        "zonetool profile: the estimate of F, 1.5, lies outside its box [0, 1]\n";
+        "zonetool profile: SS1_ML_: F = 1.5 lies outside its box [0, 1]; profile a fit of model "
+        "1 made with the same --data and --box\n";
     EXPECT_EQ(r.err, outside);
     // Names in a list may have blanks around them; an unknown one is named without them.
     r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --parameters 'wSS, F'");

@@ -1,6 +1,7 @@
 // The live progress line: its text, the evaluation counter and its place on a terminal.
 #include "tools/progress.h"
 
+#include "support/quick_fit.h"
 #include "support/run_program.h"
 
 #include <gtest/gtest.h>
@@ -203,9 +204,11 @@ TEST(ProgressTicker, DrawsAtOnceAndErasesWhenStopped) {
 
 TEST(ProgressOnTerminal, FitShowsProgressOnStandardErrorOnly) {
     ScratchDir dir;
-    dir.write("startvec1.txt", "1 1 0.5 150\n0 0 0 0\n");
+    dir.write("startvec1.txt", quickStart1);
+    dir.write("big.tsv", bigSampleTransect);
     int status = 0;
-    std::string terminal = onTerminal(dir.path(), {"fit", "1", "--seed", "5"}, status);
+    std::string terminal =
+        onTerminal(dir.path(), {"fit", "1", "--seed", "5", "--data", "big.tsv"}, status);
     ASSERT_EQ(status, 0) << terminal;
     EXPECT_EQ(terminal.rfind("\rstage 1 cycle 1 call 1  evaluations ", 0), 0u) << terminal;
     EXPECT_EQ(terminal.substr(terminal.size() - 4), "\r\033[K");
@@ -213,7 +216,8 @@ TEST(ProgressOnTerminal, FitShowsProgressOnStandardErrorOnly) {
     EXPECT_EQ(reports.rfind("We'll do model 1: SS_1\nTemporary Max::\n", 0), 0u);
     EXPECT_EQ(reports.find('\033'), std::string::npos);
 
-    terminal = onTerminal(dir.path(), {"fit", "1", "--seed", "5", "--quiet", "--redo"}, status);
+    terminal = onTerminal(
+        dir.path(), {"fit", "1", "--seed", "5", "--quiet", "--redo", "--data", "big.tsv"}, status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(terminal, "");
     EXPECT_EQ(dir.read("stdout.txt"), reports);

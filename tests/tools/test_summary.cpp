@@ -169,58 +169,52 @@ TEST(SummaryCommand, SettlednessOfAShortRealFit) {
     EXPECT_NE(r.out.find(members + "}}"), std::string::npos) << r.out;
 }
 
-TEST(SummaryCommand, SettlednessOfAPenaltyAndOfARunStoppedByTheCap) {
-    // A negative sigma is outside the box: nothing is simulated, nothing can be told.
+TEST(SummaryCommand, FailedFitsAreNamedAndLeftOut) {
+    // A negative sigma is outside the box: its value is a penalty, no -lnL.
     ScratchDir penalty;
     penalty.write("SS1_ML_", "1 1 0.5 -3 400000\n");
     ProgramResult r = runProgram(penalty.path(), ZONETOOL_BIN, "summary --format tsv");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(
-        r.out.substr(r.out.find('\n') + 1),
-        "1\tSS_1\t-\t400000.0000\tsummed distance\t-\t-\t-\t-3.0000\t-\t-\t-\t-\t-\tSS1_ML_\n");
-    r = runProgram(penalty.path(), ZONETOOL_BIN, "summary --format json");
-    EXPECT_NE(r.out.find("\"generations\": 0, \"cap_reached\": false, \"lambda\": null, "
-                         "\"remaining\": null, \"cliff\": null"),
-              std::string::npos)
-        << r.out;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zonetool summary: warning: SS1_ML_ holds a failed fit (its value, 400000, "
+                     "is a penalty, not a -lnL); it is left out\n"
+                     "zonetool summary: no usable fit in .\n");
 
     // So narrow a dispersal with a slightly fitter SS never settles: the run stops at the
-    // cap of a million generations with its changes above 1e-8 and hardly shrinking any
-    // more, and the value is the penalty of a simulation out of equilibrium.
+    // cap of a million generations, and the value is the penalty of a simulation out of
+    // equilibrium. Beside a fit of model 2, it is left out and model 2 is summarised.
     ScratchDir capped;
     capped.write("SS1_ML_", "1.000001 1 0.5 0.05 100000\n");
+    capped.write("SS2_ML_", "1.05 0.95 0.95 1.05 0.3 15 50 1707.1568\n");
     r = runProgram(capped.path(), ZONETOOL_BIN, "summary --format tsv");
     ASSERT_EQ(r.status, 0) << r.err;
-    // The model's messages go to standard error: the table stays a header and one row.
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
     EXPECT_NE(r.err.find("max number of generations exceeded"), std::string::npos) << r.err;
-    const std::string row = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
-    EXPECT_EQ(row.substr(row.size() - 28), "\t-\t1000000*\t1\t3\twSS\tSS1_ML_\n") << row;
-    r = runProgram(capped.path(), ZONETOOL_BIN, "summary --format json");
-    EXPECT_NE(r.out.find("\"generations\": 1000000, \"cap_reached\": true, "
-                         "\"lambda\": 0.99999999670197159"),
+    EXPECT_NE(r.err.find("zonetool summary: warning: SS1_ML_ holds a failed fit (its value, "
+                         "100000, is a penalty, not a -lnL); it is left out\n"),
               std::string::npos)
-        << r.out;
+        << r.err;
+    // The header and model 2's row.
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
+    EXPECT_NE(r.out.find("\n2\tSS_2\t"), std::string::npos) << r.out;
 }
 
 TEST(SummaryCommand, SettledObjectiveAddsTheObjectiveAndStateColumns) {
     ScratchDir dir;
-    // Outside the box: nothing is simulated under either objective.
-    dir.write("SS1_ML_", "1 1 0.5 -3 400000\n");
+    // The example start of model 1: an equilibrium under either objective.
+    dir.write("SS1_ML_", "1.05 1.05 0.3 15 1510.0747\n");
     ProgramResult r =
         runProgram(dir.path(), ZONETOOL_BIN, "summary --format tsv --objective settled");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
               "model\tname\tseed\t-lnL\taxis\tcentre\twidth\tF_IS\tsigma\tsigma_eff\t"
               "generations\tlambda\tremaining\tcliff\tobjective\tstate\tfile");
-    EXPECT_NE(r.out.find("\tsettled\tnone\tSS1_ML_\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\tsettled\tequilibrium\tSS1_ML_\n"), std::string::npos) << r.out;
     r = runProgram(dir.path(), ZONETOOL_BIN, "summary --format json --objective settled");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("\"negLogL\": 400000, \"objective\": \"settled\", "), std::string::npos)
-        << r.out;
-    EXPECT_NE(r.out.find("\"state\": \"none\", \"state_generations\": 0, \"last_change\": 0, "
-                         "\"file\": \"SS1_ML_\"}"),
+    EXPECT_NE(r.out.find("\"negLogL\": 1510.1479583516746, \"objective\": \"settled\", "),
               std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"state\": \"equilibrium\", \"state_generations\": "), std::string::npos)
         << r.out;
     r = runProgram(dir.path(), ZONETOOL_BIN, "summary --format json");
     EXPECT_NE(r.out.find("\"objective\": \"zonefit\", "), std::string::npos) << r.out;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 TEST(Table, AlignsColumnsAndLeavesTheLastUnpadded) {
     Table table({Align::right, Align::left, Align::right, Align::left});
     table.addRow({"model", "name", "-lnL", "file"});
@@ -23,4 +25,16 @@ TEST(Table, RightAlignedLastColumnIndentAndShortRows) {
     EXPECT_EQ(table.aligned("  "), "  x0   1\n  x10   \n");
     EXPECT_EQ(table.tabSeparated(), "x0\t1\nx10\t\n");
     EXPECT_EQ(Table({Align::left}).aligned(), "");
+}
+
+TEST(FixedCell, BoundedWidthForEveryValue) {
+    EXPECT_EQ(fixedCell(11518.58471, 4), "11518.5847");
+    EXPECT_EQ(fixedCell(-0.5, 2), "-0.50");
+    // A penalty-sized value would take 309 digits in fixed notation.
+    EXPECT_EQ(fixedCell(1.7976931348623157e308, 4), "1.7977e+308");
+    EXPECT_EQ(fixedCell(1e12, 1), "1.0e+12");
+    EXPECT_EQ(fixedCell(999999999999.0, 1), "999999999999.0");
+    EXPECT_EQ(fixedCell(HUGE_VAL, 4), "inf");
+    EXPECT_EQ(fixedCell(-HUGE_VAL, 4), "-inf");
+    EXPECT_EQ(fixedCell(std::nan(""), 4), "-");
 }

@@ -1,4 +1,5 @@
 // End-to-end runs of the zonetool program in a scratch directory.
+#include "support/quick_fit.h"
 #include "support/run_program.h"
 #include "tools/plot.h"
 
@@ -12,8 +13,6 @@ namespace {
 ProgramResult zonetool(const ScratchDir& dir, const std::string& arguments) {
     return runProgram(dir.path(), ZONETOOL_BIN, arguments);
 }
-
-const char* const penaltyStart = "1 1 0.5 150\n0 0 0 0\n";
 
 } // namespace
 
@@ -143,31 +142,35 @@ TEST(ZonetoolEval, RealEvaluationReportsGenerationsAndSites) {
     EXPECT_NE(sites.find("\n84\t649.77999999999997\t"), std::string::npos);
 }
 
-TEST(ZonetoolFit, FixedSeedRunMatchesZonefitAndWritesTrace) {
+TEST(ZonetoolFit, FixedSeedRunRepeatsItselfAndWritesTrace) {
     ScratchDir dir;
-    dir.write("startvec1.txt", penaltyStart);
-    const ProgramResult fit = zonetool(dir, "fit 1 --seed 42 --trace trace.tsv");
+    dir.write("startvec1.txt", quickStart1);
+    dir.write("big.tsv", bigSampleTransect);
+    const ProgramResult fit = zonetool(dir, "fit 1 --seed 42 --trace trace.tsv --data big.tsv");
     ASSERT_EQ(fit.status, 0) << fit.err;
     const std::string result = dir.read("SS1_ML_");
-    const ProgramResult plain = runProgram(dir.path(), ZONEFIT_BIN, "1");
-    EXPECT_EQ(plain.out, fit.out);
+    const ProgramResult again = zonetool(dir, "fit 1 --seed 42 --redo --data big.tsv");
+    EXPECT_EQ(again.out, fit.out);
     EXPECT_EQ(dir.read("SS1_ML_"), result);
+    // The first anneal call at temperature 20 spends its 1000 evaluations (and two more).
     const std::string trace = dir.read("trace.tsv");
     EXPECT_EQ(trace.substr(0, trace.find('\n')),
-              "1\t1\t1\t20\t0\t1\t1.7976931348623157e+308\t0\t0\t0\t0");
+              "1\t1\t1\t20\t1002\t0\t29662.531794038969\t1\t1\t0.5\t15");
     int lines = 0;
     for (char c : trace) {
         lines += c == '\n';
     }
-    EXPECT_EQ(lines, 10);
+    // Two calls in stage 1, which the first does not end; then one per cycle: 3 + 1 + 5.
+    EXPECT_EQ(lines, 11);
 }
 
 TEST(ZonetoolFit, StartFileOptionAndBadSeed) {
     ScratchDir dir;
-    dir.write("other.txt", penaltyStart);
-    ProgramResult r = zonetool(dir, "fit 1 --seed 1 --start other.txt");
+    dir.write("other.txt", quickStart1);
+    dir.write("big.tsv", bigSampleTransect);
+    ProgramResult r = zonetool(dir, "fit 1 --seed 1 --start other.txt --data big.tsv");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(dir.read("SS1_ML_"), "0 0 0 0 1.7976931e+308\n");
+    EXPECT_EQ(dir.read("SS1_ML_"), "1 1 0.5 15 29662.532\n");
     r = zonetool(dir, "fit 1 --seed -4");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool fit: --seed needs a whole number from 0 to 18446744073709551615, "

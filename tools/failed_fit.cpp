@@ -1,0 +1,38 @@
+#include "tools/failed_fit.h"
+
+#include "tools/cli.h"
+
+#include <cmath>
+
+namespace {
+
+// 8 significant digits; "nan" whatever the sign bit of a NaN.
+std::string valueText(double value) {
+    return std::isnan(value) ? "nan" : formatNumber(value, 8);
+}
+
+} // namespace
+
+std::function<bool(const FitResult& result, std::string& error)>
+penaltyRefusal(const ModelEntry& model) {
+    const ModelEntry* entry = &model; // a row of the model table, which lives for good
+    return [entry](const FitResult& result, std::string& error) {
+        if (!failedFitValue(*entry, result.bestValue)) {
+            return true;
+        }
+        error = "zonetool fit: model " + std::to_string(entry->number) + " (" + entry->name +
+                ") found no fit: its best value, " + valueText(result.bestValue) +
+                ", is a penalty (no point tried was simulated inside the box, or every "
+                "simulation failed); nothing written";
+        return false;
+    };
+}
+
+bool failedFitValue(const ModelEntry& model, double value) {
+    return isPenalty(activeBox(model.number), value);
+}
+
+std::string failedFitText(const std::string& path, double value) {
+    return path + " holds a failed fit (its value, " + valueText(value) +
+           ", is a penalty, not a -lnL)";
+}
