@@ -19,6 +19,9 @@ struct FitOutput {
     std::ostream* out = nullptr; // banner and reports; standard output when null
     std::ostream* err = nullptr; // messages; standard error when null
     std::string resultName;      // result file; the model's prefix when empty
+    // Put with ": " before each message about the start-vector file (a tool names the file
+    // this way); zonefit's own messages name none.
+    std::string startLabel;
     // Called in place of the model's objective when set; it must return the same values (a
     // tool counts evaluations this way).
     ObjectiveFunction* objective = nullptr;

@@ -140,6 +140,7 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
         output.out = &log;
         output.err = &log;
         output.resultName = job.resultName;
+        output.startLabel = job.startPath;
         output.objective = objective != nullptr ? countingObjective : nullptr;
         output.onResult = recordWriter(model, job.resultName, job.seed, progress.evaluations);
         const std::string argument = std::to_string(job.model);
