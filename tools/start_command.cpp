@@ -17,6 +17,7 @@
 
 const char* const startHelp =
     "Usage: zonetool start MODEL [-o FILE] [--redo] [--borders] [--data FILE]\n"
+    "                            [--box NAME=LO:HI]\n"
     "\n"
     "Derives a start vector and simplex steps for MODEL (1 to 10) from the transect in use\n"
     "and prints them as a start-vector file does: row 1 the start vector, row 2 the steps.\n"

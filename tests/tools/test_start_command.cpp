@@ -177,6 +177,16 @@ TEST(StartCommand, WritesOnlyWhenAskedAndNeverOverwritesWithoutRedo) {
     r = zonetool(dir, "start 5 --data mine.tsv --borders --redo");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(dir.read("borders.txt"), "9\n15\n");
+
+    r = zonetool(dir, "start 1 -o nodir/startvec1.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("zonetool start: cannot write nodir/startvec1.txt: cannot create "
+                          "nodir/startvec1.txt.tmp",
+                          0),
+              0u)
+        << r.err;
+    EXPECT_NE(r.err.find(": No such file or directory\n"), std::string::npos) << r.err;
 }
 
 TEST(StartCommand, SaysWhichBordersModelsThreeToSixAssume) {
