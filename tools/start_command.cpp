@@ -186,10 +186,13 @@ int startCommand(const std::vector<std::string>& args) {
 
     int halvings = 0;
     const DerivedStart derived = checkedStart(model, borders, halvings);
-    if (halvings > 0) {
-        std::cerr << "zonetool start: sigma is 1/" << (1 << halvings)
-                  << " of the usual width / 25 here: the start evaluated to a penalty or did "
-                     "not reach equilibrium with more\n";
+    const int sigma = findParameter(model, "sigma");
+    if (halvings > 0 && sigma >= 0) {
+        std::cerr << "zonetool start: sigma halved " << halvings
+                  << (halvings == 1 ? " time" : " times") << " (to "
+                  << derived.start[static_cast<std::size_t>(sigma)]
+                  << "): with more, the start evaluated to a penalty or did not reach "
+                     "equilibrium\n";
     }
     if (model.number == 7 && !derived.cline.sLeft) {
         std::cerr << "zonetool start: the S allele dominates the high end of " << dataName()

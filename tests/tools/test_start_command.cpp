@@ -143,6 +143,27 @@ TEST(StartCommand, BuiltInTransectWithoutData) {
     ScratchDir dir;
     ASSERT_EQ(zonetool(dir, "start 3 --borders").status, 0);
     checkEveryModel(dir, "", BoxSet());
+    // Model 7 at a 25th of the width (16.54) stops at the generation cap; half of it does not.
+    const ProgramResult r = zonetool(dir, "start 7");
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "1.05 1.05 0.2146 8.272 315");
+    EXPECT_EQ(r.err, "zonetool start: sigma halved 1 time (to 8.272): with more, the start "
+                     "evaluated to a penalty or did not reach equilibrium\n");
+}
+
+TEST(StartCommand, IIAtTheLowEndMirrorsRegionsAndIsNamedForModelSeven) {
+    ScratchDir dir;
+    // The same rows with SS and II swapped in the header: II dominates the low end.
+    std::string text = transectText;
+    text.replace(0, text.find('\n'), "site\tposition\tdistance\tII\tSI\tSS");
+    dir.write("rev.tsv", text);
+    ProgramResult r = zonetool(dir, "start 8 --data rev.tsv");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.substr(0, r.out.find(" 0.579")), "0.95 1.05 1.05 0.95");
+    r = zonetool(dir, "start 7 --data rev.tsv");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "zonetool start: the S allele dominates the high end of rev.tsv, but model "
+                     "7 (C_1) starts with SS below the contact and II above it\n");
 }
 
 TEST(StartCommand, WritesOnlyWhenAskedAndNeverOverwritesWithoutRedo) {
