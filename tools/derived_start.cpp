@@ -53,14 +53,15 @@ double inside(const ParameterInfo& parameter, double value) {
     const double lower = parameter.lower;
     const double upper = parameter.upper;
     if (finiteBox(parameter)) {
+        if (std::isnan(value)) {
+            return (lower + upper) / 2.0;
+        }
+        value = std::min(std::max(value, lower), upper);
         // A twentieth of the box, but no more than a twentieth of the value itself, so that
         // a fitness of 1.05 in the box [0, 10000] stays 1.05.
         double margin = boxMargin * (upper - lower);
-        if (value != 0.0 && std::isfinite(value)) {
+        if (value != 0.0) {
             margin = std::min(margin, boxMargin * std::fabs(value));
-        }
-        if (std::isnan(value)) {
-            return (lower + upper) / 2.0;
         }
         return std::min(std::max(value, lower + margin), upper - margin);
     }

@@ -148,8 +148,11 @@ TEST(DeriveStart, OutOfBoxGuessesMoveInsideAndABoxOfOneValueFixesTheParameter) {
     // Contact at 120 lies below this box: the start moves a twentieth inside its lower end.
     boxes.override("contact", 150.0, 250.0, 7);
     boxes.override("F", 0.25, 0.25, 7);
+    // Sigma of about 0.5 far below this box: a twentieth inside its lower end as well.
+    boxes.override("sigma", 100.0, 200.0, 7);
     const DerivedStart derived = deriveStart(*findModel(7), boxes.boxes()[6], t, Borders());
     EXPECT_EQ(derived.start[4], 155.0);
+    EXPECT_EQ(derived.start[3], 105.0);
     EXPECT_GT(derived.steps[4], 0.0);
     EXPECT_EQ(derived.start[2], 0.25);
     EXPECT_EQ(derived.steps[2], 0.0);
