@@ -1,5 +1,6 @@
 #include "data/transect_file.h"
 
+#include "data/decimal_comma.h"
 #include "data/transect.h"
 
 #include <array>
@@ -154,7 +155,34 @@ class Reader {
     }
     const std::string& error() const { return error_; }
 
+    // A file saved as comma-separated values reads as one field per line, or a few.
+    bool commaSeparated(int line, const std::vector<std::string>& fields) {
+        if (fields.size() >= static_cast<std::size_t>(columnCount)) {
+            return false;
+        }
+        for (const std::string& field : fields) {
+            if (field.find(',') != std::string::npos) {
+                return !failAt(line, "fields are separated by tabs or blanks, not commas");
+            }
+        }
+        return false;
+    }
+
+    // The message of a number field `what` that is not a finite number, with the decimal
+    // comma named when that is the trouble.
+    bool notANumber(int line, const char* what, const std::string& text) {
+        const std::string fixed = decimalCommaFixed(text);
+        if (!fixed.empty()) {
+            return failAt(line, std::string(what) + " '" + shown(text) +
+                                    "': decimal commas are not read: write " + fixed);
+        }
+        return failAt(line, std::string(what) + " '" + shown(text) + "' is not a finite number");
+    }
+
     bool header(int line, const std::vector<std::string>& fields) {
+        if (commaSeparated(line, fields)) {
+            return false;
+        }
         for (int c = 0; c < columnCount; c++) {
             index_[static_cast<std::size_t>(c)] = -1;
         }
@@ -190,6 +218,9 @@ class Reader {
         if (pendingNA_ > 0) {
             return failAt(pendingNA_, "distance NA is only for the last site");
         }
+        if (commaSeparated(line, fields)) {
+            return false;
+        }
         if (fields.size() != static_cast<std::size_t>(columnCount)) {
             return failAt(line, std::to_string(fields.size()) +
                                     " fields, but the header names 6 columns");
@@ -213,14 +244,14 @@ class Reader {
         }
         double pos = 0.0;
         if (!finiteNumber(field(position), pos)) {
-            return failAt(line, "position '" + shown(field(position)) + "' is not a finite number");
+            return notANumber(line, "position", field(position));
         }
         const std::string& distanceText = field(distance);
         double gap = 0.0;
         if (distanceText == "NA") {
             pendingNA_ = line;
         } else if (!finiteNumber(distanceText, gap)) {
-            return failAt(line, "distance '" + shown(distanceText) + "' is not a finite number");
+            return notANumber(line, "distance", distanceText);
         } else if (gap < 0.0) {
             return failAt(line, "distance '" + shown(distanceText) + "' is negative");
         }

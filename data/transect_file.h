@@ -36,6 +36,8 @@ Transect builtInTransect();
 //   "Error in NAME: cannot read the file"                  (read failure, a directory)
 //   "Error in NAME: the file is empty"
 //   "Error in NAME: no header line"                        (only comments and blank lines)
+//   "Error in NAME line K: fields are separated by tabs or blanks, not commas"
+//                                        (a header or row of fewer than 6 fields with a comma)
 //   "Error in NAME line K: unknown column 'X' (the columns are site, position, distance, SS,
 //    SI, II)"
 //   "Error in NAME line K: column 'X' appears twice"
@@ -45,6 +47,8 @@ Transect builtInTransect();
 //   "Error in NAME line K: site name 'X' is already used on line J"
 //   "Error in NAME line K: position 'X' is not a finite number"
 //   "Error in NAME line K: distance 'X' is not a finite number"
+//   "Error in NAME line K: position 'X': decimal commas are not read: write Y" (likewise
+//    distance; X a number with a decimal comma, Y the same with a point)
 //   "Error in NAME line K: distance 'X' is negative"
 //   "Error in NAME line K: distance NA is only for the last site"
 //   "Error in NAME line K: the last site's distance must be NA, not 'X'"

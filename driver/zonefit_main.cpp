@@ -29,16 +29,18 @@ int runFit(const char* argument, const std::string& startPath, const ScheduleOpt
            const FitOutput& output) {
     std::ostream& out = output.out != nullptr ? *output.out : std::cout;
     std::ostream& err = output.err != nullptr ? *output.err : std::cerr;
+    const std::string where = output.startLabel.empty() ? "" : output.startLabel + ": ";
     StartVector startVector;
     switch (readStartFile(startPath, startVector)) {
     case StartFileStatus::cannotOpen:
         writeUsage(err);
         return 1;
     case StartFileStatus::empty:
-        err << "Empty input file. No chains to be run? Exiting (1)\n";
+        err << where << "Empty input file. No chains to be run? Exiting (1)\n";
         return 1;
     case StartFileStatus::missingDeltas:
-        err << "Forgot to include the deltas in the second row of input file. Exiting (1)\n";
+        err << where
+            << "Forgot to include the deltas in the second row of input file. Exiting (1)\n";
         return 1;
     case StartFileStatus::ok:
         break;
@@ -51,14 +53,14 @@ int runFit(const char* argument, const std::string& startPath, const ScheduleOpt
     }
     const long count = static_cast<long>(startVector.start.size());
     if (count < model->parameterCount) {
-        err << "Model " << model->number << " (" << model->name << ") reads "
+        err << where << "Model " << model->number << " (" << model->name << ") reads "
             << model->parameterCount << " parameters, but the start vector holds " << count
             << (count == 1 ? " value" : " values") << ". Exiting (1)\n";
         return 1;
     }
     if (count > maxStartValues) {
-        err << "The start vector holds " << count << " values, more than the " << maxStartValues
-            << " a simplex can be built for. Exiting (1)\n";
+        err << where << "The start vector holds " << count << " values, more than the "
+            << maxStartValues << " a simplex can be built for. Exiting (1)\n";
         return 1;
     }
     if (model->objective == nullptr) {
@@ -66,7 +68,7 @@ int runFit(const char* argument, const std::string& startPath, const ScheduleOpt
         return 1;
     }
     if (count > model->parameterCount) {
-        err << "Warning: model " << model->number << " (" << model->name << ") reads "
+        err << where << "Warning: model " << model->number << " (" << model->name << ") reads "
             << model->parameterCount << " parameters; the start vector holds " << count
             << " values, and the extra ones are fitted without effect\n";
     }

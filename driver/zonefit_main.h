@@ -22,6 +22,9 @@ struct FitOutput {
     // Whether the result file replaces one of its name that appeared while the fit ran (the
     // zonefit program replaces it; a tool that checked the name beforehand keeps it).
     ExistingFile existingResult = ExistingFile::replace;
+    // Put with ": " before each message about the start-vector file (a tool names the file
+    // this way); zonefit's own messages name none.
+    std::string startLabel;
     // Called in place of the model's objective when set; it must return the same values (a
     // tool counts evaluations this way).
     ObjectiveFunction* objective = nullptr;

@@ -511,6 +511,7 @@ CheckpointedOutcome runCheckpointedFit(const CheckpointedFit& fit, FitProgress& 
         // Not a fit that can run: the plain path says why, in zonefit's words.
         FitOutput output;
         output.err = &err;
+        output.startLabel = fit.startPath;
         outcome.status =
             runFit(fit.modelArgument.c_str(), fit.startPath, ScheduleOptions(), output);
         return outcome;
@@ -623,6 +624,7 @@ CheckpointedOutcome runCheckpointedFit(const CheckpointedFit& fit, FitProgress& 
     output.err = &err;
     output.resultName = resultName;
     output.existingResult = fit.redo ? ExistingFile::replace : ExistingFile::keep;
+    output.startLabel = fit.startPath;
     output.objective = stoppingObjective;
     // The record of the whole fit: evaluations and times run over every part of it.
     output.onResult = [&](const FitResult& result, const StartVector& startVector,

@@ -7,6 +7,7 @@
 #include "population/diagnostics.h"
 #include "tools/checkpoint.h"
 #include "tools/cli.h"
+#include "tools/derived_start_files.h"
 #include "tools/failed_fit.h"
 #include "tools/fit_from.h"
 #include "tools/fit_inputs.h"
@@ -16,6 +17,7 @@
 #include "tools/parallel.h"
 #include "tools/progress.h"
 #include "tools/start_box_check.h"
+#include "tools/start_file_commas.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -103,7 +105,9 @@ const char* const fitHelp =
     "When standard error is not a terminal, a plain progress line is written to it after\n"
     "every anneal call and at least once a minute (not with --quiet).\n"
     "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
-    "                 II) instead of the built-in one; the boxes scale with its length\n"
+    "                 II) instead of the built-in one; the boxes scale with its length. A\n"
+    "                 model without startvecN.txt here then starts from the start that\n"
+    "                 'zonetool start N --data FILE' derives from the data, and says so\n"
     "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
 
 namespace {
@@ -283,6 +287,7 @@ int singleFit(const FitOptions& a) {
     FitOutput output;
     output.resultName = a.resultName;
     output.existingResult = a.redo ? ExistingFile::replace : ExistingFile::keep;
+    output.startLabel = startPath;
     if (line.enabled()) {
         output.out = &out;
         output.err = &err;
@@ -415,6 +420,16 @@ int fitCommand(const std::vector<std::string>& args) {
     if (!a.startPath.empty() && !startFileReadable(a.startPath)) {
         return 1;
     }
+    if (!a.startPath.empty() && !startFileCommaProblem(a.startPath).empty()) {
+        std::cerr << "zonetool fit: " << startFileCommaProblem(a.startPath) << "\n";
+        return 1;
+    }
+    // With a transect of the user's own, a model without its start file here starts from the
+    // start derived from the data.
+    DerivedStartFiles derived;
+    if (!a.several() && a.startPath.empty()) {
+        a.startPath = derived.pathFor(a.models.front(), startFileName(a.modelText.c_str()));
+    }
     if (!a.several()) {
         const std::string name =
             a.resultName.empty() ? findModel(a.models.front())->prefix : a.resultName;
@@ -481,7 +496,16 @@ int fitCommand(const std::vector<std::string>& args) {
     inputs.models = a.models;
     inputs.checkStartContents = true;
     for (int model : a.models) {
-        inputs.startFiles.emplace_back(model, startFileName(std::to_string(model).c_str()));
+        const std::string startName = startFileName(std::to_string(model).c_str());
+        const std::string derivedPath = derived.pathFor(model, startName);
+        for (FitJob& job : jobs) {
+            if (job.model == model && !derivedPath.empty()) {
+                job.startPath = derivedPath;
+            }
+        }
+        if (derivedPath.empty()) {
+            inputs.startFiles.emplace_back(model, startName);
+        }
     }
     for (const FitJob& job : jobs) {
         inputs.writes.insert(inputs.writes.end(),

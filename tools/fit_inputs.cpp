@@ -3,6 +3,7 @@
 #include "data/borders.h"
 #include "driver/start_file.h"
 #include "models/model_table.h"
+#include "tools/start_file_commas.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -63,6 +64,12 @@ void checkStartFile(int number, const std::string& name, bool contents,
                                std::strerror(error));
             return;
         }
+    }
+    // Before the rows are judged: a row cut short at its first comma would be misnamed.
+    const std::string commas = startFileCommaProblem(name);
+    if (!commas.empty()) {
+        problems.push_back(prefix + commas);
+        return;
     }
     StartVector start;
     switch (readStartFile(name, start)) {

@@ -22,8 +22,8 @@ struct FitInputs {
 
 // The problems found, one message each as printed (without a line end): "zonetool fit: ...",
 // but a bad borders.txt in the words zonefit uses ("Error in borders.txt: ..."). In this
-// order: start files (missing, unreadable or - with checkStartContents - empty, without step
-// sizes, too short), borders.txt when a model 3 to 6 is named (missing or bad), then each
-// directory among `writes` that cannot take new files. Missing files name the working
-// directory and, where the sources ship one, the example. Empty when all is well.
+// order: start files (missing, unreadable, written with commas, or - with checkStartContents -
+// empty, without step sizes, too short), borders.txt when a model 3 to 6 is named (missing or
+// bad), then each directory among `writes` that cannot take new files. Missing files name the
+// working directory and, where the sources ship one, the example. Empty when all is well.
 std::vector<std::string> fitInputProblems(const FitInputs& inputs);

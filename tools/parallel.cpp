@@ -152,6 +152,7 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
         output.err = &log;
         output.resultName = job.resultName;
         output.existingResult = job.redo ? ExistingFile::replace : ExistingFile::keep;
+        output.startLabel = job.startPath;
         output.objective = objective != nullptr ? countingObjective : nullptr;
         output.onResult =
             recordWriter(model, job.resultName, job.seed, progress.evaluations, job.objectiveKind);

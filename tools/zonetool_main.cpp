@@ -12,6 +12,7 @@
 #include "tools/profile.h"
 #include "tools/simulate.h"
 #include "tools/slurm.h"
+#include "tools/start_command.h"
 #include "tools/summary.h"
 
 #include <iostream>
@@ -35,6 +36,7 @@ const char* const mainHelp =
     "  slurm MODELS           Slurm job array of fits (or --profile MODEL: of profile sides)\n"
     "  explore MODEL          multi-start search: a map of the optima from many starts\n"
     "  simulate MODEL X0 ... -o FILE  a transect file with counts drawn from the model\n"
+    "  start MODEL            a start vector and steps derived from the transect in use\n"
     "  help [COMMAND]         show this text or a command's help\n"
     "\n"
     "\n"
@@ -70,6 +72,7 @@ int zonetoolMain(int argc, char** argv) {
         {"profile", profileCommand, true}, {"plot", plotCommand, true},
         {"summary", summaryCommand, true}, {"slurm", slurmCommand, true},
         {"explore", exploreCommand, true}, {"simulate", simulateCommand, false},
+        {"start", startCommand, true},
     };
     if (command == "help") {
         if (rest.empty()) {
