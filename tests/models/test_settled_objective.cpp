@@ -128,6 +128,47 @@ TEST(SettledValue, AQuasiStationaryClineIsScoredWhereItIs) {
     EXPECT_LT(r.lastChange, 1e-9);
 }
 
+TEST(SettledValue, ARowThatLosesAnObservedGenotypeIsNamedAndPenalised) {
+    // Three sites that see the I allele (1 1 1, 0 4 0, 0 0 5). Where one homozygote is the
+    // fitter everywhere, the row loses the other allele: the frequencies of the genotypes that
+    // carry it fall geometrically to 0, so -lnL grows without end (stepping stone) or up to the
+    // floor of the kernel models, and the score where the row stops depends on the tolerance
+    // alone (235.29 at 1e-8, 361.91 at 1e-13 for model 1 at 1.2 0.8 0.3 15).
+    Transect transect;
+    std::string error;
+    ASSERT_TRUE(readTransectFile(
+        std::string(ZONEFIT_SOURCE_DIR) + "/tests/models/data/lost-allele.tsv", transect, error))
+        << error;
+    BoxSet boxes;
+    boxes.scale(transectScale(transect));
+    const TransectScope transectScope(&transect);
+    const BoxScope boxScope(boxes.boxes());
+    const struct {
+        int model;
+        std::vector<double> x;
+        double zonefit;
+        double stop; // the score where the row stops at 1e-13
+    } lost[] = {
+        {1, {1.2, 0.8, 0.3, 15}, 235.28727832536924, 361.90975439650117},
+        {1, {0.8, 1.25, 0.3, 15}, 108.19363288229199, 176.31224030576232},
+        {7, {1.2, 0.8, 0.3, 5, 200}, 308.71737767235709, 420.33674898680579},
+    };
+    double value = 0.0;
+    for (const auto& c : lost) {
+        SCOPED_TRACE(c.model);
+        const SettledReport r = settle(c.model, c.x, value);
+        EXPECT_EQ(r.zonefitValue, c.zonefit);
+        EXPECT_EQ(r.kind, StateKind::alleleLost);
+        EXPECT_EQ(std::string(stateKindText(r.kind)), "allele lost");
+        EXPECT_NEAR(value, activeBox(c.model).penaltyUnit + c.stop, 1e-6);
+        EXPECT_LT(r.lastChange, 1e-13);
+    }
+    // Both alleles kept where the heterozygote is the fitter: an equilibrium.
+    const SettledReport kept = settle(1, {0.9, 0.9, 0.3, 15}, value);
+    EXPECT_EQ(kept.kind, StateKind::equilibrium);
+    EXPECT_NEAR(value, 13.018185536765859, 1e-6);
+}
+
 TEST(SettledValue, APointOutsideTheBoxKeepsZonefitsPenalty) {
     double value = 0.0;
     const SettledReport r = settle(1, {1.2, 0.8, 0.3, 100.5}, value);
