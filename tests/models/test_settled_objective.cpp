@@ -169,6 +169,17 @@ TEST(SettledValue, ARowThatLosesAnObservedGenotypeIsNamedAndPenalised) {
     EXPECT_NEAR(value, 13.018185536765859, 1e-6);
 }
 
+TEST(SettledValue, ABarrierThatLosesAnAlleleOnTheBuiltInDataIsPenalised) {
+    // Beside the flip at wSS = 1.00271233725 the row leaves its cline for a barrier that is losing
+    // an allele: long runs score it 4613.08 at 1e-8, 7396.18 at 1e-12 and 7945.50 at 1e-13, still
+    // rising.
+    double value = 0.0;
+    const SettledReport r = settle(1, {1.0027124, 1.0016635, 0.46893661, 7.042975}, value);
+    EXPECT_EQ(r.zonefitValue, 4613.0837066057775);
+    EXPECT_EQ(r.kind, StateKind::alleleLost);
+    EXPECT_NEAR(value, 100000 + 7945.4989829505639, 1e-6);
+}
+
 TEST(SettledValue, APointOutsideTheBoxKeepsZonefitsPenalty) {
     double value = 0.0;
     const SettledReport r = settle(1, {1.2, 0.8, 0.3, 100.5}, value);
