@@ -37,7 +37,7 @@ struct SettleRules {
     // With weights: a weighed frequency under this that falls geometrically towards 0 is being
     // lost (an interior equilibrium reached to the tolerance moves a frequency far less).
     double lostLevel = 1e-6;
-    int lostWindow = 25; // generations between the three looks that judge a fall to 0
+    int lostWindow = 10; // generations between the three looks that judge a fall to 0
 };
 
 // The outcome of settling.
