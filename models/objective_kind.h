@@ -23,10 +23,12 @@ enum class StateKind {
     transientThenEquilibrium, // the row left a state it seemed to rest in, then settled
     quasiStationary, // the row keeps its shape, creeping at a steady slow rate; scored where it is
     unsettled,       // none of these within the generation budget: a penalty in searches
+    alleleLost, // the row loses a genotype the data observe: penalised, the penalty unit added to
+                // the score where it stopped
 };
 
 // Words for `kind` as tables print them: "none", "equilibrium", "transient, then equilibrium",
-// "quasi-stationary", "unsettled".
+// "quasi-stationary", "unsettled", "allele lost".
 const char* stateKindText(StateKind kind);
 
 // What one settled evaluation did, beside its value.

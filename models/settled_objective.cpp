@@ -37,6 +37,8 @@ const char* stateKindText(StateKind kind) {
         return "quasi-stationary";
     case StateKind::unsettled:
         return "unsettled";
+    case StateKind::alleleLost:
+        return "allele lost";
     }
     return "none";
 }
@@ -51,6 +53,8 @@ StateKind kindOf(RowRest rest) {
         return StateKind::transientThenEquilibrium;
     case RowRest::quasiStationary:
         return StateKind::quasiStationary;
+    case RowRest::alleleLost:
+        return StateKind::alleleLost;
     case RowRest::unsettled:
         break;
     }
@@ -104,6 +108,18 @@ RowSettling settle(const ModelEntry& model, RowHook& hook) {
     return settleRow(hook.dynamics, hook.state, rules);
 }
 
+// The value of a settled state scored as `value`. Where the row loses a genotype the data
+// observe, the limit's -lnL is infinite (stepping stone) or floored at the penalty unit per lost
+// count (kernels), and the score where the row stopped depends on the tolerance alone: such a
+// point is penalised, with the penalty unit added to that score so that searches still see
+// which way the loss slows.
+double lostValue(const ModelEntry& model, const RowSettling& settling, double value) {
+    if (settling.rest != RowRest::alleleLost) {
+        return value;
+    }
+    return activeBox(model.number).penaltyUnit + value;
+}
+
 // The settled value: the model's own run is captured from its simulate call, settled, and the
 // model scores the settled state through the same call, which then runs nothing.
 double settledValue(const ModelEntry& model, const NRvector<double>& x, SettledReport& report) {
@@ -130,8 +146,12 @@ double settledValue(const ModelEntry& model, const NRvector<double>& x, SettledR
     hook.recordedGenerations =
         static_cast<int>(std::min<long long>(report.generations, std::numeric_limits<int>::max()));
     hook.recordedConverged = true;
-    const ScopedRowHook scope(hook);
-    return model.objective(x);
+    double value = 0.0;
+    {
+        const ScopedRowHook scope(hook);
+        value = model.objective(x);
+    }
+    return lostValue(model, settling, value);
 }
 
 // The row settled inside the model's own simulate call, so that the model scores the settled
@@ -161,7 +181,7 @@ double settledValueOnly(const ModelEntry& model, const NRvector<double>& x) {
     if (hook.captured && settling.rest == RowRest::unsettled) {
         return activeBox(model.number).penaltyUnit;
     }
-    return value;
+    return hook.captured ? lostValue(model, settling, value) : value;
 }
 
 } // namespace

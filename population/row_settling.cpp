@@ -19,6 +19,7 @@
 #include "population/row_settling.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -107,6 +108,65 @@ bool newtonSettles(const RowGeneration& generation, RowState& state, double reac
     return true;
 }
 
+// Whether an adult frequency seen at three times a window of generations apart, p0, p1, p2, is
+// on its way to 0: it falls at a geometric rate whose limit (Aitken's estimate) lies under a
+// hundredth of it. A frequency at 0 or below the smallest normal number tells nothing: rounding
+// hides its rate, and a kernel's front of such frequencies may still be on its way in.
+bool fallsToZero(double p0, double p1, double p2) {
+    if (!(p0 >= DBL_MIN && p1 >= DBL_MIN && p2 >= DBL_MIN)) {
+        return false;
+    }
+    const double d1 = p1 - p0;
+    const double d2 = p2 - p1;
+    if (!(d1 < 0.0 && d2 < 0.0)) {
+        return false;
+    }
+    const double ratio = d2 / d1;
+    if (!(ratio < 1.0)) {
+        return false;
+    }
+    return p2 + d2 * ratio / (1.0 - ratio) < 0.01 * p0;
+}
+
+// Whether `state`, settled, is losing a weighed adult frequency (see SettleRules::lostLevel),
+// judged over two windows of `lostWindow` generations run on a copy.
+bool losesWeighedFrequency(const RowDynamics& dynamics, const RowState& state,
+                           const SettleRules& rules) {
+    const std::size_t n = state.adults.size();
+    const std::vector<double>* weights = rules.weights;
+    if (weights == nullptr || weights->size() != 3 * n || state.larvae.size() != n) {
+        return false;
+    }
+    const auto frequency = [](const RowState& s, std::size_t k) {
+        const Genotype& g = s.adults[k / 3];
+        return k % 3 == 0 ? g.SS : (k % 3 == 1 ? g.SI : g.II);
+    };
+    bool small = false;
+    for (std::size_t k = 0; k < 3 * n && !small; ++k) {
+        small = (*weights)[k] > 0.0 && frequency(state, k) < rules.lostLevel;
+    }
+    // Almost every settled row that keeps its genotypes ends here, before any generation runs.
+    if (!small) {
+        return false;
+    }
+    RowState first = state;
+    if (!continueRow(dynamics, first, 0.0, rules.lostWindow)) {
+        return false;
+    }
+    RowState second = first;
+    if (!continueRow(dynamics, second, 0.0, rules.lostWindow)) {
+        return false;
+    }
+    for (std::size_t k = 0; k < 3 * n; ++k) {
+        const double p0 = frequency(state, k);
+        if ((*weights)[k] > 0.0 && p0 < rules.lostLevel &&
+            fallsToZero(p0, frequency(first, k), frequency(second, k))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const SettleRules& rules) {
@@ -141,6 +201,9 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
         // does not count as converged: the change decides.
         if (change < rules.tolerance) {
             out.rest = transient ? RowRest::transientThenEquilibrium : RowRest::equilibrium;
+            if (losesWeighedFrequency(dynamics, state, rules)) {
+                out.rest = RowRest::alleleLost;
+            }
             return out;
         }
         lowest = std::min(lowest, change);
@@ -177,6 +240,9 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
                                   weightsGiven ? rules.scoreAgreement : rules.stopAgreement,
                                   weightsGiven ? rules.weights : nullptr, residual)) {
                     out.rest = transient ? RowRest::transientThenEquilibrium : RowRest::equilibrium;
+                    if (losesWeighedFrequency(dynamics, state, rules)) {
+                        out.rest = RowRest::alleleLost;
+                    }
                     out.newton = true;
                     out.lastChange = residual;
                     return out;

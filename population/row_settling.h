@@ -13,6 +13,8 @@ enum class RowRest {
     transientThenEquilibrium, // the change grew again before the row settled
     quasiStationary, // creeps at a steady rate below the first tolerance: scored where it is
     unsettled,       // none of these within the generation budget
+    alleleLost, // settled on the way to losing a genotype the score counts: its frequency falls
+                // geometrically towards 0, and the score of the state depends on where it stops
 };
 
 // The rules of settling. The defaults are those of the settled objective.
@@ -32,6 +34,10 @@ struct SettleRules {
     // is compared with. Null or of another size: unknown.
     const std::vector<double>* weights = nullptr;
     double scoreAgreement = 1e-7; // with weights: the largest change of the score allowed
+    // With weights: a weighed frequency under this that falls geometrically towards 0 is being
+    // lost (an interior equilibrium reached to the tolerance moves a frequency far less).
+    double lostLevel = 1e-6;
+    int lostWindow = 10; // generations between the three looks that judge a fall to 0
 };
 
 // The outcome of settling.
@@ -44,6 +50,7 @@ struct RowSettling {
 
 // Settles the row of `dynamics` from `state`, the end of a captured run of the first tolerance,
 // replacing `state` with the state to score (its larvae and adults). A captured run that did
-// not converge is unsettled at once.
+// not converge is unsettled at once. A row that settles while a weighed adult frequency still
+// falls geometrically towards 0 is alleleLost: its state is where it stopped.
 RowSettling settleRow(const RowDynamics& dynamics, RowState& state,
                       const SettleRules& rules = SettleRules());

@@ -23,7 +23,7 @@ std::string stateDescription(const SettledReport& report) {
 bool parseStateKind(const std::string& text, StateKind& kind) {
     for (StateKind k :
          {StateKind::none, StateKind::equilibrium, StateKind::transientThenEquilibrium,
-          StateKind::quasiStationary, StateKind::unsettled}) {
+          StateKind::quasiStationary, StateKind::unsettled, StateKind::alleleLost}) {
         if (text == stateKindText(k)) {
             kind = k;
             return true;

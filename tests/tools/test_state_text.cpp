@@ -25,7 +25,7 @@ TEST(StateText, NamesTheKindTheGenerationsAndTheLastChange) {
 TEST(StateText, KindsReadBackFromTheirWords) {
     for (StateKind kind :
          {StateKind::none, StateKind::equilibrium, StateKind::transientThenEquilibrium,
-          StateKind::quasiStationary, StateKind::unsettled}) {
+          StateKind::quasiStationary, StateKind::unsettled, StateKind::alleleLost}) {
         StateKind back = StateKind::none;
         ASSERT_TRUE(parseStateKind(stateKindText(kind), back)) << stateKindText(kind);
         EXPECT_EQ(back, kind);
