@@ -46,7 +46,7 @@ void measure(const ModelEntry& model, int points) {
     std::mt19937_64 rng(2000 + static_cast<unsigned>(model.number));
     NRvector<double> x(model.parameterCount);
     std::vector<double> zonefit, settled, ratio;
-    int kinds[5] = {0, 0, 0, 0, 0};
+    int kinds[6] = {0, 0, 0, 0, 0, 0};
     for (int k = 0; k < points; ++k) {
         for (int j = 0; j < model.parameterCount; ++j) {
             const ParameterInfo& p = model.parameters[j];
@@ -68,10 +68,10 @@ void measure(const ModelEntry& model, int points) {
     }
     const double zMedian = quantile(zonefit, 0.5);
     const double sMedian = quantile(settled, 0.5);
-    std::printf("| %d | %.3f | %.3f | %.3f | %.3f | %.2f | %.2f | %d/%d/%d/%d/%d |\n", model.number,
-                1e3 * zMedian, 1e3 * quantile(zonefit, 0.95), 1e3 * sMedian,
+    std::printf("| %d | %.3f | %.3f | %.3f | %.3f | %.2f | %.2f | %d/%d/%d/%d/%d/%d |\n",
+                model.number, 1e3 * zMedian, 1e3 * quantile(zonefit, 0.95), 1e3 * sMedian,
                 1e3 * quantile(settled, 0.95), sMedian / zMedian, quantile(ratio, 0.5), kinds[1],
-                kinds[2], kinds[3], kinds[4], kinds[0]);
+                kinds[2], kinds[3], kinds[5], kinds[4], kinds[0]);
     std::fflush(stdout);
 }
 
@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
     std::printf("%d points per model; times in ms (faster of two runs)\n\n", points);
     std::printf("| model | zonefit median | zonefit 95%% | settled median | settled 95%% | "
                 "ratio of medians | median ratio | equilibrium/transient/quasi-stationary/"
-                "unsettled/none |\n|---|---|---|---|---|---|---|---|\n");
+                "allele lost/unsettled/none |\n|---|---|---|---|---|---|---|---|\n");
     for (int m : models) {
         const ModelEntry* model = findModel(m);
         if (model == nullptr || model->objective == nullptr) {
