@@ -231,7 +231,7 @@ echo "stub: $*" >>stub-calls.txt
 if [ "$1" = profile ] && [ "$7" = --side ]; then
     # profile 1 --result R --parameters P --side S --part FILE --quiet: a made-up side.
     case $8 in lower) limit=0.9 ;; *) limit=1.1 ;; esac
-    printf 'format\tzonefit-profile-side\nversion\t1\nmodel\t1\nresult\t%s\nparameter\t%s\nside\t%s\nunits\t2\nstep\t0.050000000000000003\nestimate\t1\nminimum\t1000\nlowest\t1000\nlowest_point\t1\t1\t0.5\t10\nevaluations\t5\nlimit\t%s\nfound\t1\nat_box\t0\npoints\t4\n' \
+    printf 'format\tzonefit-profile-side\nversion\t1\nmodel\t1\nresult\t%s\nparameter\t%s\nside\t%s\nunits\t2\nstep\t0.050000000000000003\nestimate\t1\nminimum\t1000\nlowest\t1000\nlowest_point\t1\t1\t0.5\t10\nevaluations\t5\nlimit\t%s\nfound\t1\nat_box\t0\npoints\t4\nobjective\tsettled\n' \
         "$4" "$6" "$8" "$limit" >"${10}"
     exit 0
 fi
