@@ -109,10 +109,10 @@ class FixedCoordinate {
     long& evaluations_;
 };
 
-// A first simplex step for coordinate j: a tenth of its value (0.1 at 0), turned inwards when
-// the step would leave the box.
-double stepFor(double x, const std::vector<ParameterInfo>& boxes, int j) {
-    double step = x != 0.0 ? 0.1 * std::fabs(x) : 0.1;
+// A first simplex step for coordinate j at x: a tenth of `size` (0.1 at 0), turned inwards
+// when the step would leave the box.
+double stepFor(double x, double size, const std::vector<ParameterInfo>& boxes, int j) {
+    double step = size != 0.0 ? 0.1 * std::fabs(size) : 0.1;
     if (j < static_cast<int>(boxes.size()) &&
         !insideBox(boxes[static_cast<std::size_t>(j)], x + step)) {
         step = -step;
@@ -124,8 +124,8 @@ double stepFor(double x, const std::vector<ParameterInfo>& boxes, int j) {
 
 double profileValue(const ProfiledObjective& objective, const std::vector<double>& start,
                     const std::vector<ParameterInfo>& boxes, int index, double value,
-                    const ProfileSettings& settings, std::vector<double>& point,
-                    long& evaluations) {
+                    const ProfileSettings& settings, std::vector<double>& point, long& evaluations,
+                    const std::vector<double>* scale) {
     FixedCoordinate fixed(objective, start, index, value, evaluations);
     const std::vector<int>& freeCoordinates = fixed.freeCoordinates();
     const int n = static_cast<int>(freeCoordinates.size());
@@ -145,7 +145,13 @@ double profileValue(const ProfiledObjective& objective, const std::vector<double
     for (int restart = 0; restart < 10 && evaluations < budgetEnd; restart++) {
         NRvector<double> steps(n);
         for (int j = 0; j < n; j++) {
-            steps[j] = stepFor(current[j], boxes, freeCoordinates[static_cast<std::size_t>(j)]);
+            const int k = freeCoordinates[static_cast<std::size_t>(j)];
+            // A warm start may sit near 0 where the estimate does not: its size is the
+            // estimate's. Later simplices shrink around the point found.
+            const double size = restart == 0 && scale != nullptr
+                                    ? (*scale)[static_cast<std::size_t>(k)]
+                                    : current[j];
+            steps[j] = stepFor(current[j], size, boxes, k);
         }
         Amebsa<FixedCoordinate> simplex(current, steps, fixed, settings.simplexTolerance,
                                         settings.seed);
@@ -179,25 +185,48 @@ struct SideSearch {
     const std::vector<double>& estimate;
     const std::vector<ParameterInfo>& boxes;
     const ProfileSettings& settings;
-    const ProfileObserver& observer;
+    const ProfileHooks& hooks;
     ProfileOutcome& outcome;
+    int moves = 0;        // moves of the estimate before this pass
+    bool mayMove = false; // a better point ends this pass
+    long better = -1;     // the point that ends it, as its index in outcome.walked
 
-    double at(int index, int side, int point, double value) {
-        if (observer) {
-            observer(index, side, point, value);
+    bool ended() const { return better >= 0; }
+
+    // The point at `value`, re-optimised from `from`: its value is returned and the point
+    // left in `reached`.
+    double at(int index, int side, int point, double value, const std::vector<double>& from,
+              std::vector<double>& reached) {
+        if (hooks.before) {
+            hooks.before(index, side, point, value);
         }
         ProfilePoint walked;
         walked.index = index;
         walked.side = side;
         walked.fixed = value;
-        const long before = outcome.evaluations;
-        walked.value = profileValue(objective, estimate, boxes, index, value, settings,
-                                    walked.point, outcome.evaluations);
-        walked.evaluations = outcome.evaluations - before;
+        if (hooks.recall && hooks.recall(moves, outcome.minimum, walked)) {
+            outcome.evaluations += walked.evaluations;
+        } else {
+            const long before = outcome.evaluations;
+            walked.value = profileValue(objective, from, boxes, index, value, settings,
+                                        walked.point, outcome.evaluations, &estimate);
+            walked.evaluations = outcome.evaluations - before;
+            if (hooks.computed) {
+                hooks.computed(moves, outcome.minimum, walked);
+            }
+        }
         if (walked.value < outcome.lowest) {
             outcome.lowest = walked.value;
             outcome.lowestPoint = walked.point;
         }
+        if (walked.value < outcome.minimum - settings.restartMargin) {
+            if (mayMove) {
+                better = static_cast<long>(outcome.walked.size());
+            } else {
+                outcome.movesExhausted = true;
+            }
+        }
+        reached = walked.point;
         outcome.walked.push_back(walked);
         return walked.value;
     }
@@ -215,6 +244,7 @@ struct SideSearch {
         const double firstStep = settings.firstStep * (theta != 0.0 ? std::fabs(theta) : 1.0);
         double inner = theta;
         double innerValue = outcome.minimum;
+        std::vector<double> innerPoint = estimate;
         limit.value = theta;
         for (int step = 0; step < settings.maxSteps; step++) {
             double t = theta + side * firstStep * std::ldexp(1.0, step);
@@ -231,15 +261,20 @@ struct SideSearch {
                 }
             }
             limit.points += 1;
-            const double value = at(index, side, limit.points, t);
+            std::vector<double> reached;
+            const double value = at(index, side, limit.points, t, innerPoint, reached);
+            if (ended()) {
+                return limit;
+            }
             if (value - outcome.minimum >= settings.units) {
-                limit.value = bisect(index, side, inner, innerValue, t, value, target,
+                limit.value = bisect(index, side, inner, innerValue, innerPoint, t, value, target,
                                      settings.tolerance * firstStep, limit.points);
                 limit.found = true;
                 return limit;
             }
             inner = t;
             innerValue = value;
+            innerPoint = reached;
             limit.value = t;
             if (atBound) {
                 limit.found = true;
@@ -250,18 +285,26 @@ struct SideSearch {
         return limit;
     }
 
-    double bisect(int index, int side, double inner, double innerValue, double outer,
-                  double outerValue, double target, double width, int& points) {
+    // Each middle point starts from the inner end's point: the outer one may lie where the
+    // model gives a penalty.
+    double bisect(int index, int side, double inner, double innerValue,
+                  std::vector<double> innerPoint, double outer, double outerValue, double target,
+                  double width, int& points) {
         for (int i = 0; i < settings.maxBisections && std::fabs(outer - inner) > width; i++) {
             const double middle = 0.5 * (inner + outer);
             points += 1;
-            const double value = at(index, side, points, middle);
+            std::vector<double> reached;
+            const double value = at(index, side, points, middle, innerPoint, reached);
+            if (ended()) {
+                return inner;
+            }
             if (value >= target) {
                 outer = middle;
                 outerValue = value;
             } else {
                 inner = middle;
                 innerValue = value;
+                innerPoint = reached;
             }
         }
         // Within the last bracket the profile is close to a straight line, unless one end is a
@@ -281,6 +324,7 @@ ProfileOutcome outcomeAtEstimate(const ProfiledObjective& objective,
     for (std::size_t j = 0; j < estimate.size(); j++) {
         x[static_cast<int>(j)] = estimate[j];
     }
+    outcome.estimate = estimate;
     outcome.minimum = objective(x);
     outcome.evaluations = 1;
     outcome.lowest = outcome.minimum;
@@ -295,24 +339,62 @@ ProfileOutcome profileLikelihood(const ProfiledObjective& objective,
                                  const std::vector<ParameterInfo>& boxes,
                                  const std::vector<int>& indices, const ProfileSettings& settings,
                                  const ProfileObserver& observer) {
-    ProfileOutcome outcome = outcomeAtEstimate(objective, estimate);
-    SideSearch search{objective, estimate, boxes, settings, observer, outcome};
-    for (int index : indices) {
-        ParameterProfile profile;
-        profile.index = index;
-        profile.estimate = estimate[static_cast<std::size_t>(index)];
-        profile.lower = search.search(index, -1);
-        profile.upper = search.search(index, +1);
-        outcome.parameters.push_back(profile);
+    ProfileHooks hooks;
+    hooks.before = observer;
+    return profileLikelihood(objective, estimate, boxes, indices, settings, hooks);
+}
+
+ProfileOutcome profileLikelihood(const ProfiledObjective& objective,
+                                 const std::vector<double>& estimate,
+                                 const std::vector<ParameterInfo>& boxes,
+                                 const std::vector<int>& indices, const ProfileSettings& settings,
+                                 const ProfileHooks& hooks) {
+    std::vector<double> current = estimate;
+    std::vector<EstimateMove> moves;
+    long evaluations = 0;
+    for (;;) {
+        ProfileOutcome outcome = outcomeAtEstimate(objective, current);
+        outcome.evaluations += evaluations;
+        outcome.moves = moves;
+        SideSearch search{objective, current, boxes, settings, hooks, outcome};
+        search.moves = static_cast<int>(moves.size());
+        search.mayMove = search.moves < settings.maxRestarts;
+        for (std::size_t k = 0; k < indices.size() && !search.ended(); k++) {
+            ParameterProfile profile;
+            profile.index = indices[k];
+            profile.estimate = current[static_cast<std::size_t>(indices[k])];
+            profile.lower = search.search(indices[k], -1);
+            if (!search.ended()) {
+                profile.upper = search.search(indices[k], +1);
+            }
+            outcome.parameters.push_back(profile);
+        }
+        if (!search.ended()) {
+            return outcome;
+        }
+        const ProfilePoint& better = outcome.walked[static_cast<std::size_t>(search.better)];
+        EstimateMove move;
+        move.index = better.index;
+        move.fixed = better.fixed;
+        move.from = outcome.minimum;
+        move.to = better.value;
+        move.point = better.point;
+        moves.push_back(move);
+        if (hooks.moved) {
+            hooks.moved(move);
+        }
+        current = move.point;
+        evaluations = outcome.evaluations;
     }
-    return outcome;
 }
 
 ProfileOutcome profileSide(const ProfiledObjective& objective, const std::vector<double>& estimate,
                            const std::vector<ParameterInfo>& boxes, int index, int side,
                            const ProfileSettings& settings, const ProfileObserver& observer) {
     ProfileOutcome outcome = outcomeAtEstimate(objective, estimate);
-    SideSearch search{objective, estimate, boxes, settings, observer, outcome};
+    ProfileHooks hooks;
+    hooks.before = observer;
+    SideSearch search{objective, estimate, boxes, settings, hooks, outcome};
     ParameterProfile profile;
     profile.index = index;
     profile.estimate = estimate[static_cast<std::size_t>(index)];
