@@ -7,42 +7,63 @@
 #include "optimiser/amebsa.h"
 #include "population/diagnostics.h"
 #include "tools/cli.h"
+#include "tools/data_option.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
 #include "tools/output_lock.h"
 #include "tools/point_evaluation.h"
 #include "tools/profile_curve.h"
+#include "tools/profile_journal.h"
 #include "tools/profile_part.h"
 #include "tools/progress.h"
 #include "tools/results.h"
 #include "tools/table.h"
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <limits>
+#include <mutex>
 #include <sstream>
 #include <unistd.h>
 
 const char* const profileHelp =
     "Usage: zonetool profile MODEL [--result FILE] [--units U] [--parameters NAMES]\n"
     "                              [--step F] [--format table|tsv] [--quiet]\n"
-    "                              [--curve FILE] [--objective settled|zonefit]\n"
+    "                              [--curve FILE] [--objective settled|zonefit] [--redo]\n"
     "\n"
     "Profile-likelihood support limits of the parameters of a fitted model. The fitted point\n"
     "is read from the model's result file (SS1_ML_ for model 1; see 'zonetool models'). For\n"
     "each parameter, on each side of its estimate, the parameter is fixed at values farther\n"
     "and farther away (a first step of F x |estimate|, then doubling, up to the parameter's\n"
     "box); at each value the other parameters are re-optimised by the downhill simplex at\n"
-    "temperature 0, starting from the fitted point. Where -lnL has risen by U above its value\n"
-    "at the estimate, the crossing is bisected. Each point is a full re-optimisation, so on\n"
-    "the real models a profile takes many thousands of simulations per parameter.\n"
+    "temperature 0, starting from the re-optimised point of its neighbour (the fitted point\n"
+    "for the first). Where -lnL has risen by U above its value at the estimate, the crossing\n"
+    "is bisected. Each point is a full re-optimisation, so on the real models a profile takes\n"
+    "many thousands of simulations per parameter.\n"
+    "\n"
+    "A point whose -lnL lies more than 0.01 below the estimate's becomes the estimate: the\n"
+    "profile says so on standard error and starts again from there, for every parameter (at\n"
+    "most 10 times). The table then says how often the estimate moved and from which -lnL to\n"
+    "which; its estimates, the TSV and the curve are those of the last estimate, and no\n"
+    "point of the curve lies more than 0.01 below it.\n"
+    "\n"
+    "Each point is written, as soon as it is computed, to the journal\n"
+    "profile-RESULT.journal.tsv beside the result file. A profile that was stopped (a signal,\n"
+    "a lost job) resumes from it when the same command runs again: the points done are not\n"
+    "computed again, and the output is that of a run that was never stopped. A journal of\n"
+    "another model, objective, transect, estimate or setting is refused; --redo starts over.\n"
+    "The journal is removed once the output is written. One --side has no journal.\n"
     "\n"
     "Output: one row per parameter - name, estimate, lower and upper limit, and 'box' naming\n"
     "the limits that reached the parameter's box (the limit is then the bound itself). A\n"
     "limit written as <x or >x was not reached within the steps allowed; x is the farthest\n"
-    "value examined. If a re-optimisation finds a lower -lnL than the estimate's, the fit had\n"
-    "not found the maximum, and a warning names the better point.\n"
+    "value examined. If a re-optimisation finds a lower -lnL than the estimate's that did\n"
+    "not move it (less than 0.01 lower, or after the last move allowed), a warning names\n"
+    "the better point.\n"
     "\n"
     "The profile is of the settled objective unless --objective zonefit is given: the value\n"
     "of the state each row settles in, an unsettled point counting as a penalty. The table's\n"
@@ -71,6 +92,7 @@ const char* const profileHelp =
     "  --collect          compute nothing: assemble the output from the files of both sides\n"
     "                     of each parameter (all of the same objective)\n"
     "  --objective K      settled (default) or zonefit: the value profiled\n"
+    "  --redo             start over instead of resuming from the journal\n"
     "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
     "                 II) instead of the built-in one; the boxes scale with its length\n"
     "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
@@ -403,6 +425,23 @@ ProfileOutcome profileSide(const ProfiledObjective& objective, const std::vector
     return outcome;
 }
 
+std::string estimateMovesLine(const ProfileOutcome& outcome) {
+    if (outcome.moves.empty()) {
+        return "";
+    }
+    const std::size_t n = outcome.moves.size();
+    return "estimate moved " + std::to_string(n) + (n == 1 ? " time" : " times") + "; from -lnL " +
+           formatNumber(outcome.moves.front().from, 10) + " to " +
+           formatNumber(outcome.moves.back().to, 10) + "\n";
+}
+
+std::string estimateMoveMessage(const std::string& name, const EstimateMove& move) {
+    return "zonetool profile: a point with " + name + " = " + formatNumber(move.fixed, 8) +
+           " has -lnL " + formatNumber(move.to, 10) + ", better than the estimate " +
+           formatNumber(move.from, 10) + " by " + formatNumber(move.from - move.to, 6) +
+           "; the profile starts again from there\n";
+}
+
 namespace {
 
 std::string limitText(const SupportLimit& limit, int side) {
@@ -448,10 +487,12 @@ struct ProfileOptions {
     std::vector<int> indices; // the parameters to profile, every one by default
     bool tsv = false;
     bool quiet = false;
-    bool collect = false;  // assemble the files of both sides instead of computing
-    int side = 0;          // -1 or +1: compute that side of one parameter only
-    std::string partPath;  // where that side goes; named after the result file when empty
-    std::string curvePath; // where the walked profile goes; not written when empty
+    bool collect = false;    // assemble the files of both sides instead of computing
+    int side = 0;            // -1 or +1: compute that side of one parameter only
+    std::string partPath;    // where that side goes; named after the result file when empty
+    std::string curvePath;   // where the walked profile goes; not written when empty
+    std::string journalPath; // the journal of a whole profile; none for one side
+    bool redo = false;       // start over instead of resuming from the journal
     ProfileSettings settings;
 };
 
@@ -483,6 +524,7 @@ int readProfileOptions(const std::vector<std::string>& args, ProfileOptions& o) 
     return OptionParser("profile", [] { return std::string(profileHelp); })
         .flag({"--quiet"}, [&o] { o.quiet = true; })
         .flag({"--collect"}, [&o] { o.collect = true; })
+        .flag({"--redo"}, [&o] { o.redo = true; })
         .value({"--side"}, "a value",
                storeChoice(o.side, {{"lower", -1}, {"upper", +1}}, "lower or upper"))
         .value({"--part"}, "a value", storeText(o.partPath))
@@ -559,18 +601,24 @@ void printProfile(const ModelEntry& model, const ProfileOptions& o, const Profil
     }
     const bool settled = o.settings.objective == ObjectiveKind::settled;
     if (o.tsv) {
-        std::cout << (settled ? "# objective: settled\n" : "") << table.tabSeparated();
+        const std::string moves = estimateMovesLine(outcome);
+        std::cout << (settled ? "# objective: settled\n" : "") << (moves.empty() ? "" : "# ")
+                  << moves << table.tabSeparated();
     } else {
         std::cout << "Model " << model.number << " (" << model.name << "), " << o.resultPath
                   << ": -lnL " << formatNumber(outcome.minimum, 10) << " at the estimate; "
                   << "support limits at " << formatNumber(o.settings.units, 6)
                   << " log-likelihood units; objective " << objectiveName(o.settings.objective)
                   << "\n"
-                  << table.aligned();
+                  << estimateMovesLine(outcome) << table.aligned();
     }
     std::cout.flush();
     std::cerr << "profile: " << outcome.evaluations << " evaluations\n";
     // Rounding of the re-optimised values aside, a lower value means the fit stopped short.
+    if (outcome.movesExhausted) {
+        std::cerr << "zonetool profile: warning: the estimate moved " << o.settings.maxRestarts
+                  << " times, the most allowed, and a point better still was found\n";
+    }
     if (outcome.lowest < outcome.minimum - 1e-6) {
         std::cerr << "zonetool profile: warning: a re-optimisation found -lnL "
                   << format17(outcome.lowest) << ", below the estimate's "
@@ -603,7 +651,7 @@ bool curveFileFree(const std::string& path) {
 
 // The walked profile to --curve, when asked for. False after the message.
 bool writeCurve(const ProfileOptions& o, const std::vector<ParameterInfo>& boxes,
-                const StoredResult& stored, const ProfileOutcome& outcome) {
+                const ProfileOutcome& outcome) {
     if (o.curvePath.empty()) {
         return true;
     }
@@ -613,7 +661,7 @@ bool writeCurve(const ProfileOptions& o, const std::vector<ParameterInfo>& boxes
     }
     std::string error;
     if (!curveFileFree(o.curvePath) ||
-        !writeResultFile(o.curvePath, profileCurveText(names, stored.point, outcome), error,
+        !writeResultFile(o.curvePath, profileCurveText(names, outcome.estimate, outcome), error,
                          nullptr, ExistingFile::keep)) {
         if (!error.empty()) {
             std::cerr << "zonetool profile: " << error << "\n";
@@ -625,12 +673,11 @@ bool writeCurve(const ProfileOptions& o, const std::vector<ParameterInfo>& boxes
 
 // Under the settled objective, the state each profile point (and the estimate) settled in:
 // one more evaluation each, so that an unsettled point is named in the curve.
-void measureStates(const ModelEntry& model, const ProfileOptions& o, const StoredResult& stored,
-                   ProfileOutcome& outcome) {
+void measureStates(const ModelEntry& model, const ProfileOptions& o, ProfileOutcome& outcome) {
     if (o.settings.objective != ObjectiveKind::settled || o.curvePath.empty()) {
         return;
     }
-    objectiveAt(model, stored.point, ObjectiveKind::settled, &outcome.estimateState);
+    objectiveAt(model, outcome.estimate, ObjectiveKind::settled, &outcome.estimateState);
     for (ProfilePoint& walked : outcome.walked) {
         objectiveAt(model, walked.point, ObjectiveKind::settled, &walked.state);
         walked.stateMeasured = true;
@@ -656,12 +703,184 @@ int writeSide(const ModelEntry& model, ProfileOptions& o, const std::vector<Para
         std::cerr << "zonetool profile: " << error << "\n";
         return 1;
     }
-    measureStates(model, o, stored, outcome);
-    if (!writeCurve(o, boxes, stored, outcome)) {
+    measureStates(model, o, outcome);
+    if (!writeCurve(o, boxes, outcome)) {
         return 1;
     }
     std::cout << "wrote " << o.partPath << "\n" << std::flush;
     std::cerr << "profile: " << outcome.evaluations << " evaluations\n";
+    return 0;
+}
+
+// What the points of a whole profile depend on, for the head of its journal: a journal of
+// another model, objective, transect, box, estimate or setting is not resumed from.
+std::string journalHead(const ModelEntry& model, const ProfileOptions& o,
+                        const StoredResult& stored, const std::vector<std::string>& names) {
+    const DataContext* data = dataContext();
+    std::string boxOptions;
+    std::string estimate;
+    std::string parameters;
+    if (data != nullptr) {
+        for (const std::string& option : data->boxOptions) {
+            boxOptions += (boxOptions.empty() ? "" : " ") + option;
+        }
+    }
+    for (double x : stored.point) {
+        estimate += (estimate.empty() ? "" : " ") + format17(x);
+    }
+    for (int index : o.indices) {
+        parameters += (parameters.empty() ? "" : ",") + names[static_cast<std::size_t>(index)];
+    }
+    return profileJournalHead({
+        {"model", std::to_string(model.number)},
+        {"objective", objectiveName(o.settings.objective)},
+        {"result", o.resultPath},
+        {"data", data == nullptr || data->path.empty() ? "built-in" : data->checksum},
+        {"boxes", boxOptions.empty() ? "-" : boxOptions},
+        {"estimate", estimate},
+        {"parameters", parameters},
+        {"units", format17(o.settings.units)},
+        {"step", format17(o.settings.firstStep)},
+    });
+}
+
+// The progress of a whole profile, shown on a terminal as each point starts and, for a batch
+// job's error file, once a minute. Points done counts those read from the journal apart.
+class WholeProgress {
+  public:
+    WholeProgress(const ProfileOptions& o, const std::vector<std::string>& names)
+        : names_(names), line_(std::cerr, progressWanted(o.quiet, STDERR_FILENO)),
+          started_(std::chrono::steady_clock::now()),
+          plain_(std::cerr, plainProgressWanted(o.quiet, STDERR_FILENO),
+                 [this] { return text(); }) {}
+
+    void point(int index, int side, int number, double value) {
+        {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            where_ = names_[static_cast<std::size_t>(index)] + (side < 0 ? " lower" : " upper") +
+                     " point " + std::to_string(number) + " at " + formatNumber(value, 8);
+        }
+        line_.show(text());
+    }
+    void done(bool recalled) {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        (recalled ? recalled_ : computed_) += 1;
+    }
+    void moved() {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        moves_ += 1;
+    }
+    void stop() {
+        plain_.stop();
+        line_.clear();
+    }
+    StatusLine& line() { return line_; }
+
+  private:
+    std::string text() {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+        const std::lock_guard<std::mutex> hold(mutex_);
+        std::string text = "profile " + where_ + "  points done " + std::to_string(computed_);
+        if (recalled_ > 0) {
+            text += " (and " + std::to_string(recalled_) + " from the journal)";
+        }
+        if (moves_ > 0) {
+            text += "  estimate moved " + std::to_string(moves_);
+        }
+        return text + "  " + formatElapsed(seconds);
+    }
+
+    const std::vector<std::string>& names_;
+    StatusLine line_;
+    const std::chrono::steady_clock::time_point started_;
+    std::mutex mutex_;
+    std::string where_ = "at the estimate";
+    long computed_ = 0;
+    long recalled_ = 0;
+    int moves_ = 0;
+    PlainProgress plain_;
+};
+
+// Stops the process by its own stop signal after `ZONETOOL_TEST_PROFILE_STOP_AFTER` points
+// written to the journal: how tests interrupt a profile at a chosen point.
+void stopForTests(long written) {
+    const char* after = std::getenv("ZONETOOL_TEST_PROFILE_STOP_AFTER");
+    if (after != nullptr && std::atol(after) == written) {
+        std::raise(SIGTERM);
+    }
+}
+
+// The profile of every parameter asked for, with the estimate moved to any better point, its
+// points journaled and resumed from the journal. Returns the exit status.
+int profileWhole(const ModelEntry& model, const ProfileOptions& o,
+                 const std::vector<ParameterInfo>& boxes, const StoredResult& stored,
+                 const ProfiledObjective& objective, const FailureSink& failures) {
+    std::vector<std::string> names;
+    for (std::size_t j = 0; j < stored.point.size(); j++) {
+        names.push_back(j < boxes.size() ? boxes[j].name : "x" + std::to_string(j));
+    }
+    ProfileJournal journal;
+    std::string error;
+    if (!journal.open(o.journalPath, journalHead(model, o, stored, names), names, o.redo, error)) {
+        std::cerr << "zonetool profile: " << error << "\n";
+        return 1;
+    }
+    if (journal.kept() > 0) {
+        std::cerr << "zonetool profile: resuming from " << o.journalPath << ": " << journal.kept()
+                  << " points computed before\n";
+    }
+    WholeProgress progress(o, names);
+    ProfileHooks hooks;
+    hooks.before = [&progress](int index, int side, int point, double value) {
+        progress.point(index, side, point, value);
+    };
+    hooks.recall = [&journal, &progress](int estimate, double minimum, ProfilePoint& point) {
+        const bool known = journal.recall(estimate, minimum, point);
+        if (known) {
+            progress.done(true);
+        }
+        return known;
+    };
+    bool journaling = true;
+    long written = 0;
+    hooks.computed = [&](int estimate, double minimum, const ProfilePoint& point) {
+        progress.done(false);
+        // A point computed after the border file failed is no point of the profile.
+        if (!journaling || failures.failed()) {
+            return;
+        }
+        std::string why;
+        if (!journal.append(estimate, minimum, point, why)) {
+            progress.line().clear();
+            std::cerr << "zonetool profile: warning: " << why
+                      << "; the profile goes on without its journal\n";
+            journaling = false;
+            return;
+        }
+        stopForTests(++written);
+    };
+    hooks.moved = [&](const EstimateMove& move) {
+        progress.moved();
+        progress.line().clear();
+        std::cerr << estimateMoveMessage(boxes[static_cast<std::size_t>(move.index)].name, move);
+    };
+    ProfileOutcome outcome =
+        profileLikelihood(objective, stored.point, boxes, o.indices, o.settings, hooks);
+    progress.stop();
+    if (failures.failed()) {
+        std::cerr << failures.message() << "\n";
+        return 1;
+    }
+    printProfile(model, o, outcome);
+    measureStates(model, o, outcome);
+    if (!writeCurve(o, boxes, outcome)) {
+        return 1;
+    }
+    // Every output is written: the journal has served.
+    if (!journal.remove(error)) {
+        std::cerr << "zonetool profile: warning: " << error << "\n";
+    }
     return 0;
 }
 
@@ -695,7 +914,10 @@ int profileCommand(const std::vector<std::string>& args) {
                                      activeBox(model.number).parameters[o.indices[0]].name, o.side);
     }
     OutputLocks locks;
-    if (!lockOutputs(locks, "profile", {o.partPath, o.curvePath})) {
+    if (o.side == 0) {
+        o.journalPath = profileJournalName(o.resultPath);
+    }
+    if (!lockOutputs(locks, "profile", {o.partPath, o.curvePath, o.journalPath})) {
         return 1;
     }
     // A stop signal removes the locks, and the temporary file of a write under way.
@@ -727,14 +949,5 @@ int profileCommand(const std::vector<std::string>& args) {
     if (o.side != 0) {
         return writeSide(model, o, boxes, stored, objective, observer, line, failures);
     }
-    ProfileOutcome outcome =
-        profileLikelihood(objective, stored.point, boxes, o.indices, o.settings, observer);
-    line.clear();
-    if (failures.failed()) {
-        std::cerr << failures.message() << "\n";
-        return 1;
-    }
-    printProfile(model, o, outcome);
-    measureStates(model, o, stored, outcome);
-    return writeCurve(o, boxes, stored, outcome) ? 0 : 1;
+    return profileWhole(model, o, boxes, stored, objective, failures);
 }

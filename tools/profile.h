@@ -144,6 +144,13 @@ ProfileOutcome profileSide(const ProfiledObjective& objective, const std::vector
                            const ProfileSettings& settings,
                            const ProfileObserver& observer = ProfileObserver());
 
+// The line of the table that says from which estimate a profile was made ("estimate moved 2
+// times; from -lnL 447.84354 to 447.3647\n"); empty when the estimate did not move.
+std::string estimateMovesLine(const ProfileOutcome& outcome);
+
+// The message of one move of the estimate, as it happens; `name` names move.index.
+std::string estimateMoveMessage(const std::string& name, const EstimateMove& move);
+
 // The command: zonetool profile MODEL [options]. Returns the exit status.
 int profileCommand(const std::vector<std::string>& args);
 

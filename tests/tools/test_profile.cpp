@@ -455,6 +455,16 @@ TEST(ProfileRestart, ABetterPointBecomesTheEstimate) {
     EXPECT_EQ(outcome.parameters[0].estimate, -0.05);
     EXPECT_NEAR(outcome.parameters[0].lower.value, -std::sqrt(2.0025), 1e-6);
     EXPECT_NEAR(outcome.parameters[0].upper.value, std::sqrt(2.0025), 1e-6);
+    // What the table and standard error say of it.
+    EXPECT_EQ(estimateMovesLine(outcome), "estimate moved 1 time; from -lnL 4 to 0.0025\n");
+    EXPECT_EQ(estimateMoveMessage("b", outcome.moves[0]),
+              "zonetool profile: a point with b = -0.05 has -lnL 0.0025, better than the "
+              "estimate 4 by 3.9975; the profile starts again from there\n");
+    ProfileOutcome twice = outcome;
+    twice.moves.push_back(outcome.moves[0]);
+    twice.moves.back().to = 0.00125;
+    EXPECT_EQ(estimateMovesLine(twice), "estimate moved 2 times; from -lnL 4 to 0.00125\n");
+    EXPECT_EQ(estimateMovesLine(ProfileOutcome()), "");
     // The walk from (3, 0) is counted, though its points are gone.
     long walked = 1;
     for (const ProfilePoint& point : outcome.walked) {
