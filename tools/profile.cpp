@@ -822,7 +822,17 @@ int profileWhole(const ModelEntry& model, const ProfileOptions& o,
     }
     ProfileJournal journal;
     std::string error;
-    if (!journal.open(o.journalPath, journalHead(model, o, stored, names), names, o.redo, error)) {
+    // A fit read from a directory that takes no new files is still profiled, without a journal.
+    const std::size_t slash = o.journalPath.rfind('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : o.journalPath.substr(0, slash);
+    bool journaling = access(dir.c_str(), W_OK | X_OK) == 0;
+    if (!journaling) {
+        std::cerr << "zonetool profile: warning: no journal: " << dir
+                  << " cannot take new files; a stopped profile will start over\n";
+    } else if (!journal.open(o.journalPath, journalHead(model, o, stored, names), names, o.redo,
+                             error)) {
         std::cerr << "zonetool profile: " << error << "\n";
         return 1;
     }
@@ -842,7 +852,6 @@ int profileWhole(const ModelEntry& model, const ProfileOptions& o,
         }
         return known;
     };
-    bool journaling = true;
     long written = 0;
     hooks.computed = [&](int estimate, double minimum, const ProfilePoint& point) {
         progress.done(false);
@@ -878,7 +887,7 @@ int profileWhole(const ModelEntry& model, const ProfileOptions& o,
         return 1;
     }
     // Every output is written: the journal has served.
-    if (!journal.remove(error)) {
+    if (journaling && !journal.remove(error)) {
         std::cerr << "zonetool profile: warning: " << error << "\n";
     }
     return 0;
