@@ -7,43 +7,64 @@
 #include "optimiser/amebsa.h"
 #include "population/diagnostics.h"
 #include "tools/cli.h"
+#include "tools/data_option.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
 #include "tools/output_lock.h"
 #include "tools/point_evaluation.h"
 #include "tools/profile_curve.h"
+#include "tools/profile_journal.h"
 #include "tools/profile_part.h"
 #include "tools/progress.h"
 #include "tools/results.h"
 #include "tools/start_box_check.h"
 #include "tools/table.h"
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <limits>
+#include <mutex>
 #include <sstream>
 #include <unistd.h>
 
 const char* const profileHelp =
     "Usage: zonetool profile MODEL [--result FILE] [--units U] [--parameters NAMES]\n"
     "                              [--step F] [--format table|tsv] [--quiet]\n"
-    "                              [--curve FILE] [--objective settled|zonefit]\n"
+    "                              [--curve FILE] [--objective settled|zonefit] [--redo]\n"
     "\n"
     "Profile-likelihood support limits of the parameters of a fitted model. The fitted point\n"
     "is read from the model's result file (SS1_ML_ for model 1; see 'zonetool models'). For\n"
     "each parameter, on each side of its estimate, the parameter is fixed at values farther\n"
     "and farther away (a first step of F x |estimate|, then doubling, up to the parameter's\n"
     "box); at each value the other parameters are re-optimised by the downhill simplex at\n"
-    "temperature 0, starting from the fitted point. Where -lnL has risen by U above its value\n"
-    "at the estimate, the crossing is bisected. Each point is a full re-optimisation, so on\n"
-    "the real models a profile takes many thousands of simulations per parameter.\n"
+    "temperature 0, starting from the re-optimised point of its neighbour (the fitted point\n"
+    "for the first). Where -lnL has risen by U above its value at the estimate, the crossing\n"
+    "is bisected. Each point is a full re-optimisation, so on the real models a profile takes\n"
+    "many thousands of simulations per parameter.\n"
+    "\n"
+    "A point whose -lnL lies more than 0.01 below the estimate's becomes the estimate: the\n"
+    "profile says so on standard error and starts again from there, for every parameter (at\n"
+    "most 10 times). The table then says how often the estimate moved and from which -lnL to\n"
+    "which; its estimates, the TSV and the curve are those of the last estimate, and no\n"
+    "point of the curve lies more than 0.01 below it.\n"
+    "\n"
+    "Each point is written, as soon as it is computed, to the journal\n"
+    "profile-RESULT.journal.tsv beside the result file. A profile that was stopped (a signal,\n"
+    "a lost job) resumes from it when the same command runs again: the points done are not\n"
+    "computed again, and the output is that of a run that was never stopped. A journal of\n"
+    "another model, objective, transect, estimate or setting is refused; --redo starts over.\n"
+    "The journal is removed once the output is written. One --side has no journal.\n"
     "\n"
     "Output: one row per parameter - name, estimate, lower and upper limit, and 'box' naming\n"
     "the limits that reached the parameter's box (the limit is then the bound itself). A\n"
     "limit written as <x or >x was not reached within the steps allowed; x is the farthest\n"
-    "value examined. If a re-optimisation finds a lower -lnL than the estimate's, the fit had\n"
-    "not found the maximum, and a warning names the better point.\n"
+    "value examined. If a re-optimisation finds a lower -lnL than the estimate's that did\n"
+    "not move it (less than 0.01 lower, or after the last move allowed), a warning names\n"
+    "the better point.\n"
     "\n"
     "The profile is of the settled objective unless --objective zonefit is given: the value\n"
     "of the state each row settles in, an unsettled point counting as a penalty. The table's\n"
@@ -72,6 +93,7 @@ const char* const profileHelp =
     "  --collect          compute nothing: assemble the output from the files of both sides\n"
     "                     of each parameter (all of the same objective)\n"
     "  --objective K      settled (default) or zonefit: the value profiled\n"
+    "  --redo             start over instead of resuming from the journal\n"
     "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
     "                 II) instead of the built-in one; the boxes scale with its length\n"
     "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
@@ -110,10 +132,10 @@ class FixedCoordinate {
     long& evaluations_;
 };
 
-// A first simplex step for coordinate j: a tenth of its value (0.1 at 0), turned inwards when
-// the step would leave the box.
-double stepFor(double x, const std::vector<ParameterInfo>& boxes, int j) {
-    double step = x != 0.0 ? 0.1 * std::fabs(x) : 0.1;
+// A first simplex step for coordinate j at x: a tenth of `size` (0.1 at 0), turned inwards
+// when the step would leave the box.
+double stepFor(double x, double size, const std::vector<ParameterInfo>& boxes, int j) {
+    double step = size != 0.0 ? 0.1 * std::fabs(size) : 0.1;
     if (j < static_cast<int>(boxes.size()) &&
         !insideBox(boxes[static_cast<std::size_t>(j)], x + step)) {
         step = -step;
@@ -125,8 +147,8 @@ double stepFor(double x, const std::vector<ParameterInfo>& boxes, int j) {
 
 double profileValue(const ProfiledObjective& objective, const std::vector<double>& start,
                     const std::vector<ParameterInfo>& boxes, int index, double value,
-                    const ProfileSettings& settings, std::vector<double>& point,
-                    long& evaluations) {
+                    const ProfileSettings& settings, std::vector<double>& point, long& evaluations,
+                    const std::vector<double>* scale) {
     FixedCoordinate fixed(objective, start, index, value, evaluations);
     const std::vector<int>& freeCoordinates = fixed.freeCoordinates();
     const int n = static_cast<int>(freeCoordinates.size());
@@ -146,7 +168,13 @@ double profileValue(const ProfiledObjective& objective, const std::vector<double
     for (int restart = 0; restart < 10 && evaluations < budgetEnd; restart++) {
         NRvector<double> steps(n);
         for (int j = 0; j < n; j++) {
-            steps[j] = stepFor(current[j], boxes, freeCoordinates[static_cast<std::size_t>(j)]);
+            const int k = freeCoordinates[static_cast<std::size_t>(j)];
+            // A warm start may sit near 0 where the estimate does not: its size is the
+            // estimate's. Later simplices shrink around the point found.
+            const double size = restart == 0 && scale != nullptr
+                                    ? (*scale)[static_cast<std::size_t>(k)]
+                                    : current[j];
+            steps[j] = stepFor(current[j], size, boxes, k);
         }
         Amebsa<FixedCoordinate> simplex(current, steps, fixed, settings.simplexTolerance,
                                         settings.seed);
@@ -180,25 +208,48 @@ struct SideSearch {
     const std::vector<double>& estimate;
     const std::vector<ParameterInfo>& boxes;
     const ProfileSettings& settings;
-    const ProfileObserver& observer;
+    const ProfileHooks& hooks;
     ProfileOutcome& outcome;
+    int moves = 0;        // moves of the estimate before this pass
+    bool mayMove = false; // a better point ends this pass
+    long better = -1;     // the point that ends it, as its index in outcome.walked
 
-    double at(int index, int side, int point, double value) {
-        if (observer) {
-            observer(index, side, point, value);
+    bool ended() const { return better >= 0; }
+
+    // The point at `value`, re-optimised from `from`: its value is returned and the point
+    // left in `reached`.
+    double at(int index, int side, int point, double value, const std::vector<double>& from,
+              std::vector<double>& reached) {
+        if (hooks.before) {
+            hooks.before(index, side, point, value);
         }
         ProfilePoint walked;
         walked.index = index;
         walked.side = side;
         walked.fixed = value;
-        const long before = outcome.evaluations;
-        walked.value = profileValue(objective, estimate, boxes, index, value, settings,
-                                    walked.point, outcome.evaluations);
-        walked.evaluations = outcome.evaluations - before;
+        if (hooks.recall && hooks.recall(moves, outcome.minimum, walked)) {
+            outcome.evaluations += walked.evaluations;
+        } else {
+            const long before = outcome.evaluations;
+            walked.value = profileValue(objective, from, boxes, index, value, settings,
+                                        walked.point, outcome.evaluations, &estimate);
+            walked.evaluations = outcome.evaluations - before;
+            if (hooks.computed) {
+                hooks.computed(moves, outcome.minimum, walked);
+            }
+        }
         if (walked.value < outcome.lowest) {
             outcome.lowest = walked.value;
             outcome.lowestPoint = walked.point;
         }
+        if (walked.value < outcome.minimum - settings.restartMargin) {
+            if (mayMove) {
+                better = static_cast<long>(outcome.walked.size());
+            } else {
+                outcome.movesExhausted = true;
+            }
+        }
+        reached = walked.point;
         outcome.walked.push_back(walked);
         return walked.value;
     }
@@ -216,6 +267,7 @@ struct SideSearch {
         const double firstStep = settings.firstStep * (theta != 0.0 ? std::fabs(theta) : 1.0);
         double inner = theta;
         double innerValue = outcome.minimum;
+        std::vector<double> innerPoint = estimate;
         limit.value = theta;
         for (int step = 0; step < settings.maxSteps; step++) {
             double t = theta + side * firstStep * std::ldexp(1.0, step);
@@ -232,15 +284,20 @@ struct SideSearch {
                 }
             }
             limit.points += 1;
-            const double value = at(index, side, limit.points, t);
+            std::vector<double> reached;
+            const double value = at(index, side, limit.points, t, innerPoint, reached);
+            if (ended()) {
+                return limit;
+            }
             if (value - outcome.minimum >= settings.units) {
-                limit.value = bisect(index, side, inner, innerValue, t, value, target,
+                limit.value = bisect(index, side, inner, innerValue, innerPoint, t, value, target,
                                      settings.tolerance * firstStep, limit.points);
                 limit.found = true;
                 return limit;
             }
             inner = t;
             innerValue = value;
+            innerPoint = reached;
             limit.value = t;
             if (atBound) {
                 limit.found = true;
@@ -251,18 +308,26 @@ struct SideSearch {
         return limit;
     }
 
-    double bisect(int index, int side, double inner, double innerValue, double outer,
-                  double outerValue, double target, double width, int& points) {
+    // Each middle point starts from the inner end's point: the outer one may lie where the
+    // model gives a penalty.
+    double bisect(int index, int side, double inner, double innerValue,
+                  std::vector<double> innerPoint, double outer, double outerValue, double target,
+                  double width, int& points) {
         for (int i = 0; i < settings.maxBisections && std::fabs(outer - inner) > width; i++) {
             const double middle = 0.5 * (inner + outer);
             points += 1;
-            const double value = at(index, side, points, middle);
+            std::vector<double> reached;
+            const double value = at(index, side, points, middle, innerPoint, reached);
+            if (ended()) {
+                return inner;
+            }
             if (value >= target) {
                 outer = middle;
                 outerValue = value;
             } else {
                 inner = middle;
                 innerValue = value;
+                innerPoint = reached;
             }
         }
         // Within the last bracket the profile is close to a straight line, unless one end is a
@@ -282,6 +347,7 @@ ProfileOutcome outcomeAtEstimate(const ProfiledObjective& objective,
     for (std::size_t j = 0; j < estimate.size(); j++) {
         x[static_cast<int>(j)] = estimate[j];
     }
+    outcome.estimate = estimate;
     outcome.minimum = objective(x);
     outcome.evaluations = 1;
     outcome.lowest = outcome.minimum;
@@ -296,30 +362,85 @@ ProfileOutcome profileLikelihood(const ProfiledObjective& objective,
                                  const std::vector<ParameterInfo>& boxes,
                                  const std::vector<int>& indices, const ProfileSettings& settings,
                                  const ProfileObserver& observer) {
-    ProfileOutcome outcome = outcomeAtEstimate(objective, estimate);
-    SideSearch search{objective, estimate, boxes, settings, observer, outcome};
-    for (int index : indices) {
-        ParameterProfile profile;
-        profile.index = index;
-        profile.estimate = estimate[static_cast<std::size_t>(index)];
-        profile.lower = search.search(index, -1);
-        profile.upper = search.search(index, +1);
-        outcome.parameters.push_back(profile);
+    ProfileHooks hooks;
+    hooks.before = observer;
+    return profileLikelihood(objective, estimate, boxes, indices, settings, hooks);
+}
+
+ProfileOutcome profileLikelihood(const ProfiledObjective& objective,
+                                 const std::vector<double>& estimate,
+                                 const std::vector<ParameterInfo>& boxes,
+                                 const std::vector<int>& indices, const ProfileSettings& settings,
+                                 const ProfileHooks& hooks) {
+    std::vector<double> current = estimate;
+    std::vector<EstimateMove> moves;
+    long evaluations = 0;
+    for (;;) {
+        ProfileOutcome outcome = outcomeAtEstimate(objective, current);
+        outcome.evaluations += evaluations;
+        outcome.moves = moves;
+        SideSearch search{objective, current, boxes, settings, hooks, outcome};
+        search.moves = static_cast<int>(moves.size());
+        search.mayMove = search.moves < settings.maxRestarts;
+        for (std::size_t k = 0; k < indices.size() && !search.ended(); k++) {
+            ParameterProfile profile;
+            profile.index = indices[k];
+            profile.estimate = current[static_cast<std::size_t>(indices[k])];
+            profile.lower = search.search(indices[k], -1);
+            if (!search.ended()) {
+                profile.upper = search.search(indices[k], +1);
+            }
+            outcome.parameters.push_back(profile);
+        }
+        if (!search.ended()) {
+            return outcome;
+        }
+        const ProfilePoint& better = outcome.walked[static_cast<std::size_t>(search.better)];
+        EstimateMove move;
+        move.index = better.index;
+        move.fixed = better.fixed;
+        move.from = outcome.minimum;
+        move.to = better.value;
+        move.point = better.point;
+        moves.push_back(move);
+        if (hooks.moved) {
+            hooks.moved(move);
+        }
+        current = move.point;
+        evaluations = outcome.evaluations;
     }
-    return outcome;
 }
 
 ProfileOutcome profileSide(const ProfiledObjective& objective, const std::vector<double>& estimate,
                            const std::vector<ParameterInfo>& boxes, int index, int side,
                            const ProfileSettings& settings, const ProfileObserver& observer) {
     ProfileOutcome outcome = outcomeAtEstimate(objective, estimate);
-    SideSearch search{objective, estimate, boxes, settings, observer, outcome};
+    ProfileHooks hooks;
+    hooks.before = observer;
+    SideSearch search{objective, estimate, boxes, settings, hooks, outcome};
     ParameterProfile profile;
     profile.index = index;
     profile.estimate = estimate[static_cast<std::size_t>(index)];
     (side < 0 ? profile.lower : profile.upper) = search.search(index, side);
     outcome.parameters.push_back(profile);
     return outcome;
+}
+
+std::string estimateMovesLine(const ProfileOutcome& outcome) {
+    if (outcome.moves.empty()) {
+        return "";
+    }
+    const std::size_t n = outcome.moves.size();
+    return "estimate moved " + std::to_string(n) + (n == 1 ? " time" : " times") + "; from -lnL " +
+           formatNumber(outcome.moves.front().from, 10) + " to " +
+           formatNumber(outcome.moves.back().to, 10) + "\n";
+}
+
+std::string estimateMoveMessage(const std::string& name, const EstimateMove& move) {
+    return "zonetool profile: a point with " + name + " = " + formatNumber(move.fixed, 8) +
+           " has -lnL " + formatNumber(move.to, 10) + ", better than the estimate " +
+           formatNumber(move.from, 10) + " by " + formatNumber(move.from - move.to, 6) +
+           "; the profile starts again from there\n";
 }
 
 namespace {
@@ -367,10 +488,12 @@ struct ProfileOptions {
     std::vector<int> indices; // the parameters to profile, every one by default
     bool tsv = false;
     bool quiet = false;
-    bool collect = false;  // assemble the files of both sides instead of computing
-    int side = 0;          // -1 or +1: compute that side of one parameter only
-    std::string partPath;  // where that side goes; named after the result file when empty
-    std::string curvePath; // where the walked profile goes; not written when empty
+    bool collect = false;    // assemble the files of both sides instead of computing
+    int side = 0;            // -1 or +1: compute that side of one parameter only
+    std::string partPath;    // where that side goes; named after the result file when empty
+    std::string curvePath;   // where the walked profile goes; not written when empty
+    std::string journalPath; // the journal of a whole profile; none for one side
+    bool redo = false;       // start over instead of resuming from the journal
     ProfileSettings settings;
 };
 
@@ -402,6 +525,7 @@ int readProfileOptions(const std::vector<std::string>& args, ProfileOptions& o) 
     return OptionParser("profile", [] { return std::string(profileHelp); })
         .flag({"--quiet"}, [&o] { o.quiet = true; })
         .flag({"--collect"}, [&o] { o.collect = true; })
+        .flag({"--redo"}, [&o] { o.redo = true; })
         .value({"--side"}, "a value",
                storeChoice(o.side, {{"lower", -1}, {"upper", +1}}, "lower or upper"))
         .value({"--part"}, "a value", storeText(o.partPath))
@@ -475,18 +599,24 @@ void printProfile(const ModelEntry& model, const ProfileOptions& o, const Profil
     }
     const bool settled = o.settings.objective == ObjectiveKind::settled;
     if (o.tsv) {
-        std::cout << (settled ? "# objective: settled\n" : "") << table.tabSeparated();
+        const std::string moves = estimateMovesLine(outcome);
+        std::cout << (settled ? "# objective: settled\n" : "") << (moves.empty() ? "" : "# ")
+                  << moves << table.tabSeparated();
     } else {
         std::cout << "Model " << model.number << " (" << model.name << "), " << o.resultPath
                   << ": -lnL " << formatNumber(outcome.minimum, 10) << " at the estimate; "
                   << "support limits at " << formatNumber(o.settings.units, 6)
                   << " log-likelihood units; objective " << objectiveName(o.settings.objective)
                   << "\n"
-                  << table.aligned();
+                  << estimateMovesLine(outcome) << table.aligned();
     }
     std::cout.flush();
     std::cerr << "profile: " << outcome.evaluations << " evaluations\n";
     // Rounding of the re-optimised values aside, a lower value means the fit stopped short.
+    if (outcome.movesExhausted) {
+        std::cerr << "zonetool profile: warning: the estimate moved " << o.settings.maxRestarts
+                  << " times, the most allowed, and a point better still was found\n";
+    }
     if (outcome.lowest < outcome.minimum - 1e-6) {
         std::cerr << "zonetool profile: warning: a re-optimisation found -lnL "
                   << format17(outcome.lowest) << ", below the estimate's "
@@ -519,7 +649,7 @@ bool curveFileFree(const std::string& path) {
 
 // The walked profile to --curve, when asked for. False after the message.
 bool writeCurve(const ProfileOptions& o, const std::vector<ParameterInfo>& boxes,
-                const StoredResult& stored, const ProfileOutcome& outcome) {
+                const ProfileOutcome& outcome) {
     if (o.curvePath.empty()) {
         return true;
     }
@@ -529,7 +659,7 @@ bool writeCurve(const ProfileOptions& o, const std::vector<ParameterInfo>& boxes
     }
     std::string error;
     if (!curveFileFree(o.curvePath) ||
-        !writeResultFile(o.curvePath, profileCurveText(names, stored.point, outcome), error,
+        !writeResultFile(o.curvePath, profileCurveText(names, outcome.estimate, outcome), error,
                          nullptr, ExistingFile::keep)) {
         if (!error.empty()) {
             std::cerr << "zonetool profile: " << error << "\n";
@@ -541,12 +671,11 @@ bool writeCurve(const ProfileOptions& o, const std::vector<ParameterInfo>& boxes
 
 // Under the settled objective, the state each profile point (and the estimate) settled in:
 // one more evaluation each, so that an unsettled point is named in the curve.
-void measureStates(const ModelEntry& model, const ProfileOptions& o, const StoredResult& stored,
-                   ProfileOutcome& outcome) {
+void measureStates(const ModelEntry& model, const ProfileOptions& o, ProfileOutcome& outcome) {
     if (o.settings.objective != ObjectiveKind::settled || o.curvePath.empty()) {
         return;
     }
-    objectiveAt(model, stored.point, ObjectiveKind::settled, &outcome.estimateState);
+    objectiveAt(model, outcome.estimate, ObjectiveKind::settled, &outcome.estimateState);
     for (ProfilePoint& walked : outcome.walked) {
         objectiveAt(model, walked.point, ObjectiveKind::settled, &walked.state);
         walked.stateMeasured = true;
@@ -572,12 +701,193 @@ int writeSide(const ModelEntry& model, ProfileOptions& o, const std::vector<Para
         std::cerr << "zonetool profile: " << error << "\n";
         return 1;
     }
-    measureStates(model, o, stored, outcome);
-    if (!writeCurve(o, boxes, stored, outcome)) {
+    measureStates(model, o, outcome);
+    if (!writeCurve(o, boxes, outcome)) {
         return 1;
     }
     std::cout << "wrote " << o.partPath << "\n" << std::flush;
     std::cerr << "profile: " << outcome.evaluations << " evaluations\n";
+    return 0;
+}
+
+// What the points of a whole profile depend on, for the head of its journal: a journal of
+// another model, objective, transect, box, estimate or setting is not resumed from.
+std::string journalHead(const ModelEntry& model, const ProfileOptions& o,
+                        const StoredResult& stored, const std::vector<std::string>& names) {
+    const DataContext* data = dataContext();
+    std::string boxOptions;
+    std::string estimate;
+    std::string parameters;
+    if (data != nullptr) {
+        for (const std::string& option : data->boxOptions) {
+            boxOptions += (boxOptions.empty() ? "" : " ") + option;
+        }
+    }
+    for (double x : stored.point) {
+        estimate += (estimate.empty() ? "" : " ") + format17(x);
+    }
+    for (int index : o.indices) {
+        parameters += (parameters.empty() ? "" : ",") + names[static_cast<std::size_t>(index)];
+    }
+    return profileJournalHead({
+        {"model", std::to_string(model.number)},
+        {"objective", objectiveName(o.settings.objective)},
+        {"result", o.resultPath},
+        {"data", data == nullptr || data->path.empty() ? "built-in" : data->checksum},
+        {"boxes", boxOptions.empty() ? "-" : boxOptions},
+        {"estimate", estimate},
+        {"parameters", parameters},
+        {"units", format17(o.settings.units)},
+        {"step", format17(o.settings.firstStep)},
+    });
+}
+
+// The progress of a whole profile, shown on a terminal as each point starts and, for a batch
+// job's error file, once a minute. Points done counts those read from the journal apart.
+class WholeProgress {
+  public:
+    WholeProgress(const ProfileOptions& o, const std::vector<std::string>& names)
+        : names_(names), line_(std::cerr, progressWanted(o.quiet, STDERR_FILENO)),
+          started_(std::chrono::steady_clock::now()),
+          plain_(std::cerr, plainProgressWanted(o.quiet, STDERR_FILENO),
+                 [this] { return text(); }) {}
+
+    void point(int index, int side, int number, double value) {
+        {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            where_ = names_[static_cast<std::size_t>(index)] + (side < 0 ? " lower" : " upper") +
+                     " point " + std::to_string(number) + " at " + formatNumber(value, 8);
+        }
+        line_.show(text());
+    }
+    void done(bool recalled) {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        (recalled ? recalled_ : computed_) += 1;
+    }
+    void moved() {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        moves_ += 1;
+    }
+    void stop() {
+        plain_.stop();
+        line_.clear();
+    }
+    StatusLine& line() { return line_; }
+
+  private:
+    std::string text() {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+        const std::lock_guard<std::mutex> hold(mutex_);
+        std::string text = "profile " + where_ + "  points done " + std::to_string(computed_);
+        if (recalled_ > 0) {
+            text += " (and " + std::to_string(recalled_) + " from the journal)";
+        }
+        if (moves_ > 0) {
+            text += "  estimate moved " + std::to_string(moves_);
+        }
+        return text + "  " + formatElapsed(seconds);
+    }
+
+    const std::vector<std::string>& names_;
+    StatusLine line_;
+    const std::chrono::steady_clock::time_point started_;
+    std::mutex mutex_;
+    std::string where_ = "at the estimate";
+    long computed_ = 0;
+    long recalled_ = 0;
+    int moves_ = 0;
+    PlainProgress plain_;
+};
+
+// Stops the process by its own stop signal after `ZONETOOL_TEST_PROFILE_STOP_AFTER` points
+// written to the journal: how tests interrupt a profile at a chosen point.
+void stopForTests(long written) {
+    const char* after = std::getenv("ZONETOOL_TEST_PROFILE_STOP_AFTER");
+    if (after != nullptr && std::atol(after) == written) {
+        std::raise(SIGTERM);
+    }
+}
+
+// The profile of every parameter asked for, with the estimate moved to any better point, its
+// points journaled and resumed from the journal. Returns the exit status.
+int profileWhole(const ModelEntry& model, const ProfileOptions& o,
+                 const std::vector<ParameterInfo>& boxes, const StoredResult& stored,
+                 const ProfiledObjective& objective, const FailureSink& failures) {
+    std::vector<std::string> names;
+    for (std::size_t j = 0; j < stored.point.size(); j++) {
+        names.push_back(j < boxes.size() ? boxes[j].name : "x" + std::to_string(j));
+    }
+    ProfileJournal journal;
+    std::string error;
+    // A fit read from a directory that takes no new files is still profiled, without a journal.
+    const std::size_t slash = o.journalPath.rfind('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : o.journalPath.substr(0, slash);
+    bool journaling = access(dir.c_str(), W_OK | X_OK) == 0;
+    if (!journaling) {
+        std::cerr << "zonetool profile: warning: no journal: " << dir
+                  << " cannot take new files; a stopped profile will start over\n";
+    } else if (!journal.open(o.journalPath, journalHead(model, o, stored, names), names, o.redo,
+                             error)) {
+        std::cerr << "zonetool profile: " << error << "\n";
+        return 1;
+    }
+    if (journal.kept() > 0) {
+        std::cerr << "zonetool profile: resuming from " << o.journalPath << ": " << journal.kept()
+                  << " points computed before\n";
+    }
+    WholeProgress progress(o, names);
+    ProfileHooks hooks;
+    hooks.before = [&progress](int index, int side, int point, double value) {
+        progress.point(index, side, point, value);
+    };
+    hooks.recall = [&journal, &progress](int estimate, double minimum, ProfilePoint& point) {
+        const bool known = journal.recall(estimate, minimum, point);
+        if (known) {
+            progress.done(true);
+        }
+        return known;
+    };
+    long written = 0;
+    hooks.computed = [&](int estimate, double minimum, const ProfilePoint& point) {
+        progress.done(false);
+        // A point computed after the border file failed is no point of the profile.
+        if (!journaling || failures.failed()) {
+            return;
+        }
+        std::string why;
+        if (!journal.append(estimate, minimum, point, why)) {
+            progress.line().clear();
+            std::cerr << "zonetool profile: warning: " << why
+                      << "; the profile goes on without its journal\n";
+            journaling = false;
+            return;
+        }
+        stopForTests(++written);
+    };
+    hooks.moved = [&](const EstimateMove& move) {
+        progress.moved();
+        progress.line().clear();
+        std::cerr << estimateMoveMessage(boxes[static_cast<std::size_t>(move.index)].name, move);
+    };
+    ProfileOutcome outcome =
+        profileLikelihood(objective, stored.point, boxes, o.indices, o.settings, hooks);
+    progress.stop();
+    if (failures.failed()) {
+        std::cerr << failures.message() << "\n";
+        return 1;
+    }
+    printProfile(model, o, outcome);
+    measureStates(model, o, outcome);
+    if (!writeCurve(o, boxes, outcome)) {
+        return 1;
+    }
+    // Every output is written: the journal has served.
+    if (journaling && !journal.remove(error)) {
+        std::cerr << "zonetool profile: warning: " << error << "\n";
+    }
     return 0;
 }
 
@@ -611,7 +921,10 @@ int profileCommand(const std::vector<std::string>& args) {
                                      activeBox(model.number).parameters[o.indices[0]].name, o.side);
     }
     OutputLocks locks;
-    if (!lockOutputs(locks, "profile", {o.partPath, o.curvePath})) {
+    if (o.side == 0) {
+        o.journalPath = profileJournalName(o.resultPath);
+    }
+    if (!lockOutputs(locks, "profile", {o.partPath, o.curvePath, o.journalPath})) {
         return 1;
     }
     // A stop signal removes the locks, and the temporary file of a write under way.
@@ -643,14 +956,5 @@ int profileCommand(const std::vector<std::string>& args) {
     if (o.side != 0) {
         return writeSide(model, o, boxes, stored, objective, observer, line, failures);
     }
-    ProfileOutcome outcome =
-        profileLikelihood(objective, stored.point, boxes, o.indices, o.settings, observer);
-    line.clear();
-    if (failures.failed()) {
-        std::cerr << failures.message() << "\n";
-        return 1;
-    }
-    printProfile(model, o, outcome);
-    measureStates(model, o, stored, outcome);
-    return writeCurve(o, boxes, stored, outcome) ? 0 : 1;
+    return profileWhole(model, o, boxes, stored, objective, failures);
 }

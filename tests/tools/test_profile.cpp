@@ -142,9 +142,14 @@ TEST(ProfileLimits, FlatProfileIsNotReachedWithinTheSteps) {
 
 TEST(ProfileLimits, EstimateBelowTheMaximumIsNoticed) {
     // Started half a unit away from the optimum of x0: profiling x1 re-optimises x0 and finds
-    // values below the one at the estimate.
+    // values below the one at the estimate. With no move of the estimate allowed, that is
+    // all the profile can say.
+    ProfileSettings fixedEstimate = precise();
+    fixedEstimate.maxRestarts = 0;
     const ProfileOutcome outcome =
-        profileLikelihood(quadratic, {1.5, -2.0, 5.0}, noBoxes, {1}, precise());
+        profileLikelihood(quadratic, {1.5, -2.0, 5.0}, noBoxes, {1}, fixedEstimate);
+    EXPECT_TRUE(outcome.movesExhausted);
+    EXPECT_TRUE(outcome.moves.empty());
     EXPECT_GT(outcome.minimum, 10.0);
     EXPECT_LT(outcome.lowest, outcome.minimum - 0.1);
     EXPECT_NEAR(outcome.lowestPoint[0], 1.0, 0.05);
@@ -418,4 +423,129 @@ TEST(ProfileCommand, SettledCurvesAndSidesRecordTheObjective) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool profile: --objective needs settled or zonefit, not 'fast'\n"
                      "Run 'zonetool profile --help' for usage.\n");
+}
+
+namespace {
+
+// (x0 - 1)^2 + x1^2: the profile of x1 is x1^2 + the lowest value of the first term, 0.
+double bowl(const NRvector<double>& x) {
+    return (x[0] - 1.0) * (x[0] - 1.0) + x[1] * x[1];
+}
+
+} // namespace
+
+// From (3, 0), -lnL 4, the first point of x1's profile (x1 = -0.05, x0 re-optimised to 1) lies
+// 3.9975 below the estimate: the estimate moves there and the profile starts again. Its
+// limits are then those of x1^2 crossing 0.0025 + 2.
+TEST(ProfileRestart, ABetterPointBecomesTheEstimate) {
+    std::vector<std::string> seen;
+    ProfileHooks hooks;
+    hooks.moved = [&seen](const EstimateMove& move) {
+        seen.push_back(std::to_string(move.index) + " " + std::to_string(move.fixed));
+    };
+    const ProfileOutcome outcome =
+        profileLikelihood(bowl, {3.0, 0.0}, noBoxes, {1}, precise(), hooks);
+    ASSERT_EQ(outcome.moves.size(), 1u);
+    EXPECT_EQ(seen, std::vector<std::string>{"1 -0.050000"});
+    EXPECT_EQ(outcome.moves[0].from, 4.0);
+    EXPECT_NEAR(outcome.moves[0].to, 0.0025, 1e-9);
+    EXPECT_FALSE(outcome.movesExhausted);
+    EXPECT_NEAR(outcome.estimate[0], 1.0, 1e-4);
+    EXPECT_EQ(outcome.estimate[1], -0.05);
+    EXPECT_EQ(outcome.minimum, outcome.moves[0].to);
+    EXPECT_EQ(outcome.parameters[0].estimate, -0.05);
+    EXPECT_NEAR(outcome.parameters[0].lower.value, -std::sqrt(2.0025), 1e-6);
+    EXPECT_NEAR(outcome.parameters[0].upper.value, std::sqrt(2.0025), 1e-6);
+    // What the table and standard error say of it.
+    EXPECT_EQ(estimateMovesLine(outcome), "estimate moved 1 time; from -lnL 4 to 0.0025\n");
+    EXPECT_EQ(estimateMoveMessage("b", outcome.moves[0]),
+              "zonetool profile: a point with b = -0.05 has -lnL 0.0025, better than the "
+              "estimate 4 by 3.9975; the profile starts again from there\n");
+    ProfileOutcome twice = outcome;
+    twice.moves.push_back(outcome.moves[0]);
+    twice.moves.back().to = 0.00125;
+    EXPECT_EQ(estimateMovesLine(twice), "estimate moved 2 times; from -lnL 4 to 0.00125\n");
+    EXPECT_EQ(estimateMovesLine(ProfileOutcome()), "");
+    // The walk from (3, 0) is counted, though its points are gone.
+    long walked = 1;
+    for (const ProfilePoint& point : outcome.walked) {
+        EXPECT_EQ(point.point[1], point.fixed);
+        walked += point.evaluations;
+    }
+    EXPECT_GT(outcome.evaluations, walked + 1);
+}
+
+// From (3, 0) the profile of x0 finds a better point at its first step every time: each move
+// starts where the last one ended, until the moves allowed run out.
+TEST(ProfileRestart, MovesAreBoundedAndNoWrittenPointLiesBelowTheMargin) {
+    ProfileSettings three = precise();
+    three.maxRestarts = 3;
+    const ProfileOutcome capped = profileLikelihood(bowl, {3.0, 0.0}, noBoxes, {0}, three);
+    ASSERT_EQ(capped.moves.size(), 3u);
+    EXPECT_TRUE(capped.movesExhausted);
+    // 3 x 0.95 = 2.85, then 2.7075, then 2.572125.
+    EXPECT_NEAR(capped.moves[2].point[0], 2.572125, 1e-12);
+    for (std::size_t k = 1; k < capped.moves.size(); k++) {
+        EXPECT_EQ(capped.moves[k].from, capped.moves[k - 1].to);
+        EXPECT_LT(capped.moves[k].to, capped.moves[k].from - 0.01);
+    }
+    EXPECT_LT(capped.lowest, capped.minimum - 0.01);
+
+    // Allowed enough moves, the estimate reaches the bottom, and the guarantee holds for both
+    // closed forms, whatever parameter found the better point.
+    ProfileSettings many = precise();
+    many.maxRestarts = 100;
+    const ProfileOutcome bowlOutcome = profileLikelihood(bowl, {3.0, 0.0}, noBoxes, {0, 1}, many);
+    const ProfileOutcome quadOutcome =
+        profileLikelihood(quadratic, {1.5, -2.0, 5.0}, noBoxes, {0, 1, 2}, many);
+    for (const ProfileOutcome* o : {&bowlOutcome, &quadOutcome}) {
+        EXPECT_FALSE(o->movesExhausted);
+        EXPECT_FALSE(o->moves.empty());
+        EXPECT_GE(o->lowest, o->minimum - 0.01);
+        for (const ProfilePoint& point : o->walked) {
+            EXPECT_GE(point.value, o->minimum - 0.01);
+        }
+    }
+    EXPECT_LT(bowlOutcome.minimum, 0.04);
+    EXPECT_LT(quadOutcome.minimum, 10.04);
+}
+
+// Each point starts from its neighbour's re-optimised point: the first one of a side from the
+// estimate, each step from the point before it, each bisection from a point already walked on
+// that side (the inner end of the bracket). The simplex evaluates its start first.
+TEST(ProfileWarmStart, PointsStartFromTheirNeighbour) {
+    std::vector<std::vector<double>> starts;
+    bool starting = false;
+    const ProfiledObjective recording = [&](const NRvector<double>& x) {
+        if (starting) {
+            starts.push_back({x[0], x[1]});
+            starting = false;
+        }
+        return quartic(x);
+    };
+    ProfileHooks hooks;
+    hooks.before = [&starting](int, int, int, double) { starting = true; };
+    const ProfileOutcome outcome =
+        profileLikelihood(recording, {1.0, 1.0}, noBoxes, {0}, precise(), hooks);
+    ASSERT_EQ(starts.size(), outcome.walked.size());
+    int bisections = 0;
+    for (std::size_t k = 0; k < starts.size(); k++) {
+        const ProfilePoint& walked = outcome.walked[k];
+        EXPECT_EQ(starts[k][0], walked.fixed);
+        const bool first = k == 0 || outcome.walked[k - 1].side != walked.side;
+        if (first) {
+            EXPECT_EQ(starts[k][1], 1.0) << k;
+            continue;
+        }
+        EXPECT_NE(starts[k][1], 1.0) << k;
+        bool fromEarlier = false;
+        for (std::size_t j = 0; j < k; j++) {
+            fromEarlier = fromEarlier || (outcome.walked[j].side == walked.side &&
+                                          outcome.walked[j].point[1] == starts[k][1]);
+        }
+        EXPECT_TRUE(fromEarlier) << k;
+        bisections += starts[k][1] != outcome.walked[k - 1].point[1];
+    }
+    // Bisection points that follow a point beyond the crossing start from the inner end.
+    EXPECT_GT(bisections, 0);
 }
