@@ -55,8 +55,6 @@ bool parseNumber(const std::string& text, double& value) {
     return *end == '\0';
 }
 
-namespace {
-
 std::vector<std::string> splitAt(const std::string& text, char separator) {
     std::vector<std::string> parts;
     std::size_t start = 0;
@@ -70,6 +68,8 @@ std::vector<std::string> splitAt(const std::string& text, char separator) {
         start = at + 1;
     }
 }
+
+namespace {
 
 // One item of a list: "A" or "A-B", with A <= B. Ranges are split at the last '-' that is not
 // the first character, so that the reader of each end sees one number.

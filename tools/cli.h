@@ -22,6 +22,10 @@ bool parseSeed(const std::string& text, std::uint64_t& seed);
 // A number as strtod reads it (nan and inf included), but only when the whole text is read.
 bool parseNumber(const std::string& text, double& value);
 
+// The fields of `text` between each `separator`, empty ones included: "a\t\tb" gives "a", "",
+// "b", and an empty text one empty field.
+std::vector<std::string> splitAt(const std::string& text, char separator);
+
 // A list of models such as "3", "1-10" or "1,4-6": items separated by commas, each a model or
 // an ascending range of models. Duplicates are dropped; the order is that of first mention.
 // On failure returns false with a one-line reason in `problem`.

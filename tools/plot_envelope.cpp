@@ -1,5 +1,6 @@
 #include "tools/plot_envelope.h"
 
+#include "tools/cli.h"
 #include "tools/cline.h"
 
 #include <algorithm>
@@ -10,29 +11,6 @@
 #include <fstream>
 
 namespace {
-
-std::vector<std::string> tabFields(const std::string& line) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t tab = line.find('\t', start);
-        out.push_back(
-            line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-        if (tab == std::string::npos) {
-            return out;
-        }
-        start = tab + 1;
-    }
-}
-
-bool readNumber(const std::string& text, double& value) {
-    if (text.empty()) {
-        return false;
-    }
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return *end == '\0';
-}
 
 // The objective a comment line records, if it records one. False for an unknown name.
 bool readObjectiveComment(const std::string& line, EnvelopeCurve& curve) {
@@ -83,7 +61,7 @@ bool readEnvelopeCurve(const std::string& path, const ModelEntry& model, Envelop
         }
     }
     const std::vector<std::string> header =
-        haveHeader ? tabFields(line) : std::vector<std::string>();
+        haveHeader ? splitAt(line, '\t') : std::vector<std::string>();
     if (!headerFits(header, model)) {
         std::string names;
         for (int j = 0; j < model.parameterCount; j++) {
@@ -99,7 +77,7 @@ bool readEnvelopeCurve(const std::string& path, const ModelEntry& model, Envelop
     while (std::getline(in, line)) {
         number++;
         const std::string where = path + ":" + std::to_string(number) + ": ";
-        const std::vector<std::string> row = tabFields(line);
+        const std::vector<std::string> row = splitAt(line, '\t');
         if (row.size() != header.size()) {
             error = where + std::to_string(row.size()) + " fields, the header has " +
                     std::to_string(header.size());
@@ -107,7 +85,7 @@ bool readEnvelopeCurve(const std::string& path, const ModelEntry& model, Envelop
         }
         std::vector<double> point(count);
         for (std::size_t j = 0; j < count; j++) {
-            if (!readNumber(row[4 + j], point[j])) {
+            if (!parseNumber(row[4 + j], point[j])) {
                 error = where + header[4 + j] + " '" + row[4 + j] + "' is not a number";
                 return false;
             }

@@ -24,29 +24,6 @@ void appendRow(std::string& text, const std::string& name, const char* side, dou
     text += "\t" + std::to_string(evaluations) + "\n";
 }
 
-std::vector<std::string> fields(const std::string& line) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t tab = line.find('\t', start);
-        out.push_back(
-            line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-        if (tab == std::string::npos) {
-            return out;
-        }
-        start = tab + 1;
-    }
-}
-
-bool readNumber(const std::string& text, double& value) {
-    if (text.empty()) {
-        return false;
-    }
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return *end == '\0';
-}
-
 } // namespace
 
 std::string profileCurveText(const std::vector<std::string>& names,
@@ -90,7 +67,7 @@ bool readProfileCurve(const std::string& path, std::vector<CurveParameter>& para
         number++;
     }
     if (in || !line.empty()) {
-        header = fields(line);
+        header = splitAt(line, '\t');
     }
     if (header.size() < 5 || header[0] != "parameter" || header[1] != "side" ||
         header[2] != "fixed" || header[3] != "minus_lnL" || header.back() != "evaluations") {
@@ -103,7 +80,7 @@ bool readProfileCurve(const std::string& path, std::vector<CurveParameter>& para
     std::vector<bool> hasEstimate;
     for (number++; std::getline(in, line); number++) {
         const std::string where = path + ":" + std::to_string(number) + ": ";
-        const std::vector<std::string> row = fields(line);
+        const std::vector<std::string> row = splitAt(line, '\t');
         if (row.size() != header.size()) {
             error = where + std::to_string(row.size()) + " fields, the header has " +
                     std::to_string(header.size());
@@ -116,7 +93,7 @@ bool readProfileCurve(const std::string& path, std::vector<CurveParameter>& para
         }
         double fixed = 0.0;
         double value = 0.0;
-        if (!readNumber(row[2], fixed) || !readNumber(row[3], value)) {
+        if (!parseNumber(row[2], fixed) || !parseNumber(row[3], value)) {
             error = where + "the fixed value and -lnL must be numbers";
             return false;
         }

@@ -23,20 +23,10 @@ std::string pointKey(int estimate, double minimum, int index, int side, double f
            "\t" + sideName(side) + "\t" + format17(fixed);
 }
 
-std::vector<std::string> tabFields(const std::string& line) {
-    std::vector<std::string> out;
-    std::istringstream split(line);
-    std::string word;
-    while (std::getline(split, word, '\t')) {
-        out.push_back(word);
-    }
-    return out;
-}
-
 // A point line read back; false when it is not one. `names` maps the parameter to its index.
 bool readPoint(const std::string& line, const std::vector<std::string>& names, std::string& key,
                ProfilePoint& point) {
-    const std::vector<std::string> f = tabFields(line);
+    const std::vector<std::string> f = splitAt(line, '\t');
     if (f.size() != 8 + names.size() || f[0] != "point" || (f[4] != "lower" && f[4] != "upper")) {
         return false;
     }
