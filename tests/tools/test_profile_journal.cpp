@@ -3,6 +3,7 @@
 #include "tools/profile_curve.h"
 #include "tools/profile_journal.h"
 
+#include "support/read_only_dir.h"
 #include "support/run_program.h"
 
 #include <gtest/gtest.h>
@@ -207,42 +208,17 @@ TEST(ProfileCommand, AStoppedProfileResumesFromItsJournal) {
 }
 
 // A fit in a directory that takes no new files is profiled without a journal, and says so.
-// Root writes anywhere, so as root the profile runs as the unprivileged user 65534, from a
-// copy of the program in the directory.
 TEST(ProfileCommand, AReadOnlyDirectoryIsProfiledWithoutAJournal) {
     ScratchDir dir;
     dir.write("SS1_ML_", "0 0 1 15 100000\n");
-    std::string program = ZONETOOL_BIN;
-    const bool asNobody = geteuid() == 0;
-    if (asNobody) {
-        program = dir.file("zonetool");
-        runProgram(dir.path(), "/bin/cp", shellQuote(ZONETOOL_BIN) + " zonetool");
-    }
-    chmod(dir.path().c_str(), 0555);
-    ScratchDir streams;
-    chmod(streams.path().c_str(), 0777);
-    const std::string command = "cd " + shellQuote(dir.path()) + " && " + shellQuote(program) +
-                                " profile 1 --parameters F --quiet --format tsv >" +
-                                shellQuote(streams.file("out")) + " 2>" +
-                                shellQuote(streams.file("err")) + " </dev/null";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (asNobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
-            _exit(125);
-        }
-        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int raw = 0;
-    waitpid(pid, &raw, 0);
+    const ProgramResult r = inReadOnlyDir(dir, "profile 1 --parameters F --quiet --format tsv");
     chmod(dir.path().c_str(), 0755);
-    ASSERT_TRUE(WIFEXITED(raw));
-    ASSERT_EQ(WEXITSTATUS(raw), 0) << streams.read("err");
-    EXPECT_EQ(streams.read("out"),
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
               "# objective: settled\nparameter\testimate\tlower\tupper\tbox\nF\t1\t0\t1\tboth\n");
-    EXPECT_NE(streams.read("err").find("zonetool profile: warning: no journal: . cannot take new "
-                                       "files; a stopped profile will start over\n"),
+    EXPECT_NE(r.err.find("zonetool profile: warning: no journal: . cannot take new "
+                         "files; a stopped profile will start over\n"),
               std::string::npos)
-        << streams.read("err");
+        << r.err;
     EXPECT_FALSE(dir.exists("profile-SS1_ML_.journal.tsv"));
 }
