@@ -20,6 +20,7 @@
 #include "bench/bench_rows.h"
 #include "models/model_table.h"
 #include "models/settled_objective.h"
+#include "reference/region_points.h"
 
 namespace {
 
@@ -48,17 +49,7 @@ void measure(const ModelEntry& model, int points) {
     std::vector<double> zonefit, settled, ratio;
     int kinds[6] = {0, 0, 0, 0, 0, 0};
     for (int k = 0; k < points; ++k) {
-        for (int j = 0; j < model.parameterCount; ++j) {
-            const ParameterInfo& p = model.parameters[j];
-            if (p.exploreLog) {
-                std::uniform_real_distribution<double> u(std::log(p.exploreLow),
-                                                         std::log(p.exploreHigh));
-                x[j] = std::exp(u(rng));
-            } else {
-                std::uniform_real_distribution<double> u(p.exploreLow, p.exploreHigh);
-                x[j] = u(rng);
-            }
-        }
+        drawInRegions(model, rng, x);
         zonefit.push_back(timeOf(model, x, ObjectiveKind::zonefit));
         settled.push_back(timeOf(model, x, ObjectiveKind::settled));
         SettledReport report;

@@ -21,24 +21,10 @@
 #include "models/settled_objective.h"
 #include "population/row_hook.h"
 #include "reference/plain_settle.h"
+#include "reference/region_points.h"
 #include "support/work_dir.h"
 
 namespace {
-
-// A point drawn from the exploration region of every parameter of `model`.
-void draw(const ModelEntry& model, std::mt19937_64& rng, NRvector<double>& x) {
-    for (int j = 0; j < model.parameterCount; ++j) {
-        const ParameterInfo& p = model.parameters[j];
-        if (p.exploreLog) {
-            std::uniform_real_distribution<double> u(std::log(p.exploreLow),
-                                                     std::log(p.exploreHigh));
-            x[j] = std::exp(u(rng));
-        } else {
-            std::uniform_real_distribution<double> u(p.exploreLow, p.exploreHigh);
-            x[j] = u(rng);
-        }
-    }
-}
 
 double lastChangeOf(const RowState& state) {
     std::vector<double> changes;
@@ -80,7 +66,7 @@ TEST_P(SettledAgainstTwin, AgreesWhereTheTwinSettles) {
     int lost = 0; // of the points compared, those where the row loses an observed genotype
 
     for (int k = 0; k < 50; ++k) {
-        draw(model, rng, x);
+        drawInRegions(model, rng, x);
         std::ostringstream where;
         where.precision(17);
         where << "point";
