@@ -123,9 +123,11 @@ bool readLocusTransects(std::istream& in, const std::string& name, std::vector<L
         const int lineNumber = static_cast<int>(i) + 1;
         const std::vector<std::string> fields = fieldsOf(lines[i]);
         if (fields.size() != headerFields.size()) {
-            error = prefix + std::to_string(lineNumber) + ": " + std::to_string(fields.size()) +
-                    " fields, but the header names " + std::to_string(headerFields.size()) +
-                    " columns";
+            error =
+                prefix + std::to_string(lineNumber) + ": " + std::to_string(fields.size()) +
+                " fields, but the header names " + std::to_string(headerFields.size()) +
+                " columns" +
+                (fields.size() + 1 == headerFields.size() ? " (is the locus name missing?)" : "");
             return false;
         }
         const std::string& locus = fields[locusColumn];

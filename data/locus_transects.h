@@ -21,8 +21,8 @@ struct LocusTransect {
 // the locus's sites; and every locus must have the same sites, in the same order, at the same
 // positions and distances as the first. Loci come in the order of their first row. Further
 // messages (K the line, L the locus, M the first locus, N and J counts):
-//   "Error in NAME line K: F fields, but the header names 7 columns" (a missing locus name
-//    shows as one field too few)
+//   "Error in NAME line K: F fields, but the header names 7 columns", with
+//    " (is the locus name missing?)" when F is 6
 //   "Error in NAME line K: locus name 'X' holds a control character"
 //   "Error in NAME line K: locus name NA: every row needs its locus"
 //   "Error in NAME: locus 'L' has N sites, but locus 'M' has J"
