@@ -247,3 +247,39 @@ TEST(ClineCommand, WidthOfModelOnesClineAgreesWithTheSummaryOfItsPrediction) {
     std::cout << "model 1 width " << modelWidth << ", descriptive width " << width << "\n";
     EXPECT_NEAR(width / modelWidth, 1.0, 0.05);
 }
+
+TEST(ClineCommand, CompareListsTheDescriptiveFitsOfTheSameDataBesideTheModels) {
+    ScratchDir dir;
+    dir.write("SS1_ML_", "1.0015445735414139 1.0014374780222324 0.52035246227870591 "
+                         "12.249793860906925 471.32261\n");
+    ASSERT_EQ(runProgram(dir.path(), zonetool, "cline --shape sigmoid").status, 0);
+    ASSERT_EQ(runProgram(dir.path(), zonetool, "cline --shape stepped-right --ends free").status,
+              0);
+    // A record of other data is not ranked with fits of the built-in transect.
+    dir.write("other.tsv", "site\tposition\tdistance\tSS\tSI\tII\na\t0\t1\t5\t0\t0\n"
+                           "b\t1\t1\t2\t1\t2\nc\t2\tNA\t0\t0\t5\n");
+    ASSERT_EQ(runProgram(dir.path(), zonetool, "cline --data other.tsv --shape stepped").status, 0);
+    const ProgramResult json = runProgram(dir.path(), zonetool, "compare --format json");
+    ASSERT_EQ(json.status, 0) << json.err;
+    const nlohmann::json rows = parsed(json.out);
+    ASSERT_TRUE(rows.is_array()) << json.out;
+    ASSERT_EQ(rows.size(), 3u) << json.out;
+    EXPECT_EQ(rows[0]["model"], 1);
+    // By AICc, the free-ended stepped cline (k 7) first, the sigmoid (k 3) last; dAICc from the
+    // lowest of all, model 1's included.
+    EXPECT_EQ(rows[1]["descriptive"], "stepped-right");
+    EXPECT_EQ(rows[1]["k"], 7);
+    EXPECT_EQ(rows[2]["descriptive"], "sigmoid");
+    EXPECT_EQ(rows[2]["k"], 3);
+    const double value = rows[2]["negLogL"];
+    EXPECT_NEAR(rows[2]["AICc"].get<double>(), 6 + 2 * value + 24.0 / 747.0, 1e-9);
+    const double lowest = std::min(rows[0]["AICc"].get<double>(), rows[1]["AICc"].get<double>());
+    EXPECT_NEAR(rows[2]["dAICc"].get<double>(), rows[2]["AICc"].get<double>() - lowest, 1e-9);
+    EXPECT_EQ(rows[2]["file"], "cline_sigmoid.json");
+
+    const ProgramResult table = runProgram(dir.path(), zonetool, "compare");
+    ASSERT_EQ(table.status, 0) << table.err;
+    EXPECT_NE(table.out.find("\ndescriptive clines (zonetool cline):\nshape"), std::string::npos)
+        << table.out;
+    EXPECT_EQ(table.out.find("cline_stepped.json"), std::string::npos) << table.out;
+}
