@@ -283,3 +283,28 @@ TEST(ClineCommand, CompareListsTheDescriptiveFitsOfTheSameDataBesideTheModels) {
         << table.out;
     EXPECT_EQ(table.out.find("cline_stepped.json"), std::string::npos) << table.out;
 }
+
+TEST(ClineCommand, PlotDrawsARecordedClineOnTheDataItWasFittedTo) {
+    ScratchDir dir;
+    dir.write("loci.tsv", twoLoci());
+    ASSERT_EQ(runProgram(dir.path(), zonetool, "cline --data loci.tsv --shape sigmoid").status, 0);
+    const ProgramResult drawn = runProgram(
+        dir.path(), zonetool, "plot --cline cline_sigmoid.json --data loci.tsv --locus B -o b.svg");
+    ASSERT_EQ(drawn.status, 0) << drawn.err;
+    const std::string svg = dir.read("b.svg");
+    EXPECT_NE(svg.find("<svg"), std::string::npos);
+    EXPECT_NE(svg.find("descriptive cline, sigmoid, locus B"), std::string::npos);
+    EXPECT_NE(svg.find("position on the transect axis"), std::string::npos);
+
+    const ProgramResult other =
+        runProgram(dir.path(), zonetool, "plot --cline cline_sigmoid.json -o c.svg");
+    EXPECT_EQ(other.status, 1);
+    EXPECT_EQ(other.err, "zonetool plot: cline_sigmoid.json is a fit of loci.tsv, not of the data "
+                         "in use (give its --data)\n");
+    EXPECT_FALSE(dir.exists("c.svg"));
+    const ProgramResult both =
+        runProgram(dir.path(), zonetool, "plot 1 --cline cline_sigmoid.json -o c.svg");
+    EXPECT_EQ(both.status, 2);
+    EXPECT_EQ(both.err, "zonetool plot: --cline draws a cline record and takes no MODEL or "
+                        "--profile\nRun 'zonetool plot --help' for usage.\n");
+}
