@@ -217,7 +217,7 @@ double profileAt(Problem& p, int index, double t, const std::vector<double>& low
     p.fixedValue = t;
     std::vector<double> best;
     const double v = minimiseWithin(problemValue, &p, without(lower, index), without(upper, index),
-                                    {from}, best, 1e-6);
+                                    {from}, best, 1e-5);
     from = best;
     p.fixed = -1;
     return v;
@@ -275,7 +275,7 @@ double supportLimit(Problem& p, int index, int direction, const std::vector<doub
         std::vector<double> rest = insideRest;
         const double v = profileAt(p, index, t, lower, upper, rest);
         const double excess = v - target;
-        if (std::fabs(excess) < 2e-3 || std::fabs(outside - inside) < 1e-9 * (1.0 + std::fabs(t))) {
+        if (std::fabs(excess) < 1e-2 || std::fabs(outside - inside) < 1e-9 * (1.0 + std::fabs(t))) {
             return t;
         }
         if (excess < 0.0) {
@@ -332,9 +332,41 @@ DescriptiveFit fitCline(const ClineForm& form, const ClineData& data, bool limit
                        sigmoidBest);
     }
     Problem p{&form, &data, 1, -1, 0.0, {}};
+    std::vector<std::vector<double>> starts = startPoints(form, xmin, xmax, sigmoidBest);
+    if (form.tails == ClineTails::both) {
+        // Tails on both sides start from each one-sided optimum, the other tail joined far
+        // out (a share of a span) and at either end of its decay.
+        for (ClineTails side : {ClineTails::left, ClineTails::right}) {
+            const DescriptiveFit one =
+                fitCline(ClineForm{side, form.deficit, form.freeEnds}, data, false);
+            const ClineLayout o = clineLayout(one.form);
+            for (double tau : {0.05, 1.0}) {
+                std::vector<double> x(static_cast<std::size_t>(l.count), 0.0);
+                for (int i = 0; i < o.count; i++) {
+                    const std::string& name = one.parameters[static_cast<std::size_t>(i)].name;
+                    const int at = name == "centre"        ? l.centre
+                                   : name == "width"       ? l.width
+                                   : name == "pmin"        ? l.pmin
+                                   : name == "pmax"        ? l.pmax
+                                   : name == "delta_left"  ? l.deltaLeft
+                                   : name == "tau_left"    ? l.tauLeft
+                                   : name == "delta_right" ? l.deltaRight
+                                   : name == "tau_right"   ? l.tauRight
+                                                           : l.deficit;
+                    x[static_cast<std::size_t>(at)] = one.theta[static_cast<std::size_t>(i)];
+                }
+                x[static_cast<std::size_t>(l.width)] =
+                    std::log(x[static_cast<std::size_t>(l.width)]);
+                const int delta = side == ClineTails::left ? l.deltaRight : l.deltaLeft;
+                const int decay = side == ClineTails::left ? l.tauRight : l.tauLeft;
+                x[static_cast<std::size_t>(delta)] = 0.25 * (xmax - xmin);
+                x[static_cast<std::size_t>(decay)] = tau;
+                starts.push_back(x);
+            }
+        }
+    }
     std::vector<double> best;
-    double value = minimiseWithin(problemValue, &p, lower, upper,
-                                  startPoints(form, xmin, xmax, sigmoidBest), best);
+    double value = minimiseWithin(problemValue, &p, lower, upper, starts, best);
 
     std::vector<ClineEstimate> estimates(static_cast<std::size_t>(l.count));
     const std::vector<std::string> names = parameterNames(form);
