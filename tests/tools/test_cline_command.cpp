@@ -171,6 +171,15 @@ TEST(ClineCommand, ModelCommandsTakeOneLocusOfAFile) {
     EXPECT_EQ(plainFile.status, 1);
     EXPECT_EQ(plainFile.err,
               "Error in b.tsv: the file has no locus column; --locus A cannot be used\n");
+    // slurm passes the locus on to every task and to the collecting compare.
+    dir.write("startvec1.txt", "1 1 0.5 10\n0.1 0.1 0.1 1\n");
+    const ProgramResult script =
+        runProgram(dir.path(), zonetool, "slurm 1 --data loci.tsv --locus B");
+    ASSERT_EQ(script.status, 0) << script.err;
+    EXPECT_NE(
+        script.out.find("--quiet --requeue '--data' '" + dir.path() + "/loci.tsv' '--locus' 'B'"),
+        std::string::npos)
+        << script.out;
     const ProgramResult noData = runProgram(dir.path(), zonetool, "fit 1 --locus A");
     EXPECT_EQ(noData.status, 2);
     EXPECT_EQ(noData.err, "zonetool fit: --locus needs --data FILE, a file with a locus column\n"
