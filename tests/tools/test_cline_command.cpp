@@ -172,7 +172,7 @@ TEST(ClineCommand, ModelCommandsTakeOneLocusOfAFile) {
     EXPECT_EQ(plainFile.err,
               "Error in b.tsv: the file has no locus column; --locus A cannot be used\n");
     // slurm passes the locus on to every task and to the collecting compare.
-    dir.write("startvec1.txt", "1 1 0.5 10\n0.1 0.1 0.1 1\n");
+    dir.write("startvec1.txt", "1 1 0.5 2\n0.1 0.1 0.1 0.5\n");
     const ProgramResult script =
         runProgram(dir.path(), zonetool, "slurm 1 --data loci.tsv --locus B");
     ASSERT_EQ(script.status, 0) << script.err;
