@@ -238,3 +238,23 @@ TEST(ClineConcordance, SharedClinesAreAcceptedAndShiftedOnesRejected) {
     EXPECT_LT(shifted.p, 1e-6);
     EXPECT_GT(shifted.sharedAicc, shifted.separateAicc);
 }
+
+TEST(ClineFit, AllShapesComeInOrderWithTheirLocusAndLimits) {
+    // What a report fits first: the four shapes on one transect, in the order sigmoid,
+    // stepped-left, stepped-right, stepped, with k 3, 5, 5, 7 and limits for every parameter.
+    const Transect t = drawnTransect(41, 20.0, 8.0, 0.1, 40, 5);
+    const std::vector<DescriptiveFit> fits =
+        fitAllShapes(t, ClineAxis::distance, DeficitShape::constant, false, "L7");
+    ASSERT_EQ(fits.size(), 4u);
+    const int ks[] = {3, 5, 5, 7};
+    for (std::size_t i = 0; i < fits.size(); i++) {
+        EXPECT_EQ(fits[i].k, ks[i]);
+        EXPECT_EQ(fits[i].locus, "L7");
+        EXPECT_EQ(fits[i].axis, ClineAxis::distance);
+        EXPECT_EQ(fits[i].parameters.size(), static_cast<std::size_t>(ks[i]));
+        EXPECT_LT(fits[i].parameters[0].lower, fits[i].parameters[0].upper);
+        EXPECT_LT(fits[i].value, fits[0].value + 1e-6) << i;
+        EXPECT_LT(fits[i].seconds, 1.0) << i;
+    }
+    EXPECT_EQ(fits[3].form.tails, ClineTails::both);
+}
