@@ -75,7 +75,13 @@ ClineConcordance testConcordance(const std::vector<ClineData>& data,
     c.separateAicc = clineAicc(c.separateValue, c.separateK, individuals);
     c.lr = std::max(0.0, 2.0 * (c.sharedValue - c.separateValue));
     c.df = 2 * (loci - 1);
-    const boost::math::chi_squared_distribution<double> chi(c.df);
-    c.p = boost::math::cdf(boost::math::complement(chi, c.lr));
+    // The distribution refuses what is not a finite number (by an exception): ask it only
+    // about finite ratios.
+    if (std::isfinite(c.lr)) {
+        const boost::math::chi_squared_distribution<double> chi(c.df);
+        c.p = boost::math::cdf(boost::math::complement(chi, c.lr));
+    } else {
+        c.p = std::nan("");
+    }
     return c;
 }

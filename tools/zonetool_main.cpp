@@ -43,7 +43,8 @@ const char* const mainHelp =
     "\n"
     "\n"
     "Every command that evaluates a model takes --data FILE (a transect file of your own,\n"
-    "examples/transect.tsv shows the format), --box NAME=LO:HI (a parameter's bounds) and\n"
+    "examples/transect.tsv shows the format; --locus NAME picks one locus of a file with a\n"
+    "locus column), --box NAME=LO:HI (a parameter's bounds) and\n"
     "--objective settled|zonefit (the value minimised: that of the state the row settles in,\n"
     "or zonefit's own; explore and profile use settled by default, the others zonefit).\n"
     "Run 'zonetool COMMAND --help' for a command's arguments and options.\n";
