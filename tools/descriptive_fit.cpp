@@ -58,6 +58,9 @@ double localSearch(Minimisation& m, const std::vector<double>& lower,
     }
     m.x = x;
     double value = m.objective(x, m.context);
+    if (std::isnan(value)) {
+        value = std::numeric_limits<double>::max();
+    }
     if (n == 0) {
         return value;
     }
@@ -69,7 +72,7 @@ double localSearch(Minimisation& m, const std::vector<double>& lower,
     }
     std::vector<double> step(x.size());
     for (std::size_t i = 0; i < x.size(); i++) {
-        // A first step a tenth of the range, turned inwards where x is near an end.
+        // A first step a tenth of the range: the library keeps the trial points inside it.
         step[i] = 0.1 * (upper[i] - lower[i]);
     }
     std::vector<double> trial = x;
