@@ -11,6 +11,7 @@
 #include "data/borders.h"
 #include "data/failure_sink.h"
 #include "models/model_table.h"
+#include "models/site_likelihood.h"
 #include "models/ss_frame.h"
 #include "population/diagnostics.h"
 #include "population/population.h"
@@ -125,9 +126,8 @@ double evaluate(double sigma, const RowSimulation& simulateRow, double penaltyUn
 
     double likelihood = 0.0;
     for (std::size_t i = 0; i < observedSS.size(); i++) {
-        likelihood = likelihood - observedSS[i] * std::log(predicted[i].SS) -
-                     observedSI[i] * std::log(predicted[i].SI) -
-                     observedII[i] * std::log(predicted[i].II);
+        likelihood = addSiteNegLogLikelihood(likelihood, observedSS[i], observedSI[i],
+                                             observedII[i], predicted[i]);
     }
 
     if (predicted[0].SS == 2.0) {

@@ -4,6 +4,7 @@
 #include "population/diagnostics.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
+#include "tools/descriptive_records.h"
 #include "tools/fit_files.h"
 #include "tools/fit_record.h"
 #include "tools/json.h"
@@ -382,7 +383,23 @@ int compareCommand(const std::vector<std::string>& args) {
                            "}";
         }
     }
-    std::cout << formatComparison(rows, format, all, summaries) << std::flush;
+    // The descriptive clines of the same data, from their records, below or after the models.
+    std::vector<std::string> warnings;
+    double lowestAicc = std::nan("");
+    for (const ComparisonRow& row : rows) {
+        lowestAicc = row.best && !(row.aicc >= lowestAicc) ? row.aicc : lowestAicc;
+    }
+    const std::vector<DescriptiveRow> descriptive =
+        findDescriptiveFits(dirs, recursive, wanted, inUse != nullptr ? inUse->locus : "",
+                            sampledIndividuals(), warnings);
+    for (const std::string& warning : warnings) {
+        std::cerr << "zonetool compare: " << warning << "\n";
+    }
+    const std::string table = formatComparison(rows, format, all, summaries);
+    std::cout << (format == TableFormat::json
+                      ? appendToJsonArray(table, descriptiveJsonItems(descriptive, lowestAicc))
+                      : table + descriptiveSection(descriptive, lowestAicc, format))
+              << std::flush;
     // One fit at a model's best value is one start that got there: another may do better.
     for (const ComparisonRow& best : rows) {
         if (!best.best) {

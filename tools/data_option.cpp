@@ -1,5 +1,6 @@
 #include "tools/data_option.h"
 
+#include "data/locus_transects.h"
 #include "tools/cli.h"
 
 #include <cmath>
@@ -75,7 +76,9 @@ bool loadTransect(const std::string& path, DataContext& context, std::string& er
         return false;
     }
     std::istringstream text(bytes);
-    if (!readTransect(text, path, context.transect, error)) {
+    std::vector<LocusTransect> loci;
+    if (!readLocusTransects(text, path, loci, error) ||
+        !selectLocus(loci, path, context.locus, context.transect, error)) {
         return false;
     }
     if (!(largestPosition(context.transect) > 0.0)) {
@@ -106,13 +109,15 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
     bool dataGiven = false;
     std::vector<BoxSetting> settings;
     std::vector<std::string> boxOptions;
+    std::string locusName;
     rest.clear();
     for (std::size_t i = 0; i < args.size(); i++) {
         const std::string& arg = args[i];
         std::string value;
         const bool data = arg == "--data" || arg.rfind("--data=", 0) == 0;
         const bool box = arg == "--box" || arg.rfind("--box=", 0) == 0;
-        if (!data && !box) {
+        const bool locus = arg == "--locus" || arg.rfind("--locus=", 0) == 0;
+        if (!data && !box && !locus) {
             rest.push_back(arg);
             continue;
         }
@@ -122,9 +127,17 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
         } else if (i + 1 < args.size()) {
             value = args[++i];
         } else {
-            return usageError(command, arg + (data ? " needs a file name" : " needs NAME=LO:HI"));
+            return usageError(command, arg + (data    ? " needs a file name"
+                                              : locus ? " needs a locus name"
+                                                      : " needs NAME=LO:HI"));
         }
-        if (data) {
+        if (locus) {
+            if (!locusName.empty() || value.empty()) {
+                return usageError(command, value.empty() ? "--locus needs a locus name"
+                                                         : "--locus is given twice");
+            }
+            locusName = value;
+        } else if (data) {
             if (dataGiven) {
                 return usageError(command, "--data is given twice");
             }
@@ -145,6 +158,10 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
     }
     context = DataContext();
     context.transect = builtInTransectValue();
+    context.locus = locusName;
+    if (!dataGiven && !locusName.empty()) {
+        return usageError(command, "--locus needs --data FILE, a file with a locus column");
+    }
     if (dataGiven) {
         std::string error;
         if (!loadTransect(dataPath, context, error)) {

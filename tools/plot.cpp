@@ -9,6 +9,7 @@
 #include "tools/failed_fit.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
+#include "tools/plot_cline.h"
 #include "tools/plot_frame.h"
 #include "tools/plot_frequency_panel.h"
 #include "tools/point_evaluation.h"
@@ -31,6 +32,7 @@ const char* const plotHelp =
     "Usage: zonetool plot MODEL [--result FILE] [--objective settled|zonefit]\n"
     "                        [--envelope CURVE...] [--units U] -o FILE.svg\n"
     "       zonetool plot --profile CURVE [--units U] -o FILE.svg\n"
+    "       zonetool plot --cline RECORD [--data FILE [--locus NAME]] -o FILE.svg\n"
     "\n"
     "Writes a standalone SVG figure of a fitted model: the observed frequencies of SS, SI and\n"
     "II at each site (symbol area proportional to the site's sample size), the model's\n"
@@ -55,6 +57,8 @@ const char* const plotHelp =
     "                  best of them; each distinct point is evaluated once, with the objective\n"
     "                  its curve records (zonefit's when it records none)\n"
     "  -o, --output FILE   the figure to write (required)\n"
+    "  --cline RECORD      draw instead a descriptive cline recorded by 'zonetool cline'\n"
+    "                      (cline_SHAPE.json), of the --locus given, on its own axis\n"
     "  --profile CURVE     draw instead the profile in CURVE, as written by 'zonetool profile\n"
     "                      --curve': one panel per parameter, -lnL above its value at the\n"
     "                      estimate against the value the parameter was fixed at, each point\n"
@@ -540,6 +544,7 @@ struct PlotOptions {
     double units = 0.0;      // --units; 0 when not given (2 then)
     ObjectiveKind objective = ObjectiveKind::zonefit; // whose state is drawn
     std::vector<std::string> envelopePaths;           // --envelope: profile curves of the model
+    std::string clinePath; // --cline: a descriptive cline's record to draw instead of a fit
 };
 
 // MODEL, then, once --envelope has been given, its further curves.
@@ -571,7 +576,13 @@ int readPlotOptions(const std::vector<std::string>& args, PlotOptions& o) {
                    return "";
                })
         .positional([&o](const std::string& argument) { return takeModelOrCurve(o, argument); })
+        .value({"--cline"}, "a file name", storeText(o.clinePath))
         .check([&o]() -> Problem {
+            if (!o.clinePath.empty()) {
+                return o.modelText.empty() && o.profilePath.empty()
+                           ? ""
+                           : "--cline draws a cline record and takes no MODEL or --profile";
+            }
             if (o.profilePath.empty()) {
                 return o.units > 0.0 && o.envelopePaths.empty()
                            ? "--units needs --profile or --envelope"
@@ -593,6 +604,9 @@ int plotCommand(const std::vector<std::string>& args) {
     const int status = readPlotOptions(args, options);
     if (status >= 0) {
         return status;
+    }
+    if (!options.clinePath.empty()) {
+        return plotClineCommand(options.clinePath, options.outputPath);
     }
     if (!options.profilePath.empty()) {
         return plotProfileCommand(options.profilePath, options.outputPath,

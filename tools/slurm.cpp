@@ -616,6 +616,9 @@ int slurmCommand(const std::vector<std::string>& args) {
         for (const std::string& box : data->boxOptions) {
             place.dataArguments.insert(place.dataArguments.end(), {"--box", box});
         }
+        if (!data->locus.empty()) {
+            place.dataArguments.insert(place.dataArguments.end(), {"--locus", data->locus});
+        }
     }
     if (a.objectiveGiven) {
         place.dataArguments.insert(place.dataArguments.end(),
