@@ -176,25 +176,19 @@ std::string seedText(const StoredResult& result) {
     return result.seed ? std::to_string(*result.seed) : "-";
 }
 
-// Fixed decimals per column, huge values in exponent notation: no column holds a 300-digit
-// number.
-std::string fixed(double value, int decimals) {
-    return fixedCell(value, decimals);
-}
-
 std::vector<std::string> cells(const ComparisonRow& row) {
     return {std::to_string(row.result.model),
             findModel(row.result.model)->name,
             seedText(row.result),
             row.best ? "best" : "other",
             std::to_string(row.parameters),
-            fixed(row.negLogL, 4),
-            fixed(row.aic, 4),
-            fixed(row.aicc, 4),
-            fixed(row.deltaAic, 4),
-            fixed(row.deltaAicc, 4),
-            fixed(row.weight, 4),
-            fixed(row.g, 4),
+            fixedCell(row.negLogL, 4),
+            fixedCell(row.aic, 4),
+            fixedCell(row.aicc, 4),
+            fixedCell(row.deltaAic, 4),
+            fixedCell(row.deltaAicc, 4),
+            fixedCell(row.weight, 4),
+            fixedCell(row.g, 4),
             std::to_string(row.df),
             row.result.path};
 }

@@ -1,6 +1,8 @@
 // A small JSON value with a writer and a reader, for the files zonetool writes and reads back.
 #pragma once
 
+#include "tools/json_io.h" // jsonQuote and jsonNumber
+
 #include <map>
 #include <string>
 #include <vector>
@@ -19,14 +21,6 @@ struct JsonValue {
     // The member `key` of an object, or null when there is none (or this is no object).
     const JsonValue* find(const std::string& key) const;
 };
-
-// `text` as a JSON string, quotes included: quote, backslash and control characters escaped
-// (newlines as \n, others as \u00XX); other bytes are copied, so UTF-8 passes through.
-std::string jsonQuote(const std::string& text);
-
-// `value` as a JSON number with 17 significant digits (%.17g), which reads back to the same
-// double; null for infinities and NaN, which JSON cannot hold.
-std::string jsonNumber(double value);
 
 // Parses the whole of `text` as one JSON value (surrounding white space allowed). On failure
 // returns false with the reason and the byte offset in `error`, and that offset (from 0) in

@@ -330,11 +330,6 @@ bool bordersFor(const ModelEntry& model, int fileBorders[2], std::string& error)
 
 namespace {
 
-// Fixed decimals, so that a column reads alike from row to row; "-" for what does not exist.
-std::string fixed(double value, int decimals) {
-    return fixedCell(value, decimals);
-}
-
 struct SummaryRow {
     const LoadedFit* fit;
     FitSummary summary;
@@ -343,7 +338,7 @@ struct SummaryRow {
 std::string deficitText(const FitSummary& s, const char* separator) {
     std::string text;
     for (std::size_t r = 0; r < s.deficit.size(); r++) {
-        text += (r == 0 ? "" : separator) + fixed(s.deficit[r], 4);
+        text += (r == 0 ? "" : separator) + fixedCell(s.deficit[r], 4);
     }
     return text.empty() ? "-" : text;
 }
@@ -407,13 +402,13 @@ std::string formatSummaries(const std::vector<SummaryRow>& rows, const std::stri
         std::vector<std::string> cells = {std::to_string(fit.result.model),
                                           findModel(fit.result.model)->name,
                                           fit.result.seed ? std::to_string(*fit.result.seed) : "-",
-                                          fixed(shownValue(row, objective), 4),
+                                          fixedCell(shownValue(row, objective), 4),
                                           axisName(s),
-                                          fixed(s.centre, 3),
-                                          fixed(s.width, 3),
+                                          fixedCell(s.centre, 3),
+                                          fixedCell(s.width, 3),
                                           deficitText(s, format == "tsv" ? "," : " / "),
-                                          fixed(s.sigma, 4),
-                                          fixed(s.sigmaEffective, 4)};
+                                          fixedCell(s.sigma, 4),
+                                          fixedCell(s.sigmaEffective, 4)};
         const std::vector<std::string> settledness = settlednessCells(s.settled);
         cells.insert(cells.end(), settledness.begin(), settledness.end());
         if (settled) {
