@@ -59,3 +59,16 @@ TEST(JsonWriters, ExploreRecordsAndPartsAsBefore) {
         section("part"));
     EXPECT_EQ(explorePartJson(samples::exploreRun(false), 1, 1, {}, 0, 0), section("part2"));
 }
+
+TEST(JsonWriters, ComparisonsAndSummariesAsBefore) {
+    for (const auto& [settled, name] :
+         {std::make_pair(false, "summary1"), std::make_pair(true, "summary2")}) {
+        const std::string members = section(name);
+        EXPECT_EQ(jsonInline(summaryJson(samples::fitSummary(settled))),
+                  "{" + members.substr(0, members.size() - 1) + "}");
+    }
+    EXPECT_EQ(formatComparison(samples::comparisonRows(), TableFormat::json, true,
+                               {summaryJson(samples::fitSummary(true)), Json()}),
+              section("compare"));
+    EXPECT_EQ(formatComparison({}, TableFormat::json), section("compare2"));
+}
