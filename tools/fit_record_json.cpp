@@ -139,7 +139,8 @@ bool parseFitRecord(const std::string& text, FitRecord& r, std::string& error) {
         return false;
     }
     if (format != formatName) {
-        error = "not a fit record (format \"" + format + "\")";
+        // Quoted as in JSON: a foreign file's text never breaks the message's line.
+        error = "not a fit record (format " + jsonQuote(format) + ")";
         return false;
     }
     if (!m.number("version", version)) {
