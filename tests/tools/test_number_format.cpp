@@ -16,3 +16,12 @@ TEST(FixedCell, BoundedWidthForEveryValue) {
     EXPECT_EQ(fixedCell(-HUGE_VAL, 4), "-inf");
     EXPECT_EQ(fixedCell(std::nan(""), 4), "-");
 }
+
+TEST(FormatNumber, SignificantDigitsAsTheStateCellsAndFilesUseThem) {
+    // Two digits: the last change of an unsettled row.
+    EXPECT_EQ(formatNumber(2.5e-9, 2), "2.5e-09");
+    EXPECT_EQ(formatNumber(0.00012345, 2), "0.00012");
+    EXPECT_EQ(formatNumber(1141.23443, 6), "1141.23");
+    EXPECT_EQ(format17(0.1), "0.10000000000000001");
+    EXPECT_EQ(format17(1157.6058), "1157.6058");
+}
