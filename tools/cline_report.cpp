@@ -2,7 +2,7 @@
 
 #include "tools/cli.h"
 #include "tools/fit_record.h"
-#include "tools/json.h"
+#include "tools/json_io.h"
 #include "tools/table.h"
 
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "tools/descriptive_records.h"
 
-#include "tools/json.h"
+#include "tools/json_io.h"
 #include "tools/results.h"
 #include "tools/table.h"
 
