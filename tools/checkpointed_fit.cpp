@@ -405,9 +405,9 @@ CheckpointedOutcome runCheckpointedFit(const FitDescription& fit, FitProgress& p
     int status = 1;
     {
         const BoundObjective bound{model, fit.objective};
-        const ScopedCountingTarget counting(model->objective, &progress,
-                                            fit.objective == ObjectiveKind::settled ? &bound
-                                                                                    : nullptr);
+        const ScopedCountingTarget counting(
+            fit.function != nullptr ? fit.function : model->objective, &progress,
+            fit.objective == ObjectiveKind::settled ? &bound : nullptr);
         const ScopedDiagnostics diagnosticsTo(&log);
         status = runFit(argument.c_str(), fit.startPath, options, output);
     }
