@@ -95,43 +95,24 @@ int fitOneOptimum(const FitOptions& a, const ModelEntry& model, const ExploreMap
     return fitOne(one, StartOrigin::optimum);
 }
 
-} // namespace
-
-int fitFromRecord(FitOptions a) {
-    const int number = a.models.front();
-    const ModelEntry& model = *findModel(number);
-    ExploreMap map;
-    std::string error;
-    if (!readExploreRecord(a.recordPath, map, error)) {
-        std::cerr << "zonetool fit: " << error << "\n";
-        return 1;
-    }
-    if (map.model != number) {
-        std::cerr << "zonetool fit: " << a.recordPath << " explores model " << map.model
-                  << ", not model " << number << "\n";
-        return 1;
-    }
-    if (!a.objectiveGiven) {
-        a.objective = map.objective;
-    }
-    if (a.optimum > 0) {
-        return fitOneOptimum(a, model, map);
-    }
-    if (map.optima.empty()) {
-        std::cerr << "zonetool fit: " << a.recordPath << " lists no optimum\n";
-        return 1;
-    }
-    const int count = std::min<int>(a.best, static_cast<int>(map.optima.size()));
+// Several fits from the K best optima, with the start files they read.
+struct OptimaPlan {
     std::vector<FitDescription> jobs;
-    std::vector<std::pair<std::string, std::string>> startFiles;
+    std::vector<std::pair<std::string, std::string>> startFiles; // name and text
+};
+
+// The fits of the `count` best optima of `map`, each once per seed.
+OptimaPlan planOptimaFits(const FitOptions& a, const ModelEntry& model, const ExploreMap& map,
+                          int count) {
+    OptimaPlan plan;
     for (int k = 0; k < count; k++) {
         const std::string startPath = optimumFitName(model, k + 1, std::nullopt) + ".start";
-        startFiles.emplace_back(startPath,
-                                optimumStartText(map, map.optima[static_cast<std::size_t>(k)]));
+        plan.startFiles.emplace_back(
+            startPath, optimumStartText(map, map.optima[static_cast<std::size_t>(k)]));
         const std::size_t runs = a.seeds.empty() ? 1 : a.seeds.size();
         for (std::size_t s = 0; s < runs; s++) {
             FitDescription job;
-            job.model = number;
+            job.model = model.number;
             if (!a.seeds.empty()) {
                 job.seed = a.seeds[s];
             }
@@ -143,46 +124,54 @@ int fitFromRecord(FitOptions a) {
             naming.seedInName = a.seeds.size() > 1;
             job.files = fitFiles(model, job.seed, naming);
             job.redo = a.redo;
-            jobs.push_back(job);
+            plan.jobs.push_back(job);
         }
     }
-    std::vector<std::string> lockedNames;
-    for (const FitDescription& job : jobs) {
-        lockedNames.push_back(job.files.result);
-    }
-    OutputLocks locks;
-    if (!lockOutputs(locks, "fit", lockedNames)) {
-        return 1;
-    }
+    return plan;
+}
+
+// Checks before the first fit, each failure named: no start file, result or log of the plan is
+// there already (without --redo), every optimum lies inside its box, borders.txt is good. Then
+// writes the start files. The caller holds the locks of the results.
+bool readyToFit(const FitOptions& a, const ModelEntry& model, const ExploreMap& map,
+                const OptimaPlan& plan, int count) {
     if (!a.redo) {
         std::vector<std::string> names;
-        for (const auto& file : startFiles) {
+        for (const auto& file : plan.startFiles) {
             names.push_back(file.first);
         }
-        for (const FitDescription& job : jobs) {
+        for (const FitDescription& job : plan.jobs) {
             names.push_back(job.files.result);
             names.push_back(job.files.log);
         }
         for (const std::string& name : names) {
             if (exists(name)) {
                 std::cerr << "zonetool fit: " << name << " exists; give --redo to replace it\n";
-                return 1;
+                return false;
             }
         }
     }
     if (!optimaInsideBoxes(a, model, map, 0, count)) {
-        return 1;
+        return false;
     }
-    if (!checkBordersFor(jobs, error)) {
+    std::string error;
+    if (!checkBordersFor(plan.jobs, error)) {
         std::cerr << error << "\n";
-        return 1;
+        return false;
     }
-    for (const auto& file : startFiles) {
+    for (const auto& file : plan.startFiles) {
         if (!writeResultFile(file.first, file.second, error)) {
             std::cerr << "zonetool fit: cannot write " << file.first << ": " << error << "\n";
-            return 1;
+            return false;
         }
     }
+    return true;
+}
+
+// Runs the fits with the progress line, then prints the summary table and the settledness of
+// each fitted point. Returns the exit status.
+int runOptimaFits(const FitOptions& a, const ModelEntry& model,
+                  const std::vector<FitDescription>& jobs) {
     std::deque<FitProgress> progress(jobs.size());
     StatusLine line(std::cerr, progressWanted(a.quiet, STDERR_FILENO));
     const std::int64_t started = steadyNow();
@@ -197,6 +186,7 @@ int fitFromRecord(FitOptions a) {
     }
     int failures = 0;
     std::string settled;
+    std::string error;
     for (std::size_t i = 0; i < jobs.size(); i++) {
         if (outcomes[i].status != 0) {
             failures++;
@@ -207,7 +197,7 @@ int fitFromRecord(FitOptions a) {
         // At the fitted point itself, as the record holds it: the 8 digits of the result file
         // can lie across a cliff from it.
         FitRecord record;
-        if (readFitRecord(recordFileName(jobs[i].files.result), record, error)) {
+        if (readFitRecord(jobs[i].files.record, record, error)) {
             record.point.resize(static_cast<std::size_t>(model.parameterCount));
             settled += jobs[i].files.result + ": " +
                        settlednessText(measureSettledness(model, record.point)) + "\n";
@@ -215,4 +205,54 @@ int fitFromRecord(FitOptions a) {
     }
     std::cout << summaryTable(jobs, outcomes) << settled;
     return failures == 0 ? 0 : 1;
+}
+
+// Reads the explore record of `a` into `map` and checks that it explores a.models.front();
+// says why not otherwise.
+bool readRecordFor(const FitOptions& a, ExploreMap& map) {
+    std::string error;
+    if (!readExploreRecord(a.recordPath, map, error)) {
+        std::cerr << "zonetool fit: " << error << "\n";
+        return false;
+    }
+    if (map.model != a.models.front()) {
+        std::cerr << "zonetool fit: " << a.recordPath << " explores model " << map.model
+                  << ", not model " << a.models.front() << "\n";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int fitFromRecord(FitOptions a) {
+    const ModelEntry& model = *findModel(a.models.front());
+    ExploreMap map;
+    if (!readRecordFor(a, map)) {
+        return 1;
+    }
+    if (!a.objectiveGiven) {
+        a.objective = map.objective;
+    }
+    if (a.optimum > 0) {
+        return fitOneOptimum(a, model, map);
+    }
+    if (map.optima.empty()) {
+        std::cerr << "zonetool fit: " << a.recordPath << " lists no optimum\n";
+        return 1;
+    }
+    const int count = std::min<int>(a.best, static_cast<int>(map.optima.size()));
+    const OptimaPlan plan = planOptimaFits(a, model, map, count);
+    std::vector<std::string> lockedNames;
+    for (const FitDescription& job : plan.jobs) {
+        lockedNames.push_back(job.files.result);
+    }
+    OutputLocks locks;
+    if (!lockOutputs(locks, "fit", lockedNames)) {
+        return 1;
+    }
+    if (!readyToFit(a, model, map, plan, count)) {
+        return 1;
+    }
+    return runOptimaFits(a, model, plan.jobs);
 }
