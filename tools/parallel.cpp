@@ -5,12 +5,8 @@
 #include "driver/start_file.h"
 #include "driver/zonefit_main.h"
 #include "models/model_table.h"
-#include "population/diagnostics.h"
-#include "tools/checkpoint.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
-#include "tools/failed_fit.h"
-#include "tools/fit_record.h"
 #include "tools/results.h"
 #include "tools/table.h"
 
@@ -24,32 +20,32 @@
 #include <sstream>
 #include <thread>
 
-std::vector<FitJob> planFits(const std::vector<int>& models,
-                             const std::vector<std::uint64_t>& seeds) {
-    std::vector<FitJob> jobs;
-    const bool seedInName = seeds.size() > 1;
+std::vector<FitDescription> planFits(const std::vector<int>& models,
+                                     const std::vector<std::uint64_t>& seeds,
+                                     const FitNaming& naming) {
+    std::vector<FitDescription> jobs;
+    FitNaming named = naming;
+    named.seedInName = seeds.size() > 1;
     for (int number : models) {
         const ModelEntry& model = *findModel(number);
         const std::string argument = std::to_string(number);
         const std::size_t runs = seeds.empty() ? 1 : seeds.size();
         for (std::size_t s = 0; s < runs; s++) {
-            FitJob job;
+            FitDescription job;
             job.model = number;
             if (!seeds.empty()) {
                 job.seed = seeds[s];
             }
             job.startPath = startFileName(argument.c_str());
-            job.resultName =
-                resultFileName(model, seedInName ? job.seed : std::optional<std::uint64_t>());
-            job.logName = job.resultName + ".log";
+            job.files = fitFiles(model, job.seed, named);
             jobs.push_back(job);
         }
     }
     return jobs;
 }
 
-bool checkBordersFor(const std::vector<FitJob>& jobs, std::string& error) {
-    for (const FitJob& job : jobs) {
+bool checkBordersFor(const std::vector<FitDescription>& jobs, std::string& error) {
+    for (const FitDescription& job : jobs) {
         if (findModel(job.model)->borders == BorderSource::borderFile) {
             Borders borders;
             return readBorders(borderFileName, borders, error);
@@ -58,127 +54,14 @@ bool checkBordersFor(const std::vector<FitJob>& jobs, std::string& error) {
     return true;
 }
 
-std::string seedLine(const std::optional<std::uint64_t>& seed) {
-    return "seed: " + (seed ? std::to_string(*seed) : std::string("clock")) + "\n";
-}
-
-std::string objectiveLine(ObjectiveKind objective) {
-    return objective == ObjectiveKind::zonefit
-               ? std::string()
-               : std::string("objective: ") + objectiveName(objective) + "\n";
-}
-
 namespace {
 
-void readValue(const FitJob& job, const ModelEntry& model, FitOutcome& outcome) {
-    StoredResult stored;
-    std::string error;
-    if (readResultFile(job.resultName, model, stored, error)) {
-        outcome.value = stored.value;
-        outcome.hasValue = true;
-    }
-}
-
-// The messages of checkpointed fits (a refused checkpoint, say) go to standard error, since
-// such a fit's log may be cut back to the checkpoint.
+// The messages of checkpointed fits go to standard error, one fit's at a time.
 std::mutex messageMutex;
-
-FitOutcome runCheckpointed(const FitJob& job, FitProgress& progress) {
-    FitOutcome outcome;
-    markStarted(progress);
-    if (stopRequestSignal() != 0) {
-        outcome.status = resumableStopStatus;
-        markFinished(progress, false);
-        return outcome;
-    }
-    CheckpointedFit fit;
-    fit.modelArgument = std::to_string(job.model);
-    fit.startPath = job.startPath;
-    fit.resultName = job.resultName;
-    fit.checkpointPath = job.resultName + ".ckpt";
-    fit.seed = job.seed;
-    fit.redo = job.redo;
-    fit.objective = job.objectiveKind;
-    fit.ownSignalGuard = false;
-    std::ostringstream messages;
-    const CheckpointedOutcome done =
-        runCheckpointedFit(fit, progress, messages, [&progress](const AnnealCall& call) {
-            recordCall(progress, call.stage, call.cycle, call.call, call.temperature,
-                       call.converged);
-        });
-    if (!messages.str().empty()) {
-        const std::lock_guard<std::mutex> lock(messageMutex);
-        std::cerr << messages.str() << std::flush;
-    }
-    outcome.status = done.status;
-    if (outcome.status == 0) {
-        readValue(job, *findModel(job.model), outcome);
-    }
-    markFinished(progress, outcome.status == 0);
-    outcome.evaluations = done.evaluations;
-    outcome.seconds = done.wallSeconds;
-    return outcome;
-}
-
-FitOutcome runOne(const FitJob& job, FitProgress& progress) {
-    if (job.checkpoint) {
-        return runCheckpointed(job, progress);
-    }
-    FitOutcome outcome;
-    const ModelEntry& model = *findModel(job.model);
-    std::ofstream log(job.logName);
-    markStarted(progress);
-    if (!log) {
-        outcome.status = 1;
-        markFinished(progress, false);
-        return outcome;
-    }
-    log << seedLine(job.seed) << objectiveLine(job.objectiveKind);
-    {
-        const ScopedDiagnostics diagnosticsTo(&log);
-        ObjectiveFunction* objective = job.objective != nullptr ? job.objective : model.objective;
-        const BoundObjective bound{&model, job.objectiveKind};
-        const ScopedCountingTarget counting(
-            objective, &progress, job.objectiveKind == ObjectiveKind::settled ? &bound : nullptr);
-
-        ScheduleOptions options;
-        options.seed = job.seed;
-        options.onCall = [&progress](const AnnealCall& call) {
-            recordCall(progress, call.stage, call.cycle, call.call, call.temperature,
-                       call.converged);
-        };
-        FitOutput output;
-        output.out = &log;
-        output.err = &log;
-        output.resultName = job.resultName;
-        output.existingResult = job.redo ? ExistingFile::replace : ExistingFile::keep;
-        output.startLabel = job.startPath;
-        output.objective = objective != nullptr ? countingObjective : nullptr;
-        output.onResult =
-            recordWriter(model, job.resultName, job.seed, progress.evaluations, job.objectiveKind);
-        output.acceptResult = penaltyRefusal(model);
-        const std::string argument = std::to_string(job.model);
-        std::string recordError;
-        if (!checkResultWritable(recordFileName(job.resultName), recordError)) {
-            log << "Cannot write the fit record: " << recordError << ". Exiting (1)\n";
-            outcome.status = 1;
-        } else {
-            outcome.status = runFit(argument.c_str(), job.startPath, options, output);
-        }
-    }
-    log.flush();
-    if (outcome.status == 0) {
-        readValue(job, model, outcome);
-    }
-    markFinished(progress, outcome.status == 0);
-    outcome.evaluations = progress.evaluations;
-    outcome.seconds = elapsedSeconds(progress);
-    return outcome;
-}
 
 } // namespace
 
-std::vector<FitOutcome> runFits(const std::vector<FitJob>& jobs, int workers,
+std::vector<FitOutcome> runFits(const std::vector<FitDescription>& jobs, int workers,
                                 std::deque<FitProgress>& progress,
                                 const std::function<void(std::size_t)>& onFinish) {
     if (progress.size() != jobs.size()) {
@@ -199,7 +82,17 @@ std::vector<FitOutcome> runFits(const std::vector<FitJob>& jobs, int workers,
             if (i >= jobs.size()) {
                 return;
             }
-            outcomes[i] = runOne(jobs[i], progress[i]);
+            // The caller holds the stop-signal guard for all of them.
+            FitDescription job = jobs[i];
+            job.ownSignalGuard = false;
+            std::ostringstream messages;
+            FitHooks hooks;
+            hooks.err = &messages;
+            outcomes[i] = runDescribedFit(job, progress[i], hooks);
+            if (!messages.str().empty()) {
+                const std::lock_guard<std::mutex> lock(messageMutex);
+                std::cerr << messages.str() << std::flush;
+            }
             if (onFinish) {
                 onFinish(i);
             }
@@ -216,14 +109,15 @@ std::vector<FitOutcome> runFits(const std::vector<FitJob>& jobs, int workers,
     return outcomes;
 }
 
-std::string summaryTable(const std::vector<FitJob>& jobs, const std::vector<FitOutcome>& outcomes) {
+std::string summaryTable(const std::vector<FitDescription>& jobs,
+                         const std::vector<FitOutcome>& outcomes) {
     // Numbers right-aligned, words left-aligned.
     Table table({Align::right, Align::left, Align::left, Align::left, Align::right, Align::right,
                  Align::right, Align::left, Align::left});
     table.addRow(
         {"model", "name", "seed", "status", "-lnL", "evaluations", "time", "result", "log"});
     for (std::size_t i = 0; i < jobs.size(); i++) {
-        const FitJob& job = jobs[i];
+        const FitDescription& job = jobs[i];
         const FitOutcome& outcome = outcomes[i];
         table.addRow({std::to_string(job.model), findModel(job.model)->name,
                       job.seed ? std::to_string(*job.seed) : "clock",
@@ -233,12 +127,12 @@ std::string summaryTable(const std::vector<FitJob>& jobs, const std::vector<FitO
                           : "failed(" + std::to_string(outcome.status) + ")",
                       outcome.hasValue ? formatNumber(outcome.value, 8) : "-",
                       std::to_string(outcome.evaluations), formatElapsed(outcome.seconds),
-                      outcome.status == 0 ? job.resultName : "-", job.logName});
+                      outcome.status == 0 ? job.files.result : "-", job.files.log});
     }
     return table.aligned();
 }
 
-std::string runProgressText(const std::vector<FitJob>& jobs,
+std::string runProgressText(const std::vector<FitDescription>& jobs,
                             const std::deque<FitProgress>& progress, double wallSeconds) {
     std::size_t finished = 0;
     std::string running;

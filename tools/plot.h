@@ -5,6 +5,8 @@
 #include "population/population.h"
 #include "tools/plot_envelope.h"
 #include "tools/plot_model_lines.h"
+#include "tools/svg_text.h"
+#include "tools/transect_axes.h"
 
 #include <limits>
 #include <string>
@@ -29,21 +31,6 @@ struct PlotInput {
     double centre = std::numeric_limits<double>::quiet_NaN(); // cline centre on the axis; NaN
                                                               // for none
 };
-
-// Round tick values covering [low, high]: about `target` steps of 1, 2 or 5 times a power of
-// ten, the first at or below `low` and the last at or above `high`.
-std::vector<double> niceTicks(double low, double high, int target);
-
-// A pixel coordinate for an SVG attribute: two decimals, trailing zeros dropped ("12.5").
-std::string svgNumber(double value);
-
-// `text` with &, <, >, " and ' written as XML entities.
-std::string xmlEscape(const std::string& text);
-
-// The site positions of a model's figure: summedSiteDistances for the stepping-stone models
-// (their demes are the sites, the distances their spacing), axisPositions for the kernel
-// models (their grid is laid over those).
-std::vector<double> sitePositionsFor(const ModelEntry& model);
 
 // The figure of `model` at `point` with value `value`: observed counts, `predicted` (one per
 // site, or empty), the borders the model takes from `point` or, for models 3 to 6, from

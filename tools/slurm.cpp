@@ -7,7 +7,7 @@
 #include "tools/cli.h"
 #include "tools/data_option.h"
 #include "tools/explore_part.h"
-#include "tools/fit_from.h"
+#include "tools/fit_description.h"
 #include "tools/options.h"
 #include "tools/output_lock.h"
 #include "tools/parallel.h"
@@ -384,10 +384,10 @@ Plan planFitArray(const SlurmArguments& a, const ScriptPlace& place) {
     checkBorders(a.models, plan.problems);
     std::vector<FitTask> tasks;
     std::vector<std::string> outputs;
-    for (const FitJob& job : planFits(a.models, a.seeds)) {
-        tasks.push_back({job.model, job.seed.value_or(1), job.resultName});
-        outputs.push_back(job.resultName);
-        outputs.push_back(job.resultName + ".json");
+    for (const FitDescription& job : planFits(a.models, a.seeds)) {
+        tasks.push_back({job.model, job.seed.value_or(1), job.files.result});
+        outputs.push_back(job.files.result);
+        outputs.push_back(job.files.result + ".json");
     }
     outputs.push_back("compare.tsv");
     outputs.push_back("compare.json");

@@ -10,10 +10,10 @@
 #include "tools/failed_fit.h"
 #include "tools/json_io.h"
 #include "tools/options.h"
-#include "tools/plot.h"
 #include "tools/point_evaluation.h"
 #include "tools/state_text.h"
 #include "tools/table.h"
+#include "tools/transect_axes.h"
 
 #include <algorithm>
 #include <cmath>

@@ -15,3 +15,7 @@ std::vector<double> summedSiteDistances() {
 std::vector<double> axisPositions() {
     return activeTransect().positions;
 }
+
+std::vector<double> sitePositionsFor(const ModelEntry& model) {
+    return model.geometry == Geometry::kernelGrid ? axisPositions() : summedSiteDistances();
+}

@@ -1,6 +1,8 @@
 // The two axes along which the sites of the transect are shown, in the data's length unit.
 #pragma once
 
+#include "models/model_table.h"
+
 #include <vector>
 
 // The distance of each site from site 0 along the transect: the sum of the distances between
@@ -10,3 +12,8 @@ std::vector<double> summedSiteDistances();
 // The position of each site on the transect axis, on which the kernel models lay their grid
 // (not monotone: sites lie off the axis).
 std::vector<double> axisPositions();
+
+// The site positions of a model's figure: summedSiteDistances for the stepping-stone models
+// (their demes are the sites, the distances their spacing), axisPositions for the kernel
+// models (their grid is laid over those).
+std::vector<double> sitePositionsFor(const ModelEntry& model);
