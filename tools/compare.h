@@ -4,6 +4,7 @@
 
 #include "tools/json_io.h"
 #include "tools/results.h"
+#include "tools/table.h"
 
 #include <string>
 #include <vector>
@@ -38,8 +39,6 @@ struct ComparisonRow {
 // The rows of `results`: the best fit of each model (lowest -ln L, the first on ties), sorted
 // by AIC (ties in the order given), each followed by the other fits of its model by -ln L.
 std::vector<ComparisonRow> compareResults(const std::vector<StoredResult>& results);
-
-enum class TableFormat { table, tsv, json };
 
 // The rows in one of the three formats, each ending with a line end; without `all` only the
 // best fits, and the table format then ends with a line counting the fits left out.

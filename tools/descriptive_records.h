@@ -2,7 +2,7 @@
 // `zonetool compare` lists beside the mechanistic fits.
 #pragma once
 
-#include "tools/compare.h"
+#include "tools/table.h"
 
 #include <string>
 #include <vector>

@@ -3,9 +3,11 @@
 #include "data/active_transect.h"
 #include "data/borders.h"
 #include "data/failure_sink.h"
+#include "driver/schedule.h"
 #include "population/simulation_report.h"
 #include "tools/cli.h"
 #include "tools/cline.h"
+#include "tools/data_option.h"
 #include "tools/failed_fit.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
@@ -523,6 +525,24 @@ int readPlotOptions(const std::vector<std::string>& args, PlotOptions& o) {
 }
 
 } // namespace
+
+// plot --cline: the figure of a descriptive cline from its record; returns the exit status
+// after any message on standard error.
+static int plotClineCommand(const std::string& recordPath, const std::string& outputPath) {
+    const DataContext* data = dataContext();
+    PlotInput input;
+    std::string error;
+    if (!clinePlotInput(recordPath, data != nullptr ? data->locus : "",
+                        data != nullptr ? data->checksum : "", input, error)) {
+        std::cerr << "zonetool plot: " << error << "\n";
+        return 1;
+    }
+    if (!writeResultFile(outputPath, renderSvg(input), error)) {
+        std::cerr << "zonetool plot: cannot write " << outputPath << ": " << error << "\n";
+        return 1;
+    }
+    return 0;
+}
 
 int plotCommand(const std::vector<std::string>& args) {
     PlotOptions options;

@@ -116,19 +116,3 @@ bool clinePlotInput(const std::string& recordPath, const std::string& locus,
     input.centre = theta[0];
     return true;
 }
-
-int plotClineCommand(const std::string& recordPath, const std::string& outputPath) {
-    const DataContext* data = dataContext();
-    PlotInput input;
-    std::string error;
-    if (!clinePlotInput(recordPath, data != nullptr ? data->locus : "",
-                        data != nullptr ? data->checksum : "", input, error)) {
-        std::cerr << "zonetool plot: " << error << "\n";
-        return 1;
-    }
-    if (!writeResultFile(outputPath, renderSvg(input), error)) {
-        std::cerr << "zonetool plot: cannot write " << outputPath << ": " << error << "\n";
-        return 1;
-    }
-    return 0;
-}

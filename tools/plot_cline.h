@@ -2,7 +2,7 @@
 // model's figure.
 #pragma once
 
-#include "tools/plot.h"
+#include "tools/plot_input.h"
 
 #include <string>
 
@@ -14,7 +14,3 @@
 // that of checksum `checksum` (empty: the built-in transect).
 bool clinePlotInput(const std::string& recordPath, const std::string& locus,
                     const std::string& checksum, PlotInput& input, std::string& error);
-
-// The command's part: writes the figure to `outputPath` (atomically); returns the exit status
-// after any message on standard error.
-int plotClineCommand(const std::string& recordPath, const std::string& outputPath);

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+// The three forms of a command's tables: aligned text, tab-separated values, JSON.
+enum class TableFormat { table, tsv, json };
+
 // How a column's cells line up in the aligned form.
 enum class Align { left, right };
 
