@@ -13,23 +13,31 @@
 
 namespace fast {
 
-// Mating functors: `mate(i, vSS, vSI, vII, zSS, zSI, zII)` turns the virgins of the block
-// from deme i on into its zygotes. `checksSum` says whether the form checks the zygote sums.
-// The factors are held broadcast to every lane (see broadcast).
+// The selfing rates of one simulation, whichever form it has (not owned).
+struct Selfing {
+    double rate = 0.0;                  // one rate for every deme
+    const double* perDeme = nullptr;    // a rate per deme, padded to whole blocks
+    const double* byGenotype = nullptr; // rates of SS, SI and II parents
+};
+
+// Mating functors on blocks of type Block, built from the rates at the loop's instruction-set level
+// so that the factors they hold broadcast to every lane live in that level's registers:
+// `mate(i, vSS, vSI, vII, zSS, zSI, zII)` turns the virgins of the block from deme i on into its
+// zygotes. `checksSum` says whether the form checks the zygote sums.
 
 // One selfing rate for every deme (Population::goZygotes(const double&)).
-struct OneRate {
+template <class Block> struct OneRate {
     static constexpr bool checksSum = false;
-    Lanes F;
-    Lanes notF;    // 1 - F
-    Lanes twoNotF; // 2 * (1 - F)
-    explicit OneRate(double selfing)
-        : F(broadcast(selfing)), notF(broadcast(1 - selfing)),
-          twoNotF(broadcast(2 * (1 - selfing))) {}
-    ZONEFIT_INLINE void operator()(std::size_t, const Lanes& vSS, const Lanes& vSI,
-                                   const Lanes& vII, Lanes& zSS, Lanes& zSI, Lanes& zII) const {
-        const Lanes p = vSS + 0.5 * vSI;
-        const Lanes q = 0.5 * vSI + vII;
+    Block F;
+    Block notF;    // 1 - F
+    Block twoNotF; // 2 * (1 - F)
+    ZONEFIT_INLINE explicit OneRate(const Selfing& selfing)
+        : F(broadcast<Block>(selfing.rate)), notF(broadcast<Block>(1 - selfing.rate)),
+          twoNotF(broadcast<Block>(2 * (1 - selfing.rate))) {}
+    ZONEFIT_INLINE void operator()(std::size_t, const Block& vSS, const Block& vSI,
+                                   const Block& vII, Block& zSS, Block& zSI, Block& zII) const {
+        const Block p = vSS + 0.5 * vSI;
+        const Block q = 0.5 * vSI + vII;
         zSS = (vSS + 0.25 * vSI) * F + p * p * notF;
         zSI = F * vSI * 0.5 + twoNotF * p * q;
         zII = (0.25 * vSI + vII) * F + q * q * notF;
@@ -37,14 +45,15 @@ struct OneRate {
 };
 
 // A selfing rate per deme (Population::goZygotes(const double&) with the deme's rate).
-struct RatePerDeme {
+template <class Block> struct RatePerDeme {
     static constexpr bool checksSum = false;
-    const double* selfing; // one rate per deme, padded to whole blocks
-    ZONEFIT_INLINE void operator()(std::size_t i, const Lanes& vSS, const Lanes& vSI,
-                                   const Lanes& vII, Lanes& zSS, Lanes& zSI, Lanes& zII) const {
-        const Lanes F = loadLanes(selfing + i);
-        const Lanes p = vSS + 0.5 * vSI;
-        const Lanes q = 0.5 * vSI + vII;
+    const double* selfing;
+    ZONEFIT_INLINE explicit RatePerDeme(const Selfing& rates) : selfing(rates.perDeme) {}
+    ZONEFIT_INLINE void operator()(std::size_t i, const Block& vSS, const Block& vSI,
+                                   const Block& vII, Block& zSS, Block& zSI, Block& zII) const {
+        const Block F = loadLanes<Block>(selfing + i);
+        const Block p = vSS + 0.5 * vSI;
+        const Block q = 0.5 * vSI + vII;
         zSS = (vSS + 0.25 * vSI) * F + p * p * (1 - F);
         zSI = F * vSI * 0.5 + 2 * (1 - F) * p * q;
         zII = (0.25 * vSI + vII) * F + q * q * (1 - F);
@@ -53,57 +62,57 @@ struct RatePerDeme {
 
 // Selfing rates by genotype (Population::goZygotes(const std::vector<double>&)); the zygote
 // sums are checked after the whole row has mated.
-struct RateByGenotype {
+template <class Block> struct RateByGenotype {
     static constexpr bool checksSum = true;
-    Lanes s0, s2;
-    Lanes out0, out1, out2; // 1 - s: outcrossing shares
-    Lanes halfOut1;         // 0.5 * (1 - s1)
-    Lanes quarterS1;        // 0.25 * s1
-    Lanes halfS1;           // 0.5 * s1
-    explicit RateByGenotype(const std::vector<double>& s)
-        : s0(broadcast(s[0])), s2(broadcast(s[2])), out0(broadcast(1 - s[0])),
-          out1(broadcast(1 - s[1])), out2(broadcast(1 - s[2])),
-          halfOut1(broadcast(0.5 * (1 - s[1]))), quarterS1(broadcast(0.25 * s[1])),
-          halfS1(broadcast(0.5 * s[1])) {}
-    ZONEFIT_INLINE void operator()(std::size_t, const Lanes& vSS, const Lanes& vSI,
-                                   const Lanes& vII, Lanes& zSS, Lanes& zSI, Lanes& zII) const {
-        const Lanes outcrossing = out0 * vSS + out1 * vSI + out2 * vII;
-        const Lanes p = out0 * vSS / outcrossing + halfOut1 * vSI / outcrossing;
-        const Lanes q = halfOut1 * vSI / outcrossing + out2 * vII / outcrossing;
+    Block s0, s2;
+    Block out0, out1, out2; // 1 - s: outcrossing shares
+    Block halfOut1;         // 0.5 * (1 - s1)
+    Block quarterS1;        // 0.25 * s1
+    Block halfS1;           // 0.5 * s1
+    ZONEFIT_INLINE explicit RateByGenotype(const Selfing& rates) {
+        const double* s = rates.byGenotype;
+        s0 = broadcast<Block>(s[0]);
+        s2 = broadcast<Block>(s[2]);
+        out0 = broadcast<Block>(1 - s[0]);
+        out1 = broadcast<Block>(1 - s[1]);
+        out2 = broadcast<Block>(1 - s[2]);
+        halfOut1 = broadcast<Block>(0.5 * (1 - s[1]));
+        quarterS1 = broadcast<Block>(0.25 * s[1]);
+        halfS1 = broadcast<Block>(0.5 * s[1]);
+    }
+    ZONEFIT_INLINE void operator()(std::size_t, const Block& vSS, const Block& vSI,
+                                   const Block& vII, Block& zSS, Block& zSI, Block& zII) const {
+        const Block outcrossing = out0 * vSS + out1 * vSI + out2 * vII;
+        const Block p = out0 * vSS / outcrossing + halfOut1 * vSI / outcrossing;
+        const Block q = halfOut1 * vSI / outcrossing + out2 * vII / outcrossing;
         zSS = p * p * outcrossing + (s0 * vSS + quarterS1 * vSI);
         zSI = 2 * p * q * outcrossing + halfS1 * vSI;
         zII = q * q * outcrossing + (quarterS1 * vSI + s2 * vII);
     }
 };
 
-// Points a form with per-deme rates at the padded copy of the rates.
-inline void useSelfing(OneRate&, const double*) {}
-inline void useSelfing(RatePerDeme& mate, const double* selfing) {
-    mate.selfing = selfing;
-}
-inline void useSelfing(RateByGenotype&, const double*) {}
-
 // Whether the zygote sum is off 1 by more than the by-genotype step tolerates.
 inline bool sumOff(double zSS, double zSI, double zII) {
     return std::fabs(1 - (zSI + zSS + zII)) > 1e-7;
 }
-ZONEFIT_INLINE LaneFlags sumOff(const Lanes& zSS, const Lanes& zSI, const Lanes& zII) {
+template <class Block>
+ZONEFIT_INLINE FlagsOf<Block> sumOff(const Block& zSS, const Block& zSI, const Block& zII) {
     return absLanes(1 - (zSI + zSS + zII)) > 1e-7;
 }
 
 // Selection and mating of the block from deme i0 on: larvae L with fitness f into virgins V
 // and zygotes Z, which are stored and returned in zSS, zSI, zII.
-template <class Mating>
+template <class Block, class Mating>
 ZONEFIT_INLINE void selectBlock(std::size_t i0, const Stage& L, const Stage& f, const Stage& V,
-                                const Stage& Z, const Mating& mate, Lanes& zSS, Lanes& zSI,
-                                Lanes& zII) {
-    const Lanes a = loadLanes(f.SS + i0) * loadLanes(L.SS + i0);
-    const Lanes b = loadLanes(f.SI + i0) * loadLanes(L.SI + i0);
-    const Lanes c = loadLanes(f.II + i0) * loadLanes(L.II + i0);
-    const Lanes W = a + b + c;
-    const Lanes vSS = a / W;
-    const Lanes vSI = b / W;
-    const Lanes vII = c / W;
+                                const Stage& Z, const Mating& mate, Block& zSS, Block& zSI,
+                                Block& zII) {
+    const Block a = loadLanes<Block>(f.SS + i0) * loadLanes<Block>(L.SS + i0);
+    const Block b = loadLanes<Block>(f.SI + i0) * loadLanes<Block>(L.SI + i0);
+    const Block c = loadLanes<Block>(f.II + i0) * loadLanes<Block>(L.II + i0);
+    const Block W = a + b + c;
+    const Block vSS = a / W;
+    const Block vSI = b / W;
+    const Block vII = c / W;
     storeLanes(V.SS + i0, vSS);
     storeLanes(V.SI + i0, vSI);
     storeLanes(V.II + i0, vII);
