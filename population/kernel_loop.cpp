@@ -203,7 +203,7 @@ ZONEFIT_INLINE bool generation(const KernelRow& row, const PointTable& kernel, s
     bool leftReady = false;
     for (std::size_t i0 = 0; i0 < n; i0 += width) {
         Block zSS, zSI, zII;
-        selectBlock(i0, row.L, row.f, row.V, row.Z, mate, zSS, zSI, zII);
+        selectAndMateBlock(i0, row.L, row.f, row.V, row.Z, mate, zSS, zSI, zII);
         storeLanes(row.inRow.SS + i0, zSS * step);
         storeLanes(row.inRow.SI + i0, zSI * step);
         storeLanes(row.inRow.II + i0, zII * step);

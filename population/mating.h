@@ -100,26 +100,43 @@ ZONEFIT_INLINE FlagsOf<Block> sumOff(const Block& zSS, const Block& zSI, const B
     return absLanes(1 - (zSI + zSS + zII)) > 1e-7;
 }
 
-// Selection and mating of the block from deme i0 on: larvae L with fitness f into virgins V
-// and zygotes Z, which are stored and returned in zSS, zSI, zII.
-template <class Block, class Mating>
+// Selection of the block from deme i0 on: larvae L with fitness f into virgins, which are
+// stored in V and returned in vSS, vSI, vII.
+template <class Block>
 ZONEFIT_INLINE void selectBlock(std::size_t i0, const Stage& L, const Stage& f, const Stage& V,
-                                const Stage& Z, const Mating& mate, Block& zSS, Block& zSI,
-                                Block& zII) {
+                                Block& vSS, Block& vSI, Block& vII) {
     const Block a = loadLanes<Block>(f.SS + i0) * loadLanes<Block>(L.SS + i0);
     const Block b = loadLanes<Block>(f.SI + i0) * loadLanes<Block>(L.SI + i0);
     const Block c = loadLanes<Block>(f.II + i0) * loadLanes<Block>(L.II + i0);
     const Block W = a + b + c;
-    const Block vSS = a / W;
-    const Block vSI = b / W;
-    const Block vII = c / W;
+    vSS = a / W;
+    vSI = b / W;
+    vII = c / W;
     storeLanes(V.SS + i0, vSS);
     storeLanes(V.SI + i0, vSI);
     storeLanes(V.II + i0, vII);
+}
+
+// Mating of the virgins vSS, vSI, vII of the block from deme i0 on into zygotes, which are
+// stored in Z and returned in zSS, zSI, zII.
+template <class Block, class Mating>
+ZONEFIT_INLINE void mateBlock(std::size_t i0, const Block& vSS, const Block& vSI, const Block& vII,
+                              const Stage& Z, const Mating& mate, Block& zSS, Block& zSI,
+                              Block& zII) {
     mate(i0, vSS, vSI, vII, zSS, zSI, zII);
     storeLanes(Z.SS + i0, zSS);
     storeLanes(Z.SI + i0, zSI);
     storeLanes(Z.II + i0, zII);
+}
+
+// Selection and mating of the block from deme i0 on, the two above in turn.
+template <class Block, class Mating>
+ZONEFIT_INLINE void selectAndMateBlock(std::size_t i0, const Stage& L, const Stage& f,
+                                       const Stage& V, const Stage& Z, const Mating& mate,
+                                       Block& zSS, Block& zSI, Block& zII) {
+    Block vSS, vSI, vII;
+    selectBlock(i0, L, f, V, vSS, vSI, vII);
+    mateBlock(i0, vSS, vSI, vII, Z, mate, zSS, zSI, zII);
 }
 
 } // namespace fast

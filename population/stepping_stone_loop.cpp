@@ -105,17 +105,27 @@ ZONEFIT_INLINE void disperseBlock(const SteppingStoneRow& row, std::size_t i0,
     storeLanes(L.II + i0, blend(interior, nII, oII));
 }
 
-// Selection and mating of the block from deme i0 on into `z`; with by-genotype mating, flags
-// the demes of the row whose zygote sum is off.
+// Mating of the block from deme i0 on, whose virgins are in V, into `z`; with by-genotype
+// mating, flags the demes of the row whose zygote sum is off.
 template <class Block, class Mating>
-ZONEFIT_INLINE void mateBlock(const SteppingStoneRow& row, std::size_t i0, const Mating& mate,
-                              ZygoteBlock<Block>& z, FlagsOf<Block>& off) {
-    selectBlock(i0, row.L, row.f, row.V, row.Z, mate, z.SS, z.SI, z.II);
+ZONEFIT_INLINE void mateStoredBlock(const SteppingStoneRow& row, std::size_t i0, const Mating& mate,
+                                    ZygoteBlock<Block>& z, FlagsOf<Block>& off) {
+    const Block vSS = loadLanes<Block>(row.V.SS + i0);
+    const Block vSI = loadLanes<Block>(row.V.SI + i0);
+    const Block vII = loadLanes<Block>(row.V.II + i0);
+    mateBlock(i0, vSS, vSI, vII, row.Z, mate, z.SS, z.SI, z.II);
     if (Mating::checksSum) {
         const FlagsOf<Block> offHere = sumOff(z.SS, z.SI, z.II);
         // Only the last block holds padding.
         off |= i0 + widthOf<Block> <= row.n ? offHere : offHere & loadFlags<Block>(row.inRow + i0);
     }
+}
+
+// Selection of the block from deme i0 on into the virgins V.
+template <class Block>
+ZONEFIT_INLINE void selectStoredBlock(const SteppingStoneRow& row, std::size_t i0) {
+    Block vSS, vSI, vII;
+    selectBlock(i0, row.L, row.f, row.V, vSS, vSI, vII);
 }
 
 // One generation: selection and mating of every deme, then dispersal of the zygotes into the
@@ -136,18 +146,25 @@ ZONEFIT_INLINE bool generation(const SteppingStoneRow& row, const Mating& mate, 
     const std::size_t edgeFrom = (n - 1) / width;
     Block largest = {};
     FlagsOf<Block> off = {};
-    // Mating runs two blocks ahead of dispersal, so that the dispersal of a block never waits
-    // for the divisions of the mating just issued.
+    // Selection runs three blocks ahead of dispersal and mating two, so that the divisions of
+    // one block's selection and of another's mating are issued side by side, and the dispersal
+    // of a block never waits for the divisions just issued.
     ZygoteBlock<Block> before, at, after;
-    mateBlock(row, 0, mate, at, off);
+    for (std::size_t d = 0; d < 3 && d < blocks; ++d) {
+        selectStoredBlock<Block>(row, d * width);
+    }
+    mateStoredBlock(row, 0, mate, at, off);
     if (blocks > 1) {
-        mateBlock(row, width, mate, after, off);
+        mateStoredBlock(row, width, mate, after, off);
     }
     for (std::size_t d = 0; d < blocks; ++d) {
         const std::size_t i0 = d * width;
+        if (d + 3 < blocks) {
+            selectStoredBlock<Block>(row, i0 + 3 * width);
+        }
         ZygoteBlock<Block> ahead;
         if (d + 2 < blocks) {
-            mateBlock(row, i0 + 2 * width, mate, ahead, off);
+            mateStoredBlock(row, i0 + 2 * width, mate, ahead, off);
         }
         if (d == 0 || d >= edgeFrom) {
             disperseBlock<true>(row, i0, before, at, after, largest);
