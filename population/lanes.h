@@ -117,6 +117,12 @@ template <class V> ZONEFIT_INLINE void foldChange(V& largest, const V& change) {
     largest = change > largest ? change : largest;
 }
 
+// Lowers each lane of `lowest` to the lane of `value` when that is smaller; a lane of `value`
+// that is not a number never is.
+template <class V> ZONEFIT_INLINE void foldLow(V& lowest, const V& value) {
+    lowest = value < lowest ? value : lowest;
+}
+
 // Whether any lane is set.
 template <class Flags> ZONEFIT_INLINE bool anyLane(const Flags& flags) {
     bool any = false;

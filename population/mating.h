@@ -95,9 +95,23 @@ template <class Block> struct RateByGenotype {
 inline bool sumOff(double zSS, double zSI, double zII) {
     return std::fabs(1 - (zSI + zSS + zII)) > 1e-7;
 }
-template <class Block>
-ZONEFIT_INLINE FlagsOf<Block> sumOff(const Block& zSS, const Block& zSI, const Block& zII) {
-    return absLanes(1 - (zSI + zSS + zII)) > 1e-7;
+
+// The zygote sums s = zSI + zSS + zII that sumOff lets pass: exactly those with
+// low <= s <= high. For s in [0.5, 2], 1 - s is exact, so the test is |1 - s| > 1e-7 in exact
+// arithmetic, that is s < 1 - 1e-7 or s > 1 + 1e-7 (1e-7 as the double it is read as); further
+// out both tests hold, and neither holds for a sum that is not a number.
+struct SumBounds {
+    double low;  // the smallest double >= 1 - 1e-7
+    double high; // the largest double <= 1 + 1e-7
+};
+inline SumBounds sumBounds() {
+    const double tolerance = 1e-7;
+    // 1 - below and above - 1 are exact; they tell on which side of the exact bound the
+    // rounded one fell.
+    const double below = 1 - tolerance;
+    const double above = 1 + tolerance;
+    return {1 - below > tolerance ? std::nextafter(below, 2.0) : below,
+            above - 1 > tolerance ? std::nextafter(above, 0.0) : above};
 }
 
 // Selection of the block from deme i0 on: larvae L with fitness f into virgins, which are

@@ -36,7 +36,6 @@ struct SteppingStoneRow {
     double* toRight;      // m[i] at demes 0 to n - 2
     double* selfing;      // per-deme selfing rates, when the form has them
     const long* interior; // -1 at demes 1 to n - 2, 0 at the end demes and the padding
-    const long* inRow;    // -1 at demes 0 to n - 1, 0 at the padding
 };
 
 // The end demes keep 1 - m of their own stage and receive m of their only neighbour's.
@@ -105,19 +104,26 @@ ZONEFIT_INLINE void disperseBlock(const SteppingStoneRow& row, std::size_t i0,
     storeLanes(L.II + i0, blend(interior, nII, oII));
 }
 
+// The smallest and the largest zygote sum of a generation, lane by lane (by-genotype mating).
+template <class Block> struct SumRange {
+    Block lowest = broadcast<Block>(1.0);
+    Block highest = broadcast<Block>(1.0);
+};
+
 // Mating of the block from deme i0 on, whose virgins are in V, into `z`; with by-genotype
-// mating, flags the demes of the row whose zygote sum is off.
+// mating, the zygote sums are folded into `sums`. Padding lanes hold an even mixture whose sum
+// stays near 1; were one off, the report, which reads the demes of the row, would not show it.
 template <class Block, class Mating>
 ZONEFIT_INLINE void mateStoredBlock(const SteppingStoneRow& row, std::size_t i0, const Mating& mate,
-                                    ZygoteBlock<Block>& z, FlagsOf<Block>& off) {
+                                    ZygoteBlock<Block>& z, SumRange<Block>& sums) {
     const Block vSS = loadLanes<Block>(row.V.SS + i0);
     const Block vSI = loadLanes<Block>(row.V.SI + i0);
     const Block vII = loadLanes<Block>(row.V.II + i0);
     mateBlock(i0, vSS, vSI, vII, row.Z, mate, z.SS, z.SI, z.II);
     if (Mating::checksSum) {
-        const FlagsOf<Block> offHere = sumOff(z.SS, z.SI, z.II);
-        // Only the last block holds padding.
-        off |= i0 + widthOf<Block> <= row.n ? offHere : offHere & loadFlags<Block>(row.inRow + i0);
+        const Block sum = z.SI + z.SS + z.II;
+        foldLow(sums.lowest, sum);
+        foldChange(sums.highest, sum);
     }
 }
 
@@ -134,8 +140,9 @@ ZONEFIT_INLINE void selectStoredBlock(const SteppingStoneRow& row, std::size_t i
 // largest larva change of the generation is pushed onto it. Blocks of type Block; the last one
 // may reach into the padding.
 template <class Block, class Mating>
-ZONEFIT_INLINE bool generation(const SteppingStoneRow& row, const Mating& mate, double tolerance,
-                               bool& sumsOff, ChangeRing* changes) {
+ZONEFIT_INLINE bool generation(const SteppingStoneRow& row, const Mating& mate,
+                               const SumBounds& bounds, double tolerance, bool& sumsOff,
+                               ChangeRing* changes) {
     const std::size_t n = row.n;
     const Stage& L = row.L;
     const double first[3] = {L.SS[0], L.SI[0], L.II[0]};
@@ -145,7 +152,7 @@ ZONEFIT_INLINE bool generation(const SteppingStoneRow& row, const Mating& mate, 
     // Blocks 0 and from `edgeFrom` on hold an end deme or padding.
     const std::size_t edgeFrom = (n - 1) / width;
     Block largest = {};
-    FlagsOf<Block> off = {};
+    SumRange<Block> sums;
     // Selection runs three blocks ahead of dispersal and mating two, so that the divisions of
     // one block's selection and of another's mating are issued side by side, and the dispersal
     // of a block never waits for the divisions just issued.
@@ -153,9 +160,9 @@ ZONEFIT_INLINE bool generation(const SteppingStoneRow& row, const Mating& mate, 
     for (std::size_t d = 0; d < 3 && d < blocks; ++d) {
         selectStoredBlock<Block>(row, d * width);
     }
-    mateStoredBlock(row, 0, mate, at, off);
+    mateStoredBlock(row, 0, mate, at, sums);
     if (blocks > 1) {
-        mateStoredBlock(row, width, mate, after, off);
+        mateStoredBlock(row, width, mate, after, sums);
     }
     for (std::size_t d = 0; d < blocks; ++d) {
         const std::size_t i0 = d * width;
@@ -164,7 +171,7 @@ ZONEFIT_INLINE bool generation(const SteppingStoneRow& row, const Mating& mate, 
         }
         ZygoteBlock<Block> ahead;
         if (d + 2 < blocks) {
-            mateStoredBlock(row, i0 + 2 * width, mate, ahead, off);
+            mateStoredBlock(row, i0 + 2 * width, mate, ahead, sums);
         }
         if (d == 0 || d >= edgeFrom) {
             disperseBlock<true>(row, i0, before, at, after, largest);
@@ -179,7 +186,8 @@ ZONEFIT_INLINE bool generation(const SteppingStoneRow& row, const Mating& mate, 
     const double firstChange = endDeme(0, 1, m[0], row.Z, L, first);
     const double lastChange = endDeme(n - 1, n - 2, m[n - 2], row.Z, L, last);
     const double endChange = lastChange > firstChange ? lastChange : firstChange;
-    sumsOff = anyLane(off);
+    sumsOff = Mating::checksSum &&
+              (anyLane(sums.lowest < bounds.low) || anyLane(sums.highest > bounds.high));
     if (changes != nullptr) {
         changes->push(largestLane(largest, endChange));
     }
@@ -207,11 +215,13 @@ ZONEFIT_INLINE int runGenerations(const SteppingStoneRow& rowIn, const Selfing& 
     const Mating<Block> mate(selfing);
     // The measure starts from 0, which already reaches a tolerance of 0 or less.
     const bool alwaysChanging = 0.0 >= tolerance;
+    const SumBounds bounds = sumBounds();
     int g = 0;
     bool changing = true;
     while (changing && g < maxGenerations) {
         bool sumsOff = false;
-        changing = generation<Block>(row, mate, tolerance, sumsOff, changes) || alwaysChanging;
+        changing =
+            generation<Block>(row, mate, bounds, tolerance, sumsOff, changes) || alwaysChanging;
         if (sumsOff) {
             // Written after the whole row has mated and dispersed; nothing else is written in
             // between, so the lines keep their order.
@@ -331,13 +341,10 @@ simulateRow(const std::vector<Population>& demes, const std::vector<double>& mig
     spreadFitness(n, row.f, demeFitness, entry);
     spreadLarvae(demes, row.L);
     std::vector<long> interior(roundUp(n), 0);
-    std::vector<long> inRow(roundUp(n), 0);
     for (std::size_t i = 0; i < n; ++i) {
         interior[i] = i >= 1 && i + 1 < n ? -1 : 0;
-        inRow[i] = -1;
     }
     row.interior = interior.data();
-    row.inRow = inRow.data();
 
     ChangeRing ring;
     ChangeRing* changes = changesWanted() || end != nullptr ? &ring : nullptr;
