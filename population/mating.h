@@ -20,10 +20,12 @@ struct Selfing {
     const double* byGenotype = nullptr; // rates of SS, SI and II parents
 };
 
-// Mating functors on blocks of type Block, built from the rates at the loop's instruction-set level
-// so that the factors they hold broadcast to every lane live in that level's registers:
-// `mate(i, vSS, vSI, vII, zSS, zSI, zII)` turns the virgins of the block from deme i on into its
-// zygotes. `checksSum` says whether the form checks the zygote sums.
+// Mating functors on blocks of type Block, built from the rates at the loop's instruction-set
+// level so that the factors they hold broadcast to every lane live in that level's registers.
+// `finish(i, begin(i, vSS, vSI, vII), vSS, vSI, vII, zSS, zSI, zII)` turns the virgins of the
+// block from deme i on into its zygotes: `begin` makes the divisions of the step, if any, so
+// that a loop can issue them a block ahead of the rest. `checksSum` says whether the form
+// checks the zygote sums.
 
 // One selfing rate for every deme (Population::goZygotes(const double&)).
 template <class Block> struct OneRate {
@@ -34,8 +36,12 @@ template <class Block> struct OneRate {
     ZONEFIT_INLINE explicit OneRate(const Selfing& selfing)
         : F(broadcast<Block>(selfing.rate)), notF(broadcast<Block>(1 - selfing.rate)),
           twoNotF(broadcast<Block>(2 * (1 - selfing.rate))) {}
-    ZONEFIT_INLINE void operator()(std::size_t, const Block& vSS, const Block& vSI,
-                                   const Block& vII, Block& zSS, Block& zSI, Block& zII) const {
+    struct Pending {};
+    ZONEFIT_INLINE Pending begin(std::size_t, const Block&, const Block&, const Block&) const {
+        return {};
+    }
+    ZONEFIT_INLINE void finish(std::size_t, const Pending&, const Block& vSS, const Block& vSI,
+                               const Block& vII, Block& zSS, Block& zSI, Block& zII) const {
         const Block p = vSS + 0.5 * vSI;
         const Block q = 0.5 * vSI + vII;
         zSS = (vSS + 0.25 * vSI) * F + p * p * notF;
@@ -49,8 +55,12 @@ template <class Block> struct RatePerDeme {
     static constexpr bool checksSum = false;
     const double* selfing;
     ZONEFIT_INLINE explicit RatePerDeme(const Selfing& rates) : selfing(rates.perDeme) {}
-    ZONEFIT_INLINE void operator()(std::size_t i, const Block& vSS, const Block& vSI,
-                                   const Block& vII, Block& zSS, Block& zSI, Block& zII) const {
+    struct Pending {};
+    ZONEFIT_INLINE Pending begin(std::size_t, const Block&, const Block&, const Block&) const {
+        return {};
+    }
+    ZONEFIT_INLINE void finish(std::size_t i, const Pending&, const Block& vSS, const Block& vSI,
+                               const Block& vII, Block& zSS, Block& zSI, Block& zII) const {
         const Block F = loadLanes<Block>(selfing + i);
         const Block p = vSS + 0.5 * vSI;
         const Block q = 0.5 * vSI + vII;
@@ -80,11 +90,25 @@ template <class Block> struct RateByGenotype {
         quarterS1 = broadcast<Block>(0.25 * s[1]);
         halfS1 = broadcast<Block>(0.5 * s[1]);
     }
-    ZONEFIT_INLINE void operator()(std::size_t, const Block& vSS, const Block& vSI,
-                                   const Block& vII, Block& zSS, Block& zSI, Block& zII) const {
+    // The outcrossing share and its three quotients, the divisions of the step.
+    struct Pending {
+        Block outcrossing;
+        Block fromSS; // (1 - s0) * vSS / outcrossing
+        Block fromSI; // 0.5 * (1 - s1) * vSI / outcrossing
+        Block fromII; // (1 - s2) * vII / outcrossing
+    };
+    ZONEFIT_INLINE Pending begin(std::size_t, const Block& vSS, const Block& vSI,
+                                 const Block& vII) const {
         const Block outcrossing = out0 * vSS + out1 * vSI + out2 * vII;
-        const Block p = out0 * vSS / outcrossing + halfOut1 * vSI / outcrossing;
-        const Block q = halfOut1 * vSI / outcrossing + out2 * vII / outcrossing;
+        return {outcrossing, out0 * vSS / outcrossing, halfOut1 * vSI / outcrossing,
+                out2 * vII / outcrossing};
+    }
+    ZONEFIT_INLINE void finish(std::size_t, const Pending& shares, const Block& vSS,
+                               const Block& vSI, const Block& vII, Block& zSS, Block& zSI,
+                               Block& zII) const {
+        const Block outcrossing = shares.outcrossing;
+        const Block p = shares.fromSS + shares.fromSI;
+        const Block q = shares.fromSI + shares.fromII;
         zSS = p * p * outcrossing + (s0 * vSS + quarterS1 * vSI);
         zSI = 2 * p * q * outcrossing + halfS1 * vSI;
         zII = q * q * outcrossing + (quarterS1 * vSI + s2 * vII);
@@ -137,7 +161,7 @@ template <class Block, class Mating>
 ZONEFIT_INLINE void mateBlock(std::size_t i0, const Block& vSS, const Block& vSI, const Block& vII,
                               const Stage& Z, const Mating& mate, Block& zSS, Block& zSI,
                               Block& zII) {
-    mate(i0, vSS, vSI, vII, zSS, zSI, zII);
+    mate.finish(i0, mate.begin(i0, vSS, vSI, vII), vSS, vSI, vII, zSS, zSI, zII);
     storeLanes(Z.SS + i0, zSS);
     storeLanes(Z.SI + i0, zSI);
     storeLanes(Z.II + i0, zII);

@@ -110,16 +110,27 @@ template <class Block> struct SumRange {
     Block highest = broadcast<Block>(1.0);
 };
 
-// Mating of the block from deme i0 on, whose virgins are in V, into `z`; with by-genotype
-// mating, the zygote sums are folded into `sums`. Padding lanes hold an even mixture whose sum
-// stays near 1; were one off, the report, which reads the demes of the row, would not show it.
+// Mating of the block from deme i0 on, whose virgins are in V: the divisions (beginMating),
+// then the rest into `z` (finishMating); with by-genotype mating, the zygote sums are folded
+// into `sums`. Padding lanes hold an even mixture whose sum stays near 1; were one off, the
+// report, which reads the demes of the row, would not show it.
 template <class Block, class Mating>
-ZONEFIT_INLINE void mateStoredBlock(const SteppingStoneRow& row, std::size_t i0, const Mating& mate,
-                                    ZygoteBlock<Block>& z, SumRange<Block>& sums) {
+ZONEFIT_INLINE typename Mating::Pending beginMating(const SteppingStoneRow& row, std::size_t i0,
+                                                    const Mating& mate) {
+    return mate.begin(i0, loadLanes<Block>(row.V.SS + i0), loadLanes<Block>(row.V.SI + i0),
+                      loadLanes<Block>(row.V.II + i0));
+}
+template <class Block, class Mating>
+ZONEFIT_INLINE void finishMating(const SteppingStoneRow& row, std::size_t i0, const Mating& mate,
+                                 const typename Mating::Pending& pending, ZygoteBlock<Block>& z,
+                                 SumRange<Block>& sums) {
     const Block vSS = loadLanes<Block>(row.V.SS + i0);
     const Block vSI = loadLanes<Block>(row.V.SI + i0);
     const Block vII = loadLanes<Block>(row.V.II + i0);
-    mateBlock(i0, vSS, vSI, vII, row.Z, mate, z.SS, z.SI, z.II);
+    mate.finish(i0, pending, vSS, vSI, vII, z.SS, z.SI, z.II);
+    storeLanes(row.Z.SS + i0, z.SS);
+    storeLanes(row.Z.SI + i0, z.SI);
+    storeLanes(row.Z.II + i0, z.II);
     if (Mating::checksSum) {
         const Block sum = z.SI + z.SS + z.II;
         foldLow(sums.lowest, sum);
@@ -153,25 +164,30 @@ ZONEFIT_INLINE bool generation(const SteppingStoneRow& row, const Mating& mate,
     const std::size_t edgeFrom = (n - 1) / width;
     Block largest = {};
     SumRange<Block> sums;
-    // Selection runs three blocks ahead of dispersal and mating two, so that the divisions of
-    // one block's selection and of another's mating are issued side by side, and the dispersal
-    // of a block never waits for the divisions just issued.
+    // Selection runs three blocks ahead of dispersal, the divisions of mating two and the rest
+    // of mating one, so that the divisions of two blocks are issued side by side and nothing
+    // waits for a division just issued.
     ZygoteBlock<Block> before, at, after;
     for (std::size_t d = 0; d < 3 && d < blocks; ++d) {
         selectStoredBlock<Block>(row, d * width);
     }
-    mateStoredBlock(row, 0, mate, at, sums);
+    finishMating(row, 0, mate, beginMating<Block>(row, 0, mate), at, sums);
+    typename Mating::Pending pending{};
     if (blocks > 1) {
-        mateStoredBlock(row, width, mate, after, sums);
+        pending = beginMating<Block>(row, width, mate);
     }
     for (std::size_t d = 0; d < blocks; ++d) {
         const std::size_t i0 = d * width;
         if (d + 3 < blocks) {
             selectStoredBlock<Block>(row, i0 + 3 * width);
         }
-        ZygoteBlock<Block> ahead;
+        typename Mating::Pending pendingAhead{};
         if (d + 2 < blocks) {
-            mateStoredBlock(row, i0 + 2 * width, mate, ahead, sums);
+            pendingAhead = beginMating<Block>(row, i0 + 2 * width, mate);
+        }
+        after = ZygoteBlock<Block>{};
+        if (d + 1 < blocks) {
+            finishMating(row, i0 + width, mate, pending, after, sums);
         }
         if (d == 0 || d >= edgeFrom) {
             disperseBlock<true>(row, i0, before, at, after, largest);
@@ -180,7 +196,7 @@ ZONEFIT_INLINE bool generation(const SteppingStoneRow& row, const Mating& mate,
         }
         before = at;
         at = after;
-        after = ahead;
+        pending = pendingAhead;
     }
     const double* m = row.toRight;
     const double firstChange = endDeme(0, 1, m[0], row.Z, L, first);
