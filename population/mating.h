@@ -36,7 +36,7 @@ template <class Block> struct OneRate {
     ZONEFIT_INLINE explicit OneRate(const Selfing& selfing)
         : F(broadcast<Block>(selfing.rate)), notF(broadcast<Block>(1 - selfing.rate)),
           twoNotF(broadcast<Block>(2 * (1 - selfing.rate))) {}
-    struct Pending {};
+    struct Pending {}; // mating without divisions: nothing to issue ahead
     ZONEFIT_INLINE Pending begin(std::size_t, const Block&, const Block&, const Block&) const {
         return {};
     }
@@ -55,7 +55,7 @@ template <class Block> struct RatePerDeme {
     static constexpr bool checksSum = false;
     const double* selfing;
     ZONEFIT_INLINE explicit RatePerDeme(const Selfing& rates) : selfing(rates.perDeme) {}
-    struct Pending {};
+    struct Pending {}; // mating without divisions: nothing to issue ahead
     ZONEFIT_INLINE Pending begin(std::size_t, const Block&, const Block&, const Block&) const {
         return {};
     }
