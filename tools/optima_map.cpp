@@ -135,7 +135,8 @@ std::string exploreJson(const ModelEntry& model, const ExploreMap& map) {
             << ", \"high\": " << jsonNumber(r.high) << ", \"log\": " << (r.log ? "true" : "false")
             << "}";
     }
-    out << "\n  ],\n  \"optima\": [";
+    out << "\n  ],\n  \"searches\": " << map.searches << ",\n  \"confirmed\": " << map.confirmed;
+    out << ",\n  \"optima\": [";
     for (std::size_t k = 0; k < map.optima.size(); k++) {
         const Optimum& o = map.optima[k];
         const Settledness& s = o.settledness;
@@ -330,6 +331,10 @@ bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& er
         }
         map.optima.push_back(optimum);
     }
+    // Records made before searches confirmed their best count the starts that reached it.
+    map.searches = static_cast<int>(jsonNumberOr(root.find("searches"), 0.0));
+    map.confirmed = static_cast<int>(
+        jsonNumberOr(root.find("confirmed"), map.optima.empty() ? 0.0 : map.optima.front().starts));
     map.cpuSeconds = jsonNumberOr(root.find("cpu_seconds"), 0.0);
     map.wallSeconds = jsonNumberOr(root.find("wall_seconds"), 0.0);
     return true;
