@@ -33,7 +33,7 @@ class UnitObjective {
   public:
     UnitObjective(const ModelEntry& model, ObjectiveKind kind, const std::vector<Region>& regions,
                   const std::vector<double>& start, long budget)
-        : objective_{&model, kind}, regions_(regions), base_(start),
+        : model_(&model), objective_{&model, kind}, regions_(regions), base_(start),
           x_(static_cast<int>(start.size())), budget_(budget) {
         for (std::size_t j = 0; j < regions.size(); j++) {
             if (regions[j].high > regions[j].low) {
@@ -52,7 +52,9 @@ class UnitObjective {
     std::vector<double> point(const double* u) const {
         std::vector<double> x = base_;
         for (std::size_t k = 0; k < free_.size(); k++) {
-            x[free_[k]] = fromUnit(regions_[free_[k]], std::min(1.0, std::max(0.0, u[k])));
+            const std::size_t j = free_[k];
+            x[j] = fromSearchUnit(*model_, static_cast<int>(j), regions_[j],
+                                  std::min(1.0, std::max(0.0, u[k])));
         }
         return x;
     }
@@ -61,7 +63,8 @@ class UnitObjective {
     std::vector<double> unit(const std::vector<double>& x) const {
         std::vector<double> u(free_.size());
         for (std::size_t k = 0; k < free_.size(); k++) {
-            u[k] = toUnit(regions_[free_[k]], x[free_[k]]);
+            u[k] =
+                toSearchUnit(*model_, static_cast<int>(free_[k]), regions_[free_[k]], x[free_[k]]);
         }
         return u;
     }
@@ -88,6 +91,7 @@ class UnitObjective {
     PhaseResult best;
 
   private:
+    const ModelEntry* model_;
     BoundObjective objective_;
     std::vector<Region> regions_;
     std::vector<double> base_;
@@ -242,7 +246,47 @@ std::string runPagmo(UnitObjective& f, const std::vector<double>& u0, GlobalMeth
     return "";
 }
 
+// The weakest selection the strength scale resolves, in |ln w|.
+constexpr double weakestStrength = 1e-4;
+
+// Whether parameter j is on the strength scale, and the largest |ln w| of its region.
+bool strengthScale(const ModelEntry& model, int j, const Region& r, double& largest) {
+    if (j < 0 || j >= model.parameterCount || model.parameters[j].name[0] != 'w' || !r.log ||
+        !(r.low < 1.0 && r.high > 1.0)) {
+        return false;
+    }
+    largest = std::max(-std::log(r.low), std::log(r.high));
+    return largest > weakestStrength;
+}
+
 } // namespace
+
+double fromSearchUnit(const ModelEntry& model, int j, const Region& region, double u) {
+    double largest = 0.0;
+    if (!strengthScale(model, j, region, largest)) {
+        return fromUnit(region, u);
+    }
+    const double v = 2.0 * u - 1.0;
+    const double s = std::exp(std::log(weakestStrength) +
+                              std::fabs(v) * (std::log(largest) - std::log(weakestStrength)));
+    const double w = std::exp(v < 0.0 ? -s : s);
+    return std::min(region.high, std::max(region.low, w));
+}
+
+double toSearchUnit(const ModelEntry& model, int j, const Region& region, double x) {
+    double largest = 0.0;
+    if (!strengthScale(model, j, region, largest)) {
+        return toUnit(region, x);
+    }
+    if (!(x > 0.0)) {
+        return 0.0;
+    }
+    const double lnw = std::log(x);
+    const double s = std::max(std::fabs(lnw), weakestStrength);
+    const double v = std::min(1.0, (std::log(s) - std::log(weakestStrength)) /
+                                       (std::log(largest) - std::log(weakestStrength)));
+    return lnw < 0.0 ? 0.5 - 0.5 * v : 0.5 + 0.5 * v;
+}
 
 const char* globalMethodName(GlobalMethod method) {
     for (const auto& m : methodNames) {

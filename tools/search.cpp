@@ -192,8 +192,9 @@ StartOutcome runOneSearch(const ModelEntry& model, const SearchSettings& setting
         for (std::size_t j = 0; j < moved.size() && j < regions.size(); j++) {
             const Region& r = regions[j];
             if (r.high > r.low) {
-                const double u = toUnit(r, moved[j]) + 0.05 * normal(rng);
-                moved[j] = fromUnit(r, std::min(1.0, std::max(0.0, u)));
+                const int k = static_cast<int>(j);
+                const double u = toSearchUnit(model, k, r, moved[j]) + 0.05 * normal(rng);
+                moved[j] = fromSearchUnit(model, k, r, std::min(1.0, std::max(0.0, u)));
             }
         }
         const StartOutcome hop =

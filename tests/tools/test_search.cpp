@@ -95,3 +95,29 @@ TEST(GlobalPhase, EveryMethodStaysInItsRegionsAndBudgetAndRepeatsItself) {
     EXPECT_FALSE(parseGlobalMethod("CMAES", unknown));
     EXPECT_EQ(unknown, GlobalMethod::cmaes);
 }
+
+TEST(SearchScale, FitnessesAreSearchedAsSelectionStrengthsWeakAndStrongAlike) {
+    const ModelEntry& m = model1();
+    const Region fitness{1.0 / 101.0, 101.0, true};
+    // The middle is neutrality, the ends the region's edges.
+    EXPECT_DOUBLE_EQ(fromSearchUnit(m, 0, fitness, 0.5), std::exp(1e-4));
+    EXPECT_NEAR(fromSearchUnit(m, 0, fitness, 1.0), 101.0, 1e-12);
+    EXPECT_NEAR(fromSearchUnit(m, 1, fitness, 0.0), 1.0 / 101.0, 1e-15);
+    // Three quarters of the way: |ln w| = sqrt(1e-4 x ln 101) = 0.02148, w = 1.0217.
+    EXPECT_NEAR(fromSearchUnit(m, 0, fitness, 0.75), std::exp(std::sqrt(1e-4 * std::log(101.0))),
+                1e-12);
+    EXPECT_NEAR(fromSearchUnit(m, 0, fitness, 0.25), std::exp(-std::sqrt(1e-4 * std::log(101.0))),
+                1e-12);
+    for (double w : {0.02, 0.5, 0.999, 1.001, 1.3, 96.0}) {
+        EXPECT_NEAR(fromSearchUnit(m, 0, fitness, toSearchUnit(m, 0, fitness, w)), w, 1e-9 * w);
+    }
+    EXPECT_EQ(toSearchUnit(m, 0, fitness, 5000.0), 1.0);
+    EXPECT_EQ(toSearchUnit(m, 0, fitness, 0.0), 0.0);
+    EXPECT_EQ(toSearchUnit(m, 0, fitness, NAN), 0.0);
+    // Selfing and sigma stay on their regions' scales; so does a fitness region not around 1.
+    const Region selfing{0.0, 1.0, false};
+    EXPECT_DOUBLE_EQ(fromSearchUnit(m, 2, selfing, 0.3), 0.3);
+    const Region sigma{1.0, 100.0, true};
+    EXPECT_DOUBLE_EQ(fromSearchUnit(m, 3, sigma, 0.5), 10.0);
+    EXPECT_DOUBLE_EQ(fromSearchUnit(m, 0, Region{1.0, 4.0, true}, 0.5), 2.0);
+}
