@@ -4,12 +4,13 @@
 // table (method, model, seed, evaluations, CPU s, best value, whether it reached the target)
 // and per method the hits, the CPU time and the hits per CPU-minute.
 //
-//   compare_search [BUDGET] [SEEDS] [METHOD...]
+//   compare_search [BUDGET] [SEEDS] [MODELS] [METHOD...]
 //
 // BUDGET is the evaluations of each search (default 3000), SEEDS the seeds 1 to SEEDS (default
-// 3), the methods all six by default. A search hits when it ends within 0.01 of the model's
-// target: the best value known on the built-in transect (model 8's from a long CMA-ES run,
-// model 1's from the worked session's start, models 2 and 7 from the best of this comparison
+// 3), MODELS the models as digits (default 1278, for models 1, 2, 7 and 8), the methods all six
+// by default. Rows are printed as the searches finish. A search hits when it ends within 0.01 of
+// the model's target: the best value known on the built-in transect (model 8's from a long CMA-ES
+// run, model 1's from the worked session's start, models 2 and 7 from the best of this comparison
 // and longer explore runs).
 #include "models/model_table.h"
 #include "population/diagnostics.h"
@@ -52,8 +53,9 @@ struct Tally {
 int main(int argc, char** argv) {
     const int budget = argc > 1 ? std::atoi(argv[1]) : 3000;
     const int seeds = argc > 2 ? std::atoi(argv[2]) : 3;
+    const std::string models = argc > 3 ? argv[3] : "1278";
     std::vector<GlobalMethod> methods;
-    for (int i = 3; i < argc; i++) {
+    for (int i = 4; i < argc; i++) {
         GlobalMethod m;
         if (!parseGlobalMethod(argv[i], m)) {
             std::cerr << "compare_search: unknown method '" << argv[i] << "'\n";
@@ -71,6 +73,9 @@ int main(int argc, char** argv) {
     std::cout << "| method | model | seed | evaluations | CPU s | best -lnL | hit |\n"
               << "|---|---|---|---|---|---|---|\n";
     for (const Target& target : targets) {
+        if (models.find(static_cast<char>('0' + target.model)) == std::string::npos) {
+            continue;
+        }
         const ModelEntry& model = *findModel(target.model);
         // Models without a known target take the best of this comparison.
         struct Row {
@@ -95,6 +100,9 @@ int main(int argc, char** argv) {
                 if (target.value <= 0.0 && o.value < best) {
                     best = o.value;
                 }
+                std::cerr << globalMethodName(method) << " " << model.number << " " << seed << " "
+                          << o.evaluations << " " << formatNumber(rows.back().cpu, 3) << " "
+                          << formatNumber(o.value, 10) << "\n";
             }
         }
         for (const Row& r : rows) {
