@@ -135,7 +135,7 @@ TEST(StartBoxCheck, ExploreDrawsEveryStartInsideTheBoxAndSkipsAStartFileOutside)
     ASSERT_EQ(starts->items.size(), 4u);
     for (const JsonValue& o : starts->items) {
         const std::string label = o.find("label")->text;
-        EXPECT_EQ(label.rfind("design ", 0), 0u) << label;
+        EXPECT_EQ(label.rfind("search ", 0), 0u) << label;
         std::vector<double> start;
         ASSERT_TRUE(jsonNumbers(o.find("start"), start));
         ASSERT_EQ(start.size(), 5u);
