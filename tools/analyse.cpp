@@ -78,7 +78,7 @@ struct AnalyseOptions {
 };
 
 int readOptions(const std::vector<std::string>& args, AnalyseOptions& o) {
-    return OptionParser("zonetool analyse", [] { return std::string(analyseHelp); })
+    return OptionParser("analyse", [] { return std::string(analyseHelp); })
         .value({"--jobs"}, "a number", storeWhole(o.jobs, 1, 256))
         .value({"--seed"}, "a seed", storeSeed(o.seeds, o.seedGiven))
         .value({"--effort"}, "an effort",
@@ -254,7 +254,17 @@ int analyseCommand(const std::vector<std::string>& args) {
     // A stop signal removes the temporary file of a write under way and ends the process; the
     // stages' files, checkpoints and journals are whole, and the next run carries on.
     const StopSignalGuard signalGuard;
-    const EffortBudget budget = effortBudget(o.effort);
+    EffortBudget budget = effortBudget(o.effort);
+    if (std::getenv("ZONETOOL_TEST_ANALYSE_TINY") != nullptr) {
+        // Tests only: budgets that make an analysis of one model take seconds.
+        budget.searchStarts = 2;
+        budget.searchBudget = 60;
+        budget.polishBudget = 60;
+        budget.profileEvaluations = 30;
+        budget.profileSteps = 2;
+        budget.profileBisections = 1;
+        budget.profileRestarts = 0;
+    }
     const std::uint64_t seed = o.seeds.front();
     const double units = 2.0;
     AnalyseProgress progress(o.quiet);
@@ -276,7 +286,7 @@ int analyseCommand(const std::vector<std::string>& args) {
         line << "estimate for " << o.models.size() << " model" << (o.models.size() == 1 ? "" : "s")
              << " at " << effortName(o.effort) << " effort: about " << roughDuration(cpuEstimate)
              << " of CPU time, " << roughDuration(wallEstimate)
-             << " of wall time (from timed evaluations, median ";
+             << " of wall time (from timed evaluations, mean ";
         for (std::size_t i = 0; i < o.models.size(); i++) {
             line << (i == 0 ? "" : ", ") << modelName(o.models[i]) << " "
                  << formatNumber(perEvaluation[i] * 1000.0, 2) << " ms";
@@ -323,6 +333,8 @@ int analyseCommand(const std::vector<std::string>& args) {
             Inputs inputs = common(model);
             inputs.emplace_back("starts", std::to_string(budget.searchStarts));
             inputs.emplace_back("budget", std::to_string(budget.searchBudget));
+            const std::string user = userStartFile(model);
+            inputs.emplace_back("start", user.empty() ? "-" : user + " " + fileChecksum(user));
             return inputs;
         };
         search.outputs = [=] { return std::vector<std::string>{record}; };

@@ -2,6 +2,7 @@
 
 #include "data/failure_sink.h"
 #include "driver/schedule.h"
+#include "driver/start_file.h"
 #include "models/model_table.h"
 #include "models/settled_objective.h"
 #include "population/diagnostics.h"
@@ -24,6 +25,7 @@
 #include "tools/progress.h"
 #include "tools/results.h"
 #include "tools/settledness.h"
+#include "tools/start_box_check.h"
 #include "tools/start_design.h"
 #include "tools/summary.h"
 
@@ -36,6 +38,7 @@
 #include <iostream>
 #include <limits>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -147,11 +150,13 @@ double secondsPerEvaluation(int model, int samples, std::uint64_t seed) {
         objectiveAt(m, start, ObjectiveKind::settled);
         seconds.push_back(static_cast<double>(steadyNow() - began) * 1e-9);
     }
-    if (seconds.empty()) {
-        return 0.0;
+    // The mean, not the median: the slow evaluations (long runs near a cliff or a lost
+    // allele) are where the time goes.
+    double sum = 0.0;
+    for (double s : seconds) {
+        sum += s;
     }
-    std::sort(seconds.begin(), seconds.end());
-    return seconds[seconds.size() / 2];
+    return seconds.empty() ? 0.0 : sum / static_cast<double>(seconds.size());
 }
 
 bool runSearchStage(int model, const EffortBudget& budget, std::uint64_t seed, int jobs,
@@ -164,12 +169,27 @@ bool runSearchStage(int model, const EffortBudget& budget, std::uint64_t seed, i
     settings.budget = budget.searchBudget;
     settings.regions = defaultRegions(m);
     settings.objective = ObjectiveKind::settled;
-    const std::vector<std::vector<double>> starts =
+    const std::vector<std::vector<double>> design =
         designStarts(m, settings.regions, settings.starts, seed, settings.design);
+    std::vector<std::vector<double>> starts;
     std::vector<std::vector<double>> steps;
     std::vector<std::string> labels;
-    for (std::size_t i = 0; i < starts.size(); i++) {
-        steps.push_back(regionSteps(settings.regions, starts[i]));
+    // The user's start vector comes first, as in 'zonetool explore', when it is usable.
+    const std::string startName = startFileName(std::to_string(model).c_str());
+    StartVector user;
+    if (readStartFile(startName, user) == StartFileStatus::ok &&
+        user.start.size() >= static_cast<std::size_t>(m.parameterCount)) {
+        user.start.resize(static_cast<std::size_t>(m.parameterCount));
+        user.deltas.resize(user.start.size());
+        if (startBoxProblem(startName, m, user.start, "").empty()) {
+            starts.push_back(user.start);
+            steps.push_back(user.deltas);
+            labels.push_back(startName);
+        }
+    }
+    for (std::size_t i = 0; i < design.size(); i++) {
+        starts.push_back(design[i]);
+        steps.push_back(regionSteps(settings.regions, design[i]));
         labels.push_back("design " + std::to_string(i + 1));
     }
     const ExploreMap map = runExplore(m, settings, starts, steps, labels);
@@ -537,6 +557,11 @@ std::string textChecksum(const std::string& text) {
 bool borderFileUsable(int model, std::string& error) {
     int fileBorders[2] = {0, 0};
     return bordersFor(entry(model), fileBorders, error);
+}
+
+std::string userStartFile(int model) {
+    const std::string name = startFileName(std::to_string(model).c_str());
+    return access(name.c_str(), F_OK) == 0 ? name : std::string();
 }
 
 std::string profileJournalPath(const std::string& resultPath) {

@@ -34,11 +34,16 @@ std::string boxOptionsText();
 // Individuals sampled along the transect in use (the n of AICc).
 int analysedIndividuals();
 
-// Median seconds of one settled evaluation of `model`, over `samples` design starts drawn with
+// Mean seconds of one settled evaluation of `model`, over `samples` design starts drawn with
 // `seed` (the starts the search makes first).
 double secondsPerEvaluation(int model, int samples, std::uint64_t seed);
 
-// The multi-start search of `model`: `budget.searchStarts` design starts drawn with `seed`, each
+// The start-vector file of `model` in the working directory (startvecN.txt), or "" when there
+// is none.
+std::string userStartFile(int model);
+
+// The multi-start search of `model`: the start vector of startvecN.txt in the working directory
+// when it holds a usable one, then `budget.searchStarts` design starts drawn with `seed`, each
 // a simplex of at most `budget.searchBudget` settled evaluations, on `jobs` threads; its record
 // (the one 'zonetool explore' writes) goes to `recordPath`. False with the reason in `error`.
 bool runSearchStage(int model, const EffortBudget& budget, std::uint64_t seed, int jobs,
