@@ -447,7 +447,7 @@ int analyseCommand(const std::vector<std::string>& args) {
                 return false;
             }
             return fitFigure(model, l.estimate, dir + "/" + curve, units, fitDocument, why) &&
-                   profileFigure(dir + "/" + curve, name + ": profile likelihood", units,
+                   profileFigure(dir + "/" + curve, name, units,
                                  profileDocument, why) &&
                    writeFileAtomically(dir + "/" + fitSvg, fitDocument, why) &&
                    writeFileAtomically(dir + "/" + profileSvg, profileDocument, why);
