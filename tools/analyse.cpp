@@ -274,7 +274,7 @@ int analyseCommand(const std::vector<std::string>& args) {
     double cpuEstimate = 0.0;
     double wallEstimate = 0.0;
     for (int model : o.models) {
-        const double t = secondsPerEvaluation(model, 8, seed);
+        const double t = secondsPerEvaluation(model, 100, seed);
         perEvaluation.push_back(t);
         const StageEvaluations e = expectedEvaluations(budget, modelParameterCount(model));
         cpuEstimate += static_cast<double>(e.total()) * t;
@@ -447,8 +447,7 @@ int analyseCommand(const std::vector<std::string>& args) {
                 return false;
             }
             return fitFigure(model, l.estimate, dir + "/" + curve, units, fitDocument, why) &&
-                   profileFigure(dir + "/" + curve, name, units,
-                                 profileDocument, why) &&
+                   profileFigure(dir + "/" + curve, name, units, profileDocument, why) &&
                    writeFileAtomically(dir + "/" + fitSvg, fitDocument, why) &&
                    writeFileAtomically(dir + "/" + profileSvg, profileDocument, why);
         };

@@ -34,8 +34,8 @@ std::string boxOptionsText();
 // Individuals sampled along the transect in use (the n of AICc).
 int analysedIndividuals();
 
-// Mean seconds of one settled evaluation of `model`, over `samples` design starts drawn with
-// `seed` (the starts the search makes first).
+// Mean seconds of one settled evaluation of `model` along a simplex of about `samples`
+// evaluations from the first design start drawn with `seed`.
 double secondsPerEvaluation(int model, int samples, std::uint64_t seed);
 
 // The start-vector file of `model` in the working directory (startvecN.txt), or "" when there

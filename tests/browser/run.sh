@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # The report in a real browser: a quick analysis of two fast models (SS_1 and SS_2) on the
-# built-in data, into a directory whose name holds <, &, quotes and blanks; its report.html
+# built-in data, with the test hook's tiny budgets (ZONETOOL_TEST_ANALYSE_TINY: the browser
+# checks the report, not the statistics, and a real quick analysis takes minutes per model on
+# a busy machine; --full drops the hook), into a directory whose name holds <, &, quotes and
+# blanks; its report.html
 # opened in headless Chromium, which must load it (the DOM it dumps ends with the run table),
 # draw a screenshot that is not blank, and show tables that agree with analysis.json.
 #
-#   tests/browser/run.sh --zonetool PATH [--keep]
+#   tests/browser/run.sh --zonetool PATH [--keep] [--full]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 zonetool=""
 keep=0
+tiny=1
 while (($#)); do
     case "$1" in
     --zonetool)
@@ -20,8 +24,12 @@ while (($#)); do
         keep=1
         shift
         ;;
+    --full)
+        tiny=0
+        shift
+        ;;
     *)
-        echo "usage: tests/browser/run.sh --zonetool PATH [--keep]" >&2
+        echo "usage: tests/browser/run.sh --zonetool PATH [--keep] [--full]" >&2
         exit 2
         ;;
     esac
@@ -30,6 +38,7 @@ done
     echo "tests/browser/run.sh: no zonetool at '$zonetool'" >&2
     exit 2
 }
+zonetool="$(realpath "$zonetool")"
 browser="$(command -v chromium || command -v chromium-browser || true)"
 [[ -n "$browser" ]] || {
     echo "tests/browser/run.sh: chromium is not installed (scripts/install-deps --browser)" >&2
@@ -41,6 +50,9 @@ cp "$root/examples/startvec1.txt" "$root/examples/startvec2.txt" "$work/"
 cd "$work"
 dir="report <&> \"quoted\" 'dir'"
 start=$SECONDS
+if ((tiny)); then
+    export ZONETOOL_TEST_ANALYSE_TINY=1
+fi
 "$zonetool" analyse 1,2 --effort quick --jobs 2 -o "$dir"
 echo "analysis: $((SECONDS - start)) s"
 
