@@ -270,14 +270,15 @@ int analyseCommand(const std::vector<std::string>& args) {
     AnalyseProgress progress(o.quiet);
 
     // The estimate, from a few timed evaluations of each model.
-    std::vector<double> perEvaluation;
+    std::vector<double> perEvaluation; // wall seconds, for the ETA
     double cpuEstimate = 0.0;
     double wallEstimate = 0.0;
     for (int model : o.models) {
-        const double t = secondsPerEvaluation(model, 100, seed);
+        const EvaluationCost cost = secondsPerEvaluation(model, 100, seed);
+        const double t = cost.wall;
         perEvaluation.push_back(t);
         const StageEvaluations e = expectedEvaluations(budget, modelParameterCount(model));
-        cpuEstimate += static_cast<double>(e.total()) * t;
+        cpuEstimate += static_cast<double>(e.total()) * cost.cpu;
         wallEstimate += static_cast<double>(e.search) * t / std::min(o.jobs, budget.searchStarts) +
                         static_cast<double>(e.fit + e.profile) * t;
     }
@@ -286,7 +287,8 @@ int analyseCommand(const std::vector<std::string>& args) {
         line << "estimate for " << o.models.size() << " model" << (o.models.size() == 1 ? "" : "s")
              << " at " << effortName(o.effort) << " effort: about " << roughDuration(cpuEstimate)
              << " of CPU time, " << roughDuration(wallEstimate)
-             << " of wall time (from timed evaluations, mean ";
+             << " of wall time at the machine's present load (from timed evaluations, mean wall "
+                "time ";
         for (std::size_t i = 0; i < o.models.size(); i++) {
             line << (i == 0 ? "" : ", ") << modelName(o.models[i]) << " "
                  << formatNumber(perEvaluation[i] * 1000.0, 2) << " ms";

@@ -36,10 +36,10 @@ EffortBudget effortBudget(Effort effort) {
         b.searchBudget = 600;
         b.annealing = false;
         b.polishBudget = 2000;
-        b.profileEvaluations = 300;
-        b.profileSteps = 6;
+        b.profileEvaluations = 200;
+        b.profileSteps = 5;
         b.profileTolerance = 0.05;
-        b.profileBisections = 4;
+        b.profileBisections = 3;
         b.profileRestarts = 1;
         break;
     case Effort::standard:

@@ -138,7 +138,7 @@ int analysedIndividuals() {
     return sampledIndividuals();
 }
 
-double secondsPerEvaluation(int model, int samples, std::uint64_t seed) {
+EvaluationCost secondsPerEvaluation(int model, int samples, std::uint64_t seed) {
     // Along a short simplex from the first design start rather than at the starts alone: a
     // search and a profile spend their time where the simplex goes, near cliffs and lost
     // alleles whose runs are long, not at the spread-out starts.
@@ -148,10 +148,14 @@ double secondsPerEvaluation(int model, int samples, std::uint64_t seed) {
     std::ostream discard(nullptr);
     const ScopedDiagnostics dropped(&discard);
     const std::int64_t began = steadyNow();
+    const double cpuBegan = processCpuSeconds();
     const StartOutcome walk = runStart(m, starts.front(), regionSteps(regions, starts.front()),
                                        samples, ObjectiveKind::settled);
-    const double seconds = static_cast<double>(steadyNow() - began) * 1e-9;
-    return walk.evaluations > 0 ? seconds / static_cast<double>(walk.evaluations) : seconds;
+    const double count = static_cast<double>(std::max(1L, walk.evaluations));
+    EvaluationCost cost;
+    cost.cpu = (processCpuSeconds() - cpuBegan) / count;
+    cost.wall = static_cast<double>(steadyNow() - began) * 1e-9 / count;
+    return cost;
 }
 
 bool runSearchStage(int model, const EffortBudget& budget, std::uint64_t seed, int jobs,

@@ -35,8 +35,13 @@ std::string boxOptionsText();
 int analysedIndividuals();
 
 // Mean seconds of one settled evaluation of `model` along a simplex of about `samples`
-// evaluations from the first design start drawn with `seed`.
-double secondsPerEvaluation(int model, int samples, std::uint64_t seed);
+// evaluations from the first design start drawn with `seed`: CPU seconds, and wall seconds
+// (which include what other processes of a busy machine take).
+struct EvaluationCost {
+    double cpu = 0.0;
+    double wall = 0.0;
+};
+EvaluationCost secondsPerEvaluation(int model, int samples, std::uint64_t seed);
 
 // The start-vector file of `model` in the working directory (startvecN.txt), or "" when there
 // is none.
