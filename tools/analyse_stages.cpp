@@ -211,7 +211,10 @@ bool readSearchFacts(const std::string& recordPath, SearchFacts& facts, std::str
     facts.best = map.optima.front().point;
     facts.value = map.optima.front().value;
     facts.confirmations = map.optima.front().starts;
-    facts.starts = static_cast<int>(map.outcomes.size());
+    facts.starts = 0;
+    for (const Optimum& optimum : map.optima) {
+        facts.starts += optimum.starts;
+    }
     return true;
 }
 
