@@ -22,6 +22,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <mutex>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -179,27 +180,39 @@ void stopForTests(int ran) {
     }
 }
 
-// Progress of the analysis: a redrawn line on a terminal, plain lines otherwise.
+// Progress of the analysis: a redrawn line on a terminal; otherwise a plain line as each stage
+// starts and ends, and one a minute while it runs. The time left counts down within a stage.
 class AnalyseProgress {
   public:
-    AnalyseProgress(bool quiet)
-        : quiet_(quiet), line_(std::cerr, !quiet && isatty(STDERR_FILENO) != 0) {}
+    explicit AnalyseProgress(bool quiet)
+        : quiet_(quiet), line_(std::cerr, !quiet && isatty(STDERR_FILENO) != 0),
+          plain_(std::cerr, plainProgressWanted(quiet, STDERR_FILENO), [this] { return text(); }) {}
+    ~AnalyseProgress() { plain_.stop(); }
 
     void begin(const std::string& what, double etaSeconds) {
-        what_ = what;
-        eta_ = etaSeconds;
+        {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            what_ = what;
+            detail_.clear();
+            eta_ = etaSeconds;
+            began_ = steadyNow();
+        }
         if (quiet_) {
             return;
         }
         if (line_.enabled()) {
-            line_.show(text(""));
+            line_.show(text());
         } else {
             std::cerr << "analyse: " << what << "  (ETA " << formatElapsed(etaSeconds) << ")\n";
         }
     }
     void detail(const std::string& detail) {
+        {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            detail_ = detail;
+        }
         if (!quiet_ && line_.enabled()) {
-            line_.show(text(detail));
+            line_.show(text());
         }
     }
     void clear() { line_.clear(); }
@@ -212,14 +225,20 @@ class AnalyseProgress {
     }
 
   private:
-    std::string text(const std::string& detail) const {
-        return "analyse: " + what_ + (detail.empty() ? "" : "  " + detail) + "  ETA " +
-               formatElapsed(eta_);
+    std::string text() {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        const double left = std::max(0.0, eta_ - static_cast<double>(steadyNow() - began_) * 1e-9);
+        return "analyse: " + what_ + (detail_.empty() ? "" : "  " + detail_) + "  ETA " +
+               formatElapsed(left);
     }
     bool quiet_;
     StatusLine line_;
-    std::string what_;
+    std::mutex mutex_;
+    std::string what_ = "starting";
+    std::string detail_;
     double eta_ = 0.0;
+    std::int64_t began_ = steadyNow();
+    PlainProgress plain_; // last: its thread renders the members above
 };
 
 } // namespace
