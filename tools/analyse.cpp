@@ -599,7 +599,9 @@ int analyseCommand(const std::vector<std::string>& args) {
                          label + ": done before, skipped");
             continue;
         }
-        if (was == StageState::other && !o.redo) {
+        // The report is made from the models' files alone: another list of models makes
+        // another report, from stages that were each checked above.
+        if (was == StageState::other && !o.redo && s.model != 0) {
             std::cerr << "zonetool analyse: " << dir
                       << " holds an analysis made with other inputs (" << label << ": "
                       << difference

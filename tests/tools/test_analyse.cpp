@@ -143,6 +143,21 @@ TEST(Analyse, StoppedBetweenStagesOrInAProfileEndsWithTheFilesOfAnUninterruptedR
               scratch.read("whole/SS_1/SS_1.limits.json"));
 }
 
+TEST(Analyse, AnotherModelJoinsAFinishedAnalysis) {
+    ScratchDir scratch;
+    scratch.write("short.tsv", shortTransect);
+    scratch.write("borders.txt", "7\n14\n"); // SS_3_F0's regions on the 21 sites
+    ASSERT_EQ(analyse(scratch, tiny, "1 --data short.tsv --effort quick -o out --quiet").status, 0);
+    const ProgramResult r = analyse(scratch, tiny, "1,4 --data short.tsv --effort quick -o out");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // SS_1's five stages are kept; SS_3_F0's five and the report run.
+    EXPECT_EQ(count(r.err, ": done before, skipped"), 5) << r.err;
+    EXPECT_EQ(count(r.err, ": done in "), 6) << r.err;
+    const std::string json = scratch.read("out/analysis.json");
+    EXPECT_NE(json.find("\"name\": \"SS_1\""), std::string::npos);
+    EXPECT_NE(json.find("\"name\": \"SS_3_F0\""), std::string::npos);
+}
+
 TEST(Analyse, NamesInTheReportAreText) {
     ScratchDir scratch;
     const std::string data = "my <b>data & \"x\" 'y'.tsv";
