@@ -8,10 +8,12 @@
 #include "population/diagnostics.h"
 #include "tools/analyse_limits.h"
 #include "tools/checkpoint.h"
+#include "tools/checkpointed_fit.h"
 #include "tools/cli.h"
 #include "tools/compare.h"
 #include "tools/data_option.h"
 #include "tools/explore.h"
+#include "tools/fit_description.h"
 #include "tools/fit_from.h"
 #include "tools/fit_record.h"
 #include "tools/plot.h"
@@ -24,6 +26,7 @@
 #include "tools/profile_plot.h"
 #include "tools/progress.h"
 #include "tools/results.h"
+#include "tools/search.h"
 #include "tools/settledness.h"
 #include "tools/start_box_check.h"
 #include "tools/start_design.h"
@@ -119,6 +122,20 @@ std::string dataFileLabel() {
     return data == nullptr || data->path.empty() ? "built-in" : data->path;
 }
 
+// A temperature-0 simplex polish of `start` with initial steps `steps`, within about `budget`
+// evaluations of the settled objective: a search of the user's start without hops.
+StartOutcome polishFrom(const ModelEntry& m, const std::vector<double>& start,
+                        const std::vector<double>& steps, int budget) {
+    SearchSettings settings;
+    settings.searches = 0;
+    settings.budget = budget;
+    settings.hops = 0;
+    settings.regions = defaultRegions(m);
+    settings.objective = ObjectiveKind::settled;
+    const SearchStarts starts = searchStarts(m, settings, start, steps, "polish");
+    return runOneSearch(m, settings, starts, 0);
+}
+
 std::string dataChecksum() {
     const DataContext* data = dataContext();
     return data == nullptr ? "" : data->checksum;
@@ -149,8 +166,8 @@ EvaluationCost secondsPerEvaluation(int model, int samples, std::uint64_t seed) 
     const ScopedDiagnostics dropped(&discard);
     const std::int64_t began = steadyNow();
     const double cpuBegan = processCpuSeconds();
-    const StartOutcome walk = runStart(m, starts.front(), regionSteps(regions, starts.front()),
-                                       samples, ObjectiveKind::settled);
+    const StartOutcome walk =
+        polishFrom(m, starts.front(), regionSteps(regions, starts.front()), samples);
     const double count = static_cast<double>(std::max(1L, walk.evaluations));
     EvaluationCost cost;
     cost.cpu = (processCpuSeconds() - cpuBegan) / count;
@@ -161,37 +178,29 @@ EvaluationCost secondsPerEvaluation(int model, int samples, std::uint64_t seed) 
 bool runSearchStage(int model, const EffortBudget& budget, std::uint64_t seed, int jobs,
                     const std::string& recordPath, std::string& error) {
     const ModelEntry& m = entry(model);
-    ExploreSettings settings;
-    settings.starts = budget.searchStarts;
+    SearchSettings settings;
+    settings.searches = budget.searchStarts;
     settings.seed = seed;
     settings.jobs = jobs;
     settings.budget = budget.searchBudget;
     settings.regions = defaultRegions(m);
     settings.objective = ObjectiveKind::settled;
-    const std::vector<std::vector<double>> design =
-        designStarts(m, settings.regions, settings.starts, seed, settings.design);
-    std::vector<std::vector<double>> starts;
-    std::vector<std::vector<double>> steps;
-    std::vector<std::string> labels;
     // The user's start vector comes first, as in 'zonetool explore', when it is usable.
     const std::string startName = startFileName(std::to_string(model).c_str());
     StartVector user;
+    std::vector<double> userStart;
+    std::vector<double> userSteps;
     if (readStartFile(startName, user) == StartFileStatus::ok &&
         user.start.size() >= static_cast<std::size_t>(m.parameterCount)) {
         user.start.resize(static_cast<std::size_t>(m.parameterCount));
         user.deltas.resize(user.start.size());
         if (startBoxProblem(startName, m, user.start, "").empty()) {
-            starts.push_back(user.start);
-            steps.push_back(user.deltas);
-            labels.push_back(startName);
+            userStart = user.start;
+            userSteps = user.deltas;
         }
     }
-    for (std::size_t i = 0; i < design.size(); i++) {
-        starts.push_back(design[i]);
-        steps.push_back(regionSteps(settings.regions, design[i]));
-        labels.push_back("design " + std::to_string(i + 1));
-    }
-    const ExploreMap map = runExplore(m, settings, starts, steps, labels);
+    const SearchStarts starts = searchStarts(m, settings, userStart, userSteps, startName);
+    const ExploreMap map = runSearch(m, settings, starts);
     if (map.optima.empty()) {
         error = std::string("the search of ") + m.name + " found no optimum";
         return false;
@@ -210,11 +219,8 @@ bool readSearchFacts(const std::string& recordPath, SearchFacts& facts, std::str
     }
     facts.best = map.optima.front().point;
     facts.value = map.optima.front().value;
-    facts.confirmations = map.optima.front().starts;
-    facts.starts = 0;
-    for (const Optimum& optimum : map.optima) {
-        facts.starts += optimum.starts;
-    }
+    facts.confirmations = map.confirmed;
+    facts.starts = map.searches;
     return true;
 }
 
@@ -236,8 +242,7 @@ bool runFitStage(int model, const EffortBudget& budget, std::uint64_t seed,
         const std::vector<double> steps = regionSteps(map.regions, best.point);
         std::ostream discard(nullptr);
         const ScopedDiagnostics dropped(&discard);
-        const StartOutcome polished =
-            runStart(m, best.point, steps, budget.polishBudget, ObjectiveKind::settled);
+        const StartOutcome polished = polishFrom(m, best.point, steps, budget.polishBudget);
         const bool better = polished.value < best.value;
         FitResult result;
         result.bestPoint = better ? polished.point : best.point;
@@ -255,13 +260,16 @@ bool runFitStage(int model, const EffortBudget& budget, std::uint64_t seed,
     if (!writeResultFile(startPath, optimumStartText(map, best), error)) {
         return false;
     }
-    CheckpointedFit fit;
-    fit.modelArgument = std::to_string(model);
+    FitDescription fit;
+    fit.model = model;
     fit.startPath = startPath;
-    fit.resultName = resultPath;
-    fit.checkpointPath = resultPath + ".ckpt";
+    fit.startOrigin = StartOrigin::optimum;
     fit.seed = seed;
     fit.objective = ObjectiveKind::settled;
+    FitNaming naming;
+    naming.result = resultPath;
+    naming.checkpoint = resultPath + ".ckpt";
+    fit.files = fitFiles(m, seed, naming);
     fit.redo = true; // the result file is this stage's own
     fit.ownSignalGuard = false;
     FitProgress progress;
