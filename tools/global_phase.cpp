@@ -4,10 +4,14 @@
 #include "optimiser/amebsa.h"
 
 #include <nlopt.h>
+// pagmo2 is absent only from cross builds for other processors (Debian's pagmo cannot be
+// installed for two architectures at once); there CMA-ES and xNES report that they are missing.
+#if ZONEFIT_HAVE_PAGMO
 #include <pagmo/algorithms/cmaes.hpp>
 #include <pagmo/algorithms/xnes.hpp>
 #include <pagmo/population.hpp>
 #include <pagmo/problem.hpp>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -198,6 +202,7 @@ std::string runNlopt(UnitObjective& f, const std::vector<double>& u0, nlopt_algo
     return status;
 }
 
+#if ZONEFIT_HAVE_PAGMO
 // The problem pagmo's algorithms see: the unit cube and the counted objective.
 struct PagmoProblem {
     UnitObjective* f = nullptr;
@@ -245,6 +250,16 @@ std::string runPagmo(UnitObjective& f, const std::vector<double>& u0, GlobalMeth
     }
     return "";
 }
+#else
+std::string runPagmo(UnitObjective& f, const std::vector<double>& u0, GlobalMethod method,
+                     std::uint64_t seed) {
+    static_cast<void>(f);
+    static_cast<void>(u0);
+    static_cast<void>(method);
+    static_cast<void>(seed);
+    return "this build has no pagmo2: CMA-ES and xNES are missing";
+}
+#endif
 
 // The weakest selection the strength scale resolves, in |ln w|.
 constexpr double weakestStrength = 1e-4;
