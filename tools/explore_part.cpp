@@ -59,6 +59,9 @@ Json runJson(const ExploreRun& run) {
     j["data_checksum"] = run.dataChecksum.empty() ? Json(nullptr) : Json(run.dataChecksum);
     j["box"] = run.boxes;
     j["objective"] = objectiveName(run.objective);
+    if (!run.locus.empty()) {
+        j["locus"] = run.locus;
+    }
     return j;
 }
 
