@@ -325,6 +325,40 @@ bool searchConfirms(const ComparisonRow& row) {
 
 } // namespace
 
+namespace {
+
+// Leaves out, with a warning, the fits of the transect in use whose record names another
+// locus than the one in use (--locus, or none): they were fitted to other counts. Fits of
+// other transects are left for the refusal below. False, after the message, when none is left.
+bool keepFitsOfLocus(std::vector<LoadedFit>& fits) {
+    const DataContext* inUse = dataContext();
+    const std::string checksum = inUse != nullptr ? inUse->checksum : "";
+    const std::string locus = inUse != nullptr ? inUse->locus : "";
+    const auto named = [](const std::string& name) {
+        return name.empty() ? std::string("no locus") : "locus '" + name + "'";
+    };
+    std::vector<LoadedFit> kept;
+    for (LoadedFit& fit : fits) {
+        const bool sameData = (fit.record ? fit.record->dataChecksum : "") == checksum;
+        const std::string fitLocus = fit.record ? fit.record->locus : "";
+        if (sameData && fitLocus != locus) {
+            std::cerr << "zonetool compare: warning: " << fit.result.path << " is a fit of "
+                      << named(fitLocus) << ", not of " << named(locus)
+                      << "; it is left out (give the fit's --locus)\n";
+            continue;
+        }
+        kept.push_back(std::move(fit));
+    }
+    fits = std::move(kept);
+    if (fits.empty()) {
+        std::cerr << "zonetool compare: no fit of " << named(locus) << " to compare\n";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 int compareCommand(const std::vector<std::string>& args) {
     // The models' messages about single evaluations would break the table, TSV or JSON.
     const ScopedDiagnostics diagnosticsTo(&std::cerr);
@@ -342,6 +376,9 @@ int compareCommand(const std::vector<std::string>& args) {
     }
     std::vector<LoadedFit> fits;
     if (!loadFits("compare", dirs, recursive, fits, options.objective)) {
+        return 1;
+    }
+    if (!keepFitsOfLocus(fits)) {
         return 1;
     }
     // Values of different objectives are not likelihoods of one kind: rank one objective only.

@@ -77,8 +77,27 @@ bool loadTransect(const std::string& path, DataContext& context, std::string& er
     }
     std::istringstream text(bytes);
     std::vector<LocusTransect> loci;
-    if (!readLocusTransects(text, path, loci, error) ||
-        !selectLocus(loci, path, context.locus, context.transect, error)) {
+    if (!readLocusTransects(text, path, loci, error)) {
+        return false;
+    }
+    if (!context.loci.empty()) {
+        if (loci.size() == 1 && loci.front().locus.empty()) {
+            error = "Error in " + path + ": the file has no locus column; --loci cannot be used";
+            return false;
+        }
+        if (context.loci.front() == "all" && context.loci.size() == 1) {
+            context.loci.clear();
+            for (const LocusTransect& locus : loci) {
+                context.loci.push_back(locus.locus);
+            }
+        }
+        // Each listed locus must be there; the transect checked is the first's.
+        for (auto name = context.loci.rbegin(); name != context.loci.rend(); ++name) {
+            if (!selectLocus(loci, path, *name, context.transect, error)) {
+                return false;
+            }
+        }
+    } else if (!selectLocus(loci, path, context.locus, context.transect, error)) {
         return false;
     }
     if (!(largestPosition(context.transect) > 0.0)) {
@@ -110,6 +129,8 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
     std::vector<BoxSetting> settings;
     std::vector<std::string> boxOptions;
     std::string locusName;
+    std::string lociList;
+    bool lociGiven = false;
     rest.clear();
     for (std::size_t i = 0; i < args.size(); i++) {
         const std::string& arg = args[i];
@@ -117,7 +138,9 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
         const bool data = arg == "--data" || arg.rfind("--data=", 0) == 0;
         const bool box = arg == "--box" || arg.rfind("--box=", 0) == 0;
         const bool locus = arg == "--locus" || arg.rfind("--locus=", 0) == 0;
-        if (!data && !box && !locus) {
+        const bool lociOption =
+            command == "slurm" && (arg == "--loci" || arg.rfind("--loci=", 0) == 0);
+        if (!data && !box && !locus && !lociOption) {
             rest.push_back(arg);
             continue;
         }
@@ -127,11 +150,18 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
         } else if (i + 1 < args.size()) {
             value = args[++i];
         } else {
-            return usageError(command, arg + (data    ? " needs a file name"
-                                              : locus ? " needs a locus name"
-                                                      : " needs NAME=LO:HI"));
+            return usageError(command, arg + (data         ? " needs a file name"
+                                              : locus      ? " needs a locus name"
+                                              : lociOption ? " needs a list of loci"
+                                                           : " needs NAME=LO:HI"));
         }
-        if (locus) {
+        if (lociOption) {
+            if (lociGiven) {
+                return usageError(command, "--loci is given twice");
+            }
+            lociGiven = true;
+            lociList = value;
+        } else if (locus) {
             if (!locusName.empty() || value.empty()) {
                 return usageError(command, value.empty() ? "--locus needs a locus name"
                                                          : "--locus is given twice");
@@ -161,6 +191,33 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
     context.locus = locusName;
     if (!dataGiven && !locusName.empty()) {
         return usageError(command, "--locus needs --data FILE, a file with a locus column");
+    }
+    if (lociGiven) {
+        // Split by hand: "A,,B" and a trailing comma are empty names, refused.
+        std::size_t from = 0;
+        for (;;) {
+            const std::size_t comma = lociList.find(',', from);
+            const std::string name = lociList.substr(from, comma - from);
+            if (name.empty()) {
+                return usageError(command, "--loci needs locus names separated by commas, or all");
+            }
+            for (const std::string& earlier : context.loci) {
+                if (earlier == name) {
+                    return usageError(command, "--loci names locus '" + name + "' twice");
+                }
+            }
+            context.loci.push_back(name);
+            if (comma == std::string::npos) {
+                break;
+            }
+            from = comma + 1;
+        }
+        if (!locusName.empty()) {
+            return usageError(command, "--loci and --locus cannot be used together");
+        }
+        if (!dataGiven) {
+            return usageError(command, "--loci needs --data FILE, a file with a locus column");
+        }
     }
     if (dataGiven) {
         std::string error;

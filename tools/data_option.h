@@ -20,6 +20,9 @@ struct DataContext {
     bool customBoxes = false; // a --data file or a --box was given: `boxes` are installed
     std::vector<std::string> boxOptions; // each --box NAME=LO:HI as given, in order
     std::string locus; // --locus: the locus of a file with a locus column; empty for none
+    // slurm's --loci: the loci its tasks fit, in the file's order for "all", else as listed;
+    // empty when not given. `transect` is then that of the first of them.
+    std::vector<std::string> loci;
 };
 
 // Takes `--data FILE` and any number of `--box NAME=LO:HI` (also as --data=FILE and
@@ -31,7 +34,13 @@ struct DataContext {
 // help pointer), 1 for a file that cannot be used (the reader's message, naming the file and
 // the line). The file is read only when the options themselves are good. `--locus NAME`
 // selects one locus of a file with a locus column (data/locus_transects.h); such a file
-// with several loci needs it.
+// with several loci needs it. For the command "slurm" only, `--loci all` or `--loci A,B,...`
+// names several loci of such a file instead (each checked to be in it); messages:
+//   "--loci needs locus names separated by commas, or all" (an empty name), "--loci names
+//   locus 'A' twice", "--loci is given twice", "--loci and --locus cannot be used together",
+//   "--loci needs --data FILE, a file with a locus column" (usage errors, status 2);
+//   "Error in NAME: the file has no locus column; --loci cannot be used" and selectLocus's
+//   "Error in NAME: no locus 'L' (the loci are A, B, C)" (status 1).
 int readDataOptions(const std::string& command, const std::vector<std::string>& args,
                     std::vector<std::string>& rest, DataContext& context);
 

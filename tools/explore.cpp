@@ -87,6 +87,9 @@ const char* const exploreHelp =
     "                    record, its parts and the table say which\n"
     "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
     "                 II) instead of the built-in one; the boxes scale with its length\n"
+    "  --locus NAME   fit locus NAME of a --data file with a locus column (one row per site\n"
+    "                 and locus); such a file with several loci needs it. The record names\n"
+    "                 the locus\n"
     "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
 
 namespace {
@@ -276,6 +279,7 @@ int readStarts(const ModelEntry& model, const ExploreArguments& a, SearchStarts&
     if (const DataContext* data = dataContext()) {
         run.dataChecksum = data->checksum;
         run.boxes = data->boxOptions;
+        run.locus = data->locus;
     }
     return -1;
 }
@@ -330,7 +334,9 @@ bool readParts(const ExploreArguments& a, const SearchStarts& list, const Explor
 int writeMap(const ModelEntry& model, const ExploreArguments& a, const ExploreMap& map,
              const std::string& recordName, const std::string& figureName) {
     std::string error;
-    const std::string record = exploreJson(model, map);
+    ExploreMap ofLocus = map;
+    ofLocus.locus = dataContext() != nullptr ? dataContext()->locus : "";
+    const std::string record = exploreJson(model, ofLocus);
     const ExistingFile existing = a.redo ? ExistingFile::replace : ExistingFile::keep;
     if (!writeResultFile(recordName, record, error, nullptr, existing) ||
         !writeResultFile(figureName, startValuesSvg(model, map), error, nullptr, existing)) {

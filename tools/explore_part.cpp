@@ -59,6 +59,9 @@ Json runJson(const ExploreRun& run) {
     j["data_checksum"] = run.dataChecksum.empty() ? Json(nullptr) : Json(run.dataChecksum);
     j["box"] = run.boxes;
     j["objective"] = objectiveName(run.objective);
+    if (!run.locus.empty()) {
+        j["locus"] = run.locus;
+    }
     return j;
 }
 
@@ -125,10 +128,15 @@ bool readExplorePart(const std::string& path, const ExploreRun& run, int block, 
     }
     const Json* held = jsonMember(root, "run");
     const Json olderObjective = objectiveName(ObjectiveKind::zonefit);
+    // A run of no locus has no "locus" member: a part that has one is of another run.
+    expected.emplace("locus", nullptr);
     for (const auto& [key, value] : expected) {
         const Json* other = held != nullptr ? jsonMember(*held, key.c_str()) : nullptr;
         if (other == nullptr && held != nullptr && key == "objective") {
             other = &olderObjective;
+        }
+        if (other == nullptr && held != nullptr && key == "locus" && value.is_null()) {
+            continue;
         }
         if (other != nullptr && *other == value) {
             continue;

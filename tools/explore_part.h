@@ -41,6 +41,7 @@ struct ExploreRun {
     std::vector<double> start;
     std::vector<double> steps;
     std::string dataChecksum;       // of the --data file; empty for the built-in transect
+    std::string locus;              // --locus of such a file; empty for none
     std::vector<std::string> boxes; // the --box settings, as given
     ObjectiveKind objective = ObjectiveKind::settled; // what the starts minimise
 };

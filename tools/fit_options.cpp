@@ -83,6 +83,9 @@ const char* const fitHelp =
     "                 II) instead of the built-in one; the boxes scale with its length. A\n"
     "                 model without startvecN.txt here then starts from the start that\n"
     "                 'zonetool start N --data FILE' derives from the data, and says so\n"
+    "  --locus NAME   fit locus NAME of a --data file with a locus column (one row per site\n"
+    "                 and locus); such a file with several loci needs it. The record names\n"
+    "                 the locus\n"
     "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
 
 const char* const fitFromHelp =

@@ -44,6 +44,7 @@ FitRecord newFitRecord(const ModelEntry& model, const std::vector<double>& start
     if (const DataContext* data = dataContext()) {
         record.data = data->path;
         record.dataChecksum = data->checksum;
+        record.locus = data->locus;
     }
     return record;
 }

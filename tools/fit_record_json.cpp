@@ -120,6 +120,9 @@ std::string fitRecordJson(const FitRecord& r) {
     j["data"] = textOrNull(r.data);
     j["data_checksum"] = textOrNull(r.dataChecksum);
     j["objective"] = objectiveName(r.objective);
+    if (!r.locus.empty()) {
+        j["locus"] = r.locus;
+    }
     return jsonDocument(j);
 }
 
@@ -200,6 +203,13 @@ bool parseFitRecord(const std::string& text, FitRecord& r, std::string& error) {
     if (jsonMember(root, "objective") != nullptr &&
         (!m.text("objective", objective) || !parseObjectiveKind(objective, r.objective))) {
         error = "member \"objective\" is not \"settled\" or \"zonefit\"";
+        return false;
+    }
+    // Absent in records of no locus and in those written before it was recorded.
+    const Json* locus = jsonMember(root, "locus");
+    r.locus.clear();
+    if (locus != nullptr && !locus->is_null() && (!m.text("locus", r.locus) || r.locus.empty())) {
+        error = "member \"locus\" is not a locus name or null";
         return false;
     }
     r.model = static_cast<int>(model);

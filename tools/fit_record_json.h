@@ -28,15 +28,18 @@ struct FitRecord {
     std::string data;                     // the --data file as given; empty: built-in transect
     std::string dataChecksum;             // its checksum (tools/data_option.h); empty: built in
     ObjectiveKind objective = ObjectiveKind::zonefit; // the value the fit minimised
+    std::string locus; // --locus of a file with a locus column; empty: none (JSON null)
 };
 
-// The record as a JSON document, one member per line, ending with a line end.
+// The record as a JSON document, one member per line, ending with a line end; "locus" follows
+// "objective" when a locus is set.
 std::string fitRecordJson(const FitRecord& record);
 
 // Reads a record back from its JSON text; a record without "objective" (written before it was
-// recorded) is one of zonefit's objective. Refuses anything but a record of this format and
-// version with every member present and of its type, and lists of inconsistent lengths. On
-// failure returns false with a one-line reason in `error`.
+// recorded) is one of zonefit's objective, one without "locus" one of no locus. The record
+// holds "locus" only when a locus is set, so that records without one keep their text. Refuses
+// anything but a record of this format and version with every member present and of its type, and
+// lists of inconsistent lengths. On failure returns false with a one-line reason in `error`.
 bool parseFitRecord(const std::string& text, FitRecord& record, std::string& error);
 
 // Reads the record file at `path`. On failure returns false with a reason that starts with

@@ -141,6 +141,10 @@ std::string exploreJson(const ModelEntry& model, const ExploreMap& map) {
     j["budget"] = map.budget;
     j["design"] = designName(map.design);
     j["objective"] = objectiveName(map.objective);
+    // Only with a locus, so that the records of other fits keep their text.
+    if (!map.locus.empty()) {
+        j["locus"] = map.locus;
+    }
     j["regions"] = Json::array();
     for (const Region& r : map.regions) {
         j["regions"].push_back({{"low", r.low}, {"high", r.high}, {"log", r.log}});
@@ -287,6 +291,14 @@ bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& er
         error = path + ": \"objective\" must be \"settled\" or \"zonefit\"";
         return false;
     }
+    // Absent (or null) in records of no locus and in those written before it was recorded.
+    const Json* locus = jsonMember(root, "locus");
+    if (locus != nullptr && !locus->is_null() &&
+        (!locus->is_string() || locus->get<std::string>().empty())) {
+        error = path + ": \"locus\" must be a locus name or null";
+        return false;
+    }
+    map.locus = jsonTextOr(locus);
     const std::size_t n = static_cast<std::size_t>(model->parameterCount);
     const Json* regions = jsonMember(root, "regions");
     if (regions == nullptr || !regions->is_array() || regions->size() != n) {

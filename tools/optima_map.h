@@ -46,6 +46,7 @@ struct ExploreMap {
     int budget = 0;
     Design design = Design::box;
     ObjectiveKind objective = ObjectiveKind::zonefit; // what the starts minimised
+    std::string locus; // --locus of a file with a locus column; empty: none ("locus" absent)
     std::vector<Region> regions;
     std::vector<StartOutcome> outcomes; // in start order
     std::vector<Optimum> optima;        // best first

@@ -91,6 +91,13 @@ const char* const slurmHelp =
     "                        profile side, explore block and collecting job gets --data with\n"
     "                        FILE's absolute path, so that compare takes n and the\n"
     "                        saturated -lnL from it\n"
+    "  --locus NAME          fit locus NAME of a --data file with a locus column: every\n"
+    "                        task and collecting job gets --locus NAME\n"
+    "  --loci all|A,B,...    (arrays of fits) one task per model, seed and locus of the --data\n"
+    "                        file (all of them, or those listed), each fitting its locus\n"
+    "                        with --locus into the directory locus-NAME (bytes other than\n"
+    "                        letters, digits and ._- written as %XX); the collecting job\n"
+    "                        writes compare.tsv and compare.json in each of them\n"
     "  --box NAME=LO:HI      set both bounds of parameter NAME in every task (repeatable)\n"
     "  --objective K         settled or zonefit: passed on to every fit, profile side,\n"
     "                        explore block and collecting job; without it each command\n"
@@ -376,7 +383,9 @@ struct Plan {
     std::vector<std::string> problems;
 };
 
-Plan planFitArray(const SlurmArguments& a, const ScriptPlace& place) {
+// `loci`: those of --loci, each fitted in its own directory; empty for one fit per model and seed.
+Plan planFitArray(const SlurmArguments& a, const ScriptPlace& place,
+                  const std::vector<std::string>& loci) {
     Plan plan;
     for (int number : a.models) {
         checkStartFile(*findModel(number), plan.problems);
@@ -384,13 +393,23 @@ Plan planFitArray(const SlurmArguments& a, const ScriptPlace& place) {
     checkBorders(a.models, plan.problems);
     std::vector<FitTask> tasks;
     std::vector<std::string> outputs;
-    for (const FitDescription& job : planFits(a.models, a.seeds)) {
-        tasks.push_back({job.model, job.seed.value_or(1), job.files.result});
-        outputs.push_back(job.files.result);
-        outputs.push_back(job.files.result + ".json");
+    const std::vector<std::string> each = loci.empty() ? std::vector<std::string>{""} : loci;
+    for (const std::string& locus : each) {
+        const std::string folder = locus.empty() ? "" : locusDirectory(locus) + "/";
+        // Longer names than a directory entry can hold would fail every task of the locus.
+        if (folder.size() > 256) {
+            plan.problems.push_back("locus '" + locus + "': its directory name " +
+                                    folder.substr(0, folder.size() - 1) +
+                                    " is longer than 255 bytes");
+        }
+        for (const FitDescription& job : planFits(a.models, a.seeds)) {
+            tasks.push_back({job.model, job.seed.value_or(1), folder + job.files.result, locus});
+            outputs.push_back(folder + job.files.result);
+            outputs.push_back(folder + job.files.result + ".json");
+        }
+        outputs.push_back(folder + "compare.tsv");
+        outputs.push_back(folder + "compare.json");
     }
-    outputs.push_back("compare.tsv");
-    outputs.push_back("compare.json");
     checkNotThere(outputs, a.redo, plan.problems);
     plan.script = fitArrayScript(tasks, a.request, place);
     return plan;
@@ -629,9 +648,19 @@ int slurmCommand(const std::vector<std::string>& args) {
                   << std::strerror(errno) << "\n";
         return 1;
     }
+    const std::vector<std::string> loci =
+        dataContext() != nullptr ? dataContext()->loci : std::vector<std::string>();
+    if (!loci.empty() && (a.profile || a.explore)) {
+        return usageError("slurm", std::string("--loci works with arrays of fits, not with ") +
+                                       (a.profile ? "--profile" : "--explore") +
+                                       "; give --locus NAME");
+    }
+    if (a.models.size() * a.seeds.size() * loci.size() > maxTasks) {
+        return usageError("slurm", "more than " + std::to_string(maxTasks) + " tasks");
+    }
     Plan plan = a.profile   ? planProfileArray(a, place)
                 : a.explore ? planExploreArray(a, place)
-                            : planFitArray(a, place);
+                            : planFitArray(a, place, loci);
     if (access(".", W_OK | X_OK) != 0) {
         plan.problems.push_back("cannot create files in the working directory " + place.directory +
                                 ": " + std::strerror(errno));

@@ -17,6 +17,24 @@ std::string bashQuote(const std::string& text) {
     return quoted + "'";
 }
 
+std::string locusDirectory(const std::string& locus) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string directory = "locus-";
+    for (char c : locus) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) != 0 && byte < 128) {
+            directory += c;
+        } else if (c == '.' || c == '_' || c == '-') {
+            directory += c;
+        } else {
+            directory += '%';
+            directory += hex[byte >> 4];
+            directory += hex[byte & 15];
+        }
+    }
+    return directory;
+}
+
 namespace {
 
 bool allDigits(const std::string& text) {
@@ -285,9 +303,11 @@ std::vector<std::pair<std::string, std::string>> compareOutputs(const ScriptPlac
             {compare + "json" + dataWords(place), "compare.json"}};
 }
 
-// Enters the directory and sends everything after to the task's own files.
-std::string enterTask(const std::string& what) {
-    return "cd -- \"$dir\" || exit 1\n"
+// Enters the directory (and makes the task's $folder, when it has one) and sends everything
+// after to the task's own files.
+std::string enterTask(const std::string& what, bool folder = false) {
+    return "cd -- \"$dir\" || exit 1\n" +
+           std::string(folder ? "mkdir -p -- \"$folder\" || exit 1\n" : "") +
            "exec >>\"$name.out\" 2>>\"$name.err\" || exit 1\n"
            "echo \"task $task of job ${SLURM_ARRAY_JOB_ID-?} (job ${SLURM_JOB_ID-?}, restarts "
            "${SLURM_RESTART_COUNT:-0}) on ${SLURMD_NODENAME-?}: " +
@@ -308,9 +328,9 @@ std::string endIfThere(const ScriptPlace& place, const std::string& file,
 // there, else `call` (the program and the fit's first words) with the seed, result name,
 // checkpoint, trace and requeue.
 std::string checkpointedFit(const ScriptPlace& place, const std::string& what,
-                            const std::string& call) {
+                            const std::string& call, bool folder = false) {
     std::ostringstream out;
-    out << enterTask(what) << endIfThere(place, "$name", "this fit has finished");
+    out << enterTask(what, folder) << endIfThere(place, "$name", "this fit has finished");
     // The last task of an array shares its job id with the whole array, and requeueing that id
     // requeues every task: the fit is given the id of its own task to requeue.
     out << "SLURM_JOB_ID=${SLURM_ARRAY_JOB_ID-}_$task\n";
@@ -333,17 +353,44 @@ std::string fitArrayScript(const std::vector<FitTask>& tasks, const SlurmRequest
         "#   bash THIS_SCRIPT submit    submits both and prints their job ids\n"
         "# A task stopped at its time limit keeps its checkpoint and requeues itself; submitting\n"
         "# again resumes the fits that have no result file yet.\n";
+    // Each locus once, in the order of its first task.
+    std::vector<std::string> loci;
+    for (const FitTask& task : tasks) {
+        if (!task.locus.empty() && std::find(loci.begin(), loci.end(), task.locus) == loci.end()) {
+            loci.push_back(task.locus);
+        }
+    }
+    std::vector<std::pair<std::string, std::string>> outputs;
+    if (loci.empty()) {
+        outputs = compareOutputs(place);
+    }
+    for (const std::string& locus : loci) {
+        const std::string folder = locusDirectory(locus);
+        const std::string compare =
+            "\"$zonetool\" compare " + bashQuote(folder) + " --all --format ";
+        const std::string words = dataWords(place) + " --locus " + bashQuote(locus);
+        outputs.push_back({compare + "tsv" + words, folder + "/compare.tsv"});
+        outputs.push_back({compare + "json" + words, folder + "/compare.json"});
+    }
     std::ostringstream out;
     out << header(comment, "zonefit", tasks.size(), request, true)
-        << placeAndSubmit(place, arrayAndCollect("zonefit")) << collectMode(compareOutputs(place));
+        << placeAndSubmit(place, arrayAndCollect("zonefit")) << collectMode(outputs);
     std::vector<std::string> rows;
     for (const FitTask& task : tasks) {
         rows.push_back("model=" + std::to_string(task.model) +
-                       " seed=" + std::to_string(task.seed) + " name=" + bashQuote(task.name));
+                       " seed=" + std::to_string(task.seed) + " name=" + bashQuote(task.name) +
+                       (task.locus.empty() ? ""
+                                           : " locus=" + bashQuote(task.locus) + " folder=" +
+                                                 bashQuote(locusDirectory(task.locus))));
     }
-    out << taskTable(rows)
-        << checkpointedFit(place, "fit of model $model, seed $seed, into $name",
-                           "\"$zonetool\" fit \"$model\"");
+    out << taskTable(rows);
+    if (loci.empty()) {
+        out << checkpointedFit(place, "fit of model $model, seed $seed, into $name",
+                               "\"$zonetool\" fit \"$model\"");
+    } else {
+        out << checkpointedFit(place, "fit of model $model, seed $seed, locus $locus, into $name",
+                               "\"$zonetool\" fit \"$model\" --locus \"$locus\"", true);
+    }
     return out.str();
 }
 

@@ -34,12 +34,20 @@ bool validSlurmName(const std::string& text, bool listAllowed);
 // Whether `text` is a memory size: digits, optionally followed by one of K M G T.
 bool validMemory(const std::string& text);
 
-// One fit of the array: task i runs `zonetool fit model --seed seed --result name`.
+// One fit of the array: task i runs `zonetool fit model --seed seed --result name`, with
+// `--locus locus` when a locus is set.
 struct FitTask {
     int model = 0;
     std::uint64_t seed = 0;
-    std::string name; // result file name, as SS1_ML_seed3
+    std::string name;    // result file name, as SS1_ML_seed3, or locus-A/SS1_ML_seed3 with a locus
+    std::string locus{}; // the locus of a file with a locus column; empty for none
 };
+
+// The directory, relative to the working one, that receives the fits of locus `locus`:
+// "locus-" and the name with every byte other than a letter, digit, '.', '_' or '-' written as
+// %XX (two upper-case hex digits), so that different names never share a directory and no
+// name reaches outside the working directory.
+std::string locusDirectory(const std::string& locus);
 
 // One side of one parameter of a profile.
 struct ProfileTask {
@@ -72,7 +80,9 @@ struct ScriptPlace {
 // that order. As an array task it runs its fit with a checkpoint, a trace and --requeue, its
 // standard output and error appended to NAME.out and NAME.err; with the argument "collect"
 // it writes compare.tsv and compare.json; with "submit", outside Slurm, it submits itself and
-// its collecting job.
+// its collecting job. Tasks with a locus make their locusDirectory first, and the collecting
+// job then compares each locus's directory on its own (--locus L), into DIR/compare.tsv and
+// DIR/compare.json, in the order the loci first appear among the tasks.
 std::string fitArrayScript(const std::vector<FitTask>& tasks, const SlurmRequest& request,
                            const ScriptPlace& place);
 

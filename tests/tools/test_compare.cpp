@@ -3,12 +3,14 @@
 
 #include "driver/schedule.h"
 #include "support/run_program.h"
+#include "tools/data_option.h"
 #include "tools/fit_record.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -156,9 +158,11 @@ namespace {
 // Result file and agreeing record of a fit of `model` at `point` with `value` and `steps`.
 void writeFit(const ScratchDir& dir, const std::string& name, int model,
               const std::vector<double>& point, double value, const std::vector<double>& steps,
-              std::optional<std::uint64_t> seed, ObjectiveKind objective = ObjectiveKind::zonefit) {
+              std::optional<std::uint64_t> seed, ObjectiveKind objective = ObjectiveKind::zonefit,
+              const std::string& locus = "") {
     FitRecord record = newFitRecord(*findModel(model), point, steps);
     record.objective = objective;
+    record.locus = locus;
     record.point = point;
     record.value = value;
     record.seed = seed;
@@ -305,6 +309,64 @@ TEST(CompareCommand, FitsOfDifferentObjectivesAreNotRankedTogether) {
     r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format tsv");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("model\tname\t", 0), 0u) << r.out;
+}
+
+TEST(CompareCommand, FitsOfAnotherLocusAreLeftOutWithTheirName) {
+    ScratchDir dir;
+    // Two loci at the same three sites; the records say which transect (by checksum) and
+    // which locus each fit is of.
+    const std::string loci = "site\tlocus\tposition\tdistance\tSS\tSI\tII\n"
+                             "a\tA\t0\t10\t8\t2\t0\nb\tA\t10\t10\t4\t2\t4\n"
+                             "c\tA\t20\tNA\t0\t2\t8\na\tB\t0\t10\t9\t1\t0\n"
+                             "b\tB\t10\t10\t5\t1\t4\nc\tB\t20\tNA\t1\t1\t8\n";
+    dir.write("loci.tsv", loci);
+    const std::vector<double> point = {1.0, 1.0, 0.3, 5};
+    const std::vector<double> steps = {0.1, 0.1, 0.1, 1};
+    for (const auto& [name, locus, value] :
+         {std::make_tuple("SS1_ML_seed1", "A", 30.5), std::make_tuple("SS1_ML_seed2", "B", 20.25),
+          std::make_tuple("SS1_ML_seed3", "A", 31.0)}) {
+        writeFit(dir, name, 1, point, value, steps, 1, ObjectiveKind::zonefit, locus);
+        // As 'fit --data loci.tsv --locus L' records them.
+        std::string record = dir.read(std::string(name) + ".json");
+        const std::string checksum =
+            "  \"data\": \"loci.tsv\",\n  \"data_checksum\": \"fnv1a64:" + fnv1a64(loci) + "\",\n";
+        const std::size_t at = record.find("  \"data\": null,\n  \"data_checksum\": null,\n");
+        ASSERT_NE(at, std::string::npos) << record;
+        dir.write(std::string(name) + ".json", record.replace(at, 43, checksum));
+    }
+    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN,
+                                 "compare --all --format tsv --data loci.tsv --locus A");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.rfind("zonetool compare: warning: SS1_ML_seed2 is a fit of locus 'B', not of "
+                          "locus 'A'; it is left out (give the fit's --locus)\n",
+                          0),
+              0u)
+        << r.err;
+    EXPECT_NE(r.out.find("\tSS1_ML_seed1\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\tSS1_ML_seed3\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("SS1_ML_seed2"), std::string::npos) << r.out;
+    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format tsv --data loci.tsv --locus B");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\t20.2500\t"), std::string::npos) << r.out;
+
+    // None of the locus asked for: named, status 1.
+    for (const char* name : {"SS1_ML_seed1", "SS1_ML_seed3"}) {
+        std::remove(dir.file(name).c_str());
+        std::remove(dir.file(std::string(name) + ".json").c_str());
+    }
+    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --data loci.tsv --locus A");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zonetool compare: warning: SS1_ML_seed2 is a fit of locus 'B', not of locus "
+                     "'A'; it is left out (give the fit's --locus)\n"
+                     "zonetool compare: no fit of locus 'A' to compare\n");
+    // A fit of another transect is still refused as such, whatever its locus.
+    r = runProgram(dir.path(), ZONETOOL_BIN, "compare");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "zonetool compare: SS1_ML_seed2 is a fit of loci.tsv (fnv1a64:" + fnv1a64(loci) +
+                  "), not of the built-in transect; fits of different transects are not "
+                  "ranked together (give the fit's --data)\n");
 }
 
 TEST(CompareCommand, ASearchBesideTheFitsThatConfirmedTheirBestSilencesTheWarning) {

@@ -105,6 +105,15 @@ TEST_F(ExplorePartFile, RefusesPartsOfOtherRunsAndOtherFiles) {
               "p.json belongs to another run: its \"start_vector\" differs from this run's");
     EXPECT_EQ(refusal(samplePart("\"box\": [\"sigma=1:50\", ", "\"box\": [")),
               "p.json belongs to another run: its \"box\" differs from this run's");
+    // Parts of one file's loci share its checksum; the locus tells them apart.
+    EXPECT_EQ(refusal(samplePart("\"objective\": \"zonefit\"",
+                                 "\"objective\": \"zonefit\", \"locus\": \"B\"")),
+              "p.json belongs to another run: its \"locus\" is \"B\", this run's null");
+    ExploreRun ofLocus = samples::exploreRun(true);
+    ofLocus.locus = "A";
+    write("p.json", samplePart());
+    EXPECT_FALSE(readExplorePart("p.json", ofLocus, 2, 3, 2, outcomes, cpu, wall, error));
+    EXPECT_EQ(error, "p.json belongs to another run: its \"locus\" differs from this run's");
     EXPECT_EQ(refusal(samplePart(), 3), "p.json: block 2 of 3 needs the outcomes of 3 starts");
     EXPECT_EQ(refusal(samplePart("\"point\": [0.25, ", "\"point\": [")),
               "p.json: outcome 1 needs a \"start\" and a \"point\" of 2 numbers and its "

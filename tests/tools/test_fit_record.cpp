@@ -142,3 +142,30 @@ TEST(FitRecord, RecordsTheObjectiveAndReadsOlderRecordsAsZonefit) {
             << kind;
     }
 }
+
+TEST(FitRecord, RecordsTheLocusOnlyWhenOneIsSet) {
+    FitRecord ofLocus = sampleRecord();
+    ofLocus.locus = "Mdh-1 \"b\"";
+    const std::string text = fitRecordJson(ofLocus);
+    const std::string tail = "  \"objective\": \"zonefit\",\n  \"locus\": \"Mdh-1 \\\"b\\\"\"\n}\n";
+    EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+    FitRecord back;
+    std::string error;
+    ASSERT_TRUE(parseFitRecord(text, back, error)) << error;
+    EXPECT_EQ(back.locus, "Mdh-1 \"b\"");
+    // Without a locus the record is the one written before loci were recorded.
+    EXPECT_EQ(fitRecordJson(sampleRecord()).find("locus"), std::string::npos);
+    back.locus = "A";
+    ASSERT_TRUE(parseFitRecord(fitRecordJson(sampleRecord()), back, error)) << error;
+    EXPECT_EQ(back.locus, "");
+    ASSERT_TRUE(
+        parseFitRecord(replaced("\"zonefit\"\n", "\"zonefit\",\n  \"locus\": null\n"), back, error))
+        << error;
+    EXPECT_EQ(back.locus, "");
+    for (const char* locus : {"\"\"", "7", "[\"A\"]"}) {
+        EXPECT_EQ(refusal(replaced("\"zonefit\"\n",
+                                   std::string("\"zonefit\",\n  \"locus\": ") + locus + "\n")),
+                  "member \"locus\" is not a locus name or null")
+            << locus;
+    }
+}

@@ -154,3 +154,30 @@ TEST(StartValuesFigure, OneDotPerStartInAStandaloneDocument) {
     EXPECT_EQ(svg.find("nan"), std::string::npos);
     EXPECT_EQ(svg.find("inf"), std::string::npos);
 }
+
+// The locus follows the objective only when one is set; a record without it has none.
+TEST_F(ExploreRecord, TheLocusReadsBackAndIsAbsentWithoutOne) {
+    ExploreMap map = samples::exploreMap();
+    const std::string plain = exploreJson(*findModel(1), map);
+    EXPECT_EQ(plain.find("locus"), std::string::npos);
+    map.locus = "Mdh-1";
+    const std::string text = exploreJson(*findModel(1), map);
+    EXPECT_NE(text.find("\"objective\": \"settled\",\n  \"locus\": \"Mdh-1\",\n"),
+              std::string::npos)
+        << text;
+    ExploreMap back;
+    std::string error;
+    std::ofstream("l.json") << text;
+    ASSERT_TRUE(readExploreRecord("l.json", back, error)) << error;
+    EXPECT_EQ(back.locus, "Mdh-1");
+    std::ofstream("p.json") << plain;
+    ASSERT_TRUE(readExploreRecord("p.json", back, error)) << error;
+    EXPECT_EQ(back.locus, "");
+    for (const char* locus : {"\"\"", "2"}) {
+        std::string bad = text;
+        bad.replace(bad.find("\"Mdh-1\""), 7, locus);
+        std::ofstream("b.json") << bad;
+        EXPECT_FALSE(readExploreRecord("b.json", back, error)) << locus;
+        EXPECT_EQ(error, "b.json: \"locus\" must be a locus name or null");
+    }
+}

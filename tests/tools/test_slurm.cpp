@@ -236,6 +236,66 @@ TEST(SlurmScript, EveryTaskAndCollectionGetsTheDataFileAndBoxes) {
     EXPECT_FALSE(dir.exists("INJECTED"));
 }
 
+TEST(SlurmScript, EachLocusFitsInItsOwnDirectoryAndIsComparedApart) {
+    // Letters, digits and ._- stay; every other byte, '%' included, becomes %XX, so that no
+    // name reaches outside the working directory and two names never share a directory.
+    EXPECT_EQ(locusDirectory("Mdh-1.a_b"), "locus-Mdh-1.a_b");
+    EXPECT_EQ(locusDirectory("../x"), "locus-..%2Fx");
+    EXPECT_EQ(locusDirectory("a%2F"), "locus-a%252F");
+    EXPECT_EQ(locusDirectory("\xc3\xa9 '"), "locus-%C3%A9%20%27");
+
+    ScratchDir dir;
+    writeStandIns(dir, "bin");
+    const std::string work = dir.file(hostile);
+    ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    ScriptPlace place{work, dir.file("bin/zonetool"), false};
+    place.dataArguments = {"--data", work + "/loci.tsv"};
+    const std::string odd = "B/$(injected)'";
+    const std::string oddDir = locusDirectory(odd);
+    const std::vector<FitTask> tasks = {{1, 1, "locus-A/SS1_ML_", "A"},
+                                        {1, 1, oddDir + "/SS1_ML_", odd},
+                                        {7, 1, "locus-A/C_1_ML_", "A"}};
+    const std::string script = fitArrayScript(tasks, SlurmRequest(), place);
+    EXPECT_NE(script.find("\n#SBATCH --array=0-2\n"), std::string::npos);
+    ProgramResult r = runScript(dir, dir.path(), script, "SLURM_ARRAY_TASK_ID=1");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("calls.txt"),
+              "[zonetool] in " + work + "\nfit\n1\n--locus\n" + odd + "\n--seed\n1\n--result\n" +
+                  oddDir + "/SS1_ML_\n--checkpoint\n" + oddDir + "/SS1_ML_.ckpt\n--trace\n" +
+                  oddDir + "/SS1_ML_.trace.tsv\n--quiet\n--requeue\n--data\n" + work +
+                  "/loci.tsv\n");
+    // The task made its directory and keeps its output there.
+    std::ifstream err(work + "/" + oddDir + "/SS1_ML_.err");
+    std::string first;
+    std::getline(err, first);
+    EXPECT_EQ(first, "task 1 of job ? (job ?, restarts 0) on ?: fit of model 1, seed 1, locus " +
+                         odd + ", into " + oddDir + "/SS1_ML_");
+
+    // One comparison per locus, in its directory, of that locus alone; none of the whole
+    // directory, whose fits belong to different loci.
+    ASSERT_EQ(mkdir((work + "/locus-A").c_str(), 0755), 0);
+    std::remove(dir.file("calls.txt").c_str());
+    r = runScript(dir, dir.path(), script, "SLURM_JOB_ID=3", "collect");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "wrote locus-A/compare.tsv\nwrote locus-A/compare.json\nwrote " + oddDir +
+                         "/compare.tsv\nwrote " + oddDir + "/compare.json\n");
+    std::string calls;
+    for (const std::string& locus : {std::string("A"), odd}) {
+        for (const char* format : {"tsv", "json"}) {
+            calls += "[zonetool] in " + work + "\ncompare\n" + locusDirectory(locus) +
+                     "\n--all\n--format\n" + format + "\n--data\n" + work + "/loci.tsv\n--locus\n" +
+                     locus + "\n";
+        }
+    }
+    EXPECT_EQ(dir.read("calls.txt"), calls);
+    std::ifstream tsv(work + "/" + oddDir + "/compare.tsv");
+    std::string line;
+    std::getline(tsv, line);
+    EXPECT_EQ(line, "table tsv");
+    EXPECT_FALSE(dir.exists(hostile + std::string("/compare.tsv")));
+    EXPECT_FALSE(dir.exists("INJECTED"));
+}
+
 TEST(SlurmScript, ProfileTasksAndCollection) {
     ScratchDir dir;
     writeStandIns(dir, "bin");
@@ -738,4 +798,98 @@ TEST(SlurmCommand, TheObjectiveIsPassedOnToEveryTask) {
         EXPECT_EQ(count(r.out, "'--objective' 'zonefit'"), count(r.out, "\"$zonetool\" "))
             << arguments << r.out;
     }
+}
+
+namespace {
+
+// Two loci, A and B, at the same five sites 50 units apart.
+const char* const twoLoci = "site\tlocus\tposition\tdistance\tSS\tSI\tII\n"
+                            "a\tA\t0\t50\t10\t2\t0\nb\tA\t50\t50\t8\t2\t2\n"
+                            "c\tA\t100\t50\t6\t2\t4\nd\tA\t150\t50\t4\t2\t6\n"
+                            "e\tA\t200\tNA\t2\t2\t8\n"
+                            "a\tB\t0\t50\t9\t3\t0\nb\tB\t50\t50\t9\t3\t0\n"
+                            "c\tB\t100\t50\t3\t3\t6\nd\tB\t150\t50\t0\t3\t9\n"
+                            "e\tB\t200\tNA\t0\t3\t9\n";
+
+} // namespace
+
+TEST(SlurmCommand, LociAreSpreadOverTheArray) {
+    ScratchDir dir;
+    dir.write("startvec1.txt", "1.2 0.8 0.3 5\n0 0 0.05 2\n");
+    dir.write("loci.tsv", twoLoci);
+    dir.write("one.tsv", "site position distance SS SI II\na 0 1 1 1 1\nb 1 1 1 1 1\n"
+                         "c 2 NA 1 1 1\n");
+    const std::string help = "Run 'zonetool slurm --help' for usage.\n";
+    const std::pair<const char*, std::string> usage[] = {
+        {"slurm 1 --loci all", "--loci needs --data FILE, a file with a locus column"},
+        {"slurm 1 --data loci.tsv --loci", "--loci needs a list of loci"},
+        {"slurm 1 --data loci.tsv --loci A,",
+         "--loci needs locus names separated by commas, or all"},
+        {"slurm 1 --data loci.tsv --loci A,,B",
+         "--loci needs locus names separated by commas, or all"},
+        {"slurm 1 --data loci.tsv --loci B,A,B", "--loci names locus 'B' twice"},
+        {"slurm 1 --data loci.tsv --loci A --loci B", "--loci is given twice"},
+        {"slurm 1 --data loci.tsv --loci A --locus A",
+         "--loci and --locus cannot be used together"},
+        {"slurm --profile 1 --data loci.tsv --loci A",
+         "--loci works with arrays of fits, not with --profile; give --locus NAME"},
+        {"slurm --explore 1 --data loci.tsv --loci all",
+         "--loci works with arrays of fits, not with --explore; give --locus NAME"},
+        {"slurm 1-10 --seeds 1-600 --data loci.tsv --loci all", "more than 10000 tasks"},
+    };
+    for (const auto& [arguments, problem] : usage) {
+        const ProgramResult r = zonetool(dir, arguments);
+        EXPECT_EQ(r.status, 2) << arguments;
+        EXPECT_EQ(r.err, "zonetool slurm: " + problem + "\n" + help) << arguments;
+        EXPECT_EQ(r.out, "") << arguments;
+    }
+    // Only slurm spreads loci.
+    ProgramResult r = zonetool(dir, "fit 1 --data loci.tsv --loci all");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "Error in loci.tsv: the file holds 2 loci; choose one with --locus NAME (A, B)\n");
+    const std::pair<const char*, const char*> files[] = {
+        {"slurm 1 --data loci.tsv --loci A,C",
+         "Error in loci.tsv: no locus 'C' (the loci are A, B)\n"},
+        {"slurm 1 --data one.tsv --loci all",
+         "Error in one.tsv: the file has no locus column; --loci cannot be used\n"},
+    };
+    for (const auto& [arguments, message] : files) {
+        r = zonetool(dir, arguments);
+        EXPECT_EQ(r.status, 1) << arguments;
+        EXPECT_EQ(r.err, message) << arguments;
+    }
+
+    // all: every locus in the file's order, each model and seed in turn within it.
+    r = zonetool(dir, "slurm 1 --seeds 1-2 --data loci.tsv --loci all");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\n#SBATCH --array=0-3\n"), std::string::npos);
+    EXPECT_NE(
+        r.out.find(
+            "\n0) model=1 seed=1 name='locus-A/SS1_ML_seed1' locus='A' folder='locus-A' ;;\n"
+            "1) model=1 seed=2 name='locus-A/SS1_ML_seed2' locus='A' folder='locus-A' ;;\n"
+            "2) model=1 seed=1 name='locus-B/SS1_ML_seed1' locus='B' folder='locus-B' ;;\n"
+            "3) model=1 seed=2 name='locus-B/SS1_ML_seed2' locus='B' folder='locus-B' ;;\n*)"),
+        std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("compare 'locus-B' --all --format json '--data' " +
+                         shellQuote(dir.file("loci.tsv")) + " --locus 'B' >"),
+              std::string::npos);
+    EXPECT_EQ(r.out.find("compare . "), std::string::npos);
+
+    // A list: those loci, in its order; their results are checked as any others.
+    mkdir(dir.file("locus-B").c_str(), 0755);
+    dir.write("locus-B/SS1_ML_", "1 1 0.5 10 1000\n");
+    r = zonetool(dir, "slurm 1 --data loci.tsv --loci B,A -o fits.sh");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool slurm: locus-B/SS1_ML_ exists; give --redo to let the jobs "
+                     "overwrite it\nzonetool slurm: nothing written\n");
+    std::remove(dir.file("locus-B/SS1_ML_").c_str());
+    r = zonetool(dir, "slurm 1 --data loci.tsv --loci B");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(
+        r.out.find("\n0) model=1 seed=1 name='locus-B/SS1_ML_' locus='B' folder='locus-B' ;;\n*)"),
+        std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("locus-A"), std::string::npos);
 }
