@@ -174,6 +174,7 @@ const ModelEntry modelTable[modelCount] = {
      "SS1_ML_",
      4,
      ssone,
+     ssone,
      ss1Parameters,
      G::steppingStone,
      B::none,
@@ -188,6 +189,7 @@ const ModelEntry modelTable[modelCount] = {
      "SS2_ML_",
      7,
      sstwo,
+     sstwo,
      ss2Parameters,
      G::steppingStone,
      B::demeParameter,
@@ -200,6 +202,7 @@ const ModelEntry modelTable[modelCount] = {
      "We'll do model 3: SS_3",
      "SS3_ML_",
      8,
+     ssthree,
      ssthree,
      ss3Parameters,
      G::steppingStone,
@@ -214,6 +217,7 @@ const ModelEntry modelTable[modelCount] = {
      "SS3_F0_ML_",
      7,
      ss3_F0,
+     ss3_F0,
      ss3F0Parameters,
      G::steppingStone,
      B::borderFile,
@@ -226,6 +230,7 @@ const ModelEntry modelTable[modelCount] = {
      "We'll do model 5: SS_3_FRegion",
      "SS3_FR_ML_",
      10,
+     ss3_fr,
      ss3_fr,
      ss3FRParameters,
      G::steppingStone,
@@ -240,6 +245,7 @@ const ModelEntry modelTable[modelCount] = {
      "SS3_FG_ML_",
      10,
      ss3_FG,
+     ss3_FG,
      ss3FGParameters,
      G::steppingStone,
      B::borderFile,
@@ -252,6 +258,7 @@ const ModelEntry modelTable[modelCount] = {
      "We'll do model 7: C_1",
      "C_1_ML_",
      5,
+     cone,
      cone,
      c1Parameters,
      G::kernelGrid,
@@ -266,6 +273,7 @@ const ModelEntry modelTable[modelCount] = {
      "C_2_ML_",
      7,
      ctwo,
+     ctwo,
      c2Parameters,
      G::kernelGrid,
      B::positionParameters,
@@ -279,6 +287,7 @@ const ModelEntry modelTable[modelCount] = {
      "C_3_ML_",
      10,
      cthree,
+     cthree,
      c3Parameters,
      G::kernelGrid,
      B::positionParameters,
@@ -291,6 +300,7 @@ const ModelEntry modelTable[modelCount] = {
      "We'll do model 10: C_3_F0",
      "C_3_F0_ML_",
      9,
+     CthreeFnot,
      CthreeFnot,
      c3F0Parameters,
      G::kernelGrid,
@@ -329,21 +339,10 @@ const ModelBox builtinBoxes[modelCount] = {
     builtinBox(modelTable[9]),
 };
 
-thread_local const ModelBox* installedBoxes = nullptr;
-
 } // namespace
 
-const ModelBox& activeBox(int number) {
-    const ModelBox* boxes = installedBoxes != nullptr ? installedBoxes : builtinBoxes;
-    return boxes[number - 1];
-}
-
-BoxScope::BoxScope(const ModelBox* boxes) : previous_(installedBoxes) {
-    installedBoxes = boxes;
-}
-
-BoxScope::~BoxScope() {
-    installedBoxes = previous_;
+const ModelBox* builtinBoxSet() {
+    return builtinBoxes;
 }
 
 std::string regionText(const ParameterInfo& parameter) {

@@ -7,8 +7,9 @@
 #include "driver/signals.h"
 #include "driver/start_file.h"
 #include "driver/zonefit_main.h"
+#include "models/model_context.h"
 #include "models/model_table.h"
-#include "population/diagnostics.h"
+#include "models/settled_objective.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -26,6 +27,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -344,14 +346,16 @@ const char* signalName(int signal) {
     }
 }
 
-// Once a stop is requested every evaluation returns +infinity at once: no trial is accepted,
-// the simplex shrinks, and the budget runs out within microseconds, so the annealer returns
-// without any exception and the schedule abandons the call.
-double stoppingObjective(const NRvector<double>& x) {
-    if (stopRequestSignal() != 0) {
-        return std::numeric_limits<double>::infinity();
-    }
-    return countingObjective(x);
+// `objective`, until a stop is requested; from then on every evaluation returns +infinity at
+// once: no trial is accepted, the simplex shrinks, and the budget runs out within microseconds,
+// so the annealer returns without any exception and the schedule abandons the call.
+FitObjective stoppingObjective(FitObjective objective) {
+    return [objective = std::move(objective)](const NRvector<double>& x) {
+        if (stopRequestSignal() != 0) {
+            return std::numeric_limits<double>::infinity();
+        }
+        return objective(x);
+    };
 }
 
 bool readWholeFile(const std::string& path, std::string& content) {
@@ -494,8 +498,8 @@ void requeueStoppedJob(std::ostream& err) {
     }
 }
 
-CheckpointedOutcome runCheckpointedFit(const CheckpointedFit& fit, FitProgress& progress,
-                                       std::ostream& err,
+CheckpointedOutcome runCheckpointedFit(const DataContext& data, const CheckpointedFit& fit,
+                                       FitProgress& progress, std::ostream& err,
                                        const std::function<void(const AnnealCall&)>& onCall) {
     CheckpointedOutcome outcome;
     // From the start, so that a stop during the preparations, too, ends with the checkpoint
@@ -625,11 +629,18 @@ CheckpointedOutcome runCheckpointedFit(const CheckpointedFit& fit, FitProgress& 
     output.resultName = resultName;
     output.existingResult = fit.redo ? ExistingFile::replace : ExistingFile::keep;
     output.startLabel = fit.startPath;
-    output.objective = stoppingObjective;
+    // The fit's own sink; the models' diagnostics go to its log.
+    FailureSink failures;
+    SimulationContext simulation;
+    simulation.diagnostics = &log;
+    const ModelContext context = data.models(&failures, simulation);
+    const BoundObjective bound{&context, model, fit.objective};
+    output.objective = stoppingObjective(countingObjective(bound, &progress));
+    output.failures = &failures;
     // The record of the whole fit: evaluations and times run over every part of it.
     output.onResult = [&](const FitResult& result, const StartVector& startVector,
                           std::string& recordError) {
-        FitRecord record = newFitRecord(*model, startVector.start, startVector.deltas);
+        FitRecord record = newFitRecord(*model, startVector.start, startVector.deltas, &data);
         record.point = result.bestPoint;
         record.value = result.bestValue;
         record.seed = fit.seed;
@@ -638,16 +649,8 @@ CheckpointedOutcome runCheckpointedFit(const CheckpointedFit& fit, FitProgress& 
         totals(record.cpuSeconds, record.wallSeconds);
         return writeFitRecord(resultName, record, recordError);
     };
-    output.acceptResult = penaltyRefusal(*model);
-    int status = 1;
-    {
-        const BoundObjective bound{model, fit.objective};
-        const ScopedCountingTarget counting(model->objective, &progress,
-                                            fit.objective == ObjectiveKind::settled ? &bound
-                                                                                    : nullptr);
-        const ScopedDiagnostics diagnosticsTo(&log);
-        status = runFit(fit.modelArgument.c_str(), fit.startPath, options, output);
-    }
+    output.acceptResult = penaltyRefusal(data, *model);
+    int status = runFit(fit.modelArgument.c_str(), fit.startPath, options, output);
     log.flush();
     trace.flush();
     outcome.evaluations = progress.evaluations;

@@ -4,6 +4,7 @@
 
 #include "driver/schedule.h"
 #include "models/objective_kind.h"
+#include "tools/data_option.h"
 #include "tools/progress.h"
 
 #include <cstdint>
@@ -80,8 +81,9 @@ struct CheckpointedOutcome {
 // the last checkpoint kept; the checkpoint is removed once the result file is written.
 // `progress` receives the fit's progress, `onCall` every anneal call. Several fits may run at
 // once on their own threads (with ownSignalGuard false and distinct files).
-CheckpointedOutcome runCheckpointedFit(const CheckpointedFit& fit, FitProgress& progress,
-                                       std::ostream& err,
+// The models read the transect and boxes of `data`.
+CheckpointedOutcome runCheckpointedFit(const DataContext& data, const CheckpointedFit& fit,
+                                       FitProgress& progress, std::ostream& err,
                                        const std::function<void(const AnnealCall&)>& onCall);
 
 // Under Slurm (SLURM_JOB_ID set) runs `scontrol requeue $SLURM_JOB_ID` without a shell and says

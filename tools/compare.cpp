@@ -1,7 +1,6 @@
 #include "tools/compare.h"
 
 #include "data/active_transect.h"
-#include "population/diagnostics.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
 #include "tools/fit_files.h"
@@ -59,23 +58,20 @@ const char* const compareHelp =
     "                 II) instead of the built-in one; the boxes scale with its length\n"
     "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
 
-int sampledIndividuals() {
+int sampledIndividuals(const Transect& transect) {
     int total = 0;
-    for (int i = 0; i < activeTransect().siteCount(); i++) {
-        total +=
-            activeTransect().countSS[i] + activeTransect().countSI[i] + activeTransect().countII[i];
+    for (int i = 0; i < transect.siteCount(); i++) {
+        total += transect.countSS[i] + transect.countSI[i] + transect.countII[i];
     }
     return total;
 }
 
-double saturatedNegLogLikelihood() {
+double saturatedNegLogLikelihood(const Transect& transect) {
     double value = 0.0;
-    for (int i = 0; i < activeTransect().siteCount(); i++) {
+    for (int i = 0; i < transect.siteCount(); i++) {
         const double n =
-            static_cast<double>(activeTransect().countSS[i] + activeTransect().countSI[i] +
-                                activeTransect().countII[i]);
-        for (int count : {activeTransect().countSS[i], activeTransect().countSI[i],
-                          activeTransect().countII[i]}) {
+            static_cast<double>(transect.countSS[i] + transect.countSI[i] + transect.countII[i]);
+        for (int count : {transect.countSS[i], transect.countSI[i], transect.countII[i]}) {
             if (count > 0) {
                 value -= count * std::log(count / n);
             }
@@ -84,13 +80,14 @@ double saturatedNegLogLikelihood() {
     return value;
 }
 
-int saturatedParameters() {
-    return 2 * activeTransect().siteCount();
+int saturatedParameters(const Transect& transect) {
+    return 2 * transect.siteCount();
 }
 
-std::vector<ComparisonRow> compareResults(const std::vector<StoredResult>& results) {
-    const double n = sampledIndividuals();
-    const double saturated = saturatedNegLogLikelihood();
+std::vector<ComparisonRow> compareResults(const Transect& transect,
+                                          const std::vector<StoredResult>& results) {
+    const double n = sampledIndividuals(transect);
+    const double saturated = saturatedNegLogLikelihood(transect);
     std::vector<ComparisonRow> all;
     for (const StoredResult& result : results) {
         ComparisonRow row;
@@ -101,7 +98,7 @@ std::vector<ComparisonRow> compareResults(const std::vector<StoredResult>& resul
         row.aic = 2.0 * k + 2.0 * result.value;
         row.aicc = row.aic + 2.0 * k * (k + 1.0) / (n - k - 1.0);
         row.g = 2.0 * (result.value - saturated);
-        row.df = saturatedParameters() - row.parameters;
+        row.df = saturatedParameters(transect) - row.parameters;
         row.weight = std::nan("");
         all.push_back(row);
     }
@@ -306,9 +303,7 @@ int readCompareOptions(const std::vector<std::string>& args, CompareOptions& o) 
 
 } // namespace
 
-int compareCommand(const std::vector<std::string>& args) {
-    // The models' messages about single evaluations would break the table, TSV or JSON.
-    const ScopedDiagnostics diagnosticsTo(&std::cerr);
+int compareCommand(RunContext& ctx, const std::vector<std::string>& args) {
     CompareOptions options;
     const int status = readCompareOptions(args, options);
     if (status >= 0) {
@@ -322,7 +317,7 @@ int compareCommand(const std::vector<std::string>& args) {
         dirs.push_back(".");
     }
     std::vector<LoadedFit> fits;
-    if (!loadFits("compare", dirs, recursive, fits, options.objective)) {
+    if (!loadFits(ctx, "compare", dirs, recursive, fits, options.objective)) {
         return 1;
     }
     // Values of different objectives are not likelihoods of one kind: rank one objective only.
@@ -341,7 +336,7 @@ int compareCommand(const std::vector<std::string>& args) {
     }
     // AICc and G take n and the saturated model from the transect in use: every fit ranked must
     // be a fit of that transect (a result file without a record counts as the built-in one).
-    const DataContext* inUse = dataContext();
+    const DataContext* inUse = &ctx.data;
     const std::string wanted = inUse != nullptr ? inUse->checksum : "";
     for (const LoadedFit& fit : fits) {
         const std::string checksum = fit.record ? fit.record->dataChecksum : "";
@@ -361,7 +356,7 @@ int compareCommand(const std::vector<std::string>& args) {
     for (const LoadedFit& fit : fits) {
         results.push_back(fit.result);
     }
-    const std::vector<ComparisonRow> rows = compareResults(results);
+    const std::vector<ComparisonRow> rows = compareResults(ctx.data.data(), results);
     std::vector<std::string> summaries(rows.size());
     if (format == TableFormat::json) {
         for (std::size_t i = 0; i < rows.size(); i++) {
@@ -371,15 +366,16 @@ int compareCommand(const std::vector<std::string>& args) {
             const ModelEntry& model = *findModel(rows[i].result.model);
             int fileBorders[2];
             std::string error;
-            if (!bordersFor(model, fileBorders, error)) {
+            if (!bordersFor(ctx.data.data(), model, fileBorders, error)) {
                 std::cerr << "zonetool compare: " << error << "\n";
                 return 1;
             }
             const std::vector<double>& point = rows[i].result.point;
-            summaries[i] = "\"summary\": {" +
-                           summaryJsonMembers(summariseStoredFit(model, point, fileBorders,
-                                                                 rows[i].result.objective)) +
-                           "}";
+            summaries[i] =
+                "\"summary\": {" +
+                summaryJsonMembers(summariseStoredFit(ctx.data, model, point, fileBorders,
+                                                      rows[i].result.objective, ctx.err)) +
+                "}";
         }
     }
     std::cout << formatComparison(rows, format, all, summaries) << std::flush;

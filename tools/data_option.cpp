@@ -1,5 +1,6 @@
 #include "tools/data_option.h"
 
+#include "data/active_transect.h"
 #include "tools/cli.h"
 
 #include <cmath>
@@ -9,8 +10,6 @@
 #include <sstream>
 
 namespace {
-
-thread_local const DataContext* installedContext = nullptr;
 
 struct BoxSetting {
     std::string name;
@@ -161,19 +160,19 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
     return -1;
 }
 
-DataScope::DataScope(const DataContext* context)
-    : previous_(installedContext),
-      transect_(context != nullptr && !context->path.empty() ? &context->transect : nullptr) {
-    if (context != nullptr && context->customBoxes) {
-        boxes_.reset(new BoxScope(context->boxes.boxes()));
-    }
-    installedContext = context;
+const Transect& DataContext::data() const {
+    return path.empty() ? builtInTransectValue() : transect;
 }
 
-DataScope::~DataScope() {
-    installedContext = previous_;
+const ModelBox& DataContext::box(int number) const {
+    return (customBoxes ? boxes.boxes() : builtinBoxSet())[number - 1];
 }
 
-const DataContext* dataContext() {
-    return installedContext;
+ModelContext DataContext::models(FailureSink* failures, const SimulationContext& simulation) const {
+    ModelContext context;
+    context.transect = path.empty() ? nullptr : &transect;
+    context.boxes = customBoxes ? boxes.boxes() : nullptr;
+    context.failures = failures;
+    context.simulation = simulation;
+    return context;
 }

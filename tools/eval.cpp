@@ -98,21 +98,21 @@ int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options) 
 
 namespace {
 
-bool writeSites(const std::string& path, const std::vector<Genotype>& predicted) {
+bool writeSites(const Transect& transect, const std::string& path,
+                const std::vector<Genotype>& predicted) {
     std::ofstream out(path);
     if (!out) {
         return false;
     }
     out << "site\tposition\tdistance\tobservedSS\tobservedSI\tobservedII\tpredictedSS\t"
            "predictedSI\tpredictedII\n";
-    const std::vector<double> positions = axisPositions();
-    const std::vector<double> distances = summedSiteDistances();
-    for (int i = 0; i < activeTransect().siteCount(); i++) {
+    const std::vector<double> positions = axisPositions(transect);
+    const std::vector<double> distances = summedSiteDistances(transect);
+    for (int i = 0; i < transect.siteCount(); i++) {
         const auto at = static_cast<std::size_t>(i);
         out << i << '\t' << format17(positions[at]) << '\t' << format17(distances[at]) << '\t'
-            << activeTransect().countSS[i] << '\t' << activeTransect().countSI[i] << '\t'
-            << activeTransect().countII[i];
-        if (predicted.size() == static_cast<std::size_t>(activeTransect().siteCount())) {
+            << transect.countSS[i] << '\t' << transect.countSI[i] << '\t' << transect.countII[i];
+        if (predicted.size() == static_cast<std::size_t>(transect.siteCount())) {
             const Genotype& g = predicted[static_cast<std::size_t>(i)];
             out << '\t' << format17(g.SS) << '\t' << format17(g.SI) << '\t' << format17(g.II);
         } else {
@@ -126,7 +126,7 @@ bool writeSites(const std::string& path, const std::vector<Genotype>& predicted)
 
 } // namespace
 
-int evalCommand(const std::vector<std::string>& args) {
+int evalCommand(RunContext& ctx, const std::vector<std::string>& args) {
     EvalOptions options;
     const int status = readEvalOptions(args, options);
     if (status >= 0) {
@@ -148,7 +148,7 @@ int evalCommand(const std::vector<std::string>& args) {
         return 1;
     };
     if (options.objective == ObjectiveKind::zonefit || options.both) {
-        if (!evaluateRecorded(model, options.point, report, value, failure)) {
+        if (!evaluateRecorded(ctx.data, model, options.point, report, value, failure, ctx.out)) {
             return failed();
         }
     }
@@ -168,8 +168,8 @@ int evalCommand(const std::vector<std::string>& args) {
         SettledReport settled;
         report = SimulationReport{};
         report.keepPredictions = !options.sitesPath.empty();
-        if (!evaluateRecorded(model, options.point, ObjectiveKind::settled, report, settled, value,
-                              failure)) {
+        if (!evaluateRecorded(ctx.data, model, options.point, ObjectiveKind::settled, report,
+                              settled, value, failure, ctx.out)) {
             return failed();
         }
         if (options.both) {
@@ -188,7 +188,8 @@ int evalCommand(const std::vector<std::string>& args) {
             std::cerr << "settled: " << stateDescription(settled) << "\n";
         }
     }
-    if (!options.sitesPath.empty() && !writeSites(options.sitesPath, report.predictions)) {
+    if (!options.sitesPath.empty() &&
+        !writeSites(ctx.data.data(), options.sitesPath, report.predictions)) {
         std::cerr << "zonetool eval: cannot write " << options.sitesPath << ": "
                   << std::strerror(errno) << "\n";
         return 1;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "models/objective_kind.h"
+#include "tools/run_context.h"
 
 #include <string>
 #include <vector>
@@ -22,6 +23,6 @@ int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options);
 
 // The command: zonetool eval MODEL X0 X1 ... [--sites FILE] [--objective KIND]. Returns the exit
 // status.
-int evalCommand(const std::vector<std::string>& args);
+int evalCommand(RunContext& ctx, const std::vector<std::string>& args);
 
 extern const char* const evalHelp;

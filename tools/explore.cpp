@@ -5,7 +5,6 @@
 #include "driver/start_file.h"
 #include "models/settled_objective.h"
 #include "optimiser/amebsa.h"
-#include "population/diagnostics.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
 #include "tools/explore_part.h"
@@ -107,14 +106,15 @@ bool exists(const std::string& path) {
 
 } // namespace
 
-StartOutcome runStart(const ModelEntry& model, const std::vector<double>& start,
-                      const std::vector<double>& steps, int budget, ObjectiveKind kind) {
+StartOutcome runStart(const ModelContext& context, const ModelEntry& model,
+                      const std::vector<double>& start, const std::vector<double>& steps,
+                      int budget, ObjectiveKind kind) {
     const int n = static_cast<int>(start.size());
     NRvector<double> point(n);
     NRvector<double> deltas(n);
     fill(point, start);
     fill(deltas, steps);
-    CountedObjective counted{BoundObjective{&model, kind}};
+    CountedObjective counted{BoundObjective{&context, &model, kind}};
     // At temperature 0 the generator's draws add nothing, so the seed does not matter.
     Amebsa<CountedObjective> simplex(point, deltas, counted, exploreTolerance, 0);
     int left = budget;
@@ -139,23 +139,23 @@ StartOutcome runStart(const ModelEntry& model, const std::vector<double>& start,
 
 namespace {
 
-// Runs task(i) for i in 0 to count - 1 on `workers` threads, the models' diagnostics dropped.
-void onWorkers(std::size_t count, int workers, const std::function<void(std::size_t)>& task) {
+// Runs task(context, i) for i in 0 to count - 1 on `workers` threads, each worker with a model
+// context of its own on the transect and boxes of `data` that drops the models' diagnostics.
+void onWorkers(const DataContext& data, std::size_t count, int workers,
+               const std::function<void(const ModelContext&, std::size_t)>& task) {
     std::atomic<std::size_t> next{0};
-    // The transect and boxes of the command are those of every worker.
-    const DataContext* data = dataContext();
     auto work = [&]() {
-        const DataScope dataScope(data);
         std::ostream discard(nullptr);
-        setDiagnostics(&discard);
+        SimulationContext simulation;
+        simulation.diagnostics = &discard;
+        const ModelContext context = data.models(nullptr, simulation);
         for (;;) {
             const std::size_t i = next.fetch_add(1);
             if (i >= count) {
                 break;
             }
-            task(i);
+            task(context, i);
         }
-        setDiagnostics(nullptr);
     };
     const int threads = std::max(1, std::min<int>(workers, static_cast<int>(count)));
     std::vector<std::thread> pool;
@@ -168,50 +168,56 @@ void onWorkers(std::size_t count, int workers, const std::function<void(std::siz
 }
 
 // A map of `settings` with no starts yet.
-ExploreMap emptyMap(const ModelEntry& model, const ExploreSettings& settings) {
+ExploreMap emptyMap(const DataContext& data, const ModelEntry& model,
+                    const ExploreSettings& settings) {
     ExploreMap map;
     map.model = model.number;
     map.seed = settings.seed;
     map.budget = settings.budget;
     map.design = settings.design;
     map.objective = settings.objective;
-    map.regions = settings.regions.empty() ? defaultRegions(model) : settings.regions;
+    map.regions = settings.regions.empty() ? defaultRegions(data, model) : settings.regions;
     return map;
 }
 
 // The outcomes of starts first to end - 1 of `starts`.
-std::vector<StartOutcome> runStarts(const ModelEntry& model, const ExploreSettings& settings,
+std::vector<StartOutcome> runStarts(const DataContext& data, const ModelEntry& model,
+                                    const ExploreSettings& settings,
                                     const std::vector<std::vector<double>>& starts,
                                     const std::vector<std::vector<double>>& steps,
                                     const std::vector<std::string>& labels, BlockRange range) {
     std::vector<StartOutcome> outcomes(range.end - range.first);
     std::mutex logLock;
-    onWorkers(outcomes.size(), settings.jobs, [&](std::size_t k) {
-        const std::size_t i = range.first + k;
-        StartOutcome& o = outcomes[k];
-        o = runStart(model, starts[i], steps[i], settings.budget, settings.objective);
-        o.label = labels[i];
-        if (settings.verbose) {
-            const std::lock_guard<std::mutex> hold(logLock);
-            std::cerr << "start " << i + 1 << "/" << starts.size() << " (" << o.label << "): -lnL "
-                      << format17(o.value) << " after " << o.evaluations << " evaluations"
-                      << (o.converged ? "" : " (budget spent)") << "\n";
-        }
-    });
+    onWorkers(
+        data, outcomes.size(), settings.jobs, [&](const ModelContext& context, std::size_t k) {
+            const std::size_t i = range.first + k;
+            StartOutcome& o = outcomes[k];
+            o = runStart(context, model, starts[i], steps[i], settings.budget, settings.objective);
+            o.label = labels[i];
+            if (settings.verbose) {
+                const std::lock_guard<std::mutex> hold(logLock);
+                std::cerr << "start " << i + 1 << "/" << starts.size() << " (" << o.label
+                          << "): -lnL " << format17(o.value) << " after " << o.evaluations
+                          << " evaluations" << (o.converged ? "" : " (budget spent)") << "\n";
+            }
+        });
     return outcomes;
 }
 
 // Merges the outcomes of `map` into its optima and measures the settledness of each.
-void mergeAndMeasure(const ModelEntry& model, const ExploreSettings& settings, ExploreMap& map) {
+void mergeAndMeasure(const DataContext& data, const ModelEntry& model,
+                     const ExploreSettings& settings, ExploreMap& map) {
     map.optima = mergeOptima(map.outcomes, map.regions);
-    onWorkers(map.optima.size(), settings.jobs, [&](std::size_t k) {
-        Optimum& o = map.optima[k];
-        o.settledness = measureSettledness(model, o.point);
-        if (settings.objective == ObjectiveKind::settled) {
-            objectiveAt(model, o.point, ObjectiveKind::settled, &o.state);
-            o.stateMeasured = true;
-        }
-    });
+    onWorkers(data, map.optima.size(), settings.jobs,
+              [&](const ModelContext& context, std::size_t k) {
+                  Optimum& o = map.optima[k];
+                  std::ostream* dropped = context.simulation.diagnostics;
+                  o.settledness = measureSettledness(data, model, o.point, dropped);
+                  if (settings.objective == ObjectiveKind::settled) {
+                      objectiveAt(data, model, o.point, ObjectiveKind::settled, &o.state, dropped);
+                      o.stateMeasured = true;
+                  }
+              });
 }
 
 // Processor and wall time since it was made.
@@ -226,14 +232,15 @@ struct Stopwatch {
 
 } // namespace
 
-ExploreMap runExplore(const ModelEntry& model, const ExploreSettings& settings,
+ExploreMap runExplore(const DataContext& data, const ModelEntry& model,
+                      const ExploreSettings& settings,
                       const std::vector<std::vector<double>>& starts,
                       const std::vector<std::vector<double>>& steps,
                       const std::vector<std::string>& labels) {
-    ExploreMap map = emptyMap(model, settings);
+    ExploreMap map = emptyMap(data, model, settings);
     const Stopwatch watch;
-    map.outcomes = runStarts(model, settings, starts, steps, labels, {0, starts.size()});
-    mergeAndMeasure(model, settings, map);
+    map.outcomes = runStarts(data, model, settings, starts, steps, labels, {0, starts.size()});
+    mergeAndMeasure(data, model, settings, map);
     map.cpuSeconds = watch.cpu();
     map.wallSeconds = watch.wall();
     return map;
@@ -254,7 +261,8 @@ struct ExploreArguments {
     int collectBlocks = 0; // of --blocks
 };
 
-int readArguments(const std::vector<std::string>& args, ExploreArguments& a) {
+int readArguments(const DataContext& data, const std::vector<std::string>& args,
+                  ExploreArguments& a) {
     ExploreSettings& s = a.settings;
     int number = 0;
     const int status =
@@ -330,10 +338,10 @@ int readArguments(const std::vector<std::string>& args, ExploreArguments& a) {
         return status;
     }
     const ModelEntry& model = *findModel(number);
-    a.settings.regions = defaultRegions(model);
+    a.settings.regions = defaultRegions(data, model);
     for (const std::string& option : a.regionOptions) {
         std::string problem;
-        if (!applyRegionOption(model, option, a.settings.regions, problem)) {
+        if (!applyRegionOption(data, model, option, a.settings.regions, problem)) {
             return usageError("explore", problem);
         }
     }
@@ -356,8 +364,8 @@ struct StartList {
 };
 
 // Returns -1 when the starts are there, else the exit status after the message.
-int readStarts(const ModelEntry& model, const ExploreArguments& a, StartList& list,
-               ExploreRun& run) {
+int readStarts(const DataContext& data, const ModelEntry& model, const ExploreArguments& a,
+               StartList& list, ExploreRun& run) {
     const std::vector<std::vector<double>> design = designStarts(
         model, a.settings.regions, a.settings.starts, a.settings.seed, a.settings.design);
     const std::string startName = startFileName(a.modelText.c_str());
@@ -372,7 +380,7 @@ int readStarts(const ModelEntry& model, const ExploreArguments& a, StartList& li
         user.start.resize(static_cast<std::size_t>(model.parameterCount));
         user.deltas.resize(user.start.size());
         // Searched, it would only meet penalties and stand in the map as an optimum.
-        const std::string outside = startBoxProblem(startName, model, user.start,
+        const std::string outside = startBoxProblem(data, startName, model, user.start,
                                                     "it is not searched (the design starts are)");
         if (!outside.empty()) {
             std::cerr << "zonetool explore: " << outside << "\n";
@@ -399,20 +407,18 @@ int readStarts(const ModelEntry& model, const ExploreArguments& a, StartList& li
     run.design = a.settings.design;
     run.regions = a.settings.regions;
     run.objective = a.settings.objective;
-    if (const DataContext* data = dataContext()) {
-        run.dataChecksum = data->checksum;
-        run.boxes = data->boxOptions;
-    }
+    run.dataChecksum = data.checksum;
+    run.boxes = data.boxOptions;
     return -1;
 }
 
 // One block of a run: its starts' outcomes into its part.
-int runBlock(const ModelEntry& model, const ExploreArguments& a, const StartList& list,
-             const ExploreRun& run, const std::string& partName) {
+int runBlock(const DataContext& data, const ModelEntry& model, const ExploreArguments& a,
+             const StartList& list, const ExploreRun& run, const std::string& partName) {
     const Stopwatch watch;
     const BlockRange range = blockRange(list.points.size(), a.block, a.blocks);
     const std::vector<StartOutcome> outcomes =
-        runStarts(model, a.settings, list.points, list.steps, list.labels, range);
+        runStarts(data, model, a.settings, list.points, list.steps, list.labels, range);
     std::string error;
     if (!writeResultFile(
             partName, explorePartJson(run, a.block, a.blocks, outcomes, watch.cpu(), watch.wall()),
@@ -495,9 +501,10 @@ int writeMap(const ModelEntry& model, const ExploreArguments& a, const ExploreMa
 
 } // namespace
 
-int exploreCommand(const std::vector<std::string>& args) {
+int exploreCommand(RunContext& ctx, const std::vector<std::string>& args) {
     ExploreArguments a;
-    const int status = readArguments(args, a);
+    const DataContext& data = ctx.data;
+    const int status = readArguments(data, args, a);
     if (status >= 0) {
         return status;
     }
@@ -531,31 +538,31 @@ int exploreCommand(const std::vector<std::string>& args) {
     if (model.borders == BorderSource::borderFile) {
         // A bad border file would fail every start alike: check it once, here, and say why.
         Borders borders;
-        if (!readBorders(borderFileName, borders, error)) {
+        if (!readBorders(borderFileName, data.data().siteCount(), borders, error)) {
             std::cerr << error << "\n";
             return 1;
         }
     }
     StartList list;
     ExploreRun run;
-    const int startStatus = readStarts(model, a, list, run);
+    const int startStatus = readStarts(data, model, a, list, run);
     if (startStatus >= 0) {
         return startStatus;
     }
     if (a.block > 0) {
-        return runBlock(model, a, list, run, partName);
+        return runBlock(data, model, a, list, run, partName);
     }
     if (!a.collect) {
         return writeMap(model, a,
-                        runExplore(model, a.settings, list.points, list.steps, list.labels),
+                        runExplore(data, model, a.settings, list.points, list.steps, list.labels),
                         recordName, figureName);
     }
-    ExploreMap map = emptyMap(model, a.settings);
+    ExploreMap map = emptyMap(data, model, a.settings);
     if (!readParts(a, list, run, map)) {
         return 1;
     }
     const Stopwatch watch;
-    mergeAndMeasure(model, a.settings, map);
+    mergeAndMeasure(data, model, a.settings, map);
     map.cpuSeconds += watch.cpu();
     map.wallSeconds += watch.wall();
     return writeMap(model, a, map, recordName, figureName);

@@ -4,6 +4,7 @@
 
 #include "models/model_table.h"
 #include "tools/optima_map.h"
+#include "tools/run_context.h"
 
 #include <string>
 #include <vector>
@@ -26,19 +27,22 @@ constexpr double exploreTolerance = 1e-5;
 // One temperature-0 simplex from `start` with initial `steps`, until it converges or has spent
 // `budget` evaluations, minimising the objective of `kind`. Deterministic: the same start gives
 // the same outcome on any thread.
-StartOutcome runStart(const ModelEntry& model, const std::vector<double>& start,
-                      const std::vector<double>& steps, int budget,
-                      ObjectiveKind kind = ObjectiveKind::settled);
+// The model reads the transect and boxes of `context` and reports there.
+StartOutcome runStart(const ModelContext& context, const ModelEntry& model,
+                      const std::vector<double>& start, const std::vector<double>& steps,
+                      int budget, ObjectiveKind kind = ObjectiveKind::settled);
 
 // Runs `starts` (with their steps) on `jobs` threads, merges the outcomes and measures the
 // settledness of each optimum (and, under the settled objective, the state it settled in). The map
-// is the same whatever `jobs` is (timings aside). The models' diagnostic lines are dropped.
-ExploreMap runExplore(const ModelEntry& model, const ExploreSettings& settings,
+// is the same whatever `jobs` is (timings aside). The models read the transect and boxes of
+// `data`; their diagnostic lines are dropped.
+ExploreMap runExplore(const DataContext& data, const ModelEntry& model,
+                      const ExploreSettings& settings,
                       const std::vector<std::vector<double>>& starts,
                       const std::vector<std::vector<double>>& steps,
                       const std::vector<std::string>& labels);
 
 // The command: zonetool explore MODEL [options]. Returns the exit status.
-int exploreCommand(const std::vector<std::string>& args);
+int exploreCommand(RunContext& ctx, const std::vector<std::string>& args);
 
 extern const char* const exploreHelp;

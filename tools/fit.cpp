@@ -3,8 +3,9 @@
 #include "driver/signals.h"
 #include "driver/start_file.h"
 #include "driver/zonefit_main.h"
+#include "models/model_context.h"
 #include "models/model_table.h"
-#include "population/diagnostics.h"
+#include "models/settled_objective.h"
 #include "tools/checkpoint.h"
 #include "tools/cli.h"
 #include "tools/derived_start_files.h"
@@ -224,8 +225,9 @@ bool refuseOverwrite(const std::vector<std::string>& names) {
 // The checkpointed fit: its reports go to the log, so the terminal shows only progress and
 // messages, the latter on a clean line. The record is written inside, with the totals of every
 // part of a resumed fit.
-int checkpointedFit(const FitOptions& a, const std::string& startPath, FitProgress& progress,
-                    StatusLine& line, const std::function<void(const AnnealCall&)>& onCall) {
+int checkpointedFit(const RunContext& ctx, const FitOptions& a, const std::string& startPath,
+                    FitProgress& progress, StatusLine& line,
+                    const std::function<void(const AnnealCall&)>& onCall) {
     CheckpointedFit fit;
     fit.modelArgument = a.modelText;
     fit.startPath = startPath;
@@ -242,13 +244,13 @@ int checkpointedFit(const FitOptions& a, const std::string& startPath, FitProgre
     std::ostream err(&clearing);
     markStarted(progress);
     ProgressTicker ticker(line, [&progress] { return progressText(progress, true); });
-    const CheckpointedOutcome outcome = runCheckpointedFit(fit, progress, err, onCall);
+    const CheckpointedOutcome outcome = runCheckpointedFit(ctx.data, fit, progress, err, onCall);
     ticker.stop();
     markFinished(progress, outcome.status == 0);
     return outcome.status;
 }
 
-int singleFit(const FitOptions& a) {
+int singleFit(const RunContext& ctx, const FitOptions& a) {
     ScheduleOptions options;
     if (!a.seeds.empty()) {
         options.seed = a.seeds.front();
@@ -276,7 +278,7 @@ int singleFit(const FitOptions& a) {
         plain.poke();
     };
     if (!a.checkpointPath.empty()) {
-        return checkpointedFit(a, startPath, progress, line, options.onCall);
+        return checkpointedFit(ctx, a, startPath, progress, line, options.onCall);
     }
     // Reports and diagnostics pass through unchanged, after the progress line is erased.
     ClearingBuffer clearing(std::cout.rdbuf(), line);
@@ -292,12 +294,16 @@ int singleFit(const FitOptions& a) {
         output.out = &out;
         output.err = &err;
     }
-    const ScopedDiagnostics diagnosticsTo(line.enabled() ? &out : nullptr);
     const ModelEntry& model = *findModel(a.models.front());
-    const BoundObjective bound{&model, a.objective};
-    const ScopedCountingTarget counting(model.objective, &progress,
-                                        a.objective == ObjectiveKind::settled ? &bound : nullptr);
-    output.objective = model.objective != nullptr ? countingObjective : nullptr;
+    FailureSink failures;
+    SimulationContext simulation;
+    simulation.diagnostics = line.enabled() ? &out : ctx.out;
+    const ModelContext context = ctx.data.models(&failures, simulation);
+    const BoundObjective bound{&context, &model, a.objective};
+    if (model.objective != nullptr) {
+        output.objective = countingObjective(bound, &progress);
+        output.failures = &failures;
+    }
     const std::string resultName = output.resultName.empty() ? model.prefix : output.resultName;
     std::string recordError;
     if (!checkResultWritable(recordFileName(resultName), recordError)) {
@@ -305,8 +311,8 @@ int singleFit(const FitOptions& a) {
         return 1;
     }
     output.onResult =
-        recordWriter(model, resultName, options.seed, progress.evaluations, a.objective);
-    output.acceptResult = penaltyRefusal(model);
+        recordWriter(ctx.data, model, resultName, options.seed, progress.evaluations, a.objective);
+    output.acceptResult = penaltyRefusal(ctx.data, model);
 
     // zonefit's output stays as it is; a fit of the other objective says so first.
     (line.enabled() ? out : std::cout) << objectiveLine(a.objective) << std::flush;
@@ -320,7 +326,7 @@ int singleFit(const FitOptions& a) {
     return status;
 }
 
-int severalFits(const FitOptions& a, const std::vector<FitJob>& jobs) {
+int severalFits(const RunContext& ctx, const FitOptions& a, const std::vector<FitJob>& jobs) {
     std::deque<FitProgress> progress(jobs.size());
     StatusLine line(std::cerr, progressWanted(a.quiet, STDERR_FILENO));
     const std::int64_t started = steadyNow();
@@ -333,7 +339,7 @@ int severalFits(const FitOptions& a, const std::vector<FitJob>& jobs) {
         };
         ProgressTicker ticker(line, render);
         PlainProgress plain(std::cerr, plainProgressWanted(a.quiet, STDERR_FILENO), render);
-        outcomes = runFits(jobs, a.jobs, progress, [&plain](std::size_t) { plain.poke(); });
+        outcomes = runFits(ctx, jobs, a.jobs, progress, [&plain](std::size_t) { plain.poke(); });
     }
     const double wall = static_cast<double>(steadyNow() - started) * 1e-9;
     double fitTime = 0.0;
@@ -391,10 +397,11 @@ bool inputsUsable(const FitInputs& inputs) {
 }
 
 // Names each start file whose start vector leaves its box; true when none does.
-bool startsInsideBoxes(const std::vector<std::pair<int, std::string>>& files, bool startGiven) {
+bool startsInsideBoxes(const DataContext& data,
+                       const std::vector<std::pair<int, std::string>>& files, bool startGiven) {
     bool inside = true;
     for (const auto& [model, path] : files) {
-        const std::string problem = startFileBoxProblem(path, *findModel(model), startGiven);
+        const std::string problem = startFileBoxProblem(data, path, *findModel(model), startGiven);
         if (!problem.empty()) {
             std::cerr << "zonetool fit: " << problem << "\n";
             inside = false;
@@ -405,11 +412,11 @@ bool startsInsideBoxes(const std::vector<std::pair<int, std::string>>& files, bo
 
 } // namespace
 
-int fitCommand(const std::vector<std::string>& args) {
+int fitCommand(RunContext& ctx, const std::vector<std::string>& args) {
     // Fits from explored optima have options of their own.
     for (const std::string& arg : args) {
         if (arg == "--from") {
-            return fitFromCommand(args);
+            return fitFromCommand(ctx, args);
         }
     }
     FitOptions a;
@@ -428,7 +435,8 @@ int fitCommand(const std::vector<std::string>& args) {
     // start derived from the data.
     DerivedStartFiles derived;
     if (!a.several() && a.startPath.empty()) {
-        a.startPath = derived.pathFor(a.models.front(), startFileName(a.modelText.c_str()));
+        a.startPath =
+            derived.pathFor(ctx.data, a.models.front(), startFileName(a.modelText.c_str()));
     }
     if (!a.several()) {
         const std::string name =
@@ -450,6 +458,8 @@ int fitCommand(const std::vector<std::string>& args) {
         // The start file's rows are checked by the fit itself, before any work, in zonefit's
         // words.
         FitInputs inputs;
+        inputs.siteCount = ctx.data.data().siteCount();
+        inputs.siteCount = ctx.data.data().siteCount();
         inputs.models = a.models;
         if (a.startPath.empty()) {
             inputs.startFiles.emplace_back(a.models.front(), startFileName(a.modelText.c_str()));
@@ -465,10 +475,11 @@ int fitCommand(const std::vector<std::string>& args) {
             a.startPath.empty() ? startFileName(a.modelText.c_str()) : a.startPath;
         // Every problem is named at once.
         const bool usable = inputsUsable(inputs);
-        if (!startsInsideBoxes({{a.models.front(), startPath}}, !a.startPath.empty()) || !usable) {
+        if (!startsInsideBoxes(ctx.data, {{a.models.front(), startPath}}, !a.startPath.empty()) ||
+            !usable) {
             return 1;
         }
-        return singleFit(a);
+        return singleFit(ctx, a);
     }
     std::vector<FitJob> jobs = planFits(a.models, a.seeds);
     std::vector<std::string> lockedNames;
@@ -493,11 +504,12 @@ int fitCommand(const std::vector<std::string>& args) {
         }
     }
     FitInputs inputs;
+    inputs.siteCount = ctx.data.data().siteCount();
     inputs.models = a.models;
     inputs.checkStartContents = true;
     for (int model : a.models) {
         const std::string startName = startFileName(std::to_string(model).c_str());
-        const std::string derivedPath = derived.pathFor(model, startName);
+        const std::string derivedPath = derived.pathFor(ctx.data, model, startName);
         for (FitJob& job : jobs) {
             if (job.model == model && !derivedPath.empty()) {
                 job.startPath = derivedPath;
@@ -515,8 +527,8 @@ int fitCommand(const std::vector<std::string>& args) {
         }
     }
     const bool usable = inputsUsable(inputs);
-    if (!startsInsideBoxes(inputs.startFiles, false) || !usable) {
+    if (!startsInsideBoxes(ctx.data, inputs.startFiles, false) || !usable) {
         return 1;
     }
-    return severalFits(a, jobs);
+    return severalFits(ctx, a, jobs);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "models/objective_kind.h"
+#include "tools/run_context.h"
 
 #include <cstdint>
 #include <string>
@@ -34,6 +35,6 @@ struct FitOptions {
 int readFitOptions(const std::vector<std::string>& args, FitOptions& options);
 
 // The command: zonetool fit MODELS [options]. Returns the exit status.
-int fitCommand(const std::vector<std::string>& args);
+int fitCommand(RunContext& ctx, const std::vector<std::string>& args);
 
 extern const char* const fitHelp;

@@ -137,12 +137,12 @@ int readArguments(const std::vector<std::string>& args, FromArguments& a) {
 
 // Names each of the first `count` optima of the record that leaves its box in force; true
 // when none does. The search that found them ran on other data or boxes then.
-bool optimaInsideBoxes(const FromArguments& a, const ModelEntry& model, const ExploreMap& map,
-                       int first, int count) {
+bool optimaInsideBoxes(const DataContext& data, const FromArguments& a, const ModelEntry& model,
+                       const ExploreMap& map, int first, int count) {
     bool inside = true;
     for (int k = first; k < first + count; k++) {
         const std::string problem =
-            startBoxProblem(a.recordPath + ": optimum " + std::to_string(k + 1), model,
+            startBoxProblem(data, a.recordPath + ": optimum " + std::to_string(k + 1), model,
                             map.optima[static_cast<std::size_t>(k)].point,
                             "give the --data and --box of the search, or run 'zonetool explore " +
                                 std::to_string(model.number) + "' anew");
@@ -162,7 +162,8 @@ bool exists(const std::string& path) {
 // The fit from optimum a.optimum alone, as 'zonetool fit MODEL --start FILE' runs it (with
 // a checkpoint, a trace and a requeue if asked). Several such fits, of other seeds, may run at
 // once: each writes the same start file, and an existing one of the same text is kept.
-int fitOneOptimum(const FromArguments& a, const ModelEntry& model, const ExploreMap& map) {
+int fitOneOptimum(RunContext& ctx, const FromArguments& a, const ModelEntry& model,
+                  const ExploreMap& map) {
     const std::size_t count = map.optima.size();
     if (static_cast<std::size_t>(a.optimum) > count) {
         std::cerr << "zonetool fit: " << a.recordPath << " lists " << count
@@ -170,7 +171,7 @@ int fitOneOptimum(const FromArguments& a, const ModelEntry& model, const Explore
                   << " to fit from\n";
         return 0;
     }
-    if (!optimaInsideBoxes(a, model, map, a.optimum - 1, 1)) {
+    if (!optimaInsideBoxes(ctx.data, a, model, map, a.optimum - 1, 1)) {
         return 1;
     }
     const std::string name = optimumFitName(model, a.optimum, std::nullopt);
@@ -211,12 +212,12 @@ int fitOneOptimum(const FromArguments& a, const ModelEntry& model, const Explore
             args.push_back(word);
         }
     }
-    return fitCommand(args);
+    return fitCommand(ctx, args);
 }
 
 } // namespace
 
-int fitFromCommand(const std::vector<std::string>& args) {
+int fitFromCommand(RunContext& ctx, const std::vector<std::string>& args) {
     FromArguments a;
     const int status = readArguments(args, a);
     if (status >= 0) {
@@ -239,7 +240,7 @@ int fitFromCommand(const std::vector<std::string>& args) {
         a.objective = map.objective;
     }
     if (a.optimum > 0) {
-        return fitOneOptimum(a, model, map);
+        return fitOneOptimum(ctx, a, model, map);
     }
     if (map.optima.empty()) {
         std::cerr << "zonetool fit: " << a.recordPath << " lists no optimum\n";
@@ -292,10 +293,10 @@ int fitFromCommand(const std::vector<std::string>& args) {
             }
         }
     }
-    if (!optimaInsideBoxes(a, model, map, 0, count)) {
+    if (!optimaInsideBoxes(ctx.data, a, model, map, 0, count)) {
         return 1;
     }
-    if (!checkBordersFor(jobs, error)) {
+    if (!checkBordersFor(ctx.data, jobs, error)) {
         std::cerr << error << "\n";
         return 1;
     }
@@ -315,7 +316,7 @@ int fitFromCommand(const std::vector<std::string>& args) {
             return runProgressText(jobs, progress,
                                    static_cast<double>(steadyNow() - started) * 1e-9);
         });
-        outcomes = runFits(jobs, a.jobs, progress);
+        outcomes = runFits(ctx, jobs, a.jobs, progress);
     }
     int failures = 0;
     std::string settled;
@@ -332,7 +333,8 @@ int fitFromCommand(const std::vector<std::string>& args) {
         if (readFitRecord(recordFileName(jobs[i].resultName), record, error)) {
             record.point.resize(static_cast<std::size_t>(model.parameterCount));
             settled += jobs[i].resultName + ": " +
-                       settlednessText(measureSettledness(model, record.point)) + "\n";
+                       settlednessText(measureSettledness(ctx.data, model, record.point, ctx.out)) +
+                       "\n";
         }
     }
     std::cout << summaryTable(jobs, outcomes) << settled;

@@ -4,6 +4,7 @@
 
 #include "models/model_table.h"
 #include "tools/optima_map.h"
+#include "tools/run_context.h"
 
 #include <optional>
 #include <string>
@@ -20,6 +21,6 @@ std::string optimumFitName(const ModelEntry& model, int rank,
 std::string optimumStartText(const ExploreMap& map, const Optimum& optimum);
 
 // The command, for fit arguments that hold --from. Returns the exit status.
-int fitFromCommand(const std::vector<std::string>& args);
+int fitFromCommand(RunContext& ctx, const std::vector<std::string>& args);
 
 extern const char* const fitFromHelp;

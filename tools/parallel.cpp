@@ -4,8 +4,9 @@
 #include "driver/signals.h"
 #include "driver/start_file.h"
 #include "driver/zonefit_main.h"
+#include "models/model_context.h"
 #include "models/model_table.h"
-#include "population/diagnostics.h"
+#include "models/settled_objective.h"
 #include "tools/checkpoint.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
@@ -48,11 +49,11 @@ std::vector<FitJob> planFits(const std::vector<int>& models,
     return jobs;
 }
 
-bool checkBordersFor(const std::vector<FitJob>& jobs, std::string& error) {
+bool checkBordersFor(const DataContext& data, const std::vector<FitJob>& jobs, std::string& error) {
     for (const FitJob& job : jobs) {
         if (findModel(job.model)->borders == BorderSource::borderFile) {
             Borders borders;
-            return readBorders(borderFileName, borders, error);
+            return readBorders(borderFileName, data.data().siteCount(), borders, error);
         }
     }
     return true;
@@ -83,7 +84,7 @@ void readValue(const FitJob& job, const ModelEntry& model, FitOutcome& outcome) 
 // such a fit's log may be cut back to the checkpoint.
 std::mutex messageMutex;
 
-FitOutcome runCheckpointed(const FitJob& job, FitProgress& progress) {
+FitOutcome runCheckpointed(const RunContext& ctx, const FitJob& job, FitProgress& progress) {
     FitOutcome outcome;
     markStarted(progress);
     if (stopRequestSignal() != 0) {
@@ -102,13 +103,13 @@ FitOutcome runCheckpointed(const FitJob& job, FitProgress& progress) {
     fit.ownSignalGuard = false;
     std::ostringstream messages;
     const CheckpointedOutcome done =
-        runCheckpointedFit(fit, progress, messages, [&progress](const AnnealCall& call) {
+        runCheckpointedFit(ctx.data, fit, progress, messages, [&progress](const AnnealCall& call) {
             recordCall(progress, call.stage, call.cycle, call.call, call.temperature,
                        call.converged);
         });
     if (!messages.str().empty()) {
         const std::lock_guard<std::mutex> lock(messageMutex);
-        std::cerr << messages.str() << std::flush;
+        *ctx.err << messages.str() << std::flush;
     }
     outcome.status = done.status;
     if (outcome.status == 0) {
@@ -120,9 +121,9 @@ FitOutcome runCheckpointed(const FitJob& job, FitProgress& progress) {
     return outcome;
 }
 
-FitOutcome runOne(const FitJob& job, FitProgress& progress) {
+FitOutcome runOne(const RunContext& ctx, const FitJob& job, FitProgress& progress) {
     if (job.checkpoint) {
-        return runCheckpointed(job, progress);
+        return runCheckpointed(ctx, job, progress);
     }
     FitOutcome outcome;
     const ModelEntry& model = *findModel(job.model);
@@ -135,11 +136,13 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
     }
     log << seedLine(job.seed) << objectiveLine(job.objectiveKind);
     {
-        const ScopedDiagnostics diagnosticsTo(&log);
-        ObjectiveFunction* objective = job.objective != nullptr ? job.objective : model.objective;
-        const BoundObjective bound{&model, job.objectiveKind};
-        const ScopedCountingTarget counting(
-            objective, &progress, job.objectiveKind == ObjectiveKind::settled ? &bound : nullptr);
+        // The fit's own sink and log: the models' diagnostics go to the log.
+        FailureSink failures;
+        SimulationContext simulation;
+        simulation.diagnostics = &log;
+        const ModelContext context = ctx.data.models(&failures, simulation);
+        const BoundObjective bound{&context, &model, job.objectiveKind};
+        const bool own = job.objective == nullptr || job.objectiveKind == ObjectiveKind::settled;
 
         ScheduleOptions options;
         options.seed = job.seed;
@@ -153,10 +156,19 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
         output.resultName = job.resultName;
         output.existingResult = job.redo ? ExistingFile::replace : ExistingFile::keep;
         output.startLabel = job.startPath;
-        output.objective = objective != nullptr ? countingObjective : nullptr;
-        output.onResult =
-            recordWriter(model, job.resultName, job.seed, progress.evaluations, job.objectiveKind);
-        output.acceptResult = penaltyRefusal(model);
+        if (!own || model.objective != nullptr) {
+            ModelObjective* replaced = job.objective;
+            const FitObjective target =
+                own ? FitObjective(bound)
+                    : FitObjective([replaced, &context](const NRvector<double>& x) {
+                          return replaced(context, x);
+                      });
+            output.objective = countingObjective(target, &progress);
+            output.failures = &failures;
+        }
+        output.onResult = recordWriter(ctx.data, model, job.resultName, job.seed,
+                                       progress.evaluations, job.objectiveKind);
+        output.acceptResult = penaltyRefusal(ctx.data, model);
         const std::string argument = std::to_string(job.model);
         std::string recordError;
         if (!checkResultWritable(recordFileName(job.resultName), recordError)) {
@@ -178,7 +190,7 @@ FitOutcome runOne(const FitJob& job, FitProgress& progress) {
 
 } // namespace
 
-std::vector<FitOutcome> runFits(const std::vector<FitJob>& jobs, int workers,
+std::vector<FitOutcome> runFits(const RunContext& ctx, const std::vector<FitJob>& jobs, int workers,
                                 std::deque<FitProgress>& progress,
                                 const std::function<void(std::size_t)>& onFinish) {
     if (progress.size() != jobs.size()) {
@@ -190,16 +202,14 @@ std::vector<FitOutcome> runFits(const std::vector<FitJob>& jobs, int workers,
     }
     std::vector<FitOutcome> outcomes(jobs.size());
     std::atomic<std::size_t> next{0};
-    // Every worker evaluates on the transect and boxes of the calling thread.
-    const DataContext* data = dataContext();
+    // Every worker evaluates on the transect and boxes of `ctx`.
     auto work = [&]() {
-        const DataScope dataScope(data);
         for (;;) {
             const std::size_t i = next.fetch_add(1);
             if (i >= jobs.size()) {
                 return;
             }
-            outcomes[i] = runOne(jobs[i], progress[i]);
+            outcomes[i] = runOne(ctx, jobs[i], progress[i]);
             if (onFinish) {
                 onFinish(i);
             }

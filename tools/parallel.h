@@ -4,6 +4,7 @@
 #include "models/objective_kind.h"
 #include "optimiser/nr3.h"
 #include "tools/progress.h"
+#include "tools/run_context.h"
 
 #include <cstdint>
 #include <deque>
@@ -14,11 +15,12 @@
 // One fit of a run of several.
 struct FitJob {
     int model = 0;
-    std::optional<std::uint64_t> seed;      // every annealer's seed; the clock when empty
-    std::string startPath;                  // start-vector file
-    std::string resultName;                 // result file
-    std::string logName;                    // banner, reports and messages of the fit
-    ObjectiveFunction* objective = nullptr; // the model's own when null
+    std::optional<std::uint64_t> seed; // every annealer's seed; the clock when empty
+    std::string startPath;             // start-vector file
+    std::string resultName;            // result file
+    std::string logName;               // banner, reports and messages of the fit
+    // Evaluated in the fit's context in place of the model's objective when set (tests).
+    ModelObjective* objective = nullptr;
     // The value minimised; under settled the model's settled objective replaces `objective`.
     ObjectiveKind objectiveKind = ObjectiveKind::zonefit;
     // Saved to resultName + ".ckpt" after every anneal call and resumed from it (the model's
@@ -48,7 +50,8 @@ std::vector<FitJob> planFits(const std::vector<int>& models,
 // Checks borders.txt once when a fit of models 3 to 6 is planned, so that a bad border file
 // is refused before any fit starts. (Should it turn bad later, each fit that reads it stops
 // with the message in its log; the others go on.)
-bool checkBordersFor(const std::vector<FitJob>& jobs, std::string& error);
+// The borders are checked against the transect of `data`.
+bool checkBordersFor(const DataContext& data, const std::vector<FitJob>& jobs, std::string& error);
 
 // The first line of a fit's log: "seed: S", or "seed: clock" when every annealer takes its
 // seed from the clock.
@@ -58,13 +61,14 @@ std::string seedLine(const std::optional<std::uint64_t>& seed);
 // "objective: settled"; empty under zonefit's, whose logs stay as they were.
 std::string objectiveLine(ObjectiveKind objective);
 
-// Runs `jobs` on `workers` threads (at least 1), each fit in the working directory, writing
-// nothing to standard output or error: its seed (seedLine), then its reports, the models'
+// Runs `jobs` on `workers` threads (at least 1), each fit in the working directory on the
+// transect and boxes of `ctx`, writing nothing to the context's streams except the messages of
+// checkpointed fits (to its error stream): its seed (seedLine), then its reports, the models'
 // diagnostics and any message go to its log file. `progress` receives one record per job; when its
 // size differs from the number of jobs it is remade before any fit starts. Results are bit for bit
 // those of the same fits run one at a time. `onFinish` is called, from the worker thread, after
 // each fit.
-std::vector<FitOutcome> runFits(const std::vector<FitJob>& jobs, int workers,
+std::vector<FitOutcome> runFits(const RunContext& ctx, const std::vector<FitJob>& jobs, int workers,
                                 std::deque<FitProgress>& progress,
                                 const std::function<void(std::size_t)>& onFinish = nullptr);
 

@@ -121,8 +121,9 @@ std::string xmlEscape(const std::string& text) {
     return escaped;
 }
 
-std::vector<double> sitePositionsFor(const ModelEntry& model) {
-    return model.geometry == Geometry::kernelGrid ? axisPositions() : summedSiteDistances();
+std::vector<double> sitePositionsFor(const Transect& transect, const ModelEntry& model) {
+    return model.geometry == Geometry::kernelGrid ? axisPositions(transect)
+                                                  : summedSiteDistances(transect);
 }
 
 namespace {
@@ -133,7 +134,7 @@ const char* const minus = "\xE2\x88\x92";
 // Where the border before deme `deme` of a stepping-stone model lies: halfway between the
 // sites on either side. None for a border at either end.
 void addDemeBorder(std::vector<double>& borders, const std::vector<double>& x, int deme) {
-    if (deme > 0 && deme < activeTransect().siteCount()) {
+    if (deme > 0 && static_cast<std::size_t>(deme) < x.size()) {
         borders.push_back(
             0.5 * (x[static_cast<std::size_t>(deme) - 1] + x[static_cast<std::size_t>(deme)]));
     }
@@ -141,7 +142,8 @@ void addDemeBorder(std::vector<double>& borders, const std::vector<double>& x, i
 
 } // namespace
 
-PlotInput plotInputFor(const ModelEntry& model, const std::vector<double>& point, double value,
+PlotInput plotInputFor(const Transect& transect, const ModelEntry& model,
+                       const std::vector<double>& point, double value,
                        const std::vector<Genotype>& predicted, const int fileBorders[2]) {
     PlotInput input;
     input.title = "Model " + std::to_string(model.number) + " (" + model.name + "): " + minus +
@@ -155,11 +157,11 @@ PlotInput plotInputFor(const ModelEntry& model, const std::vector<double>& point
                        ? "position on the transect axis (length unit of the data)"
                        : "distance along the transect, summed over neighbouring sites (length "
                          "unit of the data)";
-    input.x = sitePositionsFor(model);
-    input.countSS = activeTransect().countSS;
-    input.countSI = activeTransect().countSI;
-    input.countII = activeTransect().countII;
-    if (predicted.size() == static_cast<std::size_t>(activeTransect().siteCount())) {
+    input.x = sitePositionsFor(transect, model);
+    input.countSS = transect.countSS;
+    input.countSI = transect.countSI;
+    input.countII = transect.countII;
+    if (predicted.size() == static_cast<std::size_t>(transect.siteCount())) {
         input.predicted = predicted;
     }
     input.borderLabel = model.borderLabel;
@@ -588,7 +590,7 @@ int readPlotOptions(const std::vector<std::string>& args, PlotOptions& o) {
 
 } // namespace
 
-int plotCommand(const std::vector<std::string>& args) {
+int plotCommand(RunContext& ctx, const std::vector<std::string>& args) {
     PlotOptions options;
     const int status = readPlotOptions(args, options);
     if (status >= 0) {
@@ -607,13 +609,15 @@ int plotCommand(const std::vector<std::string>& args) {
     }
     std::string error;
     int fileBorders[2] = {0, 0};
-    if (!bordersFor(model, fileBorders, error)) {
+    const DataContext& data = ctx.data;
+    if (!bordersFor(data.data(), model, fileBorders, error)) {
         std::cerr << error << "\n";
         return 1;
     }
     LoadedFit fit;
     std::vector<std::string> warnings;
-    const bool loaded = loadFit(resultPath, model, false, fit, error, warnings, options.objective);
+    const bool loaded =
+        loadFit(data, resultPath, model, false, fit, error, warnings, options.objective, ctx.out);
     for (const std::string& warning : warnings) {
         std::cerr << "zonetool plot: " << warning << "\n";
     }
@@ -626,8 +630,8 @@ int plotCommand(const std::vector<std::string>& args) {
         SimulationReport report;
         report.keepPredictions = true;
         double atPoint = 0.0;
-        if (!evaluateRecorded(model, fit.result.point, options.objective, report, fit.state,
-                              atPoint, error)) {
+        if (!evaluateRecorded(data, model, fit.result.point, options.objective, report, fit.state,
+                              atPoint, error, ctx.out)) {
             std::cerr << "zonetool plot: " << error << "\n";
             return 1;
         }
@@ -636,32 +640,35 @@ int plotCommand(const std::vector<std::string>& args) {
     const StoredResult& stored = fit.result;
     const double value = stored.value;
     ModelPrediction prediction;
-    if (failedFitValue(model, value)) {
+    if (failedFitValue(data, model, value)) {
         // Lines of a point that scores a penalty would pass for a fitted cline.
         std::cerr << "zonetool plot: warning: " << failedFitText(resultPath, value)
                   << "; the figure shows the data only\n";
-    } else if (!predictForFigure(model, stored.point, options.objective, prediction, error)) {
+    } else if (!predictForFigure(data, model, stored.point, options.objective, prediction, error,
+                                 ctx.out)) {
         std::cerr << "zonetool plot: " << resultPath << ": " << error << "\n";
         return 1;
     }
     Envelope envelope;
     if (!options.envelopePaths.empty() && !prediction.sites.empty() &&
-        !envelopeFromCurves(model, stored.point, options.objective, prediction,
+        !envelopeFromCurves(data, model, stored.point, options.objective, prediction,
                             options.envelopePaths, options.units > 0.0 ? options.units : 2.0,
-                            envelope, error)) {
+                            envelope, error, ctx.out)) {
         std::cerr << "zonetool plot: " << error << "\n";
         return 1;
     }
-    if (prediction.sites.empty() && !failedFitValue(model, value)) {
+    if (prediction.sites.empty() && !failedFitValue(data, model, value)) {
         std::cerr << "zonetool plot: the point in " << resultPath
                   << " lies outside the model's box (value " << format17(value)
                   << "); the figure shows no fitted lines\n";
     }
 
-    PlotInput input = plotInputFor(model, stored.point, value, prediction.sites, fileBorders);
+    PlotInput input =
+        plotInputFor(data.data(), model, stored.point, value, prediction.sites, fileBorders);
     input.lines = prediction.lines;
     input.envelope = envelope;
-    input.centre = summariseFit(model, stored.point, prediction.sites, fileBorders).centre;
+    input.centre =
+        summariseFit(data.data(), model, stored.point, prediction.sites, fileBorders).centre;
     input.subtitle += std::string("  (objective ") + objectiveName(options.objective) +
                       (options.objective == ObjectiveKind::settled ? ": " + stateCell(fit.state)
                                                                    : std::string()) +

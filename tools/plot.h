@@ -5,6 +5,7 @@
 #include "population/population.h"
 #include "tools/plot_envelope.h"
 #include "tools/plot_model_lines.h"
+#include "tools/run_context.h"
 
 #include <limits>
 #include <string>
@@ -43,18 +44,19 @@ std::string xmlEscape(const std::string& text);
 // The site positions of a model's figure: summedSiteDistances for the stepping-stone models
 // (their demes are the sites, the distances their spacing), axisPositions for the kernel
 // models (their grid is laid over those).
-std::vector<double> sitePositionsFor(const ModelEntry& model);
+std::vector<double> sitePositionsFor(const Transect& transect, const ModelEntry& model);
 
 // The figure of `model` at `point` with value `value`: observed counts, `predicted` (one per
 // site, or empty), the borders the model takes from `point` or, for models 3 to 6, from
-// `fileBorders` (border1, border2).
-PlotInput plotInputFor(const ModelEntry& model, const std::vector<double>& point, double value,
+// `fileBorders` (border1, border2), the sites and counts those of `transect`.
+PlotInput plotInputFor(const Transect& transect, const ModelEntry& model,
+                       const std::vector<double>& point, double value,
                        const std::vector<Genotype>& predicted, const int fileBorders[2]);
 
 // The standalone SVG document of a figure.
 std::string renderSvg(const PlotInput& input);
 
 // The command: zonetool plot MODEL [--result FILE] -o FILE.svg. Returns the exit status.
-int plotCommand(const std::vector<std::string>& args);
+int plotCommand(RunContext& ctx, const std::vector<std::string>& args);
 
 extern const char* const plotHelp;

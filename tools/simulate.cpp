@@ -144,14 +144,13 @@ int readArguments(const std::vector<std::string>& args, SimulateArguments& a) {
 
 } // namespace
 
-int simulateCommand(const std::vector<std::string>& givenArgs) {
-    DataContext data;
+int simulateCommand(RunContext& ctx, const std::vector<std::string>& givenArgs) {
+    DataContext& data = ctx.data;
     std::vector<std::string> args;
     const int dataStatus = readDataOptions("simulate", givenArgs, args, data);
     if (dataStatus >= 0) {
         return dataStatus;
     }
-    const DataScope dataScope(&data);
     SimulateArguments a;
     const int status = readArguments(args, a);
     if (status >= 0) {
@@ -194,19 +193,17 @@ int simulateCommand(const std::vector<std::string>& givenArgs) {
 
     SimulationReport report;
     report.keepPredictions = true;
-    simulationReport() = &report;
     FailureSink failures;
     SettledReport settled;
-    {
-        const FailureScope failureScope(failures);
-        evaluateModel(model, x, a.objective, &settled);
-    }
-    simulationReport() = nullptr;
+    SimulationContext simulation;
+    simulation.report = &report;
+    simulation.diagnostics = ctx.out;
+    evaluateModel(data.models(&failures, simulation), model, x, a.objective, &settled);
     if (failures.failed()) {
         std::cerr << failures.message() << "\n";
         return 1;
     }
-    const Transect& transect = activeTransect();
+    const Transect& transect = data.data();
     if (report.predictions.size() != transect.positions.size()) {
         std::cerr << "zonetool simulate: the point lies outside the box of model " << model.number
                   << " ('zonetool models' shows it); nothing was simulated\n";

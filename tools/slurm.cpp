@@ -147,7 +147,8 @@ OptionParser::ValueSetter exploreOption(SlurmArguments& a, OptionParser::ValueSe
     };
 }
 
-int readArguments(const std::vector<std::string>& args, SlurmArguments& a) {
+int readArguments(const DataContext& data, const std::vector<std::string>& args,
+                  SlurmArguments& a) {
     // Passed on to each profile task as given.
     const auto profileOption = [&a](const std::string& name, const std::string& value) -> Problem {
         double number = 0.0;
@@ -248,10 +249,10 @@ int readArguments(const std::vector<std::string>& args, SlurmArguments& a) {
     }
     if (a.explore) {
         const ModelEntry& model = *findModel(a.models.front());
-        std::vector<Region> regions = defaultRegions(model);
+        std::vector<Region> regions = defaultRegions(data, model);
         for (const std::string& region : a.regions) {
             std::string problem;
-            if (!applyRegionOption(model, region, regions, problem)) {
+            if (!applyRegionOption(data, model, region, regions, problem)) {
                 return usageError("slurm", problem);
             }
         }
@@ -300,12 +301,13 @@ void checkNotThere(const std::vector<std::string>& paths, bool redo,
     }
 }
 
-void checkBorders(const std::vector<int>& models, std::vector<std::string>& problems) {
+void checkBorders(const DataContext& data, const std::vector<int>& models,
+                  std::vector<std::string>& problems) {
     for (int number : models) {
         if (findModel(number)->borders == BorderSource::borderFile) {
             Borders borders;
             std::string error;
-            if (!readBorders(borderFileName, borders, error)) {
+            if (!readBorders(borderFileName, data.data().siteCount(), borders, error)) {
                 problems.push_back(error);
             }
             return;
@@ -313,7 +315,8 @@ void checkBorders(const std::vector<int>& models, std::vector<std::string>& prob
     }
 }
 
-void checkStartFile(const ModelEntry& model, std::vector<std::string>& problems) {
+void checkStartFile(const DataContext& data, const ModelEntry& model,
+                    std::vector<std::string>& problems) {
     const std::string path = startFileName(std::to_string(model.number).c_str());
     StartVector start;
     switch (readStartFile(path, start)) {
@@ -334,7 +337,7 @@ void checkStartFile(const ModelEntry& model, std::vector<std::string>& problems)
                            ") reads " + std::to_string(model.parameterCount) +
                            " parameters, the start vector holds " +
                            std::to_string(start.start.size()));
-    } else if (const std::string outside = startFileBoxProblem(path, model, false);
+    } else if (const std::string outside = startFileBoxProblem(data, path, model, false);
                !outside.empty()) {
         problems.push_back(outside);
     }
@@ -376,12 +379,12 @@ struct Plan {
     std::vector<std::string> problems;
 };
 
-Plan planFitArray(const SlurmArguments& a, const ScriptPlace& place) {
+Plan planFitArray(const DataContext& data, const SlurmArguments& a, const ScriptPlace& place) {
     Plan plan;
     for (int number : a.models) {
-        checkStartFile(*findModel(number), plan.problems);
+        checkStartFile(data, *findModel(number), plan.problems);
     }
-    checkBorders(a.models, plan.problems);
+    checkBorders(data, a.models, plan.problems);
     std::vector<FitTask> tasks;
     std::vector<std::string> outputs;
     for (const FitJob& job : planFits(a.models, a.seeds)) {
@@ -396,7 +399,7 @@ Plan planFitArray(const SlurmArguments& a, const ScriptPlace& place) {
     return plan;
 }
 
-Plan planProfileArray(const SlurmArguments& a, const ScriptPlace& place) {
+Plan planProfileArray(const DataContext& data, const SlurmArguments& a, const ScriptPlace& place) {
     Plan plan;
     const ModelEntry& model = *findModel(a.models.front());
     ProfileJob job;
@@ -421,11 +424,11 @@ Plan planProfileArray(const SlurmArguments& a, const ScriptPlace& place) {
     if (!readResultFile(job.result, model, stored, error)) {
         plan.problems.push_back(error);
     } else if (const std::string outside =
-                   startBoxProblem(job.result, model, stored.point, profileBoxAdvice(model));
+                   startBoxProblem(data, job.result, model, stored.point, profileBoxAdvice(model));
                !outside.empty()) {
         plan.problems.push_back(outside);
     }
-    checkBorders(a.models, plan.problems);
+    checkBorders(data, a.models, plan.problems);
     job.table = "profile-" + job.result + ".txt";
     job.tsv = "profile-" + job.result + ".tsv";
     std::vector<ProfileTask> tasks;
@@ -445,7 +448,7 @@ Plan planProfileArray(const SlurmArguments& a, const ScriptPlace& place) {
     return plan;
 }
 
-Plan planExploreArray(const SlurmArguments& a, const ScriptPlace& place) {
+Plan planExploreArray(const DataContext& data, const SlurmArguments& a, const ScriptPlace& place) {
     Plan plan;
     const ModelEntry& model = *findModel(a.models.front());
     if (model.objective == nullptr) {
@@ -460,7 +463,7 @@ Plan planExploreArray(const SlurmArguments& a, const ScriptPlace& place) {
         plan.problems.push_back(startName + " holds no start vector of " +
                                 std::to_string(model.parameterCount) + " values with its steps");
     }
-    checkBorders(a.models, plan.problems);
+    checkBorders(data, a.models, plan.problems);
     ExploreJob job;
     job.model = model.number;
     job.prefix = model.prefix;
@@ -594,9 +597,9 @@ std::string parsableJobId(const std::string& printed) {
     return id;
 }
 
-int slurmCommand(const std::vector<std::string>& args) {
+int slurmCommand(RunContext& ctx, const std::vector<std::string>& args) {
     SlurmArguments a;
-    const int status = readArguments(args, a);
+    const int status = readArguments(ctx.data, args, a);
     if (status >= 0) {
         return status;
     }
@@ -608,7 +611,7 @@ int slurmCommand(const std::vector<std::string>& args) {
     place.directory = currentDirectory();
     place.zonetool = ownBinary();
     place.redo = a.redo;
-    if (const DataContext* data = dataContext()) {
+    if (const DataContext* data = &ctx.data) {
         if (!data->path.empty()) {
             place.dataArguments = {
                 "--data", data->path[0] == '/' ? data->path : place.directory + "/" + data->path};
@@ -626,9 +629,9 @@ int slurmCommand(const std::vector<std::string>& args) {
                   << std::strerror(errno) << "\n";
         return 1;
     }
-    Plan plan = a.profile   ? planProfileArray(a, place)
-                : a.explore ? planExploreArray(a, place)
-                            : planFitArray(a, place);
+    Plan plan = a.profile   ? planProfileArray(ctx.data, a, place)
+                : a.explore ? planExploreArray(ctx.data, a, place)
+                            : planFitArray(ctx.data, a, place);
     if (access(".", W_OK | X_OK) != 0) {
         plan.problems.push_back("cannot create files in the working directory " + place.directory +
                                 ": " + std::strerror(errno));

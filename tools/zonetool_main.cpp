@@ -10,6 +10,7 @@
 #include "tools/models_command.h"
 #include "tools/plot.h"
 #include "tools/profile.h"
+#include "tools/run_context.h"
 #include "tools/simulate.h"
 #include "tools/slurm.h"
 #include "tools/start_command.h"
@@ -63,7 +64,7 @@ int zonetoolMain(int argc, char** argv) {
     }
     struct Command {
         const char* name;
-        int (*run)(const std::vector<std::string>&);
+        int (*run)(RunContext&, const std::vector<std::string>&);
         bool takesData; // --data and --box are read here, for the whole command
     };
     const Command commands[] = {
@@ -81,7 +82,8 @@ int zonetoolMain(int argc, char** argv) {
         }
         for (const Command& c : commands) {
             if (rest[0] == c.name) {
-                return c.run({"--help"});
+                RunContext ctx;
+                return c.run(ctx, {"--help"});
             }
         }
         return usageError("", "unknown command '" + rest[0] + "'");
@@ -90,19 +92,17 @@ int zonetoolMain(int argc, char** argv) {
         if (command != c.name) {
             continue;
         }
+        // One context for everything the command does, fits on worker threads included.
+        RunContext ctx;
         if (!c.takesData) {
-            return c.run(rest);
+            return c.run(ctx, rest);
         }
-        // The transect and boxes are in force for everything the command does, fits on
-        // worker threads included (they install them again from dataContext()).
-        DataContext data;
         std::vector<std::string> args;
-        const int dataStatus = readDataOptions(c.name, rest, args, data);
+        const int dataStatus = readDataOptions(c.name, rest, args, ctx.data);
         if (dataStatus >= 0) {
             return dataStatus;
         }
-        const DataScope dataScope(&data);
-        return c.run(args);
+        return c.run(ctx, args);
     }
     return usageError("", "unknown command '" + command + "'");
 }

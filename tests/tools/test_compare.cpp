@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "data/active_transect.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -29,14 +31,14 @@ std::vector<StoredResult> threeFits() {
 } // namespace
 
 TEST(CompareData, SampleSizeAndSaturatedModel) {
-    EXPECT_EQ(sampledIndividuals(), 751);
-    EXPECT_EQ(saturatedParameters(), 210);
+    EXPECT_EQ(sampledIndividuals(builtInTransectValue()), 751);
+    EXPECT_EQ(saturatedParameters(builtInTransectValue()), 210);
     // Sum over sites and genotypes of -n ln(n / site total), zero counts left out.
-    EXPECT_NEAR(saturatedNegLogLikelihood(), 274.0604838542637, 1e-10);
+    EXPECT_NEAR(saturatedNegLogLikelihood(builtInTransectValue()), 274.0604838542637, 1e-10);
 }
 
 TEST(CompareRows, CriteriaWeightsAndGAreSortedByAic) {
-    const std::vector<ComparisonRow> rows = compareResults(threeFits());
+    const std::vector<ComparisonRow> rows = compareResults(builtInTransectValue(), threeFits());
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].result.model, 7);
     EXPECT_EQ(rows[1].result.model, 2);
@@ -64,7 +66,7 @@ TEST(CompareRows, ReplicateFitsOfOneModelShareNoWeight) {
     fits.erase(fits.begin() + 2);
     fits.push_back(stored(1, 498.0, "SS1_ML_seed2"));
     fits.push_back(stored(1, 503.0, "SS1_ML_seed3"));
-    const std::vector<ComparisonRow> rows = compareResults(fits);
+    const std::vector<ComparisonRow> rows = compareResults(builtInTransectValue(), fits);
     ASSERT_EQ(rows.size(), 4u);
     // Model 1's best (AIC 1004, as model 7's 1004) comes first on the tie, then its others.
     EXPECT_EQ(rows[0].result.path, "SS1_ML_seed2");
@@ -98,17 +100,17 @@ TEST(CompareRows, ReplicateFitsOfOneModelShareNoWeight) {
 TEST(CompareRows, ParametersHeldFixedAreNotCounted) {
     std::vector<StoredResult> fits = {stored(8, 450.0, "C_2_ML_")};
     fits[0].free = {true, false, true, false, true, false, true};
-    EXPECT_EQ(compareResults(fits)[0].parameters, 4);
-    EXPECT_EQ(compareResults(fits)[0].aic, 908.0);
-    EXPECT_EQ(compareResults(fits)[0].df, 206);
+    EXPECT_EQ(compareResults(builtInTransectValue(), fits)[0].parameters, 4);
+    EXPECT_EQ(compareResults(builtInTransectValue(), fits)[0].aic, 908.0);
+    EXPECT_EQ(compareResults(builtInTransectValue(), fits)[0].df, 206);
     fits[0].free.clear();
-    EXPECT_EQ(compareResults(fits)[0].parameters, 7);
+    EXPECT_EQ(compareResults(builtInTransectValue(), fits)[0].parameters, 7);
 }
 
 TEST(CompareRows, PenaltyFitGetsNoWeightAndJsonNull) {
     std::vector<StoredResult> fits = threeFits();
     fits.push_back(stored(10, 1.7976931e308, "C_3_F0_ML_"));
-    const std::vector<ComparisonRow> rows = compareResults(fits);
+    const std::vector<ComparisonRow> rows = compareResults(builtInTransectValue(), fits);
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[3].result.model, 10);
     EXPECT_EQ(rows[3].weight, 0.0);
@@ -123,7 +125,7 @@ TEST(CompareRows, PenaltyFitGetsNoWeightAndJsonNull) {
     EXPECT_NE(tsv.find("\tbest\t9\t1.7977e+308\tinf\tinf\tinf\tinf\t0.0000\t"), std::string::npos)
         << tsv;
     // A single fit is its own best: weight 1 even when its AIC is infinite.
-    const std::vector<ComparisonRow> alone = compareResults({fits.back()});
+    const std::vector<ComparisonRow> alone = compareResults(builtInTransectValue(), {fits.back()});
     EXPECT_EQ(alone[0].deltaAic, 0.0);
     EXPECT_EQ(alone[0].weight, 1.0);
 }
@@ -131,7 +133,7 @@ TEST(CompareRows, PenaltyFitGetsNoWeightAndJsonNull) {
 TEST(CompareFormat, TsvAndAlignedTable) {
     std::vector<StoredResult> fits = threeFits();
     fits[0].seed = 3;
-    const std::vector<ComparisonRow> rows = compareResults(fits);
+    const std::vector<ComparisonRow> rows = compareResults(builtInTransectValue(), fits);
     const std::string tsv = formatComparison(rows, TableFormat::tsv);
     EXPECT_EQ(tsv.substr(0, tsv.find('\n') + 1),
               "model\tname\tseed\tfit\tk\t-lnL\tAIC\tAICc\tdAIC\tdAICc\tweight\tG\tdf\tfile\n");

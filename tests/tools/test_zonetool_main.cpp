@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "data/active_transect.h"
+
 #include <cstdlib>
 #include <sstream>
 
@@ -118,8 +120,8 @@ TEST(ZonetoolEval, RealEvaluationReportsGenerationsAndSites) {
                     "predictedSS\tpredictedSI\tpredictedII");
     // Both x axes of the figures come back exactly: the kernel models' positions on the
     // transect axis and the stepping-stone models' summed distances.
-    const std::vector<double> positions = sitePositionsFor(*findModel(7));
-    const std::vector<double> distances = sitePositionsFor(*findModel(1));
+    const std::vector<double> positions = sitePositionsFor(builtInTransectValue(), *findModel(7));
+    const std::vector<double> distances = sitePositionsFor(builtInTransectValue(), *findModel(1));
     while (std::getline(in, line)) {
         std::istringstream cells(line);
         int site = -1;
