@@ -325,12 +325,12 @@ int compareCommand(RunContext& ctx, const std::vector<std::string>& args) {
         options.objectiveGiven ? options.objective : fits.front().result.objective;
     for (const LoadedFit& fit : fits) {
         if (fit.result.objective != objective) {
-            std::cerr << "zonetool compare: " << fit.result.path << " is a fit of the "
-                      << objectiveName(fit.result.objective) << " objective, not of the "
-                      << objectiveName(objective) << " objective of "
-                      << (options.objectiveGiven ? std::string("--objective")
-                                                 : fits.front().result.path)
-                      << "; fits of different objectives are not ranked together\n";
+            *ctx.err << "zonetool compare: " << fit.result.path << " is a fit of the "
+                     << objectiveName(fit.result.objective) << " objective, not of the "
+                     << objectiveName(objective) << " objective of "
+                     << (options.objectiveGiven ? std::string("--objective")
+                                                : fits.front().result.path)
+                     << "; fits of different objectives are not ranked together\n";
             return 1;
         }
     }
@@ -341,14 +341,14 @@ int compareCommand(RunContext& ctx, const std::vector<std::string>& args) {
     for (const LoadedFit& fit : fits) {
         const std::string checksum = fit.record ? fit.record->dataChecksum : "";
         if (checksum != wanted) {
-            std::cerr << "zonetool compare: " << fit.result.path << " is a fit of "
-                      << (checksum.empty() ? std::string("the built-in transect")
-                                           : fit.record->data + " (" + checksum + ")")
-                      << ", not of "
-                      << (wanted.empty() ? std::string("the built-in transect")
-                                         : inUse->path + " (" + wanted + ")")
-                      << "; fits of different transects are not ranked together (give the "
-                         "fit's --data)\n";
+            *ctx.err << "zonetool compare: " << fit.result.path << " is a fit of "
+                     << (checksum.empty() ? std::string("the built-in transect")
+                                          : fit.record->data + " (" + checksum + ")")
+                     << ", not of "
+                     << (wanted.empty() ? std::string("the built-in transect")
+                                        : inUse->path + " (" + wanted + ")")
+                     << "; fits of different transects are not ranked together (give the "
+                        "fit's --data)\n";
             return 1;
         }
     }
@@ -367,7 +367,7 @@ int compareCommand(RunContext& ctx, const std::vector<std::string>& args) {
             int fileBorders[2];
             std::string error;
             if (!bordersFor(ctx.data.data(), model, fileBorders, error)) {
-                std::cerr << "zonetool compare: " << error << "\n";
+                *ctx.err << "zonetool compare: " << error << "\n";
                 return 1;
             }
             const std::vector<double>& point = rows[i].result.point;
@@ -378,7 +378,7 @@ int compareCommand(RunContext& ctx, const std::vector<std::string>& args) {
                 "}";
         }
     }
-    std::cout << formatComparison(rows, format, all, summaries) << std::flush;
+    *ctx.out << formatComparison(rows, format, all, summaries) << std::flush;
     // One fit at a model's best value is one start that got there: another may do better.
     for (const ComparisonRow& best : rows) {
         if (!best.best) {
@@ -393,7 +393,7 @@ int compareCommand(RunContext& ctx, const std::vector<std::string>& args) {
         }
         const std::string warning = singleStartWarning(*findModel(best.result.model), reached);
         if (!warning.empty()) {
-            std::cerr << "zonetool compare: " << warning << "\n";
+            *ctx.err << "zonetool compare: " << warning << "\n";
         }
     }
     return 0;

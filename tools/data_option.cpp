@@ -100,7 +100,7 @@ std::string fnv1a64(const std::string& bytes) {
 }
 
 int readDataOptions(const std::string& command, const std::vector<std::string>& args,
-                    std::vector<std::string>& rest, DataContext& context) {
+                    std::vector<std::string>& rest, DataContext& context, std::ostream& err) {
     std::string dataPath;
     bool dataGiven = false;
     std::vector<BoxSetting> settings;
@@ -121,14 +121,15 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
         } else if (i + 1 < args.size()) {
             value = args[++i];
         } else {
-            return usageError(command, arg + (data ? " needs a file name" : " needs NAME=LO:HI"));
+            return usageError(err, command,
+                              arg + (data ? " needs a file name" : " needs NAME=LO:HI"));
         }
         if (data) {
             if (dataGiven) {
-                return usageError(command, "--data is given twice");
+                return usageError(err, command, "--data is given twice");
             }
             if (value.empty()) {
-                return usageError(command, "--data needs a file name");
+                return usageError(err, command, "--data needs a file name");
             }
             dataPath = value;
             dataGiven = true;
@@ -136,7 +137,7 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
             BoxSetting setting;
             std::string problem;
             if (!parseBox(value, setting, problem)) {
-                return usageError(command, problem);
+                return usageError(err, command, problem);
             }
             settings.push_back(setting);
             boxOptions.push_back(value);
@@ -147,7 +148,7 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
     if (dataGiven) {
         std::string error;
         if (!loadTransect(dataPath, context, error)) {
-            std::cerr << error << "\n";
+            err << error << "\n";
             return 1;
         }
         context.boxes.scale(transectScale(context.transect));

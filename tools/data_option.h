@@ -7,6 +7,8 @@
 #include "models/model_table.h"
 #include "models/scaled_boxes.h"
 
+#include <iostream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -38,8 +40,10 @@ struct DataContext {
 // the message on standard error: 2 for a bad argument ("zonetool COMMAND: PROBLEM" and the
 // help pointer), 1 for a file that cannot be used (the reader's message, naming the file and
 // the line). The file is read only when the options themselves are good.
+// The messages go to `err`.
 int readDataOptions(const std::string& command, const std::vector<std::string>& args,
-                    std::vector<std::string>& rest, DataContext& context);
+                    std::vector<std::string>& rest, DataContext& context,
+                    std::ostream& err = std::cerr);
 
 // The FNV-1a 64-bit hash of `bytes`, as 16 lower-case hexadecimal digits.
 std::string fnv1a64(const std::string& bytes);

@@ -51,9 +51,11 @@ const char* const evalHelp =
     "\n"
     "Parameters X0 X1 ... of each model, in order ('zonetool models' shows their boxes):\n";
 
-int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options) {
+int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options, std::ostream& out,
+                    std::ostream& err) {
     // Numbers may be negative, so only "--" starts an option.
     return OptionParser("eval", [] { return evalHelp + parameterLines(); })
+        .streams(out, err)
         .value({"--sites"}, "a file name", storeText(options.sitesPath))
         .value({"--objective"}, "a value",
                [&options](const std::string& name, const std::string& value) -> Problem {
@@ -128,13 +130,13 @@ bool writeSites(const Transect& transect, const std::string& path,
 
 int evalCommand(RunContext& ctx, const std::vector<std::string>& args) {
     EvalOptions options;
-    const int status = readEvalOptions(args, options);
+    const int status = readEvalOptions(args, options, *ctx.out, *ctx.err);
     if (status >= 0) {
         return status;
     }
     const ModelEntry& model = *findModel(options.model);
     if (model.objective == nullptr) {
-        std::cerr << "Model " << model.number << " is not available in this build\n";
+        *ctx.err << "Model " << model.number << " is not available in this build\n";
         return 1;
     }
 
@@ -142,9 +144,9 @@ int evalCommand(RunContext& ctx, const std::vector<std::string>& args) {
     report.keepPredictions = !options.sitesPath.empty();
     double value = 0.0;
     std::string failure;
-    const auto failed = [&failure] {
-        std::cout.flush();
-        std::cerr << failure << "\n";
+    const auto failed = [&failure, &ctx] {
+        (*ctx.out).flush();
+        *ctx.err << failure << "\n";
         return 1;
     };
     if (options.objective == ObjectiveKind::zonefit || options.both) {
@@ -153,14 +155,14 @@ int evalCommand(RunContext& ctx, const std::vector<std::string>& args) {
         }
     }
     if (options.objective == ObjectiveKind::zonefit) {
-        std::cout << format17(value) << "\n" << std::flush;
+        *ctx.out << format17(value) << "\n" << std::flush;
         if (report.runs == 0) {
-            std::cerr << "generations: 0 (no simulation)\n";
+            *ctx.err << "generations: 0 (no simulation)\n";
         } else {
-            std::cerr << "generations: " << report.generations
-                      << (report.converged ? " (equilibrium reached)"
-                                           : " (generation cap reached, not at equilibrium)")
-                      << "\n";
+            *ctx.err << "generations: " << report.generations
+                     << (report.converged ? " (equilibrium reached)"
+                                          : " (generation cap reached, not at equilibrium)")
+                     << "\n";
         }
     } else {
         const double zonefitValue = value;
@@ -173,25 +175,25 @@ int evalCommand(RunContext& ctx, const std::vector<std::string>& args) {
             return failed();
         }
         if (options.both) {
-            std::cout << format17(zonefitValue) << "\n";
+            *ctx.out << format17(zonefitValue) << "\n";
         }
-        std::cout << format17(value) << "\n" << std::flush;
+        *ctx.out << format17(value) << "\n" << std::flush;
         if (options.both) {
-            std::cerr << "zonefit: " << format17(zonefitValue) << " ("
-                      << (zonefitRun.runs == 0
-                              ? std::string("no simulation")
-                              : std::to_string(zonefitRun.generations) + " generations" +
-                                    (zonefitRun.converged ? "" : ", generation cap reached"))
-                      << "); settled: " << format17(value) << " (" << stateDescription(settled)
-                      << ")\n";
+            *ctx.err << "zonefit: " << format17(zonefitValue) << " ("
+                     << (zonefitRun.runs == 0
+                             ? std::string("no simulation")
+                             : std::to_string(zonefitRun.generations) + " generations" +
+                                   (zonefitRun.converged ? "" : ", generation cap reached"))
+                     << "); settled: " << format17(value) << " (" << stateDescription(settled)
+                     << ")\n";
         } else {
-            std::cerr << "settled: " << stateDescription(settled) << "\n";
+            *ctx.err << "settled: " << stateDescription(settled) << "\n";
         }
     }
     if (!options.sitesPath.empty() &&
         !writeSites(ctx.data.data(), options.sitesPath, report.predictions)) {
-        std::cerr << "zonetool eval: cannot write " << options.sitesPath << ": "
-                  << std::strerror(errno) << "\n";
+        *ctx.err << "zonetool eval: cannot write " << options.sitesPath << ": "
+                 << std::strerror(errno) << "\n";
         return 1;
     }
     return 0;

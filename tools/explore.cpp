@@ -512,7 +512,7 @@ int exploreCommand(RunContext& ctx, const std::vector<std::string>& args) {
     parseModel(a.modelText, number);
     const ModelEntry& model = *findModel(number);
     if (model.objective == nullptr) {
-        std::cerr << "zonetool explore: model " << number << " is not available in this build\n";
+        *ctx.err << "zonetool explore: model " << number << " is not available in this build\n";
         return 1;
     }
     const std::string recordName = a.prefix + ".explore.json";
@@ -530,7 +530,7 @@ int exploreCommand(RunContext& ctx, const std::vector<std::string>& args) {
     const StopSignalGuard signalGuard;
     for (const std::string& name : outputs) {
         if (!a.redo && exists(name)) {
-            std::cerr << "zonetool explore: " << name << " exists; give --redo to replace it\n";
+            *ctx.err << "zonetool explore: " << name << " exists; give --redo to replace it\n";
             return 1;
         }
     }
@@ -539,7 +539,7 @@ int exploreCommand(RunContext& ctx, const std::vector<std::string>& args) {
         // A bad border file would fail every start alike: check it once, here, and say why.
         Borders borders;
         if (!readBorders(borderFileName, data.data().siteCount(), borders, error)) {
-            std::cerr << error << "\n";
+            *ctx.err << error << "\n";
             return 1;
         }
     }

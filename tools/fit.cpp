@@ -428,7 +428,7 @@ int fitCommand(RunContext& ctx, const std::vector<std::string>& args) {
         return 1;
     }
     if (!a.startPath.empty() && !startFileCommaProblem(a.startPath).empty()) {
-        std::cerr << "zonetool fit: " << startFileCommaProblem(a.startPath) << "\n";
+        *ctx.err << "zonetool fit: " << startFileCommaProblem(a.startPath) << "\n";
         return 1;
     }
     // With a transect of the user's own, a model without its start file here starts from the

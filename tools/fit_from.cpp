@@ -228,12 +228,12 @@ int fitFromCommand(RunContext& ctx, const std::vector<std::string>& args) {
     ExploreMap map;
     std::string error;
     if (!readExploreRecord(a.recordPath, map, error)) {
-        std::cerr << "zonetool fit: " << error << "\n";
+        *ctx.err << "zonetool fit: " << error << "\n";
         return 1;
     }
     if (map.model != number) {
-        std::cerr << "zonetool fit: " << a.recordPath << " explores model " << map.model
-                  << ", not model " << number << "\n";
+        *ctx.err << "zonetool fit: " << a.recordPath << " explores model " << map.model
+                 << ", not model " << number << "\n";
         return 1;
     }
     if (!a.objectiveGiven) {
@@ -243,7 +243,7 @@ int fitFromCommand(RunContext& ctx, const std::vector<std::string>& args) {
         return fitOneOptimum(ctx, a, model, map);
     }
     if (map.optima.empty()) {
-        std::cerr << "zonetool fit: " << a.recordPath << " lists no optimum\n";
+        *ctx.err << "zonetool fit: " << a.recordPath << " lists no optimum\n";
         return 1;
     }
     const int count = std::min<int>(a.best, static_cast<int>(map.optima.size()));
@@ -288,7 +288,7 @@ int fitFromCommand(RunContext& ctx, const std::vector<std::string>& args) {
         }
         for (const std::string& name : names) {
             if (exists(name)) {
-                std::cerr << "zonetool fit: " << name << " exists; give --redo to replace it\n";
+                *ctx.err << "zonetool fit: " << name << " exists; give --redo to replace it\n";
                 return 1;
             }
         }
@@ -297,17 +297,17 @@ int fitFromCommand(RunContext& ctx, const std::vector<std::string>& args) {
         return 1;
     }
     if (!checkBordersFor(ctx.data, jobs, error)) {
-        std::cerr << error << "\n";
+        *ctx.err << error << "\n";
         return 1;
     }
     for (const auto& file : startFiles) {
         if (!writeResultFile(file.first, file.second, error)) {
-            std::cerr << "zonetool fit: cannot write " << file.first << ": " << error << "\n";
+            *ctx.err << "zonetool fit: cannot write " << file.first << ": " << error << "\n";
             return 1;
         }
     }
     std::deque<FitProgress> progress(jobs.size());
-    StatusLine line(std::cerr, progressWanted(a.quiet, STDERR_FILENO));
+    StatusLine line(*ctx.err, progressWanted(a.quiet, STDERR_FILENO));
     const std::int64_t started = steadyNow();
     std::vector<FitOutcome> outcomes;
     {
@@ -323,8 +323,8 @@ int fitFromCommand(RunContext& ctx, const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < jobs.size(); i++) {
         if (outcomes[i].status != 0) {
             failures++;
-            std::cerr << "zonetool fit: the fit " << jobs[i].resultName << " failed; see "
-                      << jobs[i].logName << "\n";
+            *ctx.err << "zonetool fit: the fit " << jobs[i].resultName << " failed; see "
+                     << jobs[i].logName << "\n";
             continue;
         }
         // At the fitted point itself, as the record holds it: the 8 digits of the result file
@@ -337,6 +337,6 @@ int fitFromCommand(RunContext& ctx, const std::vector<std::string>& args) {
                        "\n";
         }
     }
-    std::cout << summaryTable(jobs, outcomes) << settled;
+    *ctx.out << summaryTable(jobs, outcomes) << settled;
     return failures == 0 ? 0 : 1;
 }

@@ -51,11 +51,13 @@ std::string modelListing(const DataContext& data) {
 
 int modelsCommand(RunContext& ctx, const std::vector<std::string>& args) {
     // No options at all: "--x" is as unexpected as "x".
-    const int status =
-        OptionParser("models", [] { return std::string(modelsHelp); }).optionPrefix("").parse(args);
+    const int status = OptionParser("models", [] { return std::string(modelsHelp); })
+                           .streams(*ctx.out, *ctx.err)
+                           .optionPrefix("")
+                           .parse(args);
     if (status >= 0) {
         return status;
     }
-    std::cout << modelListing(ctx.data);
+    *ctx.out << modelListing(ctx.data);
     return 0;
 }

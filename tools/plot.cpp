@@ -611,7 +611,7 @@ int plotCommand(RunContext& ctx, const std::vector<std::string>& args) {
     int fileBorders[2] = {0, 0};
     const DataContext& data = ctx.data;
     if (!bordersFor(data.data(), model, fileBorders, error)) {
-        std::cerr << error << "\n";
+        *ctx.err << error << "\n";
         return 1;
     }
     LoadedFit fit;
@@ -619,10 +619,10 @@ int plotCommand(RunContext& ctx, const std::vector<std::string>& args) {
     const bool loaded =
         loadFit(data, resultPath, model, false, fit, error, warnings, options.objective, ctx.out);
     for (const std::string& warning : warnings) {
-        std::cerr << "zonetool plot: " << warning << "\n";
+        *ctx.err << "zonetool plot: " << warning << "\n";
     }
     if (!loaded) {
-        std::cerr << "zonetool plot: " << error << "\n";
+        *ctx.err << "zonetool plot: " << error << "\n";
         return 1;
     }
     if (fit.result.objective != options.objective) {
@@ -632,7 +632,7 @@ int plotCommand(RunContext& ctx, const std::vector<std::string>& args) {
         double atPoint = 0.0;
         if (!evaluateRecorded(data, model, fit.result.point, options.objective, report, fit.state,
                               atPoint, error, ctx.out)) {
-            std::cerr << "zonetool plot: " << error << "\n";
+            *ctx.err << "zonetool plot: " << error << "\n";
             return 1;
         }
         fit.result.value = atPoint;
@@ -642,11 +642,11 @@ int plotCommand(RunContext& ctx, const std::vector<std::string>& args) {
     ModelPrediction prediction;
     if (failedFitValue(data, model, value)) {
         // Lines of a point that scores a penalty would pass for a fitted cline.
-        std::cerr << "zonetool plot: warning: " << failedFitText(resultPath, value)
-                  << "; the figure shows the data only\n";
+        *ctx.err << "zonetool plot: warning: " << failedFitText(resultPath, value)
+                 << "; the figure shows the data only\n";
     } else if (!predictForFigure(data, model, stored.point, options.objective, prediction, error,
                                  ctx.out)) {
-        std::cerr << "zonetool plot: " << resultPath << ": " << error << "\n";
+        *ctx.err << "zonetool plot: " << resultPath << ": " << error << "\n";
         return 1;
     }
     Envelope envelope;
@@ -654,13 +654,13 @@ int plotCommand(RunContext& ctx, const std::vector<std::string>& args) {
         !envelopeFromCurves(data, model, stored.point, options.objective, prediction,
                             options.envelopePaths, options.units > 0.0 ? options.units : 2.0,
                             envelope, error, ctx.out)) {
-        std::cerr << "zonetool plot: " << error << "\n";
+        *ctx.err << "zonetool plot: " << error << "\n";
         return 1;
     }
     if (prediction.sites.empty() && !failedFitValue(data, model, value)) {
-        std::cerr << "zonetool plot: the point in " << resultPath
-                  << " lies outside the model's box (value " << format17(value)
-                  << "); the figure shows no fitted lines\n";
+        *ctx.err << "zonetool plot: the point in " << resultPath
+                 << " lies outside the model's box (value " << format17(value)
+                 << "); the figure shows no fitted lines\n";
     }
 
     PlotInput input =
@@ -678,8 +678,8 @@ int plotCommand(RunContext& ctx, const std::vector<std::string>& args) {
     out << svg;
     out.flush();
     if (!out) {
-        std::cerr << "zonetool plot: cannot write " << outputPath << ": " << std::strerror(errno)
-                  << "\n";
+        *ctx.err << "zonetool plot: cannot write " << outputPath << ": " << std::strerror(errno)
+                 << "\n";
         return 1;
     }
     return 0;

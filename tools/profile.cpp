@@ -912,7 +912,7 @@ int profileCommand(RunContext& ctx, const std::vector<std::string>& args) {
         ProfileOutcome outcome;
         std::string error;
         if (!collectProfile(model, o.resultPath, o.indices, o.settings, outcome, error)) {
-            std::cerr << "zonetool profile: " << error << "\n";
+            *ctx.err << "zonetool profile: " << error << "\n";
             return 1;
         }
         printProfile(ctx, model, o, outcome);
@@ -942,7 +942,7 @@ int profileCommand(RunContext& ctx, const std::vector<std::string>& args) {
     // The coordinates past the model's own have no effect and stay as they are.
     const ModelBox& box = ctx.data.box(model.number);
     const std::vector<ParameterInfo> boxes(box.parameters, box.parameters + box.parameterCount);
-    StatusLine line(std::cerr, !o.quiet && isatty(STDERR_FILENO) != 0);
+    StatusLine line(*ctx.err, !o.quiet && isatty(STDERR_FILENO) != 0);
     ProfileObserver observer = [&](int index, int side, int point, double value) {
         line.show(std::string("profile ") + boxes[static_cast<std::size_t>(index)].name +
                   (side < 0 ? " lower" : " upper") + " point " + std::to_string(point) + " at " +

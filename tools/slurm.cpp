@@ -625,8 +625,8 @@ int slurmCommand(RunContext& ctx, const std::vector<std::string>& args) {
                                    {"--objective", objectiveName(a.objective)});
     }
     if (place.directory.empty() || place.zonetool.empty()) {
-        std::cerr << "zonetool slurm: cannot find the working directory or this program: "
-                  << std::strerror(errno) << "\n";
+        *ctx.err << "zonetool slurm: cannot find the working directory or this program: "
+                 << std::strerror(errno) << "\n";
         return 1;
     }
     Plan plan = a.profile   ? planProfileArray(ctx.data, a, place)
@@ -641,24 +641,24 @@ int slurmCommand(RunContext& ctx, const std::vector<std::string>& args) {
     }
     if (!plan.problems.empty()) {
         for (const std::string& problem : plan.problems) {
-            std::cerr << "zonetool slurm: " << problem << "\n";
+            *ctx.err << "zonetool slurm: " << problem << "\n";
         }
-        std::cerr << "zonetool slurm: nothing written\n";
+        *ctx.err << "zonetool slurm: nothing written\n";
         return 1;
     }
     if (a.script.empty()) {
-        std::cout << plan.script << std::flush;
+        *ctx.out << plan.script << std::flush;
         return 0;
     }
     std::string error;
     if (!writeResultFile(a.script, plan.script, error, nullptr,
                          a.redo ? ExistingFile::replace : ExistingFile::keep)) {
-        std::cerr << "zonetool slurm: " << error << "\n";
+        *ctx.err << "zonetool slurm: " << error << "\n";
         return 1;
     }
     // Executable, so that "./SCRIPT submit" works too; sbatch itself needs no mode.
     chmod(a.script.c_str(), 0755);
-    std::cerr << "zonetool slurm: wrote " << a.script << "\n";
+    *ctx.err << "zonetool slurm: wrote " << a.script << "\n";
     if (!a.submit) {
         return 0;
     }

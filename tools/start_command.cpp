@@ -148,8 +148,8 @@ int startCommand(RunContext& ctx, const std::vector<std::string>& args) {
     }
     if (!o.redo && !refused.empty()) {
         for (const std::string& name : refused) {
-            std::cerr << "zonetool start: " << name
-                      << " exists already; give --redo to overwrite it\n";
+            *ctx.err << "zonetool start: " << name
+                     << " exists already; give --redo to overwrite it\n";
         }
         return 1;
     }
@@ -162,25 +162,25 @@ int startCommand(RunContext& ctx, const std::vector<std::string>& args) {
         const std::string text =
             std::to_string(borders.border1) + "\n" + std::to_string(borders.border2) + "\n";
         if (!writeResultFile(borderFileName, text, error)) {
-            std::cerr << "zonetool start: cannot write " << borderFileName << ": " << error << "\n";
+            *ctx.err << "zonetool start: cannot write " << borderFileName << ": " << error << "\n";
             return 1;
         }
-        std::cerr << "zonetool start: wrote " << borderFileName << ": demes " << borders.border1
-                  << " and " << borders.border2 << ", where the fitted cline of "
-                  << dataName(ctx.data) << " passes S frequencies 0.9 and 0.1\n";
+        *ctx.err << "zonetool start: wrote " << borderFileName << ": demes " << borders.border1
+                 << " and " << borders.border2 << ", where the fitted cline of "
+                 << dataName(ctx.data) << " passes S frequencies 0.9 and 0.1\n";
     } else if (!startBorders(ctx.data, model, borders, fromFile, error)) {
-        std::cerr << error << "\n";
+        *ctx.err << error << "\n";
         return 1;
     } else if (model.borders == BorderSource::borderFile) {
         if (fromFile) {
-            std::cerr << "zonetool start: " << modelLabel(model) << " uses the region borders of "
-                      << borderFileName << ": demes " << borders.border1 << " and "
-                      << borders.border2 << "\n";
+            *ctx.err << "zonetool start: " << modelLabel(model) << " uses the region borders of "
+                     << borderFileName << ": demes " << borders.border1 << " and "
+                     << borders.border2 << "\n";
         } else {
-            std::cerr << "zonetool start: no " << borderFileName << " here; " << modelLabel(model)
-                      << " reads its region borders from it. This start assumes demes "
-                      << borders.border1 << " and " << borders.border2
-                      << "; write them with 'zonetool start " << o.modelText << " --borders'\n";
+            *ctx.err << "zonetool start: no " << borderFileName << " here; " << modelLabel(model)
+                     << " reads its region borders from it. This start assumes demes "
+                     << borders.border1 << " and " << borders.border2
+                     << "; write them with 'zonetool start " << o.modelText << " --borders'\n";
         }
     }
 
@@ -188,24 +188,24 @@ int startCommand(RunContext& ctx, const std::vector<std::string>& args) {
     const DerivedStart derived = checkedStart(ctx.data, model, borders, halvings);
     const int sigma = findParameter(model, "sigma");
     if (halvings > 0 && sigma >= 0) {
-        std::cerr << "zonetool start: sigma halved " << halvings
-                  << (halvings == 1 ? " time" : " times") << " (to "
-                  << derived.start[static_cast<std::size_t>(sigma)]
-                  << "): with more, the start evaluated to a penalty or did not reach "
-                     "equilibrium\n";
+        *ctx.err << "zonetool start: sigma halved " << halvings
+                 << (halvings == 1 ? " time" : " times") << " (to "
+                 << derived.start[static_cast<std::size_t>(sigma)]
+                 << "): with more, the start evaluated to a penalty or did not reach "
+                    "equilibrium\n";
     }
     if (model.number == 7 && !derived.cline.sLeft) {
-        std::cerr << "zonetool start: the S allele dominates the high end of " << dataName(ctx.data)
-                  << ", but " << modelLabel(model)
-                  << " starts with SS below the contact and II above it\n";
+        *ctx.err << "zonetool start: the S allele dominates the high end of " << dataName(ctx.data)
+                 << ", but " << modelLabel(model)
+                 << " starts with SS below the contact and II above it\n";
     }
     const std::string text = startFileText(derived);
     if (o.outputPath.empty()) {
-        std::cout << text << std::flush;
+        *ctx.out << text << std::flush;
         return 0;
     }
     if (!writeResultFile(o.outputPath, text, error)) {
-        std::cerr << "zonetool start: cannot write " << o.outputPath << ": " << error << "\n";
+        *ctx.err << "zonetool start: cannot write " << o.outputPath << ": " << error << "\n";
         return 1;
     }
     return 0;

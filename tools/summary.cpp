@@ -473,13 +473,13 @@ int summaryCommand(RunContext& ctx, const std::vector<std::string>& args) {
         int fileBorders[2];
         std::string error;
         if (!bordersFor(ctx.data.data(), model, fileBorders, error)) {
-            std::cerr << "zonetool summary: " << error << "\n";
+            *ctx.err << "zonetool summary: " << error << "\n";
             return 1;
         }
         // The models' messages about single evaluations would break the table, TSV or JSON.
         rows.push_back({fit, summariseStoredFit(ctx.data, model, fit->result.point, fileBorders,
                                                 objective, ctx.err)});
     }
-    std::cout << formatSummaries(rows, format, objective) << std::flush;
+    *ctx.out << formatSummaries(rows, format, objective) << std::flush;
     return 0;
 }

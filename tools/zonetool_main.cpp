@@ -50,16 +50,19 @@ const char* const mainHelp =
 } // namespace
 
 int zonetoolMain(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
     recordedCommandLine().assign(argv, argv + argc);
+    return runZonetool(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+}
+
+int runZonetool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.empty()) {
-        std::cerr << mainHelp;
+        err << mainHelp;
         return 2;
     }
     const std::string command = args[0];
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (isHelp(command)) {
-        std::cout << mainHelp;
+        out << mainHelp;
         return 0;
     }
     struct Command {
@@ -77,16 +80,18 @@ int zonetoolMain(int argc, char** argv) {
     };
     if (command == "help") {
         if (rest.empty()) {
-            std::cout << mainHelp;
+            out << mainHelp;
             return 0;
         }
         for (const Command& c : commands) {
             if (rest[0] == c.name) {
                 RunContext ctx;
+                ctx.out = &out;
+                ctx.err = &err;
                 return c.run(ctx, {"--help"});
             }
         }
-        return usageError("", "unknown command '" + rest[0] + "'");
+        return usageError(err, "", "unknown command '" + rest[0] + "'");
     }
     for (const Command& c : commands) {
         if (command != c.name) {
@@ -94,15 +99,17 @@ int zonetoolMain(int argc, char** argv) {
         }
         // One context for everything the command does, fits on worker threads included.
         RunContext ctx;
+        ctx.out = &out;
+        ctx.err = &err;
         if (!c.takesData) {
             return c.run(ctx, rest);
         }
-        std::vector<std::string> args;
-        const int dataStatus = readDataOptions(c.name, rest, args, ctx.data);
+        std::vector<std::string> commandArgs;
+        const int dataStatus = readDataOptions(c.name, rest, commandArgs, ctx.data, err);
         if (dataStatus >= 0) {
             return dataStatus;
         }
-        return c.run(ctx, args);
+        return c.run(ctx, commandArgs);
     }
-    return usageError("", "unknown command '" + command + "'");
+    return usageError(err, "", "unknown command '" + command + "'");
 }
