@@ -278,8 +278,10 @@ struct CompareOptions {
     bool objectiveGiven = false;
 };
 
-int readCompareOptions(const std::vector<std::string>& args, CompareOptions& o) {
+int readCompareOptions(const RunContext& ctx, const std::vector<std::string>& args,
+                       CompareOptions& o) {
     return OptionParser("compare", [] { return std::string(compareHelp); })
+        .streams(*ctx.out, *ctx.err)
         .optionPrefix("-")
         .flag({"-r"}, [&o] { o.recursive = true; })
         .flag({"--all"}, [&o] { o.all = true; })
@@ -305,7 +307,7 @@ int readCompareOptions(const std::vector<std::string>& args, CompareOptions& o) 
 
 int compareCommand(RunContext& ctx, const std::vector<std::string>& args) {
     CompareOptions options;
-    const int status = readCompareOptions(args, options);
+    const int status = readCompareOptions(ctx, args, options);
     if (status >= 0) {
         return status;
     }

@@ -443,6 +443,7 @@ int summaryCommand(RunContext& ctx, const std::vector<std::string>& args) {
     std::string format = "table";
     ObjectiveKind objective = ObjectiveKind::zonefit;
     const int status = OptionParser("summary", [] { return std::string(summaryHelp); })
+                           .streams(*ctx.out, *ctx.err)
                            .optionPrefix("-")
                            .flag({"-r"}, [&recursive] { recursive = true; })
                            .value({"--format"}, "table, tsv or json",

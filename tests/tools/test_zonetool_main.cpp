@@ -1,9 +1,9 @@
 // Runs of zonetool command lines in a scratch directory: in this process with string streams
 // (runZonetool), and a few end to end through the program itself.
 #include "support/quick_fit.h"
+#include "support/run_in_process.h"
 #include "support/run_program.h"
 #include "tools/plot.h"
-#include "tools/zonetool_main.h"
 
 #include <gtest/gtest.h>
 
@@ -21,25 +21,9 @@ ProgramResult zonetool(const ScratchDir& dir, const std::string& arguments) {
     return runProgram(dir.path(), ZONETOOL_BIN, arguments);
 }
 
-// The same command line (arguments split at blanks) run in this process, in `dir`.
+// The same command line run in this process, in `dir`.
 ProgramResult inProcess(const ScratchDir& dir, const std::string& arguments) {
-    std::vector<std::string> args;
-    std::istringstream words(arguments);
-    std::string word;
-    while (words >> word) {
-        args.push_back(word);
-    }
-    char* home = getcwd(nullptr, 0);
-    EXPECT_EQ(chdir(dir.path().c_str()), 0);
-    std::ostringstream out;
-    std::ostringstream err;
-    ProgramResult r;
-    r.status = runZonetool(args, out, err);
-    r.out = out.str();
-    r.err = err.str();
-    EXPECT_EQ(chdir(home), 0);
-    std::free(home);
-    return r;
+    return runInProcess(dir.path(), arguments);
 }
 
 } // namespace
