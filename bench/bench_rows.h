@@ -56,7 +56,7 @@ class NullBuffer : public std::streambuf {
     int overflow(int c) override { return c; }
 };
 
-// Sends this thread's diagnostics to nowhere while it lives.
+// A diagnostics stream that drops everything, to pass down to the simulations a bench times.
 class QuietDiagnostics {
   public:
     QuietDiagnostics() : sink(&buffer) {}

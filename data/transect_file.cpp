@@ -393,6 +393,10 @@ bool readTransectFile(const std::string& path, Transect& transect, std::string& 
     return readTransect(in, path, transect, error);
 }
 
+std::string shownInMessage(const std::string& text) {
+    return shown(text);
+}
+
 std::string shortestText(double v) {
     char text[40];
     for (int digits = 1; digits <= 17; digits++) {

@@ -72,5 +72,9 @@ bool readTransectFile(const std::string& path, Transect& transect, std::string& 
 // `comment` (may be empty; one line, no line end) is written first as a '#' line.
 void writeTransect(std::ostream& out, const Transect& transect, const std::string& comment);
 
+// Text as the reader's messages quote it: at most 40 bytes (then "..."), bytes outside
+// printable ASCII as \xHH.
+std::string shownInMessage(const std::string& text);
+
 // The shortest decimal text (at most 17 significant digits, %g style) that reads back to `v`.
 std::string shortestText(double v);

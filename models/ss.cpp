@@ -10,6 +10,7 @@
 #include "data/borders.h"
 #include "models/model_context.h"
 #include "models/model_table.h"
+#include "models/site_likelihood.h"
 #include "models/ss_frame.h"
 #include "population/diagnostics.h"
 #include "population/population.h"
@@ -126,9 +127,8 @@ double evaluate(const ModelContext& context, double sigma, const RowSimulation& 
 
     double likelihood = 0.0;
     for (std::size_t i = 0; i < observedSS.size(); i++) {
-        likelihood = likelihood - observedSS[i] * std::log(predicted[i].SS) -
-                     observedSI[i] * std::log(predicted[i].SI) -
-                     observedII[i] * std::log(predicted[i].II);
+        likelihood = addSiteNegLogLikelihood(likelihood, observedSS[i], observedSI[i],
+                                             observedII[i], predicted[i]);
     }
 
     if (predicted[0].SS == 2.0) {

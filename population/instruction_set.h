@@ -1,13 +1,15 @@
-// Instruction-set levels of the fast simulation loops. The program is built for plain x86-64;
-// the loops are also compiled for wider vector instructions and the widest level the processor
-// runs is chosen when the first simulation starts. Every level computes the same operations in
-// the same order, without fused multiply-adds, so every level gives the same bits.
+// Instruction-set levels of the fast simulation loops. On x86-64 the program is built for plain
+// x86-64; the loops are also compiled for wider vector instructions and the widest level the
+// processor runs is chosen when the first simulation starts. Other processors (aarch64 with
+// NEON, say) have one level, the loops compiled for the target's own vector unit. Every level
+// computes the same operations in the same order, without fused multiply-adds, so every level,
+// on every processor, gives the same bits.
 #pragma once
 
 #include <string>
 
-// The levels, narrowest first: baseline (SSE2, any x86-64 or non-x86 processor), avx2 (AVX2),
-// avx512 (AVX-512 F, CD, BW, DQ and VL).
+// The levels, narrowest first: baseline (SSE2 on any x86-64 processor; the only level
+// elsewhere), avx2 (AVX2), avx512 (AVX-512 F, CD, BW, DQ and VL).
 enum class InstructionSet { baseline, avx2, avx512 };
 
 // "baseline", "avx2" or "avx512".

@@ -54,15 +54,17 @@ PointTable tableOf(const KernelPoints& kernel) {
 
 // Kernel dispersal into the block from deme i0 on, from stage arrays that hold value * step
 // and are padded by the kernel's reach, then each sum divided by SS sum + SI sum + II sum.
-// With `measure`, the change of each value is folded into `largest`. With `scalarWeights` the
-// weights are read as scalars, which registers as wide as a block broadcast for free; the
-// narrower levels read the broadcast copies. Either way each term is the same product.
-template <bool measure, bool scalarWeights>
+// With `measure`, the change of each value is folded into `largest`. The weights are read as
+// scalars where the level loads a scalar into every lane in one instruction (AVX2 and wider)
+// and from their copies broadcast to a block where it does not (SSE2); either way each term is
+// the same product.
+template <bool measure, class Block>
 ZONEFIT_INLINE void kernelBlock(std::size_t i0, const Stage& scaled, const PointTable& kernel,
-                                const Stage& to, Lanes& largest) {
-    Lanes sumSS = {};
-    Lanes sumSI = {};
-    Lanes sumII = {};
+                                const Stage& to, Block& largest) {
+    constexpr bool scalarWeights = 2 < widthOf<Block>;
+    Block sumSS = {};
+    Block sumSI = {};
+    Block sumII = {};
     const std::size_t points = kernel.points;
     const std::ptrdiff_t* offsets = kernel.offsets;
     for (std::size_t k = 0; k < points; ++k) {
@@ -70,25 +72,25 @@ ZONEFIT_INLINE void kernelBlock(std::size_t i0, const Stage& scaled, const Point
         if (scalarWeights) {
             const double w = kernel.weights[k];
             const double s = kernel.simpson[k];
-            sumSS = sumSS + loadLanes(scaled.SS + at) * w * s;
-            sumSI = sumSI + loadLanes(scaled.SI + at) * w * s;
-            sumII = sumII + loadLanes(scaled.II + at) * w * s;
+            sumSS = sumSS + loadLanes<Block>(scaled.SS + at) * w * s;
+            sumSI = sumSI + loadLanes<Block>(scaled.SI + at) * w * s;
+            sumII = sumII + loadLanes<Block>(scaled.II + at) * w * s;
         } else {
-            const Lanes w = loadLanes(kernel.weightLanes + lanes * k);
-            const Lanes s = loadLanes(kernel.simpsonLanes + lanes * k);
-            sumSS = sumSS + loadLanes(scaled.SS + at) * w * s;
-            sumSI = sumSI + loadLanes(scaled.SI + at) * w * s;
-            sumII = sumII + loadLanes(scaled.II + at) * w * s;
+            const Block w = loadLanes<Block>(kernel.weightLanes + lanes * k);
+            const Block s = loadLanes<Block>(kernel.simpsonLanes + lanes * k);
+            sumSS = sumSS + loadLanes<Block>(scaled.SS + at) * w * s;
+            sumSI = sumSI + loadLanes<Block>(scaled.SI + at) * w * s;
+            sumII = sumII + loadLanes<Block>(scaled.II + at) * w * s;
         }
     }
-    const Lanes total = sumSS + sumSI + sumII;
-    const Lanes nSS = sumSS / total;
-    const Lanes nSI = sumSI / total;
-    const Lanes nII = sumII / total;
+    const Block total = sumSS + sumSI + sumII;
+    const Block nSS = sumSS / total;
+    const Block nSI = sumSI / total;
+    const Block nII = sumII / total;
     if (measure) {
-        foldChange(largest, absLanes(nSS - loadLanes(to.SS + i0)));
-        foldChange(largest, absLanes(nSI - loadLanes(to.SI + i0)));
-        foldChange(largest, absLanes(nII - loadLanes(to.II + i0)));
+        foldChange(largest, absLanes(nSS - loadLanes<Block>(to.SS + i0)));
+        foldChange(largest, absLanes(nSI - loadLanes<Block>(to.SI + i0)));
+        foldChange(largest, absLanes(nII - loadLanes<Block>(to.II + i0)));
     }
     storeLanes(to.SS + i0, nSS);
     storeLanes(to.SI + i0, nSI);
@@ -134,11 +136,11 @@ ZONEFIT_INLINE void kernelDeme(std::size_t i, const Stage& scaled, const PointTa
 // Kernel dispersal of the whole row (n demes) from padded, scaled stage arrays, unmeasured.
 void kernelStage(std::size_t n, const Stage& scaled, const KernelPoints& points, const Stage& to) {
     const PointTable kernel = tableOf(points);
-    Lanes unused = {};
+    Lanes8 unused = {};
     double unmeasured = 0.0;
     std::size_t i = 0;
     for (; i + lanes <= n; i += lanes) {
-        kernelBlock<false, false>(i, scaled, kernel, to, unused);
+        kernelBlock<false>(i, scaled, kernel, to, unused);
     }
     for (; i < n; ++i) {
         kernelDeme<false>(i, scaled, kernel, to, unmeasured);
@@ -169,9 +171,9 @@ void reflectRight(std::size_t n, std::size_t reach, const Stage& padded) {
 // Multiplies demes 0 to n - 1 (whole blocks) of `from` by `step` into `to`.
 void scaleStage(std::size_t n, const Stage& from, double step, const Stage& to) {
     for (std::size_t i = 0; i < n; i += lanes) {
-        storeLanes(to.SS + i, loadLanes(from.SS + i) * step);
-        storeLanes(to.SI + i, loadLanes(from.SI + i) * step);
-        storeLanes(to.II + i, loadLanes(from.II + i) * step);
+        storeLanes(to.SS + i, loadLanes<Lanes8>(from.SS + i) * step);
+        storeLanes(to.SI + i, loadLanes<Lanes8>(from.SI + i) * step);
+        storeLanes(to.II + i, loadLanes<Lanes8>(from.II + i) * step);
     }
 }
 
@@ -188,30 +190,32 @@ struct KernelRow {
 // the larvae. Each whole block is dispersed as soon as the demes it reads have mated, in the
 // same pass, so that the divisions of selection overlap the kernel sums. Returns whether some
 // larva value moved by `tolerance` or more; with `changes`, the largest larva change of the
-// generation is pushed onto it.
-template <bool scalarWeights>
+// generation is pushed onto it. Blocks of type Block; the last one mated may reach into the
+// padding.
+template <class Block>
 ZONEFIT_INLINE bool generation(const KernelRow& row, const PointTable& kernel, std::size_t reach,
-                               const OneRate& mate, const Lanes& step, double tolerance,
+                               const OneRate<Block>& mate, const Block& step, double tolerance,
                                ChangeRing* changes) {
+    constexpr std::size_t width = widthOf<Block>;
     const std::size_t n = row.n;
-    const std::size_t whole = n / lanes;
-    Lanes largest = {};
+    const std::size_t whole = n / width;
+    Block largest = {};
     std::size_t next = 0; // the next whole block to disperse
     bool leftReady = false;
-    for (std::size_t i0 = 0; i0 < n; i0 += lanes) {
-        Lanes zSS, zSI, zII;
-        selectBlock(i0, row.L, row.f, row.V, row.Z, mate, zSS, zSI, zII);
+    for (std::size_t i0 = 0; i0 < n; i0 += width) {
+        Block zSS, zSI, zII;
+        selectAndMateBlock(i0, row.L, row.f, row.V, row.Z, mate, zSS, zSI, zII);
         storeLanes(row.inRow.SS + i0, zSS * step);
         storeLanes(row.inRow.SI + i0, zSI * step);
         storeLanes(row.inRow.II + i0, zII * step);
-        const std::size_t mated = i0 + lanes < n ? i0 + lanes - 1 : n - 1; // last deme so far
+        const std::size_t mated = i0 + width < n ? i0 + width - 1 : n - 1; // last deme so far
         if (!leftReady && mated >= reach) {
             reflectLeft(reach, row.padded);
             leftReady = true;
         }
         // Block `next` reads demes up to its last one plus the reach.
-        while (next < whole && next * lanes + lanes - 1 + reach <= mated) {
-            kernelBlock<true, scalarWeights>(next * lanes, row.padded, kernel, row.L, largest);
+        while (next < whole && next * width + width - 1 + reach <= mated) {
+            kernelBlock<true>(next * width, row.padded, kernel, row.L, largest);
             ++next;
         }
     }
@@ -220,10 +224,10 @@ ZONEFIT_INLINE bool generation(const KernelRow& row, const PointTable& kernel, s
     }
     reflectRight(n, reach, row.padded);
     for (; next < whole; ++next) {
-        kernelBlock<true, scalarWeights>(next * lanes, row.padded, kernel, row.L, largest);
+        kernelBlock<true>(next * width, row.padded, kernel, row.L, largest);
     }
     double tailChange = 0.0;
-    for (std::size_t i = whole * lanes; i < n; ++i) {
+    for (std::size_t i = whole * width; i < n; ++i) {
         kernelDeme<true>(i, row.padded, kernel, row.L, tailChange);
     }
     if (changes != nullptr) {
@@ -234,9 +238,9 @@ ZONEFIT_INLINE bool generation(const KernelRow& row, const PointTable& kernel, s
 
 // Runs generations until the larvae stop changing by `tolerance` or the cap; returns the
 // number run. At the cap, reports `capReport` when it is not null.
-template <bool scalarWeights>
+template <class Block>
 ZONEFIT_INLINE int runGenerations(const KernelRow& rowIn, const KernelPoints& points,
-                                  const OneRate& mateIn, double step, double tolerance,
+                                  const Selfing& selfing, double step, double tolerance,
                                   int maxGenerations, const std::vector<Genotype>* capReport,
                                   ChangeRing* changes, std::ostream& diagnostics) {
     // Local copies: the compiler can then keep the array pointers, the kernel and the mating
@@ -244,16 +248,15 @@ ZONEFIT_INLINE int runGenerations(const KernelRow& rowIn, const KernelPoints& po
     const KernelRow row = rowIn;
     const PointTable kernel = tableOf(points);
     const std::size_t reach = points.reach;
-    const OneRate mate = mateIn;
+    const OneRate<Block> mate(selfing);
     // The measure starts from 0, which already reaches a tolerance of 0 or less.
     const bool alwaysChanging = 0.0 >= tolerance;
-    const Lanes stepLanes = broadcast(step);
+    const Block stepLanes = broadcast<Block>(step);
     int g = 0;
     bool changing = true;
     while (changing && g < maxGenerations) {
-        changing =
-            generation<scalarWeights>(row, kernel, reach, mate, stepLanes, tolerance, changes) ||
-            alwaysChanging;
+        changing = generation<Block>(row, kernel, reach, mate, stepLanes, tolerance, changes) ||
+                   alwaysChanging;
         ++g;
         if (g == maxGenerations) {
             if (capReport != nullptr) {
@@ -265,40 +268,41 @@ ZONEFIT_INLINE int runGenerations(const KernelRow& rowIn, const KernelPoints& po
     return g;
 }
 
-// The generation loop compiled once per instruction-set level.
-int runBaseline(const KernelRow& row, const KernelPoints& kernel, const OneRate& mate, double step,
-                double tolerance, int cap, const std::vector<Genotype>* fitness,
+// The generation loop compiled once per instruction-set level, on blocks that fill one
+// register of the level.
+int runBaseline(const KernelRow& row, const KernelPoints& kernel, const Selfing& selfing,
+                double step, double tolerance, int cap, const std::vector<Genotype>* fitness,
                 ChangeRing* changes, std::ostream& diagnostics) {
-    return runGenerations<false>(row, kernel, mate, step, tolerance, cap, fitness, changes,
-                                 diagnostics);
+    return runGenerations<Lanes2>(row, kernel, selfing, step, tolerance, cap, fitness, changes,
+                                  diagnostics);
 }
 ZONEFIT_TARGET_AVX2 int runAvx2(const KernelRow& row, const KernelPoints& kernel,
-                                const OneRate& mate, double step, double tolerance, int cap,
+                                const Selfing& selfing, double step, double tolerance, int cap,
                                 const std::vector<Genotype>* fitness, ChangeRing* changes,
                                 std::ostream& diagnostics) {
-    return runGenerations<false>(row, kernel, mate, step, tolerance, cap, fitness, changes,
-                                 diagnostics);
+    return runGenerations<Lanes4>(row, kernel, selfing, step, tolerance, cap, fitness, changes,
+                                  diagnostics);
 }
 ZONEFIT_TARGET_AVX512 int runAvx512(const KernelRow& row, const KernelPoints& kernel,
-                                    const OneRate& mate, double step, double tolerance, int cap,
+                                    const Selfing& selfing, double step, double tolerance, int cap,
                                     const std::vector<Genotype>* fitness, ChangeRing* changes,
                                     std::ostream& diagnostics) {
-    return runGenerations<true>(row, kernel, mate, step, tolerance, cap, fitness, changes,
-                                diagnostics);
+    return runGenerations<Lanes8>(row, kernel, selfing, step, tolerance, cap, fitness, changes,
+                                  diagnostics);
 }
 
-int runAtActiveLevel(const KernelRow& row, const KernelPoints& kernel, const OneRate& mate,
+int runAtActiveLevel(const KernelRow& row, const KernelPoints& kernel, const Selfing& selfing,
                      double step, double tolerance, int cap, const std::vector<Genotype>* fitness,
                      ChangeRing* changes, std::ostream& diagnostics) {
     switch (activeInstructionSet()) {
     case InstructionSet::avx512:
-        return runAvx512(row, kernel, mate, step, tolerance, cap, fitness, changes, diagnostics);
+        return runAvx512(row, kernel, selfing, step, tolerance, cap, fitness, changes, diagnostics);
     case InstructionSet::avx2:
-        return runAvx2(row, kernel, mate, step, tolerance, cap, fitness, changes, diagnostics);
+        return runAvx2(row, kernel, selfing, step, tolerance, cap, fitness, changes, diagnostics);
     case InstructionSet::baseline:
         break;
     }
-    return runBaseline(row, kernel, mate, step, tolerance, cap, fitness, changes, diagnostics);
+    return runBaseline(row, kernel, selfing, step, tolerance, cap, fitness, changes, diagnostics);
 }
 
 } // namespace
@@ -340,11 +344,12 @@ void kernel(std::vector<Population>& row, const std::vector<double>& kernelWeigh
     }
     spreadFitness(n, f, regionFitness, region);
     spreadLarvae(row, L);
-    const OneRate mate(selfing);
+    Selfing rates;
+    rates.rate = selfing;
 
     ChangeRing ring;
     ChangeRing* changes = changesWanted(context.report) || end != nullptr ? &ring : nullptr;
-    const int g = runAtActiveLevel(rows, kernel, mate, kernelStep, tolerance, maxGenerations,
+    const int g = runAtActiveLevel(rows, kernel, rates, kernelStep, tolerance, maxGenerations,
                                    quiet ? nullptr : &regionFitness, changes,
                                    diagnosticsTo(context.diagnostics));
     if (!quiet) {

@@ -1,9 +1,9 @@
 // The stepping-stone forms on a structure-of-arrays copy of the row, worked through in blocks
-// of eight demes. Plain twin: plain::simulate (one rate, per-deme rates) and
-// plain::simulateByGenotype in tests/reference/plain_population.cpp, which take a snapshot of
-// the row and call plain::migration every generation; the tests hold the two to the same bits.
-// Each value is computed by exactly the operations, in exactly the order, of the per-deme steps;
-// only the layout and the bookkeeping differ:
+// of demes that fill one vector register (lanes.h). Plain twin: plain::simulate (one rate, per-deme
+// rates) and plain::simulateByGenotype in tests/reference/plain_population.cpp, which take a
+// snapshot of the row and call plain::migration every generation; the tests hold the two to the
+// same bits. Each value is computed by exactly the operations, in exactly the order, of the
+// per-deme steps; only the layout and the bookkeeping differ:
 // - nothing is allocated per generation, and no snapshot is taken: the change of each larva
 //   value is measured as it is overwritten;
 // - the adults are dispersed once, from the virgins of the last generation, since nothing
@@ -30,14 +30,12 @@ namespace {
 // The working arrays of a row of n >= 2 demes, padded to whole blocks.
 struct SteppingStoneRow {
     std::size_t n = 0;
-    std::size_t blocks = 0;
     Stage L, V, Z, f;
     double* keep;         // 1 - m[i - 1] - m[i] at interior demes
     double* toLeft;       // m[i - 1] at interior demes
     double* toRight;      // m[i] at demes 0 to n - 2
     double* selfing;      // per-deme selfing rates, when the form has them
     const long* interior; // -1 at demes 1 to n - 2, 0 at the end demes and the padding
-    const long* inRow;    // -1 at demes 0 to n - 1, 0 at the padding
 };
 
 // The end demes keep 1 - m of their own stage and receive m of their only neighbour's.
@@ -62,10 +60,10 @@ ZONEFIT_INLINE double endDeme(std::size_t i, std::size_t j, double m, const Stag
 }
 
 // Zygotes of one block of demes, one register per genotype.
-struct ZygoteBlock {
-    Lanes SS = {};
-    Lanes SI = {};
-    Lanes II = {};
+template <class Block> struct ZygoteBlock {
+    Block SS = {};
+    Block SI = {};
+    Block II = {};
 };
 
 // Dispersal of the zygotes into the larvae of the block from deme i0 on, given the zygotes of
@@ -73,19 +71,20 @@ struct ZygoteBlock {
 // (1 - m[i-1] - m[i]) f(i) + m[i] f(i+1) + m[i-1] f(i-1). The change of each larva value is
 // folded into `largest`. A block at an end of the row (`edge`) also computes lanes of the end
 // demes and of the padding, which are neither measured nor kept.
-template <bool edge>
-ZONEFIT_INLINE void disperseBlock(const SteppingStoneRow& row, std::size_t i0, const ZygoteBlock& p,
-                                  const ZygoteBlock& c, const ZygoteBlock& x, Lanes& largest) {
+template <bool edge, class Block>
+ZONEFIT_INLINE void disperseBlock(const SteppingStoneRow& row, std::size_t i0,
+                                  const ZygoteBlock<Block>& p, const ZygoteBlock<Block>& c,
+                                  const ZygoteBlock<Block>& x, Block& largest) {
     const Stage& L = row.L;
-    const Lanes keep = loadLanes(row.keep + i0);
-    const Lanes right = loadLanes(row.toRight + i0);
-    const Lanes left = loadLanes(row.toLeft + i0);
-    const Lanes nSS = keep * c.SS + right * fromNext(c.SS, x.SS) + left * fromPrevious(p.SS, c.SS);
-    const Lanes nSI = keep * c.SI + right * fromNext(c.SI, x.SI) + left * fromPrevious(p.SI, c.SI);
-    const Lanes nII = keep * c.II + right * fromNext(c.II, x.II) + left * fromPrevious(p.II, c.II);
-    const Lanes oSS = loadLanes(L.SS + i0);
-    const Lanes oSI = loadLanes(L.SI + i0);
-    const Lanes oII = loadLanes(L.II + i0);
+    const Block keep = loadLanes<Block>(row.keep + i0);
+    const Block right = loadLanes<Block>(row.toRight + i0);
+    const Block left = loadLanes<Block>(row.toLeft + i0);
+    const Block nSS = keep * c.SS + right * fromNext(c.SS, x.SS) + left * fromPrevious(p.SS, c.SS);
+    const Block nSI = keep * c.SI + right * fromNext(c.SI, x.SI) + left * fromPrevious(p.SI, c.SI);
+    const Block nII = keep * c.II + right * fromNext(c.II, x.II) + left * fromPrevious(p.II, c.II);
+    const Block oSS = loadLanes<Block>(L.SS + i0);
+    const Block oSI = loadLanes<Block>(L.SI + i0);
+    const Block oII = loadLanes<Block>(L.II + i0);
     if (!edge) {
         foldChange(largest, absLanes(nSS - oSS));
         foldChange(largest, absLanes(nSI - oSI));
@@ -95,8 +94,8 @@ ZONEFIT_INLINE void disperseBlock(const SteppingStoneRow& row, std::size_t i0, c
         storeLanes(L.II + i0, nII);
         return;
     }
-    const LaneFlags interior = loadFlags(row.interior + i0);
-    const Lanes none = {};
+    const FlagsOf<Block> interior = loadFlags<Block>(row.interior + i0);
+    const Block none = {};
     foldChange(largest, blend(interior, absLanes(nSS - oSS), none));
     foldChange(largest, blend(interior, absLanes(nSI - oSI), none));
     foldChange(largest, blend(interior, absLanes(nII - oII), none));
@@ -105,46 +104,90 @@ ZONEFIT_INLINE void disperseBlock(const SteppingStoneRow& row, std::size_t i0, c
     storeLanes(L.II + i0, blend(interior, nII, oII));
 }
 
-// Selection and mating of the block from deme i0 on into `z`; with by-genotype mating, flags
-// the demes of the row whose zygote sum is off.
-template <class Mating>
-ZONEFIT_INLINE void mateBlock(const SteppingStoneRow& row, std::size_t i0, const Mating& mate,
-                              ZygoteBlock& z, LaneFlags& off) {
-    selectBlock(i0, row.L, row.f, row.V, row.Z, mate, z.SS, z.SI, z.II);
+// The smallest and the largest zygote sum of a generation, lane by lane (by-genotype mating).
+template <class Block> struct SumRange {
+    Block lowest = broadcast<Block>(1.0);
+    Block highest = broadcast<Block>(1.0);
+};
+
+// Mating of the block from deme i0 on, whose virgins are in V: the divisions (beginMating),
+// then the rest into `z` (finishMating); with by-genotype mating, the zygote sums are folded
+// into `sums`. Padding lanes hold an even mixture whose sum stays near 1; were one off, the
+// report, which reads the demes of the row, would not show it.
+template <class Block, class Mating>
+ZONEFIT_INLINE typename Mating::Pending beginMating(const SteppingStoneRow& row, std::size_t i0,
+                                                    const Mating& mate) {
+    return mate.begin(i0, loadLanes<Block>(row.V.SS + i0), loadLanes<Block>(row.V.SI + i0),
+                      loadLanes<Block>(row.V.II + i0));
+}
+template <class Block, class Mating>
+ZONEFIT_INLINE void finishMating(const SteppingStoneRow& row, std::size_t i0, const Mating& mate,
+                                 const typename Mating::Pending& pending, ZygoteBlock<Block>& z,
+                                 SumRange<Block>& sums) {
+    const Block vSS = loadLanes<Block>(row.V.SS + i0);
+    const Block vSI = loadLanes<Block>(row.V.SI + i0);
+    const Block vII = loadLanes<Block>(row.V.II + i0);
+    mate.finish(i0, pending, vSS, vSI, vII, z.SS, z.SI, z.II);
+    storeLanes(row.Z.SS + i0, z.SS);
+    storeLanes(row.Z.SI + i0, z.SI);
+    storeLanes(row.Z.II + i0, z.II);
     if (Mating::checksSum) {
-        const LaneFlags offHere = sumOff(z.SS, z.SI, z.II);
-        // Only the last block holds padding.
-        off |= i0 + lanes <= row.n ? offHere : offHere & loadFlags(row.inRow + i0);
+        const Block sum = z.SI + z.SS + z.II;
+        foldLow(sums.lowest, sum);
+        foldChange(sums.highest, sum);
     }
+}
+
+// Selection of the block from deme i0 on into the virgins V.
+template <class Block>
+ZONEFIT_INLINE void selectStoredBlock(const SteppingStoneRow& row, std::size_t i0) {
+    Block vSS, vSI, vII;
+    selectBlock(i0, row.L, row.f, row.V, vSS, vSI, vII);
 }
 
 // One generation: selection and mating of every deme, then dispersal of the zygotes into the
 // larvae, in one pass over the blocks. Returns whether some larva value moved by `tolerance` or
 // more; `sumsOff` is set when some zygote sum is off (by-genotype mating). With `changes`, the
-// largest larva change of the generation is pushed onto it.
-template <class Mating>
-ZONEFIT_INLINE bool generation(const SteppingStoneRow& row, const Mating& mate, double tolerance,
-                               bool& sumsOff, ChangeRing* changes) {
+// largest larva change of the generation is pushed onto it. Blocks of type Block; the last one
+// may reach into the padding.
+template <class Block, class Mating>
+ZONEFIT_INLINE bool generation(const SteppingStoneRow& row, const Mating& mate,
+                               const SumBounds& bounds, double tolerance, bool& sumsOff,
+                               ChangeRing* changes) {
     const std::size_t n = row.n;
     const Stage& L = row.L;
     const double first[3] = {L.SS[0], L.SI[0], L.II[0]};
     const double last[3] = {L.SS[n - 1], L.SI[n - 1], L.II[n - 1]};
+    constexpr std::size_t width = widthOf<Block>;
+    const std::size_t blocks = (n + width - 1) / width;
     // Blocks 0 and from `edgeFrom` on hold an end deme or padding.
-    const std::size_t edgeFrom = (n - 1) / lanes;
-    Lanes largest = {};
-    LaneFlags off = {};
-    // Mating runs two blocks ahead of dispersal, so that the dispersal of a block never waits
-    // for the divisions of the mating just issued.
-    ZygoteBlock before, at, after;
-    mateBlock(row, 0, mate, at, off);
-    if (row.blocks > 1) {
-        mateBlock(row, lanes, mate, after, off);
+    const std::size_t edgeFrom = (n - 1) / width;
+    Block largest = {};
+    SumRange<Block> sums;
+    // Selection runs three blocks ahead of dispersal, the divisions of mating two and the rest
+    // of mating one, so that the divisions of two blocks are issued side by side and nothing
+    // waits for a division just issued.
+    ZygoteBlock<Block> before, at, after;
+    for (std::size_t d = 0; d < 3 && d < blocks; ++d) {
+        selectStoredBlock<Block>(row, d * width);
     }
-    for (std::size_t d = 0; d < row.blocks; ++d) {
-        const std::size_t i0 = d * lanes;
-        ZygoteBlock ahead;
-        if (d + 2 < row.blocks) {
-            mateBlock(row, i0 + 2 * lanes, mate, ahead, off);
+    finishMating(row, 0, mate, beginMating<Block>(row, 0, mate), at, sums);
+    typename Mating::Pending pending{};
+    if (blocks > 1) {
+        pending = beginMating<Block>(row, width, mate);
+    }
+    for (std::size_t d = 0; d < blocks; ++d) {
+        const std::size_t i0 = d * width;
+        if (d + 3 < blocks) {
+            selectStoredBlock<Block>(row, i0 + 3 * width);
+        }
+        typename Mating::Pending pendingAhead{};
+        if (d + 2 < blocks) {
+            pendingAhead = beginMating<Block>(row, i0 + 2 * width, mate);
+        }
+        after = ZygoteBlock<Block>{};
+        if (d + 1 < blocks) {
+            finishMating(row, i0 + width, mate, pending, after, sums);
         }
         if (d == 0 || d >= edgeFrom) {
             disperseBlock<true>(row, i0, before, at, after, largest);
@@ -153,13 +196,14 @@ ZONEFIT_INLINE bool generation(const SteppingStoneRow& row, const Mating& mate, 
         }
         before = at;
         at = after;
-        after = ahead;
+        pending = pendingAhead;
     }
     const double* m = row.toRight;
     const double firstChange = endDeme(0, 1, m[0], row.Z, L, first);
     const double lastChange = endDeme(n - 1, n - 2, m[n - 2], row.Z, L, last);
     const double endChange = lastChange > firstChange ? lastChange : firstChange;
-    sumsOff = anyLane(off);
+    sumsOff = Mating::checksSum &&
+              (anyLane(sums.lowest < bounds.low) || anyLane(sums.highest > bounds.high));
     if (changes != nullptr) {
         changes->push(largestLane(largest, endChange));
     }
@@ -177,22 +221,24 @@ void reportZygoteSums(std::ostream& diagnostics, std::size_t n, const Stage& Z) 
 
 // Runs generations until the larvae stop changing by `tolerance` or the cap; returns the
 // number run. At the cap, reports `capReport` when it is not null.
-template <class Mating>
-ZONEFIT_INLINE int runGenerations(const SteppingStoneRow& rowIn, const Mating& mateIn,
+template <class Block, template <class> class Mating>
+ZONEFIT_INLINE int runGenerations(const SteppingStoneRow& rowIn, const Selfing& selfing,
                                   double tolerance, int maxGenerations,
                                   const std::vector<Genotype>* capReport, ChangeRing* changes,
                                   std::ostream& diagnostics) {
     // Local copies: the compiler can then keep the array pointers and the mating factors in
     // registers, since no store to the arrays can reach them.
     const SteppingStoneRow row = rowIn;
-    const Mating mate = mateIn;
+    const Mating<Block> mate(selfing);
     // The measure starts from 0, which already reaches a tolerance of 0 or less.
     const bool alwaysChanging = 0.0 >= tolerance;
+    const SumBounds bounds = sumBounds();
     int g = 0;
     bool changing = true;
     while (changing && g < maxGenerations) {
         bool sumsOff = false;
-        changing = generation(row, mate, tolerance, sumsOff, changes) || alwaysChanging;
+        changing =
+            generation<Block>(row, mate, bounds, tolerance, sumsOff, changes) || alwaysChanging;
         if (sumsOff) {
             // Written after the whole row has mated and dispersed; nothing else is written in
             // between, so the lines keep their order.
@@ -209,39 +255,43 @@ ZONEFIT_INLINE int runGenerations(const SteppingStoneRow& rowIn, const Mating& m
     return g;
 }
 
-// The generation loop compiled once per instruction-set level.
-template <class Mating>
-int runBaseline(const SteppingStoneRow& row, const Mating& mate, double tolerance, int cap,
+// The generation loop compiled once per instruction-set level, on blocks that fill one
+// register of the level.
+template <template <class> class Mating>
+int runBaseline(const SteppingStoneRow& row, const Selfing& selfing, double tolerance, int cap,
                 const std::vector<Genotype>* fitness, ChangeRing* changes,
                 std::ostream& diagnostics) {
-    return runGenerations(row, mate, tolerance, cap, fitness, changes, diagnostics);
+    return runGenerations<Lanes2, Mating>(row, selfing, tolerance, cap, fitness, changes,
+                                          diagnostics);
 }
-template <class Mating>
-ZONEFIT_TARGET_AVX2 int runAvx2(const SteppingStoneRow& row, const Mating& mate, double tolerance,
-                                int cap, const std::vector<Genotype>* fitness, ChangeRing* changes,
-                                std::ostream& diagnostics) {
-    return runGenerations(row, mate, tolerance, cap, fitness, changes, diagnostics);
+template <template <class> class Mating>
+ZONEFIT_TARGET_AVX2 int runAvx2(const SteppingStoneRow& row, const Selfing& selfing,
+                                double tolerance, int cap, const std::vector<Genotype>* fitness,
+                                ChangeRing* changes, std::ostream& diagnostics) {
+    return runGenerations<Lanes4, Mating>(row, selfing, tolerance, cap, fitness, changes,
+                                          diagnostics);
 }
-template <class Mating>
-ZONEFIT_TARGET_AVX512 int runAvx512(const SteppingStoneRow& row, const Mating& mate,
+template <template <class> class Mating>
+ZONEFIT_TARGET_AVX512 int runAvx512(const SteppingStoneRow& row, const Selfing& selfing,
                                     double tolerance, int cap, const std::vector<Genotype>* fitness,
                                     ChangeRing* changes, std::ostream& diagnostics) {
-    return runGenerations(row, mate, tolerance, cap, fitness, changes, diagnostics);
+    return runGenerations<Lanes8, Mating>(row, selfing, tolerance, cap, fitness, changes,
+                                          diagnostics);
 }
 
-template <class Mating>
-int runAtActiveLevel(const SteppingStoneRow& row, const Mating& mate, double tolerance, int cap,
+template <template <class> class Mating>
+int runAtActiveLevel(const SteppingStoneRow& row, const Selfing& selfing, double tolerance, int cap,
                      const std::vector<Genotype>* fitness, ChangeRing* changes,
                      std::ostream& diagnostics) {
     switch (activeInstructionSet()) {
     case InstructionSet::avx512:
-        return runAvx512(row, mate, tolerance, cap, fitness, changes, diagnostics);
+        return runAvx512<Mating>(row, selfing, tolerance, cap, fitness, changes, diagnostics);
     case InstructionSet::avx2:
-        return runAvx2(row, mate, tolerance, cap, fitness, changes, diagnostics);
+        return runAvx2<Mating>(row, selfing, tolerance, cap, fitness, changes, diagnostics);
     case InstructionSet::baseline:
         break;
     }
-    return runBaseline(row, mate, tolerance, cap, fitness, changes, diagnostics);
+    return runBaseline<Mating>(row, selfing, tolerance, cap, fitness, changes, diagnostics);
 }
 
 // Adults of end deme i with neighbour j, dispersed from the virgins V.
@@ -270,17 +320,17 @@ std::vector<Genotype> dispersedAdults(const SteppingStoneRow& row) {
 }
 
 // The whole simulation of a row of at least two demes. `demeSelfing` is read when the mating
-// form has per-deme rates.
-template <class Mating>
+// form has per-deme rates, `genotypeSelfing` when it has rates by genotype.
+template <template <class> class Mating>
 std::vector<Genotype>
 simulateRow(const std::vector<Population>& demes, const std::vector<double>& migrationRates,
-            const std::vector<Genotype>& demeFitness, const std::vector<double>* demeSelfing,
-            double tolerance, int maxGenerations, Mating mate, const SimulationContext& context,
-            RowState* end, bool quiet) {
+            const std::vector<Genotype>& demeFitness, double rate,
+            const std::vector<double>* demeSelfing, const std::vector<double>* genotypeSelfing,
+            double tolerance, int maxGenerations, const SimulationContext& context, RowState* end,
+            bool quiet) {
     SteppingStoneRow row;
     const std::size_t n = demes.size();
     row.n = n;
-    row.blocks = roundUp(n) / lanes;
     Workspace space(4 * stageSize(n) + 4 * roundUp(n));
     row.L = takeStage(space, n);
     row.V = takeStage(space, n);
@@ -303,7 +353,10 @@ simulateRow(const std::vector<Population>& demes, const std::vector<double>& mig
             row.selfing[i] = (*demeSelfing)[i];
         }
     }
-    useSelfing(mate, row.selfing);
+    Selfing selfing;
+    selfing.rate = rate;
+    selfing.perDeme = row.selfing;
+    selfing.byGenotype = genotypeSelfing != nullptr ? genotypeSelfing->data() : nullptr;
     std::vector<int> entry(n);
     for (std::size_t i = 0; i < n; ++i) {
         entry[i] = static_cast<int>(i);
@@ -311,19 +364,16 @@ simulateRow(const std::vector<Population>& demes, const std::vector<double>& mig
     spreadFitness(n, row.f, demeFitness, entry);
     spreadLarvae(demes, row.L);
     std::vector<long> interior(roundUp(n), 0);
-    std::vector<long> inRow(roundUp(n), 0);
     for (std::size_t i = 0; i < n; ++i) {
         interior[i] = i >= 1 && i + 1 < n ? -1 : 0;
-        inRow[i] = -1;
     }
     row.interior = interior.data();
-    row.inRow = inRow.data();
 
     ChangeRing ring;
     ChangeRing* changes = changesWanted(context.report) || end != nullptr ? &ring : nullptr;
-    const int g =
-        runAtActiveLevel(row, mate, tolerance, maxGenerations, quiet ? nullptr : &demeFitness,
-                         changes, diagnosticsTo(context.diagnostics));
+    const int g = runAtActiveLevel<Mating>(row, selfing, tolerance, maxGenerations,
+                                           quiet ? nullptr : &demeFitness, changes,
+                                           diagnosticsTo(context.diagnostics));
     if (!quiet) {
         recordSimulation(context.report, g, g < maxGenerations, ring);
     }
@@ -352,8 +402,8 @@ std::vector<Genotype> steppingStone(const std::vector<Population>& row,
                                     const std::vector<Genotype>& demeFitness, double selfing,
                                     double tolerance, int maxGenerations,
                                     const SimulationContext& context, RowState* end, bool quiet) {
-    return simulateRow(row, migrationRates, demeFitness, nullptr, tolerance, maxGenerations,
-                       OneRate(selfing), context, end, quiet);
+    return simulateRow<OneRate>(row, migrationRates, demeFitness, selfing, nullptr, nullptr,
+                                tolerance, maxGenerations, context, end, quiet);
 }
 
 std::vector<Genotype> steppingStone(const std::vector<Population>& row,
@@ -362,8 +412,8 @@ std::vector<Genotype> steppingStone(const std::vector<Population>& row,
                                     const std::vector<double>& demeSelfing, double tolerance,
                                     int maxGenerations, const SimulationContext& context,
                                     RowState* end, bool quiet) {
-    return simulateRow(row, migrationRates, demeFitness, &demeSelfing, tolerance, maxGenerations,
-                       RatePerDeme{nullptr}, context, end, quiet);
+    return simulateRow<RatePerDeme>(row, migrationRates, demeFitness, 0.0, &demeSelfing, nullptr,
+                                    tolerance, maxGenerations, context, end, quiet);
 }
 
 std::vector<Genotype> steppingStoneByGenotype(const std::vector<Population>& row,
@@ -373,8 +423,9 @@ std::vector<Genotype> steppingStoneByGenotype(const std::vector<Population>& row
                                               double tolerance, int maxGenerations,
                                               const SimulationContext& context, RowState* end,
                                               bool quiet) {
-    return simulateRow(row, migrationRates, demeFitness, nullptr, tolerance, maxGenerations,
-                       RateByGenotype(genotypeSelfing), context, end, quiet);
+    return simulateRow<RateByGenotype>(row, migrationRates, demeFitness, 0.0, nullptr,
+                                       &genotypeSelfing, tolerance, maxGenerations, context, end,
+                                       quiet);
 }
 
 } // namespace fast

@@ -1,15 +1,10 @@
 #include "tools/checkpoint.h"
 
-#include "tools/failed_fit.h"
-#include "tools/fit_record.h"
-#include "tools/parallel.h"
-
 #include "driver/signals.h"
 #include "driver/start_file.h"
 #include "driver/zonefit_main.h"
-#include "models/model_context.h"
 #include "models/model_table.h"
-#include "models/settled_objective.h"
+#include "population/diagnostics.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -27,7 +22,6 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <utility>
 
 extern char** environ;
 
@@ -37,9 +31,9 @@ extern char** environ;
 // The same version as the fit records: a checkpoint continues only in the build that wrote it.
 const char* const checkpointProgramVersion = "zonetool " ZONEFIT_VERSION;
 
-namespace {
+const char* const checkpointMagic = "zonefit-checkpoint";
 
-const char* const magic = "zonefit-checkpoint";
+namespace {
 
 // FNV-1a over the text before the checksum line: a torn or edited file does not pass.
 std::uint64_t checksum(const std::string& text) {
@@ -70,7 +64,7 @@ void writeList(std::ostringstream& out, const char* key, const std::vector<doubl
 std::string formatCheckpoint(const Checkpoint& c) {
     std::ostringstream out;
     const Amebsa<ObjectiveFunction>::State& a = c.state.annealer;
-    out << magic << ' ' << c.format << '\n';
+    out << checkpointMagic << ' ' << c.format << '\n';
     out << "program " << c.program << '\n';
     out << "model " << c.model << '\n';
     out << "seed " << (c.seed ? std::to_string(*c.seed) : std::string("clock")) << '\n';
@@ -245,8 +239,8 @@ bool parseCheckpoint(const std::string& text, Checkpoint& c, std::string& error)
     std::string seed;
     int converged = 0;
     const bool ok =
-        r.line(magic) && r.integer(c.format, 0, 1000000) && r.end() && r.line("program") &&
-        r.word(c.program) &&
+        r.line(checkpointMagic) && r.integer(c.format, 0, 1000000) && r.end() &&
+        r.line("program") && r.word(c.program) &&
         [&] {
             std::string rest;
             if (r.word(rest)) {
@@ -323,145 +317,6 @@ bool parseCheckpoint(const std::string& text, Checkpoint& c, std::string& error)
     return true;
 }
 
-namespace {
-
-double cpuNow() {
-    timespec t;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-const char* signalName(int signal) {
-    switch (signal) {
-    case SIGINT:
-        return "SIGINT";
-    case SIGTERM:
-        return "SIGTERM";
-    case SIGHUP:
-        return "SIGHUP";
-    case SIGUSR1:
-        return "SIGUSR1";
-    default:
-        return "a signal";
-    }
-}
-
-// `objective`, until a stop is requested; from then on every evaluation returns +infinity at
-// once: no trial is accepted, the simplex shrinks, and the budget runs out within microseconds,
-// so the annealer returns without any exception and the schedule abandons the call.
-FitObjective stoppingObjective(FitObjective objective) {
-    return [objective = std::move(objective)](const NRvector<double>& x) {
-        if (stopRequestSignal() != 0) {
-            return std::numeric_limits<double>::infinity();
-        }
-        return objective(x);
-    };
-}
-
-bool readWholeFile(const std::string& path, std::string& content) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    content = text.str();
-    return !in.bad();
-}
-
-// Flushes `stream` and its file to the disk, so that the length a checkpoint records is there
-// even after a crash of the machine; returns the length, or -1 on failure.
-long long syncedLength(std::ofstream& stream, const std::string& path) {
-    stream.flush();
-    const int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0) {
-        return -1;
-    }
-    struct stat info;
-    const bool ok = fsync(fd) == 0 && fstat(fd, &info) == 0;
-    close(fd);
-    return ok && stream ? static_cast<long long>(info.st_size) : -1;
-}
-
-// Writes `content` atomically: temporary file, flush, fsync, rename. The environment variable
-// ZONETOOL_TEST_CHECKPOINT_STALL_MS (tests only) pauses before the rename, so that a test can
-// kill the process in the middle of a write.
-bool writeAtomically(const std::string& path, const std::string& content, std::string& error) {
-    return writeResultFile(path, content, error, [] {
-        if (const char* stall = std::getenv("ZONETOOL_TEST_CHECKPOINT_STALL_MS")) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(stall)));
-        }
-    });
-}
-
-std::string seedText(const std::optional<std::uint64_t>& seed) {
-    return seed ? "seed " + std::to_string(*seed) : std::string("the clock as seed");
-}
-
-// Checks that `c` continues this very fit; on failure returns false with the reason.
-bool belongsHere(const Checkpoint& c, const CheckpointedFit& fit, int model,
-                 const StartVector& startVector, std::string& error) {
-    const std::string& path = fit.checkpointPath;
-    if (c.program != checkpointProgramVersion) {
-        error = path + " was written by " + c.program + ", not by this " +
-                checkpointProgramVersion + "; finish the fit with that version or remove " + path;
-        return false;
-    }
-    if (c.model != model) {
-        error = path + " is a checkpoint of model " + std::to_string(c.model) + ", not of model " +
-                std::to_string(model);
-        return false;
-    }
-    if (c.seed != fit.seed) {
-        error = path + " is a checkpoint of a fit with " + seedText(c.seed) + ", not with " +
-                seedText(fit.seed);
-        return false;
-    }
-    if (c.objective != fit.objective) {
-        error = path + " is a checkpoint of a fit with objective " + objectiveName(c.objective) +
-                ", not with objective " + objectiveName(fit.objective);
-        return false;
-    }
-    // Compared bit for bit: a start vector that differs in the last digit is another fit.
-    auto same = [](const std::vector<double>& a, const std::vector<double>& b) {
-        return a.size() == b.size() &&
-               (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
-    };
-    if (!same(c.start, startVector.start) || !same(c.steps, startVector.deltas)) {
-        error = path + " is a checkpoint of a fit from another start vector or other steps than " +
-                fit.startPath;
-        return false;
-    }
-    return true;
-}
-
-// Opens `path` for appending after cutting it to `length` bytes (resume), or afresh.
-bool openContinued(std::ofstream& stream, const std::string& path, long long length,
-                   const std::string& checkpointPath, std::string& error) {
-    if (length >= 0) {
-        struct stat info;
-        if (stat(path.c_str(), &info) != 0 || info.st_size < length) {
-            error = path + " is missing or shorter than the " + std::to_string(length) + " bytes " +
-                    checkpointPath + " records; the fit cannot be resumed";
-            return false;
-        }
-        if (truncate(path.c_str(), static_cast<off_t>(length)) != 0) {
-            error = "cannot truncate " + path + ": " + std::strerror(errno);
-            return false;
-        }
-        stream.open(path, std::ios::binary | std::ios::app);
-    } else {
-        stream.open(path, std::ios::binary | std::ios::trunc);
-    }
-    if (!stream) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
-}
-
-} // namespace
-
 void requeueStoppedJob(std::ostream& err) {
     const char* job = std::getenv("SLURM_JOB_ID");
     if (job == nullptr || *job == '\0') {
@@ -496,179 +351,4 @@ void requeueStoppedJob(std::ostream& err) {
             << (WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status))
             << "); the job was not requeued\n";
     }
-}
-
-CheckpointedOutcome runCheckpointedFit(const DataContext& data, const CheckpointedFit& fit,
-                                       FitProgress& progress, std::ostream& err,
-                                       const std::function<void(const AnnealCall&)>& onCall) {
-    CheckpointedOutcome outcome;
-    // From the start, so that a stop during the preparations, too, ends with the checkpoint
-    // untouched and the resumable status.
-    std::optional<StopSignalGuard> guard;
-    if (fit.ownSignalGuard) {
-        guard.emplace(StopMode::request);
-    }
-    StartVector startVector;
-    const ModelEntry* model = findModel(parseModelNumber(fit.modelArgument.c_str()));
-    if (readStartFile(fit.startPath, startVector) != StartFileStatus::ok || model == nullptr ||
-        model->objective == nullptr) {
-        // Not a fit that can run: the plain path says why, in zonefit's words.
-        FitOutput output;
-        output.err = &err;
-        output.startLabel = fit.startPath;
-        outcome.status =
-            runFit(fit.modelArgument.c_str(), fit.startPath, ScheduleOptions(), output);
-        return outcome;
-    }
-    const std::string resultName = fit.resultName.empty() ? model->prefix : fit.resultName;
-    const std::string logPath = resultName + ".log";
-
-    Checkpoint restored;
-    bool resuming = false;
-    std::string error;
-    struct stat info;
-    if (stat(fit.checkpointPath.c_str(), &info) == 0) {
-        std::string text;
-        if (!readWholeFile(fit.checkpointPath, text)) {
-            err << "zonetool fit: cannot read the checkpoint " << fit.checkpointPath << ": "
-                << std::strerror(errno) << "\n";
-            return outcome;
-        }
-        const std::string head = std::string(magic) + " ";
-        if (text.compare(0, head.size(), head) != 0) {
-            err << "zonetool fit: " << fit.checkpointPath
-                << " is not a zonetool checkpoint; it is left as it is (remove it or name "
-                   "another file)\n";
-            return outcome;
-        }
-        const int format = std::atoi(text.c_str() + head.size());
-        if (format != checkpointFormat) {
-            err << "zonetool fit: " << fit.checkpointPath << " is a checkpoint of format " << format
-                << "; this zonetool reads format " << checkpointFormat
-                << " only. It is left as it is\n";
-            return outcome;
-        }
-        if (!parseCheckpoint(text, restored, error)) {
-            err << "zonetool fit: " << fit.checkpointPath << " is truncated or damaged (" << error
-                << "); it is left as it is. Remove it to start the fit afresh\n";
-            return outcome;
-        }
-        if (!belongsHere(restored, fit, model->number, startVector, error)) {
-            err << "zonetool fit: " << error << ". It is left as it is\n";
-            return outcome;
-        }
-        if ((restored.traceBytes >= 0) != !fit.tracePath.empty()) {
-            err << "zonetool fit: " << fit.checkpointPath << " is a checkpoint of a fit "
-                << (fit.tracePath.empty() ? "with" : "without")
-                << " --trace; give the same options to resume it\n";
-            return outcome;
-        }
-        resuming = true;
-    }
-
-    std::ofstream log;
-    std::ofstream trace;
-    if (!openContinued(log, logPath, resuming ? restored.logBytes : -1, fit.checkpointPath,
-                       error) ||
-        (!fit.tracePath.empty() &&
-         !openContinued(trace, fit.tracePath, resuming ? restored.traceBytes : -1,
-                        fit.checkpointPath, error))) {
-        err << "zonetool fit: " << error << "\n";
-        return outcome;
-    }
-    if (!resuming) {
-        log << seedLine(fit.seed) << objectiveLine(fit.objective);
-    }
-
-    const double cpuStart = cpuNow();
-    const std::int64_t wallStart = steadyNow();
-    const double cpuBefore = resuming ? restored.cpuSeconds : 0.0;
-    const double wallBefore = resuming ? restored.wallSeconds : 0.0;
-    auto totals = [&](double& cpu, double& wall) {
-        cpu = cpuBefore + (cpuNow() - cpuStart);
-        wall = wallBefore + static_cast<double>(steadyNow() - wallStart) * 1e-9;
-    };
-    if (resuming) {
-        progress.evaluations = restored.evaluations;
-        progress.best = restored.progressBest;
-    }
-
-    Checkpoint current;
-    current.model = model->number;
-    current.seed = fit.seed;
-    current.objective = fit.objective;
-    current.start = startVector.start;
-    current.steps = startVector.deltas;
-    bool checkpointFailed = false;
-    ScheduleOptions options;
-    options.seed = fit.seed;
-    options.trace = fit.tracePath.empty() ? nullptr : &trace;
-    options.onCall = onCall;
-    options.resumeFrom = resuming ? &restored.state : nullptr;
-    options.stopRequested = [&checkpointFailed] {
-        return checkpointFailed || stopRequestSignal() != 0;
-    };
-    options.onState = [&](const ScheduleState& state) {
-        current.state = state;
-        current.evaluations = progress.evaluations;
-        current.progressBest = progress.best;
-        totals(current.cpuSeconds, current.wallSeconds);
-        current.logBytes = syncedLength(log, logPath);
-        current.traceBytes = fit.tracePath.empty() ? -1 : syncedLength(trace, fit.tracePath);
-        if (current.logBytes < 0 || (!fit.tracePath.empty() && current.traceBytes < 0)) {
-            error = "cannot write the log or the trace";
-            checkpointFailed = true;
-        } else if (!writeAtomically(fit.checkpointPath, formatCheckpoint(current), error)) {
-            checkpointFailed = true;
-        }
-    };
-
-    FitOutput output;
-    output.out = &log;
-    output.err = &err;
-    output.resultName = resultName;
-    output.existingResult = fit.redo ? ExistingFile::replace : ExistingFile::keep;
-    output.startLabel = fit.startPath;
-    // The fit's own sink; the models' diagnostics go to its log.
-    FailureSink failures;
-    SimulationContext simulation;
-    simulation.diagnostics = &log;
-    const ModelContext context = data.models(&failures, simulation);
-    const BoundObjective bound{&context, model, fit.objective};
-    output.objective = stoppingObjective(countingObjective(bound, &progress));
-    output.failures = &failures;
-    // The record of the whole fit: evaluations and times run over every part of it.
-    output.onResult = [&](const FitResult& result, const StartVector& startVector,
-                          std::string& recordError) {
-        FitRecord record = newFitRecord(*model, startVector.start, startVector.deltas, &data);
-        record.point = result.bestPoint;
-        record.value = result.bestValue;
-        record.seed = fit.seed;
-        record.objective = fit.objective;
-        record.evaluations = progress.evaluations;
-        totals(record.cpuSeconds, record.wallSeconds);
-        return writeFitRecord(resultName, record, recordError);
-    };
-    output.acceptResult = penaltyRefusal(data, *model);
-    int status = runFit(fit.modelArgument.c_str(), fit.startPath, options, output);
-    log.flush();
-    trace.flush();
-    outcome.evaluations = progress.evaluations;
-    totals(outcome.cpuSeconds, outcome.wallSeconds);
-
-    if (checkpointFailed) {
-        err << "zonetool fit: cannot save the checkpoint: " << error << ". Exiting (1)\n";
-        status = 1;
-    } else if (status == resumableStopStatus) {
-        err << "zonetool fit: stopped by " << signalName(stopRequestSignal())
-            << "; run the same command again to resume from " << fit.checkpointPath
-            << ". Exiting (75)\n";
-        if (fit.requeue) {
-            requeueStoppedJob(err);
-        }
-    } else if (status == 0) {
-        std::remove(fit.checkpointPath.c_str());
-    }
-    outcome.status = status;
-    return outcome;
 }

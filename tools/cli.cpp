@@ -156,13 +156,3 @@ bool parseSeedList(const std::string& text, std::size_t limit, std::vector<std::
     seeds = result;
     return true;
 }
-
-std::string formatNumber(double value, int digits) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%.*g", digits, value);
-    return text;
-}
-
-std::string format17(double value) {
-    return formatNumber(value, 17);
-}

@@ -1,6 +1,8 @@
 // Argument reading and number formatting shared by the zonetool commands.
 #pragma once
 
+#include "tools/number_format.h" // formatNumber and format17
+
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -37,9 +39,3 @@ bool parseModelList(const std::string& text, std::vector<int>& models, std::stri
 // A list of seeds, in the same form as a list of models ("1-3", "7,11"), at most `limit`.
 bool parseSeedList(const std::string& text, std::size_t limit, std::vector<std::uint64_t>& seeds,
                    std::string& problem);
-
-// `value` in C's %.*g notation with `digits` significant digits.
-std::string formatNumber(double value, int digits);
-
-// `value` with 17 significant digits: enough to read back the same double.
-std::string format17(double value);

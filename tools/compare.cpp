@@ -3,9 +3,10 @@
 #include "data/active_transect.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
+#include "tools/descriptive_records.h"
 #include "tools/fit_files.h"
 #include "tools/fit_record.h"
-#include "tools/json.h"
+#include "tools/json_io.h"
 #include "tools/optima_map.h"
 #include "tools/options.h"
 #include "tools/settledness.h"
@@ -173,66 +174,61 @@ std::string seedText(const StoredResult& result) {
     return result.seed ? std::to_string(*result.seed) : "-";
 }
 
-// Fixed decimals per column, huge values in exponent notation: no column holds a 300-digit
-// number.
-std::string fixed(double value, int decimals) {
-    return fixedCell(value, decimals);
-}
-
 std::vector<std::string> cells(const ComparisonRow& row) {
     return {std::to_string(row.result.model),
             findModel(row.result.model)->name,
             seedText(row.result),
             row.best ? "best" : "other",
             std::to_string(row.parameters),
-            fixed(row.negLogL, 4),
-            fixed(row.aic, 4),
-            fixed(row.aicc, 4),
-            fixed(row.deltaAic, 4),
-            fixed(row.deltaAicc, 4),
-            fixed(row.weight, 4),
-            fixed(row.g, 4),
+            fixedCell(row.negLogL, 4),
+            fixedCell(row.aic, 4),
+            fixedCell(row.aicc, 4),
+            fixedCell(row.deltaAic, 4),
+            fixedCell(row.deltaAicc, 4),
+            fixedCell(row.weight, 4),
+            fixedCell(row.g, 4),
             std::to_string(row.df),
             row.result.path};
 }
 
-std::string asJson(const std::vector<ComparisonRow>& rows, const std::vector<std::string>& extra) {
-    std::ostringstream out;
-    out << "[";
+std::string asJson(const std::vector<ComparisonRow>& rows, const std::vector<Json>& summaries) {
+    Json list = Json::array();
     for (std::size_t i = 0; i < rows.size(); i++) {
         const ComparisonRow& row = rows[i];
-        out << (i == 0 ? "\n" : ",\n") << "  {\"model\": " << row.result.model
-            << ", \"name\": " << jsonQuote(findModel(row.result.model)->name)
-            << ", \"seed\": " << (row.result.seed ? std::to_string(*row.result.seed) : "null")
-            << ", \"fit\": " << (row.best ? "\"best\"" : "\"other\"")
-            << ", \"k\": " << row.parameters << ", \"negLogL\": " << jsonNumber(row.negLogL)
-            << ", \"AIC\": " << jsonNumber(row.aic) << ", \"AICc\": " << jsonNumber(row.aicc)
-            << ", \"dAIC\": " << jsonNumber(row.deltaAic)
-            << ", \"dAICc\": " << jsonNumber(row.deltaAicc)
-            << ", \"weight\": " << jsonNumber(row.weight) << ", \"G\": " << jsonNumber(row.g)
-            << ", \"df\": " << row.df
-            << ", \"objective\": " << jsonQuote(objectiveName(row.result.objective))
-            << ", \"file\": " << jsonQuote(row.result.path);
-        if (i < extra.size() && !extra[i].empty()) {
-            out << ", " << extra[i];
+        Json item = {{"model", row.result.model},
+                     {"name", findModel(row.result.model)->name},
+                     {"seed", row.result.seed ? Json(*row.result.seed) : Json(nullptr)},
+                     {"fit", row.best ? "best" : "other"},
+                     {"k", row.parameters},
+                     {"negLogL", row.negLogL},
+                     {"AIC", row.aic},
+                     {"AICc", row.aicc},
+                     {"dAIC", row.deltaAic},
+                     {"dAICc", row.deltaAicc},
+                     {"weight", row.weight},
+                     {"G", row.g},
+                     {"df", row.df},
+                     {"objective", objectiveName(row.result.objective)},
+                     {"file", row.result.path}};
+        if (i < summaries.size() && !summaries[i].is_null()) {
+            item["summary"] = summaries[i];
         }
-        out << "}";
+        list.push_back(item);
     }
-    out << (rows.empty() ? "]\n" : "\n]\n");
-    return out.str();
+    return jsonLines(list);
 }
 
 } // namespace
 
 std::string formatComparison(const std::vector<ComparisonRow>& allRows, TableFormat format,
-                             bool all, const std::vector<std::string>& summaries) {
+                             bool all, const std::vector<Json>& summaries) {
     std::vector<ComparisonRow> rows;
-    std::vector<std::string> extra;
+    std::vector<Json> extra;
     std::size_t left = 0;
     for (std::size_t i = 0; i < allRows.size(); i++) {
         if (all || allRows[i].best) {
             rows.push_back(allRows[i]);
-            extra.push_back(i < summaries.size() ? summaries[i] : std::string());
+            extra.push_back(i < summaries.size() ? summaries[i] : Json(nullptr));
         } else {
             left++;
         }
@@ -359,7 +355,7 @@ int compareCommand(RunContext& ctx, const std::vector<std::string>& args) {
         results.push_back(fit.result);
     }
     const std::vector<ComparisonRow> rows = compareResults(ctx.data.data(), results);
-    std::vector<std::string> summaries(rows.size());
+    std::vector<Json> summaries(rows.size());
     if (format == TableFormat::json) {
         for (std::size_t i = 0; i < rows.size(); i++) {
             if (!rows[i].best) {
@@ -373,14 +369,27 @@ int compareCommand(RunContext& ctx, const std::vector<std::string>& args) {
                 return 1;
             }
             const std::vector<double>& point = rows[i].result.point;
-            summaries[i] =
-                "\"summary\": {" +
-                summaryJsonMembers(summariseStoredFit(ctx.data, model, point, fileBorders,
-                                                      rows[i].result.objective, ctx.err)) +
-                "}";
+            summaries[i] = summaryJson(summariseStoredFit(ctx.data, model, point, fileBorders,
+                                                          rows[i].result.objective, ctx.err));
         }
     }
-    *ctx.out << formatComparison(rows, format, all, summaries) << std::flush;
+    // The descriptive clines of the same data, from their records, below or after the models.
+    std::vector<std::string> warnings;
+    double lowestAicc = std::nan("");
+    for (const ComparisonRow& row : rows) {
+        lowestAicc = row.best && !(row.aicc >= lowestAicc) ? row.aicc : lowestAicc;
+    }
+    const std::vector<DescriptiveRow> descriptive =
+        findDescriptiveFits(dirs, recursive, wanted, inUse != nullptr ? inUse->locus : "",
+                            sampledIndividuals(ctx.data.data()), warnings);
+    for (const std::string& warning : warnings) {
+        *ctx.err << "zonetool compare: " << warning << "\n";
+    }
+    const std::string table = formatComparison(rows, format, all, summaries);
+    *ctx.out << (format == TableFormat::json
+                     ? appendToJsonArray(table, descriptiveJsonItems(descriptive, lowestAicc))
+                     : table + descriptiveSection(descriptive, lowestAicc, format))
+             << std::flush;
     // One fit at a model's best value is one start that got there: another may do better.
     for (const ComparisonRow& best : rows) {
         if (!best.best) {

@@ -2,8 +2,10 @@
 // one Akaike row per model (its best fit), never pooling a model's replicate fits.
 #pragma once
 
+#include "tools/json_io.h"
 #include "tools/results.h"
 #include "tools/run_context.h"
+#include "tools/table.h"
 
 #include <string>
 #include <vector>
@@ -41,14 +43,12 @@ struct ComparisonRow {
 std::vector<ComparisonRow> compareResults(const Transect& transect,
                                           const std::vector<StoredResult>& results);
 
-enum class TableFormat { table, tsv, json };
-
 // The rows in one of the three formats, each ending with a line end; without `all` only the
 // best fits, and the table format then ends with a line counting the fits left out.
-// `summaries` holds, per row, JSON members added to that row's object in the json format
-// (empty strings, or an empty list, for none).
+// `summaries` holds, per row, the object added to that row's as its "summary" member in the
+// json format (null, or an empty list, for none).
 std::string formatComparison(const std::vector<ComparisonRow>& rows, TableFormat format,
-                             bool all = true, const std::vector<std::string>& summaries = {});
+                             bool all = true, const std::vector<Json>& summaries = {});
 
 // The command: zonetool compare [DIR...] [-r] [--all] [--format F]. Returns the exit status.
 int compareCommand(RunContext& ctx, const std::vector<std::string>& args);

@@ -1,6 +1,7 @@
 #include "tools/data_option.h"
 
 #include "data/active_transect.h"
+#include "data/locus_transects.h"
 #include "tools/cli.h"
 
 #include <cmath>
@@ -74,7 +75,9 @@ bool loadTransect(const std::string& path, DataContext& context, std::string& er
         return false;
     }
     std::istringstream text(bytes);
-    if (!readTransect(text, path, context.transect, error)) {
+    std::vector<LocusTransect> loci;
+    if (!readLocusTransects(text, path, loci, error) ||
+        !selectLocus(loci, path, context.locus, context.transect, error)) {
         return false;
     }
     if (!(largestPosition(context.transect) > 0.0)) {
@@ -105,13 +108,15 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
     bool dataGiven = false;
     std::vector<BoxSetting> settings;
     std::vector<std::string> boxOptions;
+    std::string locusName;
     rest.clear();
     for (std::size_t i = 0; i < args.size(); i++) {
         const std::string& arg = args[i];
         std::string value;
         const bool data = arg == "--data" || arg.rfind("--data=", 0) == 0;
         const bool box = arg == "--box" || arg.rfind("--box=", 0) == 0;
-        if (!data && !box) {
+        const bool locus = arg == "--locus" || arg.rfind("--locus=", 0) == 0;
+        if (!data && !box && !locus) {
             rest.push_back(arg);
             continue;
         }
@@ -122,9 +127,18 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
             value = args[++i];
         } else {
             return usageError(err, command,
-                              arg + (data ? " needs a file name" : " needs NAME=LO:HI"));
+                              arg + (data    ? " needs a file name"
+                                     : locus ? " needs a locus name"
+                                             : " needs NAME=LO:HI"));
         }
-        if (data) {
+        if (locus) {
+            if (!locusName.empty() || value.empty()) {
+                return usageError(err, command,
+                                  value.empty() ? "--locus needs a locus name"
+                                                : "--locus is given twice");
+            }
+            locusName = value;
+        } else if (data) {
             if (dataGiven) {
                 return usageError(err, command, "--data is given twice");
             }
@@ -145,6 +159,10 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
     }
     context = DataContext();
     context.transect = builtInTransectValue();
+    context.locus = locusName;
+    if (!dataGiven && !locusName.empty()) {
+        return usageError(err, command, "--locus needs --data FILE, a file with a locus column");
+    }
     if (dataGiven) {
         std::string error;
         if (!loadTransect(dataPath, context, error)) {

@@ -20,6 +20,7 @@ struct DataContext {
     BoxSet boxes;         // the boxes in force: scaled to the transect, then the --box settings
     bool customBoxes = false; // a --data file or a --box was given: `boxes` are installed
     std::vector<std::string> boxOptions; // each --box NAME=LO:HI as given, in order
+    std::string locus; // --locus: the locus of a file with a locus column; empty for none
 
     // The transect the models read: the file's, or the built-in one (also when this context
     // was never filled by readDataOptions).
@@ -39,8 +40,9 @@ struct DataContext {
 // every model that has the parameter. Returns -1 when all is well, else the exit status after
 // the message on standard error: 2 for a bad argument ("zonetool COMMAND: PROBLEM" and the
 // help pointer), 1 for a file that cannot be used (the reader's message, naming the file and
-// the line). The file is read only when the options themselves are good.
-// The messages go to `err`.
+// the line). The file is read only when the options themselves are good. `--locus NAME`
+// selects one locus of a file with a locus column (data/locus_transects.h); such a file
+// with several loci needs it. The messages go to `err`.
 int readDataOptions(const std::string& command, const std::vector<std::string>& args,
                     std::vector<std::string>& rest, DataContext& context,
                     std::ostream& err = std::cerr);

@@ -3,9 +3,8 @@
 #include "driver/schedule.h"
 #include "driver/signals.h"
 #include "tools/cli.h"
-#include "tools/fit.h"
+#include "tools/fit_one.h"
 #include "tools/fit_record.h"
-#include "tools/options.h"
 #include "tools/output_lock.h"
 #include "tools/parallel.h"
 #include "tools/results.h"
@@ -15,34 +14,6 @@
 #include <iostream>
 #include <sstream>
 #include <sys/stat.h>
-
-const char* const fitFromHelp =
-    "       zonetool fit MODEL --from EXPLORE_RECORD [--best K] [--seed S | --seeds LIST]\n"
-    "                          [--jobs J] [--quiet] [--redo] [--objective settled|zonefit]\n"
-    "\n"
-    "With --from, runs the fit's annealing schedule from each of the K best optima (default\n"
-    "3) of a record written by 'zonetool explore' (MODEL.explore.json), the simplex built\n"
-    "around the optimum with a tenth of each exploration region's width as steps. The fit\n"
-    "from optimum 2 writes its start file SS1_ML_opt2.start, its result file SS1_ML_opt2 and\n"
-    "its log SS1_ML_opt2.log (with several seeds SS1_ML_opt2seed3 and so on); none of these\n"
-    "is replaced without --redo. A summary table and the settledness of each fitted point\n"
-    "follow on standard output. The fits minimise the objective the record was explored\n"
-    "under unless --objective names the other.\n"
-    "\n"
-    "       zonetool fit MODEL --from EXPLORE_RECORD --optimum I [--seed S] [--result NAME]\n"
-    "                          [--checkpoint FILE] [--trace FILE] [--requeue] [--quiet] [--redo]\n"
-    "\n"
-    "With --optimum, runs the one fit from optimum I (SS1_ML_optI unless --result names it) as\n"
-    "'zonetool fit MODEL --start SS1_ML_optI.start' does, with the options of such a fit (as\n"
-    "the tasks of 'zonetool slurm --explore' do). An existing start file of the same text is\n"
-    "kept, so that fits of several seeds can start from it at once. When the record lists\n"
-    "fewer than I optima there is nothing to fit: a line says so and the status is 0.\n";
-
-std::string optimumFitName(const ModelEntry& model, int rank,
-                           const std::optional<std::uint64_t>& seed) {
-    return std::string(model.prefix) + "opt" + std::to_string(rank) +
-           (seed ? "seed" + std::to_string(*seed) : "");
-}
 
 std::string optimumStartText(const ExploreMap& map, const Optimum& optimum) {
     const std::vector<double> steps = regionSteps(map.regions, optimum.point);
@@ -59,95 +30,19 @@ std::string optimumStartText(const ExploreMap& map, const Optimum& optimum) {
 
 namespace {
 
-struct FromArguments {
-    std::string modelText;
-    int model = 0;
-    std::string recordPath;
-    int best = 3;
-    std::vector<std::uint64_t> seeds;
-    bool seedGiven = false;
-    bool seedsGiven = false;
-    int jobs = 1;
-    bool quiet = false;
-    bool redo = false;
-    bool bestGiven = false;
-    int optimum = 0; // with --optimum I: the one fit from optimum I, as a fit of its own
-    // Options of that fit, passed on as given.
-    std::vector<std::string> fitOptions;
-    bool requeue = false;
-    ObjectiveKind objective = ObjectiveKind::zonefit; // with objectiveGiven: --objective
-    bool objectiveGiven = false;
-};
-
-int readArguments(const std::vector<std::string>& args, FromArguments& a) {
-    return OptionParser("fit", [] { return std::string(fitHelp) + "\n" + fitFromHelp; })
-        .unknownOption([](const std::string& arg) -> Problem {
-            return "'" + arg + "' does not go with --from";
-        })
-        .flag({"--quiet"}, [&a] { a.quiet = true; })
-        .flag({"--redo"}, [&a] { a.redo = true; })
-        .value({"--from"}, "a value", storeText(a.recordPath))
-        .value({"--best"}, "a value",
-               [&a](const std::string& name, const std::string& value) -> Problem {
-                   a.bestGiven = true;
-                   return storeWhole(a.best, 1, 1000)(name, value);
-               })
-        .value({"--optimum"}, "a value", storeWhole(a.optimum, 1, 1000))
-        .value({"--result", "--checkpoint", "--trace"}, "a value",
-               [&a](const std::string& name, const std::string& value) -> Problem {
-                   if (value.empty()) {
-                       return name + " needs a file name";
-                   }
-                   a.fitOptions.insert(a.fitOptions.end(), {name, value});
-                   return "";
-               })
-        .flag({"--requeue"}, [&a] { a.requeue = true; })
-        .value({"--objective"}, "a value",
-               [&a](const std::string& name, const std::string& value) -> Problem {
-                   a.objectiveGiven = true;
-                   return storeObjective(a.objective)(name, value);
-               })
-        .value({"--seed"}, "a value", storeSeed(a.seeds, a.seedGiven))
-        .value({"--seeds"}, "a value", storeSeedList(a.seeds, 10000, a.seedsGiven))
-        .value({"--jobs"}, "a value", storeWhole(a.jobs, 1, 256))
-        .positional([&a](const std::string& arg) -> Problem {
-            if (!a.modelText.empty()) {
-                return "--from takes one MODEL, not also '" + arg + "'";
-            }
-            a.modelText = arg;
-            return "";
-        })
-        .check([&a]() -> Problem {
-            return a.seedGiven && a.seedsGiven ? "give either --seed or --seeds, not both" : "";
-        })
-        .check(requireModel(a.modelText, a.model))
-        .check([&a]() -> Problem {
-            if (a.optimum == 0) {
-                return a.fitOptions.empty() && !a.requeue
-                           ? ""
-                           : "--result, --checkpoint, --trace and --requeue need --optimum I";
-            }
-            if (a.bestGiven) {
-                return "give either --best or --optimum, not both";
-            }
-            return a.seeds.size() > 1 ? "--optimum runs one fit: give one --seed, not --seeds" : "";
-        })
-        .parse(args);
-}
-
 // Names each of the first `count` optima of the record that leaves its box in force; true
 // when none does. The search that found them ran on other data or boxes then.
-bool optimaInsideBoxes(const DataContext& data, const FromArguments& a, const ModelEntry& model,
+bool optimaInsideBoxes(const RunContext& ctx, const FitOptions& a, const ModelEntry& model,
                        const ExploreMap& map, int first, int count) {
     bool inside = true;
     for (int k = first; k < first + count; k++) {
         const std::string problem =
-            startBoxProblem(data, a.recordPath + ": optimum " + std::to_string(k + 1), model,
+            startBoxProblem(ctx.data, a.recordPath + ": optimum " + std::to_string(k + 1), model,
                             map.optima[static_cast<std::size_t>(k)].point,
                             "give the --data and --box of the search, or run 'zonetool explore " +
                                 std::to_string(model.number) + "' anew");
         if (!problem.empty()) {
-            std::cerr << "zonetool fit: " << problem << "\n";
+            *ctx.err << "zonetool fit: " << problem << "\n";
             inside = false;
         }
     }
@@ -162,16 +57,16 @@ bool exists(const std::string& path) {
 // The fit from optimum a.optimum alone, as 'zonetool fit MODEL --start FILE' runs it (with
 // a checkpoint, a trace and a requeue if asked). Several such fits, of other seeds, may run at
 // once: each writes the same start file, and an existing one of the same text is kept.
-int fitOneOptimum(RunContext& ctx, const FromArguments& a, const ModelEntry& model,
+int fitOneOptimum(const RunContext& ctx, const FitOptions& a, const ModelEntry& model,
                   const ExploreMap& map) {
     const std::size_t count = map.optima.size();
     if (static_cast<std::size_t>(a.optimum) > count) {
-        std::cerr << "zonetool fit: " << a.recordPath << " lists " << count
-                  << (count == 1 ? " optimum" : " optima") << ": no optimum " << a.optimum
-                  << " to fit from\n";
+        *ctx.err << "zonetool fit: " << a.recordPath << " lists " << count
+                 << (count == 1 ? " optimum" : " optima") << ": no optimum " << a.optimum
+                 << " to fit from\n";
         return 0;
     }
-    if (!optimaInsideBoxes(ctx.data, a, model, map, a.optimum - 1, 1)) {
+    if (!optimaInsideBoxes(ctx, a, model, map, a.optimum - 1, 1)) {
         return 1;
     }
     const std::string name = optimumFitName(model, a.optimum, std::nullopt);
@@ -184,128 +79,100 @@ int fitOneOptimum(RunContext& ctx, const FromArguments& a, const ModelEntry& mod
     std::string error;
     if (!in || held.str() != text) {
         if (in && !a.redo) {
-            std::cerr << "zonetool fit: " << startPath << " exists and holds another start; "
-                      << "give --redo to replace it\n";
+            *ctx.err << "zonetool fit: " << startPath << " exists and holds another start; "
+                     << "give --redo to replace it\n";
             return 1;
         }
         if (!writeResultFile(startPath, text, error)) {
-            std::cerr << "zonetool fit: cannot write " << startPath << ": " << error << "\n";
+            *ctx.err << "zonetool fit: cannot write " << startPath << ": " << error << "\n";
             return 1;
         }
     }
-    std::vector<std::string> args = {a.modelText,
-                                     "--start",
-                                     startPath,
-                                     "--result",
-                                     name,
-                                     "--objective",
-                                     objectiveName(a.objective)};
-    if (!a.seeds.empty()) {
-        args.insert(args.end(), {"--seed", std::to_string(a.seeds.front())});
+    FitOptions one = a;
+    one.startPath = startPath;
+    if (one.resultName.empty()) {
+        one.resultName = name;
     }
-    // A later --result replaces the one above.
-    args.insert(args.end(), a.fitOptions.begin(), a.fitOptions.end());
-    for (const auto& [given, word] :
-         {std::make_pair(a.quiet, "--quiet"), std::make_pair(a.redo, "--redo"),
-          std::make_pair(a.requeue, "--requeue")}) {
-        if (given) {
-            args.push_back(word);
-        }
-    }
-    return fitCommand(ctx, args);
+    return fitOne(ctx, one, StartOrigin::optimum);
 }
 
-} // namespace
+// Several fits from the K best optima, with the start files they read.
+struct OptimaPlan {
+    std::vector<FitDescription> jobs;
+    std::vector<std::pair<std::string, std::string>> startFiles; // name and text
+};
 
-int fitFromCommand(RunContext& ctx, const std::vector<std::string>& args) {
-    FromArguments a;
-    const int status = readArguments(args, a);
-    if (status >= 0) {
-        return status;
-    }
-    const int number = a.model;
-    const ModelEntry& model = *findModel(number);
-    ExploreMap map;
-    std::string error;
-    if (!readExploreRecord(a.recordPath, map, error)) {
-        *ctx.err << "zonetool fit: " << error << "\n";
-        return 1;
-    }
-    if (map.model != number) {
-        *ctx.err << "zonetool fit: " << a.recordPath << " explores model " << map.model
-                 << ", not model " << number << "\n";
-        return 1;
-    }
-    if (!a.objectiveGiven) {
-        a.objective = map.objective;
-    }
-    if (a.optimum > 0) {
-        return fitOneOptimum(ctx, a, model, map);
-    }
-    if (map.optima.empty()) {
-        *ctx.err << "zonetool fit: " << a.recordPath << " lists no optimum\n";
-        return 1;
-    }
-    const int count = std::min<int>(a.best, static_cast<int>(map.optima.size()));
-    std::vector<FitJob> jobs;
-    std::vector<std::pair<std::string, std::string>> startFiles;
+// The fits of the `count` best optima of `map`, each once per seed.
+OptimaPlan planOptimaFits(const FitOptions& a, const ModelEntry& model, const ExploreMap& map,
+                          int count) {
+    OptimaPlan plan;
     for (int k = 0; k < count; k++) {
         const std::string startPath = optimumFitName(model, k + 1, std::nullopt) + ".start";
-        startFiles.emplace_back(startPath,
-                                optimumStartText(map, map.optima[static_cast<std::size_t>(k)]));
+        plan.startFiles.emplace_back(
+            startPath, optimumStartText(map, map.optima[static_cast<std::size_t>(k)]));
         const std::size_t runs = a.seeds.empty() ? 1 : a.seeds.size();
         for (std::size_t s = 0; s < runs; s++) {
-            FitJob job;
-            job.model = number;
+            FitDescription job;
+            job.model = model.number;
             if (!a.seeds.empty()) {
                 job.seed = a.seeds[s];
             }
             job.startPath = startPath;
-            job.objectiveKind = a.objective;
-            job.resultName = optimumFitName(
-                model, k + 1, a.seeds.size() > 1 ? job.seed : std::optional<std::uint64_t>());
-            job.logName = job.resultName + ".log";
+            job.startOrigin = StartOrigin::optimum;
+            job.objective = a.objective;
+            FitNaming naming;
+            naming.optimum = k + 1;
+            naming.seedInName = a.seeds.size() > 1;
+            job.files = fitFiles(model, job.seed, naming);
             job.redo = a.redo;
-            jobs.push_back(job);
+            plan.jobs.push_back(job);
         }
     }
-    std::vector<std::string> lockedNames;
-    for (const FitJob& job : jobs) {
-        lockedNames.push_back(job.resultName);
-    }
-    OutputLocks locks;
-    if (!lockOutputs(locks, "fit", lockedNames)) {
-        return 1;
-    }
+    return plan;
+}
+
+// Checks before the first fit, each failure named: no start file, result or log of the plan is
+// there already (without --redo), every optimum lies inside its box, borders.txt is good. Then
+// writes the start files. The caller holds the locks of the results.
+bool readyToFit(const RunContext& ctx, const FitOptions& a, const ModelEntry& model,
+                const ExploreMap& map, const OptimaPlan& plan, int count) {
     if (!a.redo) {
         std::vector<std::string> names;
-        for (const auto& file : startFiles) {
+        for (const auto& file : plan.startFiles) {
             names.push_back(file.first);
         }
-        for (const FitJob& job : jobs) {
-            names.push_back(job.resultName);
-            names.push_back(job.logName);
+        for (const FitDescription& job : plan.jobs) {
+            names.push_back(job.files.result);
+            names.push_back(job.files.log);
         }
         for (const std::string& name : names) {
             if (exists(name)) {
                 *ctx.err << "zonetool fit: " << name << " exists; give --redo to replace it\n";
-                return 1;
+                return false;
             }
         }
     }
-    if (!optimaInsideBoxes(ctx.data, a, model, map, 0, count)) {
-        return 1;
+    if (!optimaInsideBoxes(ctx, a, model, map, 0, count)) {
+        return false;
     }
-    if (!checkBordersFor(ctx.data, jobs, error)) {
+    std::string error;
+    if (!checkBordersFor(ctx.data, plan.jobs, error)) {
         *ctx.err << error << "\n";
-        return 1;
+        return false;
     }
-    for (const auto& file : startFiles) {
+    for (const auto& file : plan.startFiles) {
         if (!writeResultFile(file.first, file.second, error)) {
             *ctx.err << "zonetool fit: cannot write " << file.first << ": " << error << "\n";
-            return 1;
+            return false;
         }
     }
+    return true;
+}
+
+// Runs the fits with the progress line, then prints the summary table and the settledness of
+// each fitted point. Returns the exit status.
+int runOptimaFits(const RunContext& ctx, const FitOptions& a, const ModelEntry& model,
+                  const std::vector<FitDescription>& jobs) {
     std::deque<FitProgress> progress(jobs.size());
     StatusLine line(*ctx.err, progressWanted(a.quiet, STDERR_FILENO));
     const std::int64_t started = steadyNow();
@@ -320,23 +187,74 @@ int fitFromCommand(RunContext& ctx, const std::vector<std::string>& args) {
     }
     int failures = 0;
     std::string settled;
+    std::string error;
     for (std::size_t i = 0; i < jobs.size(); i++) {
         if (outcomes[i].status != 0) {
             failures++;
-            *ctx.err << "zonetool fit: the fit " << jobs[i].resultName << " failed; see "
-                     << jobs[i].logName << "\n";
+            *ctx.err << "zonetool fit: the fit " << jobs[i].files.result << " failed; see "
+                     << jobs[i].files.log << "\n";
             continue;
         }
         // At the fitted point itself, as the record holds it: the 8 digits of the result file
         // can lie across a cliff from it.
         FitRecord record;
-        if (readFitRecord(recordFileName(jobs[i].resultName), record, error)) {
+        if (readFitRecord(jobs[i].files.record, record, error)) {
             record.point.resize(static_cast<std::size_t>(model.parameterCount));
-            settled += jobs[i].resultName + ": " +
+            settled += jobs[i].files.result + ": " +
                        settlednessText(measureSettledness(ctx.data, model, record.point, ctx.out)) +
                        "\n";
         }
     }
     *ctx.out << summaryTable(jobs, outcomes) << settled;
     return failures == 0 ? 0 : 1;
+}
+
+// Reads the explore record of `a` into `map` and checks that it explores a.models.front();
+// says why not otherwise.
+bool readRecordFor(const RunContext& ctx, const FitOptions& a, ExploreMap& map) {
+    std::string error;
+    if (!readExploreRecord(a.recordPath, map, error)) {
+        *ctx.err << "zonetool fit: " << error << "\n";
+        return false;
+    }
+    if (map.model != a.models.front()) {
+        *ctx.err << "zonetool fit: " << a.recordPath << " explores model " << map.model
+                 << ", not model " << a.models.front() << "\n";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int fitFromRecord(const RunContext& ctx, FitOptions a) {
+    const ModelEntry& model = *findModel(a.models.front());
+    ExploreMap map;
+    if (!readRecordFor(ctx, a, map)) {
+        return 1;
+    }
+    if (!a.objectiveGiven) {
+        a.objective = map.objective;
+    }
+    if (a.optimum > 0) {
+        return fitOneOptimum(ctx, a, model, map);
+    }
+    if (map.optima.empty()) {
+        *ctx.err << "zonetool fit: " << a.recordPath << " lists no optimum\n";
+        return 1;
+    }
+    const int count = std::min<int>(a.best, static_cast<int>(map.optima.size()));
+    const OptimaPlan plan = planOptimaFits(a, model, map, count);
+    std::vector<std::string> lockedNames;
+    for (const FitDescription& job : plan.jobs) {
+        lockedNames.push_back(job.files.result);
+    }
+    OutputLocks locks;
+    if (!lockOutputs(locks, "fit", lockedNames)) {
+        return 1;
+    }
+    if (!readyToFit(ctx, a, model, map, plan, count)) {
+        return 1;
+    }
+    return runOptimaFits(ctx, a, model, plan.jobs);
 }

@@ -2,25 +2,19 @@
 // the best optima of a multi-start search.
 #pragma once
 
-#include "models/model_table.h"
+#include "tools/fit_description.h"
+#include "tools/fit_options.h"
 #include "tools/optima_map.h"
 #include "tools/run_context.h"
 
-#include <optional>
 #include <string>
-#include <vector>
-
-// The name of the fit from optimum `rank` (from 1) of `model`: the result-file prefix, "opt"
-// and the rank, then "seed" and the seed when one of several seeds is given (SS1_ML_opt2,
-// SS1_ML_opt2seed3).
-std::string optimumFitName(const ModelEntry& model, int rank,
-                           const std::optional<std::uint64_t>& seed);
 
 // The start file of the fits from an optimum: its point on line 1 (17 significant digits),
 // the steps from the regions of the record on line 2.
 std::string optimumStartText(const ExploreMap& map, const Optimum& optimum);
 
-// The command, for fit arguments that hold --from. Returns the exit status.
-int fitFromCommand(RunContext& ctx, const std::vector<std::string>& args);
-
-extern const char* const fitFromHelp;
+// Runs the fits from the record `options` names (options.from set, read by readFitOptions):
+// the K best optima on worker threads with a summary, or with --optimum I the one fit from
+// optimum I as fitOne runs it, on the data of `ctx`, with its messages and summary on the
+// context's streams. Returns the exit status.
+int fitFromRecord(const RunContext& ctx, FitOptions options);

@@ -1,7 +1,7 @@
 #include "tools/optima_map.h"
 
 #include "tools/cli.h"
-#include "tools/json.h"
+#include "tools/json_io.h"
 #include "tools/plot.h"
 #include "tools/state_text.h"
 #include "tools/table.h"
@@ -118,55 +118,64 @@ std::string optimaTsv(const ModelEntry& model, const ExploreMap& map) {
     return table.tabSeparated();
 }
 
+Json startOutcomeJson(const StartOutcome& o) {
+    return {{"label", o.label},
+            {"start", o.start},
+            {"point", o.point},
+            {"value", o.value},
+            {"evaluations", o.evaluations},
+            {"converged", o.converged}};
+}
+
 std::string exploreJson(const ModelEntry& model, const ExploreMap& map) {
-    std::ostringstream out;
-    out << "{\n  \"format\": \"zonefit-explore-record\",\n  \"version\": 1,\n  \"model\": "
-        << model.number << ",\n  \"name\": " << jsonQuote(model.name) << ",\n  \"parameters\": [";
-    for (int j = 0; j < model.parameterCount; j++) {
-        out << (j == 0 ? "" : ", ") << jsonQuote(model.parameters[j].name);
+    Json j = Json::object();
+    j["format"] = "zonefit-explore-record";
+    j["version"] = 1;
+    j["model"] = model.number;
+    j["name"] = model.name;
+    j["parameters"] = Json::array();
+    for (int p = 0; p < model.parameterCount; p++) {
+        j["parameters"].push_back(model.parameters[p].name);
     }
-    out << "],\n  \"seed\": " << map.seed << ",\n  \"budget\": " << map.budget
-        << ",\n  \"design\": " << jsonQuote(designName(map.design))
-        << ",\n  \"objective\": " << jsonQuote(objectiveName(map.objective))
-        << ",\n  \"regions\": [";
-    for (std::size_t j = 0; j < map.regions.size(); j++) {
-        const Region& r = map.regions[j];
-        out << (j == 0 ? "\n" : ",\n") << "    {\"low\": " << jsonNumber(r.low)
-            << ", \"high\": " << jsonNumber(r.high) << ", \"log\": " << (r.log ? "true" : "false")
-            << "}";
+    j["seed"] = map.seed;
+    j["budget"] = map.budget;
+    j["design"] = designName(map.design);
+    j["objective"] = objectiveName(map.objective);
+    j["regions"] = Json::array();
+    for (const Region& r : map.regions) {
+        j["regions"].push_back({{"low", r.low}, {"high", r.high}, {"log", r.log}});
     }
-    out << "\n  ],\n  \"optima\": [";
-    for (std::size_t k = 0; k < map.optima.size(); k++) {
-        const Optimum& o = map.optima[k];
+    j["optima"] = Json::array();
+    for (const Optimum& o : map.optima) {
         const Settledness& s = o.settledness;
-        out << (k == 0 ? "\n" : ",\n") << "    {\"value\": " << jsonNumber(o.value)
-            << ", \"point\": " << jsonNumberList(o.point) << ", \"starts\": " << o.starts
-            << ", \"evaluations\": " << o.evaluations << ", \"generations\": " << s.generations
-            << ", \"converged\": " << (s.converged ? "true" : "false")
-            << ", \"lambda\": " << jsonNumber(s.lambda)
-            << ", \"remaining\": " << jsonNumber(s.remaining)
-            << ", \"cliff\": " << (s.cliff.empty() ? std::string("null") : jsonQuote(s.cliff))
-            << ", \"cliff_change\": " << jsonNumber(s.cliffChange);
+        Json item = {{"value", o.value},
+                     {"point", o.point},
+                     {"starts", o.starts},
+                     {"evaluations", o.evaluations},
+                     {"generations", s.generations},
+                     {"converged", s.converged},
+                     {"lambda", s.lambda},
+                     {"remaining", s.remaining},
+                     {"cliff", s.cliff.empty() ? Json(nullptr) : Json(s.cliff)},
+                     {"cliff_change", s.cliffChange}};
         if (o.stateMeasured) {
-            out << ", \"state\": " << jsonQuote(stateKindText(o.state.kind))
-                << ", \"state_generations\": " << o.state.generations
-                << ", \"last_change\": " << jsonNumber(o.state.lastChange);
+            item["state"] = stateKindText(o.state.kind);
+            item["state_generations"] = o.state.generations;
+            item["last_change"] = o.state.lastChange;
         }
-        out << "}";
+        j["optima"].push_back(item);
     }
-    out << "\n  ],\n  \"starts\": [";
-    for (std::size_t i = 0; i < map.outcomes.size(); i++) {
-        const StartOutcome& o = map.outcomes[i];
-        out << (i == 0 ? "\n" : ",\n") << "    {\"label\": " << jsonQuote(o.label)
-            << ", \"start\": " << jsonNumberList(o.start)
-            << ", \"point\": " << jsonNumberList(o.point) << ", \"value\": " << jsonNumber(o.value)
-            << ", \"evaluations\": " << o.evaluations
-            << ", \"converged\": " << (o.converged ? "true" : "false")
-            << ", \"optimum\": " << o.optimum + 1 << "}";
+    j["starts"] = Json::array();
+    for (const StartOutcome& o : map.outcomes) {
+        Json item = startOutcomeJson(o);
+        item["optimum"] = o.optimum + 1;
+        j["starts"].push_back(item);
     }
-    out << "\n  ],\n  \"cpu_seconds\": " << jsonNumber(map.cpuSeconds)
-        << ",\n  \"wall_seconds\": " << jsonNumber(map.wallSeconds) << "\n}\n";
-    return out.str();
+    j["cpu_seconds"] = map.cpuSeconds;
+    j["wall_seconds"] = map.wallSeconds;
+    JsonLayout layout;
+    layout.listed = {"regions", "optima", "starts"};
+    return jsonDocument(j, layout);
 }
 
 std::string startValuesSvg(const ModelEntry& model, const ExploreMap& map) {
@@ -248,17 +257,15 @@ std::string startValuesSvg(const ModelEntry& model, const ExploreMap& map) {
 // ---------------------------------------------------------------- reading the record
 
 bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& error) {
-    JsonValue root;
+    Json root;
     if (!readJsonFile(path, "explore record", root, error)) {
         return false;
     }
-    const JsonValue* format = root.find("format");
-    if (root.type != JsonValue::Type::object || format == nullptr ||
-        format->type != JsonValue::Type::string || format->text != "zonefit-explore-record") {
+    if (jsonTextOr(jsonMember(root, "format")) != "zonefit-explore-record") {
         error = path + ": not an explore record (no \"format\": \"zonefit-explore-record\")";
         return false;
     }
-    const double modelNumber = jsonNumberOr(root.find("model"), 0.0);
+    const double modelNumber = jsonNumberOr(jsonMember(root, "model"), 0.0);
     const ModelEntry* model =
         modelNumber >= 1 && modelNumber <= modelCount && modelNumber == std::floor(modelNumber)
             ? findModel(static_cast<int>(modelNumber))
@@ -269,68 +276,64 @@ bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& er
     }
     map = ExploreMap();
     map.model = model->number;
-    map.seed = static_cast<std::uint64_t>(jsonNumberOr(root.find("seed"), 0.0));
-    map.budget = static_cast<int>(jsonNumberOr(root.find("budget"), 0.0));
-    const JsonValue* design = root.find("design");
-    if (design != nullptr && design->type == JsonValue::Type::string) {
-        parseDesign(design->text, map.design);
-    }
-    const JsonValue* objective = root.find("objective");
-    if (objective != nullptr && (objective->type != JsonValue::Type::string ||
-                                 !parseObjectiveKind(objective->text, map.objective))) {
+    const Json* seed = jsonMember(root, "seed");
+    map.seed = seed != nullptr && seed->is_number_unsigned() ? seed->get<std::uint64_t>() : 0;
+    map.budget = static_cast<int>(jsonNumberOr(jsonMember(root, "budget"), 0.0));
+    parseDesign(jsonTextOr(jsonMember(root, "design")), map.design);
+    const Json* objective = jsonMember(root, "objective");
+    if (objective != nullptr && !parseObjectiveKind(jsonTextOr(objective), map.objective)) {
         error = path + ": \"objective\" must be \"settled\" or \"zonefit\"";
         return false;
     }
     const std::size_t n = static_cast<std::size_t>(model->parameterCount);
-    const JsonValue* regions = root.find("regions");
-    if (regions == nullptr || regions->type != JsonValue::Type::array ||
-        regions->items.size() != n) {
+    const Json* regions = jsonMember(root, "regions");
+    if (regions == nullptr || !regions->is_array() || regions->size() != n) {
         error = path + ": \"regions\" must list " + std::to_string(n) + " regions";
         return false;
     }
-    for (const JsonValue& r : regions->items) {
-        map.regions.push_back({jsonNumberOr(r.find("low"), NAN), jsonNumberOr(r.find("high"), NAN),
-                               jsonTrue(r.find("log"))});
+    for (const Json& r : *regions) {
+        map.regions.push_back({jsonNumberOr(jsonMember(r, "low"), NAN),
+                               jsonNumberOr(jsonMember(r, "high"), NAN),
+                               jsonTrue(jsonMember(r, "log"))});
         if (!std::isfinite(map.regions.back().low) || !std::isfinite(map.regions.back().high)) {
             error = path + ": every region needs finite \"low\" and \"high\"";
             return false;
         }
     }
-    const JsonValue* optima = root.find("optima");
-    if (optima == nullptr || optima->type != JsonValue::Type::array) {
+    const Json* optima = jsonMember(root, "optima");
+    if (optima == nullptr || !optima->is_array()) {
         error = path + ": no \"optima\" list";
         return false;
     }
-    for (std::size_t k = 0; k < optima->items.size(); k++) {
-        const JsonValue& o = optima->items[k];
+    for (std::size_t k = 0; k < optima->size(); k++) {
+        const Json& o = (*optima)[k];
         Optimum optimum;
-        optimum.value = jsonNumberOr(o.find("value"), NAN);
-        if (!jsonNumbers(o.find("point"), optimum.point) || optimum.point.size() != n) {
+        optimum.value = jsonNumberOr(jsonMember(o, "value"), NAN);
+        if (!jsonNumbers(jsonMember(o, "point"), optimum.point) || optimum.point.size() != n) {
             error = path + ": optimum " + std::to_string(k + 1) + " needs a \"point\" of " +
                     std::to_string(n) + " numbers";
             return false;
         }
-        optimum.starts = static_cast<int>(jsonNumberOr(o.find("starts"), 0.0));
-        optimum.evaluations = static_cast<long>(jsonNumberOr(o.find("evaluations"), 0.0));
+        optimum.starts = static_cast<int>(jsonNumberOr(jsonMember(o, "starts"), 0.0));
+        optimum.evaluations = static_cast<long>(jsonNumberOr(jsonMember(o, "evaluations"), 0.0));
         Settledness& s = optimum.settledness;
         s.value = optimum.value;
-        s.generations = static_cast<int>(jsonNumberOr(o.find("generations"), 0.0));
-        s.converged = jsonTrue(o.find("converged"));
-        s.lambda = jsonNumberOr(o.find("lambda"), NAN);
-        s.remaining = jsonNumberOr(o.find("remaining"), NAN);
-        const JsonValue* cliff = o.find("cliff");
-        s.cliff = cliff != nullptr && cliff->type == JsonValue::Type::string ? cliff->text : "";
-        s.cliffChange = jsonNumberOr(o.find("cliff_change"), 0.0);
-        const JsonValue* state = o.find("state");
-        if (state != nullptr && state->type == JsonValue::Type::string) {
-            optimum.stateMeasured = parseStateKind(state->text, optimum.state.kind);
+        s.generations = static_cast<int>(jsonNumberOr(jsonMember(o, "generations"), 0.0));
+        s.converged = jsonTrue(jsonMember(o, "converged"));
+        s.lambda = jsonNumberOr(jsonMember(o, "lambda"), NAN);
+        s.remaining = jsonNumberOr(jsonMember(o, "remaining"), NAN);
+        s.cliff = jsonTextOr(jsonMember(o, "cliff"));
+        s.cliffChange = jsonNumberOr(jsonMember(o, "cliff_change"), 0.0);
+        const Json* state = jsonMember(o, "state");
+        if (state != nullptr && state->is_string()) {
+            optimum.stateMeasured = parseStateKind(state->get<std::string>(), optimum.state.kind);
             optimum.state.generations =
-                static_cast<long long>(jsonNumberOr(o.find("state_generations"), 0.0));
-            optimum.state.lastChange = jsonNumberOr(o.find("last_change"), NAN);
+                static_cast<long long>(jsonNumberOr(jsonMember(o, "state_generations"), 0.0));
+            optimum.state.lastChange = jsonNumberOr(jsonMember(o, "last_change"), NAN);
         }
         map.optima.push_back(optimum);
     }
-    map.cpuSeconds = jsonNumberOr(root.find("cpu_seconds"), 0.0);
-    map.wallSeconds = jsonNumberOr(root.find("wall_seconds"), 0.0);
+    map.cpuSeconds = jsonNumberOr(jsonMember(root, "cpu_seconds"), 0.0);
+    map.wallSeconds = jsonNumberOr(jsonMember(root, "wall_seconds"), 0.0);
     return true;
 }

@@ -4,6 +4,7 @@
 
 #include "models/model_table.h"
 #include "models/objective_kind.h"
+#include "tools/json_io.h"
 #include "tools/settledness.h"
 #include "tools/start_design.h"
 
@@ -66,6 +67,9 @@ std::vector<Optimum> mergeOptima(std::vector<StartOutcome>& outcomes,
 std::string optimaTable(const ModelEntry& model, const ExploreMap& map);
 std::string optimaTsv(const ModelEntry& model, const ExploreMap& map);
 std::string exploreJson(const ModelEntry& model, const ExploreMap& map);
+
+// One start's outcome as a JSON object: label, start, point, value, evaluations, converged.
+Json startOutcomeJson(const StartOutcome& outcome);
 
 // A small standalone SVG figure: the value each start reached, sorted, as distance above the
 // best (log scale), so that one sees at a glance how many starts found the best.

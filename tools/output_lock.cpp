@@ -11,10 +11,32 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iostream>
+#include <pthread.h>
 #include <sstream>
 #include <unistd.h>
 
 namespace {
+
+// Holds back the stop signals on the calling thread while it lives; one that arrives meanwhile is
+// handled when the object goes away. Lock files are made and armed, or disarmed and removed,
+// under it, so that a stop signal never finds a lock file that it would not remove.
+class HeldStopSignals {
+  public:
+    HeldStopSignals() {
+        sigset_t stops;
+        sigemptyset(&stops);
+        for (int signal : stopSignals) {
+            sigaddset(&stops, signal);
+        }
+        pthread_sigmask(SIG_BLOCK, &stops, &previous_);
+    }
+    ~HeldStopSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    HeldStopSignals(const HeldStopSignals&) = delete;
+    HeldStopSignals& operator=(const HeldStopSignals&) = delete;
+
+  private:
+    sigset_t previous_;
+};
 
 std::string firstLineOf(const std::string& path) {
     std::ifstream in(path);
@@ -275,6 +297,7 @@ OutputLocks::~OutputLocks() {
 }
 
 void OutputLocks::release() {
+    const HeldStopSignals held;
     arm_.reset();
     for (const std::string& path : paths_) {
         unlink(path.c_str());
@@ -286,6 +309,12 @@ void OutputLocks::release() {
 bool OutputLocks::take(const std::vector<std::string>& names, const LockHolder& self,
                        std::string& error, std::vector<std::string>& warnings) {
     release();
+    // A stop signal from here on removes the lock files taken (the command's own guard, made
+    // later, takes over while it lives); without a guard it would end the process and leave them.
+    if (!guard_) {
+        guard_ = std::make_unique<StopSignalGuard>();
+    }
+    const HeldStopSignals held;
     const std::string text = lockText(self);
     std::vector<std::string> taken;
     for (const std::string& name : names) {

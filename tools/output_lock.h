@@ -41,7 +41,9 @@ bool holderGone(const LockHolder& holder, const LockHolder& self);
 std::string describeHolder(const LockHolder& holder);
 
 // The lock files of one run, released when the object goes away, and removed by a stop signal
-// or a failed allocation before then (see FileListArm).
+// or a failed allocation before then (see FileListArm): from the first take() on, the object
+// keeps a StopSignalGuard of its own, so a stop signal that comes before the command installs
+// its guard still removes them. Make it before the command's own guard.
 class OutputLocks {
   public:
     OutputLocks() = default;
@@ -66,6 +68,7 @@ class OutputLocks {
     const std::vector<std::string>& paths() const { return paths_; }
 
   private:
+    std::unique_ptr<StopSignalGuard> guard_; // from the first take() on; outlives arm_
     std::vector<std::string> paths_;
     std::vector<const char*> pointers_;
     std::unique_ptr<FileListArm> arm_;

@@ -3,12 +3,15 @@
 #include "data/active_transect.h"
 #include "data/borders.h"
 #include "data/failure_sink.h"
+#include "driver/schedule.h"
 #include "population/simulation_report.h"
 #include "tools/cli.h"
 #include "tools/cline.h"
+#include "tools/data_option.h"
 #include "tools/failed_fit.h"
 #include "tools/fit_files.h"
 #include "tools/options.h"
+#include "tools/plot_cline.h"
 #include "tools/plot_frame.h"
 #include "tools/plot_frequency_panel.h"
 #include "tools/point_evaluation.h"
@@ -16,6 +19,7 @@
 #include "tools/results.h"
 #include "tools/state_text.h"
 #include "tools/summary.h"
+#include "tools/svg_text.h"
 #include "tools/transect_axes.h"
 
 #include <algorithm>
@@ -31,6 +35,7 @@ const char* const plotHelp =
     "Usage: zonetool plot MODEL [--result FILE] [--objective settled|zonefit]\n"
     "                        [--envelope CURVE...] [--units U] -o FILE.svg\n"
     "       zonetool plot --profile CURVE [--units U] -o FILE.svg\n"
+    "       zonetool plot --cline RECORD [--data FILE [--locus NAME]] -o FILE.svg\n"
     "\n"
     "Writes a standalone SVG figure of a fitted model: the observed frequencies of SS, SI and\n"
     "II at each site (symbol area proportional to the site's sample size), the model's\n"
@@ -55,6 +60,8 @@ const char* const plotHelp =
     "                  best of them; each distinct point is evaluated once, with the objective\n"
     "                  its curve records (zonefit's when it records none)\n"
     "  -o, --output FILE   the figure to write (required)\n"
+    "  --cline RECORD      draw instead a descriptive cline recorded by 'zonetool cline'\n"
+    "                      (cline_SHAPE.json), of the --locus given, on its own axis\n"
     "  --profile CURVE     draw instead the profile in CURVE, as written by 'zonetool profile\n"
     "                      --curve': one panel per parameter, -lnL above its value at the\n"
     "                      estimate against the value the parameter was fixed at, each point\n"
@@ -66,65 +73,6 @@ const char* const plotHelp =
     "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
     "                 II) instead of the built-in one; the boxes scale with its length\n"
     "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
-
-std::vector<double> niceTicks(double low, double high, int target) {
-    if (!(high > low) || target < 1) {
-        return {low};
-    }
-    const double rough = (high - low) / target;
-    const double power = std::pow(10.0, std::floor(std::log10(rough)));
-    double step = power;
-    for (double factor : {1.0, 2.0, 5.0, 10.0}) {
-        step = factor * power;
-        if (step >= rough) {
-            break;
-        }
-    }
-    // Multiples of the step, formed from whole numbers so that 3 x 0.2 reads 0.6.
-    const double whole = step / power;
-    const double inverse = power < 1.0 ? std::round(1.0 / power) : 1.0;
-    auto tickAt = [&](double k) { return power < 1.0 ? k * whole / inverse : k * whole * power; };
-    std::vector<double> ticks;
-    for (double k = std::floor(low / step + 1e-9);; k += 1.0) {
-        const double tick = tickAt(k);
-        ticks.push_back(tick == 0.0 ? 0.0 : tick);
-        if (tick >= high - 1e-9 * step) {
-            break;
-        }
-    }
-    return ticks;
-}
-
-std::string xmlEscape(const std::string& text) {
-    std::string escaped;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            escaped += "&amp;";
-            break;
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        case '"':
-            escaped += "&quot;";
-            break;
-        case '\'':
-            escaped += "&apos;";
-            break;
-        default:
-            escaped += c;
-        }
-    }
-    return escaped;
-}
-
-std::vector<double> sitePositionsFor(const Transect& transect, const ModelEntry& model) {
-    return model.geometry == Geometry::kernelGrid ? axisPositions(transect)
-                                                  : summedSiteDistances(transect);
-}
 
 namespace {
 
@@ -207,24 +155,6 @@ const char* const genotypeNames[3] = {"SS", "SI", "II"};
 std::string num(double value) {
     return svgNumber(value);
 }
-
-} // namespace
-
-std::string svgNumber(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", value);
-    // Trim trailing zeros: shorter files, same drawing.
-    std::string s = text;
-    while (!s.empty() && s.back() == '0') {
-        s.pop_back();
-    }
-    if (!s.empty() && s.back() == '.') {
-        s.pop_back();
-    }
-    return s == "-0" ? "0" : s;
-}
-
-namespace {
 
 // A symbol of area proportional to pi r^2 centred on (cx, cy): circle, square or diamond.
 std::string symbol(int genotype, double cx, double cy, double r, const std::string& extra) {
@@ -542,6 +472,7 @@ struct PlotOptions {
     double units = 0.0;      // --units; 0 when not given (2 then)
     ObjectiveKind objective = ObjectiveKind::zonefit; // whose state is drawn
     std::vector<std::string> envelopePaths;           // --envelope: profile curves of the model
+    std::string clinePath; // --cline: a descriptive cline's record to draw instead of a fit
 };
 
 // MODEL, then, once --envelope has been given, its further curves.
@@ -573,7 +504,13 @@ int readPlotOptions(const std::vector<std::string>& args, PlotOptions& o) {
                    return "";
                })
         .positional([&o](const std::string& argument) { return takeModelOrCurve(o, argument); })
+        .value({"--cline"}, "a file name", storeText(o.clinePath))
         .check([&o]() -> Problem {
+            if (!o.clinePath.empty()) {
+                return o.modelText.empty() && o.profilePath.empty()
+                           ? ""
+                           : "--cline draws a cline record and takes no MODEL or --profile";
+            }
             if (o.profilePath.empty()) {
                 return o.units > 0.0 && o.envelopePaths.empty()
                            ? "--units needs --profile or --envelope"
@@ -590,11 +527,32 @@ int readPlotOptions(const std::vector<std::string>& args, PlotOptions& o) {
 
 } // namespace
 
+// plot --cline: the figure of a descriptive cline from its record, on the --data and --locus of
+// `ctx`; returns the exit status after any message on the context's error stream.
+static int plotClineCommand(const RunContext& ctx, const std::string& recordPath,
+                            const std::string& outputPath) {
+    PlotInput input;
+    std::string error;
+    if (!clinePlotInput(ctx.data.data(), recordPath, ctx.data.locus, ctx.data.checksum, input,
+                        error)) {
+        *ctx.err << "zonetool plot: " << error << "\n";
+        return 1;
+    }
+    if (!writeResultFile(outputPath, renderSvg(input), error)) {
+        *ctx.err << "zonetool plot: cannot write " << outputPath << ": " << error << "\n";
+        return 1;
+    }
+    return 0;
+}
+
 int plotCommand(RunContext& ctx, const std::vector<std::string>& args) {
     PlotOptions options;
     const int status = readPlotOptions(args, options);
     if (status >= 0) {
         return status;
+    }
+    if (!options.clinePath.empty()) {
+        return plotClineCommand(ctx, options.clinePath, options.outputPath);
     }
     if (!options.profilePath.empty()) {
         return plotProfileCommand(options.profilePath, options.outputPath,

@@ -1,7 +1,7 @@
 #include "tools/plot_frame.h"
 
 #include "tools/cli.h"
-#include "tools/plot.h"
+#include "tools/svg_text.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #include "tools/plot_frequency_panel.h"
 
 #include "tools/cline.h"
-#include "tools/plot.h"
+#include "tools/svg_text.h"
 #include "tools/wilson_interval.h"
 
 namespace {

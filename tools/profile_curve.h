@@ -1,7 +1,7 @@
 // The profile a search walked, as a table a user can read, plot or load elsewhere.
 #pragma once
 
-#include "tools/profile.h"
+#include "tools/profile_types.h"
 
 #include <string>
 #include <vector>

@@ -2,7 +2,7 @@
 // that a profile stopped part of the way resumes where it stopped instead of starting over.
 #pragma once
 
-#include "tools/profile.h"
+#include "tools/profile_types.h"
 
 #include <map>
 #include <string>

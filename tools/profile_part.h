@@ -3,7 +3,7 @@
 #pragma once
 
 #include "models/model_table.h"
-#include "tools/profile.h"
+#include "tools/profile_types.h"
 
 #include <string>
 #include <vector>

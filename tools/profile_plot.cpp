@@ -2,7 +2,7 @@
 
 #include "driver/schedule.h"
 #include "tools/cli.h"
-#include "tools/plot.h"
+#include "tools/svg_text.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,7 +7,7 @@
 #include "tools/cli.h"
 #include "tools/data_option.h"
 #include "tools/explore_part.h"
-#include "tools/fit_from.h"
+#include "tools/fit_description.h"
 #include "tools/options.h"
 #include "tools/output_lock.h"
 #include "tools/parallel.h"
@@ -387,10 +387,10 @@ Plan planFitArray(const DataContext& data, const SlurmArguments& a, const Script
     checkBorders(data, a.models, plan.problems);
     std::vector<FitTask> tasks;
     std::vector<std::string> outputs;
-    for (const FitJob& job : planFits(a.models, a.seeds)) {
-        tasks.push_back({job.model, job.seed.value_or(1), job.resultName});
-        outputs.push_back(job.resultName);
-        outputs.push_back(job.resultName + ".json");
+    for (const FitDescription& job : planFits(a.models, a.seeds)) {
+        tasks.push_back({job.model, job.seed.value_or(1), job.files.result});
+        outputs.push_back(job.files.result);
+        outputs.push_back(job.files.result + ".json");
     }
     outputs.push_back("compare.tsv");
     outputs.push_back("compare.json");
@@ -618,6 +618,9 @@ int slurmCommand(RunContext& ctx, const std::vector<std::string>& args) {
         }
         for (const std::string& box : data->boxOptions) {
             place.dataArguments.insert(place.dataArguments.end(), {"--box", box});
+        }
+        if (!data->locus.empty()) {
+            place.dataArguments.insert(place.dataArguments.end(), {"--locus", data->locus});
         }
     }
     if (a.objectiveGiven) {

@@ -1,23 +1,13 @@
 #include "tools/state_text.h"
 
-#include <cstdio>
-
-namespace {
-
-std::string twoDigits(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2g", value);
-    return text;
-}
-
-} // namespace
+#include "tools/number_format.h"
 
 std::string stateDescription(const SettledReport& report) {
     if (report.kind == StateKind::none && report.generations == 0) {
         return "no simulation";
     }
     return std::to_string(report.generations) + " generations, " + stateKindText(report.kind) +
-           ", last change " + twoDigits(report.lastChange);
+           ", last change " + formatNumber(report.lastChange, 2);
 }
 
 bool parseStateKind(const std::string& text, StateKind& kind) {
@@ -37,5 +27,5 @@ std::string stateCell(const SettledReport& report) {
         return stateKindText(report.kind);
     }
     return std::string("unsettled (") + std::to_string(report.generations) + " gen., last change " +
-           twoDigits(report.lastChange) + ")";
+           formatNumber(report.lastChange, 2) + ")";
 }

@@ -8,12 +8,12 @@
 #include "tools/cli.h"
 #include "tools/cline.h"
 #include "tools/failed_fit.h"
-#include "tools/json.h"
+#include "tools/json_io.h"
 #include "tools/options.h"
-#include "tools/plot.h"
 #include "tools/point_evaluation.h"
 #include "tools/state_text.h"
 #include "tools/table.h"
+#include "tools/transect_axes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -202,30 +202,23 @@ FitSummary summariseStoredFit(const DataContext& data, const ModelEntry& model,
     return summary;
 }
 
-std::string summaryJsonMembers(const FitSummary& s) {
-    std::string deficits = "[";
-    for (std::size_t r = 0; r < s.deficit.size(); r++) {
-        deficits += (r == 0 ? "" : ", ") + jsonNumber(s.deficit[r]);
-    }
-    deficits += "]";
-    std::string members =
-        "\"axis\": " + jsonQuote(axisName(s)) + ", \"centre\": " + jsonNumber(s.centre) +
-        ", \"width\": " + jsonNumber(s.width) + ", \"F_IS\": " + deficits +
-        ", \"sigma\": " + jsonNumber(s.sigma) + ", \"sigma_eff\": " + jsonNumber(s.sigmaEffective);
+Json summaryJson(const FitSummary& s) {
+    Json j = {{"axis", axisName(s)}, {"centre", s.centre}, {"width", s.width},
+              {"F_IS", s.deficit},   {"sigma", s.sigma},   {"sigma_eff", s.sigmaEffective}};
     if (s.settled) {
         const Settledness& t = *s.settled;
-        members += ", \"generations\": " + std::to_string(t.generations) +
-                   ", \"cap_reached\": " + (t.generations > 0 && !t.converged ? "true" : "false") +
-                   ", \"lambda\": " + jsonNumber(t.lambda) +
-                   ", \"remaining\": " + jsonNumber(t.remaining) +
-                   ", \"cliff\": " + (t.cliff.empty() ? "null" : jsonQuote(t.cliff));
+        j["generations"] = t.generations;
+        j["cap_reached"] = t.generations > 0 && !t.converged;
+        j["lambda"] = t.lambda;
+        j["remaining"] = t.remaining;
+        j["cliff"] = t.cliff.empty() ? Json(nullptr) : Json(t.cliff);
     }
     if (s.state) {
-        members += ", \"state\": " + jsonQuote(stateKindText(s.state->kind)) +
-                   ", \"state_generations\": " + std::to_string(s.state->generations) +
-                   ", \"last_change\": " + jsonNumber(s.state->lastChange);
+        j["state"] = stateKindText(s.state->kind);
+        j["state_generations"] = s.state->generations;
+        j["last_change"] = s.state->lastChange;
     }
-    return members;
+    return j;
 }
 
 std::vector<const LoadedFit*> bestFits(const std::vector<LoadedFit>& fits) {
@@ -339,11 +332,6 @@ bool bordersFor(const Transect& transect, const ModelEntry& model, int fileBorde
 
 namespace {
 
-// Fixed decimals, so that a column reads alike from row to row; "-" for what does not exist.
-std::string fixed(double value, int decimals) {
-    return fixedCell(value, decimals);
-}
-
 struct SummaryRow {
     const LoadedFit* fit;
     FitSummary summary;
@@ -352,7 +340,7 @@ struct SummaryRow {
 std::string deficitText(const FitSummary& s, const char* separator) {
     std::string text;
     for (std::size_t r = 0; r < s.deficit.size(); r++) {
-        text += (r == 0 ? "" : separator) + fixed(s.deficit[r], 4);
+        text += (r == 0 ? "" : separator) + fixedCell(s.deficit[r], 4);
     }
     return text.empty() ? "-" : text;
 }
@@ -380,19 +368,22 @@ std::string formatSummaries(const std::vector<SummaryRow>& rows, const std::stri
                             ObjectiveKind objective) {
     std::ostringstream out;
     if (format == "json") {
-        out << "[";
-        for (std::size_t i = 0; i < rows.size(); i++) {
-            const LoadedFit& fit = *rows[i].fit;
-            out << (i == 0 ? "\n" : ",\n") << "  {\"model\": " << fit.result.model
-                << ", \"name\": " << jsonQuote(findModel(fit.result.model)->name) << ", \"seed\": "
-                << (fit.result.seed ? std::to_string(*fit.result.seed) : std::string("null"))
-                << ", \"negLogL\": " << jsonNumber(shownValue(rows[i], objective))
-                << ", \"objective\": " << jsonQuote(objectiveName(objective)) << ", "
-                << summaryJsonMembers(rows[i].summary)
-                << ", \"file\": " << jsonQuote(fit.result.path) << "}";
+        Json list = Json::array();
+        for (const SummaryRow& row : rows) {
+            const LoadedFit& fit = *row.fit;
+            Json item = {{"model", fit.result.model},
+                         {"name", findModel(fit.result.model)->name},
+                         {"seed", fit.result.seed ? Json(*fit.result.seed) : Json(nullptr)},
+                         {"negLogL", shownValue(row, objective)},
+                         {"objective", objectiveName(objective)}};
+            const Json summary = summaryJson(row.summary);
+            for (const auto& [key, value] : summary.items()) {
+                item[key] = value;
+            }
+            item["file"] = fit.result.path;
+            list.push_back(item);
         }
-        out << (rows.empty() ? "]\n" : "\n]\n");
-        return out.str();
+        return jsonLines(list);
     }
     // zonefit's table is as it always was; under settled two columns name the objective and
     // the state each point settled in.
@@ -416,13 +407,13 @@ std::string formatSummaries(const std::vector<SummaryRow>& rows, const std::stri
         std::vector<std::string> cells = {std::to_string(fit.result.model),
                                           findModel(fit.result.model)->name,
                                           fit.result.seed ? std::to_string(*fit.result.seed) : "-",
-                                          fixed(shownValue(row, objective), 4),
+                                          fixedCell(shownValue(row, objective), 4),
                                           axisName(s),
-                                          fixed(s.centre, 3),
-                                          fixed(s.width, 3),
+                                          fixedCell(s.centre, 3),
+                                          fixedCell(s.width, 3),
                                           deficitText(s, format == "tsv" ? "," : " / "),
-                                          fixed(s.sigma, 4),
-                                          fixed(s.sigmaEffective, 4)};
+                                          fixedCell(s.sigma, 4),
+                                          fixedCell(s.sigmaEffective, 4)};
         const std::vector<std::string> settledness = settlednessCells(s.settled);
         cells.insert(cells.end(), settledness.begin(), settledness.end());
         if (settled) {

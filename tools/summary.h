@@ -5,6 +5,7 @@
 #include "models/model_table.h"
 #include "population/population.h"
 #include "tools/fit_files.h"
+#include "tools/json_io.h"
 #include "tools/run_context.h"
 #include "tools/settledness.h"
 
@@ -53,11 +54,11 @@ FitSummary summariseStoredFit(const DataContext& data, const ModelEntry& model,
                               ObjectiveKind objective = ObjectiveKind::zonefit,
                               std::ostream* diagnostics = nullptr);
 
-// The summary as JSON members (no braces): "axis", "centre", "width", "F_IS" (list), "sigma",
+// The summary as a JSON object: "axis", "centre", "width", "F_IS" (list), "sigma",
 // "sigma_eff", and with the settledness "generations", "cap_reached" (boolean), "lambda",
 // "remaining" and "cliff" (a parameter name or null); under the settled objective also
 // "state", "state_generations" and "last_change"; numbers that do not exist are null.
-std::string summaryJsonMembers(const FitSummary& summary);
+Json summaryJson(const FitSummary& summary);
 
 // One best fit per model among `fits` (lowest value; the first found on ties), in model order.
 std::vector<const LoadedFit*> bestFits(const std::vector<LoadedFit>& fits);

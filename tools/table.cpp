@@ -4,18 +4,6 @@
 #include <cmath>
 #include <cstdio>
 
-std::string fixedCell(double value, int decimals) {
-    if (std::isnan(value)) {
-        return "-";
-    }
-    if (std::isinf(value)) {
-        return value > 0 ? "inf" : "-inf";
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, std::fabs(value) < 1e12 ? "%.*f" : "%.*e", decimals, value);
-    return text;
-}
-
 void Table::addRow(std::vector<std::string> cells) {
     cells.resize(columns_.size());
     rows_.push_back(std::move(cells));

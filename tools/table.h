@@ -2,13 +2,13 @@
 // values for programs.
 #pragma once
 
+#include "tools/number_format.h" // fixedCell, the number format of table cells
+
 #include <string>
 #include <vector>
 
-// A number as a table cell: `decimals` fixed decimals below 1e12 in magnitude, else exponent
-// notation with as many ("1.7977e+308"), so that no cell is wider than about 20 characters;
-// "inf" and "-inf" for infinities, "-" for NaN (what does not exist).
-std::string fixedCell(double value, int decimals);
+// The three forms of a command's tables: aligned text, tab-separated values, JSON.
+enum class TableFormat { table, tsv, json };
 
 // How a column's cells line up in the aligned form.
 enum class Align { left, right };

@@ -12,3 +12,8 @@ std::vector<double> summedSiteDistances(const Transect& transect) {
 std::vector<double> axisPositions(const Transect& transect) {
     return transect.positions;
 }
+
+std::vector<double> sitePositionsFor(const Transect& transect, const ModelEntry& model) {
+    return model.geometry == Geometry::kernelGrid ? axisPositions(transect)
+                                                  : summedSiteDistances(transect);
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "data/transect_file.h"
+#include "models/model_table.h"
 
 #include <vector>
 
@@ -12,3 +13,8 @@ std::vector<double> summedSiteDistances(const Transect& transect);
 // The position of each site on the transect axis, on which the kernel models lay their grid
 // (not monotone: sites lie off the axis).
 std::vector<double> axisPositions(const Transect& transect);
+
+// The site positions of a model's figure on `transect`: summedSiteDistances for the
+// stepping-stone models (their demes are the sites, the distances their spacing), axisPositions
+// for the kernel models (their grid is laid over those).
+std::vector<double> sitePositionsFor(const Transect& transect, const ModelEntry& model);

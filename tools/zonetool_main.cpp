@@ -1,6 +1,7 @@
 #include "tools/zonetool_main.h"
 
 #include "tools/cli.h"
+#include "tools/cline_command.h"
 #include "tools/compare.h"
 #include "tools/data_option.h"
 #include "tools/eval.h"
@@ -38,11 +39,13 @@ const char* const mainHelp =
     "  explore MODEL          multi-start search: a map of the optima from many starts\n"
     "  simulate MODEL X0 ... -o FILE  a transect file with counts drawn from the model\n"
     "  start MODEL            a start vector and steps derived from the transect in use\n"
+    "  cline                  descriptive sigmoid and stepped clines, per locus, with limits\n"
     "  help [COMMAND]         show this text or a command's help\n"
     "\n"
     "\n"
     "Every command that evaluates a model takes --data FILE (a transect file of your own,\n"
-    "examples/transect.tsv shows the format), --box NAME=LO:HI (a parameter's bounds) and\n"
+    "examples/transect.tsv shows the format; --locus NAME picks one locus of a file with a\n"
+    "locus column), --box NAME=LO:HI (a parameter's bounds) and\n"
     "--objective settled|zonefit (the value minimised: that of the state the row settles in,\n"
     "or zonefit's own; explore and profile use settled by default, the others zonefit).\n"
     "Run 'zonetool COMMAND --help' for a command's arguments and options.\n";
@@ -76,7 +79,7 @@ int runZonetool(const std::vector<std::string>& args, std::ostream& out, std::os
         {"profile", profileCommand, true}, {"plot", plotCommand, true},
         {"summary", summaryCommand, true}, {"slurm", slurmCommand, true},
         {"explore", exploreCommand, true}, {"simulate", simulateCommand, false},
-        {"start", startCommand, true},
+        {"start", startCommand, true},     {"cline", clineCommand, false},
     };
     if (command == "help") {
         if (rest.empty()) {

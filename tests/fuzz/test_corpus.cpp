@@ -1,6 +1,7 @@
 // Replays the fuzzing seed corpus and every input that once made a fuzz target fail through the
 // checks of the targets, in every build (with the sanitizers too).
 #include "fuzz/fuzz_checks.h"
+#include "fuzz/fuzz_record_checks.h"
 #include "fuzz/fuzz_transect_checks.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +53,10 @@ TEST(FuzzCorpus, BorderReaderHoldsOnEverySeedAndRegression) {
 
 TEST(FuzzCorpus, TransectReaderHoldsOnEverySeedAndRegression) {
     EXPECT_GE(replay("transect", fuzzchecks::checkTransect), 16);
+}
+
+TEST(FuzzCorpus, FitRecordReaderHoldsOnEverySeedAndRegression) {
+    EXPECT_GE(replay("fit_record", fuzzchecks::checkFitRecord), 15);
 }
 
 TEST(FuzzCorpus, TransectChecksCatchBadTransects) {

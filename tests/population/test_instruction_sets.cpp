@@ -135,6 +135,75 @@ void compareAtLevel(InstructionSet level) {
     }
 }
 
+// Every row size from 2 to 19 demes at `level` (one to three blocks of eight, up to ten of two,
+// each with every count of padding lanes, where the loops start and end their pipelines
+// differently), every stepping-stone form, and the kernel form on rows from just longer than
+// its reach to 17 demes longer: the bits, lines and generation counts of the plain versions.
+void compareRowSizesAtLevel(InstructionSet level) {
+    AtLevel at(level);
+    ASSERT_TRUE(at.ok);
+    inputs::Rng rng(53);
+    const std::vector<double> byGenotype{0.2, 0.5, 0.6};
+    for (int n = 2; n <= 19; ++n) {
+        const std::vector<Population> row = inputs::row(rng, n);
+        const std::vector<double> rates = inputs::rates(rng, n);
+        std::vector<Genotype> fitness;
+        std::vector<double> selfing;
+        for (int i = 0; i < n; ++i) {
+            fitness.push_back(inputs::fitness(rng));
+            selfing.push_back(inputs::uniform(rng, 0, 1));
+        }
+        for (int form = 0; form < 3; ++form) {
+            std::vector<Genotype> fast, reference;
+            const Run fastRun = observe([&](const SimulationContext& c) {
+                fast = form == 0 ? simulate(c, row, rates, fitness, 0.3, 1e-8, 300)
+                       : form == 1
+                           ? simulate(c, row, rates, fitness, selfing, 1e-8, 300)
+                           : simulateByGenotype(c, row, rates, fitness, byGenotype, 1e-8, 300);
+            });
+            const Run plainRun = observe([&](const SimulationContext& c) {
+                reference =
+                    form == 0 ? plain::simulate(c, row, rates, fitness, 0.3, 1e-8, 300)
+                    : form == 1
+                        ? plain::simulate(c, row, rates, fitness, selfing, 1e-8, 300)
+                        : plain::simulateByGenotype(c, row, rates, fitness, byGenotype, 1e-8, 300);
+            });
+            EXPECT_EQ(fastRun.output, plainRun.output) << n << " demes, form " << form;
+            EXPECT_EQ(fastRun.generations, plainRun.generations) << n << " demes, form " << form;
+            ASSERT_EQ(fast.size(), reference.size());
+            for (std::size_t i = 0; i < fast.size(); ++i) {
+                EXPECT_TRUE(same(fast[i], reference[i]))
+                    << n << " demes, form " << form << ", deme " << i;
+            }
+        }
+    }
+    inputs::Kernel k = inputs::kernel(rng);
+    const std::vector<Genotype> regions{inputs::fitness(rng), inputs::fitness(rng),
+                                        inputs::fitness(rng)};
+    for (int demes = k.offsets.back() + 1; demes <= k.offsets.back() + 18; ++demes) {
+        std::vector<Population> grid = inputs::row(rng, demes);
+        std::vector<Population> expected = grid;
+        double F = 0.3, tolerance = 1e-8;
+        int cap = 300, border1 = demes / 3, border2 = 2 * demes / 3;
+        const Run fastRun = observe([&](const SimulationContext& c) {
+            simulate(c, grid, k.weights, k.offsets, regions, F, tolerance, cap, border1, border2,
+                     k.step);
+        });
+        const Run plainRun = observe([&](const SimulationContext& c) {
+            plain::simulate(c, expected, k.weights, k.offsets, regions, F, tolerance, cap, border1,
+                            border2, k.step);
+        });
+        EXPECT_EQ(fastRun.output, plainRun.output) << "kernel, " << demes << " demes";
+        EXPECT_EQ(fastRun.generations, plainRun.generations) << "kernel, " << demes << " demes";
+        for (std::size_t i = 0; i < grid.size(); ++i) {
+            EXPECT_TRUE(same(grid[i].adults, expected[i].adults))
+                << "kernel, " << demes << " demes, deme " << i;
+            EXPECT_TRUE(same(grid[i].larvae, expected[i].larvae))
+                << "kernel, " << demes << " demes, deme " << i;
+        }
+    }
+}
+
 // The changes the fast loops record at `level` for a fixed set of runs.
 std::vector<std::vector<double>> changesAt(InstructionSet level) {
     AtLevel at(level);
@@ -260,4 +329,13 @@ TEST(InstructionSets, ForcedByTheEnvironmentInTheProgram) {
     EXPECT_EQ(r.err, std::string("Warning: ZONEFIT_ISA=fastest is not one of baseline, avx2, "
                                  "avx512; the simulation uses ") +
                          instructionSetName(widestInstructionSet()) + ".\n" + expectedErr);
+}
+
+TEST(InstructionSets, EveryRowSizeAroundTheBlockWidthsAtEveryLevel) {
+    for (InstructionSet level : allLevels) {
+        if (instructionSetSupported(level)) {
+            SCOPED_TRACE(instructionSetName(level));
+            compareRowSizesAtLevel(level);
+        }
+    }
 }

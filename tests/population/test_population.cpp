@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "population/mating.h"
 #include "population/population.h"
 #include "population/simulation_context.h"
 #include "population/simulation_report.h"
@@ -163,6 +165,38 @@ TEST(MatingByGenotype, ReportsZygoteSumOffOne) {
     testing::internal::CaptureStdout();
     barely.goZygotes(std::vector<double>{0.0, 0.0, 0.0});
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST(MatingByGenotype, SumBoundsOfTheFastLoopsFlagWhatTheDemeReports) {
+    // The fast loops flag a generation by the smallest and largest zygote sum; a sum off by one
+    // unit in the last place at either bound, or one that is not a number, must be flagged
+    // exactly when the per-deme check reports it.
+    const fast::SumBounds bounds = fast::sumBounds();
+    EXPECT_LT(bounds.low, 1.0);
+    EXPECT_GT(bounds.high, 1.0);
+    EXPECT_NEAR(bounds.low, 1 - 1e-7, 1e-15);
+    EXPECT_NEAR(bounds.high, 1 + 1e-7, 1e-15);
+    const double inf = std::numeric_limits<double>::infinity();
+    std::vector<double> sums{0.0,      -1.0,     0.5, 1.0,  2.0,         3.0,
+                             1 - 1e-7, 1 + 1e-7, inf, -inf, std::nan("")};
+    for (double bound : {bounds.low, bounds.high}) {
+        double below = bound;
+        double above = bound;
+        for (int step = 0; step < 3; ++step) {
+            sums.push_back(below);
+            sums.push_back(above);
+            below = std::nextafter(below, 0.0);
+            above = std::nextafter(above, 2.0);
+        }
+    }
+    for (double s : sums) {
+        const bool flagged = s < bounds.low || s > bounds.high;
+        EXPECT_EQ(flagged, fast::sumOff(s, 0.0, 0.0)) << "sum " << s;
+    }
+    EXPECT_FALSE(fast::sumOff(bounds.low, 0.0, 0.0));
+    EXPECT_TRUE(fast::sumOff(std::nextafter(bounds.low, 0.0), 0.0, 0.0));
+    EXPECT_FALSE(fast::sumOff(bounds.high, 0.0, 0.0));
+    EXPECT_TRUE(fast::sumOff(std::nextafter(bounds.high, 2.0), 0.0, 0.0));
 }
 
 // ---------------------------------------------------------------- stepping-stone dispersal

@@ -174,6 +174,29 @@ void writeFit(const ScratchDir& dir, const std::string& name, int model,
 
 } // namespace
 
+// A record that is not one is named, and its fit left out.
+TEST(CompareCommand, ADamagedOrForeignRecordIsSkippedWithItsName) {
+    ScratchDir dir;
+    writeFit(dir, "SS1_ML_", 1, {1.05, 1.05, 0.3, 15}, 1510.1479584, {0.1, 0.1, 0, 1},
+             std::nullopt);
+    const std::string whole = dir.read("SS1_ML_.json");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {whole.substr(0, whole.find("\"steps\"")), "SS1_ML_.json: not valid JSON near line 12"},
+        {"model\tvalue\n", "SS1_ML_.json: not valid JSON near line 1"},
+        {"{\"format\": \"zonefit-explore-record\", \"version\": 1}\n",
+         "SS1_ML_.json: not a fit record (format \"zonefit-explore-record\")"},
+        {"{\"format\": \"zonefit-fit-record\", \"version\": \"1\"}\n",
+         "SS1_ML_.json: member \"version\" is not a number"}};
+    for (const auto& [text, message] : cases) {
+        dir.write("SS1_ML_.json", text);
+        const ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "compare");
+        EXPECT_EQ(r.status, 1) << message;
+        EXPECT_EQ(r.err, "zonetool compare: skipped " + message +
+                             "\nzonetool compare: no result files in .\n");
+        EXPECT_EQ(r.out, "");
+    }
+}
+
 TEST(CompareCommand, SeveralDirectoriesRecordsAndFixedParameters) {
     ScratchDir dir;
     ASSERT_EQ(system(("mkdir -p " + shellQuote(dir.file("job 1/deep")) + " " +

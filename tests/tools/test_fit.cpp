@@ -3,7 +3,7 @@
 #include "support/quick_fit.h"
 #include "support/run_program.h"
 #include "tools/fit_record.h"
-#include "tools/json.h"
+#include "tools/json_io.h"
 
 #include <gtest/gtest.h>
 

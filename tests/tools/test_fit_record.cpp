@@ -81,9 +81,19 @@ TEST(FitRecord, ReadsBackEveryFieldExactly) {
 
 TEST(FitRecord, RefusesOtherDocumentsAndInconsistentRecords) {
     EXPECT_EQ(refusal("[1]"), "not a fit record (no JSON object)");
-    EXPECT_EQ(refusal("{\"format\": 1"), "not valid JSON: expected ',' or '}' at byte 13");
-    EXPECT_EQ(refusal(replaced("zonefit-fit-record", "other")), "not a fit record (format "
-                                                                "\"other\")");
+    EXPECT_EQ(refusal("{\"format\": 1"), "not valid JSON near line 1");
+    // A record cut short, a table, and a record naming a member twice.
+    const std::string whole = fitRecordJson(sampleRecord());
+    EXPECT_EQ(refusal(whole.substr(0, whole.find("\"steps\""))), "not valid JSON near line 12");
+    EXPECT_EQ(refusal("model\tvalue\n1\t1157.6\n"), "not valid JSON near line 1");
+    EXPECT_EQ(refusal(replaced("\"version\": 1,", "\"version\": 1, \"version\": 1,")),
+              "not valid JSON: the member \"version\" appears twice in one object");
+    EXPECT_EQ(refusal(replaced("\"point\": [", "\"point\": [null, ")),
+              "member \"point\" holds something other than numbers");
+    EXPECT_EQ(refusal(replaced("\"command_line\": [", "\"command_line\": [1, ")),
+              "member \"command_line\" holds something other than strings");
+    EXPECT_EQ(refusal(replaced("zonefit-fit-record", "zonefit-explore-record")),
+              "not a fit record (format \"zonefit-explore-record\")");
     EXPECT_EQ(refusal(replaced("\"version\": 1", "\"version\": 2")),
               "fit record version 2 is not supported (only 1)");
     EXPECT_EQ(refusal(replaced("\"model\": 1", "\"model\": 11")),

@@ -2,6 +2,7 @@
 #include "tools/optima_map.h"
 
 #include "driver/schedule.h"
+#include "support/json_samples.h"
 #include "support/work_dir.h"
 
 #include <gtest/gtest.h>
@@ -111,6 +112,26 @@ TEST_F(ExploreRecord, RecordReadsBackAtFullPrecision) {
     }
     EXPECT_FALSE(readExploreRecord("missing.json", back, error));
     EXPECT_EQ(error, "cannot read the explore record missing.json");
+}
+
+// Seeds up to 2^64 - 1 and the settled state of each optimum come back exactly.
+TEST_F(ExploreRecord, SeedsAndStatesReadBackExactly) {
+    std::ofstream("s.json") << exploreJson(*findModel(1), samples::exploreMap());
+    ExploreMap back;
+    std::string error;
+    ASSERT_TRUE(readExploreRecord("s.json", back, error)) << error;
+    EXPECT_EQ(back.seed, 18446744073709551615ull);
+    EXPECT_EQ(back.design, Design::strength);
+    EXPECT_EQ(back.objective, ObjectiveKind::settled);
+    ASSERT_EQ(back.optima.size(), 2u);
+    EXPECT_TRUE(back.optima[0].stateMeasured);
+    EXPECT_EQ(back.optima[0].state.kind, StateKind::transientThenEquilibrium);
+    EXPECT_EQ(back.optima[0].state.generations, 123456789012);
+    EXPECT_EQ(back.optima[0].state.lastChange, 4.9406564584124654e-324);
+    EXPECT_FALSE(back.optima[1].stateMeasured);
+    EXPECT_TRUE(std::isnan(back.optima[1].value));
+    EXPECT_EQ(back.optima[1].settledness.cliffChange, -12.5);
+    EXPECT_EQ(back.cpuSeconds, 12.75);
 }
 
 TEST(StartValuesFigure, OneDotPerStartInAStandaloneDocument) {

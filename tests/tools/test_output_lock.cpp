@@ -13,7 +13,9 @@
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -223,6 +225,28 @@ TEST(OutputLocks, ALockOfAProcessThatHasEndedIsTakenOver) {
                                                  "fit 1 --seed 3); it is taken over"});
     const std::string listing = runProgram(dir.path(), "/bin/ls", "-A").out;
     EXPECT_EQ(listing, "SS1_ML_.lock\n");
+}
+
+// A stop signal that comes as soon as the locks are taken, before the command has a signal
+// guard of its own, removes them and ends the process by that signal.
+TEST(OutputLocks, AStopSignalRightAfterTakingThemRemovesThem) {
+    ScratchDir dir;
+    const std::string a = dir.file("SS1_ML_");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        OutputLocks locks;
+        std::string error;
+        std::vector<std::string> warnings;
+        const bool taken = locks.take({a}, thisProcess("zonetool fit 1"), error, warnings);
+        raise(SIGTERM);
+        _exit(taken ? 0 : 3);
+    }
+    int raw = 0;
+    ASSERT_EQ(waitpid(child, &raw, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(raw));
+    EXPECT_EQ(WTERMSIG(raw), SIGTERM);
+    EXPECT_FALSE(dir.exists("SS1_ML_.lock"));
 }
 
 // Two fits of the same names started together: one runs, the other is refused before it has

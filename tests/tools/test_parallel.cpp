@@ -43,13 +43,14 @@ double bordersCutAtCall30(const ModelContext& context, const NRvector<double>& x
 
 // Runs `jobs` in `dir` (the working directory of every fit) on `workers` threads; jobs without
 // an objective of their own fit the bowl.
-std::vector<FitOutcome> runIn(const ScratchDir& dir, std::vector<FitJob> jobs, int workers) {
+std::vector<FitOutcome> runIn(const ScratchDir& dir, std::vector<FitDescription> jobs,
+                              int workers) {
     char previous[4096];
     const bool saved = getcwd(previous, sizeof previous) != nullptr;
     EXPECT_EQ(chdir(dir.path().c_str()), 0);
-    for (FitJob& job : jobs) {
-        if (job.objective == nullptr) {
-            job.objective = bowl;
+    for (FitDescription& job : jobs) {
+        if (job.function == nullptr) {
+            job.function = bowl;
         }
     }
     std::deque<FitProgress> progress;
@@ -66,25 +67,25 @@ const char* const bowlStart = "1 1 0.5 10\n0.5 0.5 0.1 2\n";
 } // namespace
 
 TEST(ParallelPlan, NamesCarryTheSeedOnlyWhenThereAreSeveral) {
-    const std::vector<FitJob> several = planFits({1, 7}, {1, 2});
+    const std::vector<FitDescription> several = planFits({1, 7}, {1, 2});
     ASSERT_EQ(several.size(), 4u);
-    EXPECT_EQ(several[0].resultName, "SS1_ML_seed1");
-    EXPECT_EQ(several[1].resultName, "SS1_ML_seed2");
-    EXPECT_EQ(several[2].resultName, "C_1_ML_seed1");
-    EXPECT_EQ(several[3].logName, "C_1_ML_seed2.log");
+    EXPECT_EQ(several[0].files.result, "SS1_ML_seed1");
+    EXPECT_EQ(several[1].files.result, "SS1_ML_seed2");
+    EXPECT_EQ(several[2].files.result, "C_1_ML_seed1");
+    EXPECT_EQ(several[3].files.log, "C_1_ML_seed2.log");
     EXPECT_EQ(several[3].startPath, "startvec7.txt");
     EXPECT_EQ(several[3].seed, std::uint64_t{2});
 
-    const std::vector<FitJob> oneSeed = planFits({10, 3}, {5});
+    const std::vector<FitDescription> oneSeed = planFits({10, 3}, {5});
     ASSERT_EQ(oneSeed.size(), 2u);
-    EXPECT_EQ(oneSeed[0].resultName, "C_3_F0_ML_");
+    EXPECT_EQ(oneSeed[0].files.result, "C_3_F0_ML_");
     EXPECT_EQ(oneSeed[0].seed, std::uint64_t{5});
-    EXPECT_EQ(oneSeed[1].logName, "SS3_ML_.log");
+    EXPECT_EQ(oneSeed[1].files.log, "SS3_ML_.log");
 
-    const std::vector<FitJob> clock = planFits({2}, {});
+    const std::vector<FitDescription> clock = planFits({2}, {});
     ASSERT_EQ(clock.size(), 1u);
     EXPECT_FALSE(clock[0].seed.has_value());
-    EXPECT_EQ(clock[0].resultName, "SS2_ML_");
+    EXPECT_EQ(clock[0].files.result, "SS2_ML_");
 }
 
 TEST(ParallelPlan, BorderFileIsCheckedOnlyForModelsThreeToSix) {
@@ -106,22 +107,22 @@ TEST(ParallelRun, TwoWorkersGiveTheResultsAndLogsOfOneAtATime) {
     ScratchDir two;
     one.write("startvec1.txt", bowlStart);
     two.write("startvec1.txt", bowlStart);
-    const std::vector<FitJob> jobs = planFits({1}, {1, 2, 3, 4});
+    const std::vector<FitDescription> jobs = planFits({1}, {1, 2, 3, 4});
     const std::vector<FitOutcome> sequential = runIn(one, jobs, 1);
     const std::vector<FitOutcome> parallel = runIn(two, jobs, 2);
     for (std::size_t i = 0; i < jobs.size(); i++) {
-        SCOPED_TRACE(jobs[i].resultName);
+        SCOPED_TRACE(jobs[i].files.result);
         EXPECT_EQ(sequential[i].status, 0);
         EXPECT_EQ(parallel[i].status, 0);
-        const std::string result = one.read(jobs[i].resultName);
-        EXPECT_EQ(two.read(jobs[i].resultName), result);
-        EXPECT_EQ(two.read(jobs[i].logName), one.read(jobs[i].logName));
+        const std::string result = one.read(jobs[i].files.result);
+        EXPECT_EQ(two.read(jobs[i].files.result), result);
+        EXPECT_EQ(two.read(jobs[i].files.log), one.read(jobs[i].files.log));
         EXPECT_EQ(parallel[i].evaluations, sequential[i].evaluations);
         EXPECT_GT(parallel[i].evaluations, 1000);
         EXPECT_TRUE(parallel[i].hasValue);
         EXPECT_NEAR(parallel[i].value, 3.0, 1e-4);
         // The seed first, then the diagnostic line of this fit's objective after the banner.
-        const std::string log = two.read(jobs[i].logName);
+        const std::string log = two.read(jobs[i].files.log);
         EXPECT_EQ(log.rfind("seed: " + std::to_string(i + 1) +
                                 "\nWe'll do model 1: SS_1\nstart visited\n",
                             0),
@@ -135,13 +136,13 @@ TEST(ParallelRun, TwoWorkersGiveTheResultsAndLogsOfOneAtATime) {
         EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2 + 16 + visits);
     }
     // Different seeds are different fits.
-    EXPECT_NE(one.read(jobs[0].logName), one.read(jobs[1].logName));
+    EXPECT_NE(one.read(jobs[0].files.log), one.read(jobs[1].files.log));
 }
 
 TEST(ParallelRun, FailedFitIsReportedInItsLogAndOthersGoOn) {
     ScratchDir dir;
     dir.write("startvec1.txt", bowlStart);
-    const std::vector<FitJob> jobs = planFits({7, 1}, {9});
+    const std::vector<FitDescription> jobs = planFits({7, 1}, {9});
     const std::vector<FitOutcome> outcomes = runIn(dir, jobs, 2);
     EXPECT_EQ(outcomes[0].status, 1);
     EXPECT_FALSE(outcomes[0].hasValue);
@@ -171,9 +172,9 @@ TEST(ParallelRun, BorderFileThatGoesBadFailsOnlyTheFitThatReadsIt) {
     // Sigma outside its box and zero steps: 80 quick evaluations when nothing goes wrong.
     dir.write("startvec4.txt", "1 1 1 1 1 1 -1000\n0 0 0 0 0 0 0\n");
     dir.write("borders.txt", "25\n79\n");
-    std::vector<FitJob> jobs = planFits({1, 4}, {1, 2});
+    std::vector<FitDescription> jobs = planFits({1, 4}, {1, 2});
     jobs.erase(jobs.begin() + 3); // one fit of model 4 only
-    jobs[2].objective = bordersCutAtCall30;
+    jobs[2].function = bordersCutAtCall30;
     cutCalls = 0;
     const std::vector<FitOutcome> outcomes = runIn(dir, jobs, 2);
     ASSERT_EQ(outcomes.size(), 3u);
@@ -203,7 +204,7 @@ TEST(ParallelRun, BorderFileThatGoesBadFailsOnlyTheFitThatReadsIt) {
 }
 
 TEST(ParallelRun, ProgressTextCountsFinishedFits) {
-    const std::vector<FitJob> jobs = planFits({1, 2}, {4});
+    const std::vector<FitDescription> jobs = planFits({1, 2}, {4});
     std::deque<FitProgress> progress(2);
     markStarted(progress[0]);
     markFinished(progress[0], true);

@@ -1,6 +1,7 @@
 // The journal of a profile: a profile stopped part of the way resumes from the points it had
 // written, to the same result.
 #include "tools/profile_curve.h"
+#include "tools/profile.h"
 #include "tools/profile_journal.h"
 
 #include "support/read_only_dir.h"

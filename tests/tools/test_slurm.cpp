@@ -1,5 +1,6 @@
 // zonetool slurm: the batch scripts it writes, run by bash with stand-ins for sbatch, scontrol
 // and zonetool, and the checks it makes before writing anything.
+#include "tools/profile.h"
 #include "tools/profile_part.h"
 #include "tools/slurm.h"
 #include "tools/slurm_script.h"

@@ -3,7 +3,7 @@
 // fitted points a profile starts from.
 #include "support/run_program.h"
 #include "support/short_transect.h"
-#include "tools/json.h"
+#include "tools/json_io.h"
 #include "tools/optima_map.h"
 #include "tools/results.h"
 
@@ -127,22 +127,22 @@ TEST(StartBoxCheck, ExploreDrawsEveryStartInsideTheBoxAndSkipsAStartFileOutside)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "zonetool explore: startvec7.txt: sigma = 10 lies outside its box [0.125, "
                      "5] for this transect; it is not searched (the design starts are)\n");
-    JsonValue record;
+    Json record;
     std::string error;
     ASSERT_TRUE(readJsonFile(dir.file("C_1_ML_.explore.json"), "record", record, error)) << error;
-    const JsonValue* starts = record.find("starts");
+    const Json* starts = jsonMember(record, "starts");
     ASSERT_NE(starts, nullptr);
-    ASSERT_EQ(starts->items.size(), 4u);
-    for (const JsonValue& o : starts->items) {
-        const std::string label = o.find("label")->text;
+    ASSERT_EQ(starts->size(), 4u);
+    for (const Json& o : *starts) {
+        const std::string label = jsonTextOr(jsonMember(o, "label"));
         EXPECT_EQ(label.rfind("design ", 0), 0u) << label;
         std::vector<double> start;
-        ASSERT_TRUE(jsonNumbers(o.find("start"), start));
+        ASSERT_TRUE(jsonNumbers(jsonMember(o, "start"), start));
         ASSERT_EQ(start.size(), 5u);
         EXPECT_TRUE(start[3] >= 0.125 && start[3] <= 5.0) << start[3];
         EXPECT_TRUE(start[4] > 75.0 && start[4] < 150.0) << start[4];
         // Simulated from the start on: a -lnL, never the penalty of 1e6.
-        EXPECT_LT(jsonNumberOr(o.find("value"), 1e300), 1e5) << label;
+        EXPECT_LT(jsonNumberOr(jsonMember(o, "value"), 1e300), 1e5) << label;
     }
     ExploreMap map;
     ASSERT_TRUE(readExploreRecord(dir.file("C_1_ML_.explore.json"), map, error)) << error;

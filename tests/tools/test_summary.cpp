@@ -104,7 +104,7 @@ TEST(SummaryFit, SyntheticClinesAlongEachAxis) {
     EXPECT_TRUE(std::isnan(s.centre));
     EXPECT_TRUE(s.deficit.empty());
     EXPECT_NEAR(s.sigmaEffective / 10, 0.897, 0.897e-3);
-    EXPECT_EQ(summaryJsonMembers(s).substr(0, 74),
+    EXPECT_EQ(jsonInline(summaryJson(s)).substr(1, 74),
               "\"axis\": \"position\", \"centre\": null, \"width\": null, \"F_IS\": [], \"sigma\": "
               "10");
 }

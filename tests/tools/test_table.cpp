@@ -26,15 +26,3 @@ TEST(Table, RightAlignedLastColumnIndentAndShortRows) {
     EXPECT_EQ(table.tabSeparated(), "x0\t1\nx10\t\n");
     EXPECT_EQ(Table({Align::left}).aligned(), "");
 }
-
-TEST(FixedCell, BoundedWidthForEveryValue) {
-    EXPECT_EQ(fixedCell(11518.58471, 4), "11518.5847");
-    EXPECT_EQ(fixedCell(-0.5, 2), "-0.50");
-    // A penalty-sized value would take 309 digits in fixed notation.
-    EXPECT_EQ(fixedCell(1.7976931348623157e308, 4), "1.7977e+308");
-    EXPECT_EQ(fixedCell(1e12, 1), "1.0e+12");
-    EXPECT_EQ(fixedCell(999999999999.0, 1), "999999999999.0");
-    EXPECT_EQ(fixedCell(HUGE_VAL, 4), "inf");
-    EXPECT_EQ(fixedCell(-HUGE_VAL, 4), "-inf");
-    EXPECT_EQ(fixedCell(std::nan(""), 4), "-");
-}

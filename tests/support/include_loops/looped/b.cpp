@@ -1,0 +1,2 @@
+// A sample for scripts/include-loops.
+#include "looped/a.h"

@@ -1,0 +1,2 @@
+// A sample for scripts/include-loops.
+#pragma once

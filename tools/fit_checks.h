@@ -1,0 +1,28 @@
+// Checks made before any fit of `zonetool fit` starts, each problem named on standard error.
+#pragma once
+
+#include "tools/data_option.h"
+#include "tools/fit_description.h"
+#include "tools/fit_inputs.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// The files of `fit` that an earlier fit of the same names may have left and that --redo
+// guards: the result and record always, the log of a fit that reports to its log without a
+// checkpoint; none when the fit resumes from an existing checkpoint, since an unfinished
+// checkpointed fit owns its files (a fit stopped before its first checkpoint starts afresh).
+std::vector<std::string> guardedNames(const FitDescription& fit);
+
+// True when none of `names` exists; otherwise names each one that does ("zonetool fit: NAME
+// exists already; give --redo to overwrite it").
+bool refuseOverwrite(const std::vector<std::string>& names);
+
+// Names every missing or unusable input (fitInputProblems); true when there is none.
+bool inputsUsable(const FitInputs& inputs);
+
+// Names each start file, with its model, whose start vector leaves its box ("zonetool fit: "
+// and startFileBoxProblem) in the boxes of `data`; true when none does.
+bool startsInsideBoxes(const DataContext& data,
+                       const std::vector<std::pair<int, std::string>>& files, bool startGiven);
