@@ -22,7 +22,7 @@ namespace {
 int severalFits(const RunContext& ctx, const FitOptions& a,
                 const std::vector<FitDescription>& jobs) {
     std::deque<FitProgress> progress(jobs.size());
-    StatusLine line(std::cerr, progressWanted(a.quiet, STDERR_FILENO));
+    StatusLine line(*ctx.err, progressWanted(a.quiet, STDERR_FILENO));
     const std::int64_t started = steadyNow();
     std::vector<FitOutcome> outcomes;
     {
@@ -32,7 +32,7 @@ int severalFits(const RunContext& ctx, const FitOptions& a,
                                    static_cast<double>(steadyNow() - started) * 1e-9);
         };
         ProgressTicker ticker(line, render);
-        PlainProgress plain(std::cerr, plainProgressWanted(a.quiet, STDERR_FILENO), render);
+        PlainProgress plain(*ctx.err, plainProgressWanted(a.quiet, STDERR_FILENO), render);
         outcomes = runFits(ctx, jobs, a.jobs, progress, [&plain](std::size_t) { plain.poke(); });
     }
     const double wall = static_cast<double>(steadyNow() - started) * 1e-9;
@@ -89,7 +89,7 @@ int fitSeveral(const RunContext& ctx, const FitOptions& a) {
             const std::vector<std::string> guarded = guardedNames(job);
             names.insert(names.end(), guarded.begin(), guarded.end());
         }
-        if (!refuseOverwrite(names)) {
+        if (!refuseOverwrite(*ctx.err, names)) {
             return 1;
         }
     }
@@ -120,8 +120,8 @@ int fitSeveral(const RunContext& ctx, const FitOptions& a) {
             inputs.writes.push_back(job.files.checkpoint);
         }
     }
-    const bool usable = inputsUsable(inputs);
-    if (!startsInsideBoxes(ctx.data, inputs.startFiles, false) || !usable) {
+    const bool usable = inputsUsable(*ctx.err, inputs);
+    if (!startsInsideBoxes(*ctx.err, ctx.data, inputs.startFiles, false) || !usable) {
         return 1;
     }
     return severalFits(ctx, a, jobs);
