@@ -12,6 +12,11 @@ constexpr double unbounded = std::numeric_limits<double>::infinity();
 // Upper bound of every fitness parameter of every model.
 constexpr double fitnessMax = 10000.0;
 
+// The exploration region of every fitness: selection of strength up to 100 either way, the
+// fitness from 1/101 to 101 (log scale).
+constexpr double fitnessRegionHigh = 101.0;
+constexpr double fitnessRegionLow = 1.0 / fitnessRegionHigh;
+
 // One entry of a model's parameter vector: its short name and its box. A value outside the
 // box is answered by the objective with a penalty instead of a simulation.
 struct ParameterInfo {

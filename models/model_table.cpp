@@ -7,8 +7,13 @@
 namespace {
 
 constexpr ParameterInfo fitness(const char* name, const char* meaning) {
-    // Fitnesses far from 1 make clines that vanish or sweep: the search stays near 1.
-    return {name, meaning, 0.0, false, fitnessMax, false, false, 0.8, 1.25, true};
+    // Selection may be strong: the best points of some models lie at fitnesses near 100 (model
+    // 8's at wSS_L 100, wII_L 96). The region spans selection of strength up to 100 either way
+    // (w from 1/101 to 1 + 100) on a log scale; the search's design draws the strength itself
+    // log-uniformly from 1e-4, so weak selection is as often tried as strong.
+    return {
+        name, meaning, 0.0, false, fitnessMax, false, false, fitnessRegionLow, fitnessRegionHigh,
+        true};
 }
 
 constexpr ParameterInfo selfing(const char* name, const char* meaning) {

@@ -301,6 +301,29 @@ int readCompareOptions(const RunContext& ctx, const std::vector<std::string>& ar
 
 } // namespace
 
+namespace {
+
+// Whether the explore record of the fit's model in the fit's directory (SS1_ML_.explore.json)
+// has a best value that two or more of its searches reached, of the fit's objective, within
+// mergeValueTolerance of the fit's value. A record that is missing or unreadable confirms
+// nothing and is not reported: compare then warns as without it.
+bool searchConfirms(const ComparisonRow& row) {
+    const ModelEntry& model = *findModel(row.result.model);
+    const std::size_t slash = row.result.path.rfind('/');
+    const std::string dir =
+        slash == std::string::npos ? std::string() : row.result.path.substr(0, slash + 1);
+    ExploreMap map;
+    std::string error;
+    if (!readExploreRecord(dir + model.prefix + ".explore.json", map, error)) {
+        return false;
+    }
+    return map.model == model.number && map.objective == row.result.objective &&
+           map.confirmed >= 2 && !map.optima.empty() &&
+           std::fabs(map.optima.front().value - row.negLogL) <= mergeValueTolerance;
+}
+
+} // namespace
+
 int compareCommand(RunContext& ctx, const std::vector<std::string>& args) {
     CompareOptions options;
     const int status = readCompareOptions(ctx, args, options);
@@ -390,7 +413,8 @@ int compareCommand(RunContext& ctx, const std::vector<std::string>& args) {
                      ? appendToJsonArray(table, descriptiveJsonItems(descriptive, lowestAicc))
                      : table + descriptiveSection(descriptive, lowestAicc, format))
              << std::flush;
-    // One fit at a model's best value is one start that got there: another may do better.
+    // One fit at a model's best value is one start that got there: another may do better,
+    // unless the search beside it confirmed that value.
     for (const ComparisonRow& best : rows) {
         if (!best.best) {
             continue;
@@ -401,6 +425,9 @@ int compareCommand(RunContext& ctx, const std::vector<std::string>& args) {
                 std::fabs(other.negLogL - best.negLogL) <= mergeValueTolerance) {
                 reached++;
             }
+        }
+        if (reached < 2 && searchConfirms(best)) {
+            continue;
         }
         const std::string warning = singleStartWarning(*findModel(best.result.model), reached);
         if (!warning.empty()) {

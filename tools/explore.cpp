@@ -25,56 +25,64 @@
 
 const char* const exploreHelp =
     "Usage: zonetool explore MODEL [--starts N] [--seed S] [--jobs J] [--budget E]\n"
-    "                              [--design box|strength] [--region NAME=LO:HI ...]\n"
+    "                              [--method M] [--design strength|box]\n"
+    "                              [--region NAME=LO:HI ...]\n"
     "                              [--format table|tsv|json] [-o PREFIX] [--redo] [--verbose]\n"
     "                              [--block K/B | --collect --blocks B]\n"
     "                              [--objective settled|zonefit]\n"
     "\n"
-    "Searches for the best optimum of MODEL from many start points: N points of a Latin\n"
-    "hypercube over each parameter's exploration region ('zonetool models' lists them),\n"
-    "drawn reproducibly from seed S, plus the start vector of startvecMODEL.txt (with its\n"
-    "steps) when that file is in the working directory and its start lies inside the boxes\n"
-    "(else it is named and left out). From each point a downhill simplex at temperature 0\n"
-    "(steps a tenth of each region's width) runs until it converges or has\n"
-    "spent E evaluations. End points whose -lnL agree within 0.01 and that lie within 1% of\n"
-    "every region's width of each other are one optimum. The map of the optima, best first,\n"
-    "goes to standard output: -lnL, how many starts reached it, the evaluations they spent,\n"
-    "and how settled the simulated equilibrium is (generations, '*' when the cap was reached;\n"
-    "lambda, the factor by which the change per generation was still shrinking; the distance\n"
-    "to the fixed point that remains, 1e-8 lambda/(1-lambda); 'cliff', a parameter whose\n"
-    "move by 1e-6 of its value changes -lnL by more than 1). The map is the same for a seed\n"
-    "whatever J is. Under the settled objective (the default) the table names the kind of\n"
-    "state each optimum settled in, an unsettled one with its generations and last change.\n"
+    "Searches for the best optimum of MODEL with up to N independent searches, each seeded\n"
+    "from seed S: a global phase (method M over each parameter's exploration region, 'zonetool\n"
+    "models' lists them, from a start drawn by a Latin hypercube), a polish of its best point\n"
+    "by a downhill simplex at temperature 0, and hops around its best (a random move of about\n"
+    "a twentieth of each region, polished, kept when better). The start vector of\n"
+    "startvecMODEL.txt (with its steps), when that file is in the working directory and its\n"
+    "start lies inside the boxes (else it is named and left out), is searched first, by the\n"
+    "polish and hops alone. Searches run in order and the run stops at the first search after\n"
+    "which two of them agree on the best value (within 0.01 in -lnL): that best is confirmed.\n"
+    "Each search spends about E evaluations. End points whose -lnL agree within 0.01 and\n"
+    "that lie within 1% of every region's width of each other are one optimum. The map of the\n"
+    "optima, best first, goes to standard output: -lnL, how many searches reached it, the\n"
+    "evaluations they spent, and how settled the simulated equilibrium is (generations, '*'\n"
+    "when the cap was reached; lambda, the factor by which the change per generation was still\n"
+    "shrinking; the distance to the fixed point that remains, 1e-8 lambda/(1-lambda);\n"
+    "'cliff', a parameter whose move by 1e-6 of its value changes -lnL by more than 1), then\n"
+    "how many searches confirmed the best. The record is the same for a seed whatever J is.\n"
+    "Under the settled objective (the default) the table names the kind of state each optimum\n"
+    "settled in, an unsettled one with its generations and last change.\n"
     "\n"
     "Writes PREFIX.explore.json (the record that 'zonetool fit MODEL --from' reads: every\n"
     "optimum at full precision and every start) and PREFIX.explore.svg (the sorted values the\n"
     "starts reached). PREFIX is the model's result-file name (SS1_ML_ for model 1).\n"
     "\n"
     "Options:\n"
-    "  --starts N        design points, 1 to 100000 (default 32)\n"
-    "  --seed S          seed of the design, 0 to 2^64-1 (default 1)\n"
+    "  --starts N        searches at most, 1 to 100000 (default 8)\n"
+    "  --seed S          seed of the searches, 0 to 2^64-1 (default 1)\n"
     "  --jobs J          worker threads, 1 to 256 (default 1)\n"
-    "  --budget E        evaluations per start, 10 to 100000000 (default 4000)\n"
-    "  --design D        box (default): every parameter across its region; strength: each\n"
-    "                    pair of fitnesses such as wSS, wII drawn as a selection strength (log\n"
-    "                    scale, 1e-4 up to the region's edge, either sign) and an asymmetry\n"
+    "  --budget E        evaluations per search, 10 to 100000000 (default 4000)\n"
+    "  --method M        the global phase: cmaes (default; pagmo's CMA-ES, restarted), xnes,\n"
+    "                    crs2 or mlsl (NLopt), simplex or anneal (this program's simplex)\n"
+    "  --design D        strength (default): each pair of fitnesses such as wSS, wII drawn\n"
+    "                    as a selection strength (log scale, 1e-4 up to the region's edge,\n"
+    "                    either sign) and an asymmetry; box: every parameter across its region\n"
     "  --region N=LO:HI  exploration region of parameter N (within its box; LO = HI holds it\n"
     "                    fixed); may be repeated\n"
     "  --format F        table (default), tsv or json (the record itself)\n"
     "  -o PREFIX         name the record and figure PREFIX.explore.json and .svg\n"
     "  --redo            replace an existing record and figure\n"
-    "  --verbose         one line on standard error as each start finishes\n"
-    "  --block K/B       run only block K of B of the starts (contiguous slices of the whole\n"
-    "                    run's starts, in order) and write their end points at full precision\n"
+    "  --verbose         one line on standard error as each search finishes\n"
+    "  --block K/B       run only block K of B of the searches (contiguous slices of all N,\n"
+    "                    in order, each run whole) and write their end points at full precision\n"
     "                    to PREFIX.explore.partK-of-B.json, with what ties the parts of one run\n"
     "                    together (model, seed, starts, budget, design, regions, start vector,\n"
     "                    data checksum, --box settings)\n"
     "  --collect         run nothing: merge the parts PREFIX.explore.part1-of-B.json to\n"
     "                    partB-of-B.json, made with the same options, into the record, figure\n"
-    "                    and table of one whole run; a part that is missing, of another block\n"
+    "                    and table of one whole run (cut, as the run is, after the first two\n"
+    "                    searches that agree); a part that is missing, of another block\n"
     "                    or of another run is named and nothing is merged\n"
     "  --blocks B        the number of parts, with --collect\n"
-    "  --objective K     settled (default) or zonefit: the value every start minimises; the\n"
+    "  --objective K     settled (default) or zonefit: the value every search minimises; the\n"
     "                    record, its parts and the table say which\n"
     "  --data FILE    read the transect from FILE (columns site, position, distance, SS, SI,\n"
     "                 II) instead of the built-in one; the boxes scale with its length\n"
@@ -82,142 +90,9 @@ const char* const exploreHelp =
 
 namespace {
 
-// Counts the evaluations of one start.
-struct CountedObjective {
-    BoundObjective objective;
-    long count = 0;
-    double operator()(const NRvector<double>& x) {
-        count++;
-        return objective(x);
-    }
-};
-
-NRvector<double>* fill(NRvector<double>& to, const std::vector<double>& from) {
-    for (std::size_t j = 0; j < from.size(); j++) {
-        to[static_cast<int>(j)] = from[j];
-    }
-    return &to;
-}
-
 bool exists(const std::string& path) {
     struct stat info;
     return lstat(path.c_str(), &info) == 0;
-}
-
-} // namespace
-
-StartOutcome runStart(const ModelContext& context, const ModelEntry& model,
-                      const std::vector<double>& start, const std::vector<double>& steps,
-                      int budget, ObjectiveKind kind) {
-    const int n = static_cast<int>(start.size());
-    NRvector<double> point(n);
-    NRvector<double> deltas(n);
-    fill(point, start);
-    fill(deltas, steps);
-    CountedObjective counted{BoundObjective{&context, &model, kind}};
-    // At temperature 0 the generator's draws add nothing, so the seed does not matter.
-    Amebsa<CountedObjective> simplex(point, deltas, counted, exploreTolerance, 0);
-    int left = budget;
-    StartOutcome outcome;
-    outcome.start = start;
-    outcome.converged = simplex.anneal(left, 0.0);
-    outcome.value = simplex.vertexValues[0];
-    outcome.point.assign(start.size(), 0.0);
-    for (int j = 0; j < n; j++) {
-        outcome.point[static_cast<std::size_t>(j)] = simplex.simplex[0][j];
-    }
-    // The best trial can beat every vertex kept (a trial is recorded before it is judged).
-    if (simplex.bestValue < outcome.value) {
-        outcome.value = simplex.bestValue;
-        for (int j = 0; j < n; j++) {
-            outcome.point[static_cast<std::size_t>(j)] = simplex.bestPoint[j];
-        }
-    }
-    outcome.evaluations = counted.count;
-    return outcome;
-}
-
-namespace {
-
-// Runs task(context, i) for i in 0 to count - 1 on `workers` threads, each worker with a model
-// context of its own on the transect and boxes of `data` that drops the models' diagnostics.
-void onWorkers(const DataContext& data, std::size_t count, int workers,
-               const std::function<void(const ModelContext&, std::size_t)>& task) {
-    std::atomic<std::size_t> next{0};
-    auto work = [&]() {
-        std::ostream discard(nullptr);
-        SimulationContext simulation;
-        simulation.diagnostics = &discard;
-        const ModelContext context = data.models(nullptr, simulation);
-        for (;;) {
-            const std::size_t i = next.fetch_add(1);
-            if (i >= count) {
-                break;
-            }
-            task(context, i);
-        }
-    };
-    const int threads = std::max(1, std::min<int>(workers, static_cast<int>(count)));
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; t++) {
-        pool.emplace_back(work);
-    }
-    for (std::thread& thread : pool) {
-        thread.join();
-    }
-}
-
-// A map of `settings` with no starts yet.
-ExploreMap emptyMap(const DataContext& data, const ModelEntry& model,
-                    const ExploreSettings& settings) {
-    ExploreMap map;
-    map.model = model.number;
-    map.seed = settings.seed;
-    map.budget = settings.budget;
-    map.design = settings.design;
-    map.objective = settings.objective;
-    map.regions = settings.regions.empty() ? defaultRegions(data, model) : settings.regions;
-    return map;
-}
-
-// The outcomes of starts first to end - 1 of `starts`.
-std::vector<StartOutcome> runStarts(const DataContext& data, const ModelEntry& model,
-                                    const ExploreSettings& settings,
-                                    const std::vector<std::vector<double>>& starts,
-                                    const std::vector<std::vector<double>>& steps,
-                                    const std::vector<std::string>& labels, BlockRange range) {
-    std::vector<StartOutcome> outcomes(range.end - range.first);
-    std::mutex logLock;
-    onWorkers(
-        data, outcomes.size(), settings.jobs, [&](const ModelContext& context, std::size_t k) {
-            const std::size_t i = range.first + k;
-            StartOutcome& o = outcomes[k];
-            o = runStart(context, model, starts[i], steps[i], settings.budget, settings.objective);
-            o.label = labels[i];
-            if (settings.verbose) {
-                const std::lock_guard<std::mutex> hold(logLock);
-                std::cerr << "start " << i + 1 << "/" << starts.size() << " (" << o.label
-                          << "): -lnL " << format17(o.value) << " after " << o.evaluations
-                          << " evaluations" << (o.converged ? "" : " (budget spent)") << "\n";
-            }
-        });
-    return outcomes;
-}
-
-// Merges the outcomes of `map` into its optima and measures the settledness of each.
-void mergeAndMeasure(const DataContext& data, const ModelEntry& model,
-                     const ExploreSettings& settings, ExploreMap& map) {
-    map.optima = mergeOptima(map.outcomes, map.regions);
-    onWorkers(data, map.optima.size(), settings.jobs,
-              [&](const ModelContext& context, std::size_t k) {
-                  Optimum& o = map.optima[k];
-                  std::ostream* dropped = context.simulation.diagnostics;
-                  o.settledness = measureSettledness(data, model, o.point, dropped);
-                  if (settings.objective == ObjectiveKind::settled) {
-                      objectiveAt(data, model, o.point, ObjectiveKind::settled, &o.state, dropped);
-                      o.stateMeasured = true;
-                  }
-              });
 }
 
 // Processor and wall time since it was made.
@@ -230,27 +105,26 @@ struct Stopwatch {
     }
 };
 
-} // namespace
-
-ExploreMap runExplore(const DataContext& data, const ModelEntry& model,
-                      const ExploreSettings& settings,
-                      const std::vector<std::vector<double>>& starts,
-                      const std::vector<std::vector<double>>& steps,
-                      const std::vector<std::string>& labels) {
-    ExploreMap map = emptyMap(data, model, settings);
-    const Stopwatch watch;
-    map.outcomes = runStarts(data, model, settings, starts, steps, labels, {0, starts.size()});
-    mergeAndMeasure(data, model, settings, map);
-    map.cpuSeconds = watch.cpu();
-    map.wallSeconds = watch.wall();
+// A map of `settings` with no searches yet.
+ExploreMap emptyMap(const DataContext& data, const ModelEntry& model,
+                    const SearchSettings& settings) {
+    ExploreMap map;
+    map.model = model.number;
+    map.seed = settings.seed;
+    map.budget = settings.budget;
+    map.design = settings.design;
+    map.objective = settings.objective;
+    map.regions = settings.regions.empty() ? defaultRegions(data, model) : settings.regions;
     return map;
 }
+
+} // namespace
 
 namespace {
 
 struct ExploreArguments {
     std::string modelText;
-    ExploreSettings settings;
+    SearchSettings settings;
     std::vector<std::string> regionOptions;
     std::string format = "table";
     std::string prefix;
@@ -263,7 +137,7 @@ struct ExploreArguments {
 
 int readArguments(const DataContext& data, const std::vector<std::string>& args,
                   ExploreArguments& a) {
-    ExploreSettings& s = a.settings;
+    SearchSettings& s = a.settings;
     int number = 0;
     const int status =
         OptionParser("explore", [] { return std::string(exploreHelp); })
@@ -274,7 +148,7 @@ int readArguments(const DataContext& data, const std::vector<std::string>& args,
             })
             .flag({"--redo"}, [&a] { a.redo = true; })
             .flag({"--verbose"}, [&s] { s.verbose = true; })
-            .value({"--starts"}, "a value", storeWhole(s.starts, 1, 100000))
+            .value({"--starts"}, "a value", storeWhole(s.searches, 1, 100000))
             .value({"--jobs"}, "a value", storeWhole(s.jobs, 1, 256))
             .value({"--budget"}, "a value", storeWhole(s.budget, 10, 100000000))
             .value({"--seed"}, "a value",
@@ -316,6 +190,14 @@ int readArguments(const DataContext& data, const std::vector<std::string>& args,
             .flag({"--collect"}, [&a] { a.collect = true; })
             .value({"--blocks"}, "a value", storeWhole(a.collectBlocks, 1, maxBlocks))
             .value({"--objective"}, "a value", storeObjective(s.objective))
+            .value({"--method"}, "a value",
+                   [&s](const std::string&, const std::string& value) -> Problem {
+                       return parseGlobalMethod(value, s.method)
+                                  ? ""
+                                  : "--method needs simplex, anneal, crs2, mlsl, cmaes or xnes, "
+                                    "not '" +
+                                        value + "'";
+                   })
             .positional(takeOne(a.modelText))
             .check(requireModel(a.modelText, number))
             .check([&a]() -> Problem {
@@ -355,19 +237,9 @@ int readArguments(const DataContext& data, const std::vector<std::string>& args,
 
 namespace {
 
-// The starts of a whole run, in order: the user's start vector (when startvecMODEL.txt is
-// there), then the design points.
-struct StartList {
-    std::vector<std::vector<double>> points;
-    std::vector<std::vector<double>> steps;
-    std::vector<std::string> labels;
-};
-
 // Returns -1 when the starts are there, else the exit status after the message.
 int readStarts(const DataContext& data, const ModelEntry& model, const ExploreArguments& a,
-               StartList& list, ExploreRun& run) {
-    const std::vector<std::vector<double>> design = designStarts(
-        model, a.settings.regions, a.settings.starts, a.settings.seed, a.settings.design);
+               SearchStarts& list, ExploreRun& run) {
     const std::string startName = startFileName(a.modelText.c_str());
     StartVector user;
     if (exists(startName)) {
@@ -388,21 +260,16 @@ int readStarts(const DataContext& data, const ModelEntry& model, const ExploreAr
         }
     }
     if (!user.start.empty()) {
-        list.points.push_back(user.start);
-        list.steps.push_back(user.deltas);
-        list.labels.push_back(startName);
         run.userStart = true;
         run.start = user.start;
         run.steps = user.deltas;
+    } else {
+        user.deltas.clear();
     }
-    for (std::size_t i = 0; i < design.size(); i++) {
-        list.points.push_back(design[i]);
-        list.steps.push_back(regionSteps(a.settings.regions, design[i]));
-        list.labels.push_back("design " + std::to_string(i + 1));
-    }
+    list = searchStarts(data, model, a.settings, user.start, user.deltas, startName);
     run.model = model.number;
     run.seed = a.settings.seed;
-    run.starts = a.settings.starts;
+    run.starts = a.settings.searches;
     run.budget = a.settings.budget;
     run.design = a.settings.design;
     run.regions = a.settings.regions;
@@ -414,11 +281,11 @@ int readStarts(const DataContext& data, const ModelEntry& model, const ExploreAr
 
 // One block of a run: its starts' outcomes into its part.
 int runBlock(const DataContext& data, const ModelEntry& model, const ExploreArguments& a,
-             const StartList& list, const ExploreRun& run, const std::string& partName) {
+             const SearchStarts& list, const ExploreRun& run, const std::string& partName) {
     const Stopwatch watch;
     const BlockRange range = blockRange(list.points.size(), a.block, a.blocks);
     const std::vector<StartOutcome> outcomes =
-        runStarts(data, model, a.settings, list.points, list.steps, list.labels, range);
+        runSearchRange(data, model, a.settings, list, range.first, range.end);
     std::string error;
     if (!writeResultFile(
             partName, explorePartJson(run, a.block, a.blocks, outcomes, watch.cpu(), watch.wall()),
@@ -428,10 +295,10 @@ int runBlock(const DataContext& data, const ModelEntry& model, const ExploreArgu
     }
     std::cout << "block " << a.block << " of " << a.blocks << ": ";
     if (range.end > range.first) {
-        std::cout << "starts " << range.first + 1 << " to " << range.end << " of "
+        std::cout << "searches " << range.first + 1 << " to " << range.end << " of "
                   << list.points.size();
     } else {
-        std::cout << "no start (" << list.points.size() << " starts in all)";
+        std::cout << "no search (" << list.points.size() << " searches in all)";
     }
     std::cout << ", part " << partName << "\n";
     return 0;
@@ -439,7 +306,7 @@ int runBlock(const DataContext& data, const ModelEntry& model, const ExploreArgu
 
 // The outcomes of every part, in start order, into `map`. Names every part that is missing or
 // does not belong to the run and returns false if there is any.
-bool readParts(const ExploreArguments& a, const StartList& list, const ExploreRun& run,
+bool readParts(const ExploreArguments& a, const SearchStarts& list, const ExploreRun& run,
                ExploreMap& map) {
     bool good = true;
     for (int k = 1; k <= a.blocks; k++) {
@@ -475,7 +342,6 @@ int writeMap(const ModelEntry& model, const ExploreArguments& a, const ExploreMa
         std::cout << optimaTsv(model, map);
     } else {
         std::cout << optimaTable(model, map);
-        const int bestStarts = map.optima.empty() ? 0 : map.optima.front().starts;
         // Optima of one value at distant points (a ridge, as where the cline vanishes) are
         // counted once more as one level.
         std::size_t levels = 0;
@@ -483,15 +349,15 @@ int writeMap(const ModelEntry& model, const ExploreArguments& a, const ExploreMa
             levels += k == 0 || !(std::fabs(map.optima[k].value - map.optima[k - 1].value) <=
                                   mergeValueTolerance);
         }
-        std::cout << map.outcomes.size() << " starts, " << map.optima.size()
+        std::cout << map.outcomes.size() << " searches, " << map.optima.size()
                   << (map.optima.size() == 1 ? " optimum" : " distinct optima") << " at " << levels
-                  << (levels == 1 ? " value" : " distinct values") << "; the best reached by "
-                  << bestStarts << (bestStarts == 1 ? " start" : " starts") << "; CPU time "
+                  << (levels == 1 ? " value" : " distinct values") << "; the best confirmed by "
+                  << map.confirmed << " of " << map.searches << " searches; CPU time "
                   << formatNumber(map.cpuSeconds, 4) << " s, wall time "
                   << formatNumber(map.wallSeconds, 4) << " s\n"
                   << "objective " << objectiveName(map.objective) << "\n"
                   << "record " << recordName << ", figure " << figureName << "\n";
-        const std::string warning = singleStartWarning(model, bestStarts);
+        const std::string warning = unconfirmedWarning(model, map.confirmed);
         if (!warning.empty()) {
             std::cout << warning << "\n";
         }
@@ -543,7 +409,7 @@ int exploreCommand(RunContext& ctx, const std::vector<std::string>& args) {
             return 1;
         }
     }
-    StartList list;
+    SearchStarts list;
     ExploreRun run;
     const int startStatus = readStarts(data, model, a, list, run);
     if (startStatus >= 0) {
@@ -553,16 +419,14 @@ int exploreCommand(RunContext& ctx, const std::vector<std::string>& args) {
         return runBlock(data, model, a, list, run, partName);
     }
     if (!a.collect) {
-        return writeMap(model, a,
-                        runExplore(data, model, a.settings, list.points, list.steps, list.labels),
-                        recordName, figureName);
+        return writeMap(model, a, runSearch(data, model, a.settings, list), recordName, figureName);
     }
     ExploreMap map = emptyMap(data, model, a.settings);
     if (!readParts(a, list, run, map)) {
         return 1;
     }
     const Stopwatch watch;
-    mergeAndMeasure(data, model, a.settings, map);
+    finishMap(data, model, a.settings, map);
     map.cpuSeconds += watch.cpu();
     map.wallSeconds += watch.wall();
     return writeMap(model, a, map, recordName, figureName);

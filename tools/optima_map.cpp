@@ -145,6 +145,8 @@ std::string exploreJson(const ModelEntry& model, const ExploreMap& map) {
     for (const Region& r : map.regions) {
         j["regions"].push_back({{"low", r.low}, {"high", r.high}, {"log", r.log}});
     }
+    j["searches"] = map.searches;
+    j["confirmed"] = map.confirmed;
     j["optima"] = Json::array();
     for (const Optimum& o : map.optima) {
         const Settledness& s = o.settledness;
@@ -333,6 +335,10 @@ bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& er
         }
         map.optima.push_back(optimum);
     }
+    // Records made before searches confirmed their best count the starts that reached it.
+    map.searches = static_cast<int>(jsonNumberOr(jsonMember(root, "searches"), 0.0));
+    map.confirmed = static_cast<int>(jsonNumberOr(
+        jsonMember(root, "confirmed"), map.optima.empty() ? 0.0 : map.optima.front().starts));
     map.cpuSeconds = jsonNumberOr(jsonMember(root, "cpu_seconds"), 0.0);
     map.wallSeconds = jsonNumberOr(jsonMember(root, "wall_seconds"), 0.0);
     return true;

@@ -49,6 +49,8 @@ struct ExploreMap {
     std::vector<Region> regions;
     std::vector<StartOutcome> outcomes; // in start order
     std::vector<Optimum> optima;        // best first
+    int searches = 0;                   // searches run (0 in records that predate them)
+    int confirmed = 0;                  // of them, those that reached the best value
     double cpuSeconds = 0.0;
     double wallSeconds = 0.0;
 };

@@ -99,3 +99,12 @@ std::string singleStartWarning(const ModelEntry& model, int starts) {
            ") was reached from only one start; another start may find a better " +
            "optimum (see zonetool explore)";
 }
+
+std::string unconfirmedWarning(const ModelEntry& model, int confirmed) {
+    if (confirmed >= 2) {
+        return "";
+    }
+    return "warning: the best value of model " + std::to_string(model.number) + " (" + model.name +
+           ") is unconfirmed: no two searches agree on it (" + std::to_string(confirmed) +
+           " reached it); more searches or a larger budget may find a better optimum";
+}

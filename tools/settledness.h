@@ -60,3 +60,7 @@ std::string settlednessText(const Settledness& s);
 // The warning a comparison of fits shows when a model's best value was reached from only
 // `starts` start points (empty when more than one).
 std::string singleStartWarning(const ModelEntry& model, int starts);
+
+// The warning of a search whose best value `confirmed` searches reached (empty when two or
+// more did: the best is confirmed).
+std::string unconfirmedWarning(const ModelEntry& model, int confirmed);

@@ -115,8 +115,6 @@ std::vector<std::vector<double>> latinHypercube(int points, int dimensions, std:
     return unit;
 }
 
-namespace {
-
 double fromUnit(const Region& r, double u) {
     if (r.low == r.high) {
         return r.low;
@@ -126,6 +124,22 @@ double fromUnit(const Region& r, double u) {
     }
     return r.low + u * (r.high - r.low);
 }
+
+double toUnit(const Region& r, double x) {
+    if (!(r.high > r.low)) {
+        return 0.0;
+    }
+    double u = 0.0;
+    if (r.log) {
+        u = x > 0.0 ? (std::log(x) - std::log(r.low)) / (std::log(r.high) - std::log(r.low)) : 0.0;
+    } else {
+        u = (x - r.low) / (r.high - r.low);
+    }
+    // NaN fails both comparisons and ends at 0.
+    return u >= 1.0 ? 1.0 : (u > 0.0 ? u : 0.0);
+}
+
+namespace {
 
 // Whether parameters j and j + 1 form a pair of fitnesses drawn as strength and asymmetry.
 bool fitnessPair(const ModelEntry& model, const std::vector<Region>& regions, int j) {

@@ -48,6 +48,12 @@ enum class Design {
     strength, // fitness pairs as strength and asymmetry, the rest as `box`
 };
 
+// The value at `u` (0 to 1) across `region`, on its scale; a fixed region gives its value.
+double fromUnit(const Region& region, double u);
+// The inverse: where `x` lies across `region`, clamped to [0, 1]; 0 for a fixed region or a
+// value that is not a number.
+double toUnit(const Region& region, double x);
+
 // "box" or "strength".
 const char* designName(Design design);
 bool parseDesign(const std::string& text, Design& design);

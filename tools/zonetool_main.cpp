@@ -1,5 +1,6 @@
 #include "tools/zonetool_main.h"
 
+#include "tools/analyse.h"
 #include "tools/cli.h"
 #include "tools/cline_command.h"
 #include "tools/compare.h"
@@ -27,6 +28,7 @@ const char* const mainHelp =
     "Usage: zonetool COMMAND [ARGUMENTS]\n"
     "\n"
     "Companion of zonefit. Commands:\n"
+    "  analyse [MODELS]       the whole analysis: search, fit, profiles, comparison, report\n"
     "  models                 list the ten models, their parameters and boxes\n"
     "  eval MODEL X0 X1 ...   evaluate one model's objective at one parameter vector\n"
     "  fit MODELS             run the fit of 'zonefit MODEL' with a fixed seed, or several\n"
@@ -80,6 +82,7 @@ int runZonetool(const std::vector<std::string>& args, std::ostream& out, std::os
         {"summary", summaryCommand, true}, {"slurm", slurmCommand, true},
         {"explore", exploreCommand, true}, {"simulate", simulateCommand, false},
         {"start", startCommand, true},     {"cline", clineCommand, false},
+        {"analyse", analyseCommand, true},
     };
     if (command == "help") {
         if (rest.empty()) {

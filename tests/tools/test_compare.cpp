@@ -308,3 +308,34 @@ TEST(CompareCommand, FitsOfDifferentObjectivesAreNotRankedTogether) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("model\tname\t", 0), 0u) << r.out;
 }
+
+TEST(CompareCommand, ASearchBesideTheFitsThatConfirmedTheirBestSilencesTheWarning) {
+    ScratchDir dir;
+    writeFit(dir, "SS1_ML_seed1", 1, {0.9, 0.8, 0.3, 8}, 1215.9545256098254, {0.1, 0.1, 0.1, 1}, 1);
+    writeFit(dir, "SS1_ML_seed2", 1, {1, 1, 0.31, 8.2}, 1210.25, {0, 0, 0.1, 1}, 2);
+    // An explore record of model 1 whose best, 1210.255, two of its three searches reached.
+    const auto record = [](const std::string& objective, int confirmed, double best) {
+        return "{\"format\": \"zonefit-explore-record\", \"model\": 1, \"objective\": \"" +
+               objective +
+               "\", \"regions\": [{\"low\": 0.5, \"high\": 2, \"log\": true}, {\"low\": 0.5, "
+               "\"high\": 2, \"log\": true}, {\"low\": 0, \"high\": 1}, {\"low\": 1, \"high\": "
+               "100, \"log\": true}], \"searches\": 3, \"confirmed\": " +
+               std::to_string(confirmed) + ", \"optima\": [{\"value\": " + std::to_string(best) +
+               ", \"point\": [1, 1, 0.31, 8.2], \"starts\": 2}]}\n";
+    };
+    const std::string warning =
+        "zonetool compare: warning: the best value of model 1 (SS_1) was reached from only one "
+        "start; another start may find a better optimum (see zonetool explore)\n";
+    EXPECT_EQ(runProgram(dir.path(), ZONETOOL_BIN, "compare").err, warning);
+    dir.write("SS1_ML_.explore.json", record("zonefit", 2, 1210.255));
+    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "compare");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    // Unconfirmed, of another value (0.02 away) or of another objective, it confirms nothing.
+    for (const std::string& other : {record("zonefit", 1, 1210.255), record("zonefit", 2, 1210.27),
+                                     record("settled", 2, 1210.25)}) {
+        dir.write("SS1_ML_.explore.json", other);
+        r = runProgram(dir.path(), ZONETOOL_BIN, "compare");
+        EXPECT_EQ(r.err, warning) << other;
+    }
+}

@@ -61,11 +61,17 @@ TEST(Explore, SameSeedSameMapWhateverTheJobs) {
     const std::string record = dir.read("one.explore.json");
     EXPECT_EQ(withoutTimes(record), withoutTimes(dir.read("three.explore.json")));
     EXPECT_EQ(three.out, dir.read("three.explore.json")); // --format json prints the record
-    EXPECT_EQ(count(record, "\"label\": \"design "), 4u);
+    EXPECT_EQ(count(record, "\"label\": \"search "), 4u);
     EXPECT_NE(record.find("\"seed\": 5,"), std::string::npos);
     // The table lists every optimum, then the summary line.
     EXPECT_EQ(one.out.rfind("rank  ", 0), 0u);
-    EXPECT_NE(one.out.find("\n4 starts, "), std::string::npos);
+    // Every search ends on a penalty (an allele lost), so none confirms another: all four run.
+    EXPECT_NE(one.out.find("\n4 searches, "), std::string::npos);
+    EXPECT_NE(one.out.find("the best confirmed by 0 of 4 searches"), std::string::npos);
+    EXPECT_NE(one.out.find("\nwarning: the best value of model 1 (SS_1) is unconfirmed: no two "
+                           "searches agree on it (0 reached it); more searches or a larger "
+                           "budget may find a better optimum\n"),
+              std::string::npos);
     EXPECT_NE(one.out.find("record one.explore.json, figure one.explore.svg\n"), std::string::npos);
     const std::string svg = dir.read("one.explore.svg");
     EXPECT_EQ(count(svg, "<circle"), 4u);
@@ -101,7 +107,7 @@ TEST(Explore, AddsTheUserStartVectorWithItsSteps) {
     ASSERT_EQ(r.status, 0) << r.err;
     // One line per finished start, the user's first.
     EXPECT_EQ(count(r.err, "\n"), 3u);
-    EXPECT_EQ(r.err.rfind("start 1/3 (startvec1.txt): -lnL ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("search 1/3 (startvec1.txt): -lnL ", 0), 0u) << r.err;
     EXPECT_NE(r.out.find("{\"label\": \"startvec1.txt\", \"start\": [1.2, 0.80000000000000004, "
                          "0.29999999999999999, 15]"),
               std::string::npos);
@@ -425,16 +431,43 @@ TEST(ExploreBlocks, MergedPartsGiveTheRecordFigureAndTableOfTheWholeRun) {
     EXPECT_NE(record.find("\"label\": \"startvec1.txt\""), std::string::npos);
     // A block says which starts it ran; the table of a merge ends as a whole run's does.
     const ProgramResult block = zonetool(dir, fast + options + " -o one --block 2/3");
-    EXPECT_EQ(block.out, "block 2 of 3: starts 3 to 4 of 6, part one.explore.part2-of-3.json\n");
+    EXPECT_EQ(block.out, "block 2 of 3: searches 3 to 4 of 6, part one.explore.part2-of-3.json\n");
     const ProgramResult empty = zonetool(dir, fast + options + " -o one --block 1/8");
     EXPECT_EQ(empty.out,
-              "block 1 of 8: no start (6 starts in all), part one.explore.part1-of-8.json\n");
+              "block 1 of 8: no search (6 searches in all), part one.explore.part1-of-8.json\n");
     const ProgramResult table =
         zonetool(dir, fast + options + " -o in3 --collect --blocks 3 --redo");
     ASSERT_EQ(table.status, 0) << table.err;
-    EXPECT_NE(table.out.find("\n6 starts, "), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("\n6 searches, "), std::string::npos) << table.out;
     EXPECT_NE(table.out.find("record in3.explore.json, figure in3.explore.svg\n"),
               std::string::npos);
+}
+
+TEST(ExploreBlocks, ARunStopsWhenTwoSearchesAgreeAndItsPartsMergeIntoTheSameRecord) {
+    ScratchDir dir;
+    // Fitnesses and sigma held: every search finds the one optimum of F, so the first two agree
+    // and the other two of the four are not run (or their results not kept).
+    const std::string options =
+        "--region wSS=0.8:0.8 --region wII=0.8:0.8 --region sigma=1:1 --starts 4";
+    const ProgramResult one = zonetool(dir, fast + options + " -o one --format tsv");
+    ASSERT_EQ(one.status, 0) << one.err;
+    const std::string record = dir.read("one.explore.json");
+    EXPECT_NE(record.find("\"searches\": 2,\n  \"confirmed\": 2,\n"), std::string::npos);
+    EXPECT_EQ(count(record, "\"label\": \"search "), 2u);
+    const ProgramResult two = zonetool(dir, fast + options + " -o two --jobs 2");
+    ASSERT_EQ(two.status, 0) << two.err;
+    EXPECT_EQ(withoutTimes(dir.read("two.explore.json")), withoutTimes(record));
+    EXPECT_NE(two.out.find("; the best confirmed by 2 of 2 searches; "), std::string::npos)
+        << two.out;
+    EXPECT_EQ(two.out.find("warning"), std::string::npos);
+    // The parts run all four searches; the merge keeps what the whole run kept.
+    ASSERT_TRUE(runBlocks(dir, options, "p", 2));
+    EXPECT_EQ(count(dir.read("p.explore.part2-of-2.json"), "\"label\": \"search "), 2u);
+    const ProgramResult merged =
+        zonetool(dir, fast + options + " -o p --collect --blocks 2 --format tsv");
+    ASSERT_EQ(merged.status, 0) << merged.err;
+    EXPECT_EQ(merged.out, one.out);
+    EXPECT_EQ(withoutTimes(dir.read("p.explore.json")), withoutTimes(record));
 }
 
 TEST(ExploreBlocks, PartsMissingOfAnotherBlockOrOfAnotherRunAreNamedAndNothingIsMerged) {
@@ -466,7 +499,7 @@ TEST(ExploreBlocks, PartsMissingOfAnotherBlockOrOfAnotherRunAreNamedAndNothingIs
     const std::pair<std::string, std::string> cases[] = {
         {"--seed 2", "its \"seed\" is 1, this run's 2\n"},
         {"--budget 70", "its \"budget\" is 60, this run's 70\n"},
-        {"--design strength", "its \"design\" is \"box\", this run's \"strength\"\n"},
+        {"--design box", "its \"design\" is \"strength\", this run's \"box\"\n"},
         {"--region sigma=2:50", "its \"regions\" differs from this run's\n"},
         {"--box sigma=0:90", "its \"box\" differs from this run's\n"},
         {"--objective zonefit", "its \"objective\" is \"settled\", this run's \"zonefit\"\n"},

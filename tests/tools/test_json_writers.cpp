@@ -1,6 +1,7 @@
 // Every JSON file zonetool writes, byte for byte: the records, explore maps and parts,
 // comparisons and summaries made of the samples in support/json_samples.h must read as
-// golden/json_writers.txt, which the writers made before they went through the JSON library.
+// golden/json_writers.txt, which the writers made before they went through the JSON library
+// (explore records have since gained the members "searches" and "confirmed").
 #include "support/json_samples.h"
 
 #include <gtest/gtest.h>

@@ -135,7 +135,7 @@ TEST(StartBoxCheck, ExploreDrawsEveryStartInsideTheBoxAndSkipsAStartFileOutside)
     ASSERT_EQ(starts->size(), 4u);
     for (const Json& o : *starts) {
         const std::string label = jsonTextOr(jsonMember(o, "label"));
-        EXPECT_EQ(label.rfind("design ", 0), 0u) << label;
+        EXPECT_EQ(label.rfind("search ", 0), 0u) << label;
         std::vector<double> start;
         ASSERT_TRUE(jsonNumbers(jsonMember(o, "start"), start));
         ASSERT_EQ(start.size(), 5u);

@@ -205,20 +205,23 @@ TEST(ZonetoolModels, ListsEveryModelWithNamesAndBoxes) {
     // Ten headings, 77 parameters, blank lines between the models.
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 10 + 77 + 9);
     EXPECT_EQ(r.out.rfind("Model 1  SS_1  result file SS1_ML_\n"
-                          "  x0  wSS    [0, 10000]  explore 0.8 to 1.25, log scale  fitness of SS "
-                          "relative to SI\n",
+                          "  x0  wSS    [0, 10000]  explore 0.00990099 to 101, log scale  fitness "
+                          "of SS relative to SI\n",
                           0),
               0u);
-    EXPECT_NE(r.out.find("\n  x3  sigma  (0, 100]    explore 1 to 100, log scale     dispersal"),
-              std::string::npos);
+    EXPECT_NE(
+        r.out.find("\n  x3  sigma  (0, 100]    explore 1 to 100, log scale           dispersal"),
+        std::string::npos);
     EXPECT_NE(r.out.find("\nModel 5  SS_3_FR  result file SS3_FR_ML_  reads borders.txt\n"),
               std::string::npos);
-    EXPECT_NE(r.out.find("\n  x9  border2  [523, 680]  explore 523 to 680              position "
-                         "of the border between regions 2 and 3\n"),
-              std::string::npos);
-    EXPECT_NE(r.out.find("\n  x6  border  (30, 80)    explore 30 to 80                first deme "
-                         "right"),
-              std::string::npos);
+    EXPECT_NE(
+        r.out.find("\n  x9  border2  [523, 680]  explore 523 to 680                    position "
+                   "of the border between regions 2 and 3\n"),
+        std::string::npos);
+    EXPECT_NE(
+        r.out.find("\n  x6  border  (30, 80)    explore 30 to 80                      first deme "
+                   "right"),
+        std::string::npos);
     const ProgramResult help = inProcess(dir, "eval --help");
     EXPECT_NE(help.out.find("\n   7 C_1:         wSS wII F sigma contact\n"), std::string::npos);
     EXPECT_NE(help.out.find("\n  10 C_3_F0:      wSS_1 wII_1 wSS_2 wII_2 wSS_3 wII_3 sigma "

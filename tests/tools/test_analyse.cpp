@@ -1,0 +1,209 @@
+// zonetool analyse end to end on a short transect with tiny budgets: its files, a second run
+// that skips every stage, a run stopped between stages and inside a profile that ends with the
+// files of an uninterrupted one, the refusals, and a report whose names are escaped.
+#include "support/run_program.h"
+#include "support/short_transect.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <dirent.h>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+// Every file below `dir` (relative names, sorted), directories descended.
+void listFiles(const std::string& dir, const std::string& prefix, std::vector<std::string>& out) {
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) {
+        return;
+    }
+    while (dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        const std::string path = dir + "/" + name;
+        DIR* sub = opendir(path.c_str());
+        if (sub != nullptr) {
+            closedir(sub);
+            listFiles(path, prefix + name + "/", out);
+        } else {
+            out.push_back(prefix + name);
+        }
+    }
+    closedir(d);
+    std::sort(out.begin(), out.end());
+}
+
+std::vector<std::string> filesOf(const std::string& dir) {
+    std::vector<std::string> files;
+    listFiles(dir, "", files);
+    return files;
+}
+
+const std::string tiny = "ZONETOOL_TEST_ANALYSE_TINY=1 ";
+
+ProgramResult analyse(const ScratchDir& scratch, const std::string& env,
+                      const std::string& arguments) {
+    return runProgram(scratch.path(), "env",
+                      env + shellQuote(ZONETOOL_BIN) + " analyse " + arguments);
+}
+
+int count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        n++;
+    }
+    return n;
+}
+
+} // namespace
+
+TEST(Analyse, RunsEveryStageThenSkipsThemAll) {
+    ScratchDir scratch;
+    scratch.write("short.tsv", shortTransect);
+    const std::string args = "1 --data short.tsv --effort quick --seed 3 -o out";
+    const ProgramResult first = analyse(scratch, tiny, args);
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.out, "out/report.html\n");
+    EXPECT_NE(first.err.find("analyse: estimate for 1 model at quick effort: about "),
+              std::string::npos)
+        << first.err;
+    EXPECT_EQ(count(first.err, ": done in "), 6) << first.err;
+    const std::vector<std::string> expected{".analyse/derived-SS_1.tsv",
+                                            ".analyse/figures-SS_1.tsv",
+                                            ".analyse/fit-SS_1.tsv",
+                                            ".analyse/profile-SS_1.tsv",
+                                            ".analyse/report.tsv",
+                                            ".analyse/search-SS_1.tsv",
+                                            "SS_1/SS1_ML_opt1",
+                                            "SS_1/SS1_ML_opt1.json",
+                                            "SS_1/SS_1.derived.json",
+                                            "SS_1/SS_1.explore.json",
+                                            "SS_1/SS_1.limits.json",
+                                            "SS_1/fit.svg",
+                                            "SS_1/profile-SS1_ML_opt1.tsv",
+                                            "SS_1/profile.svg",
+                                            "analysis.json",
+                                            "estimates.tsv",
+                                            "report.html"};
+    EXPECT_EQ(filesOf(scratch.file("out")), expected);
+    const std::string tsv = scratch.read("out/estimates.tsv");
+    EXPECT_EQ(
+        tsv.rfind("model\tkind\tname\tregion\tvalue\tlower\tupper\nSS_1\tparameter\twSS\t", 0), 0u)
+        << tsv;
+    EXPECT_NE(tsv.find("SS_1\tselection\ts_SI\tall sites\t"), std::string::npos);
+    EXPECT_NE(tsv.find("SS_1\tderived\tF_IS all sites\t"), std::string::npos);
+
+    // Again: nothing to do, and the same numbers.
+    const ProgramResult second = analyse(scratch, tiny, args);
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(count(second.err, ": done before, skipped"), 6) << second.err;
+    EXPECT_EQ(scratch.read("out/estimates.tsv"), tsv);
+
+    // Another seed in the same directory is refused; --redo starts over.
+    const ProgramResult other =
+        analyse(scratch, tiny, "1 --data short.tsv --effort quick --seed 4 -o out --quiet");
+    EXPECT_EQ(other.status, 1);
+    EXPECT_EQ(other.err, "zonetool analyse: out holds an analysis made with other inputs (search "
+                         "SS_1: seed differs); give --redo to start over, or name another "
+                         "directory with -o\n");
+    const ProgramResult redo =
+        analyse(scratch, tiny, "1 --data short.tsv --effort quick --seed 4 -o out --redo");
+    EXPECT_EQ(redo.status, 0) << redo.err;
+    EXPECT_EQ(count(redo.err, ": done in "), 6) << redo.err;
+}
+
+TEST(Analyse, StoppedBetweenStagesOrInAProfileEndsWithTheFilesOfAnUninterruptedRun) {
+    ScratchDir scratch;
+    scratch.write("short.tsv", shortTransect);
+    const std::string args = "1 --data short.tsv --effort quick -o ";
+    ASSERT_EQ(analyse(scratch, tiny, args + "whole --quiet").status, 0);
+
+    // Stopped by SIGTERM after the fit, then inside the profile after 3 points.
+    const ProgramResult stopped =
+        analyse(scratch, tiny + "ZONETOOL_TEST_ANALYSE_STOP_AFTER=2 ", args + "parts");
+    EXPECT_EQ(stopped.status, 128 + 15) << stopped.err;
+    EXPECT_FALSE(scratch.exists("parts/SS_1/SS_1.limits.json"));
+    const ProgramResult inProfile =
+        analyse(scratch, tiny + "ZONETOOL_TEST_PROFILE_STOP_AFTER=3 ", args + "parts");
+    EXPECT_EQ(inProfile.status, 128 + 15) << inProfile.err;
+    EXPECT_EQ(count(inProfile.err, ": done before, skipped"), 2) << inProfile.err;
+    EXPECT_TRUE(scratch.exists("parts/SS_1/profile-SS1_ML_opt1.journal.tsv"));
+    const ProgramResult resumed = analyse(scratch, tiny, args + "parts");
+    ASSERT_EQ(resumed.status, 0) << resumed.err;
+    EXPECT_EQ(count(resumed.err, ": done in "), 4) << resumed.err;
+
+    EXPECT_EQ(filesOf(scratch.file("parts")), filesOf(scratch.file("whole")));
+    EXPECT_EQ(scratch.read("parts/estimates.tsv"), scratch.read("whole/estimates.tsv"));
+    EXPECT_EQ(scratch.read("parts/SS_1/SS_1.limits.json"),
+              scratch.read("whole/SS_1/SS_1.limits.json"));
+}
+
+TEST(Analyse, AnotherModelJoinsAFinishedAnalysis) {
+    ScratchDir scratch;
+    scratch.write("short.tsv", shortTransect);
+    scratch.write("borders.txt", "7\n14\n"); // SS_3_F0's regions on the 21 sites
+    ASSERT_EQ(analyse(scratch, tiny, "1 --data short.tsv --effort quick -o out --quiet").status, 0);
+    const ProgramResult r = analyse(scratch, tiny, "1,4 --data short.tsv --effort quick -o out");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // SS_1's five stages are kept; SS_3_F0's five and the report run.
+    EXPECT_EQ(count(r.err, ": done before, skipped"), 5) << r.err;
+    EXPECT_EQ(count(r.err, ": done in "), 6) << r.err;
+    const std::string json = scratch.read("out/analysis.json");
+    EXPECT_NE(json.find("\"name\": \"SS_1\""), std::string::npos);
+    EXPECT_NE(json.find("\"name\": \"SS_3_F0\""), std::string::npos);
+}
+
+TEST(Analyse, NamesInTheReportAreText) {
+    ScratchDir scratch;
+    const std::string data = "my <b>data & \"x\" 'y'.tsv";
+    const std::string dir = "out <i>&amp; \"q\"";
+    scratch.write(data, shortTransect);
+    const ProgramResult r =
+        analyse(scratch, tiny,
+                "1 --quiet --effort quick --data " + shellQuote(data) + " -o " + shellQuote(dir));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, dir + "/report.html\n");
+    const std::string html = scratch.read(dir + "/report.html");
+    EXPECT_NE(html.find("my &lt;b&gt;data &amp; &quot;x&quot; &#39;y&#39;.tsv"), std::string::npos);
+    EXPECT_EQ(html.find("<b>"), std::string::npos);
+    EXPECT_EQ(html.find("<script"), std::string::npos);
+    EXPECT_EQ(html.find("<?xml"), std::string::npos); // the figures are inline
+    EXPECT_NE(html.find("<svg"), std::string::npos);
+    // The directory, in the command line of the run.
+    EXPECT_NE(html.find("-o out &lt;i&gt;&amp;amp; &quot;q&quot;</td>"), std::string::npos);
+    EXPECT_EQ(html.find("<i>"), std::string::npos);
+    const std::string json = scratch.read(dir + "/analysis.json");
+    EXPECT_NE(json.find("\"data_file\": \"my <b>data & \\\"x\\\" 'y'.tsv\""), std::string::npos)
+        << json;
+}
+
+TEST(Analyse, Refusals) {
+    ScratchDir scratch;
+    ProgramResult r = analyse(scratch, "", "1 --effort fast");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.rfind("zonetool analyse: --effort needs quick, standard or thorough, not "
+                          "'fast'\n",
+                          0),
+              0u)
+        << r.err;
+    r = analyse(scratch, "", "0");
+    EXPECT_EQ(r.status, 2);
+    ASSERT_EQ(mkdir(scratch.file("mine").c_str(), 0777), 0);
+    scratch.write("mine/notes.txt", "");
+    r = analyse(scratch, "", "1 -o mine");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool analyse: mine exists and holds files no analysis made; give --redo "
+                     "to use it anyway, or name another directory with -o\n");
+    EXPECT_EQ(scratch.read("mine/notes.txt"), "");
+    // Models 3 to 6 need borders.txt before anything runs.
+    r = analyse(scratch, "", "3 -o b");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("zonetool analyse: ", 0), 0u);
+    EXPECT_NE(r.err.find("borders.txt"), std::string::npos) << r.err;
+    EXPECT_FALSE(scratch.exists("b"));
+}

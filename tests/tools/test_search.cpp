@@ -1,0 +1,128 @@
+// The stop rule of the searches and their global phases, on model 1.
+#include "tools/search.h"
+
+#include "models/model_context.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+std::vector<StartOutcome> withValues(const std::vector<double>& values) {
+    std::vector<StartOutcome> outcomes(values.size());
+    for (std::size_t i = 0; i < values.size(); i++) {
+        outcomes[i].value = values[i];
+    }
+    return outcomes;
+}
+
+const ModelEntry& model1() {
+    return *findModel(1);
+}
+
+// The built-in transect and boxes.
+const DataContext builtIn{};
+
+} // namespace
+
+TEST(SearchStopRule, TheFirstPrefixInWhichTwoAgreeOnItsBest) {
+    // 480.139 and 480.145 agree within 0.01; 480.16 does not.
+    const auto outcomes = withValues({753.19, 480.139, 480.16, 480.145, 480.1});
+    EXPECT_EQ(confirmations(builtIn, model1(), outcomes, 2), 1);
+    EXPECT_EQ(confirmations(builtIn, model1(), outcomes, 3), 1);
+    EXPECT_EQ(confirmations(builtIn, model1(), outcomes, 4), 2);
+    EXPECT_EQ(convergedCount(builtIn, model1(), outcomes), 4u);
+    // A better fifth would make the best unconfirmed again, but the run has stopped at four.
+    EXPECT_EQ(confirmations(builtIn, model1(), outcomes, 5), 1);
+    // Two searches ending on the same value stop the run at once.
+    EXPECT_EQ(convergedCount(builtIn, model1(), withValues({500.0, 500.005, 480.0})), 2u);
+    // Never converged: every search is kept.
+    EXPECT_EQ(convergedCount(builtIn, model1(), withValues({500.0, 490.0, 480.0})), 3u);
+    EXPECT_EQ(convergedCount(builtIn, model1(), withValues({500.0})), 1u);
+    EXPECT_EQ(convergedCount(builtIn, model1(), {}), 0u);
+}
+
+TEST(SearchStopRule, PenaltiesAndValuesThatAreNotNumbersConfirmNothing) {
+    // Model 1's penalty unit is 1e5: two searches stuck on penalties agree on no likelihood.
+    const auto penalties = withValues({1e5, 1e5, NAN, NAN, HUGE_VAL, HUGE_VAL});
+    EXPECT_EQ(confirmations(builtIn, model1(), penalties, penalties.size()), 0);
+    EXPECT_EQ(convergedCount(builtIn, model1(), penalties), penalties.size());
+    // A penalty does not hide a likelihood that two reached.
+    EXPECT_EQ(convergedCount(builtIn, model1(), withValues({1e5, 600.0, NAN, 600.001})), 4u);
+}
+
+TEST(SearchSeeds, EverySearchHasItsOwnStreamFixedByTheRunsSeed) {
+    EXPECT_EQ(searchSeed(1, 0), searchSeed(1, 0));
+    EXPECT_NE(searchSeed(1, 0), searchSeed(1, 1));
+    EXPECT_NE(searchSeed(1, 0), searchSeed(2, 0));
+    // Seed 0 is a seed like any other.
+    EXPECT_NE(searchSeed(0, 0), searchSeed(0, 1));
+}
+
+TEST(GlobalPhase, EveryMethodStaysInItsRegionsAndBudgetAndRepeatsItself) {
+    std::ostream discard(nullptr);
+    SimulationContext quiet;
+    quiet.diagnostics = &discard;
+    const ModelContext context = builtIn.models(nullptr, quiet);
+    // F and sigma free near the optimum where the fitnesses are held (F 0.864, sigma 1), where
+    // the settled row keeps both alleles and settles within 500 generations.
+    const std::vector<Region> regions = {
+        {0.8, 0.8, true}, {0.8, 0.8, true}, {0.8, 0.9, false}, {1.0, 1.2, true}};
+    const std::vector<double> start = {0.8, 0.8, 0.85, 1.1};
+    for (GlobalMethod method : {GlobalMethod::simplex, GlobalMethod::anneal, GlobalMethod::crs2,
+                                GlobalMethod::mlsl, GlobalMethod::cmaes, GlobalMethod::xnes}) {
+        const char* name = globalMethodName(method);
+        GlobalMethod parsed;
+        ASSERT_TRUE(parseGlobalMethod(name, parsed));
+        EXPECT_EQ(parsed, method);
+        const PhaseResult a = runGlobalPhase(context, model1(), ObjectiveKind::settled, regions,
+                                             start, method, 40, 7);
+        const PhaseResult b = runGlobalPhase(context, model1(), ObjectiveKind::settled, regions,
+                                             start, method, 40, 7);
+        EXPECT_EQ(a.status, "") << name;
+        EXPECT_LE(a.evaluations, 40) << name;
+        EXPECT_GE(a.evaluations, 1) << name;
+        EXPECT_EQ(a.value, b.value) << name;
+        EXPECT_EQ(a.point, b.point) << name;
+        EXPECT_EQ(a.point[0], 0.8) << name;
+        EXPECT_GE(a.point[2], 0.8) << name;
+        EXPECT_LE(a.point[2], 0.9) << name;
+        EXPECT_GE(a.point[3], 1.0) << name;
+        EXPECT_LE(a.point[3], 1.2) << name;
+        // Never worse than the start, which every method evaluates first.
+        EXPECT_LE(a.value, runGlobalPhase(context, model1(), ObjectiveKind::settled, regions, start,
+                                          method, 1, 7)
+                               .value)
+            << name;
+    }
+    GlobalMethod unknown = GlobalMethod::cmaes;
+    EXPECT_FALSE(parseGlobalMethod("CMAES", unknown));
+    EXPECT_EQ(unknown, GlobalMethod::cmaes);
+}
+
+TEST(SearchScale, FitnessesAreSearchedAsSelectionStrengthsWeakAndStrongAlike) {
+    const ModelEntry& m = model1();
+    const Region fitness{1.0 / 101.0, 101.0, true};
+    // The middle is neutrality, the ends the region's edges.
+    EXPECT_DOUBLE_EQ(fromSearchUnit(m, 0, fitness, 0.5), std::exp(1e-4));
+    EXPECT_NEAR(fromSearchUnit(m, 0, fitness, 1.0), 101.0, 1e-12);
+    EXPECT_NEAR(fromSearchUnit(m, 1, fitness, 0.0), 1.0 / 101.0, 1e-15);
+    // Three quarters of the way: |ln w| = sqrt(1e-4 x ln 101) = 0.02148, w = 1.0217.
+    EXPECT_NEAR(fromSearchUnit(m, 0, fitness, 0.75), std::exp(std::sqrt(1e-4 * std::log(101.0))),
+                1e-12);
+    EXPECT_NEAR(fromSearchUnit(m, 0, fitness, 0.25), std::exp(-std::sqrt(1e-4 * std::log(101.0))),
+                1e-12);
+    for (double w : {0.02, 0.5, 0.999, 1.001, 1.3, 96.0}) {
+        EXPECT_NEAR(fromSearchUnit(m, 0, fitness, toSearchUnit(m, 0, fitness, w)), w, 1e-9 * w);
+    }
+    EXPECT_EQ(toSearchUnit(m, 0, fitness, 5000.0), 1.0);
+    EXPECT_EQ(toSearchUnit(m, 0, fitness, 0.0), 0.0);
+    EXPECT_EQ(toSearchUnit(m, 0, fitness, NAN), 0.0);
+    // Selfing and sigma stay on their regions' scales; so does a fitness region not around 1.
+    const Region selfing{0.0, 1.0, false};
+    EXPECT_DOUBLE_EQ(fromSearchUnit(m, 2, selfing, 0.3), 0.3);
+    const Region sigma{1.0, 100.0, true};
+    EXPECT_DOUBLE_EQ(fromSearchUnit(m, 3, sigma, 0.5), 10.0);
+    EXPECT_DOUBLE_EQ(fromSearchUnit(m, 0, Region{1.0, 4.0, true}, 0.5), 2.0);
+}
