@@ -1,6 +1,7 @@
 // The stop rule of the searches and their global phases, on model 1.
 #include "tools/search.h"
 
+#include "data/active_transect.h"
 #include "models/model_context.h"
 
 #include <gtest/gtest.h>
@@ -99,6 +100,40 @@ TEST(GlobalPhase, EveryMethodStaysInItsRegionsAndBudgetAndRepeatsItself) {
     GlobalMethod unknown = GlobalMethod::cmaes;
     EXPECT_FALSE(parseGlobalMethod("CMAES", unknown));
     EXPECT_EQ(unknown, GlobalMethod::cmaes);
+}
+
+TEST(SearchContext, EveryWorkerScoresTheTransectOfTheRun) {
+    // The built-in transect with its counts doubled: -lnL doubles too (twice the sample at the
+    // same frequencies), so a search that read the built-in transect on any thread would show.
+    DataContext doubled;
+    doubled.path = "doubled.tsv";
+    doubled.transect = builtInTransectValue();
+    for (std::vector<int>* counts :
+         {&doubled.transect.countSS, &doubled.transect.countSI, &doubled.transect.countII}) {
+        for (int& n : *counts) {
+            n *= 2;
+        }
+    }
+    SearchSettings settings;
+    settings.searches = 2;
+    settings.budget = 24;
+    settings.hops = 0;
+    settings.method = GlobalMethod::simplex;
+    settings.jobs = 1;
+    const ExploreMap alone = runSearch(doubled, model1(), settings);
+    settings.jobs = 2;
+    const ExploreMap shared = runSearch(doubled, model1(), settings);
+    ASSERT_EQ(alone.outcomes.size(), shared.outcomes.size());
+    ASSERT_FALSE(alone.outcomes.empty());
+    for (std::size_t i = 0; i < alone.outcomes.size(); i++) {
+        EXPECT_EQ(alone.outcomes[i].value, shared.outcomes[i].value) << i;
+        EXPECT_EQ(alone.outcomes[i].point, shared.outcomes[i].point) << i;
+    }
+    // One search from the same start on each transect: the doubled one scores more.
+    const SearchStarts starts = searchStarts(builtIn, model1(), settings, {}, {}, "");
+    const StartOutcome once = runOneSearch(builtIn, model1(), settings, starts, 0);
+    const StartOutcome twice = runOneSearch(doubled, model1(), settings, starts, 0);
+    EXPECT_GT(twice.value, once.value);
 }
 
 TEST(SearchScale, FitnessesAreSearchedAsSelectionStrengthsWeakAndStrongAlike) {
