@@ -15,6 +15,8 @@
 
 #include "driver/schedule.h"
 #include "driver/start_file.h"
+#include "models/model_context.h"
+#include "models/model_table.h"
 #include "models/ss.h"
 #include "models/ss_frame.h"
 #include "population/simulation_report.h"
@@ -30,13 +32,16 @@ struct GenerationCount {
 };
 GenerationCount counted;
 
-// The objective under test, wrapped so that every evaluation's generations are counted.
-ObjectiveFunction* measured = nullptr;
+// The objective under test and the context that records its runs, wrapped so that every
+// evaluation's generations are counted.
+ModelObjective* measured = nullptr;
+SimulationReport measuredRuns;
+ModelContext measuredContext;
 
 double counting(const NRvector<double>& x) {
-    SimulationReport* report = simulationReport();
+    SimulationReport* report = &measuredRuns;
     const int runsBefore = report->runs;
-    const double value = measured(x);
+    const double value = measured(measuredContext, x);
     counted.evaluations += 1;
     if (report->runs != runsBefore) {
         counted.simulations += 1;
@@ -45,11 +50,11 @@ double counting(const NRvector<double>& x) {
     return value;
 }
 
-double plainSsone(const NRvector<double>& x) {
-    return ssframe::modelOne(x, plain::simulate);
+double plainSsone(const ModelContext& context, const NRvector<double>& x) {
+    return ssframe::modelOne(context, x, plain::simulate);
 }
 
-void FitModelOne(benchmark::State& state, ObjectiveFunction* objective, std::string version) {
+void FitModelOne(benchmark::State& state, ModelObjective* objective, std::string version) {
     StartVector startVector;
     if (readStartFile(ZONEFIT_SOURCE_DIR "/examples/startvec1.txt", startVector) !=
         StartFileStatus::ok) {
@@ -57,8 +62,11 @@ void FitModelOne(benchmark::State& state, ObjectiveFunction* objective, std::str
         return;
     }
     measured = objective;
-    SimulationReport report;
-    const ScopedSimulationReport recording(report);
+    measuredRuns = SimulationReport{};
+    FailureSink failures;
+    measuredContext = ModelContext{};
+    measuredContext.failures = &failures;
+    measuredContext.simulation.report = &measuredRuns;
     std::string result;
     std::ostringstream trace;
     for (auto _ : state) {
@@ -76,8 +84,8 @@ void FitModelOne(benchmark::State& state, ObjectiveFunction* objective, std::str
                      << counted.evaluations << '\t' << counted.generations << '\t'
                      << static_cast<double>(std::clock() - started) / CLOCKS_PER_SEC << std::endl;
         };
-        result = resultLine(
-            runSchedule(counting, startVector.start, startVector.deltas, reports, options));
+        result = resultLine(runSchedule(counting, failures, startVector.start, startVector.deltas,
+                                        reports, options));
     }
     std::ofstream("fit1-" + version + ".txt") << result;
     std::ofstream("fit1-" + version + ".trace.tsv") << trace.str();

@@ -34,28 +34,28 @@ namespace {
 std::string bordersDir;
 std::string homeDir;
 
-double plainSsone(const NRvector<double>& x) {
-    return ssframe::modelOne(x, plain::simulate);
+double plainSsone(const ModelContext& context, const NRvector<double>& x) {
+    return ssframe::modelOne(context, x, plain::simulate);
 }
 
 // One evaluation per iteration; the counters give the generations of the simulation and the
 // time per generation and per deme-generation.
-void Evaluate(benchmark::State& state, ObjectiveFunction* objective, int demes,
-              std::vector<double> point) {
+void Evaluate(benchmark::State& state, ModelObjective* objective, int demes,
+              std::vector<double> point, ModelContext context = ModelContext{}) {
     NRvector<double> x(static_cast<int>(point.size()));
     for (std::size_t i = 0; i < point.size(); ++i) {
         x[static_cast<int>(i)] = point[i];
     }
     bench::QuietDiagnostics quiet;
     SimulationReport report;
-    const ScopedSimulationReport recording(report);
+    context.simulation = quiet.context(&report);
     double value = 0.0;
     if (chdir(bordersDir.c_str()) != 0) {
         state.SkipWithError("cannot enter the border directory");
         return;
     }
     for (auto _ : state) {
-        value = objective(x);
+        value = objective(context, x);
         benchmark::DoNotOptimize(value);
     }
     if (chdir(homeDir.c_str()) != 0) {
@@ -71,7 +71,7 @@ void Evaluate(benchmark::State& state, ObjectiveFunction* objective, int demes,
 }
 
 // The same with the transect and boxes of `zonetool --data examples/transect.tsv` in force.
-void EvaluateWithData(benchmark::State& state, ObjectiveFunction* objective, int demes,
+void EvaluateWithData(benchmark::State& state, ModelObjective* objective, int demes,
                       std::vector<double> point) {
     static DataContext context;
     static const int status = [] {
@@ -83,8 +83,7 @@ void EvaluateWithData(benchmark::State& state, ObjectiveFunction* objective, int
         state.SkipWithError("cannot read examples/transect.tsv");
         return;
     }
-    const DataScope scope(&context);
-    Evaluate(state, objective, demes, std::move(point));
+    Evaluate(state, objective, demes, std::move(point), context.models());
 }
 
 // One evaluation of model `number` under `kind` per iteration, as the searches make them
@@ -98,6 +97,8 @@ void EvaluateKind(benchmark::State& state, int number, ObjectiveKind kind,
         x[static_cast<int>(i)] = point[i];
     }
     bench::QuietDiagnostics quiet;
+    ModelContext context;
+    context.simulation = quiet.context();
     SettledReport report;
     double value = 0.0;
     if (chdir(bordersDir.c_str()) != 0) {
@@ -105,10 +106,10 @@ void EvaluateKind(benchmark::State& state, int number, ObjectiveKind kind,
         return;
     }
     for (auto _ : state) {
-        value = evaluateModel(model, x, kind);
+        value = evaluateModel(context, model, x, kind);
         benchmark::DoNotOptimize(value);
     }
-    evaluateModel(model, x, kind, &report);
+    evaluateModel(context, model, x, kind, &report);
     if (chdir(homeDir.c_str()) != 0) {
         state.SkipWithError("cannot return to the working directory");
     }

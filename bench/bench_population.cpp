@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bench/bench_rows.h"
+#include "data/active_transect.h"
 #include "models/cspace.h"
 #include "population/instruction_set.h"
 #include "population/population.h"
@@ -48,21 +49,23 @@ void runSteppingStone(benchmark::State& state, Form form, bool plainVersion, int
     const int generations = generationsFor(plainVersion);
     const double F = 0.3;
     bench::QuietDiagnostics quiet;
+    const SimulationContext dropped = quiet.context();
     for (auto _ : state) {
         std::vector<Genotype> adults;
         if (form == Form::oneRate) {
-            adults = plainVersion
-                         ? plain::simulate(in.row, in.rates, in.fitness, F, 0.0, generations)
-                         : simulate(in.row, in.rates, in.fitness, F, 0.0, generations);
+            adults =
+                plainVersion
+                    ? plain::simulate(dropped, in.row, in.rates, in.fitness, F, 0.0, generations)
+                    : simulate(dropped, in.row, in.rates, in.fitness, F, 0.0, generations);
         } else if (form == Form::ratePerDeme) {
-            adults = plainVersion
-                         ? plain::simulate(in.row, in.rates, in.fitness, in.demeSelfing, 0.0,
-                                           generations)
-                         : simulate(in.row, in.rates, in.fitness, in.demeSelfing, 0.0, generations);
+            adults = plainVersion ? plain::simulate(dropped, in.row, in.rates, in.fitness,
+                                                    in.demeSelfing, 0.0, generations)
+                                  : simulate(dropped, in.row, in.rates, in.fitness, in.demeSelfing,
+                                             0.0, generations);
         } else {
-            adults = plainVersion ? plain::simulateByGenotype(in.row, in.rates, in.fitness,
+            adults = plainVersion ? plain::simulateByGenotype(dropped, in.row, in.rates, in.fitness,
                                                               in.genotypeSelfing, 0.0, generations)
-                                  : simulateByGenotype(in.row, in.rates, in.fitness,
+                                  : simulateByGenotype(dropped, in.row, in.rates, in.fitness,
                                                        in.genotypeSelfing, 0.0, generations);
         }
         benchmark::DoNotOptimize(adults.data());
@@ -75,7 +78,7 @@ void runSteppingStone(benchmark::State& state, Form form, bool plainVersion, int
 // started as C_1 starts (pure SS left of position 450, pure II right of it).
 void runKernel(benchmark::State& state, int gridIntervals, int halfPoints, double sigma,
                bool plainVersion) {
-    const double spacing = gridSpacing(gridIntervals);
+    const double spacing = gridSpacing(builtInTransectValue(), gridIntervals);
     Kernel kernel = buildKernel(sigma, spacing, halfPoints);
     const int demes = gridIntervals + 1;
     const std::vector<Population> start =
@@ -86,14 +89,15 @@ void runKernel(benchmark::State& state, int gridIntervals, int halfPoints, doubl
     int generations = generationsFor(plainVersion);
     int border = 100000;
     bench::QuietDiagnostics quiet;
+    const SimulationContext dropped = quiet.context();
     for (auto _ : state) {
         std::vector<Population> row = start;
         if (plainVersion) {
-            plain::simulate(row, kernel.weights, kernel.offsets, fitness, F, tolerance, generations,
-                            border, border, spacing);
+            plain::simulate(dropped, row, kernel.weights, kernel.offsets, fitness, F, tolerance,
+                            generations, border, border, spacing);
         } else {
-            simulate(row, kernel.weights, kernel.offsets, fitness, F, tolerance, generations,
-                     border, border, spacing);
+            simulate(dropped, row, kernel.weights, kernel.offsets, fitness, F, tolerance,
+                     generations, border, border, spacing);
         }
         benchmark::DoNotOptimize(row.data());
     }

@@ -11,8 +11,8 @@
 
 #include "data/transect.h"
 #include "models/cspace.h"
-#include "population/diagnostics.h"
 #include "population/population.h"
+#include "population/simulation_context.h"
 
 namespace bench {
 
@@ -56,15 +56,20 @@ class NullBuffer : public std::streambuf {
     int overflow(int c) override { return c; }
 };
 
-// Sends this thread's diagnostics to nowhere while it lives.
+// A diagnostics stream that drops everything, to pass down to the simulations a bench times.
 class QuietDiagnostics {
   public:
     QuietDiagnostics() : sink(&buffer) {}
+    // The stream to pass down as the diagnostics of a simulation or an evaluation.
+    std::ostream* stream() { return &sink; }
+    // A simulation context that drops the diagnostics and records into `report` (may be null).
+    SimulationContext context(SimulationReport* report = nullptr) {
+        return SimulationContext{report, &sink, nullptr};
+    }
 
   private:
     NullBuffer buffer;
     std::ostream sink;
-    ScopedDiagnostics quiet{&sink};
 };
 
 // Time per unit, for `units` units in every iteration (shown as seconds per unit).

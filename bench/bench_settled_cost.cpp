@@ -26,11 +26,12 @@ namespace {
 
 // Seconds of the faster of two evaluations of `x` under `kind`, as the searches make them
 // (without a report).
-double timeOf(const ModelEntry& model, const NRvector<double>& x, ObjectiveKind kind) {
+double timeOf(const ModelContext& context, const ModelEntry& model, const NRvector<double>& x,
+              ObjectiveKind kind) {
     double best = HUGE_VAL;
     for (int run = 0; run < 2; ++run) {
         const auto start = std::chrono::steady_clock::now();
-        evaluateModel(model, x, kind);
+        evaluateModel(context, model, x, kind);
         const auto end = std::chrono::steady_clock::now();
         best = std::min(best, std::chrono::duration<double>(end - start).count());
     }
@@ -43,17 +44,17 @@ double quantile(std::vector<double> v, double q) {
     return v[std::min(v.size() - 1, at == 0 ? 0 : at - 1)];
 }
 
-void measure(const ModelEntry& model, int points) {
+void measure(const ModelContext& context, const ModelEntry& model, int points) {
     std::mt19937_64 rng(2000 + static_cast<unsigned>(model.number));
     NRvector<double> x(model.parameterCount);
     std::vector<double> zonefit, settled, ratio;
     int kinds[6] = {0, 0, 0, 0, 0, 0};
     for (int k = 0; k < points; ++k) {
         drawInRegions(model, rng, x);
-        zonefit.push_back(timeOf(model, x, ObjectiveKind::zonefit));
-        settled.push_back(timeOf(model, x, ObjectiveKind::settled));
+        zonefit.push_back(timeOf(context, model, x, ObjectiveKind::zonefit));
+        settled.push_back(timeOf(context, model, x, ObjectiveKind::settled));
         SettledReport report;
-        evaluateModel(model, x, ObjectiveKind::settled, &report);
+        evaluateModel(context, model, x, ObjectiveKind::settled, &report);
         ratio.push_back(settled.back() / zonefit.back());
         ++kinds[static_cast<int>(report.kind)];
     }
@@ -88,6 +89,8 @@ int main(int argc, char** argv) {
     }
     std::ofstream("borders.txt") << "25\n79\n";
     bench::QuietDiagnostics quiet;
+    ModelContext context;
+    context.simulation = quiet.context();
     std::printf("%d points per model; times in ms (faster of two runs)\n\n", points);
     std::printf("| model | zonefit median | zonefit 95%% | settled median | settled 95%% | "
                 "ratio of medians | median ratio | equilibrium/transient/quasi-stationary/"
@@ -98,7 +101,7 @@ int main(int argc, char** argv) {
             std::cerr << "bench_settled_cost: no model " << m << "\n";
             return 1;
         }
-        measure(*model, points);
+        measure(context, *model, points);
     }
     std::remove("borders.txt");
     if (chdir("/") == 0) {

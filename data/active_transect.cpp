@@ -1,18 +1,8 @@
 #include "data/active_transect.h"
 
-namespace {
-
-thread_local const Transect* installedTransect = nullptr;
-
-} // namespace
-
 const Transect& builtInTransectValue() {
     static const Transect builtIn = builtInTransect();
     return builtIn;
-}
-
-const Transect& activeTransect() {
-    return installedTransect != nullptr ? *installedTransect : builtInTransectValue();
 }
 
 double largestPosition(const Transect& transect) {
@@ -32,12 +22,4 @@ double totalDistance(const Transect& transect) {
         sum += d;
     }
     return sum;
-}
-
-TransectScope::TransectScope(const Transect* transect) : previous_(installedTransect) {
-    installedTransect = transect;
-}
-
-TransectScope::~TransectScope() {
-    installedTransect = previous_;
 }

@@ -3,8 +3,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "data/active_transect.h"
-
 const char* const borderFileName = "borders.txt";
 
 namespace {
@@ -25,7 +23,7 @@ bool lastInteger(std::istringstream& parser, const std::string& line, int& value
 
 } // namespace
 
-bool readBorders(const std::string& path, Borders& borders, std::string& error) {
+bool readBorders(const std::string& path, int siteCount, Borders& borders, std::string& error) {
     const std::string where = "Error in " + path + ": ";
     std::ifstream file(path);
     if (!file.is_open()) {
@@ -45,7 +43,7 @@ bool readBorders(const std::string& path, Borders& borders, std::string& error) 
             return false;
         }
     }
-    const int demes = activeTransect().siteCount();
+    const int demes = siteCount;
     for (int k = 0; k < 2; k++) {
         if (values[k] < 0 || values[k] > demes) {
             error = where + "border " + std::to_string(k + 1) + " is " + std::to_string(values[k]) +

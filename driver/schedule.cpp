@@ -20,14 +20,14 @@ namespace {
 // annealer finishes its call at once instead of simulating on with undefined inputs.
 class StopOnFailure {
   public:
-    StopOnFailure(ObjectiveFunction& objective, const FailureSink& failures)
+    StopOnFailure(const FitObjective& objective, const FailureSink& failures)
         : objective_(objective), failures_(failures) {}
     double operator()(const NRvector<double>& x) {
         return failures_.failed() ? std::numeric_limits<double>::max() : objective_(x);
     }
 
   private:
-    ObjectiveFunction& objective_;
+    const FitObjective& objective_;
     const FailureSink& failures_;
 };
 
@@ -123,12 +123,11 @@ bool validScheduleState(const ScheduleState& state, int dimension) {
            a.bestPoint.size() == static_cast<std::size_t>(a.dimension) && a.generator != 0;
 }
 
-FitResult runSchedule(ObjectiveFunction& objective, const std::vector<double>& start,
-                      const std::vector<double>& deltas, std::ostream& out,
-                      const ScheduleOptions& options) {
+FitResult runSchedule(const FitObjective& objective, FailureSink& failures,
+                      const std::vector<double>& start, const std::vector<double>& deltas,
+                      std::ostream& out, const ScheduleOptions& options) {
     const int n = static_cast<int>(start.size());
-    FailureSink failures;
-    const FailureScope failureScope(failures);
+    failures.clear();
     StopOnFailure guarded(objective, failures);
     // After a failure nothing more is traced, reported or called.
     const auto failed = [&failures] {

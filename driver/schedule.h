@@ -1,6 +1,7 @@
 // The fixed four-stage annealing schedule, its console reports and the result file.
 #pragma once
 
+#include "data/failure_sink.h"
 #include "optimiser/amebsa.h"
 #include "optimiser/nr3.h"
 
@@ -10,6 +11,9 @@
 #include <ostream>
 #include <string>
 #include <vector>
+
+// The function a schedule minimises: a model's objective, or one bound to a tool's context.
+using FitObjective = std::function<double(const NRvector<double>&)>;
 
 // One finished call of anneal, as the trace and progress displays see it.
 struct AnnealCall {
@@ -67,13 +71,13 @@ struct FitResult {
 
 // Runs stages 1 to 4 from the start vector and step sizes (equal lengths, at least 1), or
 // the rest of them from options.resumeFrom (whose sizes must agree), writing the "Temporary
-// Max::" and "Refining has found:" reports to `out`. The objective's failures go to a sink of
-// the schedule's own: after the first one the objective is not called again, the anneal call
-// under way runs out on a constant value, and the schedule stops with the failure before any
-// further trace line, report or call.
-FitResult runSchedule(ObjectiveFunction& objective, const std::vector<double>& start,
-                      const std::vector<double>& deltas, std::ostream& out,
-                      const ScheduleOptions& options);
+// Max::" and "Refining has found:" reports to `out`. `failures` is the sink the objective
+// reports its failures to; the schedule clears it first. After the first failure the objective
+// is not called again, the anneal call under way runs out on a constant value, and the schedule
+// stops with the failure before any further trace line, report or call.
+FitResult runSchedule(const FitObjective& objective, FailureSink& failures,
+                      const std::vector<double>& start, const std::vector<double>& deltas,
+                      std::ostream& out, const ScheduleOptions& options);
 
 // Whether `state` can continue a schedule over `dimension` parameters: a stage and cycle the
 // schedule has, a call from 1, sizes that agree and a generator state other than 0.

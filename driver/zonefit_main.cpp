@@ -2,6 +2,7 @@
 
 #include "driver/signals.h"
 #include "driver/start_file.h"
+#include "models/model_context.h"
 #include "models/model_table.h"
 
 #include <iostream>
@@ -79,8 +80,11 @@ int runFit(const char* argument, const std::string& startPath, const ScheduleOpt
         out << model->banner << "\n" << std::flush;
     }
     const std::string resultName = output.resultName.empty() ? model->prefix : output.resultName;
-    ObjectiveFunction& objective =
-        output.objective != nullptr ? *output.objective : *model->objective;
+    // zonefit's own objectives report to zonefit's sink (models/model_context.h).
+    const bool own = !output.objective;
+    const FitObjective objective = own ? FitObjective(model->objective) : output.objective;
+    FailureSink& failures =
+        own || output.failures == nullptr ? zonefitFailures() : *output.failures;
     std::string error;
     if (!checkResultWritable(resultName, error)) {
         out.flush();
@@ -88,7 +92,7 @@ int runFit(const char* argument, const std::string& startPath, const ScheduleOpt
         return 1;
     }
     const FitResult result =
-        runSchedule(objective, startVector.start, startVector.deltas, out, options);
+        runSchedule(objective, failures, startVector.start, startVector.deltas, out, options);
     out.flush();
     if (!result.failure.empty()) {
         // The inputs of the objective went bad during the fit (a border file, for instance).

@@ -25,9 +25,11 @@ struct FitOutput {
     // Put with ": " before each message about the start-vector file (a tool names the file
     // this way); zonefit's own messages name none.
     std::string startLabel;
-    // Called in place of the model's objective when set; it must return the same values (a
-    // tool counts evaluations this way).
-    ObjectiveFunction* objective = nullptr;
+    // Called in place of the model's objective when set, reporting its failures to `failures`
+    // (which must then be set too); it must return the same values for the same data (a tool
+    // binds its transect and boxes and counts evaluations this way).
+    FitObjective objective;
+    FailureSink* failures = nullptr;
     // Called right after the result file is written, with the fit's full-precision result and
     // the start vector and steps it began from: a tool writes its own files beside the result
     // this way. When it returns false, its reason (in `error`) is written and the fit ends

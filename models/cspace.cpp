@@ -8,6 +8,7 @@
 #include "data/active_transect.h"
 #include "models/model_table.h"
 #include "population/diagnostics.h"
+#include "population/simulation_context.h"
 #include "population/simulation_report.h"
 #include "population/utils.h"
 
@@ -31,12 +32,13 @@ constexpr int noBorder = 100000;
 // split the grid into the stretches that start from regionStart[0], [1], [2]; when bordersSelect is
 // true the same deme indices also split the selection regimes, otherwise every deme is selected
 // with regionFitness[0].
-double evaluate(const Settings& settings, double S, const std::vector<Genotype>& regionFitness,
+double evaluate(const ModelContext& context, const Settings& settings, double S,
+                const std::vector<Genotype>& regionFitness,
                 const std::vector<Genotype>& regionStart, double selfing, double sigma,
                 const std::vector<double>& borderPositions, bool bordersSelect) {
     const int N = settings.gridIntervals;
 
-    const Transect& transect = activeTransect();
+    const Transect& transect = context.data();
     const int siteCount = transect.siteCount();
     const std::vector<double>& positions = transect.positions;
     const double demeSpacing = largestPosition(transect) / N;
@@ -59,8 +61,8 @@ double evaluate(const Settings& settings, double S, const std::vector<Genotype>&
     int maxGenerations = settings.maxGenerations;
     int border1 = bordersSelect ? startBorder[0] : noBorder;
     int border2 = bordersSelect ? startBorder[1] : noBorder;
-    simulate(demes, kernel.weights, kernel.offsets, regionFitness, selfing, tolerance,
-             maxGenerations, border1, border2, demeSpacing);
+    simulate(context.simulation, demes, kernel.weights, kernel.offsets, regionFitness, selfing,
+             tolerance, maxGenerations, border1, border2, demeSpacing);
 
     std::vector<Genotype> predicted;
     predicted.reserve(static_cast<std::size_t>(siteCount));
@@ -69,8 +71,8 @@ double evaluate(const Settings& settings, double S, const std::vector<Genotype>&
             readSite(demes, positions[static_cast<std::size_t>(i)], demeSpacing, N));
     }
 
-    recordPredictions(predicted);
-    recordDemeAdults(demes);
+    recordPredictions(context.simulation.report, predicted);
+    recordDemeAdults(context.simulation.report, demes);
 
     double L = 0.0;
     for (std::size_t i = 0; i < predicted.size(); i++) {
@@ -80,7 +82,7 @@ double evaluate(const Settings& settings, double S, const std::vector<Genotype>&
     }
 
     if (std::isnan(L)) {
-        diagnostics() << "WARNING->likelihood=NaN" << std::endl;
+        diagnosticsTo(context.simulation.diagnostics) << "WARNING->likelihood=NaN" << std::endl;
         return S;
     }
     return L;
@@ -88,8 +90,9 @@ double evaluate(const Settings& settings, double S, const std::vector<Genotype>&
 
 // C_3 and C_3_F0: six fitnesses, then (C_3 only) selfing at x[6], then sigma and the two
 // borders.
-double threeRegions(const NRvector<double>& x, int model, bool fittedSelfing) {
-    const ModelBox& box = activeBox(model);
+double threeRegions(const ModelContext& context, const NRvector<double>& x, int model,
+                    bool fittedSelfing) {
+    const ModelBox& box = context.box(model);
     const double penalty = boxPenalty(box, x);
     if (penalty != 0.0) {
         return penalty;
@@ -100,7 +103,7 @@ double threeRegions(const NRvector<double>& x, int model, bool fittedSelfing) {
     const std::vector<Genotype> regionStart{deterministic(x[0], x[1]), deterministic(x[2], x[3]),
                                             deterministic(x[4], x[5])};
     const double selfing = fittedSelfing ? x[6] : 0.0;
-    return evaluate(cthreeSettings, box.penaltyUnit, regionFitness, regionStart, selfing,
+    return evaluate(context, cthreeSettings, box.penaltyUnit, regionFitness, regionStart, selfing,
                     x[sigmaAt], {x[sigmaAt + 1], x[sigmaAt + 2]}, true);
 }
 
@@ -141,8 +144,8 @@ bool kernelSettingsOf(int number, int& gridIntervals, int& halfPoints) {
     return true;
 }
 
-double gridSpacing(int gridIntervals) {
-    return largestPosition(activeTransect()) / gridIntervals;
+double gridSpacing(const Transect& transect, int gridIntervals) {
+    return largestPosition(transect) / gridIntervals;
 }
 
 int gridIndex(double position, double demeSpacing, int gridIntervals) {
@@ -190,7 +193,11 @@ double addSiteLikelihood(double L, const Genotype& predicted, double countSS, do
 }
 
 double cone(const NRvector<double>& x) {
-    const ModelBox& box = activeBox(7);
+    return cone(zonefitContext(), x);
+}
+
+double cone(const ModelContext& context, const NRvector<double>& x) {
+    const ModelBox& box = context.box(7);
     const double penalty = boxPenalty(box, x);
     if (penalty != 0.0) {
         return penalty;
@@ -199,26 +206,38 @@ double cone(const NRvector<double>& x) {
     // left and pure II from it on.
     const std::vector<Genotype> regionFitness{{x[0], 1.0, x[1]}};
     const std::vector<Genotype> regionStart{{1.0, 0.0, 0.0}, {0.0, 0.0, 1.0}};
-    return evaluate(coneSettings, box.penaltyUnit, regionFitness, regionStart, x[2], x[3], {x[4]},
-                    false);
+    return evaluate(context, coneSettings, box.penaltyUnit, regionFitness, regionStart, x[2], x[3],
+                    {x[4]}, false);
 }
 
 double ctwo(const NRvector<double>& x) {
-    const ModelBox& box = activeBox(8);
+    return ctwo(zonefitContext(), x);
+}
+
+double ctwo(const ModelContext& context, const NRvector<double>& x) {
+    const ModelBox& box = context.box(8);
     const double penalty = boxPenalty(box, x);
     if (penalty != 0.0) {
         return penalty;
     }
     const std::vector<Genotype> regionFitness{{x[0], 1.0, x[1]}, {x[2], 1.0, x[3]}};
     const std::vector<Genotype> regionStart{deterministic(x[0], x[1]), deterministic(x[2], x[3])};
-    return evaluate(ctwoSettings, box.penaltyUnit, regionFitness, regionStart, x[4], x[5], {x[6]},
-                    true);
+    return evaluate(context, ctwoSettings, box.penaltyUnit, regionFitness, regionStart, x[4], x[5],
+                    {x[6]}, true);
 }
 
 double cthree(const NRvector<double>& x) {
-    return threeRegions(x, 9, true);
+    return cthree(zonefitContext(), x);
+}
+
+double cthree(const ModelContext& context, const NRvector<double>& x) {
+    return threeRegions(context, x, 9, true);
 }
 
 double CthreeFnot(const NRvector<double>& x) {
-    return threeRegions(x, 10, false);
+    return CthreeFnot(zonefitContext(), x);
+}
+
+double CthreeFnot(const ModelContext& context, const NRvector<double>& x) {
+    return threeRegions(context, x, 10, false);
 }

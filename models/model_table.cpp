@@ -179,6 +179,7 @@ const ModelEntry modelTable[modelCount] = {
      "SS1_ML_",
      4,
      ssone,
+     ssone,
      ss1Parameters,
      G::steppingStone,
      B::none,
@@ -193,6 +194,7 @@ const ModelEntry modelTable[modelCount] = {
      "SS2_ML_",
      7,
      sstwo,
+     sstwo,
      ss2Parameters,
      G::steppingStone,
      B::demeParameter,
@@ -205,6 +207,7 @@ const ModelEntry modelTable[modelCount] = {
      "We'll do model 3: SS_3",
      "SS3_ML_",
      8,
+     ssthree,
      ssthree,
      ss3Parameters,
      G::steppingStone,
@@ -219,6 +222,7 @@ const ModelEntry modelTable[modelCount] = {
      "SS3_F0_ML_",
      7,
      ss3_F0,
+     ss3_F0,
      ss3F0Parameters,
      G::steppingStone,
      B::borderFile,
@@ -231,6 +235,7 @@ const ModelEntry modelTable[modelCount] = {
      "We'll do model 5: SS_3_FRegion",
      "SS3_FR_ML_",
      10,
+     ss3_fr,
      ss3_fr,
      ss3FRParameters,
      G::steppingStone,
@@ -245,6 +250,7 @@ const ModelEntry modelTable[modelCount] = {
      "SS3_FG_ML_",
      10,
      ss3_FG,
+     ss3_FG,
      ss3FGParameters,
      G::steppingStone,
      B::borderFile,
@@ -257,6 +263,7 @@ const ModelEntry modelTable[modelCount] = {
      "We'll do model 7: C_1",
      "C_1_ML_",
      5,
+     cone,
      cone,
      c1Parameters,
      G::kernelGrid,
@@ -271,6 +278,7 @@ const ModelEntry modelTable[modelCount] = {
      "C_2_ML_",
      7,
      ctwo,
+     ctwo,
      c2Parameters,
      G::kernelGrid,
      B::positionParameters,
@@ -284,6 +292,7 @@ const ModelEntry modelTable[modelCount] = {
      "C_3_ML_",
      10,
      cthree,
+     cthree,
      c3Parameters,
      G::kernelGrid,
      B::positionParameters,
@@ -296,6 +305,7 @@ const ModelEntry modelTable[modelCount] = {
      "We'll do model 10: C_3_F0",
      "C_3_F0_ML_",
      9,
+     CthreeFnot,
      CthreeFnot,
      c3F0Parameters,
      G::kernelGrid,
@@ -334,21 +344,10 @@ const ModelBox builtinBoxes[modelCount] = {
     builtinBox(modelTable[9]),
 };
 
-thread_local const ModelBox* installedBoxes = nullptr;
-
 } // namespace
 
-const ModelBox& activeBox(int number) {
-    const ModelBox* boxes = installedBoxes != nullptr ? installedBoxes : builtinBoxes;
-    return boxes[number - 1];
-}
-
-BoxScope::BoxScope(const ModelBox* boxes) : previous_(installedBoxes) {
-    installedBoxes = boxes;
-}
-
-BoxScope::~BoxScope() {
-    installedBoxes = previous_;
+const ModelBox* builtinBoxSet() {
+    return builtinBoxes;
 }
 
 std::string regionText(const ParameterInfo& parameter) {

@@ -4,6 +4,12 @@
 #include "models/boxes.h"
 #include "optimiser/nr3.h"
 
+struct ModelContext;
+
+// A model's objective evaluated in a context (models/model_context.h): the same model code as
+// its ObjectiveFunction, which is this function in zonefitContext().
+using ModelObjective = double(const ModelContext& context, const NRvector<double>& x);
+
 #include <string>
 
 // How a model lays its demes along the transect.
@@ -29,6 +35,7 @@ struct ModelEntry {
     const char* prefix;           // result-file name
     int parameterCount;           // entries of the parameter vector the objective reads
     ObjectiveFunction* objective; // null while the model is not available in this build
+    ModelObjective* evaluate;     // the same objective in a context; null with `objective`
     const ParameterInfo* parameters = nullptr; // parameterCount entries, in vector order
     Geometry geometry = Geometry::steppingStone;
     BorderSource borders = BorderSource::none;
@@ -56,21 +63,5 @@ std::string regionText(const ParameterInfo& parameter);
 // The box of `model` as its row gives it.
 ModelBox builtinBox(const ModelEntry& model);
 
-// The box that the objective of model `number` (1 to 10) tests on the calling thread: that of
-// a live BoxScope on this thread, else the built-in one.
-const ModelBox& activeBox(int number);
-
-// Installs `boxes` (modelCount entries, the box of model n at index n - 1, each with as many
-// parameters as the model reads) as the boxes of the calling thread for the guard's lifetime;
-// the previous ones come back when it ends. The caller keeps `boxes` and their parameters
-// alive meanwhile. Each thread has its own; guards nest.
-class BoxScope {
-  public:
-    explicit BoxScope(const ModelBox* boxes);
-    ~BoxScope();
-    BoxScope(const BoxScope&) = delete;
-    BoxScope& operator=(const BoxScope&) = delete;
-
-  private:
-    const ModelBox* previous_;
-};
+// The boxes of the ten rows as the rows give them (builtinBox), model n at index n - 1.
+const ModelBox* builtinBoxSet();

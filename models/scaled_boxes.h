@@ -19,7 +19,7 @@ struct TransectScale {
 // The scale of `transect` against the built-in one.
 TransectScale transectScale(const Transect& transect);
 
-// The ten boxes as one owned set, ready for a BoxScope (models/model_table.h). Copies keep
+// The ten boxes as one owned set, ready for a model context (models/model_context.h). Copies keep
 // their own parameters.
 class BoxSet {
   public:

@@ -4,7 +4,6 @@
 #include <limits>
 #include <vector>
 
-#include "data/active_transect.h"
 #include "models/cspace.h"
 #include "population/row_hook.h"
 #include "population/row_settling.h"
@@ -65,8 +64,9 @@ StateKind kindOf(RowRest rest) {
 // counts of its genotype at the sites that read its deme (stepping stone: the site of the deme;
 // kernel grid: the sites interpolated from it, each counted whole). Empty when the row is not
 // the model's (its deme count differs).
-std::vector<double> scoreWeights(const ModelEntry& model, std::size_t demes) {
-    const Transect& transect = activeTransect();
+std::vector<double> scoreWeights(const ModelContext& context, const ModelEntry& model,
+                                 std::size_t demes) {
+    const Transect& transect = context.data();
     const std::size_t sites = static_cast<std::size_t>(transect.siteCount());
     std::vector<double> weights(3 * demes, 0.0);
     const auto add = [&](std::size_t deme, std::size_t site) {
@@ -89,7 +89,7 @@ std::vector<double> scoreWeights(const ModelEntry& model, std::size_t demes) {
         demes != static_cast<std::size_t>(gridIntervals) + 1) {
         return {};
     }
-    const double spacing = gridSpacing(gridIntervals);
+    const double spacing = gridSpacing(transect, gridIntervals);
     for (std::size_t i = 0; i < sites; ++i) {
         // The two demes readSite interpolates between.
         const int j = gridIndex(transect.positions[i], spacing, gridIntervals);
@@ -101,10 +101,11 @@ std::vector<double> scoreWeights(const ModelEntry& model, std::size_t demes) {
 }
 
 // Settles the captured row with the score's weights of `model`.
-RowSettling settle(const ModelEntry& model, RowHook& hook) {
-    const std::vector<double> weights = scoreWeights(model, hook.state.larvae.size());
+RowSettling settle(const ModelContext& context, const ModelEntry& model, RowHook& hook) {
+    const std::vector<double> weights = scoreWeights(context, model, hook.state.larvae.size());
     SettleRules rules;
     rules.weights = &weights;
+    rules.diagnostics = context.simulation.diagnostics;
     return settleRow(hook.dynamics, hook.state, rules);
 }
 
@@ -113,21 +114,22 @@ RowSettling settle(const ModelEntry& model, RowHook& hook) {
 // count (kernels), and the score where the row stopped depends on the tolerance alone: such a
 // point is penalised, with the penalty unit added to that score so that searches still see
 // which way the loss slows.
-double lostValue(const ModelEntry& model, const RowSettling& settling, double value) {
+double lostValue(const ModelContext& context, const ModelEntry& model, const RowSettling& settling,
+                 double value) {
     if (settling.rest != RowRest::alleleLost) {
         return value;
     }
-    return activeBox(model.number).penaltyUnit + value;
+    return context.box(model.number).penaltyUnit + value;
 }
 
 // The settled value: the model's own run is captured from its simulate call, settled, and the
 // model scores the settled state through the same call, which then runs nothing.
-double settledValue(const ModelEntry& model, const NRvector<double>& x, SettledReport& report) {
+double settledValue(const ModelContext& context, const ModelEntry& model, const NRvector<double>& x,
+                    SettledReport& report) {
     RowHook hook;
-    {
-        const ScopedRowHook scope(hook);
-        report.zonefitValue = model.objective(x);
-    }
+    ModelContext hooked = context;
+    hooked.simulation.rowHook = &hook;
+    report.zonefitValue = model.evaluate(hooked, x);
     if (!hook.captured) {
         // Outside the box, borders that did not read, or a row the fast loops do not serve:
         // zonefit's answer stands.
@@ -135,69 +137,65 @@ double settledValue(const ModelEntry& model, const NRvector<double>& x, SettledR
         return report.zonefitValue;
     }
     report.zonefitGenerations = hook.state.generations;
-    const RowSettling settling = settle(model, hook);
+    const RowSettling settling = settle(context, model, hook);
     report.kind = kindOf(settling.rest);
     report.generations = report.zonefitGenerations + settling.generations;
     report.lastChange = settling.lastChange;
     if (settling.rest == RowRest::unsettled) {
-        return activeBox(model.number).penaltyUnit;
+        return context.box(model.number).penaltyUnit;
     }
     hook.mode = RowHook::Mode::replace;
     hook.recordedGenerations =
         static_cast<int>(std::min<long long>(report.generations, std::numeric_limits<int>::max()));
     hook.recordedConverged = true;
-    double value = 0.0;
-    {
-        const ScopedRowHook scope(hook);
-        value = model.objective(x);
-    }
-    return lostValue(model, settling, value);
+    const double value = model.evaluate(hooked, x);
+    return lostValue(context, model, settling, value);
 }
 
 // The row settled inside the model's own simulate call, so that the model scores the settled
 // state in the same call: one scoring instead of two, for callers that do not ask for zonefit's
 // value beside the settled one.
 struct Inside {
+    const ModelContext* context;
     const ModelEntry* model;
     RowSettling settling;
 };
 
 void settleCaptured(RowHook& hook) {
     Inside& inside = *static_cast<Inside*>(hook.context);
-    inside.settling = settle(*inside.model, hook);
+    inside.settling = settle(*inside.context, *inside.model, hook);
 }
 
-double settledValueOnly(const ModelEntry& model, const NRvector<double>& x) {
+double settledValueOnly(const ModelContext& context, const ModelEntry& model,
+                        const NRvector<double>& x) {
     RowHook hook;
-    Inside inside{&model, RowSettling{}};
+    Inside inside{&context, &model, RowSettling{}};
     const RowSettling& settling = inside.settling;
     hook.afterCapture = settleCaptured;
     hook.context = &inside;
-    double value = 0.0;
-    {
-        const ScopedRowHook scope(hook);
-        value = model.objective(x);
-    }
+    ModelContext hooked = context;
+    hooked.simulation.rowHook = &hook;
+    const double value = model.evaluate(hooked, x);
     if (hook.captured && settling.rest == RowRest::unsettled) {
-        return activeBox(model.number).penaltyUnit;
+        return context.box(model.number).penaltyUnit;
     }
-    return hook.captured ? lostValue(model, settling, value) : value;
+    return hook.captured ? lostValue(context, model, settling, value) : value;
 }
 
 } // namespace
 
-double evaluateModel(const ModelEntry& model, const NRvector<double>& x, ObjectiveKind kind,
-                     SettledReport* report) {
+double evaluateModel(const ModelContext& context, const ModelEntry& model,
+                     const NRvector<double>& x, ObjectiveKind kind, SettledReport* report) {
     if (kind == ObjectiveKind::settled && report == nullptr) {
-        return settledValueOnly(model, x);
+        return settledValueOnly(context, model, x);
     }
     SettledReport local;
     SettledReport& out = report != nullptr ? *report : local;
     out = SettledReport{};
     if (kind == ObjectiveKind::settled) {
-        return settledValue(model, x, out);
+        return settledValue(context, model, x, out);
     }
-    const double value = model.objective(x);
+    const double value = model.evaluate(context, x);
     out.zonefitValue = value;
     return value;
 }

@@ -7,31 +7,31 @@
 #include <string>
 #include <vector>
 
-#include "data/active_transect.h"
 #include "data/borders.h"
-#include "data/failure_sink.h"
+#include "models/model_context.h"
 #include "models/model_table.h"
 #include "models/site_likelihood.h"
 #include "models/ss_frame.h"
 #include "population/diagnostics.h"
 #include "population/population.h"
+#include "population/simulation_context.h"
 #include "population/simulation_report.h"
 
 // The frame that all stepping-stone objectives share; models/SS_F.cpp uses it as well.
 namespace ssframe {
 
-bool readRegionBorders(Borders& borders) {
+bool readRegionBorders(const ModelContext& context, Borders& borders) {
     std::string error;
-    if (!readBorders(borderFileName, borders, error)) {
-        reportFailure(error);
+    if (!readBorders(borderFileName, context.data().siteCount(), borders, error)) {
+        context.fail(error);
         return false;
     }
     return true;
 }
 
-bool regionsAndBox(const ModelBox& box, const NRvector<double>& x, Borders& borders,
-                   double& penalty) {
-    if (!readRegionBorders(borders)) {
+bool regionsAndBox(const ModelContext& context, const ModelBox& box, const NRvector<double>& x,
+                   Borders& borders, double& penalty) {
+    if (!readRegionBorders(context, borders)) {
         penalty = box.penaltyUnit;
         return false;
     }
@@ -44,9 +44,8 @@ namespace {
 // Writes the per-region values into the entries, one per deme, of `perDeme` in three passes, so
 // that a later region overwrites an earlier one.
 template <class T>
-void fillThreePasses(std::vector<T>& perDeme, const Borders& borders, const T& region1,
-                     const T& region2, const T& region3) {
-    const int siteCount = activeTransect().siteCount();
+void fillThreePasses(int siteCount, std::vector<T>& perDeme, const Borders& borders,
+                     const T& region1, const T& region2, const T& region3) {
     perDeme.assign(static_cast<std::size_t>(siteCount), T{});
     for (int i = 0; i < borders.border1; i++) {
         perDeme[i] = region1;
@@ -61,29 +60,31 @@ void fillThreePasses(std::vector<T>& perDeme, const Borders& borders, const T& r
 
 } // namespace
 
-std::vector<double> regionValues(const Borders& borders, double region1, double region2,
-                                 double region3) {
+std::vector<double> regionValues(const ModelContext& context, const Borders& borders,
+                                 double region1, double region2, double region3) {
     std::vector<double> perDeme;
-    fillThreePasses(perDeme, borders, region1, region2, region3);
+    fillThreePasses(context.data().siteCount(), perDeme, borders, region1, region2, region3);
     return perDeme;
 }
 
-std::vector<Genotype> regionFitness(const NRvector<double>& x, const Borders& borders) {
+std::vector<Genotype> regionFitness(const ModelContext& context, const NRvector<double>& x,
+                                    const Borders& borders) {
     std::vector<Genotype> perDeme;
-    fillThreePasses(perDeme, borders, Genotype{1.0, x[0], x[1]}, Genotype{1.0, x[2], x[3]},
-                    Genotype{1.0, x[4], x[5]});
+    fillThreePasses(context.data().siteCount(), perDeme, borders, Genotype{1.0, x[0], x[1]},
+                    Genotype{1.0, x[2], x[3]}, Genotype{1.0, x[4], x[5]});
     return perDeme;
 }
 
-// Builds the row of demes, one per site of the active transect, with their migration rates, runs it
-// to equilibrium and scores the adults against the observed counts. `sigma` must be finite and
+// Builds the row of demes, one per site of the context's transect, with their migration rates, runs
+// it to equilibrium and scores the adults against the observed counts. `sigma` must be finite and
 // greater than 0.
-double evaluate(double sigma, const RowSimulation& simulateRow, double penaltyUnit) {
+double evaluate(const ModelContext& context, double sigma, const RowSimulation& simulateRow,
+                double penaltyUnit) {
     const double tolerance = 1e-8;
     const int maxGenerations = 1000000;
     const double zeroFrequency = 0.001; // stands in for a genotype not seen at a site
 
-    const Transect& transect = activeTransect();
+    const Transect& transect = context.data();
     const int siteCount = transect.siteCount();
     const int gapCount = siteCount - 1;
     std::vector<double> observedSS(transect.countSS.begin(), transect.countSS.end());
@@ -122,7 +123,7 @@ double evaluate(double sigma, const RowSimulation& simulateRow, double penaltyUn
 
     const std::vector<Genotype> predicted =
         simulateRow(demes, migrationRates, tolerance, maxGenerations);
-    recordPredictions(predicted);
+    recordPredictions(context.simulation.report, predicted);
 
     double likelihood = 0.0;
     for (std::size_t i = 0; i < observedSS.size(); i++) {
@@ -131,11 +132,11 @@ double evaluate(double sigma, const RowSimulation& simulateRow, double penaltyUn
     }
 
     if (predicted[0].SS == 2.0) {
-        diagnostics() << "non-eq penalty\n";
+        diagnosticsTo(context.simulation.diagnostics) << "non-eq penalty\n";
         return penaltyUnit;
     }
     if (std::isnan(likelihood)) {
-        diagnostics() << "likelihood=NaN\n";
+        diagnosticsTo(context.simulation.diagnostics) << "likelihood=NaN\n";
         return penaltyUnit;
     }
     return likelihood;
@@ -145,68 +146,91 @@ double evaluate(double sigma, const RowSimulation& simulateRow, double penaltyUn
 
 namespace {
 
-// The single-rate simulation of models 1 to 4, run by `simulateRow`.
-ssframe::RowSimulation withSelfing(const std::vector<Genotype>& demeFitness, const double& selfing,
+// The single-rate simulation of models 1 to 4, run by `simulateRow` in the context's simulation.
+ssframe::RowSimulation withSelfing(const ModelContext& context,
+                                   const std::vector<Genotype>& demeFitness, const double& selfing,
                                    ssframe::OneRateSimulation simulateRow = simulate) {
-    return [&demeFitness, &selfing, simulateRow](const std::vector<Population>& demes,
-                                                 const std::vector<double>& migrationRates,
-                                                 double tolerance, int maxGenerations) {
-        return simulateRow(demes, migrationRates, demeFitness, selfing, tolerance, maxGenerations);
+    return [&context, &demeFitness, &selfing, simulateRow](
+               const std::vector<Population>& demes, const std::vector<double>& migrationRates,
+               double tolerance, int maxGenerations) {
+        return simulateRow(context.simulation, demes, migrationRates, demeFitness, selfing,
+                           tolerance, maxGenerations);
     };
 }
 
 // Models 3 and 4: the borders are read before the bounds check, so also for a point the check
 // refuses.
-double threeRegions(const NRvector<double>& x, int model, bool fittedSelfing) {
-    const ModelBox& box = activeBox(model);
+double threeRegions(const ModelContext& context, const NRvector<double>& x, int model,
+                    bool fittedSelfing) {
+    const ModelBox& box = context.box(model);
     Borders borders;
     double penalty = 0.0;
-    if (!ssframe::regionsAndBox(box, x, borders, penalty)) {
+    if (!ssframe::regionsAndBox(context, box, x, borders, penalty)) {
         return penalty;
     }
-    const std::vector<Genotype> demeFitness = ssframe::regionFitness(x, borders);
+    const std::vector<Genotype> demeFitness = ssframe::regionFitness(context, x, borders);
     const double noSelfing = 0.0;
     const double& selfing = fittedSelfing ? x[6] : noSelfing;
     const double sigma = fittedSelfing ? x[7] : x[6];
-    return ssframe::evaluate(sigma, withSelfing(demeFitness, selfing), box.penaltyUnit);
+    return ssframe::evaluate(context, sigma, withSelfing(context, demeFitness, selfing),
+                             box.penaltyUnit);
 }
 
 } // namespace
 
 double ssone(const NRvector<double>& x) {
-    return ssframe::modelOne(x, simulate);
+    return ssone(zonefitContext(), x);
 }
 
-double ssframe::modelOne(const NRvector<double>& x, OneRateSimulation simulateRow) {
-    const ModelBox& box = activeBox(1);
+double ssone(const ModelContext& context, const NRvector<double>& x) {
+    return ssframe::modelOne(context, x, simulate);
+}
+
+double ssframe::modelOne(const ModelContext& context, const NRvector<double>& x,
+                         OneRateSimulation simulateRow) {
+    const ModelBox& box = context.box(1);
     const double outOfBox = boxPenalty(box, x);
     if (outOfBox != 0.0) {
         return outOfBox;
     }
-    const std::vector<Genotype> demeFitness(static_cast<std::size_t>(activeTransect().siteCount()),
+    const std::vector<Genotype> demeFitness(static_cast<std::size_t>(context.data().siteCount()),
                                             Genotype{x[0], 1.0, x[1]});
-    return evaluate(x[3], withSelfing(demeFitness, x[2], simulateRow), box.penaltyUnit);
+    return evaluate(context, x[3], withSelfing(context, demeFitness, x[2], simulateRow),
+                    box.penaltyUnit);
 }
 
 double sstwo(const NRvector<double>& x) {
-    const ModelBox& box = activeBox(2);
+    return sstwo(zonefitContext(), x);
+}
+
+double sstwo(const ModelContext& context, const NRvector<double>& x) {
+    const ModelBox& box = context.box(2);
     const double outOfBox = boxPenalty(box, x);
     if (outOfBox != 0.0) {
         return outOfBox;
     }
     const int border = static_cast<int>(x[6]);
-    std::vector<Genotype> demeFitness(static_cast<std::size_t>(activeTransect().siteCount()));
+    std::vector<Genotype> demeFitness(static_cast<std::size_t>(context.data().siteCount()));
     for (std::size_t i = 0; i < demeFitness.size(); i++) {
         demeFitness[i] =
             static_cast<int>(i) < border ? Genotype{x[0], 1.0, x[1]} : Genotype{x[2], 1.0, x[3]};
     }
-    return ssframe::evaluate(x[5], withSelfing(demeFitness, x[4]), box.penaltyUnit);
+    return ssframe::evaluate(context, x[5], withSelfing(context, demeFitness, x[4]),
+                             box.penaltyUnit);
 }
 
 double ssthree(const NRvector<double>& x) {
-    return threeRegions(x, 3, true);
+    return ssthree(zonefitContext(), x);
+}
+
+double ssthree(const ModelContext& context, const NRvector<double>& x) {
+    return threeRegions(context, x, 3, true);
 }
 
 double ss3_F0(const NRvector<double>& x) {
-    return threeRegions(x, 4, false);
+    return ss3_F0(zonefitContext(), x);
+}
+
+double ss3_F0(const ModelContext& context, const NRvector<double>& x) {
+    return threeRegions(context, x, 4, false);
 }

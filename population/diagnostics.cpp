@@ -2,16 +2,6 @@
 
 #include <iostream>
 
-namespace {
-thread_local std::ostream* redirected = nullptr;
-} // namespace
-
-std::ostream& diagnostics() {
-    return redirected != nullptr ? *redirected : std::cout;
-}
-
-std::ostream* setDiagnostics(std::ostream* stream) {
-    std::ostream* const previous = redirected;
-    redirected = stream;
-    return previous;
+std::ostream& diagnosticsTo(std::ostream* stream) {
+    return stream != nullptr ? *stream : std::cout;
 }

@@ -2,16 +2,14 @@
 
 #include <cstddef>
 
-#include "population/diagnostics.h"
-
-void reportCap(const std::vector<Genotype>& fitness) {
-    diagnostics() << "max number of generations exceeded\n";
+void reportCap(std::ostream& diagnostics, const std::vector<Genotype>& fitness) {
+    diagnostics << "max number of generations exceeded\n";
     const std::size_t shown = fitness.size() < 3 ? fitness.size() : 3;
     for (std::size_t r = 0; r < shown; ++r) {
         if (r > 0) {
-            diagnostics() << ' ';
+            diagnostics << ' ';
         }
-        diagnostics() << fitness[r].SI << ' ' << fitness[r].II;
+        diagnostics << fitness[r].SI << ' ' << fitness[r].II;
     }
-    diagnostics() << '\n';
+    diagnostics << '\n';
 }

@@ -15,6 +15,7 @@
 #include <cstddef>
 
 #include "population/change_ring.h"
+#include "population/diagnostics.h"
 #include "population/generation_cap.h"
 #include "population/instruction_set.h"
 #include "population/lanes.h"
@@ -241,7 +242,7 @@ template <class Block>
 ZONEFIT_INLINE int runGenerations(const KernelRow& rowIn, const KernelPoints& points,
                                   const Selfing& selfing, double step, double tolerance,
                                   int maxGenerations, const std::vector<Genotype>* capReport,
-                                  ChangeRing* changes) {
+                                  ChangeRing* changes, std::ostream& diagnostics) {
     // Local copies: the compiler can then keep the array pointers, the kernel and the mating
     // factors in registers, since no store to the arrays can reach them.
     const KernelRow row = rowIn;
@@ -259,7 +260,7 @@ ZONEFIT_INLINE int runGenerations(const KernelRow& rowIn, const KernelPoints& po
         ++g;
         if (g == maxGenerations) {
             if (capReport != nullptr) {
-                reportCap(*capReport);
+                reportCap(diagnostics, *capReport);
             }
             break;
         }
@@ -271,32 +272,37 @@ ZONEFIT_INLINE int runGenerations(const KernelRow& rowIn, const KernelPoints& po
 // register of the level.
 int runBaseline(const KernelRow& row, const KernelPoints& kernel, const Selfing& selfing,
                 double step, double tolerance, int cap, const std::vector<Genotype>* fitness,
-                ChangeRing* changes) {
-    return runGenerations<Lanes2>(row, kernel, selfing, step, tolerance, cap, fitness, changes);
+                ChangeRing* changes, std::ostream& diagnostics) {
+    return runGenerations<Lanes2>(row, kernel, selfing, step, tolerance, cap, fitness, changes,
+                                  diagnostics);
 }
 ZONEFIT_TARGET_AVX2 int runAvx2(const KernelRow& row, const KernelPoints& kernel,
                                 const Selfing& selfing, double step, double tolerance, int cap,
-                                const std::vector<Genotype>* fitness, ChangeRing* changes) {
-    return runGenerations<Lanes4>(row, kernel, selfing, step, tolerance, cap, fitness, changes);
+                                const std::vector<Genotype>* fitness, ChangeRing* changes,
+                                std::ostream& diagnostics) {
+    return runGenerations<Lanes4>(row, kernel, selfing, step, tolerance, cap, fitness, changes,
+                                  diagnostics);
 }
 ZONEFIT_TARGET_AVX512 int runAvx512(const KernelRow& row, const KernelPoints& kernel,
                                     const Selfing& selfing, double step, double tolerance, int cap,
-                                    const std::vector<Genotype>* fitness, ChangeRing* changes) {
-    return runGenerations<Lanes8>(row, kernel, selfing, step, tolerance, cap, fitness, changes);
+                                    const std::vector<Genotype>* fitness, ChangeRing* changes,
+                                    std::ostream& diagnostics) {
+    return runGenerations<Lanes8>(row, kernel, selfing, step, tolerance, cap, fitness, changes,
+                                  diagnostics);
 }
 
 int runAtActiveLevel(const KernelRow& row, const KernelPoints& kernel, const Selfing& selfing,
                      double step, double tolerance, int cap, const std::vector<Genotype>* fitness,
-                     ChangeRing* changes) {
+                     ChangeRing* changes, std::ostream& diagnostics) {
     switch (activeInstructionSet()) {
     case InstructionSet::avx512:
-        return runAvx512(row, kernel, selfing, step, tolerance, cap, fitness, changes);
+        return runAvx512(row, kernel, selfing, step, tolerance, cap, fitness, changes, diagnostics);
     case InstructionSet::avx2:
-        return runAvx2(row, kernel, selfing, step, tolerance, cap, fitness, changes);
+        return runAvx2(row, kernel, selfing, step, tolerance, cap, fitness, changes, diagnostics);
     case InstructionSet::baseline:
         break;
     }
-    return runBaseline(row, kernel, selfing, step, tolerance, cap, fitness, changes);
+    return runBaseline(row, kernel, selfing, step, tolerance, cap, fitness, changes, diagnostics);
 }
 
 } // namespace
@@ -304,7 +310,7 @@ int runAtActiveLevel(const KernelRow& row, const KernelPoints& kernel, const Sel
 void kernel(std::vector<Population>& row, const std::vector<double>& kernelWeights,
             const std::vector<int>& kernelOffsets, const std::vector<Genotype>& regionFitness,
             double selfing, double tolerance, int maxGenerations, int border1, int border2,
-            double kernelStep, RowState* end, bool quiet) {
+            double kernelStep, const SimulationContext& context, RowState* end, bool quiet) {
     const std::size_t n = row.size();
     KernelPoints kernel;
     kernel.simpson = getSimpson(static_cast<int>(kernelWeights.size()));
@@ -342,11 +348,12 @@ void kernel(std::vector<Population>& row, const std::vector<double>& kernelWeigh
     rates.rate = selfing;
 
     ChangeRing ring;
-    ChangeRing* changes = changesWanted() || end != nullptr ? &ring : nullptr;
+    ChangeRing* changes = changesWanted(context.report) || end != nullptr ? &ring : nullptr;
     const int g = runAtActiveLevel(rows, kernel, rates, kernelStep, tolerance, maxGenerations,
-                                   quiet ? nullptr : &regionFitness, changes);
+                                   quiet ? nullptr : &regionFitness, changes,
+                                   diagnosticsTo(context.diagnostics));
     if (!quiet) {
-        recordSimulation(g, g < maxGenerations, ring);
+        recordSimulation(context.report, g, g < maxGenerations, ring);
     }
 
     // The adults of the last generation, dispersed from its virgins.

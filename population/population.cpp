@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "population/diagnostics.h"
+#include <iostream>
 
 std::ostream& operator<<(std::ostream& os, const Genotype& g) {
     os << "SS: " << g.SS << ", SI: " << g.SI << ", II: " << g.II;
@@ -36,6 +36,11 @@ void Population::goZygotes(const double& selfing) {
 }
 
 void Population::goZygotes(const std::vector<double>& selfingByGenotype) {
+    goZygotes(selfingByGenotype, std::cout);
+}
+
+void Population::goZygotes(const std::vector<double>& selfingByGenotype,
+                           std::ostream& diagnostics) {
     const double s0 = selfingByGenotype[0];
     const double s1 = selfingByGenotype[1];
     const double s2 = selfingByGenotype[2];
@@ -49,6 +54,6 @@ void Population::goZygotes(const std::vector<double>& selfingByGenotype) {
     zygotes.II = q * q * T + (0.25 * s1 * V.SI + s2 * V.II);
     const double sum = zygotes.SI + zygotes.SS + zygotes.II;
     if (std::fabs(1 - sum) > 1e-7) {
-        diagnostics() << "zygotes off =" << sum << '\n';
+        diagnostics << "zygotes off =" << sum << '\n';
     }
 }

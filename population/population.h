@@ -5,6 +5,8 @@
 #include <ostream>
 #include <vector>
 
+struct SimulationContext;
+
 // One number per genotype of a diploid locus with alleles S and I: genotype frequencies
 // (non-negative, summing to 1) or relative fitnesses (non-negative, not normalised).
 struct Genotype {
@@ -35,6 +37,8 @@ class Population {
     // zygotes. Writes "zygotes off =" and the zygote sum to standard output when the sum is
     // off 1 by more than 1e-7.
     void goZygotes(const std::vector<double>& selfingByGenotype);
+    // The same, writing that line to `diagnostics`.
+    void goZygotes(const std::vector<double>& selfingByGenotype, std::ostream& diagnostics);
 
     Genotype virgins; // after selection, before mating
     Genotype zygotes; // after mating
@@ -79,11 +83,20 @@ void simulate(std::vector<Population>& row, const std::vector<double>& kernelWei
               std::vector<int>& kernelOffsets, const std::vector<Genotype>& regionFitness,
               const double& selfing, double& tolerance, int& maxGenerations, int& border1,
               int& border2, double kernelStep);
+// The same, recording into, writing diagnostics to and hooked by what `context` names.
+void simulate(const SimulationContext& context, std::vector<Population>& row,
+              const std::vector<double>& kernelWeights, std::vector<int>& kernelOffsets,
+              const std::vector<Genotype>& regionFitness, const double& selfing, double& tolerance,
+              int& maxGenerations, int& border1, int& border2, double kernelStep);
 
 // Stepping-stone form with one selfing rate: returns the adults of every deme. At the
 // generation cap the first returned SS value is replaced by 2.0 (not at equilibrium). A cap
 // below 1 runs no generation and returns the larvae with that mark, without a message.
 std::vector<Genotype> simulate(std::vector<Population> row,
+                               const std::vector<double>& migrationRates,
+                               const std::vector<Genotype>& demeFitness, const double& selfing,
+                               double tolerance, int maxGenerations);
+std::vector<Genotype> simulate(const SimulationContext& context, std::vector<Population> row,
                                const std::vector<double>& migrationRates,
                                const std::vector<Genotype>& demeFitness, const double& selfing,
                                double tolerance, int maxGenerations);
@@ -94,10 +107,21 @@ std::vector<Genotype> simulate(std::vector<Population> row,
                                const std::vector<Genotype>& demeFitness,
                                const std::vector<double>& demeSelfing, double tolerance,
                                int maxGenerations);
+std::vector<Genotype> simulate(const SimulationContext& context, std::vector<Population> row,
+                               const std::vector<double>& migrationRates,
+                               const std::vector<Genotype>& demeFitness,
+                               const std::vector<double>& demeSelfing, double tolerance,
+                               int maxGenerations);
 
 // Stepping-stone form whose mating step uses selfing rates by genotype (SS, SI, II), the same
 // three at every deme; otherwise as above.
 std::vector<Genotype> simulateByGenotype(std::vector<Population> row,
+                                         const std::vector<double>& migrationRates,
+                                         const std::vector<Genotype>& demeFitness,
+                                         const std::vector<double>& genotypeSelfing,
+                                         double tolerance, int maxGenerations);
+std::vector<Genotype> simulateByGenotype(const SimulationContext& context,
+                                         std::vector<Population> row,
                                          const std::vector<double>& migrationRates,
                                          const std::vector<Genotype>& demeFitness,
                                          const std::vector<double>& genotypeSelfing,

@@ -5,14 +5,10 @@
 #include "population/kernel_loop.h"
 #include "population/stepping_stone_loop.h"
 
-RowHook*& rowHook() {
-    // One hook per thread, so that evaluations on worker threads never see each other's.
-    thread_local RowHook* hook = nullptr;
-    return hook;
-}
-
-bool continueRow(const RowDynamics& dynamics, RowState& state, double tolerance,
-                 int maxGenerations) {
+bool continueRow(const RowDynamics& dynamics, RowState& state, double tolerance, int maxGenerations,
+                 std::ostream* diagnostics) {
+    SimulationContext context;
+    context.diagnostics = diagnostics;
     const std::size_t n = state.larvae.size();
     if (maxGenerations < 1 || n < 2) {
         return false;
@@ -25,16 +21,16 @@ bool continueRow(const RowDynamics& dynamics, RowState& state, double tolerance,
     switch (dynamics.form) {
     case RowForm::oneRate:
         fast::steppingStone(row, dynamics.migrationRates, dynamics.fitness, dynamics.selfing,
-                            tolerance, maxGenerations, &state, true);
+                            tolerance, maxGenerations, context, &state, true);
         return true;
     case RowForm::ratePerDeme:
         fast::steppingStone(row, dynamics.migrationRates, dynamics.fitness, dynamics.selfingRates,
-                            tolerance, maxGenerations, &state, true);
+                            tolerance, maxGenerations, context, &state, true);
         return true;
     case RowForm::rateByGenotype:
         fast::steppingStoneByGenotype(row, dynamics.migrationRates, dynamics.fitness,
-                                      dynamics.selfingRates, tolerance, maxGenerations, &state,
-                                      true);
+                                      dynamics.selfingRates, tolerance, maxGenerations, context,
+                                      &state, true);
         return true;
     case RowForm::kernel: {
         const int last = static_cast<int>(n) - 1;
@@ -47,7 +43,7 @@ bool continueRow(const RowDynamics& dynamics, RowState& state, double tolerance,
         }
         fast::kernel(row, dynamics.kernelWeights, dynamics.kernelOffsets, dynamics.fitness,
                      dynamics.selfing, tolerance, maxGenerations, dynamics.border1,
-                     dynamics.border2, dynamics.kernelStep, &state, true);
+                     dynamics.border2, dynamics.kernelStep, context, &state, true);
         return true;
     }
     case RowForm::none:

@@ -1,9 +1,11 @@
 // The hand-over of a row between the simulate forms and a caller that wants more than their
 // result: the dynamics of the row (what one generation does), the state a run ended in, and a
-// per-thread hook through which an objective's simulate call either hands these over or
-// returns a state the caller has already computed.
+// hook, passed down in the simulation context (population/simulation_context.h), through which
+// an objective's simulate call either hands these over or returns a state the caller has
+// already computed.
 #pragma once
 
+#include <ostream>
 #include <vector>
 
 #include "population/change_ring.h"
@@ -41,7 +43,7 @@ struct RowState {
     ChangeRing changes;           // the largest larva change of its last generations
 };
 
-// What the simulate forms do with a hook installed on their thread.
+// What the simulate forms do with the hook of their context.
 struct RowHook {
     enum class Mode {
         capture, // run as usual, then copy the dynamics and the end state into the hook
@@ -59,25 +61,11 @@ struct RowHook {
     void* context = nullptr; // for afterCapture
 };
 
-// The hook of the calling thread, or null (the default).
-RowHook*& rowHook();
-
-// Installs `hook` on the calling thread while it lives, then puts back the previous one.
-class ScopedRowHook {
-  public:
-    explicit ScopedRowHook(RowHook& hook) : previous_(rowHook()) { rowHook() = &hook; }
-    ~ScopedRowHook() { rowHook() = previous_; }
-    ScopedRowHook(const ScopedRowHook&) = delete;
-    ScopedRowHook& operator=(const ScopedRowHook&) = delete;
-
-  private:
-    RowHook* previous_;
-};
-
 // Runs `dynamics` from `state.larvae` through the fast loops, at most `maxGenerations`
 // (>= 1) generations, until no larva value changes by `tolerance`. Quiet: no message at the
 // cap, nothing recorded in the simulation report. Replaces `state` with the end of this run.
 // False, leaving `state` untouched, for rows the fast loops do not serve (fewer than two demes,
-// kernel points beyond the row).
-bool continueRow(const RowDynamics& dynamics, RowState& state, double tolerance,
-                 int maxGenerations);
+// kernel points beyond the row). "zygotes off" lines go to `diagnostics` (null: standard
+// output).
+bool continueRow(const RowDynamics& dynamics, RowState& state, double tolerance, int maxGenerations,
+                 std::ostream* diagnostics = nullptr);

@@ -150,11 +150,11 @@ bool losesWeighedFrequency(const RowDynamics& dynamics, const RowState& state,
         return false;
     }
     RowState first = state;
-    if (!continueRow(dynamics, first, 0.0, rules.lostWindow)) {
+    if (!continueRow(dynamics, first, 0.0, rules.lostWindow, rules.diagnostics)) {
         return false;
     }
     RowState second = first;
-    if (!continueRow(dynamics, second, 0.0, rules.lostWindow)) {
+    if (!continueRow(dynamics, second, 0.0, rules.lostWindow, rules.diagnostics)) {
         return false;
     }
     for (std::size_t k = 0; k < 3 * n; ++k) {
@@ -190,7 +190,7 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
     while (out.generations < rules.budget) {
         const long long left = rules.budget - out.generations;
         const int run = static_cast<int>(std::min<long long>(chunk, left));
-        if (!continueRow(dynamics, state, rules.tolerance, run)) {
+        if (!continueRow(dynamics, state, rules.tolerance, run, rules.diagnostics)) {
             return out;
         }
         out.generations += state.generations;

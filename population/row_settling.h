@@ -3,6 +3,7 @@
 // quasi-stationary cline, and returns the state to score.
 #pragma once
 
+#include <ostream>
 #include <vector>
 
 #include "population/row_hook.h"
@@ -38,6 +39,7 @@ struct SettleRules {
     // lost (an interior equilibrium reached to the tolerance moves a frequency far less).
     double lostLevel = 1e-6;
     int lostWindow = 10; // generations between the three looks that judge a fall to 0
+    std::ostream* diagnostics = nullptr; // "zygotes off" lines of the runs; null: standard output
 };
 
 // The outcome of settling.

@@ -1,16 +1,20 @@
 // The simulate forms: each hands the rows the fast loops serve to them and runs the others
 // (a lone deme, a cap below 1, kernel points beyond the row) through the per-deme steps. With
-// a row hook installed on the thread (population/row_hook.h), the fast rows are captured or
-// replaced; the others run as without it.
+// a row hook in the caller's context (population/row_hook.h), the fast rows are captured or
+// replaced; the others run as without it. The forms without a context record nothing, write their
+// diagnostics to standard output and have no hook.
 #include "population/population.h"
 
 #include <cstddef>
+#include <utility>
 
 #include "population/change_ring.h"
+#include "population/diagnostics.h"
 #include "population/dispersal.h"
 #include "population/generation_cap.h"
 #include "population/kernel_loop.h"
 #include "population/row_hook.h"
+#include "population/simulation_context.h"
 #include "population/simulation_report.h"
 #include "population/stepping_stone_loop.h"
 
@@ -45,16 +49,16 @@ std::vector<Genotype> adultsOf(const std::vector<Population>& row, bool atCap) {
 // The generation loop of the stepping-stone forms through the per-deme steps;
 // `mate(deme, i)` is the mating step of deme i.
 template <typename Mating>
-std::vector<Genotype> steppingStone(std::vector<Population>& row,
+std::vector<Genotype> steppingStone(const SimulationContext& context, std::vector<Population>& row,
                                     const std::vector<double>& migrationRates,
                                     const std::vector<Genotype>& demeFitness, double tolerance,
                                     int maxGenerations, Mating mate) {
     ChangeRing changes;
     if (maxGenerations < 1) {
-        recordSimulation(0, false, changes);
+        recordSimulation(context.report, 0, false, changes);
         return unsimulated(row);
     }
-    const bool keep = changesWanted();
+    const bool keep = changesWanted(context.report);
     int g = 0;
     bool changing = true;
     while (changing && g < maxGenerations) {
@@ -69,17 +73,17 @@ std::vector<Genotype> steppingStone(std::vector<Population>& row,
         changing = change >= tolerance;
         ++g;
         if (g == maxGenerations) {
-            reportCap(demeFitness);
+            reportCap(diagnosticsTo(context.diagnostics), demeFitness);
             break;
         }
     }
-    recordSimulation(g, g < maxGenerations, changes);
+    recordSimulation(context.report, g, g < maxGenerations, changes);
     return adultsOf(row, g == maxGenerations);
 }
 
 // The adults a replacing hook answers with, recorded as the run of this call.
-std::vector<Genotype> replacedAdults(const RowHook& hook) {
-    recordSimulation(hook.recordedGenerations, hook.recordedConverged);
+std::vector<Genotype> replacedAdults(SimulationReport* report, const RowHook& hook) {
+    recordSimulation(report, hook.recordedGenerations, hook.recordedConverged);
     return hook.state.adults;
 }
 
@@ -130,10 +134,18 @@ void simulate(std::vector<Population>& row, const std::vector<double>& kernelWei
               std::vector<int>& kernelOffsets, const std::vector<Genotype>& regionFitness,
               const double& selfing, double& tolerance, int& maxGenerations, int& border1,
               int& border2, double kernelStep) {
+    simulate(SimulationContext{}, row, kernelWeights, kernelOffsets, regionFitness, selfing,
+             tolerance, maxGenerations, border1, border2, kernelStep);
+}
+
+void simulate(const SimulationContext& context, std::vector<Population>& row,
+              const std::vector<double>& kernelWeights, std::vector<int>& kernelOffsets,
+              const std::vector<Genotype>& regionFitness, const double& selfing, double& tolerance,
+              int& maxGenerations, int& border1, int& border2, double kernelStep) {
     const int cap = maxGenerations;
     ChangeRing changes;
     if (cap < 1) {
-        recordSimulation(0, false, changes);
+        recordSimulation(context.report, 0, false, changes);
         return;
     }
     const double F = selfing;
@@ -147,13 +159,13 @@ void simulate(std::vector<Population>& row, const std::vector<double>& kernelWei
         inRow = inRow && offset >= -static_cast<int>(row.size() - 1) &&
                 offset <= static_cast<int>(row.size() - 1);
     }
-    RowHook* hook = rowHook();
+    RowHook* hook = context.rowHook;
     if (inRow && replaces(hook, row.size())) {
         for (std::size_t i = 0; i < row.size(); ++i) {
             row[i].adults = hook->state.adults[i];
             row[i].larvae = hook->state.larvae[i];
         }
-        replacedAdults(*hook);
+        replacedAdults(context.report, *hook);
         return;
     }
     if (inRow) {
@@ -168,7 +180,7 @@ void simulate(std::vector<Population>& row, const std::vector<double>& kernelWei
             d.border2 = second;
         }
         fast::kernel(row, kernelWeights, kernelOffsets, regionFitness, F, tol, cap, first, second,
-                     kernelStep, end);
+                     kernelStep, context, end);
         if (end != nullptr && hook->afterCapture != nullptr) {
             hook->afterCapture(*hook);
             for (std::size_t i = 0; i < row.size(); ++i) {
@@ -179,7 +191,7 @@ void simulate(std::vector<Population>& row, const std::vector<double>& kernelWei
         return;
     }
     // Otherwise the checked dispersal refuses the first point outside the row.
-    const bool keep = changesWanted();
+    const bool keep = changesWanted(context.report);
     int g = 0;
     bool changing = true;
     while (changing && g < cap) {
@@ -194,22 +206,30 @@ void simulate(std::vector<Population>& row, const std::vector<double>& kernelWei
         changing = change >= tol;
         ++g;
         if (g == cap) {
-            reportCap(regionFitness);
+            reportCap(diagnosticsTo(context.diagnostics), regionFitness);
             break;
         }
     }
-    recordSimulation(g, g < cap, changes);
+    recordSimulation(context.report, g, g < cap, changes);
 }
 
 std::vector<Genotype> simulate(std::vector<Population> row,
                                const std::vector<double>& migrationRates,
                                const std::vector<Genotype>& demeFitness, const double& selfing,
                                double tolerance, int maxGenerations) {
+    return simulate(SimulationContext{}, std::move(row), migrationRates, demeFitness, selfing,
+                    tolerance, maxGenerations);
+}
+
+std::vector<Genotype> simulate(const SimulationContext& context, std::vector<Population> row,
+                               const std::vector<double>& migrationRates,
+                               const std::vector<Genotype>& demeFitness, const double& selfing,
+                               double tolerance, int maxGenerations) {
     const double F = selfing;
     if (maxGenerations >= 1 && row.size() >= 2) {
-        RowHook* hook = rowHook();
+        RowHook* hook = context.rowHook;
         if (replaces(hook, row.size())) {
-            return replacedAdults(*hook);
+            return replacedAdults(context.report, *hook);
         }
         RowState* end = captureInto(hook, RowForm::oneRate, migrationRates, demeFitness);
         if (end != nullptr) {
@@ -217,9 +237,9 @@ std::vector<Genotype> simulate(std::vector<Population> row,
         }
         return answer(hook, end,
                       fast::steppingStone(row, migrationRates, demeFitness, F, tolerance,
-                                          maxGenerations, end));
+                                          maxGenerations, context, end));
     }
-    return steppingStone(row, migrationRates, demeFitness, tolerance, maxGenerations,
+    return steppingStone(context, row, migrationRates, demeFitness, tolerance, maxGenerations,
                          [F](Population& deme, std::size_t) { deme.goZygotes(F); });
 }
 
@@ -228,10 +248,19 @@ std::vector<Genotype> simulate(std::vector<Population> row,
                                const std::vector<Genotype>& demeFitness,
                                const std::vector<double>& demeSelfing, double tolerance,
                                int maxGenerations) {
+    return simulate(SimulationContext{}, std::move(row), migrationRates, demeFitness, demeSelfing,
+                    tolerance, maxGenerations);
+}
+
+std::vector<Genotype> simulate(const SimulationContext& context, std::vector<Population> row,
+                               const std::vector<double>& migrationRates,
+                               const std::vector<Genotype>& demeFitness,
+                               const std::vector<double>& demeSelfing, double tolerance,
+                               int maxGenerations) {
     if (maxGenerations >= 1 && row.size() >= 2) {
-        RowHook* hook = rowHook();
+        RowHook* hook = context.rowHook;
         if (replaces(hook, row.size())) {
-            return replacedAdults(*hook);
+            return replacedAdults(context.report, *hook);
         }
         RowState* end = captureInto(hook, RowForm::ratePerDeme, migrationRates, demeFitness);
         if (end != nullptr) {
@@ -239,10 +268,10 @@ std::vector<Genotype> simulate(std::vector<Population> row,
         }
         return answer(hook, end,
                       fast::steppingStone(row, migrationRates, demeFitness, demeSelfing, tolerance,
-                                          maxGenerations, end));
+                                          maxGenerations, context, end));
     }
     return steppingStone(
-        row, migrationRates, demeFitness, tolerance, maxGenerations,
+        context, row, migrationRates, demeFitness, tolerance, maxGenerations,
         [&demeSelfing](Population& deme, std::size_t i) { deme.goZygotes(demeSelfing[i]); });
 }
 
@@ -251,10 +280,20 @@ std::vector<Genotype> simulateByGenotype(std::vector<Population> row,
                                          const std::vector<Genotype>& demeFitness,
                                          const std::vector<double>& genotypeSelfing,
                                          double tolerance, int maxGenerations) {
+    return simulateByGenotype(SimulationContext{}, std::move(row), migrationRates, demeFitness,
+                              genotypeSelfing, tolerance, maxGenerations);
+}
+
+std::vector<Genotype> simulateByGenotype(const SimulationContext& context,
+                                         std::vector<Population> row,
+                                         const std::vector<double>& migrationRates,
+                                         const std::vector<Genotype>& demeFitness,
+                                         const std::vector<double>& genotypeSelfing,
+                                         double tolerance, int maxGenerations) {
     if (maxGenerations >= 1 && row.size() >= 2) {
-        RowHook* hook = rowHook();
+        RowHook* hook = context.rowHook;
         if (replaces(hook, row.size())) {
-            return replacedAdults(*hook);
+            return replacedAdults(context.report, *hook);
         }
         RowState* end = captureInto(hook, RowForm::rateByGenotype, migrationRates, demeFitness);
         if (end != nullptr) {
@@ -263,9 +302,11 @@ std::vector<Genotype> simulateByGenotype(std::vector<Population> row,
         return answer(hook, end,
                       fast::steppingStoneByGenotype(row, migrationRates, demeFitness,
                                                     genotypeSelfing, tolerance, maxGenerations,
-                                                    end));
+                                                    context, end));
     }
-    return steppingStone(
-        row, migrationRates, demeFitness, tolerance, maxGenerations,
-        [&genotypeSelfing](Population& deme, std::size_t) { deme.goZygotes(genotypeSelfing); });
+    std::ostream& diagnostics = diagnosticsTo(context.diagnostics);
+    return steppingStone(context, row, migrationRates, demeFitness, tolerance, maxGenerations,
+                         [&genotypeSelfing, &diagnostics](Population& deme, std::size_t) {
+                             deme.goZygotes(genotypeSelfing, diagnostics);
+                         });
 }

@@ -1,13 +1,6 @@
 #include "population/simulation_report.h"
 
-SimulationReport*& simulationReport() {
-    // One record pointer per thread, so that fits on worker threads never see each other's.
-    thread_local SimulationReport* report = nullptr;
-    return report;
-}
-
-void recordSimulation(int generations, bool converged) {
-    SimulationReport* report = simulationReport();
+void recordSimulation(SimulationReport* report, int generations, bool converged) {
     if (report != nullptr) {
         report->runs += 1;
         report->generations = generations;
@@ -15,28 +8,25 @@ void recordSimulation(int generations, bool converged) {
     }
 }
 
-void recordSimulation(int generations, bool converged, const ChangeRing& changes) {
-    recordSimulation(generations, converged);
-    SimulationReport* report = simulationReport();
+void recordSimulation(SimulationReport* report, int generations, bool converged,
+                      const ChangeRing& changes) {
+    recordSimulation(report, generations, converged);
     if (report != nullptr && report->keepChanges) {
         changes.copyOldestFirst(report->recentChanges);
     }
 }
 
-bool changesWanted() {
-    const SimulationReport* report = simulationReport();
+bool changesWanted(const SimulationReport* report) {
     return report != nullptr && report->keepChanges;
 }
 
-void recordPredictions(const std::vector<Genotype>& predicted) {
-    SimulationReport* report = simulationReport();
+void recordPredictions(SimulationReport* report, const std::vector<Genotype>& predicted) {
     if (report != nullptr && report->keepPredictions) {
         report->predictions = predicted;
     }
 }
 
-void recordDemeAdults(const std::vector<Population>& demes) {
-    SimulationReport* report = simulationReport();
+void recordDemeAdults(SimulationReport* report, const std::vector<Population>& demes) {
     if (report != nullptr && report->keepDemeAdults) {
         report->demeAdults.clear();
         for (const Population& deme : demes) {

@@ -1,5 +1,5 @@
-// A per-thread record of the latest simulation, for tools that report generation counts and
-// predicted frequencies. Nothing is recorded unless a tool installs a record.
+// A record of the latest simulation, for tools that report generation counts and predicted
+// frequencies. Nothing is recorded unless a tool passes a record down (SimulationContext).
 #pragma once
 
 #include "population/change_ring.h"
@@ -7,9 +7,9 @@
 
 #include <vector>
 
-// What the latest evaluation on this thread did.
+// What the latest evaluation that was given the record did.
 struct SimulationReport {
-    int runs = 0;                      // simulate calls since the record was installed
+    int runs = 0;                      // simulate calls that were given the record
     int generations = 0;               // generations run by the latest call
     bool converged = false;            // whether the latest call stopped before the cap
     bool keepPredictions = false;      // set by the tool to have predictions copied
@@ -26,39 +26,20 @@ struct SimulationReport {
     std::vector<Genotype> demeAdults;
 };
 
-// The record that the simulation and the objectives on this thread update, or null (the
-// default) for none. The caller owns the record and must set this back to null before the
-// record goes away.
-SimulationReport*& simulationReport();
-
-// Installs `report` as this thread's record while it lives, then puts back the one installed
-// before. The report must outlive the guard.
-class ScopedSimulationReport {
-  public:
-    explicit ScopedSimulationReport(SimulationReport& report) : previous_(simulationReport()) {
-        simulationReport() = &report;
-    }
-    ~ScopedSimulationReport() { simulationReport() = previous_; }
-    ScopedSimulationReport(const ScopedSimulationReport&) = delete;
-    ScopedSimulationReport& operator=(const ScopedSimulationReport&) = delete;
-
-  private:
-    SimulationReport* previous_;
-};
-
-// Records one finished simulation in the installed record, if any.
-void recordSimulation(int generations, bool converged);
+// Records one finished simulation in `report`, if not null.
+void recordSimulation(SimulationReport* report, int generations, bool converged);
 
 // The same, and the changes of its last generations when the record keeps them.
-void recordSimulation(int generations, bool converged, const ChangeRing& changes);
+void recordSimulation(SimulationReport* report, int generations, bool converged,
+                      const ChangeRing& changes);
 
-// Whether a record is installed on this thread and keeps the per-generation changes: the
-// simulation fills a ChangeRing only then.
-bool changesWanted();
+// Whether `report` is not null and keeps the per-generation changes: the simulation fills a
+// ChangeRing only then.
+bool changesWanted(const SimulationReport* report);
 
-// Copies the frequencies an objective scores at the sites into the installed record, if any
-// and if it asks for them.
-void recordPredictions(const std::vector<Genotype>& predicted);
+// Copies the frequencies an objective scores at the sites into `report`, if not null and if it
+// asks for them.
+void recordPredictions(SimulationReport* report, const std::vector<Genotype>& predicted);
 
-// Copies the adults of every deme into the installed record, if any and if it asks for them.
-void recordDemeAdults(const std::vector<Population>& demes);
+// Copies the adults of every deme into `report`, if not null and if it asks for them.
+void recordDemeAdults(SimulationReport* report, const std::vector<Population>& demes);

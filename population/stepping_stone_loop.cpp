@@ -211,10 +211,10 @@ ZONEFIT_INLINE bool generation(const SteppingStoneRow& row, const Mating& mate,
 }
 
 // The "zygotes off" lines of one generation, in deme order.
-void reportZygoteSums(std::size_t n, const Stage& Z) {
+void reportZygoteSums(std::ostream& diagnostics, std::size_t n, const Stage& Z) {
     for (std::size_t i = 0; i < n; ++i) {
         if (sumOff(Z.SS[i], Z.SI[i], Z.II[i])) {
-            diagnostics() << "zygotes off =" << Z.SI[i] + Z.SS[i] + Z.II[i] << '\n';
+            diagnostics << "zygotes off =" << Z.SI[i] + Z.SS[i] + Z.II[i] << '\n';
         }
     }
 }
@@ -224,7 +224,8 @@ void reportZygoteSums(std::size_t n, const Stage& Z) {
 template <class Block, template <class> class Mating>
 ZONEFIT_INLINE int runGenerations(const SteppingStoneRow& rowIn, const Selfing& selfing,
                                   double tolerance, int maxGenerations,
-                                  const std::vector<Genotype>* capReport, ChangeRing* changes) {
+                                  const std::vector<Genotype>* capReport, ChangeRing* changes,
+                                  std::ostream& diagnostics) {
     // Local copies: the compiler can then keep the array pointers and the mating factors in
     // registers, since no store to the arrays can reach them.
     const SteppingStoneRow row = rowIn;
@@ -241,12 +242,12 @@ ZONEFIT_INLINE int runGenerations(const SteppingStoneRow& rowIn, const Selfing& 
         if (sumsOff) {
             // Written after the whole row has mated and dispersed; nothing else is written in
             // between, so the lines keep their order.
-            reportZygoteSums(row.n, row.Z);
+            reportZygoteSums(diagnostics, row.n, row.Z);
         }
         ++g;
         if (g == maxGenerations) {
             if (capReport != nullptr) {
-                reportCap(*capReport);
+                reportCap(diagnostics, *capReport);
             }
             break;
         }
@@ -258,34 +259,39 @@ ZONEFIT_INLINE int runGenerations(const SteppingStoneRow& rowIn, const Selfing& 
 // register of the level.
 template <template <class> class Mating>
 int runBaseline(const SteppingStoneRow& row, const Selfing& selfing, double tolerance, int cap,
-                const std::vector<Genotype>* fitness, ChangeRing* changes) {
-    return runGenerations<Lanes2, Mating>(row, selfing, tolerance, cap, fitness, changes);
+                const std::vector<Genotype>* fitness, ChangeRing* changes,
+                std::ostream& diagnostics) {
+    return runGenerations<Lanes2, Mating>(row, selfing, tolerance, cap, fitness, changes,
+                                          diagnostics);
 }
 template <template <class> class Mating>
 ZONEFIT_TARGET_AVX2 int runAvx2(const SteppingStoneRow& row, const Selfing& selfing,
                                 double tolerance, int cap, const std::vector<Genotype>* fitness,
-                                ChangeRing* changes) {
-    return runGenerations<Lanes4, Mating>(row, selfing, tolerance, cap, fitness, changes);
+                                ChangeRing* changes, std::ostream& diagnostics) {
+    return runGenerations<Lanes4, Mating>(row, selfing, tolerance, cap, fitness, changes,
+                                          diagnostics);
 }
 template <template <class> class Mating>
 ZONEFIT_TARGET_AVX512 int runAvx512(const SteppingStoneRow& row, const Selfing& selfing,
                                     double tolerance, int cap, const std::vector<Genotype>* fitness,
-                                    ChangeRing* changes) {
-    return runGenerations<Lanes8, Mating>(row, selfing, tolerance, cap, fitness, changes);
+                                    ChangeRing* changes, std::ostream& diagnostics) {
+    return runGenerations<Lanes8, Mating>(row, selfing, tolerance, cap, fitness, changes,
+                                          diagnostics);
 }
 
 template <template <class> class Mating>
 int runAtActiveLevel(const SteppingStoneRow& row, const Selfing& selfing, double tolerance, int cap,
-                     const std::vector<Genotype>* fitness, ChangeRing* changes) {
+                     const std::vector<Genotype>* fitness, ChangeRing* changes,
+                     std::ostream& diagnostics) {
     switch (activeInstructionSet()) {
     case InstructionSet::avx512:
-        return runAvx512<Mating>(row, selfing, tolerance, cap, fitness, changes);
+        return runAvx512<Mating>(row, selfing, tolerance, cap, fitness, changes, diagnostics);
     case InstructionSet::avx2:
-        return runAvx2<Mating>(row, selfing, tolerance, cap, fitness, changes);
+        return runAvx2<Mating>(row, selfing, tolerance, cap, fitness, changes, diagnostics);
     case InstructionSet::baseline:
         break;
     }
-    return runBaseline<Mating>(row, selfing, tolerance, cap, fitness, changes);
+    return runBaseline<Mating>(row, selfing, tolerance, cap, fitness, changes, diagnostics);
 }
 
 // Adults of end deme i with neighbour j, dispersed from the virgins V.
@@ -320,7 +326,8 @@ std::vector<Genotype>
 simulateRow(const std::vector<Population>& demes, const std::vector<double>& migrationRates,
             const std::vector<Genotype>& demeFitness, double rate,
             const std::vector<double>* demeSelfing, const std::vector<double>* genotypeSelfing,
-            double tolerance, int maxGenerations, RowState* end, bool quiet) {
+            double tolerance, int maxGenerations, const SimulationContext& context, RowState* end,
+            bool quiet) {
     SteppingStoneRow row;
     const std::size_t n = demes.size();
     row.n = n;
@@ -363,11 +370,12 @@ simulateRow(const std::vector<Population>& demes, const std::vector<double>& mig
     row.interior = interior.data();
 
     ChangeRing ring;
-    ChangeRing* changes = changesWanted() || end != nullptr ? &ring : nullptr;
+    ChangeRing* changes = changesWanted(context.report) || end != nullptr ? &ring : nullptr;
     const int g = runAtActiveLevel<Mating>(row, selfing, tolerance, maxGenerations,
-                                           quiet ? nullptr : &demeFitness, changes);
+                                           quiet ? nullptr : &demeFitness, changes,
+                                           diagnosticsTo(context.diagnostics));
     if (!quiet) {
-        recordSimulation(g, g < maxGenerations, ring);
+        recordSimulation(context.report, g, g < maxGenerations, ring);
     }
 
     std::vector<Genotype> adults = dispersedAdults(row);
@@ -392,29 +400,32 @@ simulateRow(const std::vector<Population>& demes, const std::vector<double>& mig
 std::vector<Genotype> steppingStone(const std::vector<Population>& row,
                                     const std::vector<double>& migrationRates,
                                     const std::vector<Genotype>& demeFitness, double selfing,
-                                    double tolerance, int maxGenerations, RowState* end,
-                                    bool quiet) {
+                                    double tolerance, int maxGenerations,
+                                    const SimulationContext& context, RowState* end, bool quiet) {
     return simulateRow<OneRate>(row, migrationRates, demeFitness, selfing, nullptr, nullptr,
-                                tolerance, maxGenerations, end, quiet);
+                                tolerance, maxGenerations, context, end, quiet);
 }
 
 std::vector<Genotype> steppingStone(const std::vector<Population>& row,
                                     const std::vector<double>& migrationRates,
                                     const std::vector<Genotype>& demeFitness,
                                     const std::vector<double>& demeSelfing, double tolerance,
-                                    int maxGenerations, RowState* end, bool quiet) {
+                                    int maxGenerations, const SimulationContext& context,
+                                    RowState* end, bool quiet) {
     return simulateRow<RatePerDeme>(row, migrationRates, demeFitness, 0.0, &demeSelfing, nullptr,
-                                    tolerance, maxGenerations, end, quiet);
+                                    tolerance, maxGenerations, context, end, quiet);
 }
 
 std::vector<Genotype> steppingStoneByGenotype(const std::vector<Population>& row,
                                               const std::vector<double>& migrationRates,
                                               const std::vector<Genotype>& demeFitness,
                                               const std::vector<double>& genotypeSelfing,
-                                              double tolerance, int maxGenerations, RowState* end,
+                                              double tolerance, int maxGenerations,
+                                              const SimulationContext& context, RowState* end,
                                               bool quiet) {
     return simulateRow<RateByGenotype>(row, migrationRates, demeFitness, 0.0, nullptr,
-                                       &genotypeSelfing, tolerance, maxGenerations, end, quiet);
+                                       &genotypeSelfing, tolerance, maxGenerations, context, end,
+                                       quiet);
 }
 
 } // namespace fast

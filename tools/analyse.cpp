@@ -243,7 +243,9 @@ class AnalyseProgress {
 
 } // namespace
 
-int analyseCommand(const std::vector<std::string>& args) {
+int analyseCommand(RunContext& ctx, const std::vector<std::string>& args) {
+    // Every stage, in the lambdas below too, reads the transect and boxes of the command.
+    const DataContext* data = &ctx.data;
     AnalyseOptions o;
     const int status = readOptions(args, o);
     if (status >= 0) {
@@ -253,21 +255,21 @@ int analyseCommand(const std::vector<std::string>& args) {
     const double cpuStart = processCpuSeconds();
     std::string error;
     for (int model : o.models) {
-        if (modelReadsBorderFile(model) && !borderFileUsable(model, error)) {
-            std::cerr << "zonetool analyse: " << error << "\n";
+        if (modelReadsBorderFile(model) && !borderFileUsable(*data, model, error)) {
+            *ctx.err << "zonetool analyse: " << error << "\n";
             return 1;
         }
     }
     const std::string dir = o.dir;
     const std::string state = dir + "/.analyse";
     if (isDirectory(dir) && !isDirectory(state) && hasEntries(dir) && !o.redo) {
-        std::cerr << "zonetool analyse: " << dir
-                  << " exists and holds files no analysis made; give --redo to use it anyway, "
-                     "or name another directory with -o\n";
+        *ctx.err << "zonetool analyse: " << dir
+                 << " exists and holds files no analysis made; give --redo to use it anyway, "
+                    "or name another directory with -o\n";
         return 1;
     }
     if (!makeDirectory(dir, error) || !makeDirectory(state, error)) {
-        std::cerr << "zonetool analyse: " << error << "\n";
+        *ctx.err << "zonetool analyse: " << error << "\n";
         return 1;
     }
     // A stop signal removes the temporary file of a write under way and ends the process; the
@@ -293,7 +295,7 @@ int analyseCommand(const std::vector<std::string>& args) {
     double cpuEstimate = 0.0;
     double wallEstimate = 0.0;
     for (int model : o.models) {
-        const EvaluationCost cost = secondsPerEvaluation(model, 100, seed);
+        const EvaluationCost cost = secondsPerEvaluation(*data, model, 100, seed);
         const double t = cost.wall;
         perEvaluation.push_back(t);
         const StageEvaluations e = expectedEvaluations(budget, modelParameterCount(model));
@@ -325,8 +327,8 @@ int analyseCommand(const std::vector<std::string>& args) {
                       {"effort", effortName(o.effort)},
                       {"seed", std::to_string(seed)},
                       {"objective", "settled"},
-                      {"data", dataChecksum().empty() ? "built-in" : dataChecksum()},
-                      {"boxes", boxOptionsText()}};
+                      {"data", dataChecksum(*data).empty() ? "built-in" : dataChecksum(*data)},
+                      {"boxes", boxOptionsText(*data)}};
         if (modelReadsBorderFile(model)) {
             inputs.emplace_back("borders.txt", fileChecksum("borders.txt"));
         }
@@ -361,7 +363,7 @@ int analyseCommand(const std::vector<std::string>& args) {
         search.outputs = [=] { return std::vector<std::string>{record}; };
         search.run = [=, &o](std::string& why) {
             return makeDirectory(sub, why) &&
-                   runSearchStage(model, budget, seed, o.jobs, dir + "/" + record, why);
+                   runSearchStage(*data, model, budget, seed, o.jobs, dir + "/" + record, why);
         };
         search.estimate = static_cast<double>(e.search) * t / std::min(o.jobs, budget.searchStarts);
         stages.push_back(search);
@@ -385,7 +387,8 @@ int analyseCommand(const std::vector<std::string>& args) {
             return files;
         };
         fit.run = [=](std::string& why) {
-            return runFitStage(model, budget, seed, dir + "/" + record, dir + "/" + result, why);
+            return runFitStage(*data, model, budget, seed, dir + "/" + record, dir + "/" + result,
+                               why);
         };
         fit.estimate = static_cast<double>(e.fit) * t;
         stages.push_back(fit);
@@ -408,11 +411,11 @@ int analyseCommand(const std::vector<std::string>& args) {
         profile.run = [=, &o, &progress](std::string& why) {
             std::vector<double> point;
             double value = 0.0;
-            if (!readFittedPoint(model, dir + "/" + result, point, value, why)) {
+            if (!readFittedPoint(*data, model, dir + "/" + result, point, value, why)) {
                 return false;
             }
             return runProfileStage(
-                model, budget, point, units, dir + "/" + curve, dir + "/" + limits,
+                *data, model, budget, point, units, dir + "/" + curve, dir + "/" + limits,
                 profileJournalPath(dir + "/" + result), o.redo,
                 [&progress](const std::string& text) { progress.detail(text); }, why);
         };
@@ -442,7 +445,7 @@ int analyseCommand(const std::vector<std::string>& args) {
             m.model = model;
             m.name = name;
             m.prefix = modelPrefix(model);
-            deriveQuantities(l, m);
+            deriveQuantities(*data, l, m);
             return writeFileAtomically(dir + "/" + derived, modelAnalysisJson(m), why);
         };
         derive.estimate = (4.0 * modelParameterCount(model) + 10.0) * t;
@@ -467,7 +470,8 @@ int analyseCommand(const std::vector<std::string>& args) {
                 !parseLimitsJson(text, dir + "/" + limits, l, why)) {
                 return false;
             }
-            return fitFigure(model, l.estimate, dir + "/" + curve, units, fitDocument, why) &&
+            return fitFigure(*data, model, l.estimate, dir + "/" + curve, units, fitDocument,
+                             why) &&
                    profileFigure(dir + "/" + curve, name, units, profileDocument, why) &&
                    writeFileAtomically(dir + "/" + fitSvg, fitDocument, why) &&
                    writeFileAtomically(dir + "/" + profileSvg, profileDocument, why);
@@ -523,8 +527,8 @@ int analyseCommand(const std::vector<std::string>& args) {
             m.negLogL = l.minimum;
             m.confirmations = facts.confirmations;
             m.searchStarts = facts.starts;
-            const std::vector<std::string> names = parameterNames(model);
-            const std::vector<std::string> meanings = parameterMeanings(model);
+            const std::vector<std::string> names = parameterNames(*data, model);
+            const std::vector<std::string> meanings = parameterMeanings(*data, model);
             for (const ParameterLimits& p : l.parameters) {
                 const auto at = std::find(names.begin(), names.end(), p.name) - names.begin();
                 ParameterEstimate e;
@@ -540,7 +544,8 @@ int analyseCommand(const std::vector<std::string>& args) {
             values.push_back(l.minimum);
             analysis.models.push_back(m);
         }
-        const std::vector<CriteriaRow> criteria = informationCriteria(models, points, values);
+        const std::vector<CriteriaRow> criteria =
+            informationCriteria(*data, models, points, values);
         for (std::size_t i = 0; i < analysis.models.size(); i++) {
             analysis.models[i].aic = criteria[i].aic;
             analysis.models[i].aicc = criteria[i].aicc;
@@ -555,10 +560,10 @@ int analyseCommand(const std::vector<std::string>& args) {
         run.command = analyseCommandLine();
         run.effort = effortName(o.effort);
         run.seed = seed;
-        run.dataFile = dataFileLabel();
-        run.dataChecksum = dataChecksum();
+        run.dataFile = dataFileLabel(*data);
+        run.dataChecksum = dataChecksum(*data);
         run.units = units;
-        run.sampled = analysedIndividuals();
+        run.sampled = analysedIndividuals(*data);
         // Every stage's time, this run's and earlier runs' alike, and this run's own.
         for (const Stage& s : stages) {
             StageManifest manifest;
@@ -602,11 +607,10 @@ int analyseCommand(const std::vector<std::string>& args) {
         // The report is made from the models' files alone: another list of models makes
         // another report, from stages that were each checked above.
         if (was == StageState::other && !o.redo && s.model != 0) {
-            std::cerr << "zonetool analyse: " << dir
-                      << " holds an analysis made with other inputs (" << label << ": "
-                      << difference
-                      << " differs); give --redo to start over, or name another directory "
-                         "with -o\n";
+            *ctx.err << "zonetool analyse: " << dir << " holds an analysis made with other inputs ("
+                     << label << ": " << difference
+                     << " differs); give --redo to start over, or name another directory "
+                        "with -o\n";
             return 1;
         }
         const double scale = estimatedDone > 0.0 ? actualDone / estimatedDone : 1.0;
@@ -618,7 +622,7 @@ int analyseCommand(const std::vector<std::string>& args) {
         std::string why;
         if (!s.run(why)) {
             progress.clear();
-            std::cerr << "zonetool analyse: " << label << ": " << why << "\n";
+            *ctx.err << "zonetool analyse: " << label << ": " << why << "\n";
             return 1;
         }
         StageManifest manifest;
@@ -629,7 +633,7 @@ int analyseCommand(const std::vector<std::string>& args) {
         manifest.cpuSeconds = processCpuSeconds() - cpu0;
         manifest.wallSeconds = static_cast<double>(steadyNow() - wall0) * 1e-9;
         if (!writeFileAtomically(manifestPath, manifestText(manifest), why)) {
-            std::cerr << "zonetool analyse: " << why << "\n";
+            *ctx.err << "zonetool analyse: " << why << "\n";
             return 1;
         }
         estimatedDone += s.estimate;
@@ -640,6 +644,6 @@ int analyseCommand(const std::vector<std::string>& args) {
     }
     progress.say("this run: " + formatElapsed(processCpuSeconds() - cpuStart) + " CPU, " +
                  formatElapsed(static_cast<double>(steadyNow() - wallStart) * 1e-9) + " wall");
-    std::cout << dir << "/report.html\n";
+    *ctx.out << dir << "/report.html\n";
     return 0;
 }

@@ -3,10 +3,12 @@
 // comparison, the derived quantities, the figures and the report - resumable at every stage.
 #pragma once
 
+#include "tools/run_context.h"
+
 #include <string>
 #include <vector>
 
 // The command: zonetool analyse [MODELS] [options]. Returns the exit status.
-int analyseCommand(const std::vector<std::string>& args);
+int analyseCommand(RunContext& ctx, const std::vector<std::string>& args);
 
 extern const char* const analyseHelp;

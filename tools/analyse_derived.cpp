@@ -84,8 +84,9 @@ selectionCoefficients(const std::vector<std::string>& names,
     return coefficients;
 }
 
-void deriveQuantities(const ProfileLimits& limits, ModelAnalysis& analysis) {
-    const std::vector<std::string> names = parameterNames(analysis.model);
+void deriveQuantities(const DataContext& data, const ProfileLimits& limits,
+                      ModelAnalysis& analysis) {
+    const std::vector<std::string> names = parameterNames(data, analysis.model);
     const std::vector<EvaluatedPoint> within = pointsWithinLimit(limits);
     std::vector<std::vector<double>> points;
     for (const EvaluatedPoint& p : within) {
@@ -97,7 +98,7 @@ void deriveQuantities(const ProfileLimits& limits, ModelAnalysis& analysis) {
     std::vector<double> centre, width, sigmaEff;
     std::vector<std::vector<double>> deficit;
     for (const std::vector<double>& point : points) {
-        const ClineNumbers n = clineNumbersAt(analysis.model, point);
+        const ClineNumbers n = clineNumbersAt(data, analysis.model, point);
         if (!n.predicted) {
             continue;
         }
@@ -129,5 +130,5 @@ void deriveQuantities(const ProfileLimits& limits, ModelAnalysis& analysis) {
             regions.size() == deficit.size() ? regions[r] : "region " + std::to_string(r + 1);
         analysis.derived.push_back({"F_IS " + region, "", rangeOf(deficit[r])});
     }
-    analysis.settledness = settlednessWords(analysis.model, limits.estimate);
+    analysis.settledness = settlednessWords(data, analysis.model, limits.estimate);
 }

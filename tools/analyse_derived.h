@@ -5,6 +5,7 @@
 
 #include "tools/analyse_limits.h"
 #include "tools/analyse_results.h"
+#include "tools/data_option.h"
 
 #include <string>
 #include <vector>
@@ -29,5 +30,6 @@ Bounded rangeOf(const std::vector<double>& values);
 
 // Fills in the selection coefficients, the derived quantities, the axis, the settledness and
 // the number of points within the limit of `analysis` for its model, from `limits` (each point
-// within the limit simulated once).
-void deriveQuantities(const ProfileLimits& limits, ModelAnalysis& analysis);
+// within the limit simulated once on the transect and boxes of `data`).
+void deriveQuantities(const DataContext& data, const ProfileLimits& limits,
+                      ModelAnalysis& analysis);

@@ -5,7 +5,6 @@
 #include "driver/start_file.h"
 #include "models/model_table.h"
 #include "models/settled_objective.h"
-#include "population/diagnostics.h"
 #include "tools/analyse_limits.h"
 #include "tools/checkpoint.h"
 #include "tools/checkpointed_fit.h"
@@ -49,8 +48,8 @@ const ModelEntry& entry(int model) {
     return *findModel(model);
 }
 
-std::vector<ParameterInfo> boxesOf(int model) {
-    const ModelBox& box = activeBox(model);
+std::vector<ParameterInfo> boxesOf(const DataContext& data, int model) {
+    const ModelBox& box = data.box(model);
     return std::vector<ParameterInfo>(box.parameters, box.parameters + box.parameterCount);
 }
 
@@ -88,17 +87,17 @@ std::string analyseProgramVersion() {
     return programVersion();
 }
 
-std::vector<std::string> parameterNames(int model) {
+std::vector<std::string> parameterNames(const DataContext& data, int model) {
     std::vector<std::string> names;
-    for (const ParameterInfo& p : boxesOf(model)) {
+    for (const ParameterInfo& p : boxesOf(data, model)) {
         names.push_back(p.name);
     }
     return names;
 }
 
-std::vector<std::string> parameterMeanings(int model) {
+std::vector<std::string> parameterMeanings(const DataContext& data, int model) {
     std::vector<std::string> meanings;
-    for (const ParameterInfo& p : boxesOf(model)) {
+    for (const ParameterInfo& p : boxesOf(data, model)) {
         meanings.push_back(p.meaning);
     }
     return meanings;
@@ -117,57 +116,54 @@ bool modelReadsBorderFile(int model) {
     return entry(model).borders == BorderSource::borderFile;
 }
 
-std::string dataFileLabel() {
-    const DataContext* data = dataContext();
-    return data == nullptr || data->path.empty() ? "built-in" : data->path;
+std::string dataFileLabel(const DataContext& data) {
+    return data.path.empty() ? "built-in" : data.path;
 }
 
 // A temperature-0 simplex polish of `start` with initial steps `steps`, within about `budget`
-// evaluations of the settled objective: a search of the user's start without hops.
-StartOutcome polishFrom(const ModelEntry& m, const std::vector<double>& start,
-                        const std::vector<double>& steps, int budget) {
+// evaluations of the settled objective on the transect and boxes of `data`: a search of the
+// user's start without hops.
+StartOutcome polishFrom(const DataContext& data, const ModelEntry& m,
+                        const std::vector<double>& start, const std::vector<double>& steps,
+                        int budget) {
     SearchSettings settings;
     settings.searches = 0;
     settings.budget = budget;
     settings.hops = 0;
-    settings.regions = defaultRegions(m);
+    settings.regions = defaultRegions(data, m);
     settings.objective = ObjectiveKind::settled;
-    const SearchStarts starts = searchStarts(m, settings, start, steps, "polish");
-    return runOneSearch(m, settings, starts, 0);
+    const SearchStarts starts = searchStarts(data, m, settings, start, steps, "polish");
+    return runOneSearch(data, m, settings, starts, 0);
 }
 
-std::string dataChecksum() {
-    const DataContext* data = dataContext();
-    return data == nullptr ? "" : data->checksum;
+std::string dataChecksum(const DataContext& data) {
+    return data.checksum;
 }
 
-std::string boxOptionsText() {
+std::string boxOptionsText(const DataContext& data) {
     std::string text;
-    if (const DataContext* data = dataContext()) {
-        for (const std::string& option : data->boxOptions) {
-            text += (text.empty() ? "" : " ") + option;
-        }
+    for (const std::string& option : data.boxOptions) {
+        text += (text.empty() ? "" : " ") + option;
     }
     return text;
 }
 
-int analysedIndividuals() {
-    return sampledIndividuals();
+int analysedIndividuals(const DataContext& data) {
+    return sampledIndividuals(data.data());
 }
 
-EvaluationCost secondsPerEvaluation(int model, int samples, std::uint64_t seed) {
+EvaluationCost secondsPerEvaluation(const DataContext& data, int model, int samples,
+                                    std::uint64_t seed) {
     // Along a short simplex from the first design start rather than at the starts alone: a
     // search and a profile spend their time where the simplex goes, near cliffs and lost
     // alleles whose runs are long, not at the spread-out starts.
     const ModelEntry& m = entry(model);
-    const std::vector<Region> regions = defaultRegions(m);
+    const std::vector<Region> regions = defaultRegions(data, m);
     const std::vector<std::vector<double>> starts = designStarts(m, regions, 1, seed, Design::box);
-    std::ostream discard(nullptr);
-    const ScopedDiagnostics dropped(&discard);
     const std::int64_t began = steadyNow();
     const double cpuBegan = processCpuSeconds();
     const StartOutcome walk =
-        polishFrom(m, starts.front(), regionSteps(regions, starts.front()), samples);
+        polishFrom(data, m, starts.front(), regionSteps(regions, starts.front()), samples);
     const double count = static_cast<double>(std::max(1L, walk.evaluations));
     EvaluationCost cost;
     cost.cpu = (processCpuSeconds() - cpuBegan) / count;
@@ -175,15 +171,16 @@ EvaluationCost secondsPerEvaluation(int model, int samples, std::uint64_t seed) 
     return cost;
 }
 
-bool runSearchStage(int model, const EffortBudget& budget, std::uint64_t seed, int jobs,
-                    const std::string& recordPath, std::string& error) {
+bool runSearchStage(const DataContext& data, int model, const EffortBudget& budget,
+                    std::uint64_t seed, int jobs, const std::string& recordPath,
+                    std::string& error) {
     const ModelEntry& m = entry(model);
     SearchSettings settings;
     settings.searches = budget.searchStarts;
     settings.seed = seed;
     settings.jobs = jobs;
     settings.budget = budget.searchBudget;
-    settings.regions = defaultRegions(m);
+    settings.regions = defaultRegions(data, m);
     settings.objective = ObjectiveKind::settled;
     // The user's start vector comes first, as in 'zonetool explore', when it is usable.
     const std::string startName = startFileName(std::to_string(model).c_str());
@@ -194,13 +191,13 @@ bool runSearchStage(int model, const EffortBudget& budget, std::uint64_t seed, i
         user.start.size() >= static_cast<std::size_t>(m.parameterCount)) {
         user.start.resize(static_cast<std::size_t>(m.parameterCount));
         user.deltas.resize(user.start.size());
-        if (startBoxProblem(startName, m, user.start, "").empty()) {
+        if (startBoxProblem(data, startName, m, user.start, "").empty()) {
             userStart = user.start;
             userSteps = user.deltas;
         }
     }
-    const SearchStarts starts = searchStarts(m, settings, userStart, userSteps, startName);
-    const ExploreMap map = runSearch(m, settings, starts);
+    const SearchStarts starts = searchStarts(data, m, settings, userStart, userSteps, startName);
+    const ExploreMap map = runSearch(data, m, settings, starts);
     if (map.optima.empty()) {
         error = std::string("the search of ") + m.name + " found no optimum";
         return false;
@@ -224,7 +221,7 @@ bool readSearchFacts(const std::string& recordPath, SearchFacts& facts, std::str
     return true;
 }
 
-bool runFitStage(int model, const EffortBudget& budget, std::uint64_t seed,
+bool runFitStage(const DataContext& data, int model, const EffortBudget& budget, std::uint64_t seed,
                  const std::string& recordPath, const std::string& resultPath, std::string& error) {
     const ModelEntry& m = entry(model);
     ExploreMap map;
@@ -240,14 +237,12 @@ bool runFitStage(int model, const EffortBudget& budget, std::uint64_t seed,
         // A deterministic polish: the same record gives the same point, so a stopped polish
         // simply runs again.
         const std::vector<double> steps = regionSteps(map.regions, best.point);
-        std::ostream discard(nullptr);
-        const ScopedDiagnostics dropped(&discard);
-        const StartOutcome polished = polishFrom(m, best.point, steps, budget.polishBudget);
+        const StartOutcome polished = polishFrom(data, m, best.point, steps, budget.polishBudget);
         const bool better = polished.value < best.value;
         FitResult result;
         result.bestPoint = better ? polished.point : best.point;
         result.bestValue = better ? polished.value : best.value;
-        FitRecord record = newFitRecord(m, best.point, steps);
+        FitRecord record = newFitRecord(m, best.point, steps, &data);
         record.point = result.bestPoint;
         record.value = result.bestValue;
         record.seed = seed;
@@ -266,6 +261,7 @@ bool runFitStage(int model, const EffortBudget& budget, std::uint64_t seed,
     fit.startOrigin = StartOrigin::optimum;
     fit.seed = seed;
     fit.objective = ObjectiveKind::settled;
+    fit.data = &data;
     FitNaming naming;
     naming.result = resultPath;
     naming.checkpoint = resultPath + ".ckpt";
@@ -288,8 +284,8 @@ bool runFitStage(int model, const EffortBudget& budget, std::uint64_t seed,
     return true;
 }
 
-bool readFittedPoint(int model, const std::string& resultPath, std::vector<double>& point,
-                     double& value, std::string& error) {
+bool readFittedPoint(const DataContext& data, int model, const std::string& resultPath,
+                     std::vector<double>& point, double& value, std::string& error) {
     const ModelEntry& m = entry(model);
     StoredResult stored;
     if (!readResultFile(resultPath, m, stored, error)) {
@@ -304,18 +300,17 @@ bool readFittedPoint(int model, const std::string& resultPath, std::vector<doubl
     }
     point.assign(stored.point.begin(), stored.point.begin() + m.parameterCount);
     std::ostream discard(nullptr);
-    const ScopedDiagnostics dropped(&discard);
-    value = objectiveAt(m, point, ObjectiveKind::settled);
+    value = objectiveAt(data, m, point, ObjectiveKind::settled, nullptr, &discard);
     return true;
 }
 
-bool runProfileStage(int model, const EffortBudget& budget, const std::vector<double>& point,
-                     double units, const std::string& curvePath, const std::string& limitsPath,
-                     const std::string& journalPath, bool redo,
+bool runProfileStage(const DataContext& data, int model, const EffortBudget& budget,
+                     const std::vector<double>& point, double units, const std::string& curvePath,
+                     const std::string& limitsPath, const std::string& journalPath, bool redo,
                      const std::function<void(const std::string&)>& status, std::string& error) {
     const ModelEntry& m = entry(model);
-    const std::vector<ParameterInfo> boxes = boxesOf(model);
-    const std::vector<std::string> names = parameterNames(model);
+    const std::vector<ParameterInfo> boxes = boxesOf(data, model);
+    const std::vector<std::string> names = parameterNames(data, model);
     ProfileSettings settings;
     settings.units = units;
     settings.maxSteps = budget.profileSteps;
@@ -333,8 +328,8 @@ bool runProfileStage(int model, const EffortBudget& budget, const std::vector<do
     const std::string head = profileJournalHead({
         {"model", std::to_string(model)},
         {"objective", objectiveName(settings.objective)},
-        {"data", dataChecksum().empty() ? "built-in" : dataChecksum()},
-        {"boxes", boxOptionsText().empty() ? "-" : boxOptionsText()},
+        {"data", dataChecksum(data).empty() ? "built-in" : dataChecksum(data)},
+        {"boxes", boxOptionsText(data).empty() ? "-" : boxOptionsText(data)},
         {"estimate", estimate},
         {"units", format17(settings.units)},
         {"steps", std::to_string(settings.maxSteps)},
@@ -348,10 +343,11 @@ bool runProfileStage(int model, const EffortBudget& budget, const std::vector<do
         return false;
     }
     std::ostream discard(nullptr);
-    const ScopedDiagnostics dropped(&discard);
-    const BoundObjective bound{&m, settings.objective};
     FailureSink failures;
-    const FailureScope failureScope(failures);
+    SimulationContext simulation;
+    simulation.diagnostics = &discard;
+    const ModelContext context = data.models(&failures, simulation);
+    const BoundObjective bound{&context, &m, settings.objective};
     const ProfiledObjective objective = [bound, &failures](const NRvector<double>& x) {
         return failures.failed() ? std::numeric_limits<double>::max() : bound(x);
     };
@@ -388,9 +384,10 @@ bool runProfileStage(int model, const EffortBudget& budget, const std::vector<do
         return false;
     }
     // The state of each point, so that the curve says which objective its values are of.
-    objectiveAt(m, outcome.estimate, ObjectiveKind::settled, &outcome.estimateState);
+    objectiveAt(data, m, outcome.estimate, ObjectiveKind::settled, &outcome.estimateState,
+                &discard);
     for (ProfilePoint& walked : outcome.walked) {
-        objectiveAt(m, walked.point, ObjectiveKind::settled, &walked.state);
+        objectiveAt(data, m, walked.point, ObjectiveKind::settled, &walked.state, &discard);
         walked.stateMeasured = true;
     }
     outcome.statesMeasured = true;
@@ -422,18 +419,17 @@ bool runProfileStage(int model, const EffortBudget& budget, const std::vector<do
     return true;
 }
 
-ClineNumbers clineNumbersAt(int model, const std::vector<double>& point) {
+ClineNumbers clineNumbersAt(const DataContext& data, int model, const std::vector<double>& point) {
     const ModelEntry& m = entry(model);
     ClineNumbers numbers;
     int fileBorders[2] = {0, 0};
     std::string error;
-    bordersFor(m, fileBorders, error);
+    bordersFor(data.data(), m, fileBorders, error);
     std::ostream discard(nullptr);
-    const ScopedDiagnostics dropped(&discard);
     double value = 0.0;
     const std::vector<Genotype> predicted =
-        predictAt(m, point, ObjectiveKind::settled, nullptr, &value);
-    const FitSummary s = summariseFit(m, point, predicted, fileBorders);
+        predictAt(data, m, point, ObjectiveKind::settled, nullptr, &value, &discard);
+    const FitSummary s = summariseFit(data.data(), m, point, predicted, fileBorders);
     numbers.predicted = s.predicted;
     numbers.value = value;
     numbers.centre = s.centre;
@@ -444,11 +440,10 @@ ClineNumbers clineNumbersAt(int model, const std::vector<double>& point) {
     return numbers;
 }
 
-std::string settlednessWords(int model, const std::vector<double>& point) {
+std::string settlednessWords(const DataContext& data, int model, const std::vector<double>& point) {
     const ModelEntry& m = entry(model);
     std::ostream discard(nullptr);
-    const ScopedDiagnostics dropped(&discard);
-    const Settledness s = measureSettledness(m, point);
+    const Settledness s = measureSettledness(data, m, point, &discard);
     std::ostringstream words;
     if (s.generations == 0) {
         return "The point lies outside the model's box: nothing was simulated.";
@@ -481,7 +476,8 @@ std::string settlednessWords(int model, const std::vector<double>& point) {
     return words.str();
 }
 
-std::vector<CriteriaRow> informationCriteria(const std::vector<int>& models,
+std::vector<CriteriaRow> informationCriteria(const DataContext& data,
+                                             const std::vector<int>& models,
                                              const std::vector<std::vector<double>>& points,
                                              const std::vector<double>& values) {
     std::vector<StoredResult> results;
@@ -494,7 +490,7 @@ std::vector<CriteriaRow> informationCriteria(const std::vector<int>& models,
         r.objective = ObjectiveKind::settled;
         results.push_back(r);
     }
-    const std::vector<ComparisonRow> rows = compareResults(results);
+    const std::vector<ComparisonRow> rows = compareResults(data.data(), results);
     double best = std::numeric_limits<double>::infinity();
     for (const ComparisonRow& row : rows) {
         best = std::min(best, row.aicc);
@@ -514,29 +510,29 @@ std::vector<CriteriaRow> informationCriteria(const std::vector<int>& models,
     return criteria;
 }
 
-bool fitFigure(int model, const std::vector<double>& point, const std::string& curvePath,
-               double units, std::string& svg, std::string& error) {
+bool fitFigure(const DataContext& data, int model, const std::vector<double>& point,
+               const std::string& curvePath, double units, std::string& svg, std::string& error) {
     const ModelEntry& m = entry(model);
     int fileBorders[2] = {0, 0};
-    if (!bordersFor(m, fileBorders, error)) {
+    if (!bordersFor(data.data(), m, fileBorders, error)) {
         return false;
     }
     std::ostream discard(nullptr);
-    const ScopedDiagnostics dropped(&discard);
     ModelPrediction prediction;
-    if (!predictForFigure(m, point, ObjectiveKind::settled, prediction, error)) {
+    if (!predictForFigure(data, m, point, ObjectiveKind::settled, prediction, error, &discard)) {
         return false;
     }
     Envelope envelope;
     if (!prediction.sites.empty() &&
-        !envelopeFromCurves(m, point, ObjectiveKind::settled, prediction, {curvePath}, units,
-                            envelope, error)) {
+        !envelopeFromCurves(data, m, point, ObjectiveKind::settled, prediction, {curvePath}, units,
+                            envelope, error, &discard)) {
         return false;
     }
-    PlotInput input = plotInputFor(m, point, prediction.value, prediction.sites, fileBorders);
+    PlotInput input =
+        plotInputFor(data.data(), m, point, prediction.value, prediction.sites, fileBorders);
     input.lines = prediction.lines;
     input.envelope = envelope;
-    input.centre = summariseFit(m, point, prediction.sites, fileBorders).centre;
+    input.centre = summariseFit(data.data(), m, point, prediction.sites, fileBorders).centre;
     svg = renderSvg(input);
     return true;
 }
@@ -564,9 +560,9 @@ std::string textChecksum(const std::string& text) {
     return "fnv1a64:" + fnv1a64(text);
 }
 
-bool borderFileUsable(int model, std::string& error) {
+bool borderFileUsable(const DataContext& data, int model, std::string& error) {
     int fileBorders[2] = {0, 0};
-    return bordersFor(entry(model), fileBorders, error);
+    return bordersFor(data.data(), entry(model), fileBorders, error);
 }
 
 std::string userStartFile(int model) {

@@ -3,10 +3,13 @@
 // call `analyse` makes into another command's code is in this file (tools/analyse_stages.cpp),
 // so that a change of those interfaces is met here alone. Each stage writes its files
 // atomically and leaves nothing half-written when stopped; all work happens on the calling
-// thread unless `jobs` says otherwise, under the data and boxes in force there.
+// thread unless `jobs` says otherwise. The calls that evaluate a model or read its boxes take
+// the command's `data` (its transect, boxes and --data/--box settings), on every thread alike;
+// the models' diagnostic lines are dropped.
 #pragma once
 
 #include "tools/analyse_effort.h"
+#include "tools/data_option.h"
 
 #include <cstdint>
 #include <functional>
@@ -18,8 +21,8 @@ std::string analyseCommandLine();
 std::string analyseProgramVersion();
 
 // Names of the model's parameters and their one-line meanings, in vector order.
-std::vector<std::string> parameterNames(int model);
-std::vector<std::string> parameterMeanings(int model);
+std::vector<std::string> parameterNames(const DataContext& data, int model);
+std::vector<std::string> parameterMeanings(const DataContext& data, int model);
 int modelParameterCount(int model);
 const char* modelName(int model);
 const char* modelPrefix(int model);
@@ -28,11 +31,11 @@ bool modelReadsBorderFile(int model);
 
 // The data in force: "built-in" or the --data file as given, and its checksum ("" when built
 // in); the --box options as given, joined by blanks.
-std::string dataFileLabel();
-std::string dataChecksum();
-std::string boxOptionsText();
+std::string dataFileLabel(const DataContext& data);
+std::string dataChecksum(const DataContext& data);
+std::string boxOptionsText(const DataContext& data);
 // Individuals sampled along the transect in use (the n of AICc).
-int analysedIndividuals();
+int analysedIndividuals(const DataContext& data);
 
 // Mean seconds of one settled evaluation of `model` along a simplex of about `samples`
 // evaluations from the first design start drawn with `seed`: CPU seconds, and wall seconds
@@ -41,7 +44,8 @@ struct EvaluationCost {
     double cpu = 0.0;
     double wall = 0.0;
 };
-EvaluationCost secondsPerEvaluation(int model, int samples, std::uint64_t seed);
+EvaluationCost secondsPerEvaluation(const DataContext& data, int model, int samples,
+                                    std::uint64_t seed);
 
 // The start-vector file of `model` in the working directory (startvecN.txt), or "" when there
 // is none.
@@ -51,8 +55,9 @@ std::string userStartFile(int model);
 // when it holds a usable one, then `budget.searchStarts` design starts drawn with `seed`, each
 // a simplex of at most `budget.searchBudget` settled evaluations, on `jobs` threads; its record
 // (the one 'zonetool explore' writes) goes to `recordPath`. False with the reason in `error`.
-bool runSearchStage(int model, const EffortBudget& budget, std::uint64_t seed, int jobs,
-                    const std::string& recordPath, std::string& error);
+bool runSearchStage(const DataContext& data, int model, const EffortBudget& budget,
+                    std::uint64_t seed, int jobs, const std::string& recordPath,
+                    std::string& error);
 
 // What the report needs of a search record.
 struct SearchFacts {
@@ -68,21 +73,21 @@ bool readSearchFacts(const std::string& recordPath, SearchFacts& facts, std::str
 // annealing schedule seeded with `seed` and checkpointed to resultPath.ckpt (resumed from it
 // when there), its start file at resultPath.start and its log at resultPath.log; otherwise a
 // temperature-0 simplex polish of budget.polishBudget evaluations. False with the reason.
-bool runFitStage(int model, const EffortBudget& budget, std::uint64_t seed,
+bool runFitStage(const DataContext& data, int model, const EffortBudget& budget, std::uint64_t seed,
                  const std::string& recordPath, const std::string& resultPath, std::string& error);
 
 // A fitted point and its settled -lnL, read from a result file (the value re-evaluated).
-bool readFittedPoint(int model, const std::string& resultPath, std::vector<double>& point,
-                     double& value, std::string& error);
+bool readFittedPoint(const DataContext& data, int model, const std::string& resultPath,
+                     std::vector<double>& point, double& value, std::string& error);
 
 // The profile of every parameter of `model` about `point`, to `units` log-likelihood units,
 // with the budget's settings, each point journaled to journalPath (resumed from it; started
 // afresh with `redo`). Writes the walked curve ('zonetool profile --curve') to `curvePath` and
 // the limits with every evaluated point to `limitsPath` (see analyse_limits.h), then removes
 // the journal. `status` receives a short text before each point. False with the reason.
-bool runProfileStage(int model, const EffortBudget& budget, const std::vector<double>& point,
-                     double units, const std::string& curvePath, const std::string& limitsPath,
-                     const std::string& journalPath, bool redo,
+bool runProfileStage(const DataContext& data, int model, const EffortBudget& budget,
+                     const std::vector<double>& point, double units, const std::string& curvePath,
+                     const std::string& limitsPath, const std::string& journalPath, bool redo,
                      const std::function<void(const std::string&)>& status, std::string& error);
 
 // The cline numbers of `model` at `point` under the settled objective.
@@ -95,10 +100,10 @@ struct ClineNumbers {
     std::vector<double> deficit; // F_IS of each selection region, in region order
     std::string axis;            // "position" or "summed distance"
 };
-ClineNumbers clineNumbersAt(int model, const std::vector<double>& point);
+ClineNumbers clineNumbersAt(const DataContext& data, int model, const std::vector<double>& point);
 
 // The settledness of the simulation at `point`, in words for a report.
-std::string settlednessWords(int model, const std::vector<double>& point);
+std::string settlednessWords(const DataContext& data, int model, const std::vector<double>& point);
 
 // Information criteria of fits of several models, in the order given.
 struct CriteriaRow {
@@ -107,14 +112,15 @@ struct CriteriaRow {
     double deltaAicc = 0.0;
     double weight = 0.0; // from AICc
 };
-std::vector<CriteriaRow> informationCriteria(const std::vector<int>& models,
+std::vector<CriteriaRow> informationCriteria(const DataContext& data,
+                                             const std::vector<int>& models,
                                              const std::vector<std::vector<double>>& points,
                                              const std::vector<double>& values);
 
 // The figure of the fit at `point` with the envelope of the curve's points within `units`, and
 // the figure of the profiles in `curvePath`, as SVG documents. False with the reason.
-bool fitFigure(int model, const std::vector<double>& point, const std::string& curvePath,
-               double units, std::string& svg, std::string& error);
+bool fitFigure(const DataContext& data, int model, const std::vector<double>& point,
+               const std::string& curvePath, double units, std::string& svg, std::string& error);
 bool profileFigure(const std::string& curvePath, const std::string& title, double units,
                    std::string& svg, std::string& error);
 
@@ -126,7 +132,7 @@ std::string fileChecksum(const std::string& path);
 std::string textChecksum(const std::string& text);
 
 // For a model that reads borders.txt: false with the reason when the file is not usable.
-bool borderFileUsable(int model, std::string& error);
+bool borderFileUsable(const DataContext& data, int model, std::string& error);
 
 // The journal a profile of the fit in `resultPath` keeps while it runs.
 std::string profileJournalPath(const std::string& resultPath);

@@ -4,9 +4,9 @@
 #include "driver/start_file.h"
 #include "driver/zonefit_main.h"
 #include "models/model_table.h"
-#include "population/diagnostics.h"
 #include "tools/checkpoint.h"
 #include "tools/failed_fit.h"
+#include "tools/fit_objective.h"
 #include "tools/fit_record.h"
 
 #include <cerrno>
@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -47,14 +48,16 @@ const char* signalName(int signal) {
     }
 }
 
-// Once a stop is requested every evaluation returns +infinity at once: no trial is accepted,
-// the simplex shrinks, and the budget runs out within microseconds, so the annealer returns
-// without any exception and the schedule abandons the call.
-double stoppingObjective(const NRvector<double>& x) {
-    if (stopRequestSignal() != 0) {
-        return std::numeric_limits<double>::infinity();
-    }
-    return countingObjective(x);
+// `objective`, until a stop is requested; from then on every evaluation returns +infinity at
+// once: no trial is accepted, the simplex shrinks, and the budget runs out within microseconds,
+// so the annealer returns without any exception and the schedule abandons the call.
+FitObjective stoppingObjective(FitObjective objective) {
+    return [objective = std::move(objective)](const NRvector<double>& x) {
+        if (stopRequestSignal() != 0) {
+            return std::numeric_limits<double>::infinity();
+        }
+        return objective(x);
+    };
 }
 
 bool readWholeFile(const std::string& path, std::string& content) {
@@ -303,8 +306,10 @@ class CheckpointSaver {
 };
 
 // Where the fit writes: reports to the log, messages to `err`, and the record of the whole fit,
-// whose evaluations and times run over every part of it.
+// whose evaluations and times run over every part of it. It minimises `objective`, whose
+// failures go to `failures`.
 FitOutput checkpointedOutput(const FitDescription& fit, const ModelEntry& model,
+                             const FitObjective& objective, FailureSink& failures,
                              const FitProgress& progress, const FitClock& clock, std::ofstream& log,
                              std::ostream& err) {
     FitOutput output;
@@ -313,11 +318,13 @@ FitOutput checkpointedOutput(const FitDescription& fit, const ModelEntry& model,
     output.resultName = fit.files.result;
     output.existingResult = fit.redo ? ExistingFile::replace : ExistingFile::keep;
     output.startLabel = fit.startPath;
-    output.objective = stoppingObjective;
+    output.objective = stoppingObjective(objective);
+    output.failures = &failures;
     output.onResult = [&fit, &model, &progress, &clock](const FitResult& result,
                                                         const StartVector& startVector,
                                                         std::string& recordError) {
-        FitRecord record = newFitRecord(model, startVector.start, startVector.deltas);
+        FitRecord record =
+            newFitRecord(model, startVector.start, startVector.deltas, &fitData(fit));
         record.point = result.bestPoint;
         record.value = result.bestValue;
         record.seed = fit.seed;
@@ -326,7 +333,7 @@ FitOutput checkpointedOutput(const FitDescription& fit, const ModelEntry& model,
         clock.totals(record.cpuSeconds, record.wallSeconds);
         return writeFitRecord(fit.files.result, record, recordError);
     };
-    output.acceptResult = penaltyRefusal(model);
+    output.acceptResult = penaltyRefusal(fitData(fit), model);
     return output;
 }
 
@@ -401,16 +408,15 @@ CheckpointedOutcome runCheckpointedFit(const FitDescription& fit, FitProgress& p
     options.resumeFrom = resumeFrom != nullptr ? &restored.state : nullptr;
     options.stopRequested = [&saver] { return saver.failed() || stopRequestSignal() != 0; };
     options.onState = [&saver](const ScheduleState& state) { saver.save(state); };
-    const FitOutput output = checkpointedOutput(fit, *model, progress, clock, log, err);
-    int status = 1;
-    {
-        const BoundObjective bound{model, fit.objective};
-        const ScopedCountingTarget counting(
-            fit.function != nullptr ? fit.function : model->objective, &progress,
-            fit.objective == ObjectiveKind::settled ? &bound : nullptr);
-        const ScopedDiagnostics diagnosticsTo(&log);
-        status = runFit(argument.c_str(), fit.startPath, options, output);
-    }
+    // The fit's own sink; the models' diagnostics go to its log.
+    FailureSink failures;
+    SimulationContext simulation;
+    simulation.diagnostics = &log;
+    const ModelContext context = fitData(fit).models(&failures, simulation);
+    const FitOutput output =
+        checkpointedOutput(fit, *model, fitObjective(fit, *model, context, progress), failures,
+                           progress, clock, log, err);
+    const int status = runFit(argument.c_str(), fit.startPath, options, output);
     log.flush();
     trace.flush();
     outcome.evaluations = progress.evaluations;

@@ -8,9 +8,12 @@
 #include <iostream>
 
 int usageError(const std::string& command, const std::string& problem) {
-    std::cerr << "zonetool" << (command.empty() ? "" : " " + command) << ": " << problem << "\n"
-              << "Run 'zonetool " << (command.empty() ? "" : command + " ")
-              << "--help' for usage.\n";
+    return usageError(std::cerr, command, problem);
+}
+
+int usageError(std::ostream& err, const std::string& command, const std::string& problem) {
+    err << "zonetool" << (command.empty() ? "" : " " + command) << ": " << problem << "\n"
+        << "Run 'zonetool " << (command.empty() ? "" : command + " ") << "--help' for usage.\n";
     return 2;
 }
 

@@ -4,12 +4,15 @@
 #include "tools/number_format.h" // formatNumber and format17
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
 // Writes "zonetool COMMAND: PROBLEM" and the pointer to the command's help to standard error,
 // and returns the exit status of bad arguments, 2.
 int usageError(const std::string& command, const std::string& problem);
+// The same, written to `err`.
+int usageError(std::ostream& err, const std::string& command, const std::string& problem);
 
 // Whether `argument` asks for help (--help or -h).
 bool isHelp(const std::string& argument);

@@ -9,7 +9,7 @@
 #include "tools/output_lock.h"
 
 #include <cstdio>
-#include <iostream>
+#include <ostream>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -116,8 +116,9 @@ int readClineOptions(const std::vector<std::string>& args, ClineOptions& o) {
 }
 
 // The file's loci (one unnamed for a file without loci, or the built-in transect) and the
-// checksum of its bytes.
-bool readLoci(const ClineOptions& o, std::vector<LocusTransect>& loci, std::string& checksum) {
+// checksum of its bytes; a failure is named on `err`.
+bool readLoci(std::ostream& err, const ClineOptions& o, std::vector<LocusTransect>& loci,
+              std::string& checksum) {
     if (o.data.empty()) {
         loci.assign(1, LocusTransect{"", builtInTransect()});
         return true;
@@ -130,7 +131,7 @@ bool readLoci(const ClineOptions& o, std::vector<LocusTransect>& loci, std::stri
     if (file == nullptr) {
         Transect unused;
         readTransectFile(o.data, unused, error); // words the failure
-        std::cerr << error << "\n";
+        err << error << "\n";
         return false;
     }
     std::string bytes;
@@ -143,17 +144,17 @@ bool readLoci(const ClineOptions& o, std::vector<LocusTransect>& loci, std::stri
     std::fclose(file);
     std::istringstream text(bytes);
     if (failed) {
-        std::cerr << "Error in " << o.data << ": cannot read the file\n";
+        err << "Error in " << o.data << ": cannot read the file\n";
         return false;
     }
     if (!readLocusTransects(text, o.data, loci, error)) {
-        std::cerr << error << "\n";
+        err << error << "\n";
         return false;
     }
     if (!o.locus.empty()) {
         LocusTransect chosen{o.locus, {}};
         if (!selectLocus(loci, o.data, o.locus, chosen.transect, error)) {
-            std::cerr << error << "\n";
+            err << error << "\n";
             return false;
         }
         loci.assign(1, chosen);
@@ -164,7 +165,7 @@ bool readLoci(const ClineOptions& o, std::vector<LocusTransect>& loci, std::stri
 
 } // namespace
 
-int clineCommand(const std::vector<std::string>& args) {
+int clineCommand(RunContext& ctx, const std::vector<std::string>& args) {
     ClineOptions o;
     const int status = readClineOptions(args, o);
     if (status >= 0) {
@@ -175,7 +176,7 @@ int clineCommand(const std::vector<std::string>& args) {
     }
     std::vector<LocusTransect> loci;
     std::string checksum;
-    if (!readLoci(o, loci, checksum)) {
+    if (!readLoci(*ctx.err, o, loci, checksum)) {
         return 1;
     }
     const bool hasLoci = !loci.front().locus.empty();
@@ -188,8 +189,8 @@ int clineCommand(const std::vector<std::string>& args) {
         for (const std::string& name : names) {
             struct stat info;
             if (lstat(name.c_str(), &info) == 0) {
-                std::cerr << "zonetool cline: " << name
-                          << " exists already; give --redo to overwrite it\n";
+                *ctx.err << "zonetool cline: " << name
+                         << " exists already; give --redo to overwrite it\n";
                 clear = false;
             }
         }
@@ -231,12 +232,12 @@ int clineCommand(const std::vector<std::string>& args) {
     for (std::size_t s = 0; s < runs.size(); s++) {
         std::string error;
         if (!writeResultFile(names[s], clineRecordJson(runs[s], o.data, checksum), error)) {
-            std::cerr << "zonetool cline: cannot save " << names[s] << ": " << error << "\n";
+            *ctx.err << "zonetool cline: cannot save " << names[s] << ": " << error << "\n";
             return 1;
         }
     }
-    std::cout << (o.format == TableFormat::json  ? clineJson(all)
-                  : o.format == TableFormat::tsv ? clineTsv(all)
-                                                 : clineTable(all));
+    *ctx.out << (o.format == TableFormat::json  ? clineJson(all)
+                 : o.format == TableFormat::tsv ? clineTsv(all)
+                                                : clineTable(all));
     return 0;
 }

@@ -1,7 +1,6 @@
 #include "tools/compare.h"
 
 #include "data/active_transect.h"
-#include "population/diagnostics.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
 #include "tools/descriptive_records.h"
@@ -60,23 +59,20 @@ const char* const compareHelp =
     "                 II) instead of the built-in one; the boxes scale with its length\n"
     "  --box NAME=LO:HI  set both bounds of parameter NAME (repeatable)\n";
 
-int sampledIndividuals() {
+int sampledIndividuals(const Transect& transect) {
     int total = 0;
-    for (int i = 0; i < activeTransect().siteCount(); i++) {
-        total +=
-            activeTransect().countSS[i] + activeTransect().countSI[i] + activeTransect().countII[i];
+    for (int i = 0; i < transect.siteCount(); i++) {
+        total += transect.countSS[i] + transect.countSI[i] + transect.countII[i];
     }
     return total;
 }
 
-double saturatedNegLogLikelihood() {
+double saturatedNegLogLikelihood(const Transect& transect) {
     double value = 0.0;
-    for (int i = 0; i < activeTransect().siteCount(); i++) {
+    for (int i = 0; i < transect.siteCount(); i++) {
         const double n =
-            static_cast<double>(activeTransect().countSS[i] + activeTransect().countSI[i] +
-                                activeTransect().countII[i]);
-        for (int count : {activeTransect().countSS[i], activeTransect().countSI[i],
-                          activeTransect().countII[i]}) {
+            static_cast<double>(transect.countSS[i] + transect.countSI[i] + transect.countII[i]);
+        for (int count : {transect.countSS[i], transect.countSI[i], transect.countII[i]}) {
             if (count > 0) {
                 value -= count * std::log(count / n);
             }
@@ -85,13 +81,14 @@ double saturatedNegLogLikelihood() {
     return value;
 }
 
-int saturatedParameters() {
-    return 2 * activeTransect().siteCount();
+int saturatedParameters(const Transect& transect) {
+    return 2 * transect.siteCount();
 }
 
-std::vector<ComparisonRow> compareResults(const std::vector<StoredResult>& results) {
-    const double n = sampledIndividuals();
-    const double saturated = saturatedNegLogLikelihood();
+std::vector<ComparisonRow> compareResults(const Transect& transect,
+                                          const std::vector<StoredResult>& results) {
+    const double n = sampledIndividuals(transect);
+    const double saturated = saturatedNegLogLikelihood(transect);
     std::vector<ComparisonRow> all;
     for (const StoredResult& result : results) {
         ComparisonRow row;
@@ -102,7 +99,7 @@ std::vector<ComparisonRow> compareResults(const std::vector<StoredResult>& resul
         row.aic = 2.0 * k + 2.0 * result.value;
         row.aicc = row.aic + 2.0 * k * (k + 1.0) / (n - k - 1.0);
         row.g = 2.0 * (result.value - saturated);
-        row.df = saturatedParameters() - row.parameters;
+        row.df = saturatedParameters(transect) - row.parameters;
         row.weight = std::nan("");
         all.push_back(row);
     }
@@ -277,8 +274,10 @@ struct CompareOptions {
     bool objectiveGiven = false;
 };
 
-int readCompareOptions(const std::vector<std::string>& args, CompareOptions& o) {
+int readCompareOptions(const RunContext& ctx, const std::vector<std::string>& args,
+                       CompareOptions& o) {
     return OptionParser("compare", [] { return std::string(compareHelp); })
+        .streams(*ctx.out, *ctx.err)
         .optionPrefix("-")
         .flag({"-r"}, [&o] { o.recursive = true; })
         .flag({"--all"}, [&o] { o.all = true; })
@@ -330,10 +329,9 @@ namespace {
 // Leaves out, with a warning, the fits of the transect in use whose record names another
 // locus than the one in use (--locus, or none): they were fitted to other counts. Fits of
 // other transects are left for the refusal below. False, after the message, when none is left.
-bool keepFitsOfLocus(std::vector<LoadedFit>& fits) {
-    const DataContext* inUse = dataContext();
-    const std::string checksum = inUse != nullptr ? inUse->checksum : "";
-    const std::string locus = inUse != nullptr ? inUse->locus : "";
+bool keepFitsOfLocus(const DataContext& inUse, std::ostream& err, std::vector<LoadedFit>& fits) {
+    const std::string& checksum = inUse.checksum;
+    const std::string& locus = inUse.locus;
     const auto named = [](const std::string& name) {
         return name.empty() ? std::string("no locus") : "locus '" + name + "'";
     };
@@ -342,16 +340,16 @@ bool keepFitsOfLocus(std::vector<LoadedFit>& fits) {
         const bool sameData = (fit.record ? fit.record->dataChecksum : "") == checksum;
         const std::string fitLocus = fit.record ? fit.record->locus : "";
         if (sameData && fitLocus != locus) {
-            std::cerr << "zonetool compare: warning: " << fit.result.path << " is a fit of "
-                      << named(fitLocus) << ", not of " << named(locus)
-                      << "; it is left out (give the fit's --locus)\n";
+            err << "zonetool compare: warning: " << fit.result.path << " is a fit of "
+                << named(fitLocus) << ", not of " << named(locus)
+                << "; it is left out (give the fit's --locus)\n";
             continue;
         }
         kept.push_back(std::move(fit));
     }
     fits = std::move(kept);
     if (fits.empty()) {
-        std::cerr << "zonetool compare: no fit of " << named(locus) << " to compare\n";
+        err << "zonetool compare: no fit of " << named(locus) << " to compare\n";
         return false;
     }
     return true;
@@ -359,11 +357,9 @@ bool keepFitsOfLocus(std::vector<LoadedFit>& fits) {
 
 } // namespace
 
-int compareCommand(const std::vector<std::string>& args) {
-    // The models' messages about single evaluations would break the table, TSV or JSON.
-    const ScopedDiagnostics diagnosticsTo(&std::cerr);
+int compareCommand(RunContext& ctx, const std::vector<std::string>& args) {
     CompareOptions options;
-    const int status = readCompareOptions(args, options);
+    const int status = readCompareOptions(ctx, args, options);
     if (status >= 0) {
         return status;
     }
@@ -375,10 +371,10 @@ int compareCommand(const std::vector<std::string>& args) {
         dirs.push_back(".");
     }
     std::vector<LoadedFit> fits;
-    if (!loadFits("compare", dirs, recursive, fits, options.objective)) {
+    if (!loadFits(ctx, "compare", dirs, recursive, fits, options.objective)) {
         return 1;
     }
-    if (!keepFitsOfLocus(fits)) {
+    if (!keepFitsOfLocus(ctx.data, *ctx.err, fits)) {
         return 1;
     }
     // Values of different objectives are not likelihoods of one kind: rank one objective only.
@@ -386,30 +382,30 @@ int compareCommand(const std::vector<std::string>& args) {
         options.objectiveGiven ? options.objective : fits.front().result.objective;
     for (const LoadedFit& fit : fits) {
         if (fit.result.objective != objective) {
-            std::cerr << "zonetool compare: " << fit.result.path << " is a fit of the "
-                      << objectiveName(fit.result.objective) << " objective, not of the "
-                      << objectiveName(objective) << " objective of "
-                      << (options.objectiveGiven ? std::string("--objective")
-                                                 : fits.front().result.path)
-                      << "; fits of different objectives are not ranked together\n";
+            *ctx.err << "zonetool compare: " << fit.result.path << " is a fit of the "
+                     << objectiveName(fit.result.objective) << " objective, not of the "
+                     << objectiveName(objective) << " objective of "
+                     << (options.objectiveGiven ? std::string("--objective")
+                                                : fits.front().result.path)
+                     << "; fits of different objectives are not ranked together\n";
             return 1;
         }
     }
     // AICc and G take n and the saturated model from the transect in use: every fit ranked must
     // be a fit of that transect (a result file without a record counts as the built-in one).
-    const DataContext* inUse = dataContext();
+    const DataContext* inUse = &ctx.data;
     const std::string wanted = inUse != nullptr ? inUse->checksum : "";
     for (const LoadedFit& fit : fits) {
         const std::string checksum = fit.record ? fit.record->dataChecksum : "";
         if (checksum != wanted) {
-            std::cerr << "zonetool compare: " << fit.result.path << " is a fit of "
-                      << (checksum.empty() ? std::string("the built-in transect")
-                                           : fit.record->data + " (" + checksum + ")")
-                      << ", not of "
-                      << (wanted.empty() ? std::string("the built-in transect")
-                                         : inUse->path + " (" + wanted + ")")
-                      << "; fits of different transects are not ranked together (give the "
-                         "fit's --data)\n";
+            *ctx.err << "zonetool compare: " << fit.result.path << " is a fit of "
+                     << (checksum.empty() ? std::string("the built-in transect")
+                                          : fit.record->data + " (" + checksum + ")")
+                     << ", not of "
+                     << (wanted.empty() ? std::string("the built-in transect")
+                                        : inUse->path + " (" + wanted + ")")
+                     << "; fits of different transects are not ranked together (give the "
+                        "fit's --data)\n";
             return 1;
         }
     }
@@ -417,7 +413,7 @@ int compareCommand(const std::vector<std::string>& args) {
     for (const LoadedFit& fit : fits) {
         results.push_back(fit.result);
     }
-    const std::vector<ComparisonRow> rows = compareResults(results);
+    const std::vector<ComparisonRow> rows = compareResults(ctx.data.data(), results);
     std::vector<Json> summaries(rows.size());
     if (format == TableFormat::json) {
         for (std::size_t i = 0; i < rows.size(); i++) {
@@ -427,13 +423,13 @@ int compareCommand(const std::vector<std::string>& args) {
             const ModelEntry& model = *findModel(rows[i].result.model);
             int fileBorders[2];
             std::string error;
-            if (!bordersFor(model, fileBorders, error)) {
-                std::cerr << "zonetool compare: " << error << "\n";
+            if (!bordersFor(ctx.data.data(), model, fileBorders, error)) {
+                *ctx.err << "zonetool compare: " << error << "\n";
                 return 1;
             }
             const std::vector<double>& point = rows[i].result.point;
-            summaries[i] = summaryJson(
-                summariseStoredFit(model, point, fileBorders, rows[i].result.objective));
+            summaries[i] = summaryJson(summariseStoredFit(ctx.data, model, point, fileBorders,
+                                                          rows[i].result.objective, ctx.err));
         }
     }
     // The descriptive clines of the same data, from their records, below or after the models.
@@ -444,15 +440,15 @@ int compareCommand(const std::vector<std::string>& args) {
     }
     const std::vector<DescriptiveRow> descriptive =
         findDescriptiveFits(dirs, recursive, wanted, inUse != nullptr ? inUse->locus : "",
-                            sampledIndividuals(), warnings);
+                            sampledIndividuals(ctx.data.data()), warnings);
     for (const std::string& warning : warnings) {
-        std::cerr << "zonetool compare: " << warning << "\n";
+        *ctx.err << "zonetool compare: " << warning << "\n";
     }
     const std::string table = formatComparison(rows, format, all, summaries);
-    std::cout << (format == TableFormat::json
-                      ? appendToJsonArray(table, descriptiveJsonItems(descriptive, lowestAicc))
-                      : table + descriptiveSection(descriptive, lowestAicc, format))
-              << std::flush;
+    *ctx.out << (format == TableFormat::json
+                     ? appendToJsonArray(table, descriptiveJsonItems(descriptive, lowestAicc))
+                     : table + descriptiveSection(descriptive, lowestAicc, format))
+             << std::flush;
     // One fit at a model's best value is one start that got there: another may do better,
     // unless the search beside it confirmed that value.
     for (const ComparisonRow& best : rows) {
@@ -471,7 +467,7 @@ int compareCommand(const std::vector<std::string>& args) {
         }
         const std::string warning = singleStartWarning(*findModel(best.result.model), reached);
         if (!warning.empty()) {
-            std::cerr << "zonetool compare: " << warning << "\n";
+            *ctx.err << "zonetool compare: " << warning << "\n";
         }
     }
     return 0;

@@ -4,21 +4,22 @@
 
 #include "tools/json_io.h"
 #include "tools/results.h"
+#include "tools/run_context.h"
 #include "tools/table.h"
 
 #include <string>
 #include <vector>
 
-// Individuals sampled along the transect in use (the n of AICc): the sum of all counts, 751
-// for the built-in one.
-int sampledIndividuals();
+// Individuals sampled along `transect` (the n of AICc): the sum of all counts, 751 for the
+// built-in one.
+int sampledIndividuals(const Transect& transect);
 
 // The negative log-likelihood (without the multinomial coefficients, as the models score) of
 // the saturated model, in which each site's genotype frequencies are its observed ones.
-double saturatedNegLogLikelihood();
+double saturatedNegLogLikelihood(const Transect& transect);
 
-// Free parameters of the saturated model: two frequencies per site of the transect in use.
-int saturatedParameters();
+// Free parameters of the saturated model: two frequencies per site of `transect`.
+int saturatedParameters(const Transect& transect);
 
 // One fit in the comparison.
 struct ComparisonRow {
@@ -38,7 +39,9 @@ struct ComparisonRow {
 
 // The rows of `results`: the best fit of each model (lowest -ln L, the first on ties), sorted
 // by AIC (ties in the order given), each followed by the other fits of its model by -ln L.
-std::vector<ComparisonRow> compareResults(const std::vector<StoredResult>& results);
+// n, G and its degrees of freedom are those of `transect`.
+std::vector<ComparisonRow> compareResults(const Transect& transect,
+                                          const std::vector<StoredResult>& results);
 
 // The rows in one of the three formats, each ending with a line end; without `all` only the
 // best fits, and the table format then ends with a line counting the fits left out.
@@ -48,6 +51,6 @@ std::string formatComparison(const std::vector<ComparisonRow>& rows, TableFormat
                              bool all = true, const std::vector<Json>& summaries = {});
 
 // The command: zonetool compare [DIR...] [-r] [--all] [--format F]. Returns the exit status.
-int compareCommand(const std::vector<std::string>& args);
+int compareCommand(RunContext& ctx, const std::vector<std::string>& args);
 
 extern const char* const compareHelp;

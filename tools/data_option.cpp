@@ -1,5 +1,6 @@
 #include "tools/data_option.h"
 
+#include "data/active_transect.h"
 #include "data/locus_transects.h"
 #include "tools/cli.h"
 
@@ -10,8 +11,6 @@
 #include <sstream>
 
 namespace {
-
-thread_local const DataContext* installedContext = nullptr;
 
 struct BoxSetting {
     std::string name;
@@ -123,7 +122,7 @@ std::string fnv1a64(const std::string& bytes) {
 }
 
 int readDataOptions(const std::string& command, const std::vector<std::string>& args,
-                    std::vector<std::string>& rest, DataContext& context) {
+                    std::vector<std::string>& rest, DataContext& context, std::ostream& err) {
     std::string dataPath;
     bool dataGiven = false;
     std::vector<BoxSetting> settings;
@@ -150,10 +149,11 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
         } else if (i + 1 < args.size()) {
             value = args[++i];
         } else {
-            return usageError(command, arg + (data         ? " needs a file name"
-                                              : locus      ? " needs a locus name"
-                                              : lociOption ? " needs a list of loci"
-                                                           : " needs NAME=LO:HI"));
+            return usageError(err, command,
+                              arg + (data         ? " needs a file name"
+                                     : locus      ? " needs a locus name"
+                                     : lociOption ? " needs a list of loci"
+                                                  : " needs NAME=LO:HI"));
         }
         if (lociOption) {
             if (lociGiven) {
@@ -163,16 +163,17 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
             lociList = value;
         } else if (locus) {
             if (!locusName.empty() || value.empty()) {
-                return usageError(command, value.empty() ? "--locus needs a locus name"
-                                                         : "--locus is given twice");
+                return usageError(err, command,
+                                  value.empty() ? "--locus needs a locus name"
+                                                : "--locus is given twice");
             }
             locusName = value;
         } else if (data) {
             if (dataGiven) {
-                return usageError(command, "--data is given twice");
+                return usageError(err, command, "--data is given twice");
             }
             if (value.empty()) {
-                return usageError(command, "--data needs a file name");
+                return usageError(err, command, "--data needs a file name");
             }
             dataPath = value;
             dataGiven = true;
@@ -180,7 +181,7 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
             BoxSetting setting;
             std::string problem;
             if (!parseBox(value, setting, problem)) {
-                return usageError(command, problem);
+                return usageError(err, command, problem);
             }
             settings.push_back(setting);
             boxOptions.push_back(value);
@@ -190,7 +191,7 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
     context.transect = builtInTransectValue();
     context.locus = locusName;
     if (!dataGiven && !locusName.empty()) {
-        return usageError(command, "--locus needs --data FILE, a file with a locus column");
+        return usageError(err, command, "--locus needs --data FILE, a file with a locus column");
     }
     if (lociGiven) {
         // Split by hand: "A,,B" and a trailing comma are empty names, refused.
@@ -222,7 +223,7 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
     if (dataGiven) {
         std::string error;
         if (!loadTransect(dataPath, context, error)) {
-            std::cerr << error << "\n";
+            err << error << "\n";
             return 1;
         }
         context.boxes.scale(transectScale(context.transect));
@@ -235,19 +236,19 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
     return -1;
 }
 
-DataScope::DataScope(const DataContext* context)
-    : previous_(installedContext),
-      transect_(context != nullptr && !context->path.empty() ? &context->transect : nullptr) {
-    if (context != nullptr && context->customBoxes) {
-        boxes_.reset(new BoxScope(context->boxes.boxes()));
-    }
-    installedContext = context;
+const Transect& DataContext::data() const {
+    return path.empty() ? builtInTransectValue() : transect;
 }
 
-DataScope::~DataScope() {
-    installedContext = previous_;
+const ModelBox& DataContext::box(int number) const {
+    return (customBoxes ? boxes.boxes() : builtinBoxSet())[number - 1];
 }
 
-const DataContext* dataContext() {
-    return installedContext;
+ModelContext DataContext::models(FailureSink* failures, const SimulationContext& simulation) const {
+    ModelContext context;
+    context.transect = path.empty() ? nullptr : &transect;
+    context.boxes = customBoxes ? boxes.boxes() : nullptr;
+    context.failures = failures;
+    context.simulation = simulation;
+    return context;
 }

@@ -1,13 +1,14 @@
 // The --data and --box options of the zonetool commands: which transect the models read and
-// which boxes they test, and the guard that puts both in force on a thread.
+// which boxes they test.
 #pragma once
 
-#include "data/active_transect.h"
 #include "data/transect_file.h"
+#include "models/model_context.h"
 #include "models/model_table.h"
 #include "models/scaled_boxes.h"
 
-#include <memory>
+#include <iostream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,16 @@ struct DataContext {
     // slurm's --loci: the loci its tasks fit, in the file's order for "all", else as listed;
     // empty when not given. `transect` is then that of the first of them.
     std::vector<std::string> loci;
+
+    // The transect the models read: the file's, or the built-in one (also when this context
+    // was never filled by readDataOptions).
+    const Transect& data() const;
+    // The box of model `number` (1 to 10) in force.
+    const ModelBox& box(int number) const;
+    // A model context on this transect and these boxes with `failures` (null: dropped) and
+    // the simulation `simulation`. It points into this context, which must outlive it.
+    ModelContext models(FailureSink* failures = nullptr,
+                        const SimulationContext& simulation = SimulationContext{}) const;
 };
 
 // Takes `--data FILE` and any number of `--box NAME=LO:HI` (also as --data=FILE and
@@ -41,28 +52,10 @@ struct DataContext {
 //   "--loci needs --data FILE, a file with a locus column" (usage errors, status 2);
 //   "Error in NAME: the file has no locus column; --loci cannot be used" and selectLocus's
 //   "Error in NAME: no locus 'L' (the loci are A, B, C)" (status 1).
+// The messages go to `err`.
 int readDataOptions(const std::string& command, const std::vector<std::string>& args,
-                    std::vector<std::string>& rest, DataContext& context);
+                    std::vector<std::string>& rest, DataContext& context,
+                    std::ostream& err = std::cerr);
 
 // The FNV-1a 64-bit hash of `bytes`, as 16 lower-case hexadecimal digits.
 std::string fnv1a64(const std::string& bytes);
-
-// Installs the transect and boxes of `context` (null: the built-in ones) on the calling
-// thread for the guard's lifetime, and makes `context` what dataContext() returns there.
-// The caller keeps `context` alive meanwhile. Guards nest; each thread has its own.
-class DataScope {
-  public:
-    explicit DataScope(const DataContext* context);
-    ~DataScope();
-    DataScope(const DataScope&) = delete;
-    DataScope& operator=(const DataScope&) = delete;
-
-  private:
-    const DataContext* previous_;
-    TransectScope transect_;
-    std::unique_ptr<BoxScope> boxes_;
-};
-
-// The context of the innermost live DataScope of the calling thread, or null (the built-in
-// data). Worker threads install it again with their own DataScope.
-const DataContext* dataContext();

@@ -23,18 +23,18 @@ DerivedStartFiles::~DerivedStartFiles() {
     rmdir(dir_.c_str());
 }
 
-std::string DerivedStartFiles::pathFor(int number, const std::string& startName) {
-    const DataContext* context = dataContext();
+std::string DerivedStartFiles::pathFor(const DataContext& data, int number,
+                                       const std::string& startName) {
+    const DataContext* context = &data;
     struct stat status;
-    if (context == nullptr || context->path.empty() || lstat(startName.c_str(), &status) == 0 ||
-        errno != ENOENT) {
+    if (context->path.empty() || lstat(startName.c_str(), &status) == 0 || errno != ENOENT) {
         return "";
     }
     const ModelEntry& model = *findModel(number);
     Borders borders;
     bool fromFile = false;
     std::string error;
-    if (!startBorders(model, borders, fromFile, error)) {
+    if (!startBorders(data, model, borders, fromFile, error)) {
         return "";
     }
     if (dir_.empty()) {
@@ -49,7 +49,7 @@ std::string DerivedStartFiles::pathFor(int number, const std::string& startName)
         dir_ = pattern;
     }
     const std::string path = dir_ + "/" + std::to_string(number) + ".txt";
-    if (!writeResultFile(path, derivedStartText(model, borders), error)) {
+    if (!writeResultFile(path, derivedStartText(data, model, borders), error)) {
         std::cerr << "zonetool fit: cannot write the derived start: " << error << "\n";
         return "";
     }

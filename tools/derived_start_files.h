@@ -3,6 +3,8 @@
 // and removed with it when the command ends.
 #pragma once
 
+#include "tools/data_option.h"
+
 #include <string>
 
 class DerivedStartFiles {
@@ -12,14 +14,14 @@ class DerivedStartFiles {
     DerivedStartFiles(const DerivedStartFiles&) = delete;
     DerivedStartFiles& operator=(const DerivedStartFiles&) = delete;
 
-    // When a --data transect is in force (tools/data_option.h) and `startName` (the start file
+    // When `data` holds a --data transect (tools/data_option.h) and `startName` (the start file
     // that model `number` would read, startvecN.txt) does not exist: writes the start that
     // 'zonetool start' derives for the model, says so on standard error in one line ("zonetool
     // fit: no startvec7.txt here: fitting from the start derived from mine.tsv (zonetool start
     // 7 --data mine.tsv); write it with -o to keep it") and returns its path. Otherwise, or
     // when borders.txt is needed and bad (the fit's own checks name it), returns the empty
     // text.
-    std::string pathFor(int number, const std::string& startName);
+    std::string pathFor(const DataContext& data, int number, const std::string& startName);
 
   private:
     std::string dir_; // created on first use; empty before

@@ -51,9 +51,11 @@ const char* const evalHelp =
     "\n"
     "Parameters X0 X1 ... of each model, in order ('zonetool models' shows their boxes):\n";
 
-int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options) {
+int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options, std::ostream& out,
+                    std::ostream& err) {
     // Numbers may be negative, so only "--" starts an option.
     return OptionParser("eval", [] { return evalHelp + parameterLines(); })
+        .streams(out, err)
         .value({"--sites"}, "a file name", storeText(options.sitesPath))
         .value({"--objective"}, "a value",
                [&options](const std::string& name, const std::string& value) -> Problem {
@@ -98,21 +100,21 @@ int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options) 
 
 namespace {
 
-bool writeSites(const std::string& path, const std::vector<Genotype>& predicted) {
+bool writeSites(const Transect& transect, const std::string& path,
+                const std::vector<Genotype>& predicted) {
     std::ofstream out(path);
     if (!out) {
         return false;
     }
     out << "site\tposition\tdistance\tobservedSS\tobservedSI\tobservedII\tpredictedSS\t"
            "predictedSI\tpredictedII\n";
-    const std::vector<double> positions = axisPositions();
-    const std::vector<double> distances = summedSiteDistances();
-    for (int i = 0; i < activeTransect().siteCount(); i++) {
+    const std::vector<double> positions = axisPositions(transect);
+    const std::vector<double> distances = summedSiteDistances(transect);
+    for (int i = 0; i < transect.siteCount(); i++) {
         const auto at = static_cast<std::size_t>(i);
         out << i << '\t' << format17(positions[at]) << '\t' << format17(distances[at]) << '\t'
-            << activeTransect().countSS[i] << '\t' << activeTransect().countSI[i] << '\t'
-            << activeTransect().countII[i];
-        if (predicted.size() == static_cast<std::size_t>(activeTransect().siteCount())) {
+            << transect.countSS[i] << '\t' << transect.countSI[i] << '\t' << transect.countII[i];
+        if (predicted.size() == static_cast<std::size_t>(transect.siteCount())) {
             const Genotype& g = predicted[static_cast<std::size_t>(i)];
             out << '\t' << format17(g.SS) << '\t' << format17(g.SI) << '\t' << format17(g.II);
         } else {
@@ -126,15 +128,15 @@ bool writeSites(const std::string& path, const std::vector<Genotype>& predicted)
 
 } // namespace
 
-int evalCommand(const std::vector<std::string>& args) {
+int evalCommand(RunContext& ctx, const std::vector<std::string>& args) {
     EvalOptions options;
-    const int status = readEvalOptions(args, options);
+    const int status = readEvalOptions(args, options, *ctx.out, *ctx.err);
     if (status >= 0) {
         return status;
     }
     const ModelEntry& model = *findModel(options.model);
     if (model.objective == nullptr) {
-        std::cerr << "Model " << model.number << " is not available in this build\n";
+        *ctx.err << "Model " << model.number << " is not available in this build\n";
         return 1;
     }
 
@@ -142,25 +144,25 @@ int evalCommand(const std::vector<std::string>& args) {
     report.keepPredictions = !options.sitesPath.empty();
     double value = 0.0;
     std::string failure;
-    const auto failed = [&failure] {
-        std::cout.flush();
-        std::cerr << failure << "\n";
+    const auto failed = [&failure, &ctx] {
+        (*ctx.out).flush();
+        *ctx.err << failure << "\n";
         return 1;
     };
     if (options.objective == ObjectiveKind::zonefit || options.both) {
-        if (!evaluateRecorded(model, options.point, report, value, failure)) {
+        if (!evaluateRecorded(ctx.data, model, options.point, report, value, failure, ctx.out)) {
             return failed();
         }
     }
     if (options.objective == ObjectiveKind::zonefit) {
-        std::cout << format17(value) << "\n" << std::flush;
+        *ctx.out << format17(value) << "\n" << std::flush;
         if (report.runs == 0) {
-            std::cerr << "generations: 0 (no simulation)\n";
+            *ctx.err << "generations: 0 (no simulation)\n";
         } else {
-            std::cerr << "generations: " << report.generations
-                      << (report.converged ? " (equilibrium reached)"
-                                           : " (generation cap reached, not at equilibrium)")
-                      << "\n";
+            *ctx.err << "generations: " << report.generations
+                     << (report.converged ? " (equilibrium reached)"
+                                          : " (generation cap reached, not at equilibrium)")
+                     << "\n";
         }
     } else {
         const double zonefitValue = value;
@@ -168,29 +170,30 @@ int evalCommand(const std::vector<std::string>& args) {
         SettledReport settled;
         report = SimulationReport{};
         report.keepPredictions = !options.sitesPath.empty();
-        if (!evaluateRecorded(model, options.point, ObjectiveKind::settled, report, settled, value,
-                              failure)) {
+        if (!evaluateRecorded(ctx.data, model, options.point, ObjectiveKind::settled, report,
+                              settled, value, failure, ctx.out)) {
             return failed();
         }
         if (options.both) {
-            std::cout << format17(zonefitValue) << "\n";
+            *ctx.out << format17(zonefitValue) << "\n";
         }
-        std::cout << format17(value) << "\n" << std::flush;
+        *ctx.out << format17(value) << "\n" << std::flush;
         if (options.both) {
-            std::cerr << "zonefit: " << format17(zonefitValue) << " ("
-                      << (zonefitRun.runs == 0
-                              ? std::string("no simulation")
-                              : std::to_string(zonefitRun.generations) + " generations" +
-                                    (zonefitRun.converged ? "" : ", generation cap reached"))
-                      << "); settled: " << format17(value) << " (" << stateDescription(settled)
-                      << ")\n";
+            *ctx.err << "zonefit: " << format17(zonefitValue) << " ("
+                     << (zonefitRun.runs == 0
+                             ? std::string("no simulation")
+                             : std::to_string(zonefitRun.generations) + " generations" +
+                                   (zonefitRun.converged ? "" : ", generation cap reached"))
+                     << "); settled: " << format17(value) << " (" << stateDescription(settled)
+                     << ")\n";
         } else {
-            std::cerr << "settled: " << stateDescription(settled) << "\n";
+            *ctx.err << "settled: " << stateDescription(settled) << "\n";
         }
     }
-    if (!options.sitesPath.empty() && !writeSites(options.sitesPath, report.predictions)) {
-        std::cerr << "zonetool eval: cannot write " << options.sitesPath << ": "
-                  << std::strerror(errno) << "\n";
+    if (!options.sitesPath.empty() &&
+        !writeSites(ctx.data.data(), options.sitesPath, report.predictions)) {
+        *ctx.err << "zonetool eval: cannot write " << options.sitesPath << ": "
+                 << std::strerror(errno) << "\n";
         return 1;
     }
     return 0;

@@ -2,7 +2,10 @@
 #pragma once
 
 #include "models/objective_kind.h"
+#include "tools/run_context.h"
 
+#include <iostream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,10 +21,11 @@ struct EvalOptions {
 
 // Reads the command line into `options`. Returns -1 when the command should go on, else the
 // exit status after the help or the usage error.
-int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options);
+int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options,
+                    std::ostream& out = std::cout, std::ostream& err = std::cerr);
 
 // The command: zonetool eval MODEL X0 X1 ... [--sites FILE] [--objective KIND]. Returns the exit
 // status.
-int evalCommand(const std::vector<std::string>& args);
+int evalCommand(RunContext& ctx, const std::vector<std::string>& args);
 
 extern const char* const evalHelp;

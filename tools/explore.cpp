@@ -5,7 +5,6 @@
 #include "driver/start_file.h"
 #include "models/settled_objective.h"
 #include "optimiser/amebsa.h"
-#include "population/diagnostics.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
 #include "tools/explore_part.h"
@@ -110,14 +109,15 @@ struct Stopwatch {
 };
 
 // A map of `settings` with no searches yet.
-ExploreMap emptyMap(const ModelEntry& model, const SearchSettings& settings) {
+ExploreMap emptyMap(const DataContext& data, const ModelEntry& model,
+                    const SearchSettings& settings) {
     ExploreMap map;
     map.model = model.number;
     map.seed = settings.seed;
     map.budget = settings.budget;
     map.design = settings.design;
     map.objective = settings.objective;
-    map.regions = settings.regions.empty() ? defaultRegions(model) : settings.regions;
+    map.regions = settings.regions.empty() ? defaultRegions(data, model) : settings.regions;
     return map;
 }
 
@@ -138,7 +138,8 @@ struct ExploreArguments {
     int collectBlocks = 0; // of --blocks
 };
 
-int readArguments(const std::vector<std::string>& args, ExploreArguments& a) {
+int readArguments(const DataContext& data, const std::vector<std::string>& args,
+                  ExploreArguments& a) {
     SearchSettings& s = a.settings;
     int number = 0;
     const int status =
@@ -222,10 +223,10 @@ int readArguments(const std::vector<std::string>& args, ExploreArguments& a) {
         return status;
     }
     const ModelEntry& model = *findModel(number);
-    a.settings.regions = defaultRegions(model);
+    a.settings.regions = defaultRegions(data, model);
     for (const std::string& option : a.regionOptions) {
         std::string problem;
-        if (!applyRegionOption(model, option, a.settings.regions, problem)) {
+        if (!applyRegionOption(data, model, option, a.settings.regions, problem)) {
             return usageError("explore", problem);
         }
     }
@@ -240,8 +241,8 @@ int readArguments(const std::vector<std::string>& args, ExploreArguments& a) {
 namespace {
 
 // Returns -1 when the starts are there, else the exit status after the message.
-int readStarts(const ModelEntry& model, const ExploreArguments& a, SearchStarts& list,
-               ExploreRun& run) {
+int readStarts(const DataContext& data, const ModelEntry& model, const ExploreArguments& a,
+               SearchStarts& list, ExploreRun& run) {
     const std::string startName = startFileName(a.modelText.c_str());
     StartVector user;
     if (exists(startName)) {
@@ -254,7 +255,7 @@ int readStarts(const ModelEntry& model, const ExploreArguments& a, SearchStarts&
         user.start.resize(static_cast<std::size_t>(model.parameterCount));
         user.deltas.resize(user.start.size());
         // Searched, it would only meet penalties and stand in the map as an optimum.
-        const std::string outside = startBoxProblem(startName, model, user.start,
+        const std::string outside = startBoxProblem(data, startName, model, user.start,
                                                     "it is not searched (the design starts are)");
         if (!outside.empty()) {
             std::cerr << "zonetool explore: " << outside << "\n";
@@ -268,7 +269,7 @@ int readStarts(const ModelEntry& model, const ExploreArguments& a, SearchStarts&
     } else {
         user.deltas.clear();
     }
-    list = searchStarts(model, a.settings, user.start, user.deltas, startName);
+    list = searchStarts(data, model, a.settings, user.start, user.deltas, startName);
     run.model = model.number;
     run.seed = a.settings.seed;
     run.starts = a.settings.searches;
@@ -276,21 +277,19 @@ int readStarts(const ModelEntry& model, const ExploreArguments& a, SearchStarts&
     run.design = a.settings.design;
     run.regions = a.settings.regions;
     run.objective = a.settings.objective;
-    if (const DataContext* data = dataContext()) {
-        run.dataChecksum = data->checksum;
-        run.boxes = data->boxOptions;
-        run.locus = data->locus;
-    }
+    run.dataChecksum = data.checksum;
+    run.boxes = data.boxOptions;
+    run.locus = data.locus;
     return -1;
 }
 
 // One block of a run: its starts' outcomes into its part.
-int runBlock(const ModelEntry& model, const ExploreArguments& a, const SearchStarts& list,
-             const ExploreRun& run, const std::string& partName) {
+int runBlock(const DataContext& data, const ModelEntry& model, const ExploreArguments& a,
+             const SearchStarts& list, const ExploreRun& run, const std::string& partName) {
     const Stopwatch watch;
     const BlockRange range = blockRange(list.points.size(), a.block, a.blocks);
     const std::vector<StartOutcome> outcomes =
-        runSearchRange(model, a.settings, list, range.first, range.end);
+        runSearchRange(data, model, a.settings, list, range.first, range.end);
     std::string error;
     if (!writeResultFile(
             partName, explorePartJson(run, a.block, a.blocks, outcomes, watch.cpu(), watch.wall()),
@@ -331,11 +330,11 @@ bool readParts(const ExploreArguments& a, const SearchStarts& list, const Explor
 }
 
 // The record, the figure and what goes to standard output, of a whole or a merged run.
-int writeMap(const ModelEntry& model, const ExploreArguments& a, const ExploreMap& map,
-             const std::string& recordName, const std::string& figureName) {
+int writeMap(const DataContext& data, const ModelEntry& model, const ExploreArguments& a,
+             const ExploreMap& map, const std::string& recordName, const std::string& figureName) {
     std::string error;
     ExploreMap ofLocus = map;
-    ofLocus.locus = dataContext() != nullptr ? dataContext()->locus : "";
+    ofLocus.locus = data.locus;
     const std::string record = exploreJson(model, ofLocus);
     const ExistingFile existing = a.redo ? ExistingFile::replace : ExistingFile::keep;
     if (!writeResultFile(recordName, record, error, nullptr, existing) ||
@@ -374,9 +373,10 @@ int writeMap(const ModelEntry& model, const ExploreArguments& a, const ExploreMa
 
 } // namespace
 
-int exploreCommand(const std::vector<std::string>& args) {
+int exploreCommand(RunContext& ctx, const std::vector<std::string>& args) {
     ExploreArguments a;
-    const int status = readArguments(args, a);
+    const DataContext& data = ctx.data;
+    const int status = readArguments(data, args, a);
     if (status >= 0) {
         return status;
     }
@@ -384,7 +384,7 @@ int exploreCommand(const std::vector<std::string>& args) {
     parseModel(a.modelText, number);
     const ModelEntry& model = *findModel(number);
     if (model.objective == nullptr) {
-        std::cerr << "zonetool explore: model " << number << " is not available in this build\n";
+        *ctx.err << "zonetool explore: model " << number << " is not available in this build\n";
         return 1;
     }
     const std::string recordName = a.prefix + ".explore.json";
@@ -402,7 +402,7 @@ int exploreCommand(const std::vector<std::string>& args) {
     const StopSignalGuard signalGuard;
     for (const std::string& name : outputs) {
         if (!a.redo && exists(name)) {
-            std::cerr << "zonetool explore: " << name << " exists; give --redo to replace it\n";
+            *ctx.err << "zonetool explore: " << name << " exists; give --redo to replace it\n";
             return 1;
         }
     }
@@ -410,30 +410,31 @@ int exploreCommand(const std::vector<std::string>& args) {
     if (model.borders == BorderSource::borderFile) {
         // A bad border file would fail every start alike: check it once, here, and say why.
         Borders borders;
-        if (!readBorders(borderFileName, borders, error)) {
-            std::cerr << error << "\n";
+        if (!readBorders(borderFileName, data.data().siteCount(), borders, error)) {
+            *ctx.err << error << "\n";
             return 1;
         }
     }
     SearchStarts list;
     ExploreRun run;
-    const int startStatus = readStarts(model, a, list, run);
+    const int startStatus = readStarts(data, model, a, list, run);
     if (startStatus >= 0) {
         return startStatus;
     }
     if (a.block > 0) {
-        return runBlock(model, a, list, run, partName);
+        return runBlock(data, model, a, list, run, partName);
     }
     if (!a.collect) {
-        return writeMap(model, a, runSearch(model, a.settings, list), recordName, figureName);
+        return writeMap(data, model, a, runSearch(data, model, a.settings, list), recordName,
+                        figureName);
     }
-    ExploreMap map = emptyMap(model, a.settings);
+    ExploreMap map = emptyMap(data, model, a.settings);
     if (!readParts(a, list, run, map)) {
         return 1;
     }
     const Stopwatch watch;
-    finishMap(model, a.settings, map);
+    finishMap(data, model, a.settings, map);
     map.cpuSeconds += watch.cpu();
     map.wallSeconds += watch.wall();
-    return writeMap(model, a, map, recordName, figureName);
+    return writeMap(data, model, a, map, recordName, figureName);
 }

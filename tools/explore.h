@@ -2,12 +2,13 @@
 // agree on the best optimum, merged into a map of the optima.
 #pragma once
 
+#include "tools/run_context.h"
 #include "tools/search.h"
 
 #include <string>
 #include <vector>
 
 // The command: zonetool explore MODEL [options]. Returns the exit status.
-int exploreCommand(const std::vector<std::string>& args);
+int exploreCommand(RunContext& ctx, const std::vector<std::string>& args);
 
 extern const char* const exploreHelp;

@@ -14,10 +14,11 @@ std::string valueText(double value) {
 } // namespace
 
 std::function<bool(const FitResult& result, std::string& error)>
-penaltyRefusal(const ModelEntry& model) {
+penaltyRefusal(const DataContext& data, const ModelEntry& model) {
     const ModelEntry* entry = &model; // a row of the model table, which lives for good
-    return [entry](const FitResult& result, std::string& error) {
-        if (!failedFitValue(*entry, result.bestValue)) {
+    const DataContext* boxes = &data;
+    return [entry, boxes](const FitResult& result, std::string& error) {
+        if (!failedFitValue(*boxes, *entry, result.bestValue)) {
             return true;
         }
         error = "zonetool fit: model " + std::to_string(entry->number) + " (" + entry->name +
@@ -28,8 +29,8 @@ penaltyRefusal(const ModelEntry& model) {
     };
 }
 
-bool failedFitValue(const ModelEntry& model, double value) {
-    return isPenalty(activeBox(model.number), value);
+bool failedFitValue(const DataContext& data, const ModelEntry& model, double value) {
+    return isPenalty(data.box(model.number), value);
 }
 
 std::string failedFitText(const std::string& path, double value) {

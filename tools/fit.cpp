@@ -19,9 +19,10 @@
 namespace {
 
 // Several fits on worker threads, with the progress line and the summary table.
-int severalFits(const FitOptions& a, const std::vector<FitDescription>& jobs) {
+int severalFits(const RunContext& ctx, const FitOptions& a,
+                const std::vector<FitDescription>& jobs) {
     std::deque<FitProgress> progress(jobs.size());
-    StatusLine line(std::cerr, progressWanted(a.quiet, STDERR_FILENO));
+    StatusLine line(*ctx.err, progressWanted(a.quiet, STDERR_FILENO));
     const std::int64_t started = steadyNow();
     std::vector<FitOutcome> outcomes;
     {
@@ -31,8 +32,8 @@ int severalFits(const FitOptions& a, const std::vector<FitDescription>& jobs) {
                                    static_cast<double>(steadyNow() - started) * 1e-9);
         };
         ProgressTicker ticker(line, render);
-        PlainProgress plain(std::cerr, plainProgressWanted(a.quiet, STDERR_FILENO), render);
-        outcomes = runFits(jobs, a.jobs, progress, [&plain](std::size_t) { plain.poke(); });
+        PlainProgress plain(*ctx.err, plainProgressWanted(a.quiet, STDERR_FILENO), render);
+        outcomes = runFits(ctx, jobs, a.jobs, progress, [&plain](std::size_t) { plain.poke(); });
     }
     const double wall = static_cast<double>(steadyNow() - started) * 1e-9;
     double fitTime = 0.0;
@@ -44,21 +45,21 @@ int severalFits(const FitOptions& a, const std::vector<FitDescription>& jobs) {
             stopped++;
         } else if (outcomes[i].status != 0) {
             failures++;
-            std::cerr << "zonetool fit: model " << jobs[i].model
-                      << (jobs[i].seed ? " seed " + std::to_string(*jobs[i].seed) : "")
-                      << " failed; see " << jobs[i].files.log << "\n";
+            *ctx.err << "zonetool fit: model " << jobs[i].model
+                     << (jobs[i].seed ? " seed " + std::to_string(*jobs[i].seed) : "")
+                     << " failed; see " << jobs[i].files.log << "\n";
         }
     }
-    std::cout << summaryTable(jobs, outcomes) << jobs.size() << " fits on " << a.jobs
-              << (a.jobs == 1 ? " job" : " jobs") << ": wall time " << formatElapsed(wall) << " ("
-              << formatNumber(wall, 4) << " s), fit time " << formatElapsed(fitTime) << " ("
-              << formatNumber(fitTime, 4) << " s)\n"
-              << std::flush;
+    *ctx.out << summaryTable(jobs, outcomes) << jobs.size() << " fits on " << a.jobs
+             << (a.jobs == 1 ? " job" : " jobs") << ": wall time " << formatElapsed(wall) << " ("
+             << formatNumber(wall, 4) << " s), fit time " << formatElapsed(fitTime) << " ("
+             << formatNumber(fitTime, 4) << " s)\n"
+             << std::flush;
     if (stopped > 0) {
-        std::cerr << "zonetool fit: stopped; " << stopped << (stopped == 1 ? " fit" : " fits")
-                  << " can be resumed by running the same command again. Exiting (75)\n";
+        *ctx.err << "zonetool fit: stopped; " << stopped << (stopped == 1 ? " fit" : " fits")
+                 << " can be resumed by running the same command again. Exiting (75)\n";
         if (a.requeue) {
-            requeueStoppedJob(std::cerr);
+            requeueStoppedJob(*ctx.err);
         }
         return resumableStopStatus;
     }
@@ -66,7 +67,7 @@ int severalFits(const FitOptions& a, const std::vector<FitDescription>& jobs) {
 }
 
 // The fits of several models or seeds: checked all before the first starts.
-int fitSeveral(const FitOptions& a) {
+int fitSeveral(const RunContext& ctx, const FitOptions& a) {
     FitNaming naming;
     naming.checkpointBeside = a.checkpoints;
     std::vector<FitDescription> jobs = planFits(a.models, a.seeds, naming);
@@ -74,6 +75,7 @@ int fitSeveral(const FitOptions& a) {
     for (FitDescription& job : jobs) {
         job.objective = a.objective;
         job.redo = a.redo;
+        job.data = &ctx.data;
         lockedNames.push_back(job.files.result);
     }
     // Taken before anything is checked, so that no second run passes the checks meanwhile.
@@ -87,7 +89,7 @@ int fitSeveral(const FitOptions& a) {
             const std::vector<std::string> guarded = guardedNames(job);
             names.insert(names.end(), guarded.begin(), guarded.end());
         }
-        if (!refuseOverwrite(names)) {
+        if (!refuseOverwrite(*ctx.err, names)) {
             return 1;
         }
     }
@@ -95,11 +97,12 @@ int fitSeveral(const FitOptions& a) {
     // start derived from the data.
     DerivedStartFiles derived;
     FitInputs inputs;
+    inputs.siteCount = ctx.data.data().siteCount();
     inputs.models = a.models;
     inputs.checkStartContents = true;
     for (int model : a.models) {
         const std::string startName = startFileName(std::to_string(model).c_str());
-        const std::string derivedPath = derived.pathFor(model, startName);
+        const std::string derivedPath = derived.pathFor(ctx.data, model, startName);
         for (FitDescription& job : jobs) {
             if (job.model == model && !derivedPath.empty()) {
                 job.startPath = derivedPath;
@@ -117,26 +120,27 @@ int fitSeveral(const FitOptions& a) {
             inputs.writes.push_back(job.files.checkpoint);
         }
     }
-    const bool usable = inputsUsable(inputs);
-    if (!startsInsideBoxes(inputs.startFiles, false) || !usable) {
+    const bool usable = inputsUsable(*ctx.err, inputs);
+    if (!startsInsideBoxes(*ctx.err, ctx.data, inputs.startFiles, false) || !usable) {
         return 1;
     }
-    return severalFits(a, jobs);
+    return severalFits(ctx, a, jobs);
 }
 
 } // namespace
 
-int fitCommand(const std::vector<std::string>& args) {
+int fitCommand(RunContext& ctx, const std::vector<std::string>& args) {
     FitOptions options;
     const int status = readFitOptions(args, options);
     if (status >= 0) {
         return status;
     }
     if (options.from) {
-        return fitFromRecord(options);
+        return fitFromRecord(ctx, options);
     }
     if (options.several()) {
-        return fitSeveral(options);
+        return fitSeveral(ctx, options);
     }
-    return fitOne(options, options.startPath.empty() ? StartOrigin::startFile : StartOrigin::given);
+    return fitOne(ctx, options,
+                  options.startPath.empty() ? StartOrigin::startFile : StartOrigin::given);
 }

@@ -3,8 +3,11 @@
 // (tools/fit_run.h); the options are read by readFitOptions (tools/fit_options.h).
 #pragma once
 
+#include "tools/run_context.h"
+
 #include <string>
 #include <vector>
 
 // The command: zonetool fit MODELS [options]. Returns the exit status.
-int fitCommand(const std::vector<std::string>& args);
+// The fits evaluate on the transect and boxes of `ctx`.
+int fitCommand(RunContext& ctx, const std::vector<std::string>& args);

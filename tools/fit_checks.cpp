@@ -3,7 +3,6 @@
 #include "models/model_table.h"
 #include "tools/start_box_check.h"
 
-#include <iostream>
 #include <sys/stat.h>
 
 namespace {
@@ -26,32 +25,32 @@ std::vector<std::string> guardedNames(const FitDescription& fit) {
     return names;
 }
 
-bool refuseOverwrite(const std::vector<std::string>& names) {
+bool refuseOverwrite(std::ostream& err, const std::vector<std::string>& names) {
     bool none = true;
     for (const std::string& name : names) {
         if (exists(name)) {
-            std::cerr << "zonetool fit: " << name
-                      << " exists already; give --redo to overwrite it\n";
+            err << "zonetool fit: " << name << " exists already; give --redo to overwrite it\n";
             none = false;
         }
     }
     return none;
 }
 
-bool inputsUsable(const FitInputs& inputs) {
+bool inputsUsable(std::ostream& err, const FitInputs& inputs) {
     const std::vector<std::string> problems = fitInputProblems(inputs);
     for (const std::string& problem : problems) {
-        std::cerr << problem << "\n";
+        err << problem << "\n";
     }
     return problems.empty();
 }
 
-bool startsInsideBoxes(const std::vector<std::pair<int, std::string>>& files, bool startGiven) {
+bool startsInsideBoxes(std::ostream& err, const DataContext& data,
+                       const std::vector<std::pair<int, std::string>>& files, bool startGiven) {
     bool inside = true;
     for (const auto& [model, path] : files) {
-        const std::string problem = startFileBoxProblem(path, *findModel(model), startGiven);
+        const std::string problem = startFileBoxProblem(data, path, *findModel(model), startGiven);
         if (!problem.empty()) {
-            std::cerr << "zonetool fit: " << problem << "\n";
+            err << "zonetool fit: " << problem << "\n";
             inside = false;
         }
     }

@@ -1,9 +1,12 @@
-// Checks made before any fit of `zonetool fit` starts, each problem named on standard error.
+// Checks made before any fit of `zonetool fit` starts, each problem named on the error stream
+// the caller passes.
 #pragma once
 
+#include "tools/data_option.h"
 #include "tools/fit_description.h"
 #include "tools/fit_inputs.h"
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,11 +19,12 @@ std::vector<std::string> guardedNames(const FitDescription& fit);
 
 // True when none of `names` exists; otherwise names each one that does ("zonetool fit: NAME
 // exists already; give --redo to overwrite it").
-bool refuseOverwrite(const std::vector<std::string>& names);
+bool refuseOverwrite(std::ostream& err, const std::vector<std::string>& names);
 
 // Names every missing or unusable input (fitInputProblems); true when there is none.
-bool inputsUsable(const FitInputs& inputs);
+bool inputsUsable(std::ostream& err, const FitInputs& inputs);
 
 // Names each start file, with its model, whose start vector leaves its box ("zonetool fit: "
-// and startFileBoxProblem); true when none does.
-bool startsInsideBoxes(const std::vector<std::pair<int, std::string>>& files, bool startGiven);
+// and startFileBoxProblem) in the boxes of `data`; true when none does.
+bool startsInsideBoxes(std::ostream& err, const DataContext& data,
+                       const std::vector<std::pair<int, std::string>>& files, bool startGiven);

@@ -69,9 +69,10 @@ struct FitDescription {
     StartOrigin startOrigin = StartOrigin::startFile;
     std::optional<std::uint64_t> seed;                // every annealer's seed; empty: the clock
     ObjectiveKind objective = ObjectiveKind::zonefit; // the value minimised
-    // The function minimised instead of the model's own (tests); null: the model's. Under the
-    // settled objective the model's settled objective replaces it.
-    ObjectiveFunction* function = nullptr;
+    // The function minimised instead of the model's own (tests), evaluated in the fit's model
+    // context; null: the model's. Under the settled objective the model's settled objective
+    // replaces it.
+    ModelObjective* function = nullptr;
     FitFiles files;
     FitReports reports = FitReports::log;
     // The result file replaces one of its name that appeared while the fit ran (--redo);
@@ -82,8 +83,8 @@ struct FitDescription {
     // With a checkpoint: the fit installs its own stop-signal guard; false when the caller holds
     // one for several fits.
     bool ownSignalGuard = true;
-    // The transect and boxes evaluated on; null: those in force on the calling thread. Not
-    // owned; must outlive the fit.
+    // The transect and boxes evaluated on; null: the built-in ones. Not owned; must outlive
+    // the fit.
     const DataContext* data = nullptr;
 
     // The model argument as zonefit's messages quote it.

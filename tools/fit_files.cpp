@@ -42,8 +42,10 @@ double roundedToResultDigits(double value) {
     return std::strtod(formatNumber(value, 8).c_str(), nullptr);
 }
 
-bool loadFit(const std::string& path, const ModelEntry& model, bool keepPredictions, LoadedFit& fit,
-             std::string& error, std::vector<std::string>& warnings, ObjectiveKind withoutRecord) {
+bool loadFit(const DataContext& data, const std::string& path, const ModelEntry& model,
+             bool keepPredictions, LoadedFit& fit, std::string& error,
+             std::vector<std::string>& warnings, ObjectiveKind withoutRecord,
+             std::ostream* diagnostics) {
     fit = LoadedFit();
     std::vector<double> numbers;
     if (!readResultNumbers(path, numbers, error)) {
@@ -107,15 +109,15 @@ bool loadFit(const std::string& path, const ModelEntry& model, bool keepPredicti
     }
     if (model.borders == BorderSource::borderFile) {
         Borders borders;
-        if (!readBorders(borderFileName, borders, error)) {
+        if (!readBorders(borderFileName, data.data().siteCount(), borders, error)) {
             return false;
         }
     }
     SimulationReport report;
     report.keepPredictions = keepPredictions;
     double value = 0.0;
-    if (!evaluateRecorded(model, fit.result.point, fit.result.objective, report, fit.state, value,
-                          error)) {
+    if (!evaluateRecorded(data, model, fit.result.point, fit.result.objective, report, fit.state,
+                          value, error, diagnostics)) {
         return false;
     }
     fit.evaluated = true;

@@ -5,11 +5,13 @@
 #include "models/model_table.h"
 #include "models/objective_kind.h"
 #include "population/population.h"
+#include "tools/data_option.h"
 #include "tools/fit_record.h"
 #include "tools/results.h"
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -41,9 +43,13 @@ double roundedToResultDigits(double value);
 // appended to `warnings`, one line each, without a line end. The fit's objective is its
 // record's (zonefit for a record without one); a result file without a record is taken as a
 // fit of `withoutRecord`. Every evaluation is made under the fit's objective.
-bool loadFit(const std::string& path, const ModelEntry& model, bool keepPredictions, LoadedFit& fit,
-             std::string& error, std::vector<std::string>& warnings,
-             ObjectiveKind withoutRecord = ObjectiveKind::zonefit);
+// The point is evaluated on the transect and boxes of `data`, its diagnostics going to
+// `diagnostics` (null: standard output).
+bool loadFit(const DataContext& data, const std::string& path, const ModelEntry& model,
+             bool keepPredictions, LoadedFit& fit, std::string& error,
+             std::vector<std::string>& warnings,
+             ObjectiveKind withoutRecord = ObjectiveKind::zonefit,
+             std::ostream* diagnostics = nullptr);
 
 // A result file found by name in a directory.
 struct FoundResult {

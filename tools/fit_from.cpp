@@ -32,17 +32,17 @@ namespace {
 
 // Names each of the first `count` optima of the record that leaves its box in force; true
 // when none does. The search that found them ran on other data or boxes then.
-bool optimaInsideBoxes(const FitOptions& a, const ModelEntry& model, const ExploreMap& map,
-                       int first, int count) {
+bool optimaInsideBoxes(const RunContext& ctx, const FitOptions& a, const ModelEntry& model,
+                       const ExploreMap& map, int first, int count) {
     bool inside = true;
     for (int k = first; k < first + count; k++) {
         const std::string problem =
-            startBoxProblem(a.recordPath + ": optimum " + std::to_string(k + 1), model,
+            startBoxProblem(ctx.data, a.recordPath + ": optimum " + std::to_string(k + 1), model,
                             map.optima[static_cast<std::size_t>(k)].point,
                             "give the --data and --box of the search, or run 'zonetool explore " +
                                 std::to_string(model.number) + "' anew");
         if (!problem.empty()) {
-            std::cerr << "zonetool fit: " << problem << "\n";
+            *ctx.err << "zonetool fit: " << problem << "\n";
             inside = false;
         }
     }
@@ -57,15 +57,16 @@ bool exists(const std::string& path) {
 // The fit from optimum a.optimum alone, as 'zonetool fit MODEL --start FILE' runs it (with
 // a checkpoint, a trace and a requeue if asked). Several such fits, of other seeds, may run at
 // once: each writes the same start file, and an existing one of the same text is kept.
-int fitOneOptimum(const FitOptions& a, const ModelEntry& model, const ExploreMap& map) {
+int fitOneOptimum(const RunContext& ctx, const FitOptions& a, const ModelEntry& model,
+                  const ExploreMap& map) {
     const std::size_t count = map.optima.size();
     if (static_cast<std::size_t>(a.optimum) > count) {
-        std::cerr << "zonetool fit: " << a.recordPath << " lists " << count
-                  << (count == 1 ? " optimum" : " optima") << ": no optimum " << a.optimum
-                  << " to fit from\n";
+        *ctx.err << "zonetool fit: " << a.recordPath << " lists " << count
+                 << (count == 1 ? " optimum" : " optima") << ": no optimum " << a.optimum
+                 << " to fit from\n";
         return 0;
     }
-    if (!optimaInsideBoxes(a, model, map, a.optimum - 1, 1)) {
+    if (!optimaInsideBoxes(ctx, a, model, map, a.optimum - 1, 1)) {
         return 1;
     }
     const std::string name = optimumFitName(model, a.optimum, std::nullopt);
@@ -78,12 +79,12 @@ int fitOneOptimum(const FitOptions& a, const ModelEntry& model, const ExploreMap
     std::string error;
     if (!in || held.str() != text) {
         if (in && !a.redo) {
-            std::cerr << "zonetool fit: " << startPath << " exists and holds another start; "
-                      << "give --redo to replace it\n";
+            *ctx.err << "zonetool fit: " << startPath << " exists and holds another start; "
+                     << "give --redo to replace it\n";
             return 1;
         }
         if (!writeResultFile(startPath, text, error)) {
-            std::cerr << "zonetool fit: cannot write " << startPath << ": " << error << "\n";
+            *ctx.err << "zonetool fit: cannot write " << startPath << ": " << error << "\n";
             return 1;
         }
     }
@@ -92,7 +93,7 @@ int fitOneOptimum(const FitOptions& a, const ModelEntry& model, const ExploreMap
     if (one.resultName.empty()) {
         one.resultName = name;
     }
-    return fitOne(one, StartOrigin::optimum);
+    return fitOne(ctx, one, StartOrigin::optimum);
 }
 
 // Several fits from the K best optima, with the start files they read.
@@ -133,8 +134,8 @@ OptimaPlan planOptimaFits(const FitOptions& a, const ModelEntry& model, const Ex
 // Checks before the first fit, each failure named: no start file, result or log of the plan is
 // there already (without --redo), every optimum lies inside its box, borders.txt is good. Then
 // writes the start files. The caller holds the locks of the results.
-bool readyToFit(const FitOptions& a, const ModelEntry& model, const ExploreMap& map,
-                const OptimaPlan& plan, int count) {
+bool readyToFit(const RunContext& ctx, const FitOptions& a, const ModelEntry& model,
+                const ExploreMap& map, const OptimaPlan& plan, int count) {
     if (!a.redo) {
         std::vector<std::string> names;
         for (const auto& file : plan.startFiles) {
@@ -146,22 +147,22 @@ bool readyToFit(const FitOptions& a, const ModelEntry& model, const ExploreMap& 
         }
         for (const std::string& name : names) {
             if (exists(name)) {
-                std::cerr << "zonetool fit: " << name << " exists; give --redo to replace it\n";
+                *ctx.err << "zonetool fit: " << name << " exists; give --redo to replace it\n";
                 return false;
             }
         }
     }
-    if (!optimaInsideBoxes(a, model, map, 0, count)) {
+    if (!optimaInsideBoxes(ctx, a, model, map, 0, count)) {
         return false;
     }
     std::string error;
-    if (!checkBordersFor(plan.jobs, error)) {
-        std::cerr << error << "\n";
+    if (!checkBordersFor(ctx.data, plan.jobs, error)) {
+        *ctx.err << error << "\n";
         return false;
     }
     for (const auto& file : plan.startFiles) {
         if (!writeResultFile(file.first, file.second, error)) {
-            std::cerr << "zonetool fit: cannot write " << file.first << ": " << error << "\n";
+            *ctx.err << "zonetool fit: cannot write " << file.first << ": " << error << "\n";
             return false;
         }
     }
@@ -170,10 +171,10 @@ bool readyToFit(const FitOptions& a, const ModelEntry& model, const ExploreMap& 
 
 // Runs the fits with the progress line, then prints the summary table and the settledness of
 // each fitted point. Returns the exit status.
-int runOptimaFits(const FitOptions& a, const ModelEntry& model,
+int runOptimaFits(const RunContext& ctx, const FitOptions& a, const ModelEntry& model,
                   const std::vector<FitDescription>& jobs) {
     std::deque<FitProgress> progress(jobs.size());
-    StatusLine line(std::cerr, progressWanted(a.quiet, STDERR_FILENO));
+    StatusLine line(*ctx.err, progressWanted(a.quiet, STDERR_FILENO));
     const std::int64_t started = steadyNow();
     std::vector<FitOutcome> outcomes;
     {
@@ -182,7 +183,7 @@ int runOptimaFits(const FitOptions& a, const ModelEntry& model,
             return runProgressText(jobs, progress,
                                    static_cast<double>(steadyNow() - started) * 1e-9);
         });
-        outcomes = runFits(jobs, a.jobs, progress);
+        outcomes = runFits(ctx, jobs, a.jobs, progress);
     }
     int failures = 0;
     std::string settled;
@@ -190,8 +191,8 @@ int runOptimaFits(const FitOptions& a, const ModelEntry& model,
     for (std::size_t i = 0; i < jobs.size(); i++) {
         if (outcomes[i].status != 0) {
             failures++;
-            std::cerr << "zonetool fit: the fit " << jobs[i].files.result << " failed; see "
-                      << jobs[i].files.log << "\n";
+            *ctx.err << "zonetool fit: the fit " << jobs[i].files.result << " failed; see "
+                     << jobs[i].files.log << "\n";
             continue;
         }
         // At the fitted point itself, as the record holds it: the 8 digits of the result file
@@ -200,24 +201,25 @@ int runOptimaFits(const FitOptions& a, const ModelEntry& model,
         if (readFitRecord(jobs[i].files.record, record, error)) {
             record.point.resize(static_cast<std::size_t>(model.parameterCount));
             settled += jobs[i].files.result + ": " +
-                       settlednessText(measureSettledness(model, record.point)) + "\n";
+                       settlednessText(measureSettledness(ctx.data, model, record.point, ctx.out)) +
+                       "\n";
         }
     }
-    std::cout << summaryTable(jobs, outcomes) << settled;
+    *ctx.out << summaryTable(jobs, outcomes) << settled;
     return failures == 0 ? 0 : 1;
 }
 
 // Reads the explore record of `a` into `map` and checks that it explores a.models.front();
 // says why not otherwise.
-bool readRecordFor(const FitOptions& a, ExploreMap& map) {
+bool readRecordFor(const RunContext& ctx, const FitOptions& a, ExploreMap& map) {
     std::string error;
     if (!readExploreRecord(a.recordPath, map, error)) {
-        std::cerr << "zonetool fit: " << error << "\n";
+        *ctx.err << "zonetool fit: " << error << "\n";
         return false;
     }
     if (map.model != a.models.front()) {
-        std::cerr << "zonetool fit: " << a.recordPath << " explores model " << map.model
-                  << ", not model " << a.models.front() << "\n";
+        *ctx.err << "zonetool fit: " << a.recordPath << " explores model " << map.model
+                 << ", not model " << a.models.front() << "\n";
         return false;
     }
     return true;
@@ -225,20 +227,20 @@ bool readRecordFor(const FitOptions& a, ExploreMap& map) {
 
 } // namespace
 
-int fitFromRecord(FitOptions a) {
+int fitFromRecord(const RunContext& ctx, FitOptions a) {
     const ModelEntry& model = *findModel(a.models.front());
     ExploreMap map;
-    if (!readRecordFor(a, map)) {
+    if (!readRecordFor(ctx, a, map)) {
         return 1;
     }
     if (!a.objectiveGiven) {
         a.objective = map.objective;
     }
     if (a.optimum > 0) {
-        return fitOneOptimum(a, model, map);
+        return fitOneOptimum(ctx, a, model, map);
     }
     if (map.optima.empty()) {
-        std::cerr << "zonetool fit: " << a.recordPath << " lists no optimum\n";
+        *ctx.err << "zonetool fit: " << a.recordPath << " lists no optimum\n";
         return 1;
     }
     const int count = std::min<int>(a.best, static_cast<int>(map.optima.size()));
@@ -251,8 +253,8 @@ int fitFromRecord(FitOptions a) {
     if (!lockOutputs(locks, "fit", lockedNames)) {
         return 1;
     }
-    if (!readyToFit(a, model, map, plan, count)) {
+    if (!readyToFit(ctx, a, model, map, plan, count)) {
         return 1;
     }
-    return runOptimaFits(a, model, plan.jobs);
+    return runOptimaFits(ctx, a, model, plan.jobs);
 }

@@ -5,6 +5,7 @@
 #include "tools/fit_description.h"
 #include "tools/fit_options.h"
 #include "tools/optima_map.h"
+#include "tools/run_context.h"
 
 #include <string>
 
@@ -14,5 +15,6 @@ std::string optimumStartText(const ExploreMap& map, const Optimum& optimum);
 
 // Runs the fits from the record `options` names (options.from set, read by readFitOptions):
 // the K best optima on worker threads with a summary, or with --optimum I the one fit from
-// optimum I as fitOne runs it. Returns the exit status.
-int fitFromRecord(FitOptions options);
+// optimum I as fitOne runs it, on the data of `ctx`, with its messages and summary on the
+// context's streams. Returns the exit status.
+int fitFromRecord(const RunContext& ctx, FitOptions options);

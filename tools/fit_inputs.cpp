@@ -105,7 +105,8 @@ void checkStartFile(int number, const std::string& name, bool contents,
     }
 }
 
-void checkBorders(const std::vector<int>& models, std::vector<std::string>& problems) {
+void checkBorders(const std::vector<int>& models, int siteCount,
+                  std::vector<std::string>& problems) {
     for (int number : models) {
         if (findModel(number)->borders != BorderSource::borderFile) {
             continue;
@@ -118,7 +119,7 @@ void checkBorders(const std::vector<int>& models, std::vector<std::string>& prob
         }
         Borders borders;
         std::string error;
-        if (!readBorders(borderFileName, borders, error)) {
+        if (!readBorders(borderFileName, siteCount, borders, error)) {
             problems.push_back(error);
         }
         return;
@@ -132,7 +133,7 @@ std::vector<std::string> fitInputProblems(const FitInputs& inputs) {
     for (const auto& start : inputs.startFiles) {
         checkStartFile(start.first, start.second, inputs.checkStartContents, problems);
     }
-    checkBorders(inputs.models, problems);
+    checkBorders(inputs.models, inputs.siteCount, problems);
     std::vector<std::string> seen;
     for (const std::string& path : inputs.writes) {
         const std::string dir = directoryOf(path);

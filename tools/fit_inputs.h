@@ -2,6 +2,8 @@
 // at once rather than after the hours of the fits before the one that reads it.
 #pragma once
 
+#include "data/active_transect.h"
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +20,8 @@ struct FitInputs {
     std::vector<std::pair<int, std::string>> startFiles;
     bool checkStartContents = false; // also check each start file's rows and length
     std::vector<std::string> writes; // every file the fits create (result, log, record, ...)
+    // Sites of the transect in use: the largest border borders.txt may give.
+    int siteCount = builtInTransectValue().siteCount();
 };
 
 // The problems found, one message each as printed (without a line end): "zonetool fit: ...",

@@ -4,6 +4,7 @@
 #include "models/model_table.h"
 #include "tools/derived_start_files.h"
 #include "tools/fit_checks.h"
+#include "tools/fit_objective.h"
 #include "tools/fit_run.h"
 #include "tools/output_lock.h"
 #include "tools/progress.h"
@@ -43,7 +44,7 @@ namespace {
 
 // Whether the start file named by --start can be read; if not, says why. zonefit's own
 // answer to a missing file is about startvecN.txt, which would mislead here.
-bool startFileReadable(const std::string& path) {
+bool startFileReadable(std::ostream& err, const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "r");
     bool readable = file != nullptr;
     if (readable) {
@@ -53,16 +54,18 @@ bool startFileReadable(const std::string& path) {
         std::fclose(file);
     }
     if (!readable) {
-        std::cerr << "zonetool fit: cannot read the start file " << path << ": "
-                  << std::strerror(errno) << "\n";
+        err << "zonetool fit: cannot read the start file " << path << ": " << std::strerror(errno)
+            << "\n";
     }
     return readable;
 }
 
 // Every file the fit reads or writes, checked at once; true when all are usable.
-bool filesUsable(const FitDescription& fit, bool startNamed) {
+bool filesUsable(std::ostream& err, const FitDescription& fit, bool startNamed) {
+    const DataContext& data = fitData(fit);
     // The start file's rows are checked by the fit itself, before any work, in zonefit's words.
     FitInputs inputs;
+    inputs.siteCount = data.data().siteCount();
     inputs.models = {fit.model};
     if (!startNamed) {
         inputs.startFiles.emplace_back(fit.model, fit.startPath);
@@ -75,31 +78,27 @@ bool filesUsable(const FitDescription& fit, bool startNamed) {
         inputs.writes.push_back(fit.files.trace);
     }
     // Every problem is named at once.
-    const bool usable = inputsUsable(inputs);
-    return startsInsideBoxes({{fit.model, fit.startPath}}, startNamed) && usable;
+    const bool usable = inputsUsable(err, inputs);
+    return startsInsideBoxes(err, data, {{fit.model, fit.startPath}}, startNamed) && usable;
 }
 
 // Runs the fit with the progress line: reports and messages pass through unchanged, after the
 // line is erased. A checkpointed fit's reports go to its log, so the terminal shows only
 // progress and messages.
-int runWithProgress(const FitDescription& fit, bool quiet) {
+int runWithProgress(const RunContext& ctx, const FitDescription& fit, bool quiet) {
     FitProgress progress;
-    StatusLine line(std::cerr, progressWanted(quiet, STDERR_FILENO));
-    PlainProgress plain(std::cerr, plainProgressWanted(quiet, STDERR_FILENO),
+    StatusLine line(*ctx.err, progressWanted(quiet, STDERR_FILENO));
+    PlainProgress plain(*ctx.err, plainProgressWanted(quiet, STDERR_FILENO),
                         [&progress] { return progressText(progress); });
-    ClearingBuffer clearingOut(std::cout.rdbuf(), line);
+    ClearingBuffer clearingOut(ctx.out->rdbuf(), line);
     std::ostream out(&clearingOut);
     // Messages, too, start on a clean line instead of being glued onto the progress line.
-    ClearingBuffer clearingErr(std::cerr.rdbuf(), line);
+    ClearingBuffer clearingErr(ctx.err->rdbuf(), line);
     std::ostream err(&clearingErr);
     std::optional<ProgressTicker> ticker;
     FitHooks hooks;
-    if (fit.checkpointed() || line.enabled()) {
-        hooks.err = &err;
-    }
-    if (!fit.checkpointed() && line.enabled()) {
-        hooks.out = &out;
-    }
+    hooks.err = fit.checkpointed() || line.enabled() ? &err : ctx.err;
+    hooks.out = !fit.checkpointed() && line.enabled() ? &out : ctx.out;
     hooks.onCall = [&plain](const AnnealCall&) { plain.poke(); };
     hooks.started = [&] {
         ticker.emplace(line, [&progress] { return progressText(progress, true); });
@@ -115,12 +114,12 @@ int runWithProgress(const FitDescription& fit, bool quiet) {
 
 } // namespace
 
-int fitOne(FitOptions a, StartOrigin origin) {
-    if (!a.startPath.empty() && !startFileReadable(a.startPath)) {
+int fitOne(const RunContext& ctx, FitOptions a, StartOrigin origin) {
+    if (!a.startPath.empty() && !startFileReadable(*ctx.err, a.startPath)) {
         return 1;
     }
     if (!a.startPath.empty() && !startFileCommaProblem(a.startPath).empty()) {
-        std::cerr << "zonetool fit: " << startFileCommaProblem(a.startPath) << "\n";
+        *ctx.err << "zonetool fit: " << startFileCommaProblem(a.startPath) << "\n";
         return 1;
     }
     // The model argument as typed: "07" reads startvec07.txt, as zonefit does.
@@ -129,23 +128,24 @@ int fitOne(FitOptions a, StartOrigin origin) {
     // start derived from the data.
     DerivedStartFiles derived;
     if (a.startPath.empty()) {
-        a.startPath = derived.pathFor(a.models.front(), ownStart);
+        a.startPath = derived.pathFor(ctx.data, a.models.front(), ownStart);
         if (!a.startPath.empty()) {
             origin = StartOrigin::derived;
         }
     }
     const bool startNamed = !a.startPath.empty();
-    const FitDescription fit = describeOneFit(a, startNamed ? a.startPath : ownStart, origin);
+    FitDescription fit = describeOneFit(a, startNamed ? a.startPath : ownStart, origin);
+    fit.data = &ctx.data;
     // Taken before anything is checked, so that no second run passes the checks meanwhile.
     OutputLocks locks;
     if (!lockOutputs(locks, "fit", {fit.files.result, fit.files.checkpoint, fit.files.trace})) {
         return 1;
     }
-    if (!a.redo && !refuseOverwrite(guardedNames(fit))) {
+    if (!a.redo && !refuseOverwrite(*ctx.err, guardedNames(fit))) {
         return 1;
     }
-    if (!filesUsable(fit, startNamed)) {
+    if (!filesUsable(*ctx.err, fit, startNamed)) {
         return 1;
     }
-    return runWithProgress(fit, a.quiet);
+    return runWithProgress(ctx, fit, a.quiet);
 }

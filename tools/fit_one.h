@@ -4,6 +4,7 @@
 
 #include "tools/fit_description.h"
 #include "tools/fit_options.h"
+#include "tools/run_context.h"
 
 // The description of the one fit `options` asks for, reading `startPath` (from `origin`).
 FitDescription describeOneFit(const FitOptions& options, const std::string& startPath,
@@ -11,7 +12,8 @@ FitDescription describeOneFit(const FitOptions& options, const std::string& star
 
 // Runs the one fit of `options` (one model, at most one seed): locks its files, checks that
 // none of an earlier fit is overwritten without --redo and that its inputs are usable and its
-// start inside the boxes (every problem named), then runs it with a progress line on standard
-// error. `origin` says where options.startPath (empty: startvecMODEL.txt) comes from. Returns
-// the exit status.
-int fitOne(FitOptions options, StartOrigin origin);
+// start inside the boxes (every problem named), then runs it with a progress line. `origin`
+// says where options.startPath (empty: startvecMODEL.txt) comes from. The fit evaluates on the
+// transect and boxes of `ctx`, its reports, messages and progress line go to the context's
+// streams. Returns the exit status.
+int fitOne(const RunContext& ctx, FitOptions options, StartOrigin origin);

@@ -26,7 +26,7 @@ std::vector<std::string>& recordedCommandLine() {
 }
 
 FitRecord newFitRecord(const ModelEntry& model, const std::vector<double>& start,
-                       const std::vector<double>& steps) {
+                       const std::vector<double>& steps, const DataContext* data) {
     FitRecord record;
     record.model = model.number;
     record.name = model.name;
@@ -41,7 +41,7 @@ FitRecord newFitRecord(const ModelEntry& model, const std::vector<double>& start
     }
     record.programVersion = programVersion();
     record.commandLine = recordedCommandLine();
-    if (const DataContext* data = dataContext()) {
+    if (data != nullptr) {
         record.data = data->path;
         record.dataChecksum = data->checksum;
         record.locus = data->locus;
@@ -78,15 +78,16 @@ bool writeFitRecord(const std::string& resultName, const FitRecord& record, std:
 }
 
 std::function<bool(const FitResult&, const StartVector&, std::string&)>
-recordWriter(const ModelEntry& model, const std::string& resultName,
+recordWriter(const DataContext& data, const ModelEntry& model, const std::string& resultName,
              const std::optional<std::uint64_t>& seed, const std::atomic<long>& evaluations,
              ObjectiveKind objective) {
+    const DataContext* in = &data;
     const double cpuStart = threadCpuSeconds();
     const auto wallStart = std::chrono::steady_clock::now();
     const ModelEntry* entry = &model;
     const std::atomic<long>* counted = &evaluations;
     return [=](const FitResult& result, const StartVector& startVector, std::string& error) {
-        FitRecord record = newFitRecord(*entry, startVector.start, startVector.deltas);
+        FitRecord record = newFitRecord(*entry, startVector.start, startVector.deltas, in);
         record.point = result.bestPoint;
         record.value = result.bestValue;
         record.seed = seed;

@@ -5,6 +5,7 @@
 #include "driver/zonefit_main.h"
 #include "models/model_table.h"
 #include "models/objective_kind.h"
+#include "tools/data_option.h"
 #include "tools/fit_record_json.h"
 
 #include <atomic>
@@ -24,10 +25,11 @@ std::string programVersion();
 // The command line stored in new records; zonetool sets it once at start.
 std::vector<std::string>& recordedCommandLine();
 
-// A record for `model`, with names, start, steps and free flags filled in from the arguments
-// and the program version and command line from this process.
+// A record for `model`, with names, start, steps and free flags filled in from the arguments,
+// the program version and command line from this process, and the --data file and its
+// checksum from `data` (null: the built-in transect, none named).
 FitRecord newFitRecord(const ModelEntry& model, const std::vector<double>& start,
-                       const std::vector<double>& steps);
+                       const std::vector<double>& steps, const DataContext* data = nullptr);
 
 // Free parameters of a model of `parameterCount` parameters: those among its first
 // `parameterCount` coordinates whose flag in `free` is set (all of them when `free` is empty).
@@ -40,9 +42,10 @@ bool writeFitRecord(const std::string& resultName, const FitRecord& record, std:
 // The result hook of a fit of `model` into `resultName` with `seed` under `objective`: it writes
 // the record,
 // with the evaluations counted in `evaluations` (which must outlive the fit) and the CPU time
-// of the calling thread and wall time since this call. Make it on the thread that runs the fit.
+// of the calling thread and wall time since this call, and the data of `data` (which must
+// outlive the fit). Make it on the thread that runs the fit.
 std::function<bool(const FitResult&, const StartVector&, std::string&)>
-recordWriter(const ModelEntry& model, const std::string& resultName,
+recordWriter(const DataContext& data, const ModelEntry& model, const std::string& resultName,
              const std::optional<std::uint64_t>& seed, const std::atomic<long>& evaluations,
              ObjectiveKind objective = ObjectiveKind::zonefit);
 

@@ -3,10 +3,10 @@
 #include "driver/signals.h"
 #include "driver/zonefit_main.h"
 #include "models/model_table.h"
-#include "population/diagnostics.h"
 #include "tools/checkpointed_fit.h"
 #include "tools/data_option.h"
 #include "tools/failed_fit.h"
+#include "tools/fit_objective.h"
 #include "tools/fit_record.h"
 #include "tools/results.h"
 
@@ -14,7 +14,6 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <optional>
 
 namespace {
 
@@ -50,18 +49,22 @@ void ended(const FitHooks& hooks) {
     }
 }
 
-// The output of a plain fit of `model` into fit.files.result, counted in the calling thread's
-// progress, with the record written beside the result.
+// The output of a plain fit of `model` into fit.files.result, minimising `objective` (empty:
+// the model is not available) with its failures in `failures`, with the record written beside
+// the result.
 FitOutput plainOutput(const FitDescription& fit, const ModelEntry& model,
-                      ObjectiveFunction* objective, FitProgress& progress) {
+                      const FitObjective& objective, FailureSink& failures, FitProgress& progress) {
     FitOutput output;
     output.resultName = fit.files.result;
     output.existingResult = fit.redo ? ExistingFile::replace : ExistingFile::keep;
     output.startLabel = fit.startPath;
-    output.objective = objective != nullptr ? countingObjective : nullptr;
-    output.onResult =
-        recordWriter(model, fit.files.result, fit.seed, progress.evaluations, fit.objective);
-    output.acceptResult = penaltyRefusal(model);
+    if (objective) {
+        output.objective = objective;
+        output.failures = &failures;
+    }
+    output.onResult = recordWriter(fitData(fit), model, fit.files.result, fit.seed,
+                                   progress.evaluations, fit.objective);
+    output.acceptResult = penaltyRefusal(fitData(fit), model);
     return output;
 }
 
@@ -104,15 +107,16 @@ FitOutcome loggedSteps(const FitDescription& fit, FitProgress& progress, const F
     }
     log << seedLine(fit.seed) << objectiveLine(fit.objective);
     {
-        const ScopedDiagnostics diagnosticsTo(&log);
-        ObjectiveFunction* objective = fit.function != nullptr ? fit.function : model.objective;
-        const BoundObjective bound{&model, fit.objective};
-        const ScopedCountingTarget counting(
-            objective, &progress, fit.objective == ObjectiveKind::settled ? &bound : nullptr);
+        // The fit's own sink; the models' diagnostics go to the log.
+        FailureSink failures;
+        SimulationContext simulation;
+        simulation.diagnostics = &log;
+        const ModelContext context = fitData(fit).models(&failures, simulation);
         ScheduleOptions options;
         options.seed = fit.seed;
         options.onCall = callRecorder(progress, hooks);
-        FitOutput output = plainOutput(fit, model, objective, progress);
+        FitOutput output = plainOutput(fit, model, fitObjective(fit, model, context, progress),
+                                       failures, progress);
         output.out = &log;
         output.err = &log;
         std::string recordError;
@@ -153,13 +157,13 @@ FitOutcome consoleSteps(const FitDescription& fit, FitProgress& progress, const 
         options.trace = &trace;
     }
     options.onCall = callRecorder(progress, hooks);
-    const ScopedDiagnostics diagnosticsTo(hooks.out);
     const ModelEntry& model = *findModel(fit.model);
-    ObjectiveFunction* objective = fit.function != nullptr ? fit.function : model.objective;
-    const BoundObjective bound{&model, fit.objective};
-    const ScopedCountingTarget counting(objective, &progress,
-                                        fit.objective == ObjectiveKind::settled ? &bound : nullptr);
-    FitOutput output = plainOutput(fit, model, objective, progress);
+    FailureSink failures;
+    SimulationContext simulation;
+    simulation.diagnostics = hooks.out;
+    const ModelContext context = fitData(fit).models(&failures, simulation);
+    FitOutput output =
+        plainOutput(fit, model, fitObjective(fit, model, context, progress), failures, progress);
     output.out = hooks.out;
     output.err = hooks.err;
     std::string recordError;
@@ -187,10 +191,6 @@ FitOutcome consoleSteps(const FitDescription& fit, FitProgress& progress, const 
 
 FitOutcome runDescribedFit(const FitDescription& fit, FitProgress& progress,
                            const FitHooks& hooks) {
-    std::optional<DataScope> data;
-    if (fit.data != nullptr) {
-        data.emplace(fit.data);
-    }
     if (fit.checkpointed()) {
         return checkpointedSteps(fit, progress, hooks);
     }

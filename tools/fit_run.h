@@ -40,7 +40,8 @@ struct FitHooks {
     std::function<void()> ended;
 };
 
-// Runs `fit` in the working directory and returns its outcome; `progress` follows it.
+// Runs `fit` in the working directory on the transect and boxes of fit.data (the built-in ones
+// when null) and returns its outcome; `progress` follows it.
 // - with files.checkpoint: saved after every anneal call and resumed from it (see
 //   tools/checkpointed_fit.h); reports to files.log, messages to hooks.err.
 // - FitReports::console: exactly as zonefit (the settled objective says so in a first line),

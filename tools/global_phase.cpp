@@ -35,9 +35,9 @@ const struct {
 // that overruns its limit learns nothing more and the result does not depend on how far it ran.
 class UnitObjective {
   public:
-    UnitObjective(const ModelEntry& model, ObjectiveKind kind, const std::vector<Region>& regions,
-                  const std::vector<double>& start, long budget)
-        : model_(&model), objective_{&model, kind}, regions_(regions), base_(start),
+    UnitObjective(const ModelContext& context, const ModelEntry& model, ObjectiveKind kind,
+                  const std::vector<Region>& regions, const std::vector<double>& start, long budget)
+        : model_(&model), objective_{&context, &model, kind}, regions_(regions), base_(start),
           x_(static_cast<int>(start.size())), budget_(budget) {
         for (std::size_t j = 0; j < regions.size(); j++) {
             if (regions[j].high > regions[j].low) {
@@ -322,10 +322,10 @@ bool parseGlobalMethod(const std::string& text, GlobalMethod& method) {
     return false;
 }
 
-PhaseResult runGlobalPhase(const ModelEntry& model, ObjectiveKind kind,
+PhaseResult runGlobalPhase(const ModelContext& context, const ModelEntry& model, ObjectiveKind kind,
                            const std::vector<Region>& regions, const std::vector<double>& start,
                            GlobalMethod method, long budget, std::uint64_t seed) {
-    UnitObjective f(model, kind, regions, start, std::max(1L, budget));
+    UnitObjective f(context, model, kind, regions, start, std::max(1L, budget));
     const std::vector<double> u0 = f.unit(start);
     // The start is the first point of every method, and the answer when none is better.
     f(u0.data());

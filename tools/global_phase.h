@@ -3,6 +3,7 @@
 // thread.
 #pragma once
 
+#include "models/model_context.h"
 #include "models/model_table.h"
 #include "models/objective_kind.h"
 #include "tools/start_design.h"
@@ -43,10 +44,10 @@ struct PhaseResult {
 
 // Runs `method` from `start` (a point inside `regions`) over the free parameters of `regions`
 // (those with high > low; the others stay at their value), each mapped to [0, 1] on its
-// search scale (fromSearchUnit), minimising the objective of `kind` of `model` with the transect
-// and boxes in force on this thread. Spends about `budget` evaluations (at least 1). `seed` fixes
+// search scale (fromSearchUnit), minimising the objective of `kind` of `model` on the transect,
+// boxes and simulation of `context`. Spends about `budget` evaluations (at least 1). `seed` fixes
 // every random draw. Never throws: a library's failure ends the phase with its best point so far
 // and the reason in `status`.
-PhaseResult runGlobalPhase(const ModelEntry& model, ObjectiveKind kind,
+PhaseResult runGlobalPhase(const ModelContext& context, const ModelEntry& model, ObjectiveKind kind,
                            const std::vector<Region>& regions, const std::vector<double>& start,
                            GlobalMethod method, long budget, std::uint64_t seed);

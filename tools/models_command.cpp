@@ -31,13 +31,13 @@ std::string parameterLines() {
     return text;
 }
 
-std::string modelListing() {
+std::string modelListing(const DataContext& data) {
     std::string text;
     for (const ModelEntry& model : modelTable) {
         text += std::string(model.number == 1 ? "" : "\n") + "Model " +
                 std::to_string(model.number) + "  " + model.name + "  result file " + model.prefix +
                 (model.borders == BorderSource::borderFile ? "  reads borders.txt" : "") + "\n";
-        const ModelBox& boxes = activeBox(model.number);
+        const ModelBox& boxes = data.box(model.number);
         Table table({Align::left, Align::left, Align::left, Align::left, Align::left});
         for (int j = 0; j < boxes.parameterCount; j++) {
             const ParameterInfo& p = boxes.parameters[j];
@@ -49,13 +49,15 @@ std::string modelListing() {
     return text;
 }
 
-int modelsCommand(const std::vector<std::string>& args) {
+int modelsCommand(RunContext& ctx, const std::vector<std::string>& args) {
     // No options at all: "--x" is as unexpected as "x".
-    const int status =
-        OptionParser("models", [] { return std::string(modelsHelp); }).optionPrefix("").parse(args);
+    const int status = OptionParser("models", [] { return std::string(modelsHelp); })
+                           .streams(*ctx.out, *ctx.err)
+                           .optionPrefix("")
+                           .parse(args);
     if (status >= 0) {
         return status;
     }
-    std::cout << modelListing();
+    *ctx.out << modelListing(ctx.data);
     return 0;
 }

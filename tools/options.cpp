@@ -67,7 +67,7 @@ int OptionParser::parse(const std::vector<std::string>& args) const {
     for (std::size_t i = 0; i < args.size(); i++) {
         const std::string& arg = args[i];
         if (isHelp(arg)) {
-            std::cout << help_();
+            *out_ << help_();
             return 0;
         }
         const Option* option = find(arg);
@@ -89,13 +89,13 @@ int OptionParser::parse(const std::vector<std::string>& args) const {
             problem = "unexpected argument '" + arg + "'";
         }
         if (!problem.empty()) {
-            return usageError(command_, problem);
+            return usageError(*err_, command_, problem);
         }
     }
     for (const auto& validate : checks_) {
         const Problem problem = validate();
         if (!problem.empty()) {
-            return usageError(command_, problem);
+            return usageError(*err_, command_, problem);
         }
     }
     return -1;

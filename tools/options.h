@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <iostream>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,6 +38,13 @@ class OptionParser {
     // positional arguments then cannot start with '-'; "" makes every argument that is not a
     // declared option positional).
     OptionParser& optionPrefix(std::string prefix);
+    // Where --help and usage errors are written (not owned; standard output and error by
+    // default).
+    OptionParser& streams(std::ostream& out, std::ostream& err) {
+        out_ = &out;
+        err_ = &err;
+        return *this;
+    }
 
     // The problem of an argument that starts with the option prefix but is no declared option;
     // an empty problem takes it as positional instead. Without this: "unknown option 'X'".
@@ -68,6 +77,9 @@ class OptionParser {
         ValueSetter setValue;
     };
     const Option* find(const std::string& argument) const;
+
+    std::ostream* out_ = &std::cout; // the help
+    std::ostream* err_ = &std::cerr; // usage errors
 
     std::string command_;
     std::function<std::string()> help_;

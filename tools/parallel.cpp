@@ -6,7 +6,6 @@
 #include "driver/zonefit_main.h"
 #include "models/model_table.h"
 #include "tools/cli.h"
-#include "tools/data_option.h"
 #include "tools/results.h"
 #include "tools/table.h"
 
@@ -44,11 +43,12 @@ std::vector<FitDescription> planFits(const std::vector<int>& models,
     return jobs;
 }
 
-bool checkBordersFor(const std::vector<FitDescription>& jobs, std::string& error) {
+bool checkBordersFor(const DataContext& data, const std::vector<FitDescription>& jobs,
+                     std::string& error) {
     for (const FitDescription& job : jobs) {
         if (findModel(job.model)->borders == BorderSource::borderFile) {
             Borders borders;
-            return readBorders(borderFileName, borders, error);
+            return readBorders(borderFileName, data.data().siteCount(), borders, error);
         }
     }
     return true;
@@ -56,13 +56,13 @@ bool checkBordersFor(const std::vector<FitDescription>& jobs, std::string& error
 
 namespace {
 
-// The messages of checkpointed fits go to standard error, one fit's at a time.
+// The messages of checkpointed fits go to the context's error stream, one fit's at a time.
 std::mutex messageMutex;
 
 } // namespace
 
-std::vector<FitOutcome> runFits(const std::vector<FitDescription>& jobs, int workers,
-                                std::deque<FitProgress>& progress,
+std::vector<FitOutcome> runFits(const RunContext& ctx, const std::vector<FitDescription>& jobs,
+                                int workers, std::deque<FitProgress>& progress,
                                 const std::function<void(std::size_t)>& onFinish) {
     if (progress.size() != jobs.size()) {
         // Records are made before any thread starts; a display may read them from then on.
@@ -73,10 +73,7 @@ std::vector<FitOutcome> runFits(const std::vector<FitDescription>& jobs, int wor
     }
     std::vector<FitOutcome> outcomes(jobs.size());
     std::atomic<std::size_t> next{0};
-    // Every worker evaluates on the transect and boxes of the calling thread.
-    const DataContext* data = dataContext();
     auto work = [&]() {
-        const DataScope dataScope(data);
         for (;;) {
             const std::size_t i = next.fetch_add(1);
             if (i >= jobs.size()) {
@@ -85,13 +82,17 @@ std::vector<FitOutcome> runFits(const std::vector<FitDescription>& jobs, int wor
             // The caller holds the stop-signal guard for all of them.
             FitDescription job = jobs[i];
             job.ownSignalGuard = false;
+            // A fit that names no data of its own evaluates on the transect and boxes of `ctx`.
+            if (job.data == nullptr) {
+                job.data = &ctx.data;
+            }
             std::ostringstream messages;
             FitHooks hooks;
             hooks.err = &messages;
             outcomes[i] = runDescribedFit(job, progress[i], hooks);
             if (!messages.str().empty()) {
                 const std::lock_guard<std::mutex> lock(messageMutex);
-                std::cerr << messages.str() << std::flush;
+                *ctx.err << messages.str() << std::flush;
             }
             if (onFinish) {
                 onFinish(i);

@@ -4,6 +4,7 @@
 #include "tools/fit_description.h"
 #include "tools/fit_run.h"
 #include "tools/progress.h"
+#include "tools/run_context.h"
 
 #include <cstdint>
 #include <deque>
@@ -21,19 +22,22 @@ std::vector<FitDescription> planFits(const std::vector<int>& models,
 
 // Checks borders.txt once when a fit of models 3 to 6 is planned, so that a bad border file
 // is refused before any fit starts. (Should it turn bad later, each fit that reads it stops
-// with the message in its log; the others go on.)
-bool checkBordersFor(const std::vector<FitDescription>& jobs, std::string& error);
+// with the message in its log; the others go on.) The borders are checked against the transect
+// of `data`.
+bool checkBordersFor(const DataContext& data, const std::vector<FitDescription>& jobs,
+                     std::string& error);
 
 // Runs `jobs` on `workers` threads (at least 1), each through runDescribedFit in the working
-// directory, writing nothing to standard output: its seed (seedLine), then its reports, the
-// models' diagnostics and any message go to its log file. The messages of a checkpointed fit (a
-// refused checkpoint, say) go to standard error, one fit's at a time, since its log may be cut
-// back to the checkpoint; the caller holds the stop-signal guard of every checkpointed fit.
+// directory on its own data, or on the transect and boxes of `ctx` when it names none, writing
+// nothing to the context's output: its seed (seedLine), then its reports, the models'
+// diagnostics and any message go to its log file. The messages of a checkpointed fit (a refused
+// checkpoint, say) go to the context's error stream, one fit's at a time, since its log may be
+// cut back to the checkpoint; the caller holds the stop-signal guard of every checkpointed fit.
 // `progress` receives one record per job; when its size differs from the number of jobs it is
 // remade before any fit starts. Results are bit for bit those of the same fits run one at a time.
 // `onFinish` is called, from the worker thread, after each fit.
-std::vector<FitOutcome> runFits(const std::vector<FitDescription>& jobs, int workers,
-                                std::deque<FitProgress>& progress,
+std::vector<FitOutcome> runFits(const RunContext& ctx, const std::vector<FitDescription>& jobs,
+                                int workers, std::deque<FitProgress>& progress,
                                 const std::function<void(std::size_t)>& onFinish = nullptr);
 
 // The summary table: one row per fit (model, name, seed, status, -lnL, evaluations, time,

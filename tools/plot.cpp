@@ -82,7 +82,7 @@ const char* const minus = "\xE2\x88\x92";
 // Where the border before deme `deme` of a stepping-stone model lies: halfway between the
 // sites on either side. None for a border at either end.
 void addDemeBorder(std::vector<double>& borders, const std::vector<double>& x, int deme) {
-    if (deme > 0 && deme < activeTransect().siteCount()) {
+    if (deme > 0 && static_cast<std::size_t>(deme) < x.size()) {
         borders.push_back(
             0.5 * (x[static_cast<std::size_t>(deme) - 1] + x[static_cast<std::size_t>(deme)]));
     }
@@ -90,7 +90,8 @@ void addDemeBorder(std::vector<double>& borders, const std::vector<double>& x, i
 
 } // namespace
 
-PlotInput plotInputFor(const ModelEntry& model, const std::vector<double>& point, double value,
+PlotInput plotInputFor(const Transect& transect, const ModelEntry& model,
+                       const std::vector<double>& point, double value,
                        const std::vector<Genotype>& predicted, const int fileBorders[2]) {
     PlotInput input;
     input.title = "Model " + std::to_string(model.number) + " (" + model.name + "): " + minus +
@@ -104,11 +105,11 @@ PlotInput plotInputFor(const ModelEntry& model, const std::vector<double>& point
                        ? "position on the transect axis (length unit of the data)"
                        : "distance along the transect, summed over neighbouring sites (length "
                          "unit of the data)";
-    input.x = sitePositionsFor(model);
-    input.countSS = activeTransect().countSS;
-    input.countSI = activeTransect().countSI;
-    input.countII = activeTransect().countII;
-    if (predicted.size() == static_cast<std::size_t>(activeTransect().siteCount())) {
+    input.x = sitePositionsFor(transect, model);
+    input.countSS = transect.countSS;
+    input.countSI = transect.countSI;
+    input.countII = transect.countII;
+    if (predicted.size() == static_cast<std::size_t>(transect.siteCount())) {
         input.predicted = predicted;
     }
     input.borderLabel = model.borderLabel;
@@ -526,32 +527,32 @@ int readPlotOptions(const std::vector<std::string>& args, PlotOptions& o) {
 
 } // namespace
 
-// plot --cline: the figure of a descriptive cline from its record; returns the exit status
-// after any message on standard error.
-static int plotClineCommand(const std::string& recordPath, const std::string& outputPath) {
-    const DataContext* data = dataContext();
+// plot --cline: the figure of a descriptive cline from its record, on the --data and --locus of
+// `ctx`; returns the exit status after any message on the context's error stream.
+static int plotClineCommand(const RunContext& ctx, const std::string& recordPath,
+                            const std::string& outputPath) {
     PlotInput input;
     std::string error;
-    if (!clinePlotInput(recordPath, data != nullptr ? data->locus : "",
-                        data != nullptr ? data->checksum : "", input, error)) {
-        std::cerr << "zonetool plot: " << error << "\n";
+    if (!clinePlotInput(ctx.data.data(), recordPath, ctx.data.locus, ctx.data.checksum, input,
+                        error)) {
+        *ctx.err << "zonetool plot: " << error << "\n";
         return 1;
     }
     if (!writeResultFile(outputPath, renderSvg(input), error)) {
-        std::cerr << "zonetool plot: cannot write " << outputPath << ": " << error << "\n";
+        *ctx.err << "zonetool plot: cannot write " << outputPath << ": " << error << "\n";
         return 1;
     }
     return 0;
 }
 
-int plotCommand(const std::vector<std::string>& args) {
+int plotCommand(RunContext& ctx, const std::vector<std::string>& args) {
     PlotOptions options;
     const int status = readPlotOptions(args, options);
     if (status >= 0) {
         return status;
     }
     if (!options.clinePath.empty()) {
-        return plotClineCommand(options.clinePath, options.outputPath);
+        return plotClineCommand(ctx, options.clinePath, options.outputPath);
     }
     if (!options.profilePath.empty()) {
         return plotProfileCommand(options.profilePath, options.outputPath,
@@ -566,18 +567,20 @@ int plotCommand(const std::vector<std::string>& args) {
     }
     std::string error;
     int fileBorders[2] = {0, 0};
-    if (!bordersFor(model, fileBorders, error)) {
-        std::cerr << error << "\n";
+    const DataContext& data = ctx.data;
+    if (!bordersFor(data.data(), model, fileBorders, error)) {
+        *ctx.err << error << "\n";
         return 1;
     }
     LoadedFit fit;
     std::vector<std::string> warnings;
-    const bool loaded = loadFit(resultPath, model, false, fit, error, warnings, options.objective);
+    const bool loaded =
+        loadFit(data, resultPath, model, false, fit, error, warnings, options.objective, ctx.out);
     for (const std::string& warning : warnings) {
-        std::cerr << "zonetool plot: " << warning << "\n";
+        *ctx.err << "zonetool plot: " << warning << "\n";
     }
     if (!loaded) {
-        std::cerr << "zonetool plot: " << error << "\n";
+        *ctx.err << "zonetool plot: " << error << "\n";
         return 1;
     }
     if (fit.result.objective != options.objective) {
@@ -585,9 +588,9 @@ int plotCommand(const std::vector<std::string>& args) {
         SimulationReport report;
         report.keepPredictions = true;
         double atPoint = 0.0;
-        if (!evaluateRecorded(model, fit.result.point, options.objective, report, fit.state,
-                              atPoint, error)) {
-            std::cerr << "zonetool plot: " << error << "\n";
+        if (!evaluateRecorded(data, model, fit.result.point, options.objective, report, fit.state,
+                              atPoint, error, ctx.out)) {
+            *ctx.err << "zonetool plot: " << error << "\n";
             return 1;
         }
         fit.result.value = atPoint;
@@ -595,32 +598,35 @@ int plotCommand(const std::vector<std::string>& args) {
     const StoredResult& stored = fit.result;
     const double value = stored.value;
     ModelPrediction prediction;
-    if (failedFitValue(model, value)) {
+    if (failedFitValue(data, model, value)) {
         // Lines of a point that scores a penalty would pass for a fitted cline.
-        std::cerr << "zonetool plot: warning: " << failedFitText(resultPath, value)
-                  << "; the figure shows the data only\n";
-    } else if (!predictForFigure(model, stored.point, options.objective, prediction, error)) {
-        std::cerr << "zonetool plot: " << resultPath << ": " << error << "\n";
+        *ctx.err << "zonetool plot: warning: " << failedFitText(resultPath, value)
+                 << "; the figure shows the data only\n";
+    } else if (!predictForFigure(data, model, stored.point, options.objective, prediction, error,
+                                 ctx.out)) {
+        *ctx.err << "zonetool plot: " << resultPath << ": " << error << "\n";
         return 1;
     }
     Envelope envelope;
     if (!options.envelopePaths.empty() && !prediction.sites.empty() &&
-        !envelopeFromCurves(model, stored.point, options.objective, prediction,
+        !envelopeFromCurves(data, model, stored.point, options.objective, prediction,
                             options.envelopePaths, options.units > 0.0 ? options.units : 2.0,
-                            envelope, error)) {
-        std::cerr << "zonetool plot: " << error << "\n";
+                            envelope, error, ctx.out)) {
+        *ctx.err << "zonetool plot: " << error << "\n";
         return 1;
     }
-    if (prediction.sites.empty() && !failedFitValue(model, value)) {
-        std::cerr << "zonetool plot: the point in " << resultPath
-                  << " lies outside the model's box (value " << format17(value)
-                  << "); the figure shows no fitted lines\n";
+    if (prediction.sites.empty() && !failedFitValue(data, model, value)) {
+        *ctx.err << "zonetool plot: the point in " << resultPath
+                 << " lies outside the model's box (value " << format17(value)
+                 << "); the figure shows no fitted lines\n";
     }
 
-    PlotInput input = plotInputFor(model, stored.point, value, prediction.sites, fileBorders);
+    PlotInput input =
+        plotInputFor(data.data(), model, stored.point, value, prediction.sites, fileBorders);
     input.lines = prediction.lines;
     input.envelope = envelope;
-    input.centre = summariseFit(model, stored.point, prediction.sites, fileBorders).centre;
+    input.centre =
+        summariseFit(data.data(), model, stored.point, prediction.sites, fileBorders).centre;
     input.subtitle += std::string("  (objective ") + objectiveName(options.objective) +
                       (options.objective == ObjectiveKind::settled ? ": " + stateCell(fit.state)
                                                                    : std::string()) +
@@ -630,8 +636,8 @@ int plotCommand(const std::vector<std::string>& args) {
     out << svg;
     out.flush();
     if (!out) {
-        std::cerr << "zonetool plot: cannot write " << outputPath << ": " << std::strerror(errno)
-                  << "\n";
+        *ctx.err << "zonetool plot: cannot write " << outputPath << ": " << std::strerror(errno)
+                 << "\n";
         return 1;
     }
     return 0;

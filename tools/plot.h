@@ -4,6 +4,7 @@
 #include "models/model_table.h"
 #include "population/population.h"
 #include "tools/plot_input.h"
+#include "tools/run_context.h"
 #include "tools/svg_text.h"
 #include "tools/transect_axes.h"
 
@@ -13,14 +14,15 @@
 
 // The figure of `model` at `point` with value `value`: observed counts, `predicted` (one per
 // site, or empty), the borders the model takes from `point` or, for models 3 to 6, from
-// `fileBorders` (border1, border2).
-PlotInput plotInputFor(const ModelEntry& model, const std::vector<double>& point, double value,
+// `fileBorders` (border1, border2), the sites and counts those of `transect`.
+PlotInput plotInputFor(const Transect& transect, const ModelEntry& model,
+                       const std::vector<double>& point, double value,
                        const std::vector<Genotype>& predicted, const int fileBorders[2]);
 
 // The standalone SVG document of a figure.
 std::string renderSvg(const PlotInput& input);
 
 // The command: zonetool plot MODEL [--result FILE] -o FILE.svg. Returns the exit status.
-int plotCommand(const std::vector<std::string>& args);
+int plotCommand(RunContext& ctx, const std::vector<std::string>& args);
 
 extern const char* const plotHelp;

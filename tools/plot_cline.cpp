@@ -1,6 +1,5 @@
 #include "tools/plot_cline.h"
 
-#include "data/active_transect.h"
 #include "driver/schedule.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
@@ -41,8 +40,9 @@ bool readFit(const nlohmann::json& fit, ClineForm& form, std::vector<double>& th
 
 } // namespace
 
-bool clinePlotInput(const std::string& recordPath, const std::string& locus,
-                    const std::string& checksum, PlotInput& input, std::string& error) {
+bool clinePlotInput(const Transect& transect, const std::string& recordPath,
+                    const std::string& locus, const std::string& checksum, PlotInput& input,
+                    std::string& error) {
     std::ifstream in(recordPath, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
@@ -83,7 +83,6 @@ bool clinePlotInput(const std::string& recordPath, const std::string& locus,
     const ClineAxis axis =
         textOf(*chosen, "axis") == "distance" ? ClineAxis::distance : ClineAxis::position;
     const bool sRises = textOf(*chosen, "allele") != "I";
-    const Transect& transect = activeTransect();
     const ClineData data = clineData(transect, axis);
 
     input = PlotInput();

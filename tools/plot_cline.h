@@ -2,15 +2,17 @@
 // model's figure.
 #pragma once
 
+#include "data/transect_file.h"
 #include "tools/plot_input.h"
 
 #include <string>
 
 // The figure of the fit in the cline record at `recordPath` ('zonetool cline', cline_*.json) on
-// the transect in use: that of locus `locus` (empty: the record's only fit without a locus, or
-// its first fit). Observed counts of the transect in use, the cline's genotype frequencies as
+// `transect`, the transect in use: that of locus `locus` (empty: the record's only fit without a
+// locus, or its first fit). Observed counts of `transect`, the cline's genotype frequencies as
 // lines at 400 points across the sites, its centre marked. False with a one-line reason in
 // `error` when the record cannot be read, holds no such fit, or was made on other data than
 // that of checksum `checksum` (empty: the built-in transect).
-bool clinePlotInput(const std::string& recordPath, const std::string& locus,
-                    const std::string& checksum, PlotInput& input, std::string& error);
+bool clinePlotInput(const Transect& transect, const std::string& recordPath,
+                    const std::string& locus, const std::string& checksum, PlotInput& input,
+                    std::string& error);

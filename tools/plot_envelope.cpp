@@ -139,10 +139,11 @@ Envelope envelopeOf(const ModelPrediction& fit, const std::vector<ModelPredictio
     return envelope;
 }
 
-bool envelopeFromCurves(const ModelEntry& model, const std::vector<double>& fitPoint,
-                        ObjectiveKind fitObjective, const ModelPrediction& fit,
-                        const std::vector<std::string>& paths, double units, Envelope& envelope,
-                        std::string& error) {
+bool envelopeFromCurves(const DataContext& data, const ModelEntry& model,
+                        const std::vector<double>& fitPoint, ObjectiveKind fitObjective,
+                        const ModelPrediction& fit, const std::vector<std::string>& paths,
+                        double units, Envelope& envelope, std::string& error,
+                        std::ostream* diagnostics) {
     // Each distinct point once: the estimate rows of every parameter repeat the fit's point.
     std::vector<std::pair<ObjectiveKind, std::vector<double>>> seen{{fitObjective, fitPoint}};
     std::vector<ModelPrediction> predictions;
@@ -159,7 +160,8 @@ bool envelopeFromCurves(const ModelEntry& model, const std::vector<double>& fitP
             seen.push_back(key);
             ModelPrediction prediction;
             std::string failure;
-            if (!predictForFigure(model, point, curve.objective, prediction, failure)) {
+            if (!predictForFigure(data, model, point, curve.objective, prediction, failure,
+                                  diagnostics)) {
                 error = path + ": a point failed to evaluate: " + failure;
                 return false;
             }

@@ -46,8 +46,10 @@ Envelope envelopeOf(const ModelPrediction& fit, const std::vector<ModelPredictio
 // Reads the curves in `paths`, evaluates each distinct point once (with the objective its curve
 // records; a point equal to `fitPoint` under `fitObjective` is the fit) and forms the envelope
 // with `fit`. False, with the message in `error` (a curve's reason, or an evaluation's failure
-// naming the curve), when a curve cannot be used.
-bool envelopeFromCurves(const ModelEntry& model, const std::vector<double>& fitPoint,
-                        ObjectiveKind fitObjective, const ModelPrediction& fit,
-                        const std::vector<std::string>& paths, double units, Envelope& envelope,
-                        std::string& error);
+// naming the curve), when a curve cannot be used. The points are evaluated on the transect and
+// boxes of `data`, their diagnostics going to `diagnostics` (null: standard output).
+bool envelopeFromCurves(const DataContext& data, const ModelEntry& model,
+                        const std::vector<double>& fitPoint, ObjectiveKind fitObjective,
+                        const ModelPrediction& fit, const std::vector<std::string>& paths,
+                        double units, Envelope& envelope, std::string& error,
+                        std::ostream* diagnostics = nullptr);

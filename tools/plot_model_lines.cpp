@@ -6,15 +6,15 @@
 #include "population/simulation_report.h"
 #include "tools/transect_axes.h"
 
-std::vector<double> demePositionsFor(const ModelEntry& model) {
+std::vector<double> demePositionsFor(const Transect& transect, const ModelEntry& model) {
     int gridIntervals = 0;
     int halfPoints = 0;
     if (model.geometry != Geometry::kernelGrid ||
         !kernelSettingsOf(model.number, gridIntervals, halfPoints)) {
-        return summedSiteDistances();
+        return summedSiteDistances(transect);
     }
     // The same arithmetic as the grid's own spacing, so deme d lies where the model puts it.
-    const double spacing = gridSpacing(gridIntervals);
+    const double spacing = gridSpacing(transect, gridIntervals);
     std::vector<double> x;
     x.reserve(static_cast<std::size_t>(gridIntervals) + 1);
     for (int d = 0; d <= gridIntervals; d++) {
@@ -23,8 +23,9 @@ std::vector<double> demePositionsFor(const ModelEntry& model) {
     return x;
 }
 
-bool predictForFigure(const ModelEntry& model, const std::vector<double>& point, ObjectiveKind kind,
-                      ModelPrediction& prediction, std::string& error) {
+bool predictForFigure(const DataContext& data, const ModelEntry& model,
+                      const std::vector<double>& point, ObjectiveKind kind,
+                      ModelPrediction& prediction, std::string& error, std::ostream* diagnostics) {
     NRvector<double> x(static_cast<int>(point.size()));
     for (std::size_t j = 0; j < point.size(); j++) {
         x[static_cast<int>(j)] = point[j];
@@ -33,11 +34,10 @@ bool predictForFigure(const ModelEntry& model, const std::vector<double>& point,
     report.keepPredictions = true;
     report.keepDemeAdults = true;
     FailureSink failures;
-    {
-        const ScopedSimulationReport recording(report);
-        const FailureScope failureScope(failures);
-        prediction.value = evaluateModel(model, x, kind);
-    }
+    SimulationContext simulation;
+    simulation.report = &report;
+    simulation.diagnostics = diagnostics;
+    prediction.value = evaluateModel(data.models(&failures, simulation), model, x, kind);
     if (failures.failed()) {
         error = failures.message();
         return false;
@@ -50,7 +50,7 @@ bool predictForFigure(const ModelEntry& model, const std::vector<double>& point,
     prediction.sites = report.predictions;
     const bool grid = model.geometry == Geometry::kernelGrid;
     const std::vector<Genotype>& demes = grid ? report.demeAdults : report.predictions;
-    std::vector<double> positions = demePositionsFor(model);
+    std::vector<double> positions = demePositionsFor(data.data(), model);
     if (positions.size() == demes.size()) {
         prediction.lines.x = positions;
         prediction.lines.genotypes = demes;

@@ -5,6 +5,7 @@
 #include "models/model_table.h"
 #include "models/objective_kind.h"
 #include "population/population.h"
+#include "tools/data_option.h"
 
 #include <string>
 #include <vector>
@@ -25,10 +26,13 @@ struct ModelPrediction {
 // The positions of `model`'s demes on the axis its figure uses: grid deme d of a kernel model
 // at d times the grid spacing (the transect axis, from 0 to the largest site position); deme i
 // of a stepping-stone model at the summed distance from site 0 to site i.
-std::vector<double> demePositionsFor(const ModelEntry& model);
+std::vector<double> demePositionsFor(const Transect& transect, const ModelEntry& model);
 
 // Evaluates `model` (whose objective is available) once at `point` under `kind`, on the
-// calling thread, keeping what a figure draws. False, with the evaluation's one-line failure in
+// transect and boxes of `data`, keeping what a figure draws; diagnostics go to `diagnostics`
+// (null: standard output). False, with the evaluation's one-line failure in
 // `error`, when the evaluation failed.
-bool predictForFigure(const ModelEntry& model, const std::vector<double>& point, ObjectiveKind kind,
-                      ModelPrediction& prediction, std::string& error);
+bool predictForFigure(const DataContext& data, const ModelEntry& model,
+                      const std::vector<double>& point, ObjectiveKind kind,
+                      ModelPrediction& prediction, std::string& error,
+                      std::ostream* diagnostics = nullptr);

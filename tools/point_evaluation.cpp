@@ -11,24 +11,29 @@ void copyPoint(const std::vector<double>& point, NRvector<double>& x) {
     }
 }
 
-} // namespace
-
-double objectiveAt(const ModelEntry& model, const std::vector<double>& point) {
-    NRvector<double> x(static_cast<int>(point.size()));
-    copyPoint(point, x);
-    return model.objective(x);
+SimulationContext simulationWith(SimulationReport* report, std::ostream* diagnostics) {
+    SimulationContext simulation;
+    simulation.report = report;
+    simulation.diagnostics = diagnostics;
+    return simulation;
 }
 
-bool evaluateRecorded(const ModelEntry& model, const std::vector<double>& point,
-                      SimulationReport& report, double& value, std::string& error) {
+} // namespace
+
+double objectiveAt(const DataContext& data, const ModelEntry& model,
+                   const std::vector<double>& point, std::ostream* diagnostics) {
+    NRvector<double> x(static_cast<int>(point.size()));
+    copyPoint(point, x);
+    return model.evaluate(data.models(nullptr, simulationWith(nullptr, diagnostics)), x);
+}
+
+bool evaluateRecorded(const DataContext& data, const ModelEntry& model,
+                      const std::vector<double>& point, SimulationReport& report, double& value,
+                      std::string& error, std::ostream* diagnostics) {
     NRvector<double> x(static_cast<int>(point.size()));
     copyPoint(point, x);
     FailureSink failures;
-    {
-        const ScopedSimulationReport recording(report);
-        const FailureScope failureScope(failures);
-        value = model.objective(x);
-    }
+    value = model.evaluate(data.models(&failures, simulationWith(&report, diagnostics)), x);
     if (failures.failed()) {
         error = failures.message();
         return false;
@@ -36,30 +41,30 @@ bool evaluateRecorded(const ModelEntry& model, const std::vector<double>& point,
     return true;
 }
 
-double objectiveAt(const ModelEntry& model, const std::vector<double>& point, ObjectiveKind kind,
-                   SettledReport* settled) {
+double objectiveAt(const DataContext& data, const ModelEntry& model,
+                   const std::vector<double>& point, ObjectiveKind kind, SettledReport* settled,
+                   std::ostream* diagnostics) {
     if (kind == ObjectiveKind::zonefit) {
-        return objectiveAt(model, point);
+        return objectiveAt(data, model, point, diagnostics);
     }
     NRvector<double> x(static_cast<int>(point.size()));
     copyPoint(point, x);
-    return evaluateModel(model, x, kind, settled);
+    return evaluateModel(data.models(nullptr, simulationWith(nullptr, diagnostics)), model, x, kind,
+                         settled);
 }
 
-bool evaluateRecorded(const ModelEntry& model, const std::vector<double>& point, ObjectiveKind kind,
+bool evaluateRecorded(const DataContext& data, const ModelEntry& model,
+                      const std::vector<double>& point, ObjectiveKind kind,
                       SimulationReport& report, SettledReport& settled, double& value,
-                      std::string& error) {
+                      std::string& error, std::ostream* diagnostics) {
     if (kind == ObjectiveKind::zonefit) {
-        return evaluateRecorded(model, point, report, value, error);
+        return evaluateRecorded(data, model, point, report, value, error, diagnostics);
     }
     NRvector<double> x(static_cast<int>(point.size()));
     copyPoint(point, x);
     FailureSink failures;
-    {
-        const ScopedSimulationReport recording(report);
-        const FailureScope failureScope(failures);
-        value = evaluateModel(model, x, kind, &settled);
-    }
+    value = evaluateModel(data.models(&failures, simulationWith(&report, diagnostics)), model, x,
+                          kind, &settled);
     if (failures.failed()) {
         error = failures.message();
         return false;

@@ -5,25 +5,31 @@
 #include "models/model_table.h"
 #include "models/objective_kind.h"
 #include "population/simulation_report.h"
+#include "tools/data_option.h"
 
 #include <string>
 #include <vector>
 
-// -lnL of `model` (whose objective must be available) at `point`, on the calling thread.
-double objectiveAt(const ModelEntry& model, const std::vector<double>& point);
+// -lnL of `model` (whose objective must be available) at `point`, on the transect and boxes of
+// `data`; diagnostics go to `diagnostics` (null: standard output).
+double objectiveAt(const DataContext& data, const ModelEntry& model,
+                   const std::vector<double>& point, std::ostream* diagnostics = nullptr);
 
-// The same with `report` installed and the evaluation's failures caught: false with the
+// The same recording into `report`, with the evaluation's failures caught: false with the
 // failure's one-line message in `error` when the evaluation failed.
-bool evaluateRecorded(const ModelEntry& model, const std::vector<double>& point,
-                      SimulationReport& report, double& value, std::string& error);
+bool evaluateRecorded(const DataContext& data, const ModelEntry& model,
+                      const std::vector<double>& point, SimulationReport& report, double& value,
+                      std::string& error, std::ostream* diagnostics = nullptr);
 
 // -lnL of `model` at `point` under `kind`; the settled evaluation's report goes to `settled`
 // when it is not null (it is left untouched under zonefit).
-double objectiveAt(const ModelEntry& model, const std::vector<double>& point, ObjectiveKind kind,
-                   SettledReport* settled = nullptr);
+double objectiveAt(const DataContext& data, const ModelEntry& model,
+                   const std::vector<double>& point, ObjectiveKind kind,
+                   SettledReport* settled = nullptr, std::ostream* diagnostics = nullptr);
 
 // evaluateRecorded under `kind`, with the settled evaluation's report in `settled` (untouched
 // under zonefit). `report` records what the simulations of the evaluation record.
-bool evaluateRecorded(const ModelEntry& model, const std::vector<double>& point, ObjectiveKind kind,
+bool evaluateRecorded(const DataContext& data, const ModelEntry& model,
+                      const std::vector<double>& point, ObjectiveKind kind,
                       SimulationReport& report, SettledReport& settled, double& value,
-                      std::string& error);
+                      std::string& error, std::ostream* diagnostics = nullptr);

@@ -5,7 +5,6 @@
 #include "driver/schedule.h"
 #include "models/settled_objective.h"
 #include "optimiser/amebsa.h"
-#include "population/diagnostics.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
 #include "tools/fit_files.h"
@@ -557,12 +556,13 @@ int readProfileOptions(const std::vector<std::string>& args, ProfileOptions& o) 
 
 // Reads the fitted point and checks what the profile needs: the model's objective, its
 // border file, estimates inside their boxes. False after the message.
-bool loadEstimate(const ModelEntry& model, const ProfileOptions& o, StoredResult& stored) {
+bool loadEstimate(const RunContext& ctx, const ModelEntry& model, const ProfileOptions& o,
+                  StoredResult& stored) {
     std::string error;
     LoadedFit fit;
     std::vector<std::string> warnings;
-    const bool loaded =
-        loadFit(o.resultPath, model, false, fit, error, warnings, o.settings.objective);
+    const bool loaded = loadFit(ctx.data, o.resultPath, model, false, fit, error, warnings,
+                                o.settings.objective, ctx.err);
     for (const std::string& warning : warnings) {
         std::cerr << "zonetool profile: " << warning << "\n";
     }
@@ -573,14 +573,14 @@ bool loadEstimate(const ModelEntry& model, const ProfileOptions& o, StoredResult
     stored = fit.result;
     if (model.borders == BorderSource::borderFile) {
         Borders borders;
-        if (!readBorders(borderFileName, borders, error)) {
+        if (!readBorders(borderFileName, ctx.data.data().siteCount(), borders, error)) {
             std::cerr << error << "\n";
             return false;
         }
     }
     // Every coordinate, not only those profiled: the others are re-optimised from there.
     const std::string outside =
-        startBoxProblem(o.resultPath, model, stored.point, profileBoxAdvice(model));
+        startBoxProblem(ctx.data, o.resultPath, model, stored.point, profileBoxAdvice(model));
     if (!outside.empty()) {
         std::cerr << "zonetool profile: " << outside << "\n";
         return false;
@@ -590,12 +590,14 @@ bool loadEstimate(const ModelEntry& model, const ProfileOptions& o, StoredResult
 
 // The limits table on standard output, the evaluations and any better point on standard
 // error.
-void printProfile(const ModelEntry& model, const ProfileOptions& o, const ProfileOutcome& outcome) {
+void printProfile(const RunContext& ctx, const ModelEntry& model, const ProfileOptions& o,
+                  const ProfileOutcome& outcome) {
     Table table({Align::left, Align::right, Align::right, Align::right, Align::left});
     table.addRow({"parameter", "estimate", "lower", "upper", "box"});
     for (const ParameterProfile& p : outcome.parameters) {
-        table.addRow({activeBox(model.number).parameters[p.index].name, formatNumber(p.estimate, 8),
-                      limitText(p.lower, -1), limitText(p.upper, +1), boxFlag(p)});
+        table.addRow({ctx.data.box(model.number).parameters[p.index].name,
+                      formatNumber(p.estimate, 8), limitText(p.lower, -1), limitText(p.upper, +1),
+                      boxFlag(p)});
     }
     const bool settled = o.settings.objective == ObjectiveKind::settled;
     if (o.tsv) {
@@ -671,22 +673,25 @@ bool writeCurve(const ProfileOptions& o, const std::vector<ParameterInfo>& boxes
 
 // Under the settled objective, the state each profile point (and the estimate) settled in:
 // one more evaluation each, so that an unsettled point is named in the curve.
-void measureStates(const ModelEntry& model, const ProfileOptions& o, ProfileOutcome& outcome) {
+void measureStates(const RunContext& ctx, const ModelEntry& model, const ProfileOptions& o,
+                   ProfileOutcome& outcome) {
     if (o.settings.objective != ObjectiveKind::settled || o.curvePath.empty()) {
         return;
     }
-    objectiveAt(model, outcome.estimate, ObjectiveKind::settled, &outcome.estimateState);
+    objectiveAt(ctx.data, model, outcome.estimate, ObjectiveKind::settled, &outcome.estimateState,
+                ctx.err);
     for (ProfilePoint& walked : outcome.walked) {
-        objectiveAt(model, walked.point, ObjectiveKind::settled, &walked.state);
+        objectiveAt(ctx.data, model, walked.point, ObjectiveKind::settled, &walked.state, ctx.err);
         walked.stateMeasured = true;
     }
     outcome.statesMeasured = true;
 }
 
 // One side of one parameter, written to its file for a later --collect.
-int writeSide(const ModelEntry& model, ProfileOptions& o, const std::vector<ParameterInfo>& boxes,
-              const StoredResult& stored, const ProfiledObjective& objective,
-              const ProfileObserver& observer, StatusLine& line, const FailureSink& failures) {
+int writeSide(const RunContext& ctx, const ModelEntry& model, ProfileOptions& o,
+              const std::vector<ParameterInfo>& boxes, const StoredResult& stored,
+              const ProfiledObjective& objective, const ProfileObserver& observer, StatusLine& line,
+              const FailureSink& failures) {
     const int index = o.indices[0];
     ProfileOutcome outcome =
         profileSide(objective, stored.point, boxes, index, o.side, o.settings, observer);
@@ -701,7 +706,7 @@ int writeSide(const ModelEntry& model, ProfileOptions& o, const std::vector<Para
         std::cerr << "zonetool profile: " << error << "\n";
         return 1;
     }
-    measureStates(model, o, outcome);
+    measureStates(ctx, model, o, outcome);
     if (!writeCurve(o, boxes, outcome)) {
         return 1;
     }
@@ -712,9 +717,9 @@ int writeSide(const ModelEntry& model, ProfileOptions& o, const std::vector<Para
 
 // What the points of a whole profile depend on, for the head of its journal: a journal of
 // another model, objective, transect, box, estimate or setting is not resumed from.
-std::string journalHead(const ModelEntry& model, const ProfileOptions& o,
+std::string journalHead(const RunContext& ctx, const ModelEntry& model, const ProfileOptions& o,
                         const StoredResult& stored, const std::vector<std::string>& names) {
-    const DataContext* data = dataContext();
+    const DataContext* data = &ctx.data;
     std::string boxOptions;
     std::string estimate;
     std::string parameters;
@@ -811,7 +816,7 @@ void stopForTests(long written) {
 
 // The profile of every parameter asked for, with the estimate moved to any better point, its
 // points journaled and resumed from the journal. Returns the exit status.
-int profileWhole(const ModelEntry& model, const ProfileOptions& o,
+int profileWhole(const RunContext& ctx, const ModelEntry& model, const ProfileOptions& o,
                  const std::vector<ParameterInfo>& boxes, const StoredResult& stored,
                  const ProfiledObjective& objective, const FailureSink& failures) {
     std::vector<std::string> names;
@@ -829,8 +834,8 @@ int profileWhole(const ModelEntry& model, const ProfileOptions& o,
     if (!journaling) {
         std::cerr << "zonetool profile: warning: no journal: " << dir
                   << " cannot take new files; a stopped profile will start over\n";
-    } else if (!journal.open(o.journalPath, journalHead(model, o, stored, names), names, o.redo,
-                             error)) {
+    } else if (!journal.open(o.journalPath, journalHead(ctx, model, o, stored, names), names,
+                             o.redo, error)) {
         std::cerr << "zonetool profile: " << error << "\n";
         return 1;
     }
@@ -879,8 +884,8 @@ int profileWhole(const ModelEntry& model, const ProfileOptions& o,
         std::cerr << failures.message() << "\n";
         return 1;
     }
-    printProfile(model, o, outcome);
-    measureStates(model, o, outcome);
+    printProfile(ctx, model, o, outcome);
+    measureStates(ctx, model, o, outcome);
     if (!writeCurve(o, boxes, outcome)) {
         return 1;
     }
@@ -893,10 +898,7 @@ int profileWhole(const ModelEntry& model, const ProfileOptions& o,
 
 } // namespace
 
-int profileCommand(const std::vector<std::string>& args) {
-    // The models' messages about single evaluations (a generation cap reached deep in a
-    // re-optimisation) would break the table or the TSV on standard output.
-    const ScopedDiagnostics diagnosticsTo(&std::cerr);
+int profileCommand(RunContext& ctx, const std::vector<std::string>& args) {
     ProfileOptions o;
     const int status = readProfileOptions(args, o);
     if (status >= 0) {
@@ -910,15 +912,15 @@ int profileCommand(const std::vector<std::string>& args) {
         ProfileOutcome outcome;
         std::string error;
         if (!collectProfile(model, o.resultPath, o.indices, o.settings, outcome, error)) {
-            std::cerr << "zonetool profile: " << error << "\n";
+            *ctx.err << "zonetool profile: " << error << "\n";
             return 1;
         }
-        printProfile(model, o, outcome);
+        printProfile(ctx, model, o, outcome);
         return 0;
     }
     if (o.side != 0 && o.partPath.empty()) {
-        o.partPath = profilePartName(o.resultPath,
-                                     activeBox(model.number).parameters[o.indices[0]].name, o.side);
+        o.partPath = profilePartName(
+            o.resultPath, ctx.data.box(model.number).parameters[o.indices[0]].name, o.side);
     }
     OutputLocks locks;
     if (o.side == 0) {
@@ -934,27 +936,31 @@ int profileCommand(const std::vector<std::string>& args) {
         return 1;
     }
     StoredResult stored;
-    if (!loadEstimate(model, o, stored)) {
+    if (!loadEstimate(ctx, model, o, stored)) {
         return 1;
     }
     // The coordinates past the model's own have no effect and stay as they are.
-    const ModelBox& box = activeBox(model.number);
+    const ModelBox& box = ctx.data.box(model.number);
     const std::vector<ParameterInfo> boxes(box.parameters, box.parameters + box.parameterCount);
-    StatusLine line(std::cerr, !o.quiet && isatty(STDERR_FILENO) != 0);
+    StatusLine line(*ctx.err, !o.quiet && isatty(STDERR_FILENO) != 0);
     ProfileObserver observer = [&](int index, int side, int point, double value) {
         line.show(std::string("profile ") + boxes[static_cast<std::size_t>(index)].name +
                   (side < 0 ? " lower" : " upper") + " point " + std::to_string(point) + " at " +
                   formatNumber(value, 8));
     };
-    const BoundObjective bound{&model, o.settings.objective};
     // Once the border file fails, the searches run out on a constant instead of simulating.
     FailureSink failures;
-    const FailureScope failureScope(failures);
+    // The models' messages about single evaluations (a generation cap reached deep in a
+    // re-optimisation) would break the table or the TSV on standard output.
+    SimulationContext simulation;
+    simulation.diagnostics = ctx.err;
+    const ModelContext context = ctx.data.models(&failures, simulation);
+    const BoundObjective bound{&context, &model, o.settings.objective};
     const ProfiledObjective objective = [bound, &failures](const NRvector<double>& x) {
         return failures.failed() ? std::numeric_limits<double>::max() : bound(x);
     };
     if (o.side != 0) {
-        return writeSide(model, o, boxes, stored, objective, observer, line, failures);
+        return writeSide(ctx, model, o, boxes, stored, objective, observer, line, failures);
     }
-    return profileWhole(model, o, boxes, stored, objective, failures);
+    return profileWhole(ctx, model, o, boxes, stored, objective, failures);
 }

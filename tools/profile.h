@@ -5,6 +5,7 @@
 #include "models/objective_kind.h"
 #include "optimiser/nr3.h"
 #include "tools/profile_types.h"
+#include "tools/run_context.h"
 
 #include <cstdint>
 #include <functional>
@@ -77,6 +78,6 @@ std::string estimateMovesLine(const ProfileOutcome& outcome);
 std::string estimateMoveMessage(const std::string& name, const EstimateMove& move);
 
 // The command: zonetool profile MODEL [options]. Returns the exit status.
-int profileCommand(const std::vector<std::string>& args);
+int profileCommand(RunContext& ctx, const std::vector<std::string>& args);
 
 extern const char* const profileHelp;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <unistd.h>
+#include <utility>
 
 void StatusLine::show(const std::string& text) {
     if (!enabled_) {
@@ -123,39 +124,18 @@ std::string progressText(const FitProgress& progress, bool estimate) {
     return text;
 }
 
-namespace {
-
-thread_local ObjectiveFunction* countingTarget = nullptr;
-thread_local FitProgress* countingRecord = nullptr;
-thread_local const BoundObjective* countingBound = nullptr;
-
-} // namespace
-
-double countingObjective(const NRvector<double>& x) {
-    const double value = countingBound != nullptr ? (*countingBound)(x) : countingTarget(x);
-    if (countingRecord != nullptr) {
-        countingRecord->evaluations.fetch_add(1, std::memory_order_relaxed);
-        // Only this thread writes `best`, so a plain compare and store is enough.
-        if (value < countingRecord->best.load(std::memory_order_relaxed)) {
-            countingRecord->best.store(value, std::memory_order_relaxed);
+FitObjective countingObjective(FitObjective target, FitProgress* progress) {
+    return [target = std::move(target), progress](const NRvector<double>& x) {
+        const double value = target(x);
+        if (progress != nullptr) {
+            progress->evaluations.fetch_add(1, std::memory_order_relaxed);
+            // Only this thread writes `best`, so a plain compare and store is enough.
+            if (value < progress->best.load(std::memory_order_relaxed)) {
+                progress->best.store(value, std::memory_order_relaxed);
+            }
         }
-    }
-    return value;
-}
-
-ScopedCountingTarget::ScopedCountingTarget(ObjectiveFunction* target, FitProgress* progress,
-                                           const BoundObjective* bound)
-    : previousTarget_(countingTarget), previousProgress_(countingRecord),
-      previousBound_(countingBound) {
-    countingTarget = target;
-    countingRecord = progress;
-    countingBound = bound;
-}
-
-ScopedCountingTarget::~ScopedCountingTarget() {
-    countingTarget = previousTarget_;
-    countingRecord = previousProgress_;
-    countingBound = previousBound_;
+        return value;
+    };
 }
 
 int ClearingBuffer::overflow(int c) {

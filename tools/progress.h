@@ -1,6 +1,7 @@
 // Live progress on a terminal: one line on standard error, redrawn in place.
 #pragma once
 
+#include "driver/schedule.h"
 #include "models/settled_objective.h"
 #include "optimiser/nr3.h"
 
@@ -86,28 +87,10 @@ std::string formatElapsed(double seconds);
 // `estimate`, followed by "  ~98765 to come" once an estimate exists.
 std::string progressText(const FitProgress& progress, bool estimate = false);
 
-// An objective that evaluates this thread's target (see ScopedCountingTarget) and records the
-// evaluation and its value in this thread's FitProgress. It returns the target's value
-// unchanged, so a fit through it is the same fit.
-double countingObjective(const NRvector<double>& x);
-
-// Sets the target and the record (null: none) of countingObjective for the calling thread
-// while it lives, then puts back the earlier ones. Both must outlive the guard. When `bound`
-// is not null it is evaluated in place of `target` (a fit under the settled objective); it,
-// too, must outlive the guard.
-class ScopedCountingTarget {
-  public:
-    ScopedCountingTarget(ObjectiveFunction* target, FitProgress* progress,
-                         const BoundObjective* bound = nullptr);
-    ~ScopedCountingTarget();
-    ScopedCountingTarget(const ScopedCountingTarget&) = delete;
-    ScopedCountingTarget& operator=(const ScopedCountingTarget&) = delete;
-
-  private:
-    ObjectiveFunction* previousTarget_;
-    FitProgress* previousProgress_;
-    const BoundObjective* previousBound_;
-};
+// An objective that evaluates `target` and records each evaluation and its value in `progress`
+// (null: none), which must outlive it. It returns the target's value unchanged, so a fit through
+// it is the same fit. Only the thread that runs the objective writes `progress`.
+FitObjective countingObjective(FitObjective target, FitProgress* progress);
 
 // A stream buffer that erases the status line before it passes anything on to `target`, so
 // that reports written to the same terminal start on a clean line. The bytes are unchanged.

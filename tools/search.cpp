@@ -1,9 +1,7 @@
 #include "tools/search.h"
 
-#include "data/active_transect.h"
 #include "models/settled_objective.h"
 #include "optimiser/amebsa.h"
-#include "population/diagnostics.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
 #include "tools/point_evaluation.h"
@@ -34,8 +32,9 @@ struct CountedObjective {
 };
 
 // A temperature-0 simplex from `start` with initial `steps`, for at most `budget` evaluations.
-StartOutcome polish(const ModelEntry& model, ObjectiveKind kind, const std::vector<double>& start,
-                    const std::vector<double>& steps, long budget) {
+StartOutcome polish(const ModelContext& context, const ModelEntry& model, ObjectiveKind kind,
+                    const std::vector<double>& start, const std::vector<double>& steps,
+                    long budget) {
     const int n = static_cast<int>(start.size());
     NRvector<double> point(n);
     NRvector<double> deltas(n);
@@ -43,7 +42,7 @@ StartOutcome polish(const ModelEntry& model, ObjectiveKind kind, const std::vect
         point[j] = start[static_cast<std::size_t>(j)];
         deltas[j] = steps[static_cast<std::size_t>(j)];
     }
-    CountedObjective counted{BoundObjective{&model, kind}};
+    CountedObjective counted{BoundObjective{&context, &model, kind}};
     // At temperature 0 the generator's draws add nothing, so the seed does not matter.
     Amebsa<CountedObjective> simplex(point, deltas, counted, polishTolerance, 0);
     int left = static_cast<int>(std::min<long>(std::max(1L, budget), 1000000000L));
@@ -83,17 +82,12 @@ double normal(SplitMix64& rng) {
     return std::sqrt(-2.0 * std::log(u)) * std::cos(6.283185307179586 * v);
 }
 
-// Runs task(i) for i in 0 to count - 1 on `workers` threads, the models' diagnostics dropped,
-// until task returns false (then no new index is taken).
+// Runs task(i) for i in 0 to count - 1 on `workers` threads until task returns false (then no
+// new index is taken). Each task brings its own model context.
 void onWorkers(std::size_t count, int workers, const std::function<bool(std::size_t)>& task) {
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};
-    // The transect and boxes of the command are those of every worker.
-    const DataContext* data = dataContext();
     auto work = [&]() {
-        const DataScope dataScope(data);
-        std::ostream discard(nullptr);
-        setDiagnostics(&discard);
         while (!stop) {
             const std::size_t i = next.fetch_add(1);
             if (i >= count) {
@@ -103,7 +97,6 @@ void onWorkers(std::size_t count, int workers, const std::function<bool(std::siz
                 stop = true;
             }
         }
-        setDiagnostics(nullptr);
     };
     const int threads = std::max(1, std::min<int>(workers, static_cast<int>(count)));
     std::vector<std::thread> pool;
@@ -138,11 +131,11 @@ void logSearch(const SearchSettings& settings, const SearchStarts& starts, std::
 
 } // namespace
 
-SearchStarts searchStarts(const ModelEntry& model, const SearchSettings& settings,
-                          const std::vector<double>& user, const std::vector<double>& userSteps,
-                          const std::string& userLabel) {
+SearchStarts searchStarts(const DataContext& data, const ModelEntry& model,
+                          const SearchSettings& settings, const std::vector<double>& user,
+                          const std::vector<double>& userSteps, const std::string& userLabel) {
     const std::vector<Region> regions =
-        settings.regions.empty() ? defaultRegions(model) : settings.regions;
+        settings.regions.empty() ? defaultRegions(data, model) : settings.regions;
     SearchStarts starts;
     if (!user.empty()) {
         starts.points.push_back(user);
@@ -165,10 +158,15 @@ std::uint64_t searchSeed(std::uint64_t seed, std::size_t index) {
     return mix.next();
 }
 
-StartOutcome runOneSearch(const ModelEntry& model, const SearchSettings& settings,
-                          const SearchStarts& starts, std::size_t index) {
+StartOutcome runOneSearch(const DataContext& data, const ModelEntry& model,
+                          const SearchSettings& settings, const SearchStarts& starts,
+                          std::size_t index) {
+    std::ostream discard(nullptr);
+    SimulationContext simulation;
+    simulation.diagnostics = &discard;
+    const ModelContext context = data.models(nullptr, simulation);
     const std::vector<Region> regions =
-        settings.regions.empty() ? defaultRegions(model) : settings.regions;
+        settings.regions.empty() ? defaultRegions(data, model) : settings.regions;
     const std::vector<double>& start = starts.points[index];
     const bool user = !starts.steps[index].empty();
     const long budget = std::max(2, settings.budget);
@@ -177,7 +175,7 @@ StartOutcome runOneSearch(const ModelEntry& model, const SearchSettings& setting
     long spent = 0;
     std::vector<double> best = start;
     if (!user) {
-        const PhaseResult phase = runGlobalPhase(model, settings.objective, regions, start,
+        const PhaseResult phase = runGlobalPhase(context, model, settings.objective, regions, start,
                                                  settings.method, budget / 2, phaseSeed);
         spent += phase.evaluations;
         best = phase.point;
@@ -185,7 +183,7 @@ StartOutcome runOneSearch(const ModelEntry& model, const SearchSettings& setting
     // The polish: the user's start with its own steps, a global phase's best with small ones.
     const std::vector<double> steps = user ? starts.steps[index] : stepsOf(regions, best, 0.01);
     const long polishBudget = std::max(1L, (budget - spent) / (settings.hops + 1));
-    StartOutcome outcome = polish(model, settings.objective, best, steps, polishBudget);
+    StartOutcome outcome = polish(context, model, settings.objective, best, steps, polishBudget);
     spent += outcome.evaluations;
     for (int h = 0; h < settings.hops && spent < budget; h++) {
         std::vector<double> moved = outcome.point;
@@ -198,7 +196,7 @@ StartOutcome runOneSearch(const ModelEntry& model, const SearchSettings& setting
             }
         }
         const StartOutcome hop =
-            polish(model, settings.objective, moved, stepsOf(regions, moved, 0.02),
+            polish(context, model, settings.objective, moved, stepsOf(regions, moved, 0.02),
                    std::min(polishBudget, budget - spent));
         spent += hop.evaluations;
         if (hop.value < outcome.value) {
@@ -213,9 +211,9 @@ StartOutcome runOneSearch(const ModelEntry& model, const SearchSettings& setting
     return outcome;
 }
 
-int confirmations(const ModelEntry& model, const std::vector<StartOutcome>& outcomes,
-                  std::size_t count) {
-    const ModelBox& box = activeBox(model.number);
+int confirmations(const DataContext& data, const ModelEntry& model,
+                  const std::vector<StartOutcome>& outcomes, std::size_t count) {
+    const ModelBox& box = data.box(model.number);
     double best = HUGE_VAL;
     for (std::size_t i = 0; i < count && i < outcomes.size(); i++) {
         if (!isPenalty(box, outcomes[i].value)) {
@@ -230,53 +228,56 @@ int confirmations(const ModelEntry& model, const std::vector<StartOutcome>& outc
     return agree;
 }
 
-std::size_t convergedCount(const ModelEntry& model, const std::vector<StartOutcome>& outcomes) {
+std::size_t convergedCount(const DataContext& data, const ModelEntry& model,
+                           const std::vector<StartOutcome>& outcomes) {
     for (std::size_t k = 2; k <= outcomes.size(); k++) {
-        if (confirmations(model, outcomes, k) >= 2) {
+        if (confirmations(data, model, outcomes, k) >= 2) {
             return k;
         }
     }
     return outcomes.size();
 }
 
-std::vector<StartOutcome> runSearchRange(const ModelEntry& model, const SearchSettings& settings,
-                                         const SearchStarts& starts, std::size_t first,
-                                         std::size_t end) {
+std::vector<StartOutcome> runSearchRange(const DataContext& data, const ModelEntry& model,
+                                         const SearchSettings& settings, const SearchStarts& starts,
+                                         std::size_t first, std::size_t end) {
     std::vector<StartOutcome> outcomes(end - first);
     std::mutex logLock;
     onWorkers(outcomes.size(), settings.jobs, [&](std::size_t k) {
-        outcomes[k] = runOneSearch(model, settings, starts, first + k);
+        outcomes[k] = runOneSearch(data, model, settings, starts, first + k);
         logSearch(settings, starts, first + k, outcomes[k], logLock);
         return true;
     });
     return outcomes;
 }
 
-void finishMap(const ModelEntry& model, const SearchSettings& settings, ExploreMap& map) {
-    map.outcomes.resize(convergedCount(model, map.outcomes));
+void finishMap(const DataContext& data, const ModelEntry& model, const SearchSettings& settings,
+               ExploreMap& map) {
+    map.outcomes.resize(convergedCount(data, model, map.outcomes));
     map.searches = static_cast<int>(map.outcomes.size());
-    map.confirmed = confirmations(model, map.outcomes, map.outcomes.size());
+    map.confirmed = confirmations(data, model, map.outcomes, map.outcomes.size());
     map.optima = mergeOptima(map.outcomes, map.regions);
     onWorkers(map.optima.size(), settings.jobs, [&](std::size_t k) {
         Optimum& o = map.optima[k];
-        o.settledness = measureSettledness(model, o.point);
+        std::ostream discard(nullptr);
+        o.settledness = measureSettledness(data, model, o.point, &discard);
         if (settings.objective == ObjectiveKind::settled) {
-            objectiveAt(model, o.point, ObjectiveKind::settled, &o.state);
+            objectiveAt(data, model, o.point, ObjectiveKind::settled, &o.state, &discard);
             o.stateMeasured = true;
         }
         return true;
     });
 }
 
-ExploreMap runSearch(const ModelEntry& model, const SearchSettings& settings,
-                     const SearchStarts& starts) {
+ExploreMap runSearch(const DataContext& data, const ModelEntry& model,
+                     const SearchSettings& settings, const SearchStarts& starts) {
     ExploreMap map;
     map.model = model.number;
     map.seed = settings.seed;
     map.budget = settings.budget;
     map.design = settings.design;
     map.objective = settings.objective;
-    map.regions = settings.regions.empty() ? defaultRegions(model) : settings.regions;
+    map.regions = settings.regions.empty() ? defaultRegions(data, model) : settings.regions;
     SearchSettings resolved = settings;
     resolved.regions = map.regions;
     const Stopwatch watch;
@@ -293,7 +294,7 @@ ExploreMap runSearch(const ModelEntry& model, const SearchSettings& settings,
                 return false;
             }
         }
-        StartOutcome o = runOneSearch(model, resolved, starts, i);
+        StartOutcome o = runOneSearch(data, model, resolved, starts, i);
         const std::lock_guard<std::mutex> hold(lock);
         outcomes[i] = o;
         done[i] = 1;
@@ -308,7 +309,7 @@ ExploreMap runSearch(const ModelEntry& model, const SearchSettings& settings,
             finished++;
         }
         for (std::size_t k = 2; k <= finished && k < stopAt; k++) {
-            if (confirmations(model, outcomes, k) >= 2) {
+            if (confirmations(data, model, outcomes, k) >= 2) {
                 stopAt = k;
             }
         }
@@ -316,12 +317,13 @@ ExploreMap runSearch(const ModelEntry& model, const SearchSettings& settings,
     });
     outcomes.resize(std::min(stopAt, count));
     map.outcomes = outcomes;
-    finishMap(model, resolved, map);
+    finishMap(data, model, resolved, map);
     map.cpuSeconds = watch.cpu();
     map.wallSeconds = watch.wall();
     return map;
 }
 
-ExploreMap runSearch(const ModelEntry& model, const SearchSettings& settings) {
-    return runSearch(model, settings, searchStarts(model, settings, {}, {}, ""));
+ExploreMap runSearch(const DataContext& data, const ModelEntry& model,
+                     const SearchSettings& settings) {
+    return runSearch(data, model, settings, searchStarts(data, model, settings, {}, {}, ""));
 }

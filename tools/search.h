@@ -3,6 +3,7 @@
 #pragma once
 
 #include "models/model_table.h"
+#include "tools/data_option.h"
 #include "tools/global_phase.h"
 #include "tools/optima_map.h"
 
@@ -35,11 +36,11 @@ struct SearchStarts {
     std::vector<std::string> labels;
 };
 
-// The starts of `settings.searches` searches from the design of `settings` (regions resolved),
-// after `user` (with `userSteps`) when it is not empty.
-SearchStarts searchStarts(const ModelEntry& model, const SearchSettings& settings,
-                          const std::vector<double>& user, const std::vector<double>& userSteps,
-                          const std::string& userLabel);
+// The starts of `settings.searches` searches from the design of `settings` (regions resolved on
+// the boxes of `data`), after `user` (with `userSteps`) when it is not empty.
+SearchStarts searchStarts(const DataContext& data, const ModelEntry& model,
+                          const SearchSettings& settings, const std::vector<double>& user,
+                          const std::vector<double>& userSteps, const std::string& userLabel);
 
 // The seed of search `index` (from 0) of a run seeded with `seed`.
 std::uint64_t searchSeed(std::uint64_t seed, std::size_t index);
@@ -47,34 +48,40 @@ std::uint64_t searchSeed(std::uint64_t seed, std::size_t index);
 // Search `index` of `starts`: the global phase from its start (skipped for the user's start),
 // a temperature-0 simplex polish of its best point, then settings.hops hops (a random move of
 // about a twentieth of each region's width, polished, kept when better). Deterministic: the same
-// arguments give the same outcome on any thread.
-StartOutcome runOneSearch(const ModelEntry& model, const SearchSettings& settings,
-                          const SearchStarts& starts, std::size_t index);
+// arguments give the same outcome on any thread. The model reads the transect and boxes of
+// `data`; its diagnostic lines are dropped.
+StartOutcome runOneSearch(const DataContext& data, const ModelEntry& model,
+                          const SearchSettings& settings, const SearchStarts& starts,
+                          std::size_t index);
 
 // How many outcomes of `outcomes[0 .. count)` reached the best value among them (within
-// mergeValueTolerance). Penalties and values that are not numbers confirm nothing.
-int confirmations(const ModelEntry& model, const std::vector<StartOutcome>& outcomes,
-                  std::size_t count);
+// mergeValueTolerance). Penalties (of the model's box in `data`) and values that are not numbers
+// confirm nothing.
+int confirmations(const DataContext& data, const ModelEntry& model,
+                  const std::vector<StartOutcome>& outcomes, std::size_t count);
 
 // The length of the run that `outcomes` (all searches, in order) make: the first count at which
 // two of them agree on their best, or all of them.
-std::size_t convergedCount(const ModelEntry& model, const std::vector<StartOutcome>& outcomes);
+std::size_t convergedCount(const DataContext& data, const ModelEntry& model,
+                           const std::vector<StartOutcome>& outcomes);
 
 // Runs searches `first` to `end - 1` on settings.jobs threads, every one of them.
-std::vector<StartOutcome> runSearchRange(const ModelEntry& model, const SearchSettings& settings,
-                                         const SearchStarts& starts, std::size_t first,
-                                         std::size_t end);
+std::vector<StartOutcome> runSearchRange(const DataContext& data, const ModelEntry& model,
+                                         const SearchSettings& settings, const SearchStarts& starts,
+                                         std::size_t first, std::size_t end);
 
 // A whole run: searches in order on settings.jobs threads until the first two agree on the best
 // (convergedCount), merged into the map, each optimum's settledness measured. The map is the
 // same for a seed whatever `jobs` is (timings aside). `settings.regions` empty means the
-// model's defaults. Uses the transect and boxes in force on the calling thread.
-ExploreMap runSearch(const ModelEntry& model, const SearchSettings& settings,
-                     const SearchStarts& starts);
+// model's defaults. Every search, on whichever thread, reads the transect and boxes of `data`.
+ExploreMap runSearch(const DataContext& data, const ModelEntry& model,
+                     const SearchSettings& settings, const SearchStarts& starts);
 
 // The same for a model with no user start vector: what another command calls.
-ExploreMap runSearch(const ModelEntry& model, const SearchSettings& settings);
+ExploreMap runSearch(const DataContext& data, const ModelEntry& model,
+                     const SearchSettings& settings);
 
 // Fills in the optima of `map` from its outcomes (after cutting them to convergedCount), their
 // settledness and state, and its searches and confirmations.
-void finishMap(const ModelEntry& model, const SearchSettings& settings, ExploreMap& map);
+void finishMap(const DataContext& data, const ModelEntry& model, const SearchSettings& settings,
+               ExploreMap& map);

@@ -48,14 +48,13 @@ double remainingDistance(double lambda, double tolerance) {
     return tolerance * lambda / (1.0 - lambda);
 }
 
-Settledness measureSettledness(const ModelEntry& model, const std::vector<double>& point) {
+Settledness measureSettledness(const DataContext& data, const ModelEntry& model,
+                               const std::vector<double>& point, std::ostream* diagnostics) {
     Settledness s;
     SimulationReport report;
     report.keepChanges = true;
-    SimulationReport* previous = simulationReport();
-    simulationReport() = &report;
-    s.value = objectiveAt(model, point);
-    simulationReport() = previous;
+    std::string unused;
+    evaluateRecorded(data, model, point, report, s.value, unused, diagnostics);
     s.generations = report.runs > 0 ? report.generations : 0;
     s.converged = report.runs > 0 && report.converged;
     s.lambda = shrinkFactor(report.recentChanges);
@@ -65,7 +64,7 @@ Settledness measureSettledness(const ModelEntry& model, const std::vector<double
         for (double sign : {1.0, -1.0}) {
             std::vector<double> moved = point;
             moved[j] += sign * step;
-            const double change = objectiveAt(model, moved) - s.value;
+            const double change = objectiveAt(data, model, moved, diagnostics) - s.value;
             // A jump to a penalty or a broken simulation is a cliff as well.
             if (!(std::fabs(change) <= cliffHeight)) {
                 s.cliff = model.parameters[j].name;

@@ -4,7 +4,9 @@
 #pragma once
 
 #include "models/model_table.h"
+#include "tools/data_option.h"
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -43,11 +45,13 @@ double shrinkFactor(const std::vector<double>& changes, int window = shrinkWindo
 // than the tolerance still is from its limit; inf for lambda >= 1, NaN for NaN.
 double remainingDistance(double lambda, double tolerance = simulationTolerance);
 
-// Evaluates `model` (whose objective must be available) at `point` on the calling thread,
-// then at each parameter moved by +-cliffStep of its value (parameters at 0 are moved by
-// cliffStep itself). Costs 2n + 1 evaluations. The objective's thread state is as for any
-// evaluation.
-Settledness measureSettledness(const ModelEntry& model, const std::vector<double>& point);
+// Evaluates `model` (whose objective must be available) at `point` on the transect and boxes
+// of `data`, then at each parameter moved by +-cliffStep of its value (parameters at 0 are
+// moved by cliffStep itself). Costs 2n + 1 evaluations. Their diagnostics go to `diagnostics`
+// (null: standard output).
+Settledness measureSettledness(const DataContext& data, const ModelEntry& model,
+                               const std::vector<double>& point,
+                               std::ostream* diagnostics = nullptr);
 
 // A one-line description, as in "1234 generations, lambda 0.9876, remaining 8.0e-07, cliff
 // at wSS (+3.2e+03)".

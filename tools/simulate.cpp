@@ -144,38 +144,39 @@ int readArguments(const std::vector<std::string>& args, SimulateArguments& a) {
 
 } // namespace
 
-int simulateCommand(const std::vector<std::string>& givenArgs) {
-    DataContext data;
+int simulateCommand(RunContext& ctx, const std::vector<std::string>& givenArgs) {
+    DataContext& data = ctx.data;
     std::vector<std::string> args;
-    const int dataStatus = readDataOptions("simulate", givenArgs, args, data);
+    const int dataStatus = readDataOptions("simulate", givenArgs, args, data, *ctx.err);
     if (dataStatus >= 0) {
         return dataStatus;
     }
-    const DataScope dataScope(&data);
     SimulateArguments a;
     const int status = readArguments(args, a);
     if (status >= 0) {
         return status;
     }
     if (a.positional.empty()) {
-        return usageError("simulate", "missing MODEL");
+        return usageError(*ctx.err, "simulate", "missing MODEL");
     }
     int number = 0;
     if (!parseModel(a.positional[0], number)) {
-        return usageError("simulate", "MODEL must be a model number from 1 to 10, not '" +
-                                          a.positional[0] + "'");
+        return usageError(*ctx.err, "simulate",
+                          "MODEL must be a model number from 1 to 10, not '" + a.positional[0] +
+                              "'");
     }
     const ModelEntry& model = *findModel(number);
     NRvector<double> x(static_cast<int>(a.positional.size()) - 1);
     for (std::size_t i = 1; i < a.positional.size(); i++) {
         if (!parseNumber(a.positional[i], x[static_cast<int>(i) - 1])) {
-            return usageError("simulate", "'" + a.positional[i] + "' is not a number");
+            return usageError(*ctx.err, "simulate", "'" + a.positional[i] + "' is not a number");
         }
     }
     if (x.size() != model.parameterCount) {
-        return usageError("simulate", "model " + std::to_string(model.number) + " (" + model.name +
-                                          ") reads " + std::to_string(model.parameterCount) +
-                                          " parameters, " + std::to_string(x.size()) + " given");
+        return usageError(*ctx.err, "simulate",
+                          "model " + std::to_string(model.number) + " (" + model.name + ") reads " +
+                              std::to_string(model.parameterCount) + " parameters, " +
+                              std::to_string(x.size()) + " given");
     }
     OutputLocks locks;
     if (!lockOutputs(locks, "simulate", {a.outputPath})) {
@@ -183,42 +184,40 @@ int simulateCommand(const std::vector<std::string>& givenArgs) {
     }
     struct stat existing;
     if (!a.redo && stat(a.outputPath.c_str(), &existing) == 0) {
-        std::cerr << "zonetool simulate: " << a.outputPath
-                  << " exists; give --redo to overwrite it\n";
+        *ctx.err << "zonetool simulate: " << a.outputPath
+                 << " exists; give --redo to overwrite it\n";
         return 1;
     }
     if (model.objective == nullptr) {
-        std::cerr << "Model " << model.number << " is not available in this build\n";
+        *ctx.err << "Model " << model.number << " is not available in this build\n";
         return 1;
     }
 
     SimulationReport report;
     report.keepPredictions = true;
-    simulationReport() = &report;
     FailureSink failures;
     SettledReport settled;
-    {
-        const FailureScope failureScope(failures);
-        evaluateModel(model, x, a.objective, &settled);
-    }
-    simulationReport() = nullptr;
+    SimulationContext simulation;
+    simulation.report = &report;
+    simulation.diagnostics = ctx.out;
+    evaluateModel(data.models(&failures, simulation), model, x, a.objective, &settled);
     if (failures.failed()) {
-        std::cerr << failures.message() << "\n";
+        *ctx.err << failures.message() << "\n";
         return 1;
     }
-    const Transect& transect = activeTransect();
+    const Transect& transect = data.data();
     if (report.predictions.size() != transect.positions.size()) {
-        std::cerr << "zonetool simulate: the point lies outside the box of model " << model.number
-                  << " ('zonetool models' shows it); nothing was simulated\n";
+        *ctx.err << "zonetool simulate: the point lies outside the box of model " << model.number
+                 << " ('zonetool models' shows it); nothing was simulated\n";
         return 1;
     }
     if (a.objective == ObjectiveKind::zonefit && !report.converged) {
-        std::cerr << "zonetool simulate: warning: the simulation stopped at the generation cap "
-                     "before equilibrium\n";
+        *ctx.err << "zonetool simulate: warning: the simulation stopped at the generation cap "
+                    "before equilibrium\n";
     }
     if (a.objective == ObjectiveKind::settled && settled.kind == StateKind::unsettled) {
-        std::cerr << "zonetool simulate: warning: the row did not settle ("
-                  << stateDescription(settled) << "); the counts are drawn from where it was\n";
+        *ctx.err << "zonetool simulate: warning: the row did not settle ("
+                 << stateDescription(settled) << "); the counts are drawn from where it was\n";
     }
 
     std::ostringstream comment;
@@ -242,7 +241,7 @@ int simulateCommand(const std::vector<std::string>& givenArgs) {
     std::string error;
     if (!writeResultFile(a.outputPath, text.str(), error, nullptr,
                          a.redo ? ExistingFile::replace : ExistingFile::keep)) {
-        std::cerr << "zonetool simulate: " << error << "\n";
+        *ctx.err << "zonetool simulate: " << error << "\n";
         return 1;
     }
     return 0;

@@ -4,6 +4,7 @@
 
 #include "data/transect_file.h"
 #include "population/population.h"
+#include "tools/run_context.h"
 #include "tools/xoshiro.h"
 
 #include <string>
@@ -21,6 +22,6 @@ Transect simulatedTransect(const Transect& like, const std::vector<Genotype>& pr
                            int samplesPerSite, std::uint64_t seed);
 
 // The command; `args` are the arguments after "simulate". Returns the exit status.
-int simulateCommand(const std::vector<std::string>& args);
+int simulateCommand(RunContext& ctx, const std::vector<std::string>& args);
 
 extern const char* const simulateHelp;

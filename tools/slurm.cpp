@@ -154,7 +154,8 @@ OptionParser::ValueSetter exploreOption(SlurmArguments& a, OptionParser::ValueSe
     };
 }
 
-int readArguments(const std::vector<std::string>& args, SlurmArguments& a) {
+int readArguments(const DataContext& data, const std::vector<std::string>& args,
+                  SlurmArguments& a) {
     // Passed on to each profile task as given.
     const auto profileOption = [&a](const std::string& name, const std::string& value) -> Problem {
         double number = 0.0;
@@ -255,10 +256,10 @@ int readArguments(const std::vector<std::string>& args, SlurmArguments& a) {
     }
     if (a.explore) {
         const ModelEntry& model = *findModel(a.models.front());
-        std::vector<Region> regions = defaultRegions(model);
+        std::vector<Region> regions = defaultRegions(data, model);
         for (const std::string& region : a.regions) {
             std::string problem;
-            if (!applyRegionOption(model, region, regions, problem)) {
+            if (!applyRegionOption(data, model, region, regions, problem)) {
                 return usageError("slurm", problem);
             }
         }
@@ -307,12 +308,13 @@ void checkNotThere(const std::vector<std::string>& paths, bool redo,
     }
 }
 
-void checkBorders(const std::vector<int>& models, std::vector<std::string>& problems) {
+void checkBorders(const DataContext& data, const std::vector<int>& models,
+                  std::vector<std::string>& problems) {
     for (int number : models) {
         if (findModel(number)->borders == BorderSource::borderFile) {
             Borders borders;
             std::string error;
-            if (!readBorders(borderFileName, borders, error)) {
+            if (!readBorders(borderFileName, data.data().siteCount(), borders, error)) {
                 problems.push_back(error);
             }
             return;
@@ -320,7 +322,8 @@ void checkBorders(const std::vector<int>& models, std::vector<std::string>& prob
     }
 }
 
-void checkStartFile(const ModelEntry& model, std::vector<std::string>& problems) {
+void checkStartFile(const DataContext& data, const ModelEntry& model,
+                    std::vector<std::string>& problems) {
     const std::string path = startFileName(std::to_string(model.number).c_str());
     StartVector start;
     switch (readStartFile(path, start)) {
@@ -341,7 +344,7 @@ void checkStartFile(const ModelEntry& model, std::vector<std::string>& problems)
                            ") reads " + std::to_string(model.parameterCount) +
                            " parameters, the start vector holds " +
                            std::to_string(start.start.size()));
-    } else if (const std::string outside = startFileBoxProblem(path, model, false);
+    } else if (const std::string outside = startFileBoxProblem(data, path, model, false);
                !outside.empty()) {
         problems.push_back(outside);
     }
@@ -384,13 +387,13 @@ struct Plan {
 };
 
 // `loci`: those of --loci, each fitted in its own directory; empty for one fit per model and seed.
-Plan planFitArray(const SlurmArguments& a, const ScriptPlace& place,
+Plan planFitArray(const DataContext& data, const SlurmArguments& a, const ScriptPlace& place,
                   const std::vector<std::string>& loci) {
     Plan plan;
     for (int number : a.models) {
-        checkStartFile(*findModel(number), plan.problems);
+        checkStartFile(data, *findModel(number), plan.problems);
     }
-    checkBorders(a.models, plan.problems);
+    checkBorders(data, a.models, plan.problems);
     std::vector<FitTask> tasks;
     std::vector<std::string> outputs;
     const std::vector<std::string> each = loci.empty() ? std::vector<std::string>{""} : loci;
@@ -415,7 +418,7 @@ Plan planFitArray(const SlurmArguments& a, const ScriptPlace& place,
     return plan;
 }
 
-Plan planProfileArray(const SlurmArguments& a, const ScriptPlace& place) {
+Plan planProfileArray(const DataContext& data, const SlurmArguments& a, const ScriptPlace& place) {
     Plan plan;
     const ModelEntry& model = *findModel(a.models.front());
     ProfileJob job;
@@ -440,11 +443,11 @@ Plan planProfileArray(const SlurmArguments& a, const ScriptPlace& place) {
     if (!readResultFile(job.result, model, stored, error)) {
         plan.problems.push_back(error);
     } else if (const std::string outside =
-                   startBoxProblem(job.result, model, stored.point, profileBoxAdvice(model));
+                   startBoxProblem(data, job.result, model, stored.point, profileBoxAdvice(model));
                !outside.empty()) {
         plan.problems.push_back(outside);
     }
-    checkBorders(a.models, plan.problems);
+    checkBorders(data, a.models, plan.problems);
     job.table = "profile-" + job.result + ".txt";
     job.tsv = "profile-" + job.result + ".tsv";
     std::vector<ProfileTask> tasks;
@@ -464,7 +467,7 @@ Plan planProfileArray(const SlurmArguments& a, const ScriptPlace& place) {
     return plan;
 }
 
-Plan planExploreArray(const SlurmArguments& a, const ScriptPlace& place) {
+Plan planExploreArray(const DataContext& data, const SlurmArguments& a, const ScriptPlace& place) {
     Plan plan;
     const ModelEntry& model = *findModel(a.models.front());
     if (model.objective == nullptr) {
@@ -479,7 +482,7 @@ Plan planExploreArray(const SlurmArguments& a, const ScriptPlace& place) {
         plan.problems.push_back(startName + " holds no start vector of " +
                                 std::to_string(model.parameterCount) + " values with its steps");
     }
-    checkBorders(a.models, plan.problems);
+    checkBorders(data, a.models, plan.problems);
     ExploreJob job;
     job.model = model.number;
     job.prefix = model.prefix;
@@ -613,9 +616,9 @@ std::string parsableJobId(const std::string& printed) {
     return id;
 }
 
-int slurmCommand(const std::vector<std::string>& args) {
+int slurmCommand(RunContext& ctx, const std::vector<std::string>& args) {
     SlurmArguments a;
-    const int status = readArguments(args, a);
+    const int status = readArguments(ctx.data, args, a);
     if (status >= 0) {
         return status;
     }
@@ -627,7 +630,7 @@ int slurmCommand(const std::vector<std::string>& args) {
     place.directory = currentDirectory();
     place.zonetool = ownBinary();
     place.redo = a.redo;
-    if (const DataContext* data = dataContext()) {
+    if (const DataContext* data = &ctx.data) {
         if (!data->path.empty()) {
             place.dataArguments = {
                 "--data", data->path[0] == '/' ? data->path : place.directory + "/" + data->path};
@@ -644,23 +647,22 @@ int slurmCommand(const std::vector<std::string>& args) {
                                    {"--objective", objectiveName(a.objective)});
     }
     if (place.directory.empty() || place.zonetool.empty()) {
-        std::cerr << "zonetool slurm: cannot find the working directory or this program: "
-                  << std::strerror(errno) << "\n";
+        *ctx.err << "zonetool slurm: cannot find the working directory or this program: "
+                 << std::strerror(errno) << "\n";
         return 1;
     }
-    const std::vector<std::string> loci =
-        dataContext() != nullptr ? dataContext()->loci : std::vector<std::string>();
+    const std::vector<std::string>& loci = ctx.data.loci;
     if (!loci.empty() && (a.profile || a.explore)) {
-        return usageError("slurm", std::string("--loci works with arrays of fits, not with ") +
-                                       (a.profile ? "--profile" : "--explore") +
-                                       "; give --locus NAME");
+        return usageError(*ctx.err, "slurm",
+                          std::string("--loci works with arrays of fits, not with ") +
+                              (a.profile ? "--profile" : "--explore") + "; give --locus NAME");
     }
     if (a.models.size() * a.seeds.size() * loci.size() > maxTasks) {
-        return usageError("slurm", "more than " + std::to_string(maxTasks) + " tasks");
+        return usageError(*ctx.err, "slurm", "more than " + std::to_string(maxTasks) + " tasks");
     }
-    Plan plan = a.profile   ? planProfileArray(a, place)
-                : a.explore ? planExploreArray(a, place)
-                            : planFitArray(a, place, loci);
+    Plan plan = a.profile   ? planProfileArray(ctx.data, a, place)
+                : a.explore ? planExploreArray(ctx.data, a, place)
+                            : planFitArray(ctx.data, a, place, loci);
     if (access(".", W_OK | X_OK) != 0) {
         plan.problems.push_back("cannot create files in the working directory " + place.directory +
                                 ": " + std::strerror(errno));
@@ -670,24 +672,24 @@ int slurmCommand(const std::vector<std::string>& args) {
     }
     if (!plan.problems.empty()) {
         for (const std::string& problem : plan.problems) {
-            std::cerr << "zonetool slurm: " << problem << "\n";
+            *ctx.err << "zonetool slurm: " << problem << "\n";
         }
-        std::cerr << "zonetool slurm: nothing written\n";
+        *ctx.err << "zonetool slurm: nothing written\n";
         return 1;
     }
     if (a.script.empty()) {
-        std::cout << plan.script << std::flush;
+        *ctx.out << plan.script << std::flush;
         return 0;
     }
     std::string error;
     if (!writeResultFile(a.script, plan.script, error, nullptr,
                          a.redo ? ExistingFile::replace : ExistingFile::keep)) {
-        std::cerr << "zonetool slurm: " << error << "\n";
+        *ctx.err << "zonetool slurm: " << error << "\n";
         return 1;
     }
     // Executable, so that "./SCRIPT submit" works too; sbatch itself needs no mode.
     chmod(a.script.c_str(), 0755);
-    std::cerr << "zonetool slurm: wrote " << a.script << "\n";
+    *ctx.err << "zonetool slurm: wrote " << a.script << "\n";
     if (!a.submit) {
         return 0;
     }

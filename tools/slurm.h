@@ -2,6 +2,8 @@
 // with a job that collects the results once every task has ended.
 #pragma once
 
+#include "tools/run_context.h"
+
 #include <string>
 #include <vector>
 
@@ -17,6 +19,6 @@ std::string parsableJobId(const std::string& printed);
 
 // The command: zonetool slurm MODELS [options] or zonetool slurm --profile MODEL [options].
 // Returns the exit status.
-int slurmCommand(const std::vector<std::string>& args);
+int slurmCommand(RunContext& ctx, const std::vector<std::string>& args);
 
 extern const char* const slurmHelp;

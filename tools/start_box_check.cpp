@@ -22,12 +22,11 @@ std::string valueText(double value) {
     return text;
 }
 
-std::string boxesInForce() {
-    const DataContext* data = dataContext();
-    if (data != nullptr && !data->path.empty()) {
+std::string boxesInForce(const DataContext& data) {
+    if (!data.path.empty()) {
         return " for this transect";
     }
-    if (data != nullptr && !data->boxOptions.empty()) {
+    if (!data.boxOptions.empty()) {
         return " set by --box";
     }
     return "";
@@ -35,8 +34,9 @@ std::string boxesInForce() {
 
 } // namespace
 
-int firstOutsideBox(const ModelEntry& model, const std::vector<double>& point) {
-    const ModelBox& box = activeBox(model.number);
+int firstOutsideBox(const DataContext& data, const ModelEntry& model,
+                    const std::vector<double>& point) {
+    const ModelBox& box = data.box(model.number);
     for (int j = 0; j < box.parameterCount && static_cast<std::size_t>(j) < point.size(); j++) {
         if (!insideBox(box.parameters[j], point[static_cast<std::size_t>(j)])) {
             return j;
@@ -45,15 +45,16 @@ int firstOutsideBox(const ModelEntry& model, const std::vector<double>& point) {
     return -1;
 }
 
-std::string startBoxProblem(const std::string& file, const ModelEntry& model,
-                            const std::vector<double>& point, const std::string& advice) {
-    const int j = firstOutsideBox(model, point);
+std::string startBoxProblem(const DataContext& data, const std::string& file,
+                            const ModelEntry& model, const std::vector<double>& point,
+                            const std::string& advice) {
+    const int j = firstOutsideBox(data, model, point);
     if (j < 0) {
         return "";
     }
-    const ParameterInfo& p = activeBox(model.number).parameters[j];
+    const ParameterInfo& p = data.box(model.number).parameters[j];
     return file + ": " + p.name + " = " + valueText(point[static_cast<std::size_t>(j)]) +
-           " lies outside its box " + boxText(p) + boxesInForce() + "; " + advice;
+           " lies outside its box " + boxText(p) + boxesInForce(data) + "; " + advice;
 }
 
 std::string startFileAdvice(const ModelEntry& model, bool startGiven) {
@@ -67,10 +68,11 @@ std::string profileBoxAdvice(const ModelEntry& model) {
            " made with the same --data and --box";
 }
 
-std::string startFileBoxProblem(const std::string& path, const ModelEntry& model, bool startGiven) {
+std::string startFileBoxProblem(const DataContext& data, const std::string& path,
+                                const ModelEntry& model, bool startGiven) {
     StartVector start;
     if (readStartFile(path, start) != StartFileStatus::ok) {
         return "";
     }
-    return startBoxProblem(path, model, start.start, startFileAdvice(model, startGiven));
+    return startBoxProblem(data, path, model, start.start, startFileAdvice(model, startGiven));
 }

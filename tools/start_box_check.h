@@ -4,24 +4,27 @@
 #pragma once
 
 #include "models/model_table.h"
+#include "tools/data_option.h"
 
 #include <string>
 #include <vector>
 
 // The index of the first of the model's parameters whose value in `point` lies outside its
-// box in force on this thread (activeBox), or -1 when every one lies inside. Entries past
-// the point's end or the model's parameters are not looked at.
-int firstOutsideBox(const ModelEntry& model, const std::vector<double>& point);
+// box in `data`, or -1 when every one lies inside. Entries past the point's end or the
+// model's parameters are not looked at.
+int firstOutsideBox(const DataContext& data, const ModelEntry& model,
+                    const std::vector<double>& point);
 
-// "" when `point` lies inside the boxes in force; otherwise the one-line message (without
+// "" when `point` lies inside the boxes of `data`; otherwise the one-line message (without
 // the "zonetool COMMAND: " before it and without a line end) naming the file, the first
 // parameter outside, its value and its box, and ending with `advice`:
 //   "FILE: NAME = VALUE lies outside its box BOX for this transect; ADVICE"
 // "for this transect" when a --data file is in force, "set by --box" when only --box
 // settings are, nothing for the built-in boxes. VALUE is the shortest text that reads back
 // as the value.
-std::string startBoxProblem(const std::string& file, const ModelEntry& model,
-                            const std::vector<double>& point, const std::string& advice);
+std::string startBoxProblem(const DataContext& data, const std::string& file,
+                            const ModelEntry& model, const std::vector<double>& point,
+                            const std::string& advice);
 
 // The advice for a start file of `model`: "run 'zonetool explore N' (or 'zonetool start N')
 // for a start inside it", followed by ", or give --start FILE" unless a --start file was
@@ -35,4 +38,5 @@ std::string profileBoxAdvice(const ModelEntry& model);
 // Reads the start file `path` and checks its start vector as startBoxProblem does. A file
 // that cannot be read, or holds no start vector, gives "": the readers of the fit name those
 // problems in their own words.
-std::string startFileBoxProblem(const std::string& path, const ModelEntry& model, bool startGiven);
+std::string startFileBoxProblem(const DataContext& data, const std::string& path,
+                                const ModelEntry& model, bool startGiven);

@@ -2,7 +2,6 @@
 
 #include "data/active_transect.h"
 #include "driver/schedule.h"
-#include "population/diagnostics.h"
 #include "tools/cli.h"
 #include "tools/data_option.h"
 #include "tools/derived_start.h"
@@ -67,9 +66,8 @@ bool exists(const std::string& path) {
 }
 
 // "mine.tsv" or "the built-in transect".
-std::string dataName() {
-    const DataContext* context = dataContext();
-    return context != nullptr && !context->path.empty() ? context->path : "the built-in transect";
+std::string dataName(const DataContext& data) {
+    return !data.path.empty() ? data.path : "the built-in transect";
 }
 
 std::string modelLabel(const ModelEntry& model) {
@@ -78,23 +76,24 @@ std::string modelLabel(const ModelEntry& model) {
 
 } // namespace
 
-bool startBorders(const ModelEntry& model, Borders& borders, bool& fromFile, std::string& error) {
+bool startBorders(const DataContext& data, const ModelEntry& model, Borders& borders,
+                  bool& fromFile, std::string& error) {
     fromFile = false;
     if (model.borders == BorderSource::borderFile && exists(borderFileName)) {
         fromFile = true;
-        return readBorders(borderFileName, borders, error);
+        return readBorders(borderFileName, data.data().siteCount(), borders, error);
     }
-    borders = derivedBorders(activeTransect());
+    borders = derivedBorders(data.data());
     return true;
 }
 
-DerivedStart checkedStart(const ModelEntry& model, const Borders& borders, int& halvings) {
+DerivedStart checkedStart(const DataContext& data, const ModelEntry& model, const Borders& borders,
+                          int& halvings) {
     DerivedStart derived;
     std::ostringstream dropped;
-    const ScopedDiagnostics quiet(&dropped);
     double factor = 1.0;
     for (halvings = 0;; halvings++) {
-        derived = deriveStart(model, activeBox(model.number), activeTransect(), borders, factor);
+        derived = deriveStart(model, data.box(model.number), data.data(), borders, factor);
         if (halvings == maxSigmaHalvings || model.objective == nullptr) {
             return derived;
         }
@@ -102,10 +101,10 @@ DerivedStart checkedStart(const ModelEntry& model, const Borders& borders, int& 
         double value = 0.0;
         std::string error;
         // Models 3 to 6 cannot be evaluated before borders.txt is written; nothing to check.
-        if (!evaluateRecorded(model, derived.start, report, value, error)) {
+        if (!evaluateRecorded(data, model, derived.start, report, value, error, &dropped)) {
             return derived;
         }
-        if (std::isfinite(value) && value < activeBox(model.number).penaltyUnit &&
+        if (std::isfinite(value) && value < data.box(model.number).penaltyUnit &&
             (report.runs == 0 || report.converged)) {
             return derived;
         }
@@ -113,12 +112,13 @@ DerivedStart checkedStart(const ModelEntry& model, const Borders& borders, int& 
     }
 }
 
-std::string derivedStartText(const ModelEntry& model, const Borders& borders) {
+std::string derivedStartText(const DataContext& data, const ModelEntry& model,
+                             const Borders& borders) {
     int halvings = 0;
-    return startFileText(checkedStart(model, borders, halvings));
+    return startFileText(checkedStart(data, model, borders, halvings));
 }
 
-int startCommand(const std::vector<std::string>& args) {
+int startCommand(RunContext& ctx, const std::vector<std::string>& args) {
     StartOptions o;
     const int status =
         OptionParser("start", [] { return std::string(startHelp); })
@@ -148,8 +148,8 @@ int startCommand(const std::vector<std::string>& args) {
     }
     if (!o.redo && !refused.empty()) {
         for (const std::string& name : refused) {
-            std::cerr << "zonetool start: " << name
-                      << " exists already; give --redo to overwrite it\n";
+            *ctx.err << "zonetool start: " << name
+                     << " exists already; give --redo to overwrite it\n";
         }
         return 1;
     }
@@ -158,54 +158,54 @@ int startCommand(const std::vector<std::string>& args) {
     bool fromFile = false;
     std::string error;
     if (o.borders) {
-        borders = derivedBorders(activeTransect());
+        borders = derivedBorders(ctx.data.data());
         const std::string text =
             std::to_string(borders.border1) + "\n" + std::to_string(borders.border2) + "\n";
         if (!writeResultFile(borderFileName, text, error)) {
-            std::cerr << "zonetool start: cannot write " << borderFileName << ": " << error << "\n";
+            *ctx.err << "zonetool start: cannot write " << borderFileName << ": " << error << "\n";
             return 1;
         }
-        std::cerr << "zonetool start: wrote " << borderFileName << ": demes " << borders.border1
-                  << " and " << borders.border2 << ", where the fitted cline of " << dataName()
-                  << " passes S frequencies 0.9 and 0.1\n";
-    } else if (!startBorders(model, borders, fromFile, error)) {
-        std::cerr << error << "\n";
+        *ctx.err << "zonetool start: wrote " << borderFileName << ": demes " << borders.border1
+                 << " and " << borders.border2 << ", where the fitted cline of "
+                 << dataName(ctx.data) << " passes S frequencies 0.9 and 0.1\n";
+    } else if (!startBorders(ctx.data, model, borders, fromFile, error)) {
+        *ctx.err << error << "\n";
         return 1;
     } else if (model.borders == BorderSource::borderFile) {
         if (fromFile) {
-            std::cerr << "zonetool start: " << modelLabel(model) << " uses the region borders of "
-                      << borderFileName << ": demes " << borders.border1 << " and "
-                      << borders.border2 << "\n";
+            *ctx.err << "zonetool start: " << modelLabel(model) << " uses the region borders of "
+                     << borderFileName << ": demes " << borders.border1 << " and "
+                     << borders.border2 << "\n";
         } else {
-            std::cerr << "zonetool start: no " << borderFileName << " here; " << modelLabel(model)
-                      << " reads its region borders from it. This start assumes demes "
-                      << borders.border1 << " and " << borders.border2
-                      << "; write them with 'zonetool start " << o.modelText << " --borders'\n";
+            *ctx.err << "zonetool start: no " << borderFileName << " here; " << modelLabel(model)
+                     << " reads its region borders from it. This start assumes demes "
+                     << borders.border1 << " and " << borders.border2
+                     << "; write them with 'zonetool start " << o.modelText << " --borders'\n";
         }
     }
 
     int halvings = 0;
-    const DerivedStart derived = checkedStart(model, borders, halvings);
+    const DerivedStart derived = checkedStart(ctx.data, model, borders, halvings);
     const int sigma = findParameter(model, "sigma");
     if (halvings > 0 && sigma >= 0) {
-        std::cerr << "zonetool start: sigma halved " << halvings
-                  << (halvings == 1 ? " time" : " times") << " (to "
-                  << derived.start[static_cast<std::size_t>(sigma)]
-                  << "): with more, the start evaluated to a penalty or did not reach "
-                     "equilibrium\n";
+        *ctx.err << "zonetool start: sigma halved " << halvings
+                 << (halvings == 1 ? " time" : " times") << " (to "
+                 << derived.start[static_cast<std::size_t>(sigma)]
+                 << "): with more, the start evaluated to a penalty or did not reach "
+                    "equilibrium\n";
     }
     if (model.number == 7 && !derived.cline.sLeft) {
-        std::cerr << "zonetool start: the S allele dominates the high end of " << dataName()
-                  << ", but " << modelLabel(model)
-                  << " starts with SS below the contact and II above it\n";
+        *ctx.err << "zonetool start: the S allele dominates the high end of " << dataName(ctx.data)
+                 << ", but " << modelLabel(model)
+                 << " starts with SS below the contact and II above it\n";
     }
     const std::string text = startFileText(derived);
     if (o.outputPath.empty()) {
-        std::cout << text << std::flush;
+        *ctx.out << text << std::flush;
         return 0;
     }
     if (!writeResultFile(o.outputPath, text, error)) {
-        std::cerr << "zonetool start: cannot write " << o.outputPath << ": " << error << "\n";
+        *ctx.err << "zonetool start: cannot write " << o.outputPath << ": " << error << "\n";
         return 1;
     }
     return 0;

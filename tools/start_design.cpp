@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
-std::vector<Region> defaultRegions(const ModelEntry& model) {
-    const ModelBox& box = activeBox(model.number);
+std::vector<Region> defaultRegions(const DataContext& data, const ModelEntry& model) {
+    const ModelBox& box = data.box(model.number);
     std::vector<Region> regions;
     for (int j = 0; j < box.parameterCount; j++) {
         const ExploreRegion r = regionInBox(box.parameters[j]);
@@ -15,7 +15,7 @@ std::vector<Region> defaultRegions(const ModelEntry& model) {
     return regions;
 }
 
-bool applyRegionOption(const ModelEntry& model, const std::string& text,
+bool applyRegionOption(const DataContext& data, const ModelEntry& model, const std::string& text,
                        std::vector<Region>& regions, std::string& problem) {
     const std::size_t equals = text.find('=');
     const std::size_t colon = text.find(':', equals == std::string::npos ? 0 : equals);
@@ -38,7 +38,7 @@ bool applyRegionOption(const ModelEntry& model, const std::string& text,
                   text.substr(equals + 1) + "'";
         return false;
     }
-    ParameterInfo p = activeBox(model.number).parameters[j];
+    ParameterInfo p = data.box(model.number).parameters[j];
     if (low > high) {
         problem = "--region " + name + ": LO must not exceed HI";
         return false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "models/model_table.h"
+#include "tools/data_option.h"
 
 #include <cstdint>
 #include <string>
@@ -15,15 +16,15 @@ struct Region {
     bool log = false;
 };
 
-// The regions of `model` in the boxes in force on this thread (activeBox), each inside its
-// box (regionInBox), in parameter order.
-std::vector<Region> defaultRegions(const ModelEntry& model);
+// The regions of `model` in the boxes of `data`, each inside its box (regionInBox), in
+// parameter order.
+std::vector<Region> defaultRegions(const DataContext& data, const ModelEntry& model);
 
 // Reads "NAME=LO:HI" (a log scale is kept when the table's region has one and LO > 0) into
 // `regions`. Checks that NAME is a parameter of `model`, LO <= HI, and both lie within the
-// parameter's box in force (its bounds included; an end on an open bound is moved inside, as
+// parameter's box in `data` (its bounds included; an end on an open bound is moved inside, as
 // regionInBox does). On failure returns false with a one-line reason.
-bool applyRegionOption(const ModelEntry& model, const std::string& text,
+bool applyRegionOption(const DataContext& data, const ModelEntry& model, const std::string& text,
                        std::vector<Region>& regions, std::string& problem);
 
 // SplitMix64: a 64-bit counter stepped by the golden-ratio increment and passed through two

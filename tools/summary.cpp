@@ -3,7 +3,7 @@
 #include "data/active_transect.h"
 #include "data/borders.h"
 #include "models/cspace.h"
-#include "population/diagnostics.h"
+#include "models/settled_objective.h"
 #include "population/simulation_report.h"
 #include "tools/cli.h"
 #include "tools/cline.h"
@@ -91,22 +91,22 @@ const char* axisName(const FitSummary& summary) {
     return summary.positionAxis ? "position" : "summed distance";
 }
 
-std::vector<int> siteRegions(const ModelEntry& model, const std::vector<double>& point,
-                             const int fileBorders[2]) {
-    std::vector<int> regions(activeTransect().siteCount(), 0);
+std::vector<int> siteRegions(const Transect& transect, const ModelEntry& model,
+                             const std::vector<double>& point, const int fileBorders[2]) {
+    std::vector<int> regions(transect.siteCount(), 0);
     switch (selectionBorders(model)) {
     case BorderSource::none:
         break;
     case BorderSource::demeParameter: {
         const int border =
             static_cast<int>(point[static_cast<std::size_t>(model.borderParameters[0])]);
-        for (int i = 0; i < activeTransect().siteCount(); i++) {
+        for (int i = 0; i < transect.siteCount(); i++) {
             regions[static_cast<std::size_t>(i)] = i < border ? 0 : 1;
         }
         break;
     }
     case BorderSource::borderFile:
-        for (int i = 0; i < activeTransect().siteCount(); i++) {
+        for (int i = 0; i < transect.siteCount(); i++) {
             regions[static_cast<std::size_t>(i)] = detectRegion(i, fileBorders[0], fileBorders[1]);
         }
         break;
@@ -117,9 +117,8 @@ std::vector<int> siteRegions(const ModelEntry& model, const std::vector<double>&
                 borders.push_back(point[static_cast<std::size_t>(index)]);
             }
         }
-        for (int i = 0; i < activeTransect().siteCount(); i++) {
-            regions[static_cast<std::size_t>(i)] =
-                positionRegion(activeTransect().positions[i], borders);
+        for (int i = 0; i < transect.siteCount(); i++) {
+            regions[static_cast<std::size_t>(i)] = positionRegion(transect.positions[i], borders);
         }
         break;
     }
@@ -127,8 +126,9 @@ std::vector<int> siteRegions(const ModelEntry& model, const std::vector<double>&
     return regions;
 }
 
-FitSummary summariseFit(const ModelEntry& model, const std::vector<double>& point,
-                        const std::vector<Genotype>& predictions, const int fileBorders[2]) {
+FitSummary summariseFit(const Transect& transect, const ModelEntry& model,
+                        const std::vector<double>& point, const std::vector<Genotype>& predictions,
+                        const int fileBorders[2]) {
     FitSummary summary;
     summary.positionAxis = model.geometry == Geometry::kernelGrid;
     summary.centre = notANumber;
@@ -142,15 +142,15 @@ FitSummary summariseFit(const ModelEntry& model, const std::vector<double>& poin
         int halfPoints = 0;
         if (kernelSettingsOf(model.number, gridIntervals, halfPoints) && summary.sigma > 0.0) {
             const Kernel kernel =
-                buildKernel(summary.sigma, gridSpacing(gridIntervals), halfPoints);
+                buildKernel(summary.sigma, gridSpacing(transect, gridIntervals), halfPoints);
             summary.sigmaEffective = kernelStandardDeviation(kernel.points, kernel.weights);
         }
     }
-    if (predictions.size() != static_cast<std::size_t>(activeTransect().siteCount())) {
+    if (predictions.size() != static_cast<std::size_t>(transect.siteCount())) {
         return summary;
     }
     summary.predicted = true;
-    const std::vector<double> x = sitePositionsFor(model);
+    const std::vector<double> x = sitePositionsFor(transect, model);
     std::vector<double> p;
     for (const Genotype& g : predictions) {
         p.push_back(alleleFrequency(g));
@@ -159,7 +159,7 @@ FitSummary summariseFit(const ModelEntry& model, const std::vector<double>& poin
     summary.centre = shape.centre;
     summary.width = shape.width;
 
-    const std::vector<int> regions = siteRegions(model, point, fileBorders);
+    const std::vector<int> regions = siteRegions(transect, model, point, fileBorders);
     const int regionCount = *std::max_element(regions.begin(), regions.end()) + 1;
     const int declared = selectionBorders(model) == BorderSource::none  ? 1
                          : model.borders == BorderSource::demeParameter ? 2
@@ -169,11 +169,10 @@ FitSummary summariseFit(const ModelEntry& model, const std::vector<double>& poin
     for (int r = 0; r < std::max(regionCount, declared); r++) {
         std::vector<Genotype> inRegion;
         std::vector<double> weights;
-        for (int i = 0; i < activeTransect().siteCount(); i++) {
+        for (int i = 0; i < transect.siteCount(); i++) {
             if (regions[static_cast<std::size_t>(i)] == r) {
                 inRegion.push_back(predictions[static_cast<std::size_t>(i)]);
-                weights.push_back(activeTransect().countSS[i] + activeTransect().countSI[i] +
-                                  activeTransect().countII[i]);
+                weights.push_back(transect.countSS[i] + transect.countSI[i] + transect.countII[i]);
             }
         }
         summary.deficit.push_back(heterozygoteDeficit(inRegion, weights));
@@ -181,12 +180,14 @@ FitSummary summariseFit(const ModelEntry& model, const std::vector<double>& poin
     return summary;
 }
 
-FitSummary summariseStoredFit(const ModelEntry& model, const std::vector<double>& point,
-                              const int fileBorders[2], ObjectiveKind objective) {
+FitSummary summariseStoredFit(const DataContext& data, const ModelEntry& model,
+                              const std::vector<double>& point, const int fileBorders[2],
+                              ObjectiveKind objective, std::ostream* diagnostics) {
     SettledReport state;
     double value = 0.0;
-    FitSummary summary =
-        summariseFit(model, point, predictAt(model, point, objective, &state, &value), fileBorders);
+    FitSummary summary = summariseFit(
+        data.data(), model, point,
+        predictAt(data, model, point, objective, &state, &value, diagnostics), fileBorders);
     summary.objective = objective;
     summary.value = value;
     if (objective == ObjectiveKind::settled && model.objective != nullptr) {
@@ -196,8 +197,7 @@ FitSummary summariseStoredFit(const ModelEntry& model, const std::vector<double>
         // The neighbours' runs may hit the generation cap; their diagnostics would only
         // repeat the point's, and would break a table or JSON on standard output.
         std::ostream discard(nullptr);
-        const ScopedDiagnostics dropped(&discard);
-        summary.settled = measureSettledness(model, point);
+        summary.settled = measureSettledness(data, model, point, &discard);
     }
     return summary;
 }
@@ -239,13 +239,15 @@ std::vector<const LoadedFit*> bestFits(const std::vector<LoadedFit>& fits) {
     return best;
 }
 
-bool loadFits(const std::string& command, const std::vector<std::string>& dirs, bool recursive,
-              std::vector<LoadedFit>& fits, ObjectiveKind withoutRecord) {
+bool loadFits(const RunContext& ctx, const std::string& command,
+              const std::vector<std::string>& dirs, bool recursive, std::vector<LoadedFit>& fits,
+              ObjectiveKind withoutRecord) {
+    std::ostream& err = *ctx.err;
     std::vector<FoundResult> found;
     std::vector<std::string> problems;
     const bool listed = findResultFiles(dirs, recursive, found, problems);
     for (const std::string& problem : problems) {
-        std::cerr << "zonetool " << command << ": " << problem << "\n";
+        err << "zonetool " << command << ": " << problem << "\n";
     }
     if (!listed) {
         return false;
@@ -255,20 +257,20 @@ bool loadFits(const std::string& command, const std::vector<std::string>& dirs, 
         LoadedFit fit;
         std::string error;
         std::vector<std::string> warnings;
-        const bool loaded =
-            loadFit(file.path, *findModel(file.model), false, fit, error, warnings, withoutRecord);
+        const bool loaded = loadFit(ctx.data, file.path, *findModel(file.model), false, fit, error,
+                                    warnings, withoutRecord, ctx.err);
         for (const std::string& warning : warnings) {
-            std::cerr << "zonetool " << command << ": " << warning << "\n";
+            err << "zonetool " << command << ": " << warning << "\n";
         }
         if (!loaded) {
-            std::cerr << "zonetool " << command << ": skipped " << error << "\n";
+            err << "zonetool " << command << ": skipped " << error << "\n";
             continue;
         }
         // A penalty is no -lnL: ranked or summarised, it would stand as a fit.
-        if (failedFitValue(*findModel(file.model), fit.result.value)) {
-            std::cerr << "zonetool " << command
-                      << ": warning: " << failedFitText(file.path, fit.result.value)
-                      << "; it is left out\n";
+        if (failedFitValue(ctx.data, *findModel(file.model), fit.result.value)) {
+            err << "zonetool " << command
+                << ": warning: " << failedFitText(file.path, fit.result.value)
+                << "; it is left out\n";
             failed++;
             continue;
         }
@@ -282,38 +284,45 @@ bool loadFits(const std::string& command, const std::vector<std::string>& dirs, 
         for (std::size_t i = 0; i < dirs.size(); i++) {
             where += (i == 0 ? "" : ", ") + dirs[i];
         }
-        std::cerr << "zonetool " << command << ": no "
-                  << (failed > 0 ? "usable fit" : "result files") << " in " << where << "\n";
+        err << "zonetool " << command << ": no " << (failed > 0 ? "usable fit" : "result files")
+            << " in " << where << "\n";
         return false;
     }
     return true;
 }
 
-std::vector<Genotype> predictAt(const ModelEntry& model, const std::vector<double>& point,
-                                ObjectiveKind objective, SettledReport* state, double* value) {
+std::vector<Genotype> predictAt(const DataContext& data, const ModelEntry& model,
+                                const std::vector<double>& point, ObjectiveKind objective,
+                                SettledReport* state, double* value, std::ostream* diagnostics) {
     if (model.objective == nullptr) {
         return {};
     }
     SimulationReport report;
     report.keepPredictions = true;
-    {
-        const ScopedSimulationReport recording(report);
-        const double atPoint = objectiveAt(model, point, objective, state);
-        if (value != nullptr) {
-            *value = atPoint;
-        }
+    NRvector<double> x(static_cast<int>(point.size()));
+    for (std::size_t j = 0; j < point.size(); j++) {
+        x[static_cast<int>(j)] = point[j];
+    }
+    SimulationContext simulation;
+    simulation.report = &report;
+    simulation.diagnostics = diagnostics;
+    const double atPoint =
+        evaluateModel(data.models(nullptr, simulation), model, x, objective, state);
+    if (value != nullptr) {
+        *value = atPoint;
     }
     return report.runs > 0 ? report.predictions : std::vector<Genotype>();
 }
 
-bool bordersFor(const ModelEntry& model, int fileBorders[2], std::string& error) {
+bool bordersFor(const Transect& transect, const ModelEntry& model, int fileBorders[2],
+                std::string& error) {
     fileBorders[0] = 0;
     fileBorders[1] = 0;
     if (model.borders != BorderSource::borderFile) {
         return true;
     }
     Borders borders;
-    if (!readBorders(borderFileName, borders, error)) {
+    if (!readBorders(borderFileName, transect.siteCount(), borders, error)) {
         return false;
     }
     fileBorders[0] = borders.border1;
@@ -419,14 +428,13 @@ std::string formatSummaries(const std::vector<SummaryRow>& rows, const std::stri
 
 } // namespace
 
-int summaryCommand(const std::vector<std::string>& args) {
-    // The models' messages about single evaluations would break the table, TSV or JSON.
-    const ScopedDiagnostics diagnosticsTo(&std::cerr);
+int summaryCommand(RunContext& ctx, const std::vector<std::string>& args) {
     std::vector<std::string> dirs;
     bool recursive = false;
     std::string format = "table";
     ObjectiveKind objective = ObjectiveKind::zonefit;
     const int status = OptionParser("summary", [] { return std::string(summaryHelp); })
+                           .streams(*ctx.out, *ctx.err)
                            .optionPrefix("-")
                            .flag({"-r"}, [&recursive] { recursive = true; })
                            .value({"--format"}, "table, tsv or json",
@@ -448,7 +456,7 @@ int summaryCommand(const std::vector<std::string>& args) {
         dirs.push_back(".");
     }
     std::vector<LoadedFit> fits;
-    if (!loadFits("summary", dirs, recursive, fits, objective)) {
+    if (!loadFits(ctx, "summary", dirs, recursive, fits, objective)) {
         return 1;
     }
     std::vector<SummaryRow> rows;
@@ -456,12 +464,14 @@ int summaryCommand(const std::vector<std::string>& args) {
         const ModelEntry& model = *findModel(fit->result.model);
         int fileBorders[2];
         std::string error;
-        if (!bordersFor(model, fileBorders, error)) {
-            std::cerr << "zonetool summary: " << error << "\n";
+        if (!bordersFor(ctx.data.data(), model, fileBorders, error)) {
+            *ctx.err << "zonetool summary: " << error << "\n";
             return 1;
         }
-        rows.push_back({fit, summariseStoredFit(model, fit->result.point, fileBorders, objective)});
+        // The models' messages about single evaluations would break the table, TSV or JSON.
+        rows.push_back({fit, summariseStoredFit(ctx.data, model, fit->result.point, fileBorders,
+                                                objective, ctx.err)});
     }
-    std::cout << formatSummaries(rows, format, objective) << std::flush;
+    *ctx.out << formatSummaries(rows, format, objective) << std::flush;
     return 0;
 }

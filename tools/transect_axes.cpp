@@ -1,21 +1,19 @@
 #include "tools/transect_axes.h"
 
-#include "data/active_transect.h"
-
-std::vector<double> summedSiteDistances() {
-    std::vector<double> x(activeTransect().siteCount());
+std::vector<double> summedSiteDistances(const Transect& transect) {
+    std::vector<double> x(transect.siteCount());
     x[0] = 0.0;
-    for (int i = 0; i < (activeTransect().siteCount() - 1); i++) {
-        x[static_cast<std::size_t>(i) + 1] =
-            x[static_cast<std::size_t>(i)] + activeTransect().distances[i];
+    for (int i = 0; i < (transect.siteCount() - 1); i++) {
+        x[static_cast<std::size_t>(i) + 1] = x[static_cast<std::size_t>(i)] + transect.distances[i];
     }
     return x;
 }
 
-std::vector<double> axisPositions() {
-    return activeTransect().positions;
+std::vector<double> axisPositions(const Transect& transect) {
+    return transect.positions;
 }
 
-std::vector<double> sitePositionsFor(const ModelEntry& model) {
-    return model.geometry == Geometry::kernelGrid ? axisPositions() : summedSiteDistances();
+std::vector<double> sitePositionsFor(const Transect& transect, const ModelEntry& model) {
+    return model.geometry == Geometry::kernelGrid ? axisPositions(transect)
+                                                  : summedSiteDistances(transect);
 }

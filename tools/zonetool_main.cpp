@@ -12,6 +12,7 @@
 #include "tools/models_command.h"
 #include "tools/plot.h"
 #include "tools/profile.h"
+#include "tools/run_context.h"
 #include "tools/simulate.h"
 #include "tools/slurm.h"
 #include "tools/start_command.h"
@@ -54,21 +55,24 @@ const char* const mainHelp =
 } // namespace
 
 int zonetoolMain(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
     recordedCommandLine().assign(argv, argv + argc);
+    return runZonetool(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+}
+
+int runZonetool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.empty()) {
-        std::cerr << mainHelp;
+        err << mainHelp;
         return 2;
     }
     const std::string command = args[0];
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (isHelp(command)) {
-        std::cout << mainHelp;
+        out << mainHelp;
         return 0;
     }
     struct Command {
         const char* name;
-        int (*run)(const std::vector<std::string>&);
+        int (*run)(RunContext&, const std::vector<std::string>&);
         bool takesData; // --data and --box are read here, for the whole command
     };
     const Command commands[] = {
@@ -82,33 +86,36 @@ int zonetoolMain(int argc, char** argv) {
     };
     if (command == "help") {
         if (rest.empty()) {
-            std::cout << mainHelp;
+            out << mainHelp;
             return 0;
         }
         for (const Command& c : commands) {
             if (rest[0] == c.name) {
-                return c.run({"--help"});
+                RunContext ctx;
+                ctx.out = &out;
+                ctx.err = &err;
+                return c.run(ctx, {"--help"});
             }
         }
-        return usageError("", "unknown command '" + rest[0] + "'");
+        return usageError(err, "", "unknown command '" + rest[0] + "'");
     }
     for (const Command& c : commands) {
         if (command != c.name) {
             continue;
         }
+        // One context for everything the command does, fits on worker threads included.
+        RunContext ctx;
+        ctx.out = &out;
+        ctx.err = &err;
         if (!c.takesData) {
-            return c.run(rest);
+            return c.run(ctx, rest);
         }
-        // The transect and boxes are in force for everything the command does, fits on
-        // worker threads included (they install them again from dataContext()).
-        DataContext data;
-        std::vector<std::string> args;
-        const int dataStatus = readDataOptions(c.name, rest, args, data);
+        std::vector<std::string> commandArgs;
+        const int dataStatus = readDataOptions(c.name, rest, commandArgs, ctx.data, err);
         if (dataStatus >= 0) {
             return dataStatus;
         }
-        const DataScope dataScope(&data);
-        return c.run(args);
+        return c.run(ctx, commandArgs);
     }
-    return usageError("", "unknown command '" + command + "'");
+    return usageError(err, "", "unknown command '" + command + "'");
 }

@@ -22,7 +22,7 @@ class BorderFile : public InScratchWorkDir {
     std::string read() {
         std::string error;
         borders = Borders{-1, -1};
-        return readBorders(borderFileName, borders, error) ? "" : error;
+        return readBorders(borderFileName, 105, borders, error) ? "" : error;
     }
     Borders borders;
 };
@@ -49,7 +49,7 @@ TEST_F(BorderFile, EachBorderIsTheLastIntegerOfItsLine) {
 TEST_F(BorderFile, ProblemsNameTheFileAndTheProblem) {
     EXPECT_EQ(read(), "Error in borders.txt: cannot open the file");
     std::string error;
-    EXPECT_FALSE(readBorders("/no/such/dir/b.txt", borders, error));
+    EXPECT_FALSE(readBorders("/no/such/dir/b.txt", 105, borders, error));
     EXPECT_EQ(error, "Error in /no/such/dir/b.txt: cannot open the file");
 
     const std::pair<const char*, const char*> cases[] = {

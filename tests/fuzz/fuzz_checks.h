@@ -123,7 +123,7 @@ inline std::string checkBorders(const std::uint8_t* data, std::size_t size) {
     }
     Borders borders{-7, -7};
     std::string error;
-    if (readBorders(file.path(), borders, error)) {
+    if (readBorders(file.path(), 105, borders, error)) {
         if (!error.empty()) {
             return "error text on success";
         }

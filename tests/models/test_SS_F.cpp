@@ -35,7 +35,7 @@ class SelfingModels : public InScratchWorkDir {
 };
 
 TEST_F(SelfingModels, PenaltiesInOrderOfTestsWithSigmaBeforeTheLastTwoRates) {
-    for (ObjectiveFunction* model : {ss3_fr, ss3_FG}) {
+    for (ObjectiveFunction* model : std::initializer_list<ObjectiveFunction*>{ss3_fr, ss3_FG}) {
         EXPECT_EQ(callObjective(model, {1, 1, 1, 1, 1, 1, 0.5, 10, 1.5, 0.5}), 250000);
         EXPECT_EQ(callObjective(model, {1, 1, 1, 1, 1, 1, 0.5, -0.5, 0.5, 0.5}), 150000);
         EXPECT_EQ(callObjective(model, {1, 1, 1, 1, 1, 1, 0.5, -1, 2, 2}), 200000);
@@ -47,7 +47,7 @@ TEST_F(SelfingModels, PenaltiesInOrderOfTestsWithSigmaBeforeTheLastTwoRates) {
 }
 
 TEST_F(SelfingModels, NonFiniteParametersAreNeverSimulated) {
-    for (ObjectiveFunction* model : {ss3_fr, ss3_FG}) {
+    for (ObjectiveFunction* model : std::initializer_list<ObjectiveFunction*>{ss3_fr, ss3_FG}) {
         EXPECT_EQ(callObjective(model, {1, 1, 1, 1, 1, 1, 0.5, 10, nan, 0.5}), 100000);
         EXPECT_EQ(callObjective(model, {1, 1, 1, 1, 1, 1, nan, -1, 0.5, 0.5}), 100000);
         EXPECT_EQ(callObjective(model, {1, 1, 1, 1, 1, 1, 0.5, -1, nan, 0.5}), 200000);
@@ -60,19 +60,19 @@ TEST_F(SelfingModels, NonFiniteParametersAreNeverSimulated) {
 // without simulating and keeps the first message of a series.
 TEST_F(SelfingModels, BorderFileIsReadBeforeTheBoundsCheck) {
     SimulationReport report;
-    simulationReport() = &report;
     FailureSink failures;
-    const FailureScope scope(failures);
+    ModelContext context;
+    context.failures = &failures;
+    context.simulation.report = &report;
     std::ofstream("borders.txt") << "40\nno border\n";
-    EXPECT_EQ(callObjective(ss3_fr, {-1, 1, 1, 1, 1, 1, 0.5, 10, 0.5, 0.5}), 100000);
+    EXPECT_EQ(callObjective(ss3_fr, context, {-1, 1, 1, 1, 1, 1, 0.5, 10, 0.5, 0.5}), 100000);
     EXPECT_EQ(failures.message(), "Error in borders.txt: line 2 holds no integer");
     std::ofstream("borders.txt") << "-5\n70\n";
-    EXPECT_EQ(callObjective(ss3_FG, {1, 1, 1, 1, 1, 1, 0.5, 10, 0.5, 0.5}), 100000);
+    EXPECT_EQ(callObjective(ss3_FG, context, {1, 1, 1, 1, 1, 1, 0.5, 10, 0.5, 0.5}), 100000);
     EXPECT_EQ(failures.message(), "Error in borders.txt: line 2 holds no integer");
     failures.clear();
-    EXPECT_EQ(callObjective(ss3_FG, {1, 1, 1, 1, 1, 1, 0.5, 10, 0.5, 0.5}), 100000);
+    EXPECT_EQ(callObjective(ss3_FG, context, {1, 1, 1, 1, 1, 1, 0.5, 10, 0.5, 0.5}), 100000);
     EXPECT_EQ(failures.message(), "Error in borders.txt: border 1 is -5, outside 0 to 105");
-    simulationReport() = nullptr;
     EXPECT_EQ(report.runs, 0);
 }
 

@@ -6,13 +6,18 @@
 
 #include <cmath>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "data/active_transect.h"
+#include "models/model_context.h"
 #include "models/model_table.h"
 #include "models/scaled_boxes.h"
+#include "models/ss.h"
 #include "population/simulation_report.h"
+#include "support/quick_fit.h"
 #include "support/work_dir.h"
 
 namespace {
@@ -74,19 +79,21 @@ struct Outcome {
     std::vector<Genotype> predictions;
 };
 
-Outcome evaluate(const Point& p, const std::vector<double>& x) {
+// The point evaluated in `base` (its transect and boxes), recording the run.
+Outcome evaluate(const Point& p, const std::vector<double>& x,
+                 const ModelContext& base = ModelContext{}) {
     NRvector<double> v(static_cast<int>(x.size()));
     for (std::size_t i = 0; i < x.size(); ++i) {
         v[static_cast<int>(i)] = x[i];
     }
     SimulationReport report;
     report.keepPredictions = true;
-    simulationReport() = &report;
+    ModelContext context = base;
+    context.simulation.report = &report;
     testing::internal::CaptureStdout();
     Outcome o;
-    o.value = findModel(p.model)->objective(v);
+    o.value = findModel(p.model)->evaluate(context, v);
     o.lines = testing::internal::GetCapturedStdout();
-    simulationReport() = nullptr;
     o.runs = report.runs;
     o.generations = report.generations;
     o.converged = report.converged;
@@ -153,9 +160,10 @@ TEST_F(OnAnyTransect, TheExampleFileGivesTheBuiltInResultsOfEveryModel) {
     for (const Point& p : points) {
         SCOPED_TRACE(trace(p));
         const Outcome builtIn = evaluate(p, p.x);
-        const TransectScope transectScope(&fromFile);
-        const BoxScope boxScope(boxes.boxes());
-        expectSame(evaluate(p, p.x), builtIn);
+        ModelContext context;
+        context.transect = &fromFile;
+        context.boxes = boxes.boxes();
+        expectSame(evaluate(p, p.x, context), builtIn);
     }
 }
 
@@ -183,14 +191,15 @@ TEST_F(OnAnyTransect, ATransectTwiceAsLongGivesTheSameValuesAtTwiceTheLengths) {
             }
         }
         const Outcome builtIn = evaluate(p, p.x);
-        const TransectScope transectScope(&stretched);
-        const BoxScope boxScope(boxes.boxes());
-        const Outcome onStretched = evaluate(p, doubled);
+        ModelContext context;
+        context.transect = &stretched;
+        context.boxes = boxes.boxes();
+        const Outcome onStretched = evaluate(p, doubled, context);
         NRvector<double> x(static_cast<int>(doubled.size()));
         for (std::size_t i = 0; i < doubled.size(); ++i) {
             x[static_cast<int>(i)] = doubled[i];
         }
-        const double penalty = boxPenalty(activeBox(p.model), x);
+        const double penalty = boxPenalty(context.box(p.model), x);
         if (penalty != 0.0 && penalty != builtIn.value) {
             // A length beyond its bound is priced by its own size, which doubled too.
             EXPECT_EQ(onStretched.value, penalty);
@@ -199,4 +208,59 @@ TEST_F(OnAnyTransect, ATransectTwiceAsLongGivesTheSameValuesAtTwiceTheLengths) {
             expectSame(onStretched, builtIn);
         }
     }
+}
+
+// Two evaluations on two threads at once, each in its own context (the built-in transect, and
+// three sites of 3000 individuals each with boxes scaled to them): each thread's values are
+// those of the same evaluations made alone, bit for bit, for a stepping-stone and a kernel model.
+// Nothing of one context leaks into the other thread.
+TEST(ContextsOnThreads, TwoTransectsAtOnceGiveEachItsOwnValues) {
+    Transect small;
+    std::string error;
+    std::istringstream text(bigSampleTransect);
+    ASSERT_TRUE(readTransect(text, "small.tsv", small, error)) << error;
+    BoxSet smallBoxes;
+    smallBoxes.scale(transectScale(small));
+    ModelContext onSmall;
+    onSmall.transect = &small;
+    onSmall.boxes = smallBoxes.boxes();
+    const ModelContext builtIn;
+
+    const struct {
+        int model;
+        std::vector<double> x;
+    } cases[] = {{1, {1.05, 0.95, 0.3, 15}}, {7, {1.05, 0.95, 0.3, 10, 200}}};
+    const auto valuesOf = [&cases](const ModelContext& context) {
+        std::vector<double> values;
+        for (const auto& c : cases) {
+            NRvector<double> x(static_cast<int>(c.x.size()));
+            for (std::size_t j = 0; j < c.x.size(); ++j) {
+                x[static_cast<int>(j)] = c.x[j];
+            }
+            for (int repeat = 0; repeat < 3; ++repeat) {
+                values.push_back(findModel(c.model)->evaluate(context, x));
+            }
+        }
+        return values;
+    };
+    const std::vector<double> builtInAlone = valuesOf(builtIn);
+    const std::vector<double> smallAlone = valuesOf(onSmall);
+    // The two data sets give different values: a leak would show.
+    ASSERT_NE(builtInAlone[0], smallAlone[0]);
+    ASSERT_NE(builtInAlone[3], smallAlone[3]);
+
+    std::vector<double> builtInTogether;
+    std::vector<double> smallTogether;
+    std::thread first([&] { builtInTogether = valuesOf(builtIn); });
+    std::thread second([&] { smallTogether = valuesOf(onSmall); });
+    first.join();
+    second.join();
+    EXPECT_EQ(builtInTogether, builtInAlone);
+    EXPECT_EQ(smallTogether, smallAlone);
+    // zonefit's own objective keeps the built-in transect whatever the other thread does.
+    NRvector<double> x(4);
+    for (int j = 0; j < 4; ++j) {
+        x[j] = cases[0].x[static_cast<std::size_t>(j)];
+    }
+    EXPECT_EQ(ssone(x), builtInAlone[0]);
 }

@@ -1,5 +1,6 @@
 // Parameter boxes: the penalty of a point outside them, and the boxes the objectives of a
 // thread test, which a caller may replace.
+#include "models/model_context.h"
 #include "models/model_table.h"
 
 #include "models/cspace.h"
@@ -77,10 +78,10 @@ TEST(BoxPenalty, JointLowerTestChargesAllItsValuesFirst) {
     EXPECT_EQ(penaltyAt(box, {-inf, 0.5, 3.5}), inf);
 }
 
-// The objectives test the boxes installed on their thread: a narrower sigma box makes a point
-// that SS_1 simulates a penalty, a closed contact box lets C_1 refuse what it used to accept,
-// and the built-in boxes return when the scope ends and stay in force on other threads.
-TEST(ActiveBoxes, ObjectivesTestTheBoxesOfTheirThread) {
+// The objectives test the boxes of their context: a narrower sigma box makes a point that SS_1
+// simulates a penalty, a closed contact box lets C_1 refuse what it used to accept, and
+// zonefit's objectives keep the built-in boxes, on any thread.
+TEST(ContextBoxes, ObjectivesTestTheBoxesOfTheirContext) {
     const double builtinValue = callObjective(ssone, {3, 0.2, 1, 100});
     EXPECT_EQ(builtinValue, 11885.135885331507);
 
@@ -96,24 +97,25 @@ TEST(ActiveBoxes, ObjectivesTestTheBoxesOfTheirThread) {
     boxes[0].parameters = one.data();
     boxes[6].parameters = seven.data();
     {
-        const BoxScope scope(boxes.data());
-        EXPECT_EQ(&activeBox(1).parameters[0], &one[0]);
-        EXPECT_EQ(callObjective(ssone, {3, 0.2, 1, 100}), 10100000);
-        EXPECT_EQ(callObjective(ssone, {-2, -3, 1, 100}), 600000); // the joint test stays
-        EXPECT_EQ(callObjective(cone, {1, 1, 0.3, 10, 350}), 1000000);
-        EXPECT_EQ(callObjective(cone, {1, 1, 0.3, 30, 450}), 31000000);
+        ModelContext context;
+        context.boxes = boxes.data();
+        EXPECT_EQ(&context.box(1).parameters[0], &one[0]);
+        EXPECT_EQ(callObjective(ssone, context, {3, 0.2, 1, 100}), 10100000);
+        EXPECT_EQ(callObjective(ssone, context, {-2, -3, 1, 100}), 600000); // the joint test stays
+        EXPECT_EQ(callObjective(cone, context, {1, 1, 0.3, 10, 350}), 1000000);
+        EXPECT_EQ(callObjective(cone, context, {1, 1, 0.3, 30, 450}), 31000000);
         double otherThread = 0.0;
         std::thread other([&otherThread] { otherThread = callObjective(ssone, {3, 0.2, 1, 100}); });
         other.join();
         EXPECT_EQ(otherThread, builtinValue);
     }
-    EXPECT_EQ(&activeBox(1).parameters[0], &modelTable[0].parameters[0]);
+    EXPECT_EQ(&ModelContext{}.box(1).parameters[0], &modelTable[0].parameters[0]);
     EXPECT_EQ(callObjective(ssone, {3, 0.2, 1, 100}), builtinValue);
 }
 
-TEST(ActiveBoxes, BuiltInBoxesAreTheTableRows) {
+TEST(ContextBoxes, BuiltInBoxesAreTheTableRows) {
     for (const ModelEntry& model : modelTable) {
-        const ModelBox& box = activeBox(model.number);
+        const ModelBox& box = ModelContext{}.box(model.number);
         EXPECT_EQ(box.parameters, model.parameters) << model.name;
         EXPECT_EQ(box.parameterCount, model.parameterCount) << model.name;
         const bool kernelTen = model.number == 7 || model.number == 8;

@@ -1,3 +1,4 @@
+#include "data/active_transect.h"
 #include "models/cspace.h"
 
 #include <cmath>
@@ -117,16 +118,20 @@ TEST(CspaceKernel, OffsetsAndPointsSpanThreeSigma) {
 }
 
 TEST(CspaceGrid, SpacingAndIndices) {
-    EXPECT_DOUBLE_EQ(gridSpacing(200), 4.26644);
-    EXPECT_DOUBLE_EQ(gridSpacing(400), 2.13322);
+    EXPECT_DOUBLE_EQ(gridSpacing(builtInTransectValue(), 200), 4.26644);
+    EXPECT_DOUBLE_EQ(gridSpacing(builtInTransectValue(), 400), 2.13322);
     // The largest position (site 101) lands on the last deme exactly, without clamping.
-    EXPECT_EQ(static_cast<int>(std::ceil(sitePosition[101] / gridSpacing(200))), 200);
-    EXPECT_EQ(static_cast<int>(std::ceil(sitePosition[101] / gridSpacing(400))), 400);
-    EXPECT_EQ(gridIndex(0.0, gridSpacing(200), 200), 0);
-    EXPECT_EQ(gridIndex(10.675, gridSpacing(200), 200), 3);
-    EXPECT_EQ(gridIndex(599.9, gridSpacing(200), 200), 141);
-    EXPECT_EQ(gridIndex(206, gridSpacing(400), 400), 97);
-    EXPECT_EQ(gridIndex(680, gridSpacing(400), 400), 319);
+    EXPECT_EQ(
+        static_cast<int>(std::ceil(sitePosition[101] / gridSpacing(builtInTransectValue(), 200))),
+        200);
+    EXPECT_EQ(
+        static_cast<int>(std::ceil(sitePosition[101] / gridSpacing(builtInTransectValue(), 400))),
+        400);
+    EXPECT_EQ(gridIndex(0.0, gridSpacing(builtInTransectValue(), 200), 200), 0);
+    EXPECT_EQ(gridIndex(10.675, gridSpacing(builtInTransectValue(), 200), 200), 3);
+    EXPECT_EQ(gridIndex(599.9, gridSpacing(builtInTransectValue(), 200), 200), 141);
+    EXPECT_EQ(gridIndex(206, gridSpacing(builtInTransectValue(), 400), 400), 97);
+    EXPECT_EQ(gridIndex(680, gridSpacing(builtInTransectValue(), 400), 400), 319);
     // Beyond the last deme the index stays on it.
     EXPECT_EQ(gridIndex(853.3, 4.26644, 200), 200);
     EXPECT_EQ(gridIndex(2000, 4.26644, 200), 200);

@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "models/SS_F.h"
 #include "models/cspace.h"
+#include "models/model_context.h"
+#include "models/model_table.h"
 #include "models/ss.h"
 #include "population/simulation_report.h"
 #include "support/work_dir.h"
@@ -100,15 +103,18 @@ class RecordedEvaluations : public InScratchWorkDir {
             for (std::size_t i = 0; i < r.x.size(); ++i) {
                 x[static_cast<int>(i)] = r.x[i];
             }
+            // zonefit's own objective for the value and the lines; the same model in a context
+            // that records the run for its generations.
+            testing::internal::CaptureStdout();
+            const double value = r.objective(x);
+            const std::string lines = testing::internal::GetCapturedStdout();
             SimulationReport report;
-            double value = 0.0;
-            std::string lines;
-            {
-                const ScopedSimulationReport recording(report);
-                testing::internal::CaptureStdout();
-                value = r.objective(x);
-                lines = testing::internal::GetCapturedStdout();
-            }
+            std::ostringstream recordedLines;
+            ModelContext recording;
+            recording.simulation.report = &report;
+            recording.simulation.diagnostics = &recordedLines;
+            EXPECT_EQ(findModel(r.model)->evaluate(recording, x), value);
+            EXPECT_EQ(recordedLines.str(), lines);
             SCOPED_TRACE("model " + std::to_string(r.model) + " at x0 = " + std::to_string(r.x[0]) +
                          ", x1 = " + std::to_string(r.x[1]));
             EXPECT_EQ(value, r.value);

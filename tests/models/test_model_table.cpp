@@ -1,4 +1,5 @@
 // The model table: parameter names and boxes, checked against the objectives themselves.
+#include "models/model_context.h"
 #include "models/model_table.h"
 
 #include "population/simulation_report.h"
@@ -44,8 +45,9 @@ double evaluate(const ModelEntry& model, const std::vector<double>& x, bool& sim
         v[static_cast<int>(j)] = x[j];
     }
     SimulationReport report;
-    const ScopedSimulationReport recording(report);
-    const double value = model.objective(v);
+    ModelContext recording;
+    recording.simulation.report = &report;
+    const double value = model.evaluate(recording, v);
     simulated = report.runs > 0;
     return value;
 }

@@ -1,5 +1,6 @@
 // Every objective of the model table answers a NaN or infinite parameter with its penalty,
 // without simulating or printing anything.
+#include "models/model_context.h"
 #include "models/model_table.h"
 
 #include "population/simulation_report.h"
@@ -60,13 +61,13 @@ class NonFiniteParameter : public InScratchWorkDir {
             point[static_cast<int>(j)] = x[j];
         }
         testing::internal::CaptureStdout();
-        const double value = model.objective(point);
+        const double value = model.evaluate(recording, point);
         printed = testing::internal::GetCapturedStdout();
         return value;
     }
 
     SimulationReport record;
-    ScopedSimulationReport installed{record};
+    const ModelContext recording{nullptr, nullptr, nullptr, {&record, nullptr, nullptr}};
 };
 
 TEST_F(NonFiniteParameter, IsAnsweredWithItsPenaltyAndNeverSimulated) {

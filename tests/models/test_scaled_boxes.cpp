@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "data/active_transect.h"
+#include "models/model_context.h"
 #include "models/scaled_boxes.h"
 
 #include <cmath>
@@ -187,17 +188,12 @@ TEST(BoxSet, CopiesOwnTheirParameters) {
     EXPECT_EQ(boxText(parameter(original, 1, "F")), "[0.25, 0.5]");
 }
 
-TEST(TransectScope, InstallsPerThreadAndNests) {
+TEST(ModelContextData, IsTheGivenTransectOrTheBuiltInOne) {
     const Transect small = evenTransect(4);
-    EXPECT_EQ(activeTransect().siteCount(), 105);
-    {
-        const TransectScope outer(&small);
-        EXPECT_EQ(activeTransect().siteCount(), 4);
-        {
-            const TransectScope inner(nullptr);
-            EXPECT_EQ(activeTransect().siteCount(), 105);
-        }
-        EXPECT_EQ(&activeTransect(), &small);
-    }
-    EXPECT_EQ(&activeTransect(), &builtInTransectValue());
+    ModelContext context;
+    EXPECT_EQ(&context.data(), &builtInTransectValue());
+    EXPECT_EQ(context.data().siteCount(), 105);
+    context.transect = &small;
+    EXPECT_EQ(&context.data(), &small);
+    EXPECT_EQ(context.data().siteCount(), 4);
 }

@@ -20,13 +20,14 @@ void fill(NRvector<double>& v, const std::vector<double>& x) {
 }
 
 // The settled evaluation of `x`, checked to carry zonefit's value bit for bit.
-SettledReport settle(int model, const std::vector<double>& x, double& value) {
+SettledReport settle(int model, const std::vector<double>& x, double& value,
+                     const ModelContext& context = ModelContext{}) {
     const ModelEntry& entry = *findModel(model);
     NRvector<double> v(static_cast<int>(x.size()));
     fill(v, x);
     SettledReport report;
-    value = evaluateModel(entry, v, ObjectiveKind::settled, &report);
-    EXPECT_EQ(report.zonefitValue, entry.objective(v));
+    value = evaluateModel(context, entry, v, ObjectiveKind::settled, &report);
+    EXPECT_EQ(report.zonefitValue, entry.evaluate(context, v));
     return report;
 }
 
@@ -116,10 +117,11 @@ TEST(SettledValue, AQuasiStationaryClineIsScoredWhereItIs) {
         << error;
     BoxSet boxes;
     boxes.scale(transectScale(transect));
-    const TransectScope transectScope(&transect);
-    const BoxScope boxScope(boxes.boxes());
+    ModelContext context;
+    context.transect = &transect;
+    context.boxes = boxes.boxes();
     double value = 0.0;
-    const SettledReport r = settle(7, {1.03, 1.03, 0.25, 4, 160}, value);
+    const SettledReport r = settle(7, {1.03, 1.03, 0.25, 4, 160}, value, context);
     EXPECT_EQ(r.zonefitValue, 143.81393531465275);
     EXPECT_EQ(r.zonefitGenerations, 678);
     EXPECT_EQ(r.kind, StateKind::quasiStationary);
@@ -141,8 +143,9 @@ TEST(SettledValue, ARowThatLosesAnObservedGenotypeIsNamedAndPenalised) {
         << error;
     BoxSet boxes;
     boxes.scale(transectScale(transect));
-    const TransectScope transectScope(&transect);
-    const BoxScope boxScope(boxes.boxes());
+    ModelContext context;
+    context.transect = &transect;
+    context.boxes = boxes.boxes();
     const struct {
         int model;
         std::vector<double> x;
@@ -156,15 +159,15 @@ TEST(SettledValue, ARowThatLosesAnObservedGenotypeIsNamedAndPenalised) {
     double value = 0.0;
     for (const auto& c : lost) {
         SCOPED_TRACE(c.model);
-        const SettledReport r = settle(c.model, c.x, value);
+        const SettledReport r = settle(c.model, c.x, value, context);
         EXPECT_EQ(r.zonefitValue, c.zonefit);
         EXPECT_EQ(r.kind, StateKind::alleleLost);
         EXPECT_EQ(std::string(stateKindText(r.kind)), "allele lost");
-        EXPECT_NEAR(value, activeBox(c.model).penaltyUnit + c.stop, 1e-6);
+        EXPECT_NEAR(value, context.box(c.model).penaltyUnit + c.stop, 1e-6);
         EXPECT_LT(r.lastChange, 1e-13);
     }
     // Both alleles kept where the heterozygote is the fitter: an equilibrium.
-    const SettledReport kept = settle(1, {0.9, 0.9, 0.3, 15}, value);
+    const SettledReport kept = settle(1, {0.9, 0.9, 0.3, 15}, value, context);
     EXPECT_EQ(kept.kind, StateKind::equilibrium);
     EXPECT_NEAR(value, 13.018185536765859, 1e-6);
 }
@@ -207,7 +210,7 @@ TEST(SettledValue, TheZonefitKindIsTheModelsObjective) {
     fill(x, {1.05, 0.95, 0.95, 1.05, 0.3, 10, 450});
     SettledReport report;
     report.kind = StateKind::unsettled;
-    const double value = evaluateModel(entry, x, ObjectiveKind::zonefit, &report);
+    const double value = evaluateModel(ModelContext{}, entry, x, ObjectiveKind::zonefit, &report);
     EXPECT_EQ(value, entry.objective(x));
     EXPECT_EQ(report.zonefitValue, value);
     EXPECT_EQ(report.kind, StateKind::none);

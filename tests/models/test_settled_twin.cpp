@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "models/model_context.h"
 #include "models/model_table.h"
 #include "models/settled_objective.h"
 #include "population/row_hook.h"
@@ -40,8 +41,9 @@ double valueOf(const ModelEntry& model, const NRvector<double>& x,
     hook.mode = RowHook::Mode::replace;
     hook.state.larvae = twin.larvae;
     hook.state.adults = twin.adults;
-    const ScopedRowHook scope(hook);
-    return model.objective(x);
+    ModelContext context;
+    context.simulation.rowHook = &hook;
+    return model.evaluate(context, x);
 }
 
 class SettledAgainstTwin : public InScratchWorkDir, public testing::WithParamInterface<int> {
@@ -75,13 +77,14 @@ TEST_P(SettledAgainstTwin, AgreesWhereTheTwinSettles) {
         }
         SCOPED_TRACE(where.str());
         SettledReport report;
-        const double value = evaluateModel(model, x, ObjectiveKind::settled, &report);
-        EXPECT_EQ(evaluateModel(model, x, ObjectiveKind::settled), value) << "without a report";
+        const ModelContext builtIn;
+        const double value = evaluateModel(builtIn, model, x, ObjectiveKind::settled, &report);
+        EXPECT_EQ(evaluateModel(builtIn, model, x, ObjectiveKind::settled), value)
+            << "without a report";
         RowHook captured;
-        {
-            const ScopedRowHook scope(captured);
-            model.objective(x);
-        }
+        ModelContext capturing;
+        capturing.simulation.rowHook = &captured;
+        model.evaluate(capturing, x);
         if (!captured.captured) {
             EXPECT_EQ(report.kind, StateKind::none);
             continue;
@@ -114,7 +117,7 @@ TEST_P(SettledAgainstTwin, AgreesWhereTheTwinSettles) {
                 }
             }
             EXPECT_TRUE(falling);
-            const double unit = activeBox(model.number).penaltyUnit;
+            const double unit = builtIn.box(model.number).penaltyUnit;
             if (value != unit + twinValue) {
                 EXPECT_NEAR(value, unit + twinValue, 1e-6);
             }

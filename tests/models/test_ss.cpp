@@ -92,18 +92,19 @@ TEST_F(SteppingStone, NonFiniteParametersAreNeverSimulated) {
 // outside the box; the objective answers one penalty unit and the process goes on.
 TEST_F(SteppingStone, BorderFileIsReadBeforeTheBoundsCheck) {
     FailureSink failures;
-    const FailureScope scope(failures);
+    ModelContext context;
+    context.failures = &failures;
     std::remove("borders.txt");
-    EXPECT_EQ(callObjective(ssthree, {-1, 1, 1, 1, 1, 1, 0.3, 10}), 100000);
+    EXPECT_EQ(callObjective(ssthree, context, {-1, 1, 1, 1, 1, 1, 0.3, 10}), 100000);
     EXPECT_EQ(failures.message(), "Error in borders.txt: cannot open the file");
     failures.clear();
     std::ofstream("borders.txt") << "40\n";
-    EXPECT_EQ(callObjective(ss3_F0, {-1, 1, 1, 1, 1, 1, 10}), 100000);
+    EXPECT_EQ(callObjective(ss3_F0, context, {-1, 1, 1, 1, 1, 1, 10}), 100000);
     EXPECT_EQ(failures.message(), "Error in borders.txt: fewer than two lines");
     // Mended, the file reads again at the next call.
     failures.clear();
     borders(40, 70);
-    EXPECT_EQ(callObjective(ss3_F0, {-1, 1, 1, 1, 1, 1, 10}), 200000);
+    EXPECT_EQ(callObjective(ss3_F0, context, {-1, 1, 1, 1, 1, 1, 10}), 200000);
     EXPECT_FALSE(failures.failed());
 }
 

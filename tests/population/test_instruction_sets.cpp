@@ -9,6 +9,7 @@
 
 #include "population/instruction_set.h"
 #include "population/population.h"
+#include "population/simulation_context.h"
 #include "population/simulation_report.h"
 #include "random_inputs.h"
 #include "reference/plain_population.h"
@@ -52,12 +53,12 @@ struct Run {
 template <class Call> Run observe(Call call) {
     SimulationReport report;
     report.keepChanges = true;
-    simulationReport() = &report;
+    SimulationContext context;
+    context.report = &report;
     testing::internal::CaptureStdout();
-    call();
+    call(context);
     Run run;
     run.output = testing::internal::GetCapturedStdout();
-    simulationReport() = nullptr;
     run.generations = report.generations;
     run.changes = report.recentChanges;
     return run;
@@ -88,16 +89,18 @@ void compareAtLevel(InstructionSet level) {
         const int cap = inputs::uniformInt(rng, 1, 2000);
         for (int form = 0; form < 3; ++form) {
             std::vector<Genotype> fast, reference;
-            const Run fastRun = observe([&] {
-                fast = form == 0   ? simulate(row, rates, fitness, selfing[0], tol, cap)
-                       : form == 1 ? simulate(row, rates, fitness, selfing, tol, cap)
-                                   : simulateByGenotype(row, rates, fitness, byGenotype, tol, cap);
+            const Run fastRun = observe([&](const SimulationContext& c) {
+                fast = form == 0 ? simulate(c, row, rates, fitness, selfing[0], tol, cap)
+                       : form == 1
+                           ? simulate(c, row, rates, fitness, selfing, tol, cap)
+                           : simulateByGenotype(c, row, rates, fitness, byGenotype, tol, cap);
             });
-            const Run plainRun = observe([&] {
-                reference = form == 0   ? plain::simulate(row, rates, fitness, selfing[0], tol, cap)
-                            : form == 1 ? plain::simulate(row, rates, fitness, selfing, tol, cap)
-                                        : plain::simulateByGenotype(row, rates, fitness, byGenotype,
-                                                                    tol, cap);
+            const Run plainRun = observe([&](const SimulationContext& c) {
+                reference =
+                    form == 0 ? plain::simulate(c, row, rates, fitness, selfing[0], tol, cap)
+                    : form == 1
+                        ? plain::simulate(c, row, rates, fitness, selfing, tol, cap)
+                        : plain::simulateByGenotype(c, row, rates, fitness, byGenotype, tol, cap);
             });
             EXPECT_EQ(fastRun.output, plainRun.output);
             EXPECT_EQ(fastRun.generations, plainRun.generations);
@@ -115,12 +118,12 @@ void compareAtLevel(InstructionSet level) {
                                             inputs::fitness(rng)};
         double F = selfing[0], tolerance = tol;
         int kernelCap = cap, border1 = demes / 3, border2 = 2 * demes / 3;
-        const Run fastRun = observe([&] {
-            simulate(grid, k.weights, k.offsets, regions, F, tolerance, kernelCap, border1, border2,
-                     k.step);
+        const Run fastRun = observe([&](const SimulationContext& c) {
+            simulate(c, grid, k.weights, k.offsets, regions, F, tolerance, kernelCap, border1,
+                     border2, k.step);
         });
-        const Run plainRun = observe([&] {
-            plain::simulate(expected, k.weights, k.offsets, regions, F, tolerance, kernelCap,
+        const Run plainRun = observe([&](const SimulationContext& c) {
+            plain::simulate(c, expected, k.weights, k.offsets, regions, F, tolerance, kernelCap,
                             border1, border2, k.step);
         });
         EXPECT_EQ(fastRun.output, plainRun.output);
@@ -152,16 +155,18 @@ void compareRowSizesAtLevel(InstructionSet level) {
         }
         for (int form = 0; form < 3; ++form) {
             std::vector<Genotype> fast, reference;
-            const Run fastRun = observe([&] {
-                fast = form == 0   ? simulate(row, rates, fitness, 0.3, 1e-8, 300)
-                       : form == 1 ? simulate(row, rates, fitness, selfing, 1e-8, 300)
-                                   : simulateByGenotype(row, rates, fitness, byGenotype, 1e-8, 300);
+            const Run fastRun = observe([&](const SimulationContext& c) {
+                fast = form == 0 ? simulate(c, row, rates, fitness, 0.3, 1e-8, 300)
+                       : form == 1
+                           ? simulate(c, row, rates, fitness, selfing, 1e-8, 300)
+                           : simulateByGenotype(c, row, rates, fitness, byGenotype, 1e-8, 300);
             });
-            const Run plainRun = observe([&] {
-                reference = form == 0   ? plain::simulate(row, rates, fitness, 0.3, 1e-8, 300)
-                            : form == 1 ? plain::simulate(row, rates, fitness, selfing, 1e-8, 300)
-                                        : plain::simulateByGenotype(row, rates, fitness, byGenotype,
-                                                                    1e-8, 300);
+            const Run plainRun = observe([&](const SimulationContext& c) {
+                reference =
+                    form == 0 ? plain::simulate(c, row, rates, fitness, 0.3, 1e-8, 300)
+                    : form == 1
+                        ? plain::simulate(c, row, rates, fitness, selfing, 1e-8, 300)
+                        : plain::simulateByGenotype(c, row, rates, fitness, byGenotype, 1e-8, 300);
             });
             EXPECT_EQ(fastRun.output, plainRun.output) << n << " demes, form " << form;
             EXPECT_EQ(fastRun.generations, plainRun.generations) << n << " demes, form " << form;
@@ -180,12 +185,12 @@ void compareRowSizesAtLevel(InstructionSet level) {
         std::vector<Population> expected = grid;
         double F = 0.3, tolerance = 1e-8;
         int cap = 300, border1 = demes / 3, border2 = 2 * demes / 3;
-        const Run fastRun = observe([&] {
-            simulate(grid, k.weights, k.offsets, regions, F, tolerance, cap, border1, border2,
+        const Run fastRun = observe([&](const SimulationContext& c) {
+            simulate(c, grid, k.weights, k.offsets, regions, F, tolerance, cap, border1, border2,
                      k.step);
         });
-        const Run plainRun = observe([&] {
-            plain::simulate(expected, k.weights, k.offsets, regions, F, tolerance, cap, border1,
+        const Run plainRun = observe([&](const SimulationContext& c) {
+            plain::simulate(c, expected, k.weights, k.offsets, regions, F, tolerance, cap, border1,
                             border2, k.step);
         });
         EXPECT_EQ(fastRun.output, plainRun.output) << "kernel, " << demes << " demes";
@@ -212,7 +217,9 @@ std::vector<std::vector<double>> changesAt(InstructionSet level) {
         for (int i = 0; i < n; ++i) {
             fitness.push_back(inputs::fitness(rng));
         }
-        all.push_back(observe([&] { simulate(row, rates, fitness, 0.4, 1e-8, 3000); }).changes);
+        all.push_back(observe([&](const SimulationContext& c) {
+                          simulate(c, row, rates, fitness, 0.4, 1e-8, 3000);
+                      }).changes);
     }
     return all;
 }

@@ -13,6 +13,7 @@
 
 #include "population/mating.h"
 #include "population/population.h"
+#include "population/simulation_context.h"
 #include "population/simulation_report.h"
 #include "reference/plain_population.h"
 
@@ -55,10 +56,10 @@ Population demeWithStages(const Genotype& virgins, const Genotype& zygotes) {
     return deme;
 }
 
-// Installs a simulation record for the lifetime of the object.
+// A simulation record and the context that passes it down.
 struct ReportScope {
     SimulationReport report;
-    ScopedSimulationReport installed{report};
+    SimulationContext context{&report, nullptr, nullptr};
 };
 
 } // namespace
@@ -374,7 +375,7 @@ TEST(SteppingStoneSimulation, EquilibriumStopsAfterOneGeneration) {
     const std::vector<Genotype> fitness(105, Genotype{1, 1, 1});
     testing::internal::CaptureStdout();
     const std::vector<Genotype> adults =
-        simulate(uniformRow(105), rates, fitness, 0.0, 1e-8, 1000000);
+        simulate(scope.context, uniformRow(105), rates, fitness, 0.0, 1e-8, 1000000);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(scope.report.runs, 1);
     EXPECT_EQ(scope.report.generations, 1);
@@ -405,7 +406,7 @@ TEST(SteppingStoneSimulation, CapOfOneReportsAndMarks) {
 
     ReportScope scope;
     testing::internal::CaptureStdout();
-    const std::vector<Genotype> adults = simulate(row, rates, fitness, 0.5, 1e-8, 1);
+    const std::vector<Genotype> adults = simulate(scope.context, row, rates, fitness, 0.5, 1e-8, 1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), capMessage + "0.5 0.25 1.5 1.25 2.5 2.25\n");
     EXPECT_EQ(scope.report.generations, 1);
     EXPECT_FALSE(scope.report.converged);
@@ -436,11 +437,11 @@ TEST(SteppingStoneSimulation, CapBelowOneReturnsMarkedStartState) {
     const std::vector<double> rates(3, 0.3);
     const std::vector<Genotype> fitness(4, Genotype{1, 2, 3});
     testing::internal::CaptureStdout();
-    const std::vector<Genotype> first = simulate(row, rates, fitness, 0.0, 1e-8, 0);
+    const std::vector<Genotype> first = simulate(scope.context, row, rates, fitness, 0.0, 1e-8, 0);
     const std::vector<Genotype> second =
-        simulate(row, rates, fitness, std::vector<double>(4, 0.0), 1e-8, -5);
-    const std::vector<Genotype> third =
-        simulateByGenotype(row, rates, fitness, std::vector<double>{0, 0, 0}, 1e-8, 0);
+        simulate(scope.context, row, rates, fitness, std::vector<double>(4, 0.0), 1e-8, -5);
+    const std::vector<Genotype> third = simulateByGenotype(scope.context, row, rates, fitness,
+                                                           std::vector<double>{0, 0, 0}, 1e-8, 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(scope.report.runs, 3);
     EXPECT_EQ(scope.report.generations, 0);
@@ -467,7 +468,7 @@ TEST(SteppingStoneSimulation, NotANumberChangesDoNotKeepTheRunGoing) {
     // after one generation instead of running to the cap.
     ReportScope scope;
     const std::vector<Genotype> adults =
-        simulate(uniformRow(5), std::vector<double>(4, 0.1),
+        simulate(scope.context, uniformRow(5), std::vector<double>(4, 0.1),
                  std::vector<Genotype>(5, Genotype{0, 0, 0}), 0.0, 1e-8, 1000000);
     EXPECT_EQ(scope.report.generations, 1);
     EXPECT_TRUE(std::isnan(adults[2].SI));
@@ -496,7 +497,8 @@ TEST(KernelSimulation, SingleRegionCapReportsTwoNumbers) {
     int cap = 3;
     int border = 100000;
     testing::internal::CaptureStdout();
-    simulate(row, weights, offsets, fitness, 0.25, tolerance, cap, border, border, 4.26644);
+    simulate(scope.context, row, weights, offsets, fitness, 0.25, tolerance, cap, border, border,
+             4.26644);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), capMessage + "1 0.6\n");
     EXPECT_EQ(scope.report.generations, 3);
     EXPECT_FALSE(scope.report.converged);
@@ -529,8 +531,8 @@ TEST(KernelSimulation, EquilibriumStopsAfterOneGeneration) {
     int cap = 100000;
     int border1 = 100000, border2 = 100000;
     testing::internal::CaptureStdout();
-    simulate(row, weights, offsets, {Genotype{1, 1, 1}}, 0.0, tolerance, cap, border1, border2,
-             2.13322);
+    simulate(scope.context, row, weights, offsets, {Genotype{1, 1, 1}}, 0.0, tolerance, cap,
+             border1, border2, 2.13322);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(scope.report.generations, 1);
     EXPECT_TRUE(scope.report.converged);
@@ -547,7 +549,8 @@ TEST(KernelSimulation, CapBelowOneLeavesTheRow) {
     int cap = 0;
     int border = 100000;
     testing::internal::CaptureStdout();
-    simulate(row, weights, offsets, {Genotype{2, 1, 1}}, 0.0, tolerance, cap, border, border, 1.0);
+    simulate(scope.context, row, weights, offsets, {Genotype{2, 1, 1}}, 0.0, tolerance, cap, border,
+             border, 1.0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(scope.report.runs, 1);
     EXPECT_EQ(scope.report.generations, 0);
@@ -709,12 +712,11 @@ struct Outcome {
 template <class Run> Outcome observe(Run run) {
     Outcome outcome;
     SimulationReport report;
-    {
-        const ScopedSimulationReport recording(report);
-        testing::internal::CaptureStdout();
-        run();
-        outcome.output = testing::internal::GetCapturedStdout();
-    }
+    SimulationContext context;
+    context.report = &report;
+    testing::internal::CaptureStdout();
+    run(context);
+    outcome.output = testing::internal::GetCapturedStdout();
     outcome.generations = report.generations;
     outcome.converged = report.converged;
     return outcome;
@@ -801,17 +803,18 @@ void compareSteppingStone(Mating form, std::uint64_t seed) {
         const int cap = uniformInt(rng, 1, 3000);
 
         std::vector<Genotype> fast, reference;
-        const Outcome fastRun = observe([&] {
-            fast = form == Mating::oneRate ? simulate(row, rates, fitness, F, tol, cap)
+        const Outcome fastRun = observe([&](const SimulationContext& c) {
+            fast = form == Mating::oneRate ? simulate(c, row, rates, fitness, F, tol, cap)
                    : form == Mating::ratePerDeme
-                       ? simulate(row, rates, fitness, demeSelfing, tol, cap)
-                       : simulateByGenotype(row, rates, fitness, byGenotype, tol, cap);
+                       ? simulate(c, row, rates, fitness, demeSelfing, tol, cap)
+                       : simulateByGenotype(c, row, rates, fitness, byGenotype, tol, cap);
         });
-        const Outcome plainRun = observe([&] {
-            reference = form == Mating::oneRate ? plain::simulate(row, rates, fitness, F, tol, cap)
-                        : form == Mating::ratePerDeme
-                            ? plain::simulate(row, rates, fitness, demeSelfing, tol, cap)
-                            : plain::simulateByGenotype(row, rates, fitness, byGenotype, tol, cap);
+        const Outcome plainRun = observe([&](const SimulationContext& c) {
+            reference =
+                form == Mating::oneRate ? plain::simulate(c, row, rates, fitness, F, tol, cap)
+                : form == Mating::ratePerDeme
+                    ? plain::simulate(c, row, rates, fitness, demeSelfing, tol, cap)
+                    : plain::simulateByGenotype(c, row, rates, fitness, byGenotype, tol, cap);
         });
         expectSameOutcome(fastRun, plainRun);
         expectSameResults(fast, reference);
@@ -848,10 +851,12 @@ TEST(FastAgainstPlain, ByGenotypeSumMessagesInDemeOrder) {
         const std::vector<double> rates(n - 1, 0.0);
         const std::vector<double> selfing{0.2, 0.5, 0.1};
         std::vector<Genotype> fast, reference;
-        const Outcome fastRun =
-            observe([&] { fast = simulateByGenotype(row, rates, fitness, selfing, 1e-8, 2); });
-        const Outcome plainRun = observe(
-            [&] { reference = plain::simulateByGenotype(row, rates, fitness, selfing, 1e-8, 2); });
+        const Outcome fastRun = observe([&](const SimulationContext& c) {
+            fast = simulateByGenotype(c, row, rates, fitness, selfing, 1e-8, 2);
+        });
+        const Outcome plainRun = observe([&](const SimulationContext& c) {
+            reference = plain::simulateByGenotype(c, row, rates, fitness, selfing, 1e-8, 2);
+        });
         EXPECT_NE(fastRun.output.find("zygotes off ="), std::string::npos);
         expectSameOutcome(fastRun, plainRun);
         expectSameResults(fast, reference);
@@ -870,10 +875,12 @@ TEST(FastAgainstPlain, NotANumberRows) {
                                                          : randomFitnessTriple(rng));
         const std::vector<double> rates = randomRates(rng, n);
         std::vector<Genotype> fast, reference;
-        const Outcome fastRun =
-            observe([&] { fast = simulate(row, rates, fitness, 0.3, 1e-8, 500); });
-        const Outcome plainRun =
-            observe([&] { reference = plain::simulate(row, rates, fitness, 0.3, 1e-8, 500); });
+        const Outcome fastRun = observe([&](const SimulationContext& c) {
+            fast = simulate(c, row, rates, fitness, 0.3, 1e-8, 500);
+        });
+        const Outcome plainRun = observe([&](const SimulationContext& c) {
+            reference = plain::simulate(c, row, rates, fitness, 0.3, 1e-8, 500);
+        });
         expectSameOutcome(fastRun, plainRun);
         expectSameResults(fast, reference);
 
@@ -885,13 +892,13 @@ TEST(FastAgainstPlain, NotANumberRows) {
         std::vector<Population> expected = grid;
         double F = 0.0, tol = 1e-8;
         int cap = 300, border = 100000;
-        const Outcome fastKernel = observe([&] {
-            simulate(grid, kernel.weights, kernel.offsets, lethal, F, tol, cap, border, border,
+        const Outcome fastKernel = observe([&](const SimulationContext& c) {
+            simulate(c, grid, kernel.weights, kernel.offsets, lethal, F, tol, cap, border, border,
                      kernel.step);
         });
-        const Outcome plainKernel = observe([&] {
-            plain::simulate(expected, kernel.weights, kernel.offsets, lethal, F, tol, cap, border,
-                            border, kernel.step);
+        const Outcome plainKernel = observe([&](const SimulationContext& c) {
+            plain::simulate(c, expected, kernel.weights, kernel.offsets, lethal, F, tol, cap,
+                            border, border, kernel.step);
         });
         expectSameOutcome(fastKernel, plainKernel);
         expectSameRows(grid, expected);
@@ -921,13 +928,13 @@ TEST(FastAgainstPlain, KernelSimulate) {
         int cap = uniformInt(rng, 1, n > 100 ? 300 : 2000);
 
         std::vector<Population> row = start;
-        const Outcome fastRun = observe([&] {
-            simulate(row, kernel.weights, kernel.offsets, regionFitness, F, tol, cap, border1,
+        const Outcome fastRun = observe([&](const SimulationContext& c) {
+            simulate(c, row, kernel.weights, kernel.offsets, regionFitness, F, tol, cap, border1,
                      border2, kernel.step);
         });
         std::vector<Population> expected = start;
-        const Outcome plainRun = observe([&] {
-            plain::simulate(expected, kernel.weights, kernel.offsets, regionFitness, F, tol, cap,
+        const Outcome plainRun = observe([&](const SimulationContext& c) {
+            plain::simulate(c, expected, kernel.weights, kernel.offsets, regionFitness, F, tol, cap,
                             border1, border2, kernel.step);
         });
         expectSameOutcome(fastRun, plainRun);
@@ -957,7 +964,8 @@ TEST(FastAgainstPlain, KernelSimulateToleranceEqualToChangeKeepsGoing) {
         std::vector<int> offsets = kernel.offsets;
         int cap = 1000, border = 100000;
         ReportScope scope;
-        simulate(row, weights, offsets, fitness, 0.2, tol, cap, border, border, kernel.step);
+        simulate(scope.context, row, weights, offsets, fitness, 0.2, tol, cap, border, border,
+                 kernel.step);
         if (tol == change) {
             EXPECT_GT(scope.report.generations, 1);
         } else {

@@ -6,20 +6,18 @@
 #include <vector>
 
 #include "population/population.h"
+#include "population/simulation_context.h"
 #include "population/simulation_report.h"
 #include "random_inputs.h"
 #include "reference/plain_population.h"
 
 namespace {
 
-// Installs a record that keeps the changes for the lifetime of the object.
+// A record that keeps the changes, and the context that passes it down.
 struct Recording {
     SimulationReport report;
-    explicit Recording(bool keep = true) {
-        report.keepChanges = keep;
-        simulationReport() = &report;
-    }
-    ~Recording() { simulationReport() = nullptr; }
+    SimulationContext context{&report, nullptr, nullptr};
+    explicit Recording(bool keep = true) { report.keepChanges = keep; }
 };
 
 // 2^-k for k = from..to.
@@ -52,28 +50,29 @@ TEST(RecentChanges, HalvingHeterozygotesInEveryForm) {
         {
             // 2^-27 is the first change below 1e-8: 27 generations, all kept.
             Recording rec;
-            simulate(s.row, s.rates, s.fitness, 1.0, 1e-8, 1000);
+            simulate(rec.context, s.row, s.rates, s.fitness, 1.0, 1e-8, 1000);
             EXPECT_EQ(rec.report.generations, 27);
             EXPECT_EQ(rec.report.recentChanges, halvings(1, 27)) << n << " demes";
         }
         {
             // 2^-40 is the first below 1e-12: of 40 generations the last 32 are kept.
             Recording rec;
-            simulate(s.row, s.rates, s.fitness, std::vector<double>(n, 1.0), 1e-12, 1000);
+            simulate(rec.context, s.row, s.rates, s.fitness, std::vector<double>(n, 1.0), 1e-12,
+                     1000);
             EXPECT_EQ(rec.report.generations, 40);
             EXPECT_EQ(rec.report.recentChanges, halvings(9, 40)) << n << " demes";
         }
         {
             // Stopped at the cap of 5: the five changes run.
             Recording rec;
-            simulate(s.row, s.rates, s.fitness, 1.0, 1e-8, 5);
+            simulate(rec.context, s.row, s.rates, s.fitness, 1.0, 1e-8, 5);
             EXPECT_EQ(rec.report.recentChanges, halvings(1, 5));
         }
     }
     // A lone deme runs through the per-deme steps and keeps the same measure.
     const Selfing lone(1);
     Recording rec;
-    simulate(lone.row, std::vector<double>{}, lone.fitness, 1.0, 1e-8, 1000);
+    simulate(rec.context, lone.row, std::vector<double>{}, lone.fitness, 1.0, 1e-8, 1000);
     EXPECT_EQ(rec.report.recentChanges, halvings(1, 27));
 }
 
@@ -86,7 +85,8 @@ TEST(RecentChanges, HalvingHeterozygotesUnderTheKernel) {
     double F = 1.0, tolerance = 1e-8;
     int cap = 1000, border = 100000;
     Recording rec;
-    simulate(row, weights, offsets, {Genotype{1, 1, 1}}, F, tolerance, cap, border, border, 2.5);
+    simulate(rec.context, row, weights, offsets, {Genotype{1, 1, 1}}, F, tolerance, cap, border,
+             border, 2.5);
     ASSERT_EQ(rec.report.recentChanges.size(), 27u);
     const std::vector<double> expected = halvings(1, 27);
     for (std::size_t k = 0; k < expected.size(); ++k) {
@@ -99,24 +99,25 @@ TEST(RecentChanges, KeptOnlyOnRequestAndReplacedByEachCall) {
     {
         Recording rec(false);
         rec.report.recentChanges = {7.0};
-        simulate(s.row, s.rates, s.fitness, 1.0, 1e-8, 1000);
+        simulate(rec.context, s.row, s.rates, s.fitness, 1.0, 1e-8, 1000);
         EXPECT_EQ(rec.report.recentChanges, std::vector<double>{7.0});
         EXPECT_EQ(rec.report.generations, 27);
     }
     Recording rec;
-    simulate(s.row, s.rates, s.fitness, 1.0, 1e-8, 1000);
-    simulate(s.row, s.rates, s.fitness, 1.0, 1e-8, 3);
+    simulate(rec.context, s.row, s.rates, s.fitness, 1.0, 1e-8, 1000);
+    simulate(rec.context, s.row, s.rates, s.fitness, 1.0, 1e-8, 3);
     EXPECT_EQ(rec.report.recentChanges, halvings(1, 3));
     // A cap below 1 runs no generation: nothing is left from the calls before.
-    simulate(s.row, s.rates, s.fitness, 1.0, 1e-8, 0);
+    simulate(rec.context, s.row, s.rates, s.fitness, 1.0, 1e-8, 0);
     EXPECT_TRUE(rec.report.recentChanges.empty());
     std::vector<Population> grid(10, Population(Genotype{0, 1, 0}));
-    simulate(s.row, s.rates, s.fitness, 1.0, 1e-8, 3);
+    simulate(rec.context, s.row, s.rates, s.fitness, 1.0, 1e-8, 3);
     std::vector<double> weights{1.0};
     std::vector<int> offsets{0};
     double F = 1.0, tolerance = 1e-8;
     int cap = 0, border = 100000;
-    simulate(grid, weights, offsets, {Genotype{1, 1, 1}}, F, tolerance, cap, border, border, 1.0);
+    simulate(rec.context, grid, weights, offsets, {Genotype{1, 1, 1}}, F, tolerance, cap, border,
+             border, 1.0);
     EXPECT_TRUE(rec.report.recentChanges.empty());
 }
 
@@ -145,19 +146,19 @@ TEST(RecentChanges, SameAsThePlainStepsGenerationByGeneration) {
             // Runs that reach the cap, and the by-genotype step, write lines of their own.
             testing::internal::CaptureStdout();
             if (form == 0) {
-                simulate(row, rates, fitness, demeSelfing[0], tolerance, cap);
+                simulate(rec.context, row, rates, fitness, demeSelfing[0], tolerance, cap);
                 expected = inputs::plainChanges(
                     row, fitness, tolerance, cap,
                     [&](Population& d, std::size_t) { plain::goZygotes(d, demeSelfing[0]); },
                     disperse);
             } else if (form == 1) {
-                simulate(row, rates, fitness, demeSelfing, tolerance, cap);
+                simulate(rec.context, row, rates, fitness, demeSelfing, tolerance, cap);
                 expected = inputs::plainChanges(
                     row, fitness, tolerance, cap,
                     [&](Population& d, std::size_t i) { plain::goZygotes(d, demeSelfing[i]); },
                     disperse);
             } else {
-                simulateByGenotype(row, rates, fitness, byGenotype, tolerance, cap);
+                simulateByGenotype(rec.context, row, rates, fitness, byGenotype, tolerance, cap);
                 expected = inputs::plainChanges(
                     row, fitness, tolerance, cap,
                     [&](Population& d, std::size_t) { plain::goZygotes(d, byGenotype); }, disperse);
@@ -180,7 +181,8 @@ TEST(RecentChanges, SameAsThePlainStepsGenerationByGeneration) {
         int kernelCap = cap;
         Recording rec;
         testing::internal::CaptureStdout();
-        simulate(grid, k.weights, k.offsets, regions, F, tol, kernelCap, border1, border2, k.step);
+        simulate(rec.context, grid, k.weights, k.offsets, regions, F, tol, kernelCap, border1,
+                 border2, k.step);
         testing::internal::GetCapturedStdout();
         std::vector<Genotype> fitnessOfDeme;
         for (int i = 0; i < demes; ++i) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "population/row_hook.h"
+#include "population/simulation_context.h"
 #include "population/simulation_report.h"
 #include "random_inputs.h"
 
@@ -33,20 +34,14 @@ void expectSameRow(const std::vector<Genotype>& a, const std::vector<Genotype>& 
 // two end states and generation counts must agree.
 template <class Form> void expectContinuationIsTheLongerRun(Form form, double coarse, double fine) {
     RowHook first;
-    {
-        const ScopedRowHook scope(first);
-        form(coarse, 100000);
-    }
+    form(SimulationContext{nullptr, nullptr, &first}, coarse, 100000);
     ASSERT_TRUE(first.captured);
     ASSERT_TRUE(first.state.converged);
     const int firstGenerations = first.state.generations;
     ASSERT_TRUE(continueRow(first.dynamics, first.state, fine, 100000));
 
     RowHook whole;
-    {
-        const ScopedRowHook scope(whole);
-        form(fine, 100000);
-    }
+    form(SimulationContext{nullptr, nullptr, &whole}, fine, 100000);
     ASSERT_TRUE(whole.captured);
     EXPECT_EQ(firstGenerations + first.state.generations, whole.state.generations);
     EXPECT_EQ(first.state.converged, whole.state.converged);
@@ -81,13 +76,19 @@ TEST(RowHook, AContinuedRunIsTheRunWithTheSmallerTolerance) {
         const std::vector<double> byGenotype = {inputs::uniform(rng, 0, 0.9),
                                                 inputs::uniform(rng, 0, 0.9),
                                                 inputs::uniform(rng, 0, 0.9)};
+        expectContinuationIsTheLongerRun([&](const SimulationContext& c, double tol,
+                                             int cap) { simulate(c, row, m, f, F, tol, cap); },
+                                         1e-6, 1e-11);
         expectContinuationIsTheLongerRun(
-            [&](double tol, int cap) { simulate(row, m, f, F, tol, cap); }, 1e-6, 1e-11);
+            [&](const SimulationContext& c, double tol, int cap) {
+                simulate(c, row, m, f, perDeme, tol, cap);
+            },
+            1e-6, 1e-11);
         expectContinuationIsTheLongerRun(
-            [&](double tol, int cap) { simulate(row, m, f, perDeme, tol, cap); }, 1e-6, 1e-11);
-        expectContinuationIsTheLongerRun(
-            [&](double tol, int cap) { simulateByGenotype(row, m, f, byGenotype, tol, cap); }, 1e-6,
-            1e-11);
+            [&](const SimulationContext& c, double tol, int cap) {
+                simulateByGenotype(c, row, m, f, byGenotype, tol, cap);
+            },
+            1e-6, 1e-11);
 
         const inputs::Kernel k = inputs::kernel(rng);
         const int reach = k.offsets.back();
@@ -97,10 +98,11 @@ TEST(RowHook, AContinuedRunIsTheRunWithTheSmallerTolerance) {
         int border1 = inputs::uniformInt(rng, 0, demes);
         int border2 = inputs::uniformInt(rng, border1, demes + 1);
         expectContinuationIsTheLongerRun(
-            [&](double tol, int cap) {
+            [&](const SimulationContext& c, double tol, int cap) {
                 std::vector<Population> copy = grid;
                 std::vector<int> offsets = k.offsets;
-                simulate(copy, k.weights, offsets, regions, F, tol, cap, border1, border2, k.step);
+                simulate(c, copy, k.weights, offsets, regions, F, tol, cap, border1, border2,
+                         k.step);
             },
             1e-6, 1e-11);
     }
@@ -116,9 +118,8 @@ TEST(RowHook, AReplacingHookAnswersWithItsStateAndRunsNothing) {
     hook.state.larvae = hook.state.adults;
     hook.recordedGenerations = 1234;
     SimulationReport report;
-    const ScopedSimulationReport recording(report);
-    const ScopedRowHook scope(hook);
-    expectSameRow(simulate(row, m, f, 0.5, 1e-8, 1000), hook.state.adults);
+    const SimulationContext scope{&report, nullptr, &hook};
+    expectSameRow(simulate(scope, row, m, f, 0.5, 1e-8, 1000), hook.state.adults);
     EXPECT_EQ(report.generations, 1234);
     EXPECT_TRUE(report.converged);
     EXPECT_FALSE(hook.captured);
@@ -130,7 +131,7 @@ TEST(RowHook, AReplacingHookAnswersWithItsStateAndRunsNothing) {
     int border2 = 3;
     double tolerance = 1e-8;
     int cap = 1000;
-    simulate(grid, {1, 2, 1}, offsets, f, 0.0, tolerance, cap, border1, border2, 1.0);
+    simulate(scope, grid, {1, 2, 1}, offsets, f, 0.0, tolerance, cap, border1, border2, 1.0);
     for (std::size_t i = 0; i < grid.size(); ++i) {
         EXPECT_EQ(grid[i].adults.SS, hook.state.adults[i].SS);
         EXPECT_EQ(grid[i].larvae.II, hook.state.larvae[i].II);
@@ -168,8 +169,8 @@ TEST(RowHook, AFollowUpAfterTheCaptureChangesWhatTheFormAnswers) {
         h.state.adults.assign(h.state.adults.size(), Genotype{0.0, 1.0, 0.0});
         h.state.larvae = h.state.adults;
     };
-    const ScopedRowHook scope(hook);
-    const std::vector<Genotype> answer = simulate(row, m, f, 0.5, 1e-8, 1000);
+    const SimulationContext scope{nullptr, nullptr, &hook};
+    const std::vector<Genotype> answer = simulate(scope, row, m, f, 0.5, 1e-8, 1000);
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(hook.captured);
     expectSameRow(answer, hook.state.adults);
@@ -181,7 +182,7 @@ TEST(RowHook, AFollowUpAfterTheCaptureChangesWhatTheFormAnswers) {
     int border2 = 3;
     double tolerance = 1e-8;
     int cap = 1000;
-    simulate(grid, {1, 2, 1}, offsets, f, 0.0, tolerance, cap, border1, border2, 1.0);
+    simulate(scope, grid, {1, 2, 1}, offsets, f, 0.0, tolerance, cap, border1, border2, 1.0);
     EXPECT_EQ(calls, 2);
     EXPECT_EQ(hook.dynamics.form, RowForm::kernel);
     EXPECT_EQ(grid[1].adults.SI, 1.0);

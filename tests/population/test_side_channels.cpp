@@ -1,48 +1,45 @@
-// The per-thread diagnostics stream and simulation record, installed by guards.
+// Where a simulation reports besides its result: the diagnostics stream and the simulation
+// record its caller passes down.
 #include "population/diagnostics.h"
 #include "population/simulation_report.h"
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <sstream>
-#include <thread>
 
-TEST(ScopedDiagnostics, NestedGuardsRestoreTheEarlierStream) {
-    std::ostringstream outer;
-    std::ostringstream inner;
-    {
-        const ScopedDiagnostics toOuter(&outer);
-        diagnostics() << "a";
-        {
-            const ScopedDiagnostics toInner(&inner);
-            diagnostics() << "b";
-            // Another thread keeps standard output.
-            std::thread([] { EXPECT_EQ(&diagnostics(), &std::cout); }).join();
-        }
-        diagnostics() << "c";
-    }
-    EXPECT_EQ(&diagnostics(), &std::cout);
-    EXPECT_EQ(outer.str(), "ac");
-    EXPECT_EQ(inner.str(), "b");
+TEST(Diagnostics, GoToTheGivenStreamOrStandardOutput) {
+    std::ostringstream given;
+    EXPECT_EQ(&diagnosticsTo(&given), &given);
+    EXPECT_EQ(&diagnosticsTo(nullptr), &std::cout);
 }
 
-TEST(ScopedSimulationReport, RecordsGoToTheInnermostReportOnly) {
-    SimulationReport outer;
-    SimulationReport inner;
-    recordSimulation(5, true); // no record installed: nothing happens
-    {
-        const ScopedSimulationReport recordingOuter(outer);
-        recordSimulation(10, false);
-        {
-            const ScopedSimulationReport recordingInner(inner);
-            recordSimulation(20, true);
-        }
-        recordSimulation(30, true);
-    }
-    EXPECT_EQ(simulationReport(), nullptr);
-    EXPECT_EQ(outer.runs, 2);
-    EXPECT_EQ(outer.generations, 30);
-    EXPECT_EQ(inner.runs, 1);
-    EXPECT_EQ(inner.generations, 20);
-    EXPECT_TRUE(inner.converged);
+TEST(SimulationReport, RecordsOnlyIntoTheReportGivenAndWhatItAsksFor) {
+    recordSimulation(nullptr, 5, true); // no record: nothing happens
+    SimulationReport report;
+    recordSimulation(&report, 10, false);
+    recordSimulation(&report, 20, true);
+    EXPECT_EQ(report.runs, 2);
+    EXPECT_EQ(report.generations, 20);
+    EXPECT_TRUE(report.converged);
+
+    ChangeRing changes;
+    changes.push(0.5);
+    changes.push(0.25);
+    recordSimulation(&report, 2, true, changes);
+    EXPECT_TRUE(report.recentChanges.empty()); // not asked for
+    EXPECT_FALSE(changesWanted(&report));
+    report.keepChanges = true;
+    EXPECT_TRUE(changesWanted(&report));
+    EXPECT_FALSE(changesWanted(nullptr));
+    recordSimulation(&report, 2, true, changes);
+    EXPECT_EQ(report.recentChanges, (std::vector<double>{0.5, 0.25}));
+
+    const std::vector<Genotype> predicted{{0.25, 0.5, 0.25}};
+    recordPredictions(&report, predicted);
+    EXPECT_TRUE(report.predictions.empty());
+    report.keepPredictions = true;
+    recordPredictions(&report, predicted);
+    ASSERT_EQ(report.predictions.size(), 1u);
+    EXPECT_EQ(report.predictions[0].SI, 0.5);
 }

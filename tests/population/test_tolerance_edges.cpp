@@ -10,17 +10,18 @@
 #include <vector>
 
 #include "population/population.h"
+#include "population/simulation_context.h"
 #include "population/simulation_report.h"
 #include "reference/plain_population.h"
 
 namespace {
 
 // Generations run by one simulate call.
-int generationsOf(const std::function<void()>& run) {
+int generationsOf(const std::function<void(const SimulationContext&)>& run) {
     SimulationReport report;
-    simulationReport() = &report;
-    run();
-    simulationReport() = nullptr;
+    SimulationContext context;
+    context.report = &report;
+    run(context);
     return report.generations;
 }
 
@@ -92,13 +93,16 @@ TEST(ToleranceEdge, SteppingStoneChangeOfExactlyTheToleranceRunsAnotherGeneratio
             const int expected = tol == change.atDeme ? 2 : 1;
             // A cap of 2 ends a run that continues after generation 1 with the cap message.
             testing::internal::CaptureStdout();
-            EXPECT_EQ(generationsOf([&] { simulate(start, rates, demeFitness, selfing, tol, 2); }),
+            EXPECT_EQ(generationsOf([&](const SimulationContext& c) {
+                          simulate(c, start, rates, demeFitness, selfing, tol, 2);
+                      }),
                       expected);
-            EXPECT_EQ(
-                generationsOf([&] { simulate(start, rates, demeFitness, demeSelfing, tol, 2); }),
-                expected);
-            EXPECT_EQ(generationsOf([&] {
-                          simulateByGenotype(start, rates, demeFitness, byGenotype, tol, 2);
+            EXPECT_EQ(generationsOf([&](const SimulationContext& c) {
+                          simulate(c, start, rates, demeFitness, demeSelfing, tol, 2);
+                      }),
+                      expected);
+            EXPECT_EQ(generationsOf([&](const SimulationContext& c) {
+                          simulateByGenotype(c, start, rates, demeFitness, byGenotype, tol, 2);
                       }),
                       expected);
             const std::string out = testing::internal::GetCapturedStdout();
@@ -131,8 +135,9 @@ TEST(ToleranceEdge, KernelChangeOfExactlyTheToleranceRunsAnotherGeneration) {
                 const std::vector<Genotype> regions{fitness};
                 int cap = 1000;
                 int border = n + 1;
-                const int generations = generationsOf(
-                    [&] { simulate(row, w, o, regions, selfing, tol, cap, border, border, 1.0); });
+                const int generations = generationsOf([&](const SimulationContext& c) {
+                    simulate(c, row, w, o, regions, selfing, tol, cap, border, border, 1.0);
+                });
                 if (tol == change.atDeme) {
                     EXPECT_GT(generations, 1);
                 } else {

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "population/diagnostics.h"
+#include "population/simulation_context.h"
 #include "population/simulation_report.h"
 
 namespace plain {
@@ -18,7 +19,8 @@ const Field fields[3] = {&Genotype::SS, &Genotype::SI, &Genotype::II};
 // The generation loop shared by every form: `fitnessOf(i)` and `mate(deme, i)` are the form's
 // per-deme steps, `disperse(row)` its dispersal; `reported` are the fitness entries listed at
 // the cap. Returns the number of generations run.
-int loop(std::vector<Population>& row, int cap, const std::function<Genotype(int)>& fitnessOf,
+int loop(const SimulationContext& context, std::vector<Population>& row, int cap,
+         const std::function<Genotype(int)>& fitnessOf,
          const std::function<void(Population&, int)>& mate,
          const std::function<bool(std::vector<Population>&)>& disperse,
          const std::vector<Genotype>& reported) {
@@ -32,14 +34,15 @@ int loop(std::vector<Population>& row, int cap, const std::function<Genotype(int
         going = disperse(row);
         g = g + 1;
         if (g == cap) {
-            diagnostics() << "max number of generations exceeded\n";
+            std::ostream& out = diagnosticsTo(context.diagnostics);
+            out << "max number of generations exceeded\n";
             for (std::size_t r = 0; r < reported.size() && r < 3; ++r) {
-                diagnostics() << (r == 0 ? "" : " ") << reported[r].SI << " " << reported[r].II;
+                out << (r == 0 ? "" : " ") << reported[r].SI << " " << reported[r].II;
             }
-            diagnostics() << "\n";
+            out << "\n";
         }
     }
-    recordSimulation(g, g < cap);
+    recordSimulation(context.report, g, g < cap);
     return g;
 }
 
@@ -63,17 +66,17 @@ std::vector<Genotype> larvae(const std::vector<Population>& row) {
     return result;
 }
 
-std::vector<Genotype> steppingStone(std::vector<Population>& row,
+std::vector<Genotype> steppingStone(const SimulationContext& context, std::vector<Population>& row,
                                     const std::vector<double>& migrationRates,
                                     const std::vector<Genotype>& demeFitness, double tolerance,
                                     int maxGenerations,
                                     const std::function<void(Population&, int)>& mate) {
     if (maxGenerations < 1) {
-        recordSimulation(0, false);
+        recordSimulation(context.report, 0, false);
         return larvae(row);
     }
     const int g = loop(
-        row, maxGenerations, [&](int i) { return demeFitness.at(i); }, mate,
+        context, row, maxGenerations, [&](int i) { return demeFitness.at(i); }, mate,
         [&](std::vector<Population>& r) { return plain::migration(r, migrationRates, tolerance); },
         demeFitness);
     return adults(row, g == maxGenerations);
@@ -146,7 +149,7 @@ void goZygotes(Population& deme, double F) {
     deme.zygotes.II = (0.25 * V.SI + V.II) * F + q * q * (1 - F);
 }
 
-void goZygotes(Population& deme, const std::vector<double>& s) {
+void goZygotes(Population& deme, const std::vector<double>& s, std::ostream& diagnostics) {
     const Genotype& V = deme.virgins;
     const double T = (1 - s.at(0)) * V.SS + (1 - s.at(1)) * V.SI + (1 - s.at(2)) * V.II;
     const double p = (1 - s.at(0)) * V.SS / T + 0.5 * (1 - s.at(1)) * V.SI / T;
@@ -156,7 +159,7 @@ void goZygotes(Population& deme, const std::vector<double>& s) {
     deme.zygotes.II = q * q * T + (0.25 * s.at(1) * V.SI + s.at(2) * V.II);
     const double S = deme.zygotes.SI + deme.zygotes.SS + deme.zygotes.II;
     if (std::fabs(1 - S) > 1e-7) {
-        diagnostics() << "zygotes off =" << S << "\n";
+        diagnostics << "zygotes off =" << S << "\n";
     }
 }
 
@@ -214,12 +217,20 @@ void simulate(std::vector<Population>& row, const std::vector<double>& kernelWei
               std::vector<int>& kernelOffsets, const std::vector<Genotype>& regionFitness,
               const double& selfing, double& tolerance, int& maxGenerations, int& border1,
               int& border2, double kernelStep) {
+    plain::simulate(SimulationContext{}, row, kernelWeights, kernelOffsets, regionFitness, selfing,
+                    tolerance, maxGenerations, border1, border2, kernelStep);
+}
+
+void simulate(const SimulationContext& context, std::vector<Population>& row,
+              const std::vector<double>& kernelWeights, std::vector<int>& kernelOffsets,
+              const std::vector<Genotype>& regionFitness, const double& selfing, double& tolerance,
+              int& maxGenerations, int& border1, int& border2, double kernelStep) {
     if (maxGenerations < 1) {
-        recordSimulation(0, false);
+        recordSimulation(context.report, 0, false);
         return;
     }
     loop(
-        row, maxGenerations,
+        context, row, maxGenerations,
         [&](int i) { return regionFitness.at(i >= border2 ? 2 : (i >= border1 ? 1 : 0)); },
         [&](Population& deme, int) { goZygotes(deme, selfing); },
         [&](std::vector<Population>& r) {
@@ -232,7 +243,15 @@ std::vector<Genotype> simulate(std::vector<Population> row,
                                const std::vector<double>& migrationRates,
                                const std::vector<Genotype>& demeFitness, const double& selfing,
                                double tolerance, int maxGenerations) {
-    return steppingStone(row, migrationRates, demeFitness, tolerance, maxGenerations,
+    return plain::simulate(SimulationContext{}, row, migrationRates, demeFitness, selfing,
+                           tolerance, maxGenerations);
+}
+
+std::vector<Genotype> simulate(const SimulationContext& context, std::vector<Population> row,
+                               const std::vector<double>& migrationRates,
+                               const std::vector<Genotype>& demeFitness, const double& selfing,
+                               double tolerance, int maxGenerations) {
+    return steppingStone(context, row, migrationRates, demeFitness, tolerance, maxGenerations,
                          [&](Population& deme, int) { goZygotes(deme, selfing); });
 }
 
@@ -241,7 +260,16 @@ std::vector<Genotype> simulate(std::vector<Population> row,
                                const std::vector<Genotype>& demeFitness,
                                const std::vector<double>& demeSelfing, double tolerance,
                                int maxGenerations) {
-    return steppingStone(row, migrationRates, demeFitness, tolerance, maxGenerations,
+    return plain::simulate(SimulationContext{}, row, migrationRates, demeFitness, demeSelfing,
+                           tolerance, maxGenerations);
+}
+
+std::vector<Genotype> simulate(const SimulationContext& context, std::vector<Population> row,
+                               const std::vector<double>& migrationRates,
+                               const std::vector<Genotype>& demeFitness,
+                               const std::vector<double>& demeSelfing, double tolerance,
+                               int maxGenerations) {
+    return steppingStone(context, row, migrationRates, demeFitness, tolerance, maxGenerations,
                          [&](Population& deme, int i) { goZygotes(deme, demeSelfing.at(i)); });
 }
 
@@ -250,8 +278,20 @@ std::vector<Genotype> simulateByGenotype(std::vector<Population> row,
                                          const std::vector<Genotype>& demeFitness,
                                          const std::vector<double>& genotypeSelfing,
                                          double tolerance, int maxGenerations) {
-    return steppingStone(row, migrationRates, demeFitness, tolerance, maxGenerations,
-                         [&](Population& deme, int) { goZygotes(deme, genotypeSelfing); });
+    return plain::simulateByGenotype(SimulationContext{}, row, migrationRates, demeFitness,
+                                     genotypeSelfing, tolerance, maxGenerations);
+}
+
+std::vector<Genotype> simulateByGenotype(const SimulationContext& context,
+                                         std::vector<Population> row,
+                                         const std::vector<double>& migrationRates,
+                                         const std::vector<Genotype>& demeFitness,
+                                         const std::vector<double>& genotypeSelfing,
+                                         double tolerance, int maxGenerations) {
+    std::ostream& diagnostics = diagnosticsTo(context.diagnostics);
+    return steppingStone(
+        context, row, migrationRates, demeFitness, tolerance, maxGenerations,
+        [&](Population& deme, int) { goZygotes(deme, genotypeSelfing, diagnostics); });
 }
 
 } // namespace plain

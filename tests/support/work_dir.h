@@ -1,6 +1,8 @@
 // Test helpers for code that reads files from the working directory.
 #pragma once
 
+#include "models/model_context.h"
+#include "models/model_table.h"
 #include "optimiser/nr3.h"
 
 #include <gtest/gtest.h>
@@ -40,4 +42,15 @@ inline double callObjective(ObjectiveFunction* objective, std::initializer_list<
         x[i++] = v;
     }
     return objective(x);
+}
+
+// The value of an objective evaluated in `context` at the listed parameters.
+inline double callObjective(ModelObjective* objective, const ModelContext& context,
+                            std::initializer_list<double> values) {
+    NRvector<double> x(static_cast<int>(values.size()));
+    int i = 0;
+    for (double v : values) {
+        x[i++] = v;
+    }
+    return objective(context, x);
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "data/active_transect.h"
+
 #include <cmath>
 
 namespace {
@@ -82,10 +84,10 @@ TEST(KernelSpread, SimpsonWeightedDensityOfTheSimulatedKernel) {
     EXPECT_NEAR(kernelStandardDeviation({0, 1, 2}, {1, 0, 1}), 1.0, 1e-15);
     // C_1 at sigma = 10 on the transect's grid (spacing 4.26644): seven points 3 demes apart
     // reach 38.4; the discrete kernel's s.d. is 0.897 sigma.
-    const Kernel kernel = buildKernel(10.0, gridSpacing(200), 3);
+    const Kernel kernel = buildKernel(10.0, gridSpacing(builtInTransectValue(), 200), 3);
     const double sd = kernelStandardDeviation(kernel.points, kernel.weights);
     EXPECT_NEAR(sd / 10.0, 0.897, 0.897e-3);
     // Finer points come close to sigma itself: C_3's 11 points at sigma = 50 on 401 demes.
-    const Kernel fine = buildKernel(50.0, gridSpacing(400), 5);
+    const Kernel fine = buildKernel(50.0, gridSpacing(builtInTransectValue(), 400), 5);
     EXPECT_NEAR(kernelStandardDeviation(fine.points, fine.weights) / 50.0, 1.0, 0.02);
 }

@@ -2,11 +2,14 @@
 #include "tools/compare.h"
 
 #include "driver/schedule.h"
+#include "support/run_in_process.h"
 #include "support/run_program.h"
 #include "tools/data_option.h"
 #include "tools/fit_record.h"
 
 #include <gtest/gtest.h>
+
+#include "data/active_transect.h"
 
 #include <algorithm>
 #include <cmath>
@@ -31,14 +34,14 @@ std::vector<StoredResult> threeFits() {
 } // namespace
 
 TEST(CompareData, SampleSizeAndSaturatedModel) {
-    EXPECT_EQ(sampledIndividuals(), 751);
-    EXPECT_EQ(saturatedParameters(), 210);
+    EXPECT_EQ(sampledIndividuals(builtInTransectValue()), 751);
+    EXPECT_EQ(saturatedParameters(builtInTransectValue()), 210);
     // Sum over sites and genotypes of -n ln(n / site total), zero counts left out.
-    EXPECT_NEAR(saturatedNegLogLikelihood(), 274.0604838542637, 1e-10);
+    EXPECT_NEAR(saturatedNegLogLikelihood(builtInTransectValue()), 274.0604838542637, 1e-10);
 }
 
 TEST(CompareRows, CriteriaWeightsAndGAreSortedByAic) {
-    const std::vector<ComparisonRow> rows = compareResults(threeFits());
+    const std::vector<ComparisonRow> rows = compareResults(builtInTransectValue(), threeFits());
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].result.model, 7);
     EXPECT_EQ(rows[1].result.model, 2);
@@ -66,7 +69,7 @@ TEST(CompareRows, ReplicateFitsOfOneModelShareNoWeight) {
     fits.erase(fits.begin() + 2);
     fits.push_back(stored(1, 498.0, "SS1_ML_seed2"));
     fits.push_back(stored(1, 503.0, "SS1_ML_seed3"));
-    const std::vector<ComparisonRow> rows = compareResults(fits);
+    const std::vector<ComparisonRow> rows = compareResults(builtInTransectValue(), fits);
     ASSERT_EQ(rows.size(), 4u);
     // Model 1's best (AIC 1004, as model 7's 1004) comes first on the tie, then its others.
     EXPECT_EQ(rows[0].result.path, "SS1_ML_seed2");
@@ -100,17 +103,17 @@ TEST(CompareRows, ReplicateFitsOfOneModelShareNoWeight) {
 TEST(CompareRows, ParametersHeldFixedAreNotCounted) {
     std::vector<StoredResult> fits = {stored(8, 450.0, "C_2_ML_")};
     fits[0].free = {true, false, true, false, true, false, true};
-    EXPECT_EQ(compareResults(fits)[0].parameters, 4);
-    EXPECT_EQ(compareResults(fits)[0].aic, 908.0);
-    EXPECT_EQ(compareResults(fits)[0].df, 206);
+    EXPECT_EQ(compareResults(builtInTransectValue(), fits)[0].parameters, 4);
+    EXPECT_EQ(compareResults(builtInTransectValue(), fits)[0].aic, 908.0);
+    EXPECT_EQ(compareResults(builtInTransectValue(), fits)[0].df, 206);
     fits[0].free.clear();
-    EXPECT_EQ(compareResults(fits)[0].parameters, 7);
+    EXPECT_EQ(compareResults(builtInTransectValue(), fits)[0].parameters, 7);
 }
 
 TEST(CompareRows, PenaltyFitGetsNoWeightAndJsonNull) {
     std::vector<StoredResult> fits = threeFits();
     fits.push_back(stored(10, 1.7976931e308, "C_3_F0_ML_"));
-    const std::vector<ComparisonRow> rows = compareResults(fits);
+    const std::vector<ComparisonRow> rows = compareResults(builtInTransectValue(), fits);
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[3].result.model, 10);
     EXPECT_EQ(rows[3].weight, 0.0);
@@ -125,7 +128,7 @@ TEST(CompareRows, PenaltyFitGetsNoWeightAndJsonNull) {
     EXPECT_NE(tsv.find("\tbest\t9\t1.7977e+308\tinf\tinf\tinf\tinf\t0.0000\t"), std::string::npos)
         << tsv;
     // A single fit is its own best: weight 1 even when its AIC is infinite.
-    const std::vector<ComparisonRow> alone = compareResults({fits.back()});
+    const std::vector<ComparisonRow> alone = compareResults(builtInTransectValue(), {fits.back()});
     EXPECT_EQ(alone[0].deltaAic, 0.0);
     EXPECT_EQ(alone[0].weight, 1.0);
 }
@@ -133,7 +136,7 @@ TEST(CompareRows, PenaltyFitGetsNoWeightAndJsonNull) {
 TEST(CompareFormat, TsvAndAlignedTable) {
     std::vector<StoredResult> fits = threeFits();
     fits[0].seed = 3;
-    const std::vector<ComparisonRow> rows = compareResults(fits);
+    const std::vector<ComparisonRow> rows = compareResults(builtInTransectValue(), fits);
     const std::string tsv = formatComparison(rows, TableFormat::tsv);
     EXPECT_EQ(tsv.substr(0, tsv.find('\n') + 1),
               "model\tname\tseed\tfit\tk\t-lnL\tAIC\tAICc\tdAIC\tdAICc\tweight\tG\tdf\tfile\n");
@@ -210,8 +213,7 @@ TEST(CompareCommand, SeveralDirectoriesRecordsAndFixedParameters) {
     writeFit(dir, "job2/SS1_ML_seed2", 1, {1, 1, 0.31, 8.2}, 1210.25, {0, 0, 0.1, 1}, 2);
     writeFit(dir, "job 1/deep/C_1_ML_", 7, {0.7, 0.8, 0.3, 10, 450}, 908.76627050507773,
              {0.1, 0.1, 0.1, 1, 10}, std::nullopt);
-    ProgramResult r =
-        runProgram(dir.path(), ZONETOOL_BIN, "compare 'job 1' job2/ --format tsv --all");
+    ProgramResult r = runInProcess(dir.path(), "compare 'job 1' job2/ --format tsv --all");
     ASSERT_EQ(r.status, 0) << r.err;
     // The two fits of model 1 reached different values: its best, from one start only.
     EXPECT_EQ(
@@ -225,7 +227,7 @@ TEST(CompareCommand, SeveralDirectoriesRecordsAndFixedParameters) {
               "1\tSS_1\t1\tother\t4\t1215.9545\t2439.9091\t2439.9627\t15.4091\t15.4466\t-\t"
               "1883.7881\t206\tjob 1/SS1_ML_seed1\n");
     // -r finds the C_1 fit below, which takes all the weight.
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare -r 'job 1' job2");
+    r = runInProcess(dir.path(), "compare -r 'job 1' job2");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\n    7  C_1      -  best  5   908.7663  1827.5325  1827.6131    0.0000  "
                          "  0.0000  1.0000  1269.4116  205  job 1/deep/C_1_ML_\n"),
@@ -235,7 +237,7 @@ TEST(CompareCommand, SeveralDirectoriesRecordsAndFixedParameters) {
               std::string::npos)
         << r.out;
     // The JSON rows carry the same fields, and the best fits their cline summary.
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare -r . --format json");
+    r = runInProcess(dir.path(), "compare -r . --format json");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("{\"model\": 7, \"name\": \"C_1\", \"seed\": null, \"fit\": \"best\", "
                          "\"k\": 5, \"negLogL\": 908.76627050507773, "),
@@ -250,18 +252,18 @@ TEST(CompareCommand, SeveralDirectoriesRecordsAndFixedParameters) {
 
 TEST(CompareCommand, EmptyDirectoryAndBadArguments) {
     ScratchDir dir;
-    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "compare");
+    ProgramResult r = runInProcess(dir.path(), "compare");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool compare: no result files in .\n");
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format xml");
+    r = runInProcess(dir.path(), "compare --format xml");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool compare: --format needs table, tsv or json, not 'xml'\n"
                      "Run 'zonetool compare --help' for usage.\n");
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare missing-dir");
+    r = runInProcess(dir.path(), "compare missing-dir");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool compare: missing-dir: cannot read the directory: No such file or "
                      "directory\n");
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare -x");
+    r = runInProcess(dir.path(), "compare -x");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool compare: unknown option '-x'\n"
                      "Run 'zonetool compare --help' for usage.\n");
@@ -273,40 +275,40 @@ TEST(CompareCommand, FitsOfDifferentObjectivesAreNotRankedTogether) {
              1);
     writeFit(dir, "SS1_ML_seed2", 1, {1.05, 1.05, 0.3, 15}, 1510.0746748633017, {0, 0, 0.1, 1}, 2,
              ObjectiveKind::settled);
-    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "compare");
+    ProgramResult r = runInProcess(dir.path(), "compare");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "zonetool compare: SS1_ML_seed2 is a fit of the settled objective, not of "
                      "the zonefit objective of SS1_ML_seed1; fits of different objectives are "
                      "not ranked together\n");
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --objective settled");
+    r = runInProcess(dir.path(), "compare --objective settled");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool compare: SS1_ML_seed1 is a fit of the zonefit objective, not of "
                      "the settled objective of --objective; fits of different objectives are not "
                      "ranked together\n");
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --objective both");
+    r = runInProcess(dir.path(), "compare --objective both");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool compare: --objective needs settled or zonefit, not 'both'\n"
                      "Run 'zonetool compare --help' for usage.\n");
 
     // Fits of one objective: every output names it; zonefit's TSV is as it always was.
     std::remove(dir.file("SS1_ML_seed1").c_str());
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format tsv");
+    r = runInProcess(dir.path(), "compare --format tsv");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("# objective: settled\nmodel\tname\t", 0), 0u) << r.out;
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare");
+    r = runInProcess(dir.path(), "compare");
     EXPECT_NE(r.out.find("\nobjective: settled\n"), std::string::npos) << r.out;
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format json");
+    r = runInProcess(dir.path(), "compare --format json");
     EXPECT_NE(r.out.find("\"df\": 208, \"objective\": \"settled\", \"file\": "), std::string::npos)
         << r.out;
     // A result file without a record is a fit of the objective asked for, evaluated under it.
     std::remove(dir.file("SS1_ML_seed2").c_str());
     std::remove(dir.file("SS1_ML_seed2.json").c_str());
     dir.write("SS1_ML_seed3", "1.05 1.05 0.3 15 1510.1479584\n");
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format tsv --objective settled");
+    r = runInProcess(dir.path(), "compare --format tsv --objective settled");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("# objective: settled\n", 0), 0u) << r.out;
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format tsv");
+    r = runInProcess(dir.path(), "compare --format tsv");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("model\tname\t", 0), 0u) << r.out;
 }

@@ -58,28 +58,27 @@ TEST(DataOptions, ChecksumIsFnv1a64) {
     EXPECT_EQ(fnv1a64("foobar"), "85944171f73967e8");
 }
 
-TEST(DataOptions, TheScopeInstallsTransectBoxesAndContextOnItsThreadOnly) {
+TEST(DataOptions, TheContextHoldsTheTransectAndItsBoxes) {
     ScratchDir dir;
     dir.write("three.tsv", threeSites);
     DataContext data;
     std::vector<std::string> rest;
+    const DataContext builtIn;
+    EXPECT_EQ(sampledIndividuals(builtIn.data()), 751);
+    EXPECT_EQ(saturatedParameters(builtIn.data()), 210);
+    EXPECT_EQ(boxText(builtIn.box(7).parameters[4]), "(300, 600)");
     ASSERT_EQ(readDataOptions("compare", {"--data", dir.file("three.tsv")}, rest, data), -1);
-    EXPECT_EQ(sampledIndividuals(), 751);
-    EXPECT_EQ(saturatedParameters(), 210);
-    {
-        const DataScope scope(&data);
-        EXPECT_EQ(dataContext(), &data);
-        EXPECT_EQ(sampledIndividuals(), 12);
-        EXPECT_EQ(saturatedParameters(), 6);
-        // Site a: 3 x ln 3; sites b and c hold one genotype each.
-        EXPECT_NEAR(saturatedNegLogLikelihood(), 3.0 * std::log(3.0), 1e-12);
-        EXPECT_EQ(boxText(activeBox(7).parameters[4]), "(150, 300)");
-        int otherThread = 0;
-        std::thread([&otherThread] { otherThread = sampledIndividuals(); }).join();
-        EXPECT_EQ(otherThread, 751);
-    }
-    EXPECT_EQ(dataContext(), nullptr);
-    EXPECT_EQ(boxText(activeBox(7).parameters[4]), "(300, 600)");
+    EXPECT_EQ(sampledIndividuals(data.data()), 12);
+    EXPECT_EQ(saturatedParameters(data.data()), 6);
+    // Site a: 3 x ln 3; sites b and c hold one genotype each.
+    EXPECT_NEAR(saturatedNegLogLikelihood(data.data()), 3.0 * std::log(3.0), 1e-12);
+    EXPECT_EQ(boxText(data.box(7).parameters[4]), "(150, 300)");
+    // The model context made from it reads the same transect and boxes.
+    const ModelContext models = data.models();
+    EXPECT_EQ(&models.data(), &data.transect);
+    EXPECT_EQ(&models.box(7), &data.box(7));
+    EXPECT_EQ(builtIn.models().transect, nullptr);
+    EXPECT_EQ(builtIn.models().boxes, nullptr);
 }
 
 TEST(DataOptionsEndToEnd, BadArgumentsEndWithStatus2BeforeAnyFileIsRead) {

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tools/data_option.h"
+
 #include <algorithm>
 
 namespace {
@@ -653,7 +655,7 @@ TEST(ExploreObjective, OptimumStatesRoundTripThroughTheRecord) {
     ExploreMap map;
     map.model = 1;
     map.objective = ObjectiveKind::settled;
-    map.regions = defaultRegions(model);
+    map.regions = defaultRegions(DataContext{}, model);
     Optimum o;
     o.value = 483.4;
     o.point = {1.002584305, 1.002501366, 0.5866120784, 14.13080869};

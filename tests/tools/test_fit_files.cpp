@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tools/data_option.h"
+
 #include <fstream>
 
 namespace {
@@ -48,7 +50,8 @@ TEST_F(LoadFit, PointWithoutRecordIsEvaluatedAndAWrongValueNamed) {
     LoadedFit fit;
     std::string error;
     std::vector<std::string> warnings;
-    ASSERT_TRUE(loadFit("SS1_ML_", *findModel(1), false, fit, error, warnings)) << error;
+    ASSERT_TRUE(loadFit(DataContext{}, "SS1_ML_", *findModel(1), false, fit, error, warnings))
+        << error;
     EXPECT_TRUE(fit.evaluated);
     EXPECT_EQ(fit.fileValue, 1157.6058);
     EXPECT_EQ(fit.result.value, 4613.0837066057775);
@@ -59,7 +62,8 @@ TEST_F(LoadFit, PointWithoutRecordIsEvaluatedAndAWrongValueNamed) {
     // A value that its point reproduces to 8 digits passes without a word.
     writeFile("SS1_ML_", "1.0027124 1.0016635 0.46893661 7.042975 4613.0837\n");
     warnings.clear();
-    ASSERT_TRUE(loadFit("SS1_ML_", *findModel(1), true, fit, error, warnings)) << error;
+    ASSERT_TRUE(loadFit(DataContext{}, "SS1_ML_", *findModel(1), true, fit, error, warnings))
+        << error;
     EXPECT_TRUE(warnings.empty());
     EXPECT_EQ(fit.predictions.size(), 105u);
     EXPECT_GT(fit.generations, 0);
@@ -72,7 +76,8 @@ TEST_F(LoadFit, AgreeingRecordGivesTheFullPrecisionPointWithoutEvaluating) {
     LoadedFit fit;
     std::string error;
     std::vector<std::string> warnings;
-    ASSERT_TRUE(loadFit("SS1_ML_", *findModel(1), false, fit, error, warnings)) << error;
+    ASSERT_TRUE(loadFit(DataContext{}, "SS1_ML_", *findModel(1), false, fit, error, warnings))
+        << error;
     EXPECT_FALSE(fit.evaluated);
     EXPECT_TRUE(warnings.empty());
     EXPECT_EQ(fit.result.point, point);
@@ -84,7 +89,8 @@ TEST_F(LoadFit, AgreeingRecordGivesTheFullPrecisionPointWithoutEvaluating) {
     // A record that no longer matches its result file (zonefit wrote over it) is ignored, and
     // the file's point is checked instead.
     writeFile("SS1_ML_.json", recordText({1, 1, 0.5, 7}, 1157.6058));
-    ASSERT_TRUE(loadFit("SS1_ML_", *findModel(1), false, fit, error, warnings)) << error;
+    ASSERT_TRUE(loadFit(DataContext{}, "SS1_ML_", *findModel(1), false, fit, error, warnings))
+        << error;
     EXPECT_TRUE(fit.evaluated);
     EXPECT_EQ(warnings, (std::vector<std::string>{"warning: SS1_ML_.json does not match SS1_ML_ "
                                                   "(the record of another fit?); it is ignored",
@@ -97,21 +103,21 @@ TEST_F(LoadFit, RefusesFilesOfTheWrongShapeOrModel) {
     std::vector<std::string> warnings;
     // A line of model 8 (seven parameters) copied into model 1's file.
     writeFile("SS1_ML_", "1 1 1 1 0.5 10 400 452.40557\n");
-    EXPECT_FALSE(loadFit("SS1_ML_", *findModel(1), false, fit, error, warnings));
+    EXPECT_FALSE(loadFit(DataContext{}, "SS1_ML_", *findModel(1), false, fit, error, warnings));
     EXPECT_EQ(error, "SS1_ML_: holds 8 numbers; model 1 (SS_1) needs 4 coordinates and the value");
     writeFile("C_1_ML_", "1 1 0.5 10 450 497 3\n");
-    EXPECT_FALSE(loadFit("C_1_ML_", *findModel(7), false, fit, error, warnings));
+    EXPECT_FALSE(loadFit(DataContext{}, "C_1_ML_", *findModel(7), false, fit, error, warnings));
     EXPECT_EQ(error, "C_1_ML_: holds 7 numbers; model 7 (C_1) needs 5 coordinates and the value");
     // A record of another model beside the file.
     writeFile("SS1_ML_", knifeEdge);
     writeFile("SS1_ML_.json", recordText({1, 1, 1, 1, 0.5, 10, 400}, 452.40557, 8));
-    EXPECT_FALSE(loadFit("SS1_ML_", *findModel(1), false, fit, error, warnings));
+    EXPECT_FALSE(loadFit(DataContext{}, "SS1_ML_", *findModel(1), false, fit, error, warnings));
     EXPECT_EQ(error, "SS1_ML_.json: the record is of model 8 (C_2), but SS1_ML_ is read as a "
                      "result of model 1 (SS_1)");
     writeFile("SS1_ML_.json", "{\"format\": \"zonefit-fit-record\", \"version\": 1}");
-    EXPECT_FALSE(loadFit("SS1_ML_", *findModel(1), false, fit, error, warnings));
+    EXPECT_FALSE(loadFit(DataContext{}, "SS1_ML_", *findModel(1), false, fit, error, warnings));
     EXPECT_EQ(error, "SS1_ML_.json: member \"model\" is missing");
-    EXPECT_FALSE(loadFit("missing", *findModel(1), false, fit, error, warnings));
+    EXPECT_FALSE(loadFit(DataContext{}, "missing", *findModel(1), false, fit, error, warnings));
     EXPECT_EQ(error, "missing: cannot open: No such file or directory");
     EXPECT_TRUE(warnings.empty());
 }

@@ -1,11 +1,13 @@
 // The description of a fit, the names of its files, the options that describe it, and the one
 // entry point that runs it.
+#include "tools/data_option.h"
 #include "tools/fit_checks.h"
 #include "tools/fit_description.h"
 #include "tools/fit_one.h"
 #include "tools/fit_options.h"
 #include "tools/fit_run.h"
 
+#include "models/model_context.h"
 #include "models/model_table.h"
 #include "support/run_program.h"
 
@@ -18,12 +20,18 @@ namespace {
 
 // A smooth bowl in four parameters, minimum 3 at (2, 3, 0.25, 7): a fit of it runs the whole
 // schedule in a fraction of a second.
-double bowl(const NRvector<double>& x) {
+double bowl(const ModelContext&, const NRvector<double>& x) {
     const double a = x[0] - 2.0;
     const double b = x[1] - 3.0;
     const double c = x[2] - 0.25;
     const double d = x[3] - 7.0;
     return 3.0 + a * a + 2.0 * b * b + 10.0 * c * c + 0.1 * d * d;
+}
+
+// The bowl raised by the number of sites of the transect it is evaluated on: a fit of it tells
+// which transect its objective saw.
+double raisedBowl(const ModelContext& context, const NRvector<double>& x) {
+    return bowl(context, x) + context.data().siteCount();
 }
 
 const char* const bowlStart = "1 1 0.5 10\n0.5 0.5 0.1 2\n";
@@ -229,4 +237,37 @@ TEST(DescribedFit, CheckpointedFitEndsAsThePlainOneAndRemovesItsCheckpoint) {
     EXPECT_FALSE(savedDir.exists("c.ckpt"));
     // The log holds the seed line, then exactly what the console fit wrote.
     EXPECT_EQ(savedDir.read("SS1_ML_.log"), "seed: 5\n" + out.str());
+}
+
+// Every form of a fit evaluates on the data its description names, the built-in transect (105
+// sites) when it names none.
+TEST(DescribedFit, EveryFormEvaluatesOnTheDataItNames) {
+    DataContext fourSites;
+    fourSites.path = "four.tsv";
+    fourSites.transect.positions = {0.0, 1.0, 2.0, 3.0};
+    const struct {
+        FitReports reports;
+        const char* checkpoint;
+    } forms[] = {{FitReports::console, ""}, {FitReports::log, ""}, {FitReports::log, "c.ckpt"}};
+    const DataContext* const datas[] = {nullptr, &fourSites};
+    for (const auto& form : forms) {
+        for (const DataContext* data : datas) {
+            ScratchDir dir;
+            dir.write("startvec1.txt", bowlStart);
+            const InDirectory here(dir);
+            FitDescription fit = bowlFit(form.reports, form.checkpoint);
+            fit.function = raisedBowl;
+            fit.data = data;
+            std::ostringstream out;
+            std::ostringstream err;
+            FitHooks hooks;
+            hooks.out = &out;
+            hooks.err = &err;
+            FitProgress progress;
+            const FitOutcome outcome = runDescribedFit(fit, progress, hooks);
+            ASSERT_EQ(outcome.status, 0) << err.str();
+            EXPECT_NEAR(outcome.value, data == nullptr ? 108.0 : 7.0, 1e-4)
+                << "checkpoint '" << form.checkpoint << "'";
+        }
+    }
 }

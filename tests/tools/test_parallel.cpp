@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include "tools/data_option.h"
+
+#include "tools/run_context.h"
+
 #include <fstream>
 #include <unistd.h>
 
@@ -16,9 +20,9 @@ namespace {
 // A smooth bowl in four parameters, minimum 3 at (2, 3, 0.25, 7): fits of it take a fraction
 // of a second but run the whole schedule. It writes a diagnostic line when it is evaluated at
 // the start vector, which must land in the log of the fit that asked.
-double bowl(const NRvector<double>& x) {
+double bowl(const ModelContext& context, const NRvector<double>& x) {
     if (x[0] == 1.0 && x[1] == 1.0 && x[2] == 0.5 && x[3] == 10.0) {
-        diagnostics() << "start visited\n";
+        diagnosticsTo(context.simulation.diagnostics) << "start visited\n";
     }
     const double a = x[0] - 2.0;
     const double b = x[1] - 3.0;
@@ -30,11 +34,11 @@ double bowl(const NRvector<double>& x) {
 // SS_3_F0, whose border file is cut to one line just before its 30th evaluation, as by a user
 // editing it during the run. Only one fit calls it.
 long cutCalls = 0;
-double bordersCutAtCall30(const NRvector<double>& x) {
+double bordersCutAtCall30(const ModelContext& context, const NRvector<double>& x) {
     if (++cutCalls == 30) {
         std::ofstream("borders.txt") << "25\n";
     }
-    return ss3_F0(x);
+    return ss3_F0(context, x);
 }
 
 // Runs `jobs` in `dir` (the working directory of every fit) on `workers` threads; jobs without
@@ -50,7 +54,7 @@ std::vector<FitOutcome> runIn(const ScratchDir& dir, std::vector<FitDescription>
         }
     }
     std::deque<FitProgress> progress;
-    std::vector<FitOutcome> outcomes = runFits(jobs, workers, progress);
+    std::vector<FitOutcome> outcomes = runFits(RunContext{}, jobs, workers, progress);
     EXPECT_EQ(progress.size(), jobs.size());
     if (saved) {
         EXPECT_EQ(chdir(previous), 0);
@@ -90,11 +94,11 @@ TEST(ParallelPlan, BorderFileIsCheckedOnlyForModelsThreeToSix) {
     ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
     ASSERT_EQ(chdir(dir.path().c_str()), 0);
     std::string error;
-    EXPECT_TRUE(checkBordersFor(planFits({1, 2, 7, 8, 9, 10}, {1}), error));
-    EXPECT_FALSE(checkBordersFor(planFits({1, 5}, {1}), error));
+    EXPECT_TRUE(checkBordersFor(DataContext{}, planFits({1, 2, 7, 8, 9, 10}, {1}), error));
+    EXPECT_FALSE(checkBordersFor(DataContext{}, planFits({1, 5}, {1}), error));
     EXPECT_EQ(error, "Error in borders.txt: cannot open the file");
     dir.write("borders.txt", "25\n79\n");
-    EXPECT_TRUE(checkBordersFor(planFits({6}, {1}), error));
+    EXPECT_TRUE(checkBordersFor(DataContext{}, planFits({6}, {1}), error));
     ASSERT_EQ(chdir(previous), 0);
 }
 

@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include "tools/data_option.h"
+
+#include "data/active_transect.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -245,16 +249,17 @@ TEST(PlotText, EscapesMarkup) {
 TEST(PlotInputs, AxisAndBordersFollowTheModel) {
     const int noFile[2] = {0, 0};
     // Stepping-stone models: cumulative site distances, 0 to 1421.863.
-    const std::vector<double> ss = sitePositionsFor(*findModel(1));
+    const std::vector<double> ss = sitePositionsFor(builtInTransectValue(), *findModel(1));
     EXPECT_EQ(ss[0], 0.0);
     EXPECT_NEAR(ss[1], 3.116, 1e-12);
     EXPECT_NEAR(ss[104], 1421.863, 1e-9);
     // Kernel models: the positions on the transect axis.
-    EXPECT_EQ(sitePositionsFor(*findModel(7))[84], 649.78);
+    EXPECT_EQ(sitePositionsFor(builtInTransectValue(), *findModel(7))[84], 649.78);
 
     // Model 2, border 40.7: deme 40 is the first beyond, halfway between sites 39 and 40.
-    const PlotInput two = plotInputFor(*findModel(2), {1, 1, 1, 1, 0.5, 10, 40.7, 3.5}, 812.5,
-                                       flatPrediction(), noFile);
+    const PlotInput two =
+        plotInputFor(builtInTransectValue(), *findModel(2), {1, 1, 1, 1, 0.5, 10, 40.7, 3.5}, 812.5,
+                     flatPrediction(), noFile);
     ASSERT_EQ(two.borders.size(), 1u);
     EXPECT_DOUBLE_EQ(two.borders[0], 0.5 * (ss[39] + ss[40]));
     EXPECT_EQ(two.title, "Model 2 (SS_2): \xE2\x88\x92ln L = 812.5");
@@ -264,23 +269,25 @@ TEST(PlotInputs, AxisAndBordersFollowTheModel) {
 
     // Models 3 to 6 take theirs from the border file; borders at either end are not drawn.
     const int file[2] = {25, 105};
-    const PlotInput three =
-        plotInputFor(*findModel(3), std::vector<double>(8, 1.0), 900.0, {}, file);
+    const PlotInput three = plotInputFor(builtInTransectValue(), *findModel(3),
+                                         std::vector<double>(8, 1.0), 900.0, {}, file);
     ASSERT_EQ(three.borders.size(), 1u);
     EXPECT_DOUBLE_EQ(three.borders[0], 0.5 * (ss[24] + ss[25]));
     EXPECT_TRUE(three.predicted.empty());
 
     // Model 9: both border positions, as positions.
-    const PlotInput nine = plotInputFor(*findModel(9), {1, 1, 1, 1, 1, 1, 0, 10, 250, 600}, 900.0,
-                                        flatPrediction(), noFile);
+    const PlotInput nine =
+        plotInputFor(builtInTransectValue(), *findModel(9), {1, 1, 1, 1, 1, 1, 0, 10, 250, 600},
+                     900.0, flatPrediction(), noFile);
     EXPECT_EQ(nine.borders, (std::vector<double>{250, 600}));
     EXPECT_EQ(findModel(7)->borderLabel, std::string("contact"));
 }
 
 TEST(PlotSvg, WellFormedWithSymbolsLinesBordersAndLegend) {
     const int noFile[2] = {0, 0};
-    const std::string svg = renderSvg(
-        plotInputFor(*findModel(8), {1, 1, 1, 1, 0.5, 10, 450}, 777.25, flatPrediction(), noFile));
+    const std::string svg =
+        renderSvg(plotInputFor(builtInTransectValue(), *findModel(8), {1, 1, 1, 1, 0.5, 10, 450},
+                               777.25, flatPrediction(), noFile));
     XmlChecker xml;
     ASSERT_TRUE(xml.check(svg)) << xml.error();
     EXPECT_EQ(xml.elements()[0].name, "svg");
@@ -329,8 +336,8 @@ TEST(PlotSvg, WellFormedWithSymbolsLinesBordersAndLegend) {
 
 TEST(PlotSvg, PenaltyPointHasNoLines) {
     const int noFile[2] = {0, 0};
-    const std::string svg =
-        renderSvg(plotInputFor(*findModel(1), {-1, 1, 0, 10}, 300000, {}, noFile));
+    const std::string svg = renderSvg(
+        plotInputFor(builtInTransectValue(), *findModel(1), {-1, 1, 0, 10}, 300000, {}, noFile));
     XmlChecker xml;
     ASSERT_TRUE(xml.check(svg)) << xml.error();
     EXPECT_EQ(xml.count("polyline"), 0);
@@ -339,8 +346,8 @@ TEST(PlotSvg, PenaltyPointHasNoLines) {
 
 TEST(PlotSvg, AlleleFrequencyLineAndClineCentre) {
     const int noFile[2] = {0, 0};
-    PlotInput input =
-        plotInputFor(*findModel(8), {1, 1, 1, 1, 0.5, 10, 450}, 777.25, flatPrediction(), noFile);
+    PlotInput input = plotInputFor(builtInTransectValue(), *findModel(8),
+                                   {1, 1, 1, 1, 0.5, 10, 450}, 777.25, flatPrediction(), noFile);
     input.centre = 450;
     const std::string svg = renderSvg(input);
     XmlChecker xml;
@@ -563,8 +570,8 @@ TEST(PlotModelLines, EveryDemeInOrderNeverBackwards) {
     // Model 8 (C_2): the 201 demes of its grid from 0 to the largest position, 853.288.
     ModelPrediction c2;
     std::string error;
-    ASSERT_TRUE(predictForFigure(*findModel(8), {1, 1, 1, 1, 0.5, 10, 450}, ObjectiveKind::zonefit,
-                                 c2, error))
+    ASSERT_TRUE(predictForFigure(DataContext{}, *findModel(8), {1, 1, 1, 1, 0.5, 10, 450},
+                                 ObjectiveKind::zonefit, c2, error))
         << error;
     ASSERT_EQ(c2.lines.x.size(), 201u);
     ASSERT_EQ(c2.lines.genotypes.size(), 201u);
@@ -574,7 +581,7 @@ TEST(PlotModelLines, EveryDemeInOrderNeverBackwards) {
     ASSERT_EQ(c2.sites.size(), 105u);
     // Each site's prediction lies between the demes on either side of it: the grid's adults
     // are those the sites are read from.
-    const std::vector<double> positions = sitePositionsFor(*findModel(8));
+    const std::vector<double> positions = sitePositionsFor(builtInTransectValue(), *findModel(8));
     for (std::size_t i = 0; i < positions.size(); i++) {
         const std::size_t right = static_cast<std::size_t>(std::ceil(positions[i] / 4.26644));
         const std::size_t left = right > 0 ? right - 1 : 0;
@@ -585,15 +592,16 @@ TEST(PlotModelLines, EveryDemeInOrderNeverBackwards) {
     }
     // Model 2 (SS_2): its demes are the sites, along the summed distances.
     ModelPrediction ss2;
-    ASSERT_TRUE(predictForFigure(*findModel(2), {1.05, 0.95, 0.95, 1.05, 0.5, 10, 40.7},
-                                 ObjectiveKind::zonefit, ss2, error))
+    ASSERT_TRUE(predictForFigure(DataContext{}, *findModel(2),
+                                 {1.05, 0.95, 0.95, 1.05, 0.5, 10, 40.7}, ObjectiveKind::zonefit,
+                                 ss2, error))
         << error;
-    EXPECT_EQ(ss2.lines.x, sitePositionsFor(*findModel(2)));
+    EXPECT_EQ(ss2.lines.x, sitePositionsFor(builtInTransectValue(), *findModel(2)));
     EXPECT_TRUE(nonDecreasing(ss2.lines.x));
     // Outside the box: a penalty, nothing to draw.
     ModelPrediction outside;
-    ASSERT_TRUE(
-        predictForFigure(*findModel(1), {-1, 1, 0, 10}, ObjectiveKind::zonefit, outside, error));
+    ASSERT_TRUE(predictForFigure(DataContext{}, *findModel(1), {-1, 1, 0, 10},
+                                 ObjectiveKind::zonefit, outside, error));
     EXPECT_TRUE(outside.lines.x.empty());
     EXPECT_TRUE(outside.sites.empty());
 }
@@ -621,8 +629,9 @@ TEST(PlotModelLines, TheFiguresLinesNeverGoBackInX) {
 
 TEST(PlotFrequencyPanel, ObservedFrequencyWithAnIntervalPerSite) {
     const int noFile[2] = {0, 0};
-    const std::string svg = renderSvg(
-        plotInputFor(*findModel(8), {1, 1, 1, 1, 0.5, 10, 450}, 777.25, flatPrediction(), noFile));
+    const std::string svg =
+        renderSvg(plotInputFor(builtInTransectValue(), *findModel(8), {1, 1, 1, 1, 0.5, 10, 450},
+                               777.25, flatPrediction(), noFile));
     XmlChecker xml;
     ASSERT_TRUE(xml.check(svg)) << xml.error();
     ASSERT_NE(findById(xml, "observed-p"), nullptr);

@@ -112,45 +112,42 @@ TEST(ProgressCounting, CountsEvaluationsAndKeepsTheLowestValue) {
     FitProgress p;
     NRvector<double> x(1);
     {
-        const ScopedCountingTarget counting(square, &p);
+        const FitObjective counting = countingObjective(square, &p);
         for (double v : {3.0, -2.0, 4.0}) {
             x[0] = v;
-            EXPECT_EQ(countingObjective(x), v * v);
+            EXPECT_EQ(counting(x), v * v);
         }
-        {
-            // An inner guard counts elsewhere, or nowhere, and gives the outer one back.
-            const ScopedCountingTarget uncounted(square, nullptr);
-            x[0] = 0.0;
-            EXPECT_EQ(countingObjective(x), 0.0);
-        }
+        // Another counts nowhere, and leaves the first one's record alone.
+        const FitObjective uncounted = countingObjective(square, nullptr);
+        x[0] = 0.0;
+        EXPECT_EQ(uncounted(x), 0.0);
         EXPECT_EQ(p.evaluations, 3);
         EXPECT_EQ(p.best, 4.0);
         x[0] = 1.5;
-        EXPECT_EQ(countingObjective(x), 2.25);
+        EXPECT_EQ(counting(x), 2.25);
     }
     EXPECT_EQ(p.evaluations, 4);
     EXPECT_EQ(p.best, 2.25);
 }
 
-// A bound objective, when given, is evaluated in place of the target (a fit under the settled
-// objective): at a point outside model 1's box it answers the model's penalty, not the
-// target's square; the inner guard without one gives the target back.
-TEST(ProgressCounting, ABoundObjectiveReplacesTheTarget) {
+// A bound objective counts like any other (a fit under the settled objective): at a point
+// outside model 1's box it answers the model's penalty; two counting objectives may share one
+// record.
+TEST(ProgressCounting, ABoundObjectiveIsCountedLikeAnyOther) {
     FitProgress p;
     NRvector<double> x(4);
     x[0] = -2.0;
     x[1] = -3.0;
     x[2] = 0.0;
     x[3] = 10.0;
-    const BoundObjective settled{findModel(1), ObjectiveKind::settled};
+    const ModelContext builtIn;
+    const BoundObjective settled{&builtIn, findModel(1), ObjectiveKind::settled};
     {
-        const ScopedCountingTarget counting(square, &p, &settled);
-        EXPECT_EQ(countingObjective(x), 600000.0);
-        {
-            const ScopedCountingTarget plain(square, &p);
-            EXPECT_EQ(countingObjective(x), 4.0);
-        }
-        EXPECT_EQ(countingObjective(x), 600000.0);
+        const FitObjective counting = countingObjective(settled, &p);
+        EXPECT_EQ(counting(x), 600000.0);
+        const FitObjective plain = countingObjective(square, &p);
+        EXPECT_EQ(plain(x), 4.0);
+        EXPECT_EQ(counting(x), 600000.0);
     }
     EXPECT_EQ(p.evaluations, 3);
     EXPECT_EQ(p.best, 4.0);

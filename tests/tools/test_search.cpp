@@ -1,7 +1,8 @@
 // The stop rule of the searches and their global phases, on model 1.
 #include "tools/search.h"
 
-#include "population/diagnostics.h"
+#include "data/active_transect.h"
+#include "models/model_context.h"
 
 #include <gtest/gtest.h>
 
@@ -21,32 +22,35 @@ const ModelEntry& model1() {
     return *findModel(1);
 }
 
+// The built-in transect and boxes.
+const DataContext builtIn{};
+
 } // namespace
 
 TEST(SearchStopRule, TheFirstPrefixInWhichTwoAgreeOnItsBest) {
     // 480.139 and 480.145 agree within 0.01; 480.16 does not.
     const auto outcomes = withValues({753.19, 480.139, 480.16, 480.145, 480.1});
-    EXPECT_EQ(confirmations(model1(), outcomes, 2), 1);
-    EXPECT_EQ(confirmations(model1(), outcomes, 3), 1);
-    EXPECT_EQ(confirmations(model1(), outcomes, 4), 2);
-    EXPECT_EQ(convergedCount(model1(), outcomes), 4u);
+    EXPECT_EQ(confirmations(builtIn, model1(), outcomes, 2), 1);
+    EXPECT_EQ(confirmations(builtIn, model1(), outcomes, 3), 1);
+    EXPECT_EQ(confirmations(builtIn, model1(), outcomes, 4), 2);
+    EXPECT_EQ(convergedCount(builtIn, model1(), outcomes), 4u);
     // A better fifth would make the best unconfirmed again, but the run has stopped at four.
-    EXPECT_EQ(confirmations(model1(), outcomes, 5), 1);
+    EXPECT_EQ(confirmations(builtIn, model1(), outcomes, 5), 1);
     // Two searches ending on the same value stop the run at once.
-    EXPECT_EQ(convergedCount(model1(), withValues({500.0, 500.005, 480.0})), 2u);
+    EXPECT_EQ(convergedCount(builtIn, model1(), withValues({500.0, 500.005, 480.0})), 2u);
     // Never converged: every search is kept.
-    EXPECT_EQ(convergedCount(model1(), withValues({500.0, 490.0, 480.0})), 3u);
-    EXPECT_EQ(convergedCount(model1(), withValues({500.0})), 1u);
-    EXPECT_EQ(convergedCount(model1(), {}), 0u);
+    EXPECT_EQ(convergedCount(builtIn, model1(), withValues({500.0, 490.0, 480.0})), 3u);
+    EXPECT_EQ(convergedCount(builtIn, model1(), withValues({500.0})), 1u);
+    EXPECT_EQ(convergedCount(builtIn, model1(), {}), 0u);
 }
 
 TEST(SearchStopRule, PenaltiesAndValuesThatAreNotNumbersConfirmNothing) {
     // Model 1's penalty unit is 1e5: two searches stuck on penalties agree on no likelihood.
     const auto penalties = withValues({1e5, 1e5, NAN, NAN, HUGE_VAL, HUGE_VAL});
-    EXPECT_EQ(confirmations(model1(), penalties, penalties.size()), 0);
-    EXPECT_EQ(convergedCount(model1(), penalties), penalties.size());
+    EXPECT_EQ(confirmations(builtIn, model1(), penalties, penalties.size()), 0);
+    EXPECT_EQ(convergedCount(builtIn, model1(), penalties), penalties.size());
     // A penalty does not hide a likelihood that two reached.
-    EXPECT_EQ(convergedCount(model1(), withValues({1e5, 600.0, NAN, 600.001})), 4u);
+    EXPECT_EQ(convergedCount(builtIn, model1(), withValues({1e5, 600.0, NAN, 600.001})), 4u);
 }
 
 TEST(SearchSeeds, EverySearchHasItsOwnStreamFixedByTheRunsSeed) {
@@ -59,7 +63,9 @@ TEST(SearchSeeds, EverySearchHasItsOwnStreamFixedByTheRunsSeed) {
 
 TEST(GlobalPhase, EveryMethodStaysInItsRegionsAndBudgetAndRepeatsItself) {
     std::ostream discard(nullptr);
-    const ScopedDiagnostics quiet(&discard);
+    SimulationContext quiet;
+    quiet.diagnostics = &discard;
+    const ModelContext context = builtIn.models(nullptr, quiet);
     // F and sigma free near the optimum where the fitnesses are held (F 0.864, sigma 1), where
     // the settled row keeps both alleles and settles within 500 generations.
     const std::vector<Region> regions = {
@@ -71,10 +77,10 @@ TEST(GlobalPhase, EveryMethodStaysInItsRegionsAndBudgetAndRepeatsItself) {
         GlobalMethod parsed;
         ASSERT_TRUE(parseGlobalMethod(name, parsed));
         EXPECT_EQ(parsed, method);
-        const PhaseResult a =
-            runGlobalPhase(model1(), ObjectiveKind::settled, regions, start, method, 40, 7);
-        const PhaseResult b =
-            runGlobalPhase(model1(), ObjectiveKind::settled, regions, start, method, 40, 7);
+        const PhaseResult a = runGlobalPhase(context, model1(), ObjectiveKind::settled, regions,
+                                             start, method, 40, 7);
+        const PhaseResult b = runGlobalPhase(context, model1(), ObjectiveKind::settled, regions,
+                                             start, method, 40, 7);
         EXPECT_EQ(a.status, "") << name;
         EXPECT_LE(a.evaluations, 40) << name;
         EXPECT_GE(a.evaluations, 1) << name;
@@ -86,14 +92,48 @@ TEST(GlobalPhase, EveryMethodStaysInItsRegionsAndBudgetAndRepeatsItself) {
         EXPECT_GE(a.point[3], 1.0) << name;
         EXPECT_LE(a.point[3], 1.2) << name;
         // Never worse than the start, which every method evaluates first.
-        EXPECT_LE(
-            a.value,
-            runGlobalPhase(model1(), ObjectiveKind::settled, regions, start, method, 1, 7).value)
+        EXPECT_LE(a.value, runGlobalPhase(context, model1(), ObjectiveKind::settled, regions, start,
+                                          method, 1, 7)
+                               .value)
             << name;
     }
     GlobalMethod unknown = GlobalMethod::cmaes;
     EXPECT_FALSE(parseGlobalMethod("CMAES", unknown));
     EXPECT_EQ(unknown, GlobalMethod::cmaes);
+}
+
+TEST(SearchContext, EveryWorkerScoresTheTransectOfTheRun) {
+    // The built-in transect with its counts doubled: -lnL doubles too (twice the sample at the
+    // same frequencies), so a search that read the built-in transect on any thread would show.
+    DataContext doubled;
+    doubled.path = "doubled.tsv";
+    doubled.transect = builtInTransectValue();
+    for (std::vector<int>* counts :
+         {&doubled.transect.countSS, &doubled.transect.countSI, &doubled.transect.countII}) {
+        for (int& n : *counts) {
+            n *= 2;
+        }
+    }
+    SearchSettings settings;
+    settings.searches = 2;
+    settings.budget = 24;
+    settings.hops = 0;
+    settings.method = GlobalMethod::simplex;
+    settings.jobs = 1;
+    const ExploreMap alone = runSearch(doubled, model1(), settings);
+    settings.jobs = 2;
+    const ExploreMap shared = runSearch(doubled, model1(), settings);
+    ASSERT_EQ(alone.outcomes.size(), shared.outcomes.size());
+    ASSERT_FALSE(alone.outcomes.empty());
+    for (std::size_t i = 0; i < alone.outcomes.size(); i++) {
+        EXPECT_EQ(alone.outcomes[i].value, shared.outcomes[i].value) << i;
+        EXPECT_EQ(alone.outcomes[i].point, shared.outcomes[i].point) << i;
+    }
+    // One search from the same start on each transect: the doubled one scores more.
+    const SearchStarts starts = searchStarts(builtIn, model1(), settings, {}, {}, "");
+    const StartOutcome once = runOneSearch(builtIn, model1(), settings, starts, 0);
+    const StartOutcome twice = runOneSearch(doubled, model1(), settings, starts, 0);
+    EXPECT_GT(twice.value, once.value);
 }
 
 TEST(SearchScale, FitnessesAreSearchedAsSelectionStrengthsWeakAndStrongAlike) {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tools/data_option.h"
+
 #include <cmath>
 
 TEST(ShrinkFactor, GeometricChangesGiveTheirRatio) {
@@ -40,12 +42,12 @@ class Settled : public InScratchWorkDir {};
 TEST_F(Settled, ChangeRecordEndsWithTheFirstGenerationBelowTheTolerance) {
     const ModelEntry& model = *findModel(1);
     SimulationReport report;
-    simulationReport() = &report;
-    callObjective(model.objective, {1.2, 0.8, 0.3, 15});
+    ModelContext recording;
+    recording.simulation.report = &report;
+    callObjective(model.evaluate, recording, {1.2, 0.8, 0.3, 15});
     EXPECT_TRUE(report.recentChanges.empty()); // not asked for
     report.keepChanges = true;
-    callObjective(model.objective, {1.2, 0.8, 0.3, 15});
-    simulationReport() = nullptr;
+    callObjective(model.evaluate, recording, {1.2, 0.8, 0.3, 15});
     ASSERT_TRUE(report.converged);
     const std::vector<double>& c = report.recentChanges;
     ASSERT_EQ(c.size(), std::min<std::size_t>(32, report.generations));
@@ -59,9 +61,9 @@ TEST_F(Settled, KernelModelsRecordTheirChangesToo) {
     const ModelEntry& model = *findModel(7);
     SimulationReport report;
     report.keepChanges = true;
-    simulationReport() = &report;
-    callObjective(model.objective, {1.2, 0.8, 0.3, 5, 450});
-    simulationReport() = nullptr;
+    ModelContext recording;
+    recording.simulation.report = &report;
+    callObjective(model.evaluate, recording, {1.2, 0.8, 0.3, 5, 450});
     ASSERT_TRUE(report.converged);
     ASSERT_FALSE(report.recentChanges.empty());
     EXPECT_LT(report.recentChanges.back(), simulationTolerance);
@@ -69,7 +71,7 @@ TEST_F(Settled, KernelModelsRecordTheirChangesToo) {
 
 TEST_F(Settled, MeasuresGenerationsShrinkAndCliffs) {
     const ModelEntry& model = *findModel(1);
-    const Settledness s = measureSettledness(model, {1.2, 0.8, 0.3, 15});
+    const Settledness s = measureSettledness(DataContext{}, model, {1.2, 0.8, 0.3, 15});
     EXPECT_GT(s.generations, 10);
     EXPECT_TRUE(s.converged);
     EXPECT_GT(s.lambda, 0.0);
@@ -77,12 +79,12 @@ TEST_F(Settled, MeasuresGenerationsShrinkAndCliffs) {
     EXPECT_NEAR(s.remaining, remainingDistance(s.lambda), 1e-20);
     EXPECT_EQ(s.value, callObjective(model.objective, {1.2, 0.8, 0.3, 15}));
     // Right at the edge of the box one step leaves it: the penalty is a cliff.
-    const Settledness edge = measureSettledness(model, {1.2, 0.8, 1.0, 15});
+    const Settledness edge = measureSettledness(DataContext{}, model, {1.2, 0.8, 1.0, 15});
     EXPECT_EQ(edge.cliff, "F");
     EXPECT_GT(edge.cliffChange, 1000.0);
     EXPECT_NE(settlednessText(edge).find(", cliff at F ("), std::string::npos);
     // A penalty point is not simulated at all.
-    const Settledness outside = measureSettledness(model, {1.2, 0.8, 0.3, 150});
+    const Settledness outside = measureSettledness(DataContext{}, model, {1.2, 0.8, 0.3, 150});
     EXPECT_EQ(outside.generations, 0);
     EXPECT_EQ(settlednessText(outside), "not simulated (a penalty)");
     EXPECT_EQ(singleStartWarning(model, 2), "");

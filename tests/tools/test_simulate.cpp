@@ -1,5 +1,6 @@
 // Simulated data sets: the generator, the multinomial draws and zonetool simulate end to end.
 #include "data/active_transect.h"
+#include "models/model_context.h"
 #include "models/model_table.h"
 #include "population/simulation_report.h"
 #include "support/run_program.h"
@@ -86,9 +87,9 @@ TEST(SimulatedTransect, DrawsAtTheModelsPredictionsWithTheDataSampleSizes) {
     }
     SimulationReport report;
     report.keepPredictions = true;
-    simulationReport() = &report;
-    findModel(7)->objective(x);
-    simulationReport() = nullptr;
+    ModelContext recording;
+    recording.simulation.report = &report;
+    findModel(7)->evaluate(recording, x);
     const Transect& data = builtInTransectValue();
     ASSERT_EQ(report.predictions.size(), 105u);
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tools/data_option.h"
+
 #include <cmath>
 #include <set>
 
@@ -43,7 +45,7 @@ TEST(LatinHypercube, OnePointPerSliceOnEveryAxisAndSameSeedSameDesign) {
 
 TEST(DesignStarts, StaysInRegionsAndPairsFitnessesByStrength) {
     const ModelEntry& model = *findModel(1);
-    const std::vector<Region> regions = defaultRegions(model);
+    const std::vector<Region> regions = defaultRegions(DataContext{}, model);
     for (Design design : {Design::box, Design::strength}) {
         for (const auto& x : designStarts(model, regions, 64, 3, design)) {
             for (std::size_t j = 0; j < 4; j++) {
@@ -78,13 +80,13 @@ TEST(DesignStarts, StaysInRegionsAndPairsFitnessesByStrength) {
 
 TEST(Regions, OptionReadsChecksAndKeepsTheScale) {
     const ModelEntry& model = *findModel(1);
-    std::vector<Region> regions = defaultRegions(model);
+    std::vector<Region> regions = defaultRegions(DataContext{}, model);
     std::string problem;
-    ASSERT_TRUE(applyRegionOption(model, "sigma=5:20", regions, problem)) << problem;
+    ASSERT_TRUE(applyRegionOption(DataContext{}, model, "sigma=5:20", regions, problem)) << problem;
     EXPECT_EQ(regions[3].low, 5.0);
     EXPECT_EQ(regions[3].high, 20.0);
     EXPECT_TRUE(regions[3].log);
-    ASSERT_TRUE(applyRegionOption(model, "wSS=0:1.1", regions, problem));
+    ASSERT_TRUE(applyRegionOption(DataContext{}, model, "wSS=0:1.1", regions, problem));
     EXPECT_FALSE(regions[0].log); // a log scale cannot start at 0
     const std::pair<const char*, const char*> bad[] = {
         {"sigma", "--region needs NAME=LO:HI, not 'sigma'"},
@@ -95,7 +97,7 @@ TEST(Regions, OptionReadsChecksAndKeepsTheScale) {
         {"F=0:1.5", "--region F: 0:1.5 leaves the box [0, 1]"},
     };
     for (const auto& [text, message] : bad) {
-        EXPECT_FALSE(applyRegionOption(model, text, regions, problem)) << text;
+        EXPECT_FALSE(applyRegionOption(DataContext{}, model, text, regions, problem)) << text;
         EXPECT_EQ(problem, message);
     }
 }

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "data/active_transect.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -33,12 +35,14 @@ const int noBorders[2] = {0, 0};
 
 TEST(SummaryRegions, SitesFollowEachModelsBorders) {
     // SS_2: the border is a deme index, x6 = 40.7 making sites 0 to 39 region 0.
-    std::vector<int> r = siteRegions(*findModel(2), {1, 1, 1, 1, 0.5, 10, 40.7}, noBorders);
+    std::vector<int> r =
+        siteRegions(builtInTransectValue(), *findModel(2), {1, 1, 1, 1, 0.5, 10, 40.7}, noBorders);
     EXPECT_EQ(r[39], 0);
     EXPECT_EQ(r[40], 1);
     // SS_3 from borders.txt: 30 and 70.
     const int fileBorders[2] = {30, 70};
-    r = siteRegions(*findModel(3), std::vector<double>(10, 1.0), fileBorders);
+    r = siteRegions(builtInTransectValue(), *findModel(3), std::vector<double>(10, 1.0),
+                    fileBorders);
     EXPECT_EQ(r[29], 0);
     EXPECT_EQ(r[30], 1);
     EXPECT_EQ(r[69], 1);
@@ -47,21 +51,22 @@ TEST(SummaryRegions, SitesFollowEachModelsBorders) {
     std::vector<double> point(10, 1.0);
     point[8] = 300;
     point[9] = 600;
-    r = siteRegions(*findModel(9), point, noBorders);
+    r = siteRegions(builtInTransectValue(), *findModel(9), point, noBorders);
     EXPECT_EQ(r[37], 0);
     EXPECT_EQ(r[38], 1);
     EXPECT_EQ(r[78], 1);
     EXPECT_EQ(r[79], 2);
-    EXPECT_EQ(siteRegions(*findModel(1), {1, 1, 0.5, 10}, noBorders), std::vector<int>(105, 0));
+    EXPECT_EQ(siteRegions(builtInTransectValue(), *findModel(1), {1, 1, 0.5, 10}, noBorders),
+              std::vector<int>(105, 0));
     // C_1's contact sets only where the run starts pure SS or pure II.
-    EXPECT_EQ(siteRegions(*findModel(7), {1, 1, 0.5, 10, 450}, noBorders),
+    EXPECT_EQ(siteRegions(builtInTransectValue(), *findModel(7), {1, 1, 0.5, 10, 450}, noBorders),
               std::vector<int>(105, 0));
 }
 
 TEST(SummaryFit, SyntheticClinesAlongEachAxis) {
     // Model 1 lays its sites at the summed distances (0 to 1421.863).
-    const std::vector<double> summed = sitePositionsFor(*findModel(1));
-    FitSummary s = summariseFit(*findModel(1), {1, 1, 0.5, 7},
+    const std::vector<double> summed = sitePositionsFor(builtInTransectValue(), *findModel(1));
+    FitSummary s = summariseFit(builtInTransectValue(), *findModel(1), {1, 1, 0.5, 7},
                                 logisticCline(summed, 700, 300, 0.25), noBorders);
     EXPECT_TRUE(s.predicted);
     EXPECT_FALSE(s.positionAxis);
@@ -83,7 +88,8 @@ TEST(SummaryFit, SyntheticClinesAlongEachAxis) {
             predicted[static_cast<std::size_t>(i)] = {p * p, 2 * p * (1 - p), (1 - p) * (1 - p)};
         }
     }
-    s = summariseFit(*findModel(8), {1, 1, 1, 1, 0.2, 10, 450}, predicted, noBorders);
+    s = summariseFit(builtInTransectValue(), *findModel(8), {1, 1, 1, 1, 0.2, 10, 450}, predicted,
+                     noBorders);
     EXPECT_TRUE(s.positionAxis);
     EXPECT_NEAR(s.centre, 450, 3.0);
     ASSERT_EQ(s.deficit.size(), 2u);
@@ -93,7 +99,7 @@ TEST(SummaryFit, SyntheticClinesAlongEachAxis) {
     EXPECT_NEAR(s.sigmaEffective / 10, 0.897, 0.897e-3);
 
     // A penalty point has no prediction: sigma stays, the cline is unknown.
-    s = summariseFit(*findModel(7), {1, 1, 0.5, 10, 450}, {}, noBorders);
+    s = summariseFit(builtInTransectValue(), *findModel(7), {1, 1, 0.5, 10, 450}, {}, noBorders);
     EXPECT_FALSE(s.predicted);
     EXPECT_TRUE(std::isnan(s.centre));
     EXPECT_TRUE(s.deficit.empty());

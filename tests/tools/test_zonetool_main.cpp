@@ -1,17 +1,29 @@
-// End-to-end runs of the zonetool program in a scratch directory.
+// Runs of zonetool command lines in a scratch directory: in this process with string streams
+// (runZonetool), and a few end to end through the program itself.
 #include "support/quick_fit.h"
+#include "support/run_in_process.h"
 #include "support/run_program.h"
 #include "tools/plot.h"
 
 #include <gtest/gtest.h>
 
+#include "data/active_transect.h"
+
 #include <cstdlib>
 #include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
 ProgramResult zonetool(const ScratchDir& dir, const std::string& arguments) {
     return runProgram(dir.path(), ZONETOOL_BIN, arguments);
+}
+
+// The same command line run in this process, in `dir`.
+ProgramResult inProcess(const ScratchDir& dir, const std::string& arguments) {
+    return runInProcess(dir.path(), arguments);
 }
 
 } // namespace
@@ -45,7 +57,7 @@ TEST(ZonetoolEval, BadArgumentsExitTwoNamingTheProblem) {
          "zonetool eval: --objective needs settled, zonefit or both, not 'Settled'\n"},
     };
     for (const auto& c : cases) {
-        const ProgramResult r = zonetool(dir, c.first);
+        const ProgramResult r = inProcess(dir, c.first);
         EXPECT_EQ(r.status, 2) << c.first;
         EXPECT_EQ(r.err, std::string(c.second) + "Run 'zonetool eval --help' for usage.\n")
             << c.first;
@@ -55,7 +67,7 @@ TEST(ZonetoolEval, BadArgumentsExitTwoNamingTheProblem) {
 
 TEST(ZonetoolEval, PenaltyIsPrintedWithoutSimulating) {
     ScratchDir dir;
-    const ProgramResult r = zonetool(dir, "eval 1 -2 -3 0 10");
+    const ProgramResult r = inProcess(dir, "eval 1 -2 -3 0 10");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "600000\n");
     EXPECT_EQ(r.err, "generations: 0 (no simulation)\n");
@@ -64,45 +76,45 @@ TEST(ZonetoolEval, PenaltyIsPrintedWithoutSimulating) {
 TEST(ZonetoolEval, ObjectiveBothPrintsEachValueAndWhatRan) {
     ScratchDir dir;
     // Outside the box nothing is simulated under either objective.
-    ProgramResult r = zonetool(dir, "eval 1 -2 -3 0 10 --objective both");
+    ProgramResult r = inProcess(dir, "eval 1 -2 -3 0 10 --objective both");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "600000\n600000\n");
     EXPECT_EQ(r.err, "zonefit: 600000 (no simulation); settled: 600000 (no simulation)\n");
-    r = zonetool(dir, "eval 1 -2 -3 0 10 --objective settled");
+    r = inProcess(dir, "eval 1 -2 -3 0 10 --objective settled");
     EXPECT_EQ(r.out, "600000\n");
     EXPECT_EQ(r.err, "settled: no simulation\n");
     // zonefit's part is its own run: the value and generations of the plain eval.
-    r = zonetool(dir, "eval 1 1.05 1.05 0.3 15 --objective both");
+    r = inProcess(dir, "eval 1 1.05 1.05 0.3 15 --objective both");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("1510.0746748633017\n", 0), 0u) << r.out;
     EXPECT_EQ(r.err.rfind("zonefit: 1510.0746748633017 (608 generations); settled: ", 0), 0u)
         << r.err;
-    r = zonetool(dir, "eval 1 1.05 1.05 0.3 15 --objective zonefit");
+    r = inProcess(dir, "eval 1 1.05 1.05 0.3 15 --objective zonefit");
     EXPECT_EQ(r.out, "1510.0746748633017\n");
     EXPECT_EQ(r.err, "generations: 608 (equilibrium reached)\n");
-    r = zonetool(dir, "eval --help");
+    r = inProcess(dir, "eval --help");
     EXPECT_NE(r.out.find("--objective settled|zonefit|both"), std::string::npos);
 }
 
 TEST(ZonetoolEval, BadBorderFileEndsWithItsMessageAndStatus1) {
     ScratchDir dir;
-    ProgramResult r = zonetool(dir, "eval 3 1 1 1 1 1 1 0.3 -1");
+    ProgramResult r = inProcess(dir, "eval 3 1 1 1 1 1 1 0.3 -1");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "Error in borders.txt: cannot open the file\n");
     dir.write("borders.txt", "25\n106\n");
-    r = zonetool(dir, "eval 6 1 1 1 1 1 1 0.3 -1 0.3 0.3");
+    r = inProcess(dir, "eval 6 1 1 1 1 1 1 0.3 -1 0.3 0.3");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Error in borders.txt: border 2 is 106, outside 0 to 105\n");
     dir.write("borders.txt", "25\n79\n");
-    r = zonetool(dir, "eval 3 1 1 1 1 1 1 0.3 -1");
+    r = inProcess(dir, "eval 3 1 1 1 1 1 1 0.3 -1");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "200000\n");
 }
 
 TEST(ZonetoolEval, RealEvaluationReportsGenerationsAndSites) {
     ScratchDir dir;
-    const ProgramResult r = zonetool(dir, "eval 1 1.2 0.8 0.3 15 --sites sites.tsv");
+    const ProgramResult r = inProcess(dir, "eval 1 1.2 0.8 0.3 15 --sites sites.tsv");
     ASSERT_EQ(r.status, 0) << r.err;
     const double value = std::strtod(r.out.c_str(), nullptr);
     EXPECT_GT(value, 0.0);
@@ -118,8 +130,8 @@ TEST(ZonetoolEval, RealEvaluationReportsGenerationsAndSites) {
                     "predictedSS\tpredictedSI\tpredictedII");
     // Both x axes of the figures come back exactly: the kernel models' positions on the
     // transect axis and the stepping-stone models' summed distances.
-    const std::vector<double> positions = sitePositionsFor(*findModel(7));
-    const std::vector<double> distances = sitePositionsFor(*findModel(1));
+    const std::vector<double> positions = sitePositionsFor(builtInTransectValue(), *findModel(7));
+    const std::vector<double> distances = sitePositionsFor(builtInTransectValue(), *findModel(1));
     while (std::getline(in, line)) {
         std::istringstream cells(line);
         int site = -1;
@@ -188,7 +200,7 @@ TEST(ZonetoolFit, StartFileOptionAndBadSeed) {
 
 TEST(ZonetoolModels, ListsEveryModelWithNamesAndBoxes) {
     ScratchDir dir;
-    const ProgramResult r = zonetool(dir, "models");
+    const ProgramResult r = inProcess(dir, "models");
     ASSERT_EQ(r.status, 0);
     // Ten headings, 77 parameters, blank lines between the models.
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 10 + 77 + 9);
@@ -210,7 +222,7 @@ TEST(ZonetoolModels, ListsEveryModelWithNamesAndBoxes) {
         r.out.find("\n  x6  border  (30, 80)    explore 30 to 80                      first deme "
                    "right"),
         std::string::npos);
-    const ProgramResult help = zonetool(dir, "eval --help");
+    const ProgramResult help = inProcess(dir, "eval --help");
     EXPECT_NE(help.out.find("\n   7 C_1:         wSS wII F sigma contact\n"), std::string::npos);
     EXPECT_NE(help.out.find("\n  10 C_3_F0:      wSS_1 wII_1 wSS_2 wII_2 wSS_3 wII_3 sigma "
                             "border1 border2\n"),
@@ -220,4 +232,29 @@ TEST(ZonetoolModels, ListsEveryModelWithNamesAndBoxes) {
         EXPECT_EQ(h.status, 0) << command;
         EXPECT_EQ(h.out.rfind("Usage: zonetool ", 0), 0u) << command;
     }
+}
+
+// The transect of --data and its messages reach the streams of the command run in this
+// process; two command lines in a row each read their own data.
+TEST(ZonetoolInProcess, DataOptionsAndTheirMessagesUseTheGivenStreams) {
+    ScratchDir dir;
+    dir.write("small.tsv", bigSampleTransect);
+    ProgramResult r = inProcess(dir, "eval 1 1 1 0.5 15 --data missing.tsv");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Error in missing.tsv: cannot open the file\n");
+    r = inProcess(dir, "eval 1 1 1 0.5 15 --data");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool eval: --data needs a file name\n"
+                     "Run 'zonetool eval --help' for usage.\n");
+    r = inProcess(dir, "eval 1 1 1 0.5 15 --data small.tsv");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "29662.531794038969\n");
+    EXPECT_EQ(r.err, "generations: 1 (equilibrium reached)\n");
+    r = inProcess(dir, "eval 1 1 1 0.5 15");
+    EXPECT_EQ(r.out, "795.11838424180758\n");
+    EXPECT_EQ(r.err, "generations: 148841 (equilibrium reached)\n");
+    r = inProcess(dir, "");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.rfind("Usage: zonetool COMMAND", 0), 0u);
 }
