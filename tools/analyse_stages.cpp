@@ -159,7 +159,8 @@ EvaluationCost secondsPerEvaluation(const DataContext& data, int model, int samp
     // alleles whose runs are long, not at the spread-out starts.
     const ModelEntry& m = entry(model);
     const std::vector<Region> regions = defaultRegions(data, m);
-    const std::vector<std::vector<double>> starts = designStarts(m, regions, 1, seed, Design::box);
+    const std::vector<std::vector<double>> starts =
+        designStarts(m, regions, 1, seed, Design::strength);
     const std::int64_t began = steadyNow();
     const double cpuBegan = processCpuSeconds();
     const StartOutcome walk =
