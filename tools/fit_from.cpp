@@ -15,19 +15,6 @@
 #include <sstream>
 #include <sys/stat.h>
 
-std::string optimumStartText(const ExploreMap& map, const Optimum& optimum) {
-    const std::vector<double> steps = regionSteps(map.regions, optimum.point);
-    std::string text;
-    for (std::size_t j = 0; j < optimum.point.size(); j++) {
-        text += (j == 0 ? "" : " ") + format17(optimum.point[j]);
-    }
-    text += "\n";
-    for (std::size_t j = 0; j < steps.size(); j++) {
-        text += (j == 0 ? "" : " ") + format17(steps[j]);
-    }
-    return text + "\n";
-}
-
 namespace {
 
 // Names each of the first `count` optima of the record that leaves its box in force; true

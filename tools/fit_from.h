@@ -9,10 +9,6 @@
 
 #include <string>
 
-// The start file of the fits from an optimum: its point on line 1 (17 significant digits),
-// the steps from the regions of the record on line 2.
-std::string optimumStartText(const ExploreMap& map, const Optimum& optimum);
-
 // Runs the fits from the record `options` names (options.from set, read by readFitOptions):
 // the K best optima on worker threads with a summary, or with --optimum I the one fit from
 // optimum I as fitOne runs it, on the data of `ctx`, with its messages and summary on the

@@ -355,3 +355,16 @@ bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& er
     map.wallSeconds = jsonNumberOr(jsonMember(root, "wall_seconds"), 0.0);
     return true;
 }
+
+std::string optimumStartText(const ExploreMap& map, const Optimum& optimum) {
+    const std::vector<double> steps = regionSteps(map.regions, optimum.point);
+    std::string text;
+    for (std::size_t j = 0; j < optimum.point.size(); j++) {
+        text += (j == 0 ? "" : " ") + format17(optimum.point[j]);
+    }
+    text += "\n";
+    for (std::size_t j = 0; j < steps.size(); j++) {
+        text += (j == 0 ? "" : " ") + format17(steps[j]);
+    }
+    return text + "\n";
+}

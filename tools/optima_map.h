@@ -82,3 +82,7 @@ std::string startValuesSvg(const ModelEntry& model, const ExploreMap& map);
 // under zonefit's. On failure returns false with the reason (naming
 // `path`) in `error`.
 bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& error);
+
+// The start file of the fits from an optimum: its point on line 1 (17 significant digits),
+// the steps from the regions of the record on line 2.
+std::string optimumStartText(const ExploreMap& map, const Optimum& optimum);
