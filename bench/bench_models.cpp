@@ -25,7 +25,7 @@
 #include "optimiser/nr3.h"
 #include "population/simulation_report.h"
 #include "reference/plain_population.h"
-#include "tools/data_option.h"
+#include "tools/formats/data_option.h"
 
 namespace {
 

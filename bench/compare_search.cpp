@@ -1,6 +1,6 @@
 // Which global phase makes the searches of zonetool explore converge most often per CPU-second:
-// one search (global phase, polish, hops; tools/search.h) per method, model and seed, on the
-// settled objective over the default regions, one at a time on one thread. Prints a Markdown
+// one search (global phase, polish, hops; tools/analysis/search.h) per method, model and seed, on
+// the settled objective over the default regions, one at a time on one thread. Prints a Markdown
 // table (method, model, seed, evaluations, CPU s, best value, whether it reached the target)
 // and per method the hits, the CPU time and the hits per CPU-minute.
 //
@@ -13,9 +13,9 @@
 // run, model 1's from the worked session's start, models 2 and 7 from the best of this comparison
 // and longer explore runs).
 #include "models/model_table.h"
-#include "tools/cli.h"
-#include "tools/data_option.h"
-#include "tools/search.h"
+#include "tools/analysis/search.h"
+#include "tools/formats/cli.h"
+#include "tools/formats/data_option.h"
 
 #include <cmath>
 #include <cstdio>

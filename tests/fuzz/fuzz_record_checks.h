@@ -4,7 +4,7 @@
 
 #include "fuzz_checks.h"
 #include "models/model_table.h"
-#include "tools/fit_record_json.h"
+#include "tools/formats/fit_record_json.h"
 
 #include <cstddef>
 #include <cstdint>

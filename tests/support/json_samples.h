@@ -3,11 +3,11 @@
 // empty and full. The tests pin the text each writer makes of them.
 #pragma once
 
-#include "tools/compare.h"
-#include "tools/explore_part.h"
-#include "tools/fit_record.h"
-#include "tools/optima_map.h"
-#include "tools/summary.h"
+#include "tools/analysis/compare.h"
+#include "tools/analysis/explore_part.h"
+#include "tools/analysis/optima_map.h"
+#include "tools/analysis/summary.h"
+#include "tools/formats/fit_record.h"
 
 #include <cmath>
 

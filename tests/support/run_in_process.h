@@ -3,7 +3,7 @@
 #pragma once
 
 #include "support/run_program.h"
-#include "tools/zonetool_main.h"
+#include "tools/commands/zonetool_main.h"
 
 #include <gtest/gtest.h>
 

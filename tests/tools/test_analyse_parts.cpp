@@ -1,10 +1,10 @@
 // The pieces of zonetool analyse that hold its arithmetic and its files: efforts, selection
 // coefficients, stage manifests, the limits file and the outputs.
-#include "tools/analyse_derived.h"
-#include "tools/analyse_effort.h"
-#include "tools/analyse_limits.h"
-#include "tools/analyse_manifest.h"
-#include "tools/analyse_outputs.h"
+#include "tools/analysis/analyse_derived.h"
+#include "tools/analysis/analyse_effort.h"
+#include "tools/analysis/analyse_limits.h"
+#include "tools/analysis/analyse_manifest.h"
+#include "tools/analysis/analyse_outputs.h"
 
 #include "support/work_dir.h"
 

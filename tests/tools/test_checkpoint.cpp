@@ -1,9 +1,9 @@
 // Checkpointed fits: stopped at random moments by every kind of signal and resumed, they end
 // exactly as uninterrupted fits; damaged or foreign checkpoints are refused and left alone.
-#include "tools/checkpoint.h"
+#include "tools/analysis/checkpoint.h"
 
 #include "support/run_program.h"
-#include "tools/data_option.h"
+#include "tools/formats/data_option.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Argument lists and number formatting of zonetool.
-#include "tools/cli.h"
+#include "tools/formats/cli.h"
 
 #include <gtest/gtest.h>
 

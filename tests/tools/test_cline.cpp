@@ -1,5 +1,5 @@
 // Cline centre and width, heterozygote deficit and the spread of the simulated kernel.
-#include "tools/cline.h"
+#include "tools/analysis/cline.h"
 
 #include "models/cspace.h"
 

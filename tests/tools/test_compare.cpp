@@ -1,11 +1,11 @@
 // Information criteria and goodness of fit of several fits.
-#include "tools/compare.h"
+#include "tools/analysis/compare.h"
 
 #include "driver/schedule.h"
 #include "support/run_in_process.h"
 #include "support/run_program.h"
-#include "tools/data_option.h"
-#include "tools/fit_record.h"
+#include "tools/formats/data_option.h"
+#include "tools/formats/fit_record.h"
 
 #include <gtest/gtest.h>
 

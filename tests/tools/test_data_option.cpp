@@ -2,8 +2,8 @@
 // run end to end on a transect file.
 #include "support/quick_fit.h"
 #include "support/run_program.h"
-#include "tools/compare.h"
-#include "tools/data_option.h"
+#include "tools/analysis/compare.h"
+#include "tools/formats/data_option.h"
 
 #include <gtest/gtest.h>
 

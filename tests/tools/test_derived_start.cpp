@@ -3,8 +3,8 @@
 #include "data/active_transect.h"
 #include "data/decimal_comma.h"
 #include "models/scaled_boxes.h"
-#include "tools/derived_start.h"
-#include "tools/start_file_commas.h"
+#include "tools/analysis/derived_start.h"
+#include "tools/formats/start_file_commas.h"
 
 #include "support/run_program.h"
 

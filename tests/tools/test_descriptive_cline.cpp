@@ -1,10 +1,10 @@
 // Descriptive clines: the shapes and their joins, the genotype frequencies, the likelihood as the
 // models score it, and fits that recover known clines with honest support limits.
-#include "tools/cline_concordance.h"
-#include "tools/descriptive_cline.h"
-#include "tools/descriptive_fit.h"
-#include "tools/simulate.h"
-#include "tools/xoshiro.h"
+#include "tools/analysis/cline_concordance.h"
+#include "tools/analysis/descriptive_cline.h"
+#include "tools/analysis/descriptive_fit.h"
+#include "tools/commands/simulate.h"
+#include "tools/formats/xoshiro.h"
 
 #include <gtest/gtest.h>
 

@@ -1,19 +1,19 @@
 // zonetool explore and zonetool fit --from, end to end, on a fast form of model 1: both
 // fitnesses held where the cline settles in under a hundred generations; explore in blocks:
 // the split of the starts, the parts, and their merge into the record of one whole run.
-#include "tools/explore_part.h"
-#include "tools/output_lock.h"
-#include "tools/results.h"
+#include "tools/analysis/explore_part.h"
+#include "tools/formats/output_lock.h"
+#include "tools/formats/results.h"
 
 #include "models/objective_kind.h"
 #include "support/quick_fit.h"
 #include "support/run_program.h"
-#include "tools/fit_record.h"
-#include "tools/optima_map.h"
+#include "tools/analysis/optima_map.h"
+#include "tools/formats/fit_record.h"
 
 #include <gtest/gtest.h>
 
-#include "tools/data_option.h"
+#include "tools/formats/data_option.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 // The parts of an explore run: read back whole, and refused, naming the file, when they belong
 // to another block or run or are no part at all.
-#include "tools/explore_part.h"
+#include "tools/analysis/explore_part.h"
 
 #include "support/json_samples.h"
 #include "support/work_dir.h"

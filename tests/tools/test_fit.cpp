@@ -2,8 +2,8 @@
 #include "driver/schedule.h"
 #include "support/quick_fit.h"
 #include "support/run_program.h"
-#include "tools/fit_record.h"
-#include "tools/json_io.h"
+#include "tools/formats/fit_record.h"
+#include "tools/formats/json_io.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // Reading fits back: the record when it agrees, the result file checked against its model
 // otherwise, and files of the wrong shape or model refused.
-#include "tools/fit_files.h"
+#include "tools/analysis/fit_files.h"
 
 #include "support/run_program.h"
 #include "support/work_dir.h"
 
 #include <gtest/gtest.h>
 
-#include "tools/data_option.h"
+#include "tools/formats/data_option.h"
 
 #include <fstream>
 

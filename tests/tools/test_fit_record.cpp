@@ -1,5 +1,5 @@
 // The fit record: written at full precision, read back whole, anything else refused.
-#include "tools/fit_record.h"
+#include "tools/formats/fit_record.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The description of a fit, the names of its files, the options that describe it, and the one
 // entry point that runs it.
-#include "tools/data_option.h"
-#include "tools/fit_checks.h"
-#include "tools/fit_description.h"
-#include "tools/fit_one.h"
-#include "tools/fit_options.h"
-#include "tools/fit_run.h"
+#include "tools/analysis/fit_checks.h"
+#include "tools/analysis/fit_run.h"
+#include "tools/commands/fit_one.h"
+#include "tools/commands/fit_options.h"
+#include "tools/formats/data_option.h"
+#include "tools/formats/fit_description.h"
 
 #include "models/model_context.h"
 #include "models/model_table.h"

@@ -1,6 +1,6 @@
 // The JSON text of zonetool's files: numbers that read back to the same double, strings that
 // stay JSON, each file's layout, and the refusal of what is not JSON.
-#include "tools/json_io.h"
+#include "tools/formats/json_io.h"
 
 #include "support/work_dir.h"
 

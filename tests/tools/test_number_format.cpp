@@ -1,5 +1,5 @@
 // The number formats of the tables: one formatter for every table cell.
-#include "tools/number_format.h"
+#include "tools/formats/number_format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The map of the optima: merging end points, the record and its reading back, the figure.
-#include "tools/optima_map.h"
+#include "tools/analysis/optima_map.h"
 
 #include "driver/schedule.h"
 #include "support/json_samples.h"

@@ -1,5 +1,5 @@
 // The declarative command-line reader of zonetool and its stock setters and checks.
-#include "tools/options.h"
+#include "tools/formats/options.h"
 
 #include <gtest/gtest.h>
 

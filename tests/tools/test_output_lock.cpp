@@ -1,11 +1,11 @@
 // Output locks: a second run writing the same names is refused at once and names the first, a
 // lock left by a run that has ended is taken over, a lock goes away however its run ends, and
 // the final rename keeps a file that appeared during the run.
-#include "tools/output_lock.h"
+#include "tools/formats/output_lock.h"
 
 #include "support/quick_fit.h"
 #include "support/run_program.h"
-#include "tools/fit_record.h"
+#include "tools/formats/fit_record.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Several fits on worker threads: names, logs, the summary, and results equal to fits run one
 // at a time.
-#include "tools/parallel.h"
+#include "tools/analysis/parallel.h"
 
 #include "models/ss.h"
 #include "population/diagnostics.h"
@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/data_option.h"
+#include "tools/formats/data_option.h"
 
-#include "tools/run_context.h"
+#include "tools/formats/run_context.h"
 
 #include <fstream>
 #include <unistd.h>

@@ -1,16 +1,16 @@
 // The SVG figure: ticks, escaping, a well-formed document with the expected marks, and a
 // rendering by headless Chromium where it is installed.
-#include "tools/plot.h"
-#include "tools/plot_frequency_panel.h"
-#include "tools/profile_plot.h"
-#include "tools/wilson_interval.h"
+#include "tools/analysis/plot.h"
+#include "tools/analysis/plot_frequency_panel.h"
+#include "tools/analysis/profile_plot.h"
+#include "tools/analysis/wilson_interval.h"
 
 #include "data/transect.h"
 #include "support/run_program.h"
 
 #include <gtest/gtest.h>
 
-#include "tools/data_option.h"
+#include "tools/formats/data_option.h"
 
 #include "data/active_transect.h"
 

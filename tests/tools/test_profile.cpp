@@ -1,6 +1,6 @@
 // Profile-likelihood support limits, checked on objectives whose profiles are known exactly.
-#include "tools/profile.h"
-#include "tools/profile_curve.h"
+#include "tools/analysis/profile.h"
+#include "tools/formats/profile_curve.h"
 
 #include "support/run_program.h"
 

@@ -1,8 +1,8 @@
 // The journal of a profile: a profile stopped part of the way resumes from the points it had
 // written, to the same result.
-#include "tools/profile_curve.h"
-#include "tools/profile.h"
-#include "tools/profile_journal.h"
+#include "tools/analysis/profile.h"
+#include "tools/formats/profile_curve.h"
+#include "tools/formats/profile_journal.h"
 
 #include "support/read_only_dir.h"
 #include "support/run_program.h"

@@ -1,5 +1,5 @@
 // The live progress line: its text, the evaluation counter and its place on a terminal.
-#include "tools/progress.h"
+#include "tools/analysis/progress.h"
 
 #include "support/quick_fit.h"
 #include "support/run_program.h"

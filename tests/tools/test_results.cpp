@@ -1,5 +1,5 @@
 // Result-file names, reading a result line and finding result files in a directory.
-#include "tools/results.h"
+#include "tools/formats/results.h"
 
 #include "support/run_program.h"
 

@@ -1,5 +1,5 @@
 // The stop rule of the searches and their global phases, on model 1.
-#include "tools/search.h"
+#include "tools/analysis/search.h"
 
 #include "data/active_transect.h"
 #include "models/model_context.h"

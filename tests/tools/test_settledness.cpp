@@ -1,13 +1,13 @@
 // How settled a simulated equilibrium is: the change record of the simulation, the shrink
 // factor and the cliff check.
-#include "tools/settledness.h"
+#include "tools/analysis/settledness.h"
 
 #include "population/simulation_report.h"
 #include "support/work_dir.h"
 
 #include <gtest/gtest.h>
 
-#include "tools/data_option.h"
+#include "tools/formats/data_option.h"
 
 #include <cmath>
 

@@ -4,7 +4,7 @@
 #include "models/model_table.h"
 #include "population/simulation_report.h"
 #include "support/run_program.h"
-#include "tools/simulate.h"
+#include "tools/commands/simulate.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // zonetool slurm: the batch scripts it writes, run by bash with stand-ins for sbatch, scontrol
 // and zonetool, and the checks it makes before writing anything.
-#include "tools/profile.h"
-#include "tools/profile_part.h"
-#include "tools/slurm.h"
-#include "tools/slurm_script.h"
+#include "tools/analysis/profile.h"
+#include "tools/commands/slurm.h"
+#include "tools/formats/profile_part.h"
+#include "tools/formats/slurm_script.h"
 
 #include "support/run_program.h"
 

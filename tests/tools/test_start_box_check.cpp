@@ -3,9 +3,9 @@
 // fitted points a profile starts from.
 #include "support/run_program.h"
 #include "support/short_transect.h"
-#include "tools/json_io.h"
-#include "tools/optima_map.h"
-#include "tools/results.h"
+#include "tools/analysis/optima_map.h"
+#include "tools/formats/json_io.h"
+#include "tools/formats/results.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 #include "models/scaled_boxes.h"
 #include "support/quick_fit.h"
 #include "support/run_program.h"
-#include "tools/derived_start.h"
-#include "tools/fit_record.h"
+#include "tools/analysis/derived_start.h"
+#include "tools/formats/fit_record.h"
 
 #include <gtest/gtest.h>
 

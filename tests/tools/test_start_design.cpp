@@ -1,9 +1,9 @@
 // Start designs of the multi-start search: generator, Latin hypercube, regions and steps.
-#include "tools/start_design.h"
+#include "tools/analysis/start_design.h"
 
 #include <gtest/gtest.h>
 
-#include "tools/data_option.h"
+#include "tools/formats/data_option.h"
 
 #include <cmath>
 #include <set>

@@ -1,5 +1,5 @@
 // How the tools word the state a settled evaluation scored.
-#include "tools/state_text.h"
+#include "tools/formats/state_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // Cline summaries of fits: regions of the sites, centre and width along each model's axis,
 // F_IS per region and the effective sigma of the kernel models.
-#include "tools/summary.h"
+#include "tools/analysis/summary.h"
 
 #include "data/transect.h"
 #include "driver/schedule.h"
 #include "support/run_program.h"
-#include "tools/cline.h"
-#include "tools/fit_record.h"
-#include "tools/plot.h"
+#include "tools/analysis/cline.h"
+#include "tools/analysis/plot.h"
+#include "tools/formats/fit_record.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The table formatter behind every table zonetool prints.
-#include "tools/table.h"
+#include "tools/formats/table.h"
 
 #include <gtest/gtest.h>
 

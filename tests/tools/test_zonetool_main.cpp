@@ -3,7 +3,7 @@
 #include "support/quick_fit.h"
 #include "support/run_in_process.h"
 #include "support/run_program.h"
-#include "tools/plot.h"
+#include "tools/analysis/plot.h"
 
 #include <gtest/gtest.h>
 

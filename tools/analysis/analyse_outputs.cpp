@@ -1,0 +1,188 @@
+#include "tools/analysis/analyse_outputs.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace {
+
+using nlohmann::json;
+
+json number(double value) {
+    return std::isfinite(value) ? json(value) : json(nullptr);
+}
+
+json boundedJson(const Bounded& b, bool withFound) {
+    json j = {{"value", number(b.value)}, {"lower", number(b.lower)}, {"upper", number(b.upper)}};
+    if (withFound) {
+        j["lower_found"] = b.lowerFound;
+        j["upper_found"] = b.upperFound;
+    }
+    return j;
+}
+
+double numberOf(const json& j, const char* key) {
+    return j.is_object() && j.contains(key) && j[key].is_number()
+               ? j[key].get<double>()
+               : std::numeric_limits<double>::quiet_NaN();
+}
+
+std::string textOf(const json& j, const char* key) {
+    return j.is_object() && j.contains(key) && j[key].is_string() ? j[key].get<std::string>()
+                                                                  : std::string();
+}
+
+Bounded boundedOf(const json& j) {
+    Bounded b{numberOf(j, "value"), numberOf(j, "lower"), numberOf(j, "upper")};
+    if (j.contains("lower_found") && j["lower_found"].is_boolean()) {
+        b.lowerFound = j["lower_found"].get<bool>();
+    }
+    if (j.contains("upper_found") && j["upper_found"].is_boolean()) {
+        b.upperFound = j["upper_found"].get<bool>();
+    }
+    return b;
+}
+
+json modelJson(const ModelAnalysis& m) {
+    json j = {{"model", m.model},
+              {"name", m.name},
+              {"prefix", m.prefix},
+              {"k", m.parameters},
+              {"minus_lnL", number(m.negLogL)},
+              {"AIC", number(m.aic)},
+              {"AICc", number(m.aicc)},
+              {"dAICc", number(m.deltaAicc)},
+              {"weight", number(m.weight)},
+              {"confirmations", m.confirmations},
+              {"search_starts", m.searchStarts},
+              {"axis", m.axis},
+              {"settledness", m.settledness},
+              {"limit_points", m.limitPoints}};
+    j["estimates"] = json::array();
+    for (const ParameterEstimate& e : m.estimates) {
+        json p = boundedJson(e.estimate, true);
+        p["name"] = e.name;
+        p["meaning"] = e.meaning;
+        j["estimates"].push_back(p);
+    }
+    j["selection"] = json::array();
+    for (const SelectionCoefficient& s : m.selection) {
+        json p = boundedJson(s.s, false);
+        p["genotype"] = s.genotype;
+        p["region"] = s.region;
+        j["selection"].push_back(p);
+    }
+    j["derived"] = json::array();
+    for (const DerivedQuantity& d : m.derived) {
+        json p = boundedJson(d.estimate, false);
+        p["name"] = d.name;
+        p["unit"] = d.unit;
+        j["derived"].push_back(p);
+    }
+    return j;
+}
+
+// Text for a TSV cell: blanks for tabs and line ends.
+std::string cell(std::string text) {
+    for (char& c : text) {
+        if (c == '\t' || c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    return text;
+}
+
+std::string tsvNumber(double value) {
+    if (!std::isfinite(value)) {
+        return "NA";
+    }
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+std::string tsvRow(const ModelAnalysis& m, const char* kind, const std::string& name,
+                   const std::string& region, const Bounded& b) {
+    return cell(m.name) + "\t" + kind + "\t" + cell(name) + "\t" + cell(region) + "\t" +
+           tsvNumber(b.value) + "\t" + tsvNumber(b.lower) + "\t" + tsvNumber(b.upper) + "\n";
+}
+
+} // namespace
+
+std::string modelAnalysisJson(const ModelAnalysis& model) {
+    json j = modelJson(model);
+    j["fit_figure"] = model.fitFigure;
+    j["profile_figure"] = model.profileFigure;
+    return j.dump(1) + "\n";
+}
+
+bool parseModelAnalysis(const std::string& text, const std::string& path, ModelAnalysis& m,
+                        std::string& error) {
+    const json j = json::parse(text, nullptr, false);
+    if (j.is_discarded() || !j.is_object() || !j.contains("model") || !j["model"].is_number()) {
+        error = path + ": not a model's analysis";
+        return false;
+    }
+    m.model = j["model"].get<int>();
+    m.name = textOf(j, "name");
+    m.prefix = textOf(j, "prefix");
+    m.axis = textOf(j, "axis");
+    m.settledness = textOf(j, "settledness");
+    m.fitFigure = textOf(j, "fit_figure");
+    m.profileFigure = textOf(j, "profile_figure");
+    m.limitPoints = static_cast<int>(numberOf(j, "limit_points"));
+    auto list = [&j](const char* key) {
+        return j.contains(key) && j[key].is_array() ? j[key] : json::array();
+    };
+    m.estimates.clear();
+    for (const json& e : list("estimates")) {
+        m.estimates.push_back({textOf(e, "name"), textOf(e, "meaning"), boundedOf(e)});
+    }
+    m.selection.clear();
+    for (const json& s : list("selection")) {
+        m.selection.push_back({textOf(s, "genotype"), textOf(s, "region"), boundedOf(s)});
+    }
+    m.derived.clear();
+    for (const json& d : list("derived")) {
+        m.derived.push_back({textOf(d, "name"), textOf(d, "unit"), boundedOf(d)});
+    }
+    return true;
+}
+
+std::string analysisJson(const Analysis& analysis) {
+    const RunFacts& r = analysis.run;
+    json j;
+    j["run"] = {{"version", r.version},
+                {"command", r.command},
+                {"effort", r.effort},
+                {"seed", r.seed},
+                {"data_file", r.dataFile},
+                {"data_checksum", r.dataChecksum},
+                {"units", r.units},
+                {"n", r.sampled},
+                {"cpu_seconds", number(r.cpuSeconds)},
+                {"wall_seconds", number(r.wallSeconds)}};
+    j["models"] = json::array();
+    for (const ModelAnalysis& m : analysis.models) {
+        j["models"].push_back(modelJson(m));
+    }
+    return j.dump(1) + "\n";
+}
+
+std::string estimatesTsv(const Analysis& analysis) {
+    std::string text = "model\tkind\tname\tregion\tvalue\tlower\tupper\n";
+    for (const ModelAnalysis& m : analysis.models) {
+        for (const ParameterEstimate& e : m.estimates) {
+            text += tsvRow(m, "parameter", e.name, "", e.estimate);
+        }
+        for (const SelectionCoefficient& s : m.selection) {
+            text += tsvRow(m, "selection", "s_" + s.genotype, s.region, s.s);
+        }
+        for (const DerivedQuantity& d : m.derived) {
+            text += tsvRow(m, "derived", d.name, "", d.estimate);
+        }
+    }
+    return text;
+}

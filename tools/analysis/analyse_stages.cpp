@@ -1,0 +1,584 @@
+#include "tools/analysis/analyse_stages.h"
+
+#include "data/failure_sink.h"
+#include "driver/schedule.h"
+#include "driver/start_file.h"
+#include "models/model_table.h"
+#include "models/settled_objective.h"
+#include "tools/analysis/analyse_limits.h"
+#include "tools/analysis/checkpoint.h"
+#include "tools/analysis/checkpointed_fit.h"
+#include "tools/analysis/compare.h"
+#include "tools/analysis/plot.h"
+#include "tools/analysis/plot_envelope.h"
+#include "tools/analysis/plot_model_lines.h"
+#include "tools/analysis/point_evaluation.h"
+#include "tools/analysis/profile.h"
+#include "tools/analysis/profile_plot.h"
+#include "tools/analysis/progress.h"
+#include "tools/analysis/search.h"
+#include "tools/analysis/settledness.h"
+#include "tools/analysis/start_box_check.h"
+#include "tools/analysis/start_design.h"
+#include "tools/analysis/summary.h"
+#include "tools/formats/cli.h"
+#include "tools/formats/data_option.h"
+#include "tools/formats/fit_description.h"
+#include "tools/formats/fit_record.h"
+#include "tools/formats/profile_curve.h"
+#include "tools/formats/profile_journal.h"
+#include "tools/formats/results.h"
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <limits>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+const ModelEntry& entry(int model) {
+    return *findModel(model);
+}
+
+std::vector<ParameterInfo> boxesOf(const DataContext& data, int model) {
+    const ModelBox& box = data.box(model);
+    return std::vector<ParameterInfo>(box.parameters, box.parameters + box.parameterCount);
+}
+
+bool readWhole(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    text = content.str();
+    return !in.bad();
+}
+
+// Stops the process by its own stop signal after `ZONETOOL_TEST_PROFILE_STOP_AFTER` profile
+// points journaled: how tests interrupt the profile stage at a chosen point.
+void stopForTests(long written) {
+    const char* after = std::getenv("ZONETOOL_TEST_PROFILE_STOP_AFTER");
+    if (after != nullptr && std::atol(after) == written) {
+        std::raise(SIGTERM);
+    }
+}
+
+} // namespace
+
+std::string analyseCommandLine() {
+    std::string line;
+    for (const std::string& arg : recordedCommandLine()) {
+        line += (line.empty() ? "" : " ") + arg;
+    }
+    return line;
+}
+
+std::string analyseProgramVersion() {
+    return programVersion();
+}
+
+std::vector<std::string> parameterNames(const DataContext& data, int model) {
+    std::vector<std::string> names;
+    for (const ParameterInfo& p : boxesOf(data, model)) {
+        names.push_back(p.name);
+    }
+    return names;
+}
+
+std::vector<std::string> parameterMeanings(const DataContext& data, int model) {
+    std::vector<std::string> meanings;
+    for (const ParameterInfo& p : boxesOf(data, model)) {
+        meanings.push_back(p.meaning);
+    }
+    return meanings;
+}
+
+int modelParameterCount(int model) {
+    return entry(model).parameterCount;
+}
+const char* modelName(int model) {
+    return entry(model).name;
+}
+const char* modelPrefix(int model) {
+    return entry(model).prefix;
+}
+bool modelReadsBorderFile(int model) {
+    return entry(model).borders == BorderSource::borderFile;
+}
+
+std::string dataFileLabel(const DataContext& data) {
+    return data.path.empty() ? "built-in" : data.path;
+}
+
+// A temperature-0 simplex polish of `start` with initial steps `steps`, within about `budget`
+// evaluations of the settled objective on the transect and boxes of `data`: a search of the
+// user's start without hops.
+StartOutcome polishFrom(const DataContext& data, const ModelEntry& m,
+                        const std::vector<double>& start, const std::vector<double>& steps,
+                        int budget) {
+    SearchSettings settings;
+    settings.searches = 0;
+    settings.budget = budget;
+    settings.hops = 0;
+    settings.regions = defaultRegions(data, m);
+    settings.objective = ObjectiveKind::settled;
+    const SearchStarts starts = searchStarts(data, m, settings, start, steps, "polish");
+    return runOneSearch(data, m, settings, starts, 0);
+}
+
+std::string dataChecksum(const DataContext& data) {
+    return data.checksum;
+}
+
+std::string boxOptionsText(const DataContext& data) {
+    std::string text;
+    for (const std::string& option : data.boxOptions) {
+        text += (text.empty() ? "" : " ") + option;
+    }
+    return text;
+}
+
+int analysedIndividuals(const DataContext& data) {
+    return sampledIndividuals(data.data());
+}
+
+EvaluationCost secondsPerEvaluation(const DataContext& data, int model, int samples,
+                                    std::uint64_t seed) {
+    // Along a short simplex from the first design start rather than at the starts alone: a
+    // search and a profile spend their time where the simplex goes, near cliffs and lost
+    // alleles whose runs are long, not at the spread-out starts.
+    const ModelEntry& m = entry(model);
+    const std::vector<Region> regions = defaultRegions(data, m);
+    const std::vector<std::vector<double>> starts =
+        designStarts(m, regions, 1, seed, Design::strength);
+    const std::int64_t began = steadyNow();
+    const double cpuBegan = processCpuSeconds();
+    const StartOutcome walk =
+        polishFrom(data, m, starts.front(), regionSteps(regions, starts.front()), samples);
+    const double count = static_cast<double>(std::max(1L, walk.evaluations));
+    EvaluationCost cost;
+    cost.cpu = (processCpuSeconds() - cpuBegan) / count;
+    cost.wall = static_cast<double>(steadyNow() - began) * 1e-9 / count;
+    return cost;
+}
+
+bool runSearchStage(const DataContext& data, int model, const EffortBudget& budget,
+                    std::uint64_t seed, int jobs, const std::string& recordPath,
+                    std::string& error) {
+    const ModelEntry& m = entry(model);
+    SearchSettings settings;
+    settings.searches = budget.searchStarts;
+    settings.seed = seed;
+    settings.jobs = jobs;
+    settings.budget = budget.searchBudget;
+    settings.regions = defaultRegions(data, m);
+    settings.objective = ObjectiveKind::settled;
+    // The user's start vector comes first, as in 'zonetool explore', when it is usable.
+    const std::string startName = startFileName(std::to_string(model).c_str());
+    StartVector user;
+    std::vector<double> userStart;
+    std::vector<double> userSteps;
+    if (readStartFile(startName, user) == StartFileStatus::ok &&
+        user.start.size() >= static_cast<std::size_t>(m.parameterCount)) {
+        user.start.resize(static_cast<std::size_t>(m.parameterCount));
+        user.deltas.resize(user.start.size());
+        if (startBoxProblem(data, startName, m, user.start, "").empty()) {
+            userStart = user.start;
+            userSteps = user.deltas;
+        }
+    }
+    const SearchStarts starts = searchStarts(data, m, settings, userStart, userSteps, startName);
+    const ExploreMap map = runSearch(data, m, settings, starts);
+    if (map.optima.empty()) {
+        error = std::string("the search of ") + m.name + " found no optimum";
+        return false;
+    }
+    return writeResultFile(recordPath, exploreJson(m, map), error);
+}
+
+bool readSearchFacts(const std::string& recordPath, SearchFacts& facts, std::string& error) {
+    ExploreMap map;
+    if (!readExploreRecord(recordPath, map, error)) {
+        return false;
+    }
+    if (map.optima.empty()) {
+        error = recordPath + " holds no optimum";
+        return false;
+    }
+    facts.best = map.optima.front().point;
+    facts.value = map.optima.front().value;
+    facts.confirmations = map.confirmed;
+    facts.starts = map.searches;
+    return true;
+}
+
+bool runFitStage(const DataContext& data, int model, const EffortBudget& budget, std::uint64_t seed,
+                 const std::string& recordPath, const std::string& resultPath, std::string& error) {
+    const ModelEntry& m = entry(model);
+    ExploreMap map;
+    if (!readExploreRecord(recordPath, map, error)) {
+        return false;
+    }
+    if (map.optima.empty()) {
+        error = recordPath + " holds no optimum";
+        return false;
+    }
+    const Optimum& best = map.optima.front();
+    if (!budget.annealing) {
+        // A deterministic polish: the same record gives the same point, so a stopped polish
+        // simply runs again.
+        const std::vector<double> steps = regionSteps(map.regions, best.point);
+        const StartOutcome polished = polishFrom(data, m, best.point, steps, budget.polishBudget);
+        const bool better = polished.value < best.value;
+        FitResult result;
+        result.bestPoint = better ? polished.point : best.point;
+        result.bestValue = better ? polished.value : best.value;
+        FitRecord record = newFitRecord(m, best.point, steps, &data);
+        record.point = result.bestPoint;
+        record.value = result.bestValue;
+        record.seed = seed;
+        record.objective = ObjectiveKind::settled;
+        record.evaluations = polished.evaluations;
+        return writeFitRecord(resultPath, record, error) &&
+               writeResultFile(resultPath, resultLine(result), error);
+    }
+    const std::string startPath = resultPath + ".start";
+    if (!writeResultFile(startPath, optimumStartText(map, best), error)) {
+        return false;
+    }
+    FitDescription fit;
+    fit.model = model;
+    fit.startPath = startPath;
+    fit.startOrigin = StartOrigin::optimum;
+    fit.seed = seed;
+    fit.objective = ObjectiveKind::settled;
+    fit.data = &data;
+    FitNaming naming;
+    naming.result = resultPath;
+    naming.checkpoint = resultPath + ".ckpt";
+    fit.files = fitFiles(m, seed, naming);
+    fit.redo = true; // the result file is this stage's own
+    fit.ownSignalGuard = false;
+    FitProgress progress;
+    std::ostringstream messages;
+    const CheckpointedOutcome outcome = runCheckpointedFit(fit, progress, messages, nullptr);
+    if (outcome.status != 0) {
+        error = messages.str();
+        while (!error.empty() && error.back() == '\n') {
+            error.pop_back();
+        }
+        if (error.empty()) {
+            error = "the fit of " + std::string(m.name) + " failed";
+        }
+        return false;
+    }
+    return true;
+}
+
+bool readFittedPoint(const DataContext& data, int model, const std::string& resultPath,
+                     std::vector<double>& point, double& value, std::string& error) {
+    const ModelEntry& m = entry(model);
+    StoredResult stored;
+    if (!readResultFile(resultPath, m, stored, error)) {
+        return false;
+    }
+    // The file holds 8 digits; the record, when it agrees, the full point.
+    FitRecord record;
+    std::string ignored;
+    if (readFitRecord(recordFileName(resultPath), record, ignored) &&
+        record.point.size() >= static_cast<std::size_t>(m.parameterCount)) {
+        stored.point = record.point;
+    }
+    point.assign(stored.point.begin(), stored.point.begin() + m.parameterCount);
+    std::ostream discard(nullptr);
+    value = objectiveAt(data, m, point, ObjectiveKind::settled, nullptr, &discard);
+    return true;
+}
+
+bool runProfileStage(const DataContext& data, int model, const EffortBudget& budget,
+                     const std::vector<double>& point, double units, const std::string& curvePath,
+                     const std::string& limitsPath, const std::string& journalPath, bool redo,
+                     const std::function<void(const std::string&)>& status, std::string& error) {
+    const ModelEntry& m = entry(model);
+    const std::vector<ParameterInfo> boxes = boxesOf(data, model);
+    const std::vector<std::string> names = parameterNames(data, model);
+    ProfileSettings settings;
+    settings.units = units;
+    settings.maxSteps = budget.profileSteps;
+    settings.tolerance = budget.profileTolerance;
+    settings.maxBisections = budget.profileBisections;
+    settings.maxEvaluations = budget.profileEvaluations;
+    settings.maxRestarts = budget.profileRestarts;
+    settings.objective = ObjectiveKind::settled;
+    std::vector<int> indices;
+    std::string estimate;
+    for (int j = 0; j < m.parameterCount; j++) {
+        indices.push_back(j);
+        estimate += (j == 0 ? "" : " ") + format17(point[static_cast<std::size_t>(j)]);
+    }
+    const std::string head = profileJournalHead({
+        {"model", std::to_string(model)},
+        {"objective", objectiveName(settings.objective)},
+        {"data", dataChecksum(data).empty() ? "built-in" : dataChecksum(data)},
+        {"boxes", boxOptionsText(data).empty() ? "-" : boxOptionsText(data)},
+        {"estimate", estimate},
+        {"units", format17(settings.units)},
+        {"steps", std::to_string(settings.maxSteps)},
+        {"tolerance", format17(settings.tolerance)},
+        {"bisections", std::to_string(settings.maxBisections)},
+        {"evaluations", std::to_string(settings.maxEvaluations)},
+        {"restarts", std::to_string(settings.maxRestarts)},
+    });
+    ProfileJournal journal;
+    if (!journal.open(journalPath, head, names, redo, error)) {
+        return false;
+    }
+    std::ostream discard(nullptr);
+    FailureSink failures;
+    SimulationContext simulation;
+    simulation.diagnostics = &discard;
+    const ModelContext context = data.models(&failures, simulation);
+    const BoundObjective bound{&context, &m, settings.objective};
+    const ProfiledObjective objective = [bound, &failures](const NRvector<double>& x) {
+        return failures.failed() ? std::numeric_limits<double>::max() : bound(x);
+    };
+    ProfileHooks hooks;
+    hooks.before = [&](int index, int side, int number, double value) {
+        if (status) {
+            status(names[static_cast<std::size_t>(index)] + (side < 0 ? " lower" : " upper") +
+                   " point " + std::to_string(number) + " at " + formatNumber(value, 6));
+        }
+    };
+    hooks.recall = [&journal](int at, double minimum, ProfilePoint& p) {
+        return journal.recall(at, minimum, p);
+    };
+    long written = 0;
+    bool journalFailed = false;
+    std::string journalError;
+    hooks.computed = [&](int at, double minimum, const ProfilePoint& p) {
+        if (journalFailed || failures.failed()) {
+            return;
+        }
+        if (!journal.append(at, minimum, p, journalError)) {
+            journalFailed = true;
+            return;
+        }
+        stopForTests(++written);
+    };
+    ProfileOutcome outcome = profileLikelihood(objective, point, boxes, indices, settings, hooks);
+    if (failures.failed()) {
+        error = failures.message();
+        return false;
+    }
+    if (journalFailed) {
+        error = journalError;
+        return false;
+    }
+    // The state of each point, so that the curve says which objective its values are of.
+    objectiveAt(data, m, outcome.estimate, ObjectiveKind::settled, &outcome.estimateState,
+                &discard);
+    for (ProfilePoint& walked : outcome.walked) {
+        objectiveAt(data, m, walked.point, ObjectiveKind::settled, &walked.state, &discard);
+        walked.stateMeasured = true;
+    }
+    outcome.statesMeasured = true;
+
+    ProfileLimits limits;
+    limits.model = model;
+    limits.units = units;
+    limits.estimate = outcome.estimate;
+    limits.minimum = outcome.minimum;
+    for (const ParameterProfile& p : outcome.parameters) {
+        ParameterLimits l;
+        l.name = names[static_cast<std::size_t>(p.index)];
+        l.estimate = p.estimate;
+        l.lower = p.lower.value;
+        l.upper = p.upper.value;
+        l.lowerFound = p.lower.found;
+        l.upperFound = p.upper.found;
+        limits.parameters.push_back(l);
+    }
+    for (const ProfilePoint& walked : outcome.walked) {
+        limits.points.push_back({walked.point, walked.value});
+    }
+    if (!writeResultFile(curvePath, profileCurveText(names, outcome.estimate, outcome), error) ||
+        !writeResultFile(limitsPath, limitsJson(limits), error)) {
+        return false;
+    }
+    std::string removeError;
+    journal.remove(removeError); // every output is written: the journal has served
+    return true;
+}
+
+ClineNumbers clineNumbersAt(const DataContext& data, int model, const std::vector<double>& point) {
+    const ModelEntry& m = entry(model);
+    ClineNumbers numbers;
+    int fileBorders[2] = {0, 0};
+    std::string error;
+    bordersFor(data.data(), m, fileBorders, error);
+    std::ostream discard(nullptr);
+    double value = 0.0;
+    const std::vector<Genotype> predicted =
+        predictAt(data, m, point, ObjectiveKind::settled, nullptr, &value, &discard);
+    const FitSummary s = summariseFit(data.data(), m, point, predicted, fileBorders);
+    numbers.predicted = s.predicted;
+    numbers.value = value;
+    numbers.centre = s.centre;
+    numbers.width = s.width;
+    numbers.sigmaEffective = s.sigmaEffective;
+    numbers.deficit = s.deficit;
+    numbers.axis = axisName(s);
+    return numbers;
+}
+
+std::string settlednessWords(const DataContext& data, int model, const std::vector<double>& point) {
+    const ModelEntry& m = entry(model);
+    std::ostream discard(nullptr);
+    const Settledness s = measureSettledness(data, m, point, &discard);
+    std::ostringstream words;
+    if (s.generations == 0) {
+        return "The point lies outside the model's box: nothing was simulated.";
+    }
+    words << "The simulation at the estimate ran " << s.generations << " generations and "
+          << (s.converged ? "stopped once no frequency changed by 1e-8 in a generation"
+                          : "reached the generation cap without settling")
+          << ". ";
+    if (std::isnan(s.lambda)) {
+        words << "It ran too few generations to tell how fast it was approaching its "
+                 "equilibrium. ";
+    } else if (s.lambda >= 1.0) {
+        words << "Its changes were not shrinking at the end (factor " << formatNumber(s.lambda, 4)
+              << " per generation): it may still be far from equilibrium, and the fit should "
+                 "not be trusted. ";
+    } else {
+        words << "Its changes were shrinking by a factor " << formatNumber(s.lambda, 4)
+              << " per generation, so the frequencies lie within about "
+              << formatNumber(s.remaining, 2) << " of the equilibrium: "
+              << (s.remaining < 1e-4 ? "settled." : "close, but not fully settled.") << " ";
+    }
+    if (s.cliff.empty()) {
+        words << "No parameter moved by a millionth of its value changes -lnL by 1 or more: "
+                 "the estimate does not stand on a cliff.";
+    } else {
+        words << "Moving " << s.cliff << " by a millionth of its value changes -lnL by "
+              << formatNumber(s.cliffChange, 3)
+              << ": the estimate stands on a cliff, where the equilibrium changes abruptly.";
+    }
+    return words.str();
+}
+
+std::vector<CriteriaRow> informationCriteria(const DataContext& data,
+                                             const std::vector<int>& models,
+                                             const std::vector<std::vector<double>>& points,
+                                             const std::vector<double>& values) {
+    std::vector<StoredResult> results;
+    for (std::size_t i = 0; i < models.size(); i++) {
+        StoredResult r;
+        r.model = models[i];
+        r.path = std::to_string(i); // identifies the row after sorting
+        r.point = points[i];
+        r.value = values[i];
+        r.objective = ObjectiveKind::settled;
+        results.push_back(r);
+    }
+    const std::vector<ComparisonRow> rows = compareResults(data.data(), results);
+    double best = std::numeric_limits<double>::infinity();
+    for (const ComparisonRow& row : rows) {
+        best = std::min(best, row.aicc);
+    }
+    double sum = 0.0;
+    for (const ComparisonRow& row : rows) {
+        sum += std::exp(-(row.aicc - best) / 2.0);
+    }
+    std::vector<CriteriaRow> criteria(models.size());
+    for (const ComparisonRow& row : rows) {
+        CriteriaRow& c = criteria[static_cast<std::size_t>(std::stoi(row.result.path))];
+        c.aic = row.aic;
+        c.aicc = row.aicc;
+        c.deltaAicc = row.aicc - best;
+        c.weight = std::exp(-c.deltaAicc / 2.0) / sum;
+    }
+    return criteria;
+}
+
+bool fitFigure(const DataContext& data, int model, const std::vector<double>& point,
+               const std::string& curvePath, double units, std::string& svg, std::string& error) {
+    const ModelEntry& m = entry(model);
+    int fileBorders[2] = {0, 0};
+    if (!bordersFor(data.data(), m, fileBorders, error)) {
+        return false;
+    }
+    std::ostream discard(nullptr);
+    ModelPrediction prediction;
+    if (!predictForFigure(data, m, point, ObjectiveKind::settled, prediction, error, &discard)) {
+        return false;
+    }
+    Envelope envelope;
+    if (!prediction.sites.empty() &&
+        !envelopeFromCurves(data, m, point, ObjectiveKind::settled, prediction, {curvePath}, units,
+                            envelope, error, &discard)) {
+        return false;
+    }
+    PlotInput input =
+        plotInputFor(data.data(), m, point, prediction.value, prediction.sites, fileBorders);
+    input.lines = prediction.lines;
+    input.envelope = envelope;
+    input.centre = summariseFit(data.data(), m, point, prediction.sites, fileBorders).centre;
+    svg = renderSvg(input);
+    return true;
+}
+
+bool profileFigure(const std::string& curvePath, const std::string& title, double units,
+                   std::string& svg, std::string& error) {
+    std::vector<CurveParameter> parameters;
+    if (!readProfileCurve(curvePath, parameters, error)) {
+        return false;
+    }
+    svg = renderProfileSvg(parameters, title, units);
+    return true;
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& content, std::string& error) {
+    return writeResultFile(path, content, error);
+}
+
+std::string fileChecksum(const std::string& path) {
+    std::string text;
+    return readWhole(path, text) ? textChecksum(text) : std::string();
+}
+
+std::string textChecksum(const std::string& text) {
+    return "fnv1a64:" + fnv1a64(text);
+}
+
+bool borderFileUsable(const DataContext& data, int model, std::string& error) {
+    int fileBorders[2] = {0, 0};
+    return bordersFor(data.data(), entry(model), fileBorders, error);
+}
+
+std::string userStartFile(int model) {
+    const std::string name = startFileName(std::to_string(model).c_str());
+    return access(name.c_str(), F_OK) == 0 ? name : std::string();
+}
+
+std::string profileJournalPath(const std::string& resultPath) {
+    return profileJournalName(resultPath);
+}
+
+std::string bestFitName(int model) {
+    return optimumFitName(entry(model), 1, std::nullopt);
+}
+
+double processCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}

@@ -1,0 +1,329 @@
+#include "tools/analysis/search.h"
+
+#include "models/settled_objective.h"
+#include "optimiser/amebsa.h"
+#include "tools/analysis/point_evaluation.h"
+#include "tools/formats/cli.h"
+#include "tools/formats/data_option.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <functional>
+#include <iostream>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// The convergence tolerance of the polish: that of the refining stages of a fit.
+constexpr double polishTolerance = 1e-5;
+
+// Counts the evaluations of one polish.
+struct CountedObjective {
+    BoundObjective objective;
+    long count = 0;
+    double operator()(const NRvector<double>& x) {
+        count++;
+        return objective(x);
+    }
+};
+
+// A temperature-0 simplex from `start` with initial `steps`, for at most `budget` evaluations.
+StartOutcome polish(const ModelContext& context, const ModelEntry& model, ObjectiveKind kind,
+                    const std::vector<double>& start, const std::vector<double>& steps,
+                    long budget) {
+    const int n = static_cast<int>(start.size());
+    NRvector<double> point(n);
+    NRvector<double> deltas(n);
+    for (int j = 0; j < n; j++) {
+        point[j] = start[static_cast<std::size_t>(j)];
+        deltas[j] = steps[static_cast<std::size_t>(j)];
+    }
+    CountedObjective counted{BoundObjective{&context, &model, kind}};
+    // At temperature 0 the generator's draws add nothing, so the seed does not matter.
+    Amebsa<CountedObjective> simplex(point, deltas, counted, polishTolerance, 0);
+    int left = static_cast<int>(std::min<long>(std::max(1L, budget), 1000000000L));
+    StartOutcome outcome;
+    outcome.start = start;
+    outcome.converged = simplex.anneal(left, 0.0);
+    outcome.value = simplex.vertexValues[0];
+    outcome.point.assign(start.size(), 0.0);
+    for (int j = 0; j < n; j++) {
+        outcome.point[static_cast<std::size_t>(j)] = simplex.simplex[0][j];
+    }
+    // The best trial can beat every vertex kept (a trial is recorded before it is judged).
+    if (simplex.bestValue < outcome.value) {
+        outcome.value = simplex.bestValue;
+        for (int j = 0; j < n; j++) {
+            outcome.point[static_cast<std::size_t>(j)] = simplex.bestPoint[j];
+        }
+    }
+    outcome.evaluations = counted.count;
+    return outcome;
+}
+
+// Steps of `fraction` of each region's width at `point` (on the region's scale).
+std::vector<double> stepsOf(const std::vector<Region>& regions, const std::vector<double>& point,
+                            double fraction) {
+    std::vector<double> steps = regionSteps(regions, point);
+    for (std::size_t j = 0; j < steps.size(); j++) {
+        steps[j] *= fraction / 0.1;
+    }
+    return steps;
+}
+
+// A normal draw by Box-Muller, from two uniform draws of `rng`.
+double normal(SplitMix64& rng) {
+    const double u = rng.open01();
+    const double v = rng.open01();
+    return std::sqrt(-2.0 * std::log(u)) * std::cos(6.283185307179586 * v);
+}
+
+// Runs task(i) for i in 0 to count - 1 on `workers` threads until task returns false (then no
+// new index is taken). Each task brings its own model context.
+void onWorkers(std::size_t count, int workers, const std::function<bool(std::size_t)>& task) {
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> stop{false};
+    auto work = [&]() {
+        while (!stop) {
+            const std::size_t i = next.fetch_add(1);
+            if (i >= count) {
+                break;
+            }
+            if (!task(i)) {
+                stop = true;
+            }
+        }
+    };
+    const int threads = std::max(1, std::min<int>(workers, static_cast<int>(count)));
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; t++) {
+        pool.emplace_back(work);
+    }
+    for (std::thread& thread : pool) {
+        thread.join();
+    }
+}
+
+// Processor and wall time since it was made.
+struct Stopwatch {
+    std::clock_t cpuStart = std::clock();
+    std::chrono::steady_clock::time_point wallStart = std::chrono::steady_clock::now();
+    double cpu() const { return static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC; }
+    double wall() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    }
+};
+
+void logSearch(const SearchSettings& settings, const SearchStarts& starts, std::size_t i,
+               const StartOutcome& o, std::mutex& lock) {
+    if (!settings.verbose) {
+        return;
+    }
+    const std::lock_guard<std::mutex> hold(lock);
+    std::cerr << "search " << i + 1 << "/" << starts.points.size() << " (" << o.label << "): -lnL "
+              << format17(o.value) << " after " << o.evaluations << " evaluations"
+              << (o.converged ? "" : " (budget spent)") << "\n";
+}
+
+} // namespace
+
+SearchStarts searchStarts(const DataContext& data, const ModelEntry& model,
+                          const SearchSettings& settings, const std::vector<double>& user,
+                          const std::vector<double>& userSteps, const std::string& userLabel) {
+    const std::vector<Region> regions =
+        settings.regions.empty() ? defaultRegions(data, model) : settings.regions;
+    SearchStarts starts;
+    if (!user.empty()) {
+        starts.points.push_back(user);
+        starts.steps.push_back(userSteps);
+        starts.labels.push_back(userLabel);
+    }
+    const std::vector<std::vector<double>> design =
+        designStarts(model, regions, settings.searches, settings.seed, settings.design);
+    for (std::size_t i = 0; i < design.size(); i++) {
+        starts.points.push_back(design[i]);
+        starts.steps.push_back({});
+        starts.labels.push_back("search " + std::to_string(i + 1));
+    }
+    return starts;
+}
+
+std::uint64_t searchSeed(std::uint64_t seed, std::size_t index) {
+    // A stream per search: the run's seed moved by the index, then mixed.
+    SplitMix64 mix(seed ^ (0xd1b54a32d192ed03ULL * (static_cast<std::uint64_t>(index) + 1)));
+    return mix.next();
+}
+
+StartOutcome runOneSearch(const DataContext& data, const ModelEntry& model,
+                          const SearchSettings& settings, const SearchStarts& starts,
+                          std::size_t index) {
+    std::ostream discard(nullptr);
+    SimulationContext simulation;
+    simulation.diagnostics = &discard;
+    const ModelContext context = data.models(nullptr, simulation);
+    const std::vector<Region> regions =
+        settings.regions.empty() ? defaultRegions(data, model) : settings.regions;
+    const std::vector<double>& start = starts.points[index];
+    const bool user = !starts.steps[index].empty();
+    const long budget = std::max(2, settings.budget);
+    SplitMix64 rng(searchSeed(settings.seed, index));
+    const std::uint64_t phaseSeed = rng.next();
+    long spent = 0;
+    std::vector<double> best = start;
+    if (!user) {
+        const PhaseResult phase = runGlobalPhase(context, model, settings.objective, regions, start,
+                                                 settings.method, budget / 2, phaseSeed);
+        spent += phase.evaluations;
+        best = phase.point;
+    }
+    // The polish: the user's start with its own steps, a global phase's best with small ones.
+    const std::vector<double> steps = user ? starts.steps[index] : stepsOf(regions, best, 0.01);
+    const long polishBudget = std::max(1L, (budget - spent) / (settings.hops + 1));
+    StartOutcome outcome = polish(context, model, settings.objective, best, steps, polishBudget);
+    spent += outcome.evaluations;
+    for (int h = 0; h < settings.hops && spent < budget; h++) {
+        std::vector<double> moved = outcome.point;
+        for (std::size_t j = 0; j < moved.size() && j < regions.size(); j++) {
+            const Region& r = regions[j];
+            if (r.high > r.low) {
+                const int k = static_cast<int>(j);
+                const double u = toSearchUnit(model, k, r, moved[j]) + 0.05 * normal(rng);
+                moved[j] = fromSearchUnit(model, k, r, std::min(1.0, std::max(0.0, u)));
+            }
+        }
+        const StartOutcome hop =
+            polish(context, model, settings.objective, moved, stepsOf(regions, moved, 0.02),
+                   std::min(polishBudget, budget - spent));
+        spent += hop.evaluations;
+        if (hop.value < outcome.value) {
+            outcome.point = hop.point;
+            outcome.value = hop.value;
+            outcome.converged = hop.converged;
+        }
+    }
+    outcome.start = start;
+    outcome.label = starts.labels[index];
+    outcome.evaluations = spent;
+    return outcome;
+}
+
+int confirmations(const DataContext& data, const ModelEntry& model,
+                  const std::vector<StartOutcome>& outcomes, std::size_t count) {
+    const ModelBox& box = data.box(model.number);
+    double best = HUGE_VAL;
+    for (std::size_t i = 0; i < count && i < outcomes.size(); i++) {
+        if (!isPenalty(box, outcomes[i].value)) {
+            best = std::min(best, outcomes[i].value);
+        }
+    }
+    int agree = 0;
+    for (std::size_t i = 0; i < count && i < outcomes.size(); i++) {
+        agree +=
+            !isPenalty(box, outcomes[i].value) && outcomes[i].value - best <= mergeValueTolerance;
+    }
+    return agree;
+}
+
+std::size_t convergedCount(const DataContext& data, const ModelEntry& model,
+                           const std::vector<StartOutcome>& outcomes) {
+    for (std::size_t k = 2; k <= outcomes.size(); k++) {
+        if (confirmations(data, model, outcomes, k) >= 2) {
+            return k;
+        }
+    }
+    return outcomes.size();
+}
+
+std::vector<StartOutcome> runSearchRange(const DataContext& data, const ModelEntry& model,
+                                         const SearchSettings& settings, const SearchStarts& starts,
+                                         std::size_t first, std::size_t end) {
+    std::vector<StartOutcome> outcomes(end - first);
+    std::mutex logLock;
+    onWorkers(outcomes.size(), settings.jobs, [&](std::size_t k) {
+        outcomes[k] = runOneSearch(data, model, settings, starts, first + k);
+        logSearch(settings, starts, first + k, outcomes[k], logLock);
+        return true;
+    });
+    return outcomes;
+}
+
+void finishMap(const DataContext& data, const ModelEntry& model, const SearchSettings& settings,
+               ExploreMap& map) {
+    map.outcomes.resize(convergedCount(data, model, map.outcomes));
+    map.searches = static_cast<int>(map.outcomes.size());
+    map.confirmed = confirmations(data, model, map.outcomes, map.outcomes.size());
+    map.optima = mergeOptima(map.outcomes, map.regions);
+    onWorkers(map.optima.size(), settings.jobs, [&](std::size_t k) {
+        Optimum& o = map.optima[k];
+        std::ostream discard(nullptr);
+        o.settledness = measureSettledness(data, model, o.point, &discard);
+        if (settings.objective == ObjectiveKind::settled) {
+            objectiveAt(data, model, o.point, ObjectiveKind::settled, &o.state, &discard);
+            o.stateMeasured = true;
+        }
+        return true;
+    });
+}
+
+ExploreMap runSearch(const DataContext& data, const ModelEntry& model,
+                     const SearchSettings& settings, const SearchStarts& starts) {
+    ExploreMap map;
+    map.model = model.number;
+    map.seed = settings.seed;
+    map.budget = settings.budget;
+    map.design = settings.design;
+    map.objective = settings.objective;
+    map.regions = settings.regions.empty() ? defaultRegions(data, model) : settings.regions;
+    SearchSettings resolved = settings;
+    resolved.regions = map.regions;
+    const Stopwatch watch;
+    const std::size_t count = starts.points.size();
+    std::vector<StartOutcome> outcomes(count);
+    std::vector<char> done(count, 0);
+    std::size_t stopAt = count;
+    std::mutex lock;
+    onWorkers(count, settings.jobs, [&](std::size_t i) {
+        {
+            // A search after the point where the run has converged is not started.
+            const std::lock_guard<std::mutex> hold(lock);
+            if (i >= stopAt) {
+                return false;
+            }
+        }
+        StartOutcome o = runOneSearch(data, model, resolved, starts, i);
+        const std::lock_guard<std::mutex> hold(lock);
+        outcomes[i] = o;
+        done[i] = 1;
+        if (settings.verbose) {
+            std::cerr << "search " << i + 1 << "/" << count << " (" << o.label << "): -lnL "
+                      << format17(o.value) << " after " << o.evaluations << " evaluations\n";
+        }
+        // The run ends at the first prefix of finished searches of which two agree: the same
+        // prefix whatever the order in which the workers finish.
+        std::size_t finished = 0;
+        while (finished < count && done[finished]) {
+            finished++;
+        }
+        for (std::size_t k = 2; k <= finished && k < stopAt; k++) {
+            if (confirmations(data, model, outcomes, k) >= 2) {
+                stopAt = k;
+            }
+        }
+        return i + 1 < stopAt;
+    });
+    outcomes.resize(std::min(stopAt, count));
+    map.outcomes = outcomes;
+    finishMap(data, model, resolved, map);
+    map.cpuSeconds = watch.cpu();
+    map.wallSeconds = watch.wall();
+    return map;
+}
+
+ExploreMap runSearch(const DataContext& data, const ModelEntry& model,
+                     const SearchSettings& settings) {
+    return runSearch(data, model, settings, searchStarts(data, model, settings, {}, {}, ""));
+}

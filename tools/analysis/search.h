@@ -1,0 +1,87 @@
+// The search of zonetool explore, as a function: independent searches seeded from one seed,
+// each a global phase, a polish and hops around its best, until two agree on the best optimum.
+#pragma once
+
+#include "models/model_table.h"
+#include "tools/analysis/global_phase.h"
+#include "tools/analysis/optima_map.h"
+#include "tools/formats/data_option.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What a search does. `budget` is the effort of one search in objective evaluations: about
+// half goes to its global phase, the rest to the polish and the hops (which stop early when
+// they converge). A run spends at most (searches + 1) x budget evaluations, and as few as
+// 2 x budget when its first two searches agree.
+struct SearchSettings {
+    int searches = 8;                                 // independent searches, at most
+    std::uint64_t seed = 1;                           // fixes every draw of every search
+    int jobs = 1;                                     // worker threads
+    int budget = 4000;                                // evaluations per search (about)
+    Design design = Design::strength;                 // how the searches' starts are drawn
+    std::vector<Region> regions;                      // the model's defaults when empty
+    ObjectiveKind objective = ObjectiveKind::settled; // what the searches minimise
+    GlobalMethod method = GlobalMethod::cmaes;        // the global phase
+    int hops = 3;                                     // hops around each search's best
+    bool verbose = false; // one line on standard error per finished search
+};
+
+// The searches of a run, in order: the user's start vector when there is one (polish and hops
+// only, label the start file's name), then one per design point ("search 3").
+struct SearchStarts {
+    std::vector<std::vector<double>> points;
+    std::vector<std::vector<double>> steps; // initial steps of the user's start; else empty
+    std::vector<std::string> labels;
+};
+
+// The starts of `settings.searches` searches from the design of `settings` (regions resolved on
+// the boxes of `data`), after `user` (with `userSteps`) when it is not empty.
+SearchStarts searchStarts(const DataContext& data, const ModelEntry& model,
+                          const SearchSettings& settings, const std::vector<double>& user,
+                          const std::vector<double>& userSteps, const std::string& userLabel);
+
+// The seed of search `index` (from 0) of a run seeded with `seed`.
+std::uint64_t searchSeed(std::uint64_t seed, std::size_t index);
+
+// Search `index` of `starts`: the global phase from its start (skipped for the user's start),
+// a temperature-0 simplex polish of its best point, then settings.hops hops (a random move of
+// about a twentieth of each region's width, polished, kept when better). Deterministic: the same
+// arguments give the same outcome on any thread. The model reads the transect and boxes of
+// `data`; its diagnostic lines are dropped.
+StartOutcome runOneSearch(const DataContext& data, const ModelEntry& model,
+                          const SearchSettings& settings, const SearchStarts& starts,
+                          std::size_t index);
+
+// How many outcomes of `outcomes[0 .. count)` reached the best value among them (within
+// mergeValueTolerance). Penalties (of the model's box in `data`) and values that are not numbers
+// confirm nothing.
+int confirmations(const DataContext& data, const ModelEntry& model,
+                  const std::vector<StartOutcome>& outcomes, std::size_t count);
+
+// The length of the run that `outcomes` (all searches, in order) make: the first count at which
+// two of them agree on their best, or all of them.
+std::size_t convergedCount(const DataContext& data, const ModelEntry& model,
+                           const std::vector<StartOutcome>& outcomes);
+
+// Runs searches `first` to `end - 1` on settings.jobs threads, every one of them.
+std::vector<StartOutcome> runSearchRange(const DataContext& data, const ModelEntry& model,
+                                         const SearchSettings& settings, const SearchStarts& starts,
+                                         std::size_t first, std::size_t end);
+
+// A whole run: searches in order on settings.jobs threads until the first two agree on the best
+// (convergedCount), merged into the map, each optimum's settledness measured. The map is the
+// same for a seed whatever `jobs` is (timings aside). `settings.regions` empty means the
+// model's defaults. Every search, on whichever thread, reads the transect and boxes of `data`.
+ExploreMap runSearch(const DataContext& data, const ModelEntry& model,
+                     const SearchSettings& settings, const SearchStarts& starts);
+
+// The same for a model with no user start vector: what another command calls.
+ExploreMap runSearch(const DataContext& data, const ModelEntry& model,
+                     const SearchSettings& settings);
+
+// Fills in the optima of `map` from its outcomes (after cutting them to convergedCount), their
+// settledness and state, and its searches and confirmations.
+void finishMap(const DataContext& data, const ModelEntry& model, const SearchSettings& settings,
+               ExploreMap& map);

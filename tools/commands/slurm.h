@@ -1,0 +1,24 @@
+// zonetool slurm: writes (and optionally submits) a Slurm job array of fits or profile sides,
+// with a job that collects the results once every task has ended.
+#pragma once
+
+#include "tools/formats/run_context.h"
+
+#include <string>
+#include <vector>
+
+// Runs `program` (looked up on PATH) with `arguments`, no shell in between, and returns its
+// exit status (or 128 + signal), its standard output in `out`. Its standard error is ours.
+// -1 when it cannot be started.
+int runCaptured(const std::string& program, const std::vector<std::string>& arguments,
+                std::string& out);
+
+// The job id in what `sbatch --parsable` printed: the text before any ';' (the cluster name)
+// and the line end. Empty when that is not a whole number.
+std::string parsableJobId(const std::string& printed);
+
+// The command: zonetool slurm MODELS [options] or zonetool slurm --profile MODEL [options].
+// Returns the exit status.
+int slurmCommand(RunContext& ctx, const std::vector<std::string>& args);
+
+extern const char* const slurmHelp;
