@@ -169,7 +169,7 @@ TEST(Analyse, NamesInTheReportAreText) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, dir + "/report.html\n");
     const std::string html = scratch.read(dir + "/report.html");
-    EXPECT_NE(html.find("my &lt;b&gt;data &amp; &quot;x&quot; &#39;y&#39;.tsv"), std::string::npos);
+    EXPECT_NE(html.find("my &lt;b&gt;data &amp; &quot;x&quot; &apos;y&apos;.tsv"), std::string::npos);
     EXPECT_EQ(html.find("<b>"), std::string::npos);
     EXPECT_EQ(html.find("<script"), std::string::npos);
     EXPECT_EQ(html.find("<?xml"), std::string::npos); // the figures are inline

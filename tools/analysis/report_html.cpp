@@ -1,33 +1,14 @@
 #include "tools/analysis/report_html.h"
 
+#include "tools/formats/svg_text.h"
+
 #include <cmath>
 #include <cstdio>
 #include <sstream>
 
 std::string htmlEscape(const std::string& text) {
-    std::string escaped;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            escaped += "&amp;";
-            break;
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        case '"':
-            escaped += "&quot;";
-            break;
-        case '\'':
-            escaped += "&#39;";
-            break;
-        default:
-            escaped += c;
-        }
-    }
-    return escaped;
+    // The five characters XML escapes, as HTML reads them too (&apos; included, since HTML5).
+    return xmlEscape(text);
 }
 
 std::string reportNumber(double value) {
