@@ -7,7 +7,7 @@
 #include "models/settled_objective.h"
 #include "tools/analysis/analyse_limits.h"
 #include "tools/analysis/checkpoint.h"
-#include "tools/analysis/checkpointed_fit.h"
+#include "tools/analysis/fit_run.h"
 #include "tools/analysis/compare.h"
 #include "tools/analysis/plot.h"
 #include "tools/analysis/plot_envelope.h"
@@ -269,7 +269,9 @@ bool runFitStage(const DataContext& data, int model, const EffortBudget& budget,
     fit.ownSignalGuard = false;
     FitProgress progress;
     std::ostringstream messages;
-    const CheckpointedOutcome outcome = runCheckpointedFit(fit, progress, messages, nullptr);
+    FitHooks hooks;
+    hooks.err = &messages;
+    const FitOutcome outcome = runDescribedFit(fit, progress, hooks);
     if (outcome.status != 0) {
         error = messages.str();
         while (!error.empty() && error.back() == '\n') {
