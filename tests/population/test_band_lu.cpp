@@ -311,6 +311,9 @@ TEST(BandLUTwin, EqualBands) {
     for (int w : {137, 160, 191, 222, 257}) {
         twinAtBand(w, w, rng);
     }
+    // The widest kernel of the benchmarks (11 points reaching 155 demes: sigma 50 deme
+    // spacings), on a row of 201 demes.
+    EXPECT_EQ(twin(603, 467, 467, Kind::uniform, rng), "");
 }
 
 TEST(BandLUTwin, UnequalBandsAndFullMatrices) {
