@@ -25,10 +25,10 @@ class BandMatrix {
     // y = A x for x and y of size() entries (before factorisation only).
     void multiply(const double* x, double* y) const;
 
-    // Factorises in place: PA = LU, L unit lower with kl multipliers per column (stored below
-    // the diagonal, not permuted by later swaps), U upper with kl + ku superdiagonals. Returns 0,
-    // or the 1-based index of the first column whose pivot is exactly zero (the elimination
-    // still runs to the end).
+    // Factorises in place, column by column: a row swap and kl multipliers per column (stored
+    // below its diagonal and not moved by later swaps), leaving U upper with kl + ku
+    // superdiagonals. Returns 0, or the 1-based index of the first column whose pivot is exactly
+    // zero (the elimination still runs to the end).
     int eliminate();
     // eliminate(), false when a pivot is exactly zero or when the smallest pivot is under
     // `relative` times the largest (a neutral direction).
