@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iostream>
 #include <thread>
 
 namespace {
@@ -33,7 +34,7 @@ TEST(DataOptions, TakesItsOptionsOutAndLeavesTheRestInOrder) {
     DataContext data;
     std::vector<std::string> rest;
     EXPECT_EQ(readDataOptions("eval", {"1", "--box", "F=0:0.5", "2", "--data=" + example, "3"},
-                              rest, data),
+                              rest, data, std::cerr),
               -1);
     EXPECT_EQ(rest, (std::vector<std::string>{"1", "2", "3"}));
     EXPECT_EQ(data.path, example);
@@ -45,7 +46,7 @@ TEST(DataOptions, TakesItsOptionsOutAndLeavesTheRestInOrder) {
     EXPECT_EQ(boxText(data.boxes.boxes()[6].parameters[4]), "(300, 600)");
 
     // Without either option nothing is installed: the built-in data and boxes stay.
-    EXPECT_EQ(readDataOptions("eval", {"1"}, rest, data), -1);
+    EXPECT_EQ(readDataOptions("eval", {"1"}, rest, data, std::cerr), -1);
     EXPECT_TRUE(data.path.empty());
     EXPECT_TRUE(data.checksum.empty());
     EXPECT_FALSE(data.customBoxes);
@@ -67,7 +68,8 @@ TEST(DataOptions, TheContextHoldsTheTransectAndItsBoxes) {
     EXPECT_EQ(sampledIndividuals(builtIn.data()), 751);
     EXPECT_EQ(saturatedParameters(builtIn.data()), 210);
     EXPECT_EQ(boxText(builtIn.box(7).parameters[4]), "(300, 600)");
-    ASSERT_EQ(readDataOptions("compare", {"--data", dir.file("three.tsv")}, rest, data), -1);
+    ASSERT_EQ(readDataOptions("compare", {"--data", dir.file("three.tsv")}, rest, data, std::cerr),
+              -1);
     EXPECT_EQ(sampledIndividuals(data.data()), 12);
     EXPECT_EQ(saturatedParameters(data.data()), 6);
     // Site a: 3 x ln 3; sites b and c hold one genotype each.

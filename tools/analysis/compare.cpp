@@ -276,8 +276,8 @@ struct CompareOptions {
 
 int readCompareOptions(const RunContext& ctx, const std::vector<std::string>& args,
                        CompareOptions& o) {
-    return OptionParser("compare", [] { return std::string(compareHelp); })
-        .streams(*ctx.out, *ctx.err)
+    return OptionParser(
+               "compare", [] { return std::string(compareHelp); }, *ctx.out, *ctx.err)
         .optionPrefix("-")
         .flag({"-r"}, [&o] { o.recursive = true; })
         .flag({"--all"}, [&o] { o.all = true; })

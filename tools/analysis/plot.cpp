@@ -489,9 +489,10 @@ Problem takeModelOrCurve(PlotOptions& o, const std::string& argument) {
     return "unexpected argument '" + argument + "'";
 }
 
-int readPlotOptions(const std::vector<std::string>& args, PlotOptions& o) {
+int readPlotOptions(const RunContext& ctx, const std::vector<std::string>& args, PlotOptions& o) {
     // No positional argument starts with '-', so "-x" is an unknown option.
-    return OptionParser("plot", [] { return std::string(plotHelp); })
+    return OptionParser(
+               "plot", [] { return std::string(plotHelp); }, *ctx.out, *ctx.err)
         .optionPrefix("-")
         .value({"--result"}, "a file name", storeText(o.resultPath))
         .value({"-o", "--output"}, "a file name", storeText(o.outputPath))
@@ -547,7 +548,7 @@ static int plotClineCommand(const RunContext& ctx, const std::string& recordPath
 
 int plotCommand(RunContext& ctx, const std::vector<std::string>& args) {
     PlotOptions options;
-    const int status = readPlotOptions(args, options);
+    const int status = readPlotOptions(ctx, args, options);
     if (status >= 0) {
         return status;
     }
@@ -555,7 +556,7 @@ int plotCommand(RunContext& ctx, const std::vector<std::string>& args) {
         return plotClineCommand(ctx, options.clinePath, options.outputPath);
     }
     if (!options.profilePath.empty()) {
-        return plotProfileCommand(options.profilePath, options.outputPath,
+        return plotProfileCommand(*ctx.err, options.profilePath, options.outputPath,
                                   options.units > 0.0 ? options.units : 2.0);
     }
     const int number = options.model;

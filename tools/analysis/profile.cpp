@@ -520,8 +520,10 @@ Problem resolveParameters(const ModelEntry& model, const std::string& list,
     return "";
 }
 
-int readProfileOptions(const std::vector<std::string>& args, ProfileOptions& o) {
-    return OptionParser("profile", [] { return std::string(profileHelp); })
+int readProfileOptions(const RunContext& ctx, const std::vector<std::string>& args,
+                       ProfileOptions& o) {
+    return OptionParser(
+               "profile", [] { return std::string(profileHelp); }, *ctx.out, *ctx.err)
         .flag({"--quiet"}, [&o] { o.quiet = true; })
         .flag({"--collect"}, [&o] { o.collect = true; })
         .flag({"--redo"}, [&o] { o.redo = true; })
@@ -564,17 +566,17 @@ bool loadEstimate(const RunContext& ctx, const ModelEntry& model, const ProfileO
     const bool loaded = loadFit(ctx.data, o.resultPath, model, false, fit, error, warnings,
                                 o.settings.objective, ctx.err);
     for (const std::string& warning : warnings) {
-        std::cerr << "zonetool profile: " << warning << "\n";
+        *ctx.err << "zonetool profile: " << warning << "\n";
     }
     if (!loaded) {
-        std::cerr << "zonetool profile: " << error << "\n";
+        *ctx.err << "zonetool profile: " << error << "\n";
         return false;
     }
     stored = fit.result;
     if (model.borders == BorderSource::borderFile) {
         Borders borders;
         if (!readBorders(borderFileName, ctx.data.data().siteCount(), borders, error)) {
-            std::cerr << error << "\n";
+            *ctx.err << error << "\n";
             return false;
         }
     }
@@ -582,7 +584,7 @@ bool loadEstimate(const RunContext& ctx, const ModelEntry& model, const ProfileO
     const std::string outside =
         startBoxProblem(ctx.data, o.resultPath, model, stored.point, profileBoxAdvice(model));
     if (!outside.empty()) {
-        std::cerr << "zonetool profile: " << outside << "\n";
+        *ctx.err << "zonetool profile: " << outside << "\n";
         return false;
     }
     return true;
@@ -602,39 +604,39 @@ void printProfile(const RunContext& ctx, const ModelEntry& model, const ProfileO
     const bool settled = o.settings.objective == ObjectiveKind::settled;
     if (o.tsv) {
         const std::string moves = estimateMovesLine(outcome);
-        std::cout << (settled ? "# objective: settled\n" : "") << (moves.empty() ? "" : "# ")
-                  << moves << table.tabSeparated();
+        *ctx.out << (settled ? "# objective: settled\n" : "") << (moves.empty() ? "" : "# ")
+                 << moves << table.tabSeparated();
     } else {
-        std::cout << "Model " << model.number << " (" << model.name << "), " << o.resultPath
-                  << ": -lnL " << formatNumber(outcome.minimum, 10) << " at the estimate; "
-                  << "support limits at " << formatNumber(o.settings.units, 6)
-                  << " log-likelihood units; objective " << objectiveName(o.settings.objective)
-                  << "\n"
-                  << estimateMovesLine(outcome) << table.aligned();
+        *ctx.out << "Model " << model.number << " (" << model.name << "), " << o.resultPath
+                 << ": -lnL " << formatNumber(outcome.minimum, 10) << " at the estimate; "
+                 << "support limits at " << formatNumber(o.settings.units, 6)
+                 << " log-likelihood units; objective " << objectiveName(o.settings.objective)
+                 << "\n"
+                 << estimateMovesLine(outcome) << table.aligned();
     }
-    std::cout.flush();
-    std::cerr << "profile: " << outcome.evaluations << " evaluations\n";
+    ctx.out->flush();
+    *ctx.err << "profile: " << outcome.evaluations << " evaluations\n";
     // Rounding of the re-optimised values aside, a lower value means the fit stopped short.
     if (outcome.movesExhausted) {
-        std::cerr << "zonetool profile: warning: the estimate moved " << o.settings.maxRestarts
-                  << " times, the most allowed, and a point better still was found\n";
+        *ctx.err << "zonetool profile: warning: the estimate moved " << o.settings.maxRestarts
+                 << " times, the most allowed, and a point better still was found\n";
     }
     if (outcome.lowest < outcome.minimum - 1e-6) {
-        std::cerr << "zonetool profile: warning: a re-optimisation found -lnL "
-                  << format17(outcome.lowest) << ", below the estimate's "
-                  << format17(outcome.minimum) << ", at";
+        *ctx.err << "zonetool profile: warning: a re-optimisation found -lnL "
+                 << format17(outcome.lowest) << ", below the estimate's "
+                 << format17(outcome.minimum) << ", at";
         for (double x : outcome.lowestPoint) {
-            std::cerr << " " << format17(x);
+            *ctx.err << " " << format17(x);
         }
-        std::cerr << "\nThe fit had not reached the maximum; refit from that point.\n";
+        *ctx.err << "\nThe fit had not reached the maximum; refit from that point.\n";
     }
 }
 
 // Whether the --curve file may be written; if not, says so.
-bool curveFileFree(const std::string& path) {
+bool curveFileFree(std::ostream& err, const std::string& path) {
     if (access(path.c_str(), F_OK) == 0) {
-        std::cerr << "zonetool profile: " << path
-                  << " exists already; remove it or name another --curve file\n";
+        err << "zonetool profile: " << path
+            << " exists already; remove it or name another --curve file\n";
         return false;
     }
     const std::size_t slash = path.rfind('/');
@@ -642,15 +644,15 @@ bool curveFileFree(const std::string& path) {
                             : slash == 0               ? "/"
                                                        : path.substr(0, slash);
     if (access(dir.c_str(), W_OK | X_OK) != 0) {
-        std::cerr << "zonetool profile: cannot write " << path << ": " << dir
-                  << " cannot take new files (" << std::strerror(errno) << ")\n";
+        err << "zonetool profile: cannot write " << path << ": " << dir
+            << " cannot take new files (" << std::strerror(errno) << ")\n";
         return false;
     }
     return true;
 }
 
 // The walked profile to --curve, when asked for. False after the message.
-bool writeCurve(const ProfileOptions& o, const std::vector<ParameterInfo>& boxes,
+bool writeCurve(std::ostream& err, const ProfileOptions& o, const std::vector<ParameterInfo>& boxes,
                 const ProfileOutcome& outcome) {
     if (o.curvePath.empty()) {
         return true;
@@ -660,11 +662,11 @@ bool writeCurve(const ProfileOptions& o, const std::vector<ParameterInfo>& boxes
         names.push_back(box.name);
     }
     std::string error;
-    if (!curveFileFree(o.curvePath) ||
+    if (!curveFileFree(err, o.curvePath) ||
         !writeResultFile(o.curvePath, profileCurveText(names, outcome.estimate, outcome), error,
                          nullptr, ExistingFile::keep)) {
         if (!error.empty()) {
-            std::cerr << "zonetool profile: " << error << "\n";
+            err << "zonetool profile: " << error << "\n";
         }
         return false;
     }
@@ -697,21 +699,21 @@ int writeSide(const RunContext& ctx, const ModelEntry& model, ProfileOptions& o,
         profileSide(objective, stored.point, boxes, index, o.side, o.settings, observer);
     line.clear();
     if (failures.failed()) {
-        std::cerr << failures.message() << "\n";
+        *ctx.err << failures.message() << "\n";
         return 1;
     }
     std::string error;
     if (!writeProfilePart(
             o.partPath, profilePartText(model, o.resultPath, o.settings, outcome, o.side), error)) {
-        std::cerr << "zonetool profile: " << error << "\n";
+        *ctx.err << "zonetool profile: " << error << "\n";
         return 1;
     }
     measureStates(ctx, model, o, outcome);
-    if (!writeCurve(o, boxes, outcome)) {
+    if (!writeCurve(*ctx.err, o, boxes, outcome)) {
         return 1;
     }
-    std::cout << "wrote " << o.partPath << "\n" << std::flush;
-    std::cerr << "profile: " << outcome.evaluations << " evaluations\n";
+    *ctx.out << "wrote " << o.partPath << "\n" << std::flush;
+    *ctx.err << "profile: " << outcome.evaluations << " evaluations\n";
     return 0;
 }
 
@@ -751,11 +753,10 @@ std::string journalHead(const RunContext& ctx, const ModelEntry& model, const Pr
 // job's error file, once a minute. Points done counts those read from the journal apart.
 class WholeProgress {
   public:
-    WholeProgress(const ProfileOptions& o, const std::vector<std::string>& names)
-        : names_(names), line_(std::cerr, progressWanted(o.quiet, STDERR_FILENO)),
+    WholeProgress(std::ostream& err, const ProfileOptions& o, const std::vector<std::string>& names)
+        : names_(names), line_(err, progressWanted(o.quiet, STDERR_FILENO)),
           started_(std::chrono::steady_clock::now()),
-          plain_(std::cerr, plainProgressWanted(o.quiet, STDERR_FILENO),
-                 [this] { return text(); }) {}
+          plain_(err, plainProgressWanted(o.quiet, STDERR_FILENO), [this] { return text(); }) {}
 
     void point(int index, int side, int number, double value) {
         {
@@ -832,18 +833,18 @@ int profileWhole(const RunContext& ctx, const ModelEntry& model, const ProfileOp
                                                        : o.journalPath.substr(0, slash);
     bool journaling = access(dir.c_str(), W_OK | X_OK) == 0;
     if (!journaling) {
-        std::cerr << "zonetool profile: warning: no journal: " << dir
-                  << " cannot take new files; a stopped profile will start over\n";
+        *ctx.err << "zonetool profile: warning: no journal: " << dir
+                 << " cannot take new files; a stopped profile will start over\n";
     } else if (!journal.open(o.journalPath, journalHead(ctx, model, o, stored, names), names,
                              o.redo, error)) {
-        std::cerr << "zonetool profile: " << error << "\n";
+        *ctx.err << "zonetool profile: " << error << "\n";
         return 1;
     }
     if (journal.kept() > 0) {
-        std::cerr << "zonetool profile: resuming from " << o.journalPath << ": " << journal.kept()
-                  << " points computed before\n";
+        *ctx.err << "zonetool profile: resuming from " << o.journalPath << ": " << journal.kept()
+                 << " points computed before\n";
     }
-    WholeProgress progress(o, names);
+    WholeProgress progress(*ctx.err, o, names);
     ProfileHooks hooks;
     hooks.before = [&progress](int index, int side, int point, double value) {
         progress.point(index, side, point, value);
@@ -865,8 +866,8 @@ int profileWhole(const RunContext& ctx, const ModelEntry& model, const ProfileOp
         std::string why;
         if (!journal.append(estimate, minimum, point, why)) {
             progress.line().clear();
-            std::cerr << "zonetool profile: warning: " << why
-                      << "; the profile goes on without its journal\n";
+            *ctx.err << "zonetool profile: warning: " << why
+                     << "; the profile goes on without its journal\n";
             journaling = false;
             return;
         }
@@ -875,23 +876,23 @@ int profileWhole(const RunContext& ctx, const ModelEntry& model, const ProfileOp
     hooks.moved = [&](const EstimateMove& move) {
         progress.moved();
         progress.line().clear();
-        std::cerr << estimateMoveMessage(boxes[static_cast<std::size_t>(move.index)].name, move);
+        *ctx.err << estimateMoveMessage(boxes[static_cast<std::size_t>(move.index)].name, move);
     };
     ProfileOutcome outcome =
         profileLikelihood(objective, stored.point, boxes, o.indices, o.settings, hooks);
     progress.stop();
     if (failures.failed()) {
-        std::cerr << failures.message() << "\n";
+        *ctx.err << failures.message() << "\n";
         return 1;
     }
     printProfile(ctx, model, o, outcome);
     measureStates(ctx, model, o, outcome);
-    if (!writeCurve(o, boxes, outcome)) {
+    if (!writeCurve(*ctx.err, o, boxes, outcome)) {
         return 1;
     }
     // Every output is written: the journal has served.
     if (journaling && !journal.remove(error)) {
-        std::cerr << "zonetool profile: warning: " << error << "\n";
+        *ctx.err << "zonetool profile: warning: " << error << "\n";
     }
     return 0;
 }
@@ -900,7 +901,7 @@ int profileWhole(const RunContext& ctx, const ModelEntry& model, const ProfileOp
 
 int profileCommand(RunContext& ctx, const std::vector<std::string>& args) {
     ProfileOptions o;
-    const int status = readProfileOptions(args, o);
+    const int status = readProfileOptions(ctx, args, o);
     if (status >= 0) {
         return status;
     }
@@ -926,13 +927,13 @@ int profileCommand(RunContext& ctx, const std::vector<std::string>& args) {
     if (o.side == 0) {
         o.journalPath = profileJournalName(o.resultPath);
     }
-    if (!lockOutputs(locks, "profile", {o.partPath, o.curvePath, o.journalPath})) {
+    if (!lockOutputs(*ctx.err, locks, "profile", {o.partPath, o.curvePath, o.journalPath})) {
         return 1;
     }
     // A stop signal removes the locks, and the temporary file of a write under way.
     const StopSignalGuard signalGuard;
     // Hours of profiling are not spent on a curve that could not be written.
-    if (!o.curvePath.empty() && !curveFileFree(o.curvePath)) {
+    if (!o.curvePath.empty() && !curveFileFree(*ctx.err, o.curvePath)) {
         return 1;
     }
     StoredResult stored;

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <numeric>
+#include <ostream>
 #include <sstream>
 
 namespace {
@@ -177,15 +177,16 @@ std::string renderProfileSvg(const std::vector<CurveParameter>& parameters,
     return svg.str();
 }
 
-int plotProfileCommand(const std::string& curvePath, const std::string& outputPath, double units) {
+int plotProfileCommand(std::ostream& err, const std::string& curvePath,
+                       const std::string& outputPath, double units) {
     std::vector<CurveParameter> parameters;
     std::string error;
     if (!readProfileCurve(curvePath, parameters, error)) {
-        std::cerr << "zonetool plot: " << error << "\n";
+        err << "zonetool plot: " << error << "\n";
         return 1;
     }
     if (!writeResultFile(outputPath, renderProfileSvg(parameters, curvePath, units), error)) {
-        std::cerr << "zonetool plot: " << error << "\n";
+        err << "zonetool plot: " << error << "\n";
         return 1;
     }
     return 0;

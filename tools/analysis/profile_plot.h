@@ -4,6 +4,7 @@
 
 #include "tools/formats/profile_curve.h"
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,5 +18,6 @@ std::string renderProfileSvg(const std::vector<CurveParameter>& parameters,
                              const std::string& source, double units);
 
 // zonetool plot --profile FILE -o FILE.svg [--units U]: reads the curve, writes the figure
-// atomically. Returns the exit status after any message.
-int plotProfileCommand(const std::string& curvePath, const std::string& outputPath, double units);
+// atomically. Returns the exit status after any message to `err`.
+int plotProfileCommand(std::ostream& err, const std::string& curvePath,
+                       const std::string& outputPath, double units);

@@ -433,8 +433,8 @@ int summaryCommand(RunContext& ctx, const std::vector<std::string>& args) {
     bool recursive = false;
     std::string format = "table";
     ObjectiveKind objective = ObjectiveKind::zonefit;
-    const int status = OptionParser("summary", [] { return std::string(summaryHelp); })
-                           .streams(*ctx.out, *ctx.err)
+    const int status = OptionParser(
+                           "summary", [] { return std::string(summaryHelp); }, *ctx.out, *ctx.err)
                            .optionPrefix("-")
                            .flag({"-r"}, [&recursive] { recursive = true; })
                            .value({"--format"}, "table, tsv or json",

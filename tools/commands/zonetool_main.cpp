@@ -91,9 +91,7 @@ int runZonetool(const std::vector<std::string>& args, std::ostream& out, std::os
         }
         for (const Command& c : commands) {
             if (rest[0] == c.name) {
-                RunContext ctx;
-                ctx.out = &out;
-                ctx.err = &err;
+                RunContext ctx(out, err);
                 return c.run(ctx, {"--help"});
             }
         }
@@ -104,9 +102,7 @@ int runZonetool(const std::vector<std::string>& args, std::ostream& out, std::os
             continue;
         }
         // One context for everything the command does, fits on worker threads included.
-        RunContext ctx;
-        ctx.out = &out;
-        ctx.err = &err;
+        RunContext ctx(out, err);
         if (!c.takesData) {
             return c.run(ctx, rest);
         }
