@@ -12,7 +12,7 @@
 
 #include "tools/formats/data_option.h"
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 // Simulated data sets: the generator, the multinomial draws and zonetool simulate end to end.
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "models/model_context.h"
 #include "models/model_table.h"
 #include "population/simulation_report.h"

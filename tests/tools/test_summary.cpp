@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 
 #include <algorithm>
 #include <cmath>

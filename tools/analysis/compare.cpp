@@ -1,6 +1,6 @@
 #include "tools/analysis/compare.h"
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "tools/analysis/fit_files.h"
 #include "tools/analysis/optima_map.h"
 #include "tools/analysis/settledness.h"

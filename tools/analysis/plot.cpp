@@ -1,7 +1,7 @@
 #include "tools/analysis/plot.h"
 
-#include "data/active_transect.h"
 #include "data/borders.h"
+#include "data/builtin_transect.h"
 #include "data/failure_sink.h"
 #include "driver/schedule.h"
 #include "population/simulation_report.h"

@@ -1,7 +1,7 @@
 #include "tools/analysis/summary.h"
 
-#include "data/active_transect.h"
 #include "data/borders.h"
+#include "data/builtin_transect.h"
 #include "models/cspace.h"
 #include "models/settled_objective.h"
 #include "population/simulation_report.h"

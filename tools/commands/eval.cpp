@@ -1,6 +1,6 @@
 #include "tools/commands/eval.h"
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "models/model_table.h"
 #include "population/simulation_report.h"
 #include "tools/analysis/point_evaluation.h"

@@ -1,6 +1,6 @@
 #include "tools/commands/start_command.h"
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "driver/schedule.h"
 #include "tools/analysis/derived_start.h"
 #include "tools/analysis/point_evaluation.h"

@@ -1,6 +1,6 @@
 #include "tools/formats/data_option.h"
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "data/locus_transects.h"
 #include "tools/formats/cli.h"
 
