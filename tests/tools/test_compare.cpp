@@ -1,5 +1,6 @@
 // Information criteria and goodness of fit of several fits.
 #include "tools/analysis/compare.h"
+#include "tools/commands/compare_command.h"
 
 #include "driver/schedule.h"
 #include "support/run_in_process.h"

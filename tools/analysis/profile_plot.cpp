@@ -176,18 +176,3 @@ std::string renderProfileSvg(const std::vector<CurveParameter>& parameters,
     svg << "</svg>\n";
     return svg.str();
 }
-
-int plotProfileCommand(std::ostream& err, const std::string& curvePath,
-                       const std::string& outputPath, double units) {
-    std::vector<CurveParameter> parameters;
-    std::string error;
-    if (!readProfileCurve(curvePath, parameters, error)) {
-        err << "zonetool plot: " << error << "\n";
-        return 1;
-    }
-    if (!writeResultFile(outputPath, renderProfileSvg(parameters, curvePath, units), error)) {
-        err << "zonetool plot: " << error << "\n";
-        return 1;
-    }
-    return 0;
-}

@@ -2,11 +2,12 @@
 
 #include "data/locus_transects.h"
 #include "driver/schedule.h"
-#include "tools/analysis/cline_report.h"
 #include "tools/analysis/compare.h"
+#include "tools/commands/cline_report.h"
 #include "tools/formats/data_option.h"
 #include "tools/formats/options.h"
 #include "tools/formats/output_lock.h"
+#include "tools/formats/table.h"
 
 #include <cstdio>
 #include <ostream>
