@@ -1,6 +1,5 @@
 #include "tools/commands/zonetool_main.h"
 
-#include "tools/analysis/profile.h"
 #include "tools/commands/analyse.h"
 #include "tools/commands/cline_command.h"
 #include "tools/commands/compare_command.h"
@@ -9,6 +8,7 @@
 #include "tools/commands/fit.h"
 #include "tools/commands/models_command.h"
 #include "tools/commands/plot_command.h"
+#include "tools/commands/profile_command.h"
 #include "tools/commands/simulate.h"
 #include "tools/commands/slurm.h"
 #include "tools/commands/start_command.h"
