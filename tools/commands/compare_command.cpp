@@ -249,100 +249,74 @@ bool keepFitsOfLocus(const DataContext& inUse, std::ostream& err, std::vector<Lo
 
 } // namespace
 
-int compareCommand(RunContext& ctx, const std::vector<std::string>& args) {
-    CompareOptions options;
-    const int status = readCompareOptions(ctx, args, options);
-    if (status >= 0) {
-        return status;
-    }
-    std::vector<std::string>& dirs = options.dirs;
-    const bool recursive = options.recursive;
-    const bool all = options.all;
-    const TableFormat format = options.format;
-    if (dirs.empty()) {
-        dirs.push_back(".");
-    }
-    std::vector<LoadedFit> fits;
-    if (!loadFits(ctx, "compare", dirs, recursive, fits, options.objective)) {
-        return 1;
-    }
-    if (!keepFitsOfLocus(ctx.data, *ctx.err, fits)) {
-        return 1;
-    }
-    // Values of different objectives are not likelihoods of one kind: rank one objective only.
-    const ObjectiveKind objective =
-        options.objectiveGiven ? options.objective : fits.front().result.objective;
+namespace {
+
+// The one objective ranked: --objective, else that of the first fit. False, after the message,
+// when a fit is of another: values of different objectives are not likelihoods of one kind.
+bool oneObjective(std::ostream& err, const CompareOptions& options,
+                  const std::vector<LoadedFit>& fits, ObjectiveKind& objective) {
+    objective = options.objectiveGiven ? options.objective : fits.front().result.objective;
     for (const LoadedFit& fit : fits) {
         if (fit.result.objective != objective) {
-            *ctx.err << "zonetool compare: " << fit.result.path << " is a fit of the "
-                     << objectiveName(fit.result.objective) << " objective, not of the "
-                     << objectiveName(objective) << " objective of "
-                     << (options.objectiveGiven ? std::string("--objective")
-                                                : fits.front().result.path)
-                     << "; fits of different objectives are not ranked together\n";
-            return 1;
+            err << "zonetool compare: " << fit.result.path << " is a fit of the "
+                << objectiveName(fit.result.objective) << " objective, not of the "
+                << objectiveName(objective) << " objective of "
+                << (options.objectiveGiven ? std::string("--objective") : fits.front().result.path)
+                << "; fits of different objectives are not ranked together\n";
+            return false;
         }
     }
-    // AICc and G take n and the saturated model from the transect in use: every fit ranked must
-    // be a fit of that transect (a result file without a record counts as the built-in one).
-    const DataContext* inUse = &ctx.data;
-    const std::string wanted = inUse != nullptr ? inUse->checksum : "";
+    return true;
+}
+
+// AICc and G take n and the saturated model from the transect in use: every fit ranked must
+// be a fit of that transect (a result file without a record counts as the built-in one).
+// False after the message naming the first that is not.
+bool oneTransect(std::ostream& err, const DataContext& inUse, const std::vector<LoadedFit>& fits) {
+    const std::string& wanted = inUse.checksum;
     for (const LoadedFit& fit : fits) {
         const std::string checksum = fit.record ? fit.record->dataChecksum : "";
         if (checksum != wanted) {
-            *ctx.err << "zonetool compare: " << fit.result.path << " is a fit of "
-                     << (checksum.empty() ? std::string("the built-in transect")
-                                          : fit.record->data + " (" + checksum + ")")
-                     << ", not of "
-                     << (wanted.empty() ? std::string("the built-in transect")
-                                        : inUse->path + " (" + wanted + ")")
-                     << "; fits of different transects are not ranked together (give the "
-                        "fit's --data)\n";
-            return 1;
+            err << "zonetool compare: " << fit.result.path << " is a fit of "
+                << (checksum.empty() ? std::string("the built-in transect")
+                                     : fit.record->data + " (" + checksum + ")")
+                << ", not of "
+                << (wanted.empty() ? std::string("the built-in transect")
+                                   : inUse.path + " (" + wanted + ")")
+                << "; fits of different transects are not ranked together (give the "
+                   "fit's --data)\n";
+            return false;
         }
     }
-    std::vector<StoredResult> results;
-    for (const LoadedFit& fit : fits) {
-        results.push_back(fit.result);
-    }
-    const std::vector<ComparisonRow> rows = compareResults(ctx.data.data(), results);
-    std::vector<Json> summaries(rows.size());
-    if (format == TableFormat::json) {
-        for (std::size_t i = 0; i < rows.size(); i++) {
-            if (!rows[i].best) {
-                continue;
-            }
-            const ModelEntry& model = *findModel(rows[i].result.model);
-            int fileBorders[2];
-            std::string error;
-            if (!bordersFor(ctx.data.data(), model, fileBorders, error)) {
-                *ctx.err << "zonetool compare: " << error << "\n";
-                return 1;
-            }
-            const std::vector<double>& point = rows[i].result.point;
-            summaries[i] = summaryJson(summariseStoredFit(ctx.data, model, point, fileBorders,
-                                                          rows[i].result.objective, ctx.err));
+    return true;
+}
+
+// The cline summary of each best fit, for the JSON rows (null for the other fits). False after
+// the message when borders.txt is needed and bad.
+bool bestFitSummaries(const RunContext& ctx, const std::vector<ComparisonRow>& rows,
+                      std::vector<Json>& summaries) {
+    summaries.assign(rows.size(), Json());
+    for (std::size_t i = 0; i < rows.size(); i++) {
+        if (!rows[i].best) {
+            continue;
         }
+        const ModelEntry& model = *findModel(rows[i].result.model);
+        int fileBorders[2];
+        std::string error;
+        if (!bordersFor(ctx.data.data(), model, fileBorders, error)) {
+            *ctx.err << "zonetool compare: " << error << "\n";
+            return false;
+        }
+        const std::vector<double>& point = rows[i].result.point;
+        summaries[i] = summaryJson(summariseStoredFit(ctx.data, model, point, fileBorders,
+                                                      rows[i].result.objective, ctx.err));
     }
-    // The descriptive clines of the same data, from their records, below or after the models.
-    std::vector<std::string> warnings;
-    double lowestAicc = std::nan("");
-    for (const ComparisonRow& row : rows) {
-        lowestAicc = row.best && !(row.aicc >= lowestAicc) ? row.aicc : lowestAicc;
-    }
-    const std::vector<DescriptiveRow> descriptive =
-        findDescriptiveFits(dirs, recursive, wanted, inUse != nullptr ? inUse->locus : "",
-                            sampledIndividuals(ctx.data.data()), warnings);
-    for (const std::string& warning : warnings) {
-        *ctx.err << "zonetool compare: " << warning << "\n";
-    }
-    const std::string table = formatComparison(rows, format, all, summaries);
-    *ctx.out << (format == TableFormat::json
-                     ? appendToJsonArray(table, descriptiveJsonItems(descriptive, lowestAicc))
-                     : table + descriptiveSection(descriptive, lowestAicc, format))
-             << std::flush;
-    // One fit at a model's best value is one start that got there: another may do better,
-    // unless the search beside it confirmed that value.
+    return true;
+}
+
+// One fit at a model's best value is one start that got there: another may do better, unless
+// the search beside it confirmed that value. Warns of each such model.
+void warnSingleStarts(std::ostream& err, const std::vector<ComparisonRow>& rows) {
     for (const ComparisonRow& best : rows) {
         if (!best.best) {
             continue;
@@ -359,8 +333,59 @@ int compareCommand(RunContext& ctx, const std::vector<std::string>& args) {
         }
         const std::string warning = singleStartWarning(*findModel(best.result.model), reached);
         if (!warning.empty()) {
-            *ctx.err << "zonetool compare: " << warning << "\n";
+            err << "zonetool compare: " << warning << "\n";
         }
     }
+}
+
+} // namespace
+
+int compareCommand(RunContext& ctx, const std::vector<std::string>& args) {
+    CompareOptions options;
+    const int status = readCompareOptions(ctx, args, options);
+    if (status >= 0) {
+        return status;
+    }
+    std::vector<std::string>& dirs = options.dirs;
+    const bool recursive = options.recursive;
+    const TableFormat format = options.format;
+    if (dirs.empty()) {
+        dirs.push_back(".");
+    }
+    std::vector<LoadedFit> fits;
+    ObjectiveKind objective = ObjectiveKind::zonefit;
+    if (!loadFits(ctx, "compare", dirs, recursive, fits, options.objective) ||
+        !keepFitsOfLocus(ctx.data, *ctx.err, fits) ||
+        !oneObjective(*ctx.err, options, fits, objective) ||
+        !oneTransect(*ctx.err, ctx.data, fits)) {
+        return 1;
+    }
+    std::vector<StoredResult> results;
+    for (const LoadedFit& fit : fits) {
+        results.push_back(fit.result);
+    }
+    const std::vector<ComparisonRow> rows = compareResults(ctx.data.data(), results);
+    std::vector<Json> summaries(rows.size());
+    if (format == TableFormat::json && !bestFitSummaries(ctx, rows, summaries)) {
+        return 1;
+    }
+    // The descriptive clines of the same data, from their records, below or after the models.
+    std::vector<std::string> warnings;
+    double lowestAicc = std::nan("");
+    for (const ComparisonRow& row : rows) {
+        lowestAicc = row.best && !(row.aicc >= lowestAicc) ? row.aicc : lowestAicc;
+    }
+    const std::vector<DescriptiveRow> descriptive =
+        findDescriptiveFits(dirs, recursive, ctx.data.checksum, ctx.data.locus,
+                            sampledIndividuals(ctx.data.data()), warnings);
+    for (const std::string& warning : warnings) {
+        *ctx.err << "zonetool compare: " << warning << "\n";
+    }
+    const std::string table = formatComparison(rows, format, options.all, summaries);
+    *ctx.out << (format == TableFormat::json
+                     ? appendToJsonArray(table, descriptiveJsonItems(descriptive, lowestAicc))
+                     : table + descriptiveSection(descriptive, lowestAicc, format))
+             << std::flush;
+    warnSingleStarts(*ctx.err, rows);
     return 0;
 }
