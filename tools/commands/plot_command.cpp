@@ -165,6 +165,54 @@ static int plotClineCommand(const RunContext& ctx, const std::string& recordPath
     return 0;
 }
 
+namespace {
+
+// The fit of `model` in `resultPath`, its value and state those of `objective` at its point (a
+// fit of the other objective is evaluated there once more). False after the message.
+bool loadFitToDraw(const RunContext& ctx, const ModelEntry& model, const std::string& resultPath,
+                   ObjectiveKind objective, LoadedFit& fit) {
+    const DataContext& data = ctx.data;
+    std::string error;
+    std::vector<std::string> warnings;
+    const bool loaded =
+        loadFit(data, resultPath, model, false, fit, error, warnings, objective, ctx.out);
+    for (const std::string& warning : warnings) {
+        *ctx.err << "zonetool plot: " << warning << "\n";
+    }
+    if (!loaded) {
+        *ctx.err << "zonetool plot: " << error << "\n";
+        return false;
+    }
+    if (fit.result.objective != objective) {
+        // A fit of the other objective, drawn in the state this objective scores at its point.
+        SimulationReport report;
+        report.keepPredictions = true;
+        double atPoint = 0.0;
+        if (!evaluateRecorded(data, model, fit.result.point, objective, report, fit.state, atPoint,
+                              error, ctx.out)) {
+            *ctx.err << "zonetool plot: " << error << "\n";
+            return false;
+        }
+        fit.result.value = atPoint;
+    }
+    return true;
+}
+
+// The figure in `svg` to `outputPath`. False after the message.
+bool writeFigure(const RunContext& ctx, const std::string& outputPath, const std::string& svg) {
+    std::ofstream out(outputPath, std::ios::binary);
+    out << svg;
+    out.flush();
+    if (!out) {
+        *ctx.err << "zonetool plot: cannot write " << outputPath << ": " << std::strerror(errno)
+                 << "\n";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 int plotCommand(RunContext& ctx, const std::vector<std::string>& args) {
     PlotOptions options;
     const int status = readPlotOptions(ctx, args, options);
@@ -178,42 +226,18 @@ int plotCommand(RunContext& ctx, const std::vector<std::string>& args) {
         return plotProfileCommand(*ctx.err, options.profilePath, options.outputPath,
                                   options.units > 0.0 ? options.units : 2.0);
     }
-    const int number = options.model;
-    std::string& resultPath = options.resultPath;
-    const std::string& outputPath = options.outputPath;
-    const ModelEntry& model = *findModel(number);
-    if (resultPath.empty()) {
-        resultPath = model.prefix;
-    }
+    const ModelEntry& model = *findModel(options.model);
+    const std::string resultPath = options.resultPath.empty() ? model.prefix : options.resultPath;
+    const DataContext& data = ctx.data;
     std::string error;
     int fileBorders[2] = {0, 0};
-    const DataContext& data = ctx.data;
     if (!bordersFor(data.data(), model, fileBorders, error)) {
         *ctx.err << error << "\n";
         return 1;
     }
     LoadedFit fit;
-    std::vector<std::string> warnings;
-    const bool loaded =
-        loadFit(data, resultPath, model, false, fit, error, warnings, options.objective, ctx.out);
-    for (const std::string& warning : warnings) {
-        *ctx.err << "zonetool plot: " << warning << "\n";
-    }
-    if (!loaded) {
-        *ctx.err << "zonetool plot: " << error << "\n";
+    if (!loadFitToDraw(ctx, model, resultPath, options.objective, fit)) {
         return 1;
-    }
-    if (fit.result.objective != options.objective) {
-        // A fit of the other objective, drawn in the state this objective scores at its point.
-        SimulationReport report;
-        report.keepPredictions = true;
-        double atPoint = 0.0;
-        if (!evaluateRecorded(data, model, fit.result.point, options.objective, report, fit.state,
-                              atPoint, error, ctx.out)) {
-            *ctx.err << "zonetool plot: " << error << "\n";
-            return 1;
-        }
-        fit.result.value = atPoint;
     }
     const StoredResult& stored = fit.result;
     const double value = stored.value;
@@ -251,14 +275,5 @@ int plotCommand(RunContext& ctx, const std::vector<std::string>& args) {
                       (options.objective == ObjectiveKind::settled ? ": " + stateCell(fit.state)
                                                                    : std::string()) +
                       ")";
-    const std::string svg = renderSvg(input);
-    std::ofstream out(outputPath, std::ios::binary);
-    out << svg;
-    out.flush();
-    if (!out) {
-        *ctx.err << "zonetool plot: cannot write " << outputPath << ": " << std::strerror(errno)
-                 << "\n";
-        return 1;
-    }
-    return 0;
+    return writeFigure(ctx, options.outputPath, renderSvg(input)) ? 0 : 1;
 }
