@@ -154,6 +154,53 @@ OptionParser::ValueSetter exploreOption(SlurmArguments& a, OptionParser::ValueSe
     };
 }
 
+// What is wrong with the options read into `a` taken together, empty when nothing is; with
+// --explore and no --blocks, sets the blocks.
+Problem combinationProblem(const DataContext& data, SlurmArguments& a) {
+    if (!a.profile && (!a.parameters.empty() || !a.result.empty() || !a.profileOptions.empty())) {
+        return "--parameters, --result, --units and --step need --profile";
+    }
+    if (!a.explore && a.exploreOptions) {
+        return "--starts, --blocks, --budget, --seed, --best and --region need --explore";
+    }
+    if (a.explore) {
+        const ModelEntry& model = *findModel(a.models.front());
+        std::vector<Region> regions = defaultRegions(data, model);
+        for (const std::string& region : a.regions) {
+            std::string problem;
+            if (!applyRegionOption(data, model, region, regions, problem)) {
+                return problem;
+            }
+        }
+    }
+    if (a.explore && a.blocks > a.starts) {
+        return "--blocks (" + std::to_string(a.blocks) + ") must not exceed --starts (" +
+               std::to_string(a.starts) + ")";
+    }
+    if (a.explore && a.blocks == 0) {
+        a.blocks = std::min(8, a.starts);
+    }
+    if (a.profile && a.result.find('/') != std::string::npos) {
+        return "--result needs a file of the working directory, not '" + a.result + "'";
+    }
+    // A fit told to stop before it has started would requeue itself for ever.
+    if (!a.profile && !a.request.time.empty() &&
+        a.request.signalLead >= timeSeconds(a.request.time)) {
+        return "--signal-lead (" + std::to_string(a.request.signalLead) +
+               " s) must be shorter than --time (" + std::to_string(timeSeconds(a.request.time)) +
+               " s)";
+    }
+    if (a.submit && a.script.empty()) {
+        return "--submit needs -o SCRIPT: requeued tasks and later "
+               "submissions read the script";
+    }
+    if ((a.explore ? static_cast<std::size_t>(a.best) : a.models.size()) * a.seeds.size() >
+        maxTasks) {
+        return "more than " + std::to_string(maxTasks) + " tasks";
+    }
+    return "";
+}
+
 int readArguments(const RunContext& ctx, const std::vector<std::string>& args, SlurmArguments& a) {
     const DataContext& data = ctx.data;
     // Passed on to each profile task as given.
@@ -248,55 +295,8 @@ int readArguments(const RunContext& ctx, const std::vector<std::string>& args, S
     if (status >= 0) {
         return status;
     }
-    if (!a.profile && (!a.parameters.empty() || !a.result.empty() || !a.profileOptions.empty())) {
-        return usageError(*ctx.err, "slurm",
-                          "--parameters, --result, --units and --step need --profile");
-    }
-    if (!a.explore && a.exploreOptions) {
-        return usageError(
-            *ctx.err, "slurm",
-            "--starts, --blocks, --budget, --seed, --best and --region need --explore");
-    }
-    if (a.explore) {
-        const ModelEntry& model = *findModel(a.models.front());
-        std::vector<Region> regions = defaultRegions(data, model);
-        for (const std::string& region : a.regions) {
-            std::string problem;
-            if (!applyRegionOption(data, model, region, regions, problem)) {
-                return usageError(*ctx.err, "slurm", problem);
-            }
-        }
-    }
-    if (a.explore && a.blocks > a.starts) {
-        return usageError(*ctx.err, "slurm",
-                          "--blocks (" + std::to_string(a.blocks) + ") must not exceed --starts (" +
-                              std::to_string(a.starts) + ")");
-    }
-    if (a.explore && a.blocks == 0) {
-        a.blocks = std::min(8, a.starts);
-    }
-    if (a.profile && a.result.find('/') != std::string::npos) {
-        return usageError(*ctx.err, "slurm",
-                          "--result needs a file of the working directory, not '" + a.result + "'");
-    }
-    // A fit told to stop before it has started would requeue itself for ever.
-    if (!a.profile && !a.request.time.empty() &&
-        a.request.signalLead >= timeSeconds(a.request.time)) {
-        return usageError(*ctx.err, "slurm",
-                          "--signal-lead (" + std::to_string(a.request.signalLead) +
-                              " s) must be shorter than --time (" +
-                              std::to_string(timeSeconds(a.request.time)) + " s)");
-    }
-    if (a.submit && a.script.empty()) {
-        return usageError(*ctx.err, "slurm",
-                          "--submit needs -o SCRIPT: requeued tasks and later "
-                          "submissions read the script");
-    }
-    if ((a.explore ? static_cast<std::size_t>(a.best) : a.models.size()) * a.seeds.size() >
-        maxTasks) {
-        return usageError(*ctx.err, "slurm", "more than " + std::to_string(maxTasks) + " tasks");
-    }
-    return -1;
+    const Problem problem = combinationProblem(data, a);
+    return problem.empty() ? -1 : usageError(*ctx.err, "slurm", problem);
 }
 
 bool exists(const std::string& path) {
