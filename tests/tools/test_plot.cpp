@@ -762,8 +762,8 @@ TEST(PlotEnvelope, UnusableCurvesAreRefused) {
                           "neither' (zonefit or settled)\n"},
     };
     for (const auto& c : cases) {
-        const ProgramResult r = runProgram(
-            dir.path(), ZONETOOL_BIN, std::string("plot 1 --envelope ") + c.first + " -o f.svg");
+        const ProgramResult r =
+            runInProcess(dir.path(), std::string("plot 1 --envelope ") + c.first + " -o f.svg");
         EXPECT_EQ(r.status, 1) << c.first;
         EXPECT_EQ(r.out, "") << c.first;
         EXPECT_EQ(r.err, c.second) << c.first;

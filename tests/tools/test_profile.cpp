@@ -413,8 +413,8 @@ TEST(ProfileCommand, SettledCurvesAndSidesRecordTheObjective) {
     std::string upper = dir.read("profile-SS1_ML_-F-upper.tsv");
     upper.erase(upper.find("objective\tsettled\n"));
     dir.write("profile-SS1_ML_-F-upper.tsv", upper);
-    r = runProgram(
-        dir.path(), ZONETOOL_BIN,
+    r = runInProcess(
+        dir.path(),
         "profile 1 --parameters F --step 100 --collect --objective zonefit --format tsv");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("parameter\testimate\t", 0), 0u) << r.out;
