@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bench/bench_rows.h"
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "models/cspace.h"
 #include "population/band_lu.h"
 #include "population/instruction_set.h"

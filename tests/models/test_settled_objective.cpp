@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "models/model_table.h"
 #include "models/scaled_boxes.h"
 #include "models/settled_objective.h"

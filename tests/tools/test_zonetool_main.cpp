@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 
 #include <cstdlib>
 #include <sstream>
@@ -257,4 +257,33 @@ TEST(ZonetoolInProcess, DataOptionsAndTheirMessagesUseTheGivenStreams) {
     r = inProcess(dir, "");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err.rfind("Usage: zonetool COMMAND", 0), 0u);
+}
+
+// Every command writes its help and its usage errors to the streams it is given: run in this
+// process, none of it reaches the process's own standard output or error.
+TEST(ZonetoolInProcess, EveryCommandsHelpAndUsageErrorsUseTheGivenStreams) {
+    ScratchDir dir;
+    for (const std::string command :
+         {"eval", "fit", "compare", "profile", "plot", "summary", "slurm", "explore", "start",
+          "simulate", "models", "cline", "analyse"}) {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const ProgramResult help = inProcess(dir, command + " --help");
+        const ProgramResult bad = inProcess(dir, command + " --no-such-option");
+        const std::string leakedOut = testing::internal::GetCapturedStdout();
+        const std::string leakedErr = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(help.status, 0) << command;
+        EXPECT_EQ(help.out.rfind("Usage: zonetool " + command, 0), 0u) << command;
+        EXPECT_EQ(help.err, "") << command;
+        EXPECT_EQ(bad.status, 2) << command;
+        EXPECT_EQ(bad.out, "") << command;
+        // models takes no options: any argument is one too many.
+        const std::string problem = command == "models" ? "unexpected argument" : "unknown option";
+        EXPECT_EQ(bad.err, "zonetool " + command + ": " + problem +
+                               " '--no-such-option'\nRun 'zonetool " + command +
+                               " --help' for usage.\n")
+            << command;
+        EXPECT_EQ(leakedOut, "") << command;
+        EXPECT_EQ(leakedErr, "") << command;
+    }
 }

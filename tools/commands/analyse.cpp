@@ -78,8 +78,9 @@ struct AnalyseOptions {
     bool quiet = false;
 };
 
-int readOptions(const std::vector<std::string>& args, AnalyseOptions& o) {
-    return OptionParser("analyse", [] { return std::string(analyseHelp); })
+int readOptions(const RunContext& ctx, const std::vector<std::string>& args, AnalyseOptions& o) {
+    return OptionParser(
+               "analyse", [] { return std::string(analyseHelp); }, *ctx.out, *ctx.err)
         .value({"--jobs"}, "a number", storeWhole(o.jobs, 1, 256))
         .value({"--seed"}, "a seed", storeSeed(o.seeds, o.seedGiven))
         .value({"--effort"}, "an effort",
@@ -247,7 +248,7 @@ int analyseCommand(RunContext& ctx, const std::vector<std::string>& args) {
     // Every stage, in the lambdas below too, reads the transect and boxes of the command.
     const DataContext* data = &ctx.data;
     AnalyseOptions o;
-    const int status = readOptions(args, o);
+    const int status = readOptions(ctx, args, o);
     if (status >= 0) {
         return status;
     }

@@ -1,6 +1,6 @@
 #include "tools/commands/eval.h"
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "models/model_table.h"
 #include "population/simulation_report.h"
 #include "tools/analysis/point_evaluation.h"
@@ -54,8 +54,8 @@ const char* const evalHelp =
 int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options, std::ostream& out,
                     std::ostream& err) {
     // Numbers may be negative, so only "--" starts an option.
-    return OptionParser("eval", [] { return evalHelp + parameterLines(); })
-        .streams(out, err)
+    return OptionParser(
+               "eval", [] { return evalHelp + parameterLines(); }, out, err)
         .value({"--sites"}, "a file name", storeText(options.sitesPath))
         .value({"--objective"}, "a value",
                [&options](const std::string& name, const std::string& value) -> Problem {
