@@ -112,6 +112,31 @@ TEST(ZonetoolEval, BadBorderFileEndsWithItsMessageAndStatus1) {
     EXPECT_EQ(r.out, "200000\n");
 }
 
+// The sites table and the figure are written whole or not at all: a directory that does not
+// exist leaves nothing behind and says which file could not be written.
+TEST(ZonetoolOutputs, SitesAndFiguresThatCannotBeWrittenAreRefused) {
+    ScratchDir dir;
+    ProgramResult r = inProcess(dir, "eval 1 1.2 0.8 0.3 15 --sites missing/sites.tsv");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("generations: ", 0), 0u);
+    EXPECT_NE(r.err.find("zonetool eval: cannot write missing/sites.tsv (cannot create "
+                         "missing/sites.tsv.tmp"),
+              std::string::npos)
+        << r.err;
+    dir.write("SS1_ML_", "1.2 0.8 0.3 15 999\n");
+    dir.write("fig.svg", "an earlier figure\n");
+    r = inProcess(dir, "plot 1 -o missing/fig.svg");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("\nzonetool plot: cannot write missing/fig.svg (cannot create "
+                         "missing/fig.svg.tmp"),
+              std::string::npos)
+        << r.err;
+    // A figure written over an earlier one replaces it whole.
+    r = inProcess(dir, "plot 1 -o fig.svg");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("fig.svg").rfind("<?xml", 0), 0u);
+}
+
 TEST(ZonetoolEval, RealEvaluationReportsGenerationsAndSites) {
     ScratchDir dir;
     const ProgramResult r = inProcess(dir, "eval 1 1.2 0.8 0.3 15 --sites sites.tsv");

@@ -1,4 +1,5 @@
 #include "tools/commands/plot_command.h"
+#include "driver/schedule.h"
 
 #include "population/simulation_report.h"
 #include "tools/analysis/failed_fit.h"
@@ -198,14 +199,12 @@ bool loadFitToDraw(const RunContext& ctx, const ModelEntry& model, const std::st
     return true;
 }
 
-// The figure in `svg` to `outputPath`. False after the message.
+// The figure in `svg` to `outputPath`, atomically: an earlier figure of that name stays whole
+// until the new one is complete. False after the message.
 bool writeFigure(const RunContext& ctx, const std::string& outputPath, const std::string& svg) {
-    std::ofstream out(outputPath, std::ios::binary);
-    out << svg;
-    out.flush();
-    if (!out) {
-        *ctx.err << "zonetool plot: cannot write " << outputPath << ": " << std::strerror(errno)
-                 << "\n";
+    std::string error;
+    if (!writeResultFile(outputPath, svg, error)) {
+        *ctx.err << "zonetool plot: cannot write " << outputPath << " (" << error << ")\n";
         return false;
     }
     return true;
