@@ -167,8 +167,12 @@ double scoreChange(const std::vector<double>& weights, const RowState& from, con
 // 1e-12, or of 1e-60 where an allele is all but absent, may still move by a good part of itself
 // in a generation, and the score, which reads its logarithm, by as much times the count
 // observed there. The same holds for a fixed point of Newton steps, which are exact to the
-// rounding of the largest frequencies only.
-bool scoreSettles(const RowDynamics& dynamics, const RowState& state, const SettleRules& rules) {
+// rounding of the largest frequencies only. When it has not, `wait` is the number of
+// generations after which the tail should have fallen under the rest (at most a window), or a
+// window when the change does not fall.
+bool scoreSettles(const RowDynamics& dynamics, const RowState& state, const SettleRules& rules,
+                  int& wait) {
+    wait = rules.window;
     if (!weighs(rules, state)) {
         return true;
     }
@@ -192,7 +196,15 @@ bool scoreSettles(const RowDynamics& dynamics, const RowState& state, const Sett
     }
     // A geometric tail c0 (1 + q + q^2 ...); a change that does not fall has not settled.
     const double q = c1 / c0;
-    return q < 1.0 && c0 / (1.0 - q) <= rules.scoreRest;
+    if (q < 1.0 && c0 / (1.0 - q) <= rules.scoreRest) {
+        return true;
+    }
+    if (q > 0.0 && q < 1.0) {
+        const double generations = std::log(rules.scoreRest * (1.0 - q) / c0) / std::log(q);
+        wait = static_cast<int>(std::min(std::ceil(generations), static_cast<double>(wait)));
+        wait = std::max(wait, 1);
+    }
+    return false;
 }
 
 // Whether `state`, settled, is losing a weighed adult frequency (see SettleRules::lostLevel),
@@ -272,12 +284,14 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
                 out.rest = RowRest::alleleLost;
                 return out;
             }
-            if (scoreSettles(dynamics, state, rules)) {
+            int wait = 0;
+            if (scoreSettles(dynamics, state, rules, wait)) {
                 return out;
             }
             out.rest = RowRest::unsettled;
+            // A tail that the estimate missed is given at least twice as long each time.
+            chunk = scoreMoving ? std::max(wait, std::min(2 * chunk, rules.window)) : wait;
             scoreMoving = true;
-            chunk = std::min(2 * chunk, rules.window);
             continue;
         }
         scoreMoving = false;
@@ -321,13 +335,15 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
                         out.rest = RowRest::alleleLost;
                         return out;
                     }
-                    if (scoreSettles(dynamics, state, rules)) {
+                    int wait = 0;
+                    if (scoreSettles(dynamics, state, rules, wait)) {
                         return out;
                     }
                     // The plain run from the limit settles its smallest frequencies.
                     out.rest = RowRest::unsettled;
                     change = residual;
                     scoreMoving = true;
+                    chunk = wait;
                     continue;
                 }
                 ++newtonTries;
