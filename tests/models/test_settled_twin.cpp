@@ -212,7 +212,7 @@ class SettledUnderStrongSelection : public InScratchWorkDir {
 } // namespace
 
 TEST_F(SettledUnderStrongSelection, NewtonsLimitKeepsTheRareAllelesOfThePlainLimit) {
-    // Region 2 (demes 25 to 78) all but loses S: its heterozygotes have fitness 0.139 against
+    // Region 2 (between the borders) all but loses S: its heterozygotes have fitness 0.139 against
     // SS 1 and II 1.228. The row approaches its limit at a rate of 0.99514 a generation, and
     // zonefit stops at 11499.17061 (2134 generations). Plain iteration settles at 11499.1682148
     // and stays there for 20 million generations more. Newton steps from generation 2284 land
