@@ -1,7 +1,8 @@
 // The row is continued in windows of generations through the fast loops. After each window the
 // per-generation log rate r of the largest larva change D is measured over the window; D and r
 // decide what the row is doing:
-// - D below the tolerance: settled;
+// - D below the tolerance: settled, once the score has settled too (with weights); until then
+//   the row runs on without a tolerance;
 // - D well above its lowest value and above the first tolerance: the row has left a state it
 //   seemed to rest in (a saddle or a transient), and goes on;
 // - |r| below the steady rate over a long enough stretch while D stays below the first
@@ -14,7 +15,8 @@
 //   `plainReach` generations, or when the limit agrees with that stop: by the weights of the
 //   score (the counts each frequency is scored against) to `scoreAgreement`, or without them
 //   every frequency to `stopAgreement` relative. Refused, the row goes on, with Newton tried again
-//   once D has fallen tenfold or the rate has halved, at most four times.
+//   once D has fallen tenfold or the rate has halved, at most four times. Accepted, the limit
+//   too must have a settled score, or the row runs on from it until it has.
 // Windows start short, so that a fast approach is measured early, and grow to `window`.
 #include "population/row_settling.h"
 
@@ -128,19 +130,92 @@ bool fallsToZero(double p0, double p1, double p2) {
     return p2 + d2 * ratio / (1.0 - ratio) < 0.01 * p0;
 }
 
+// Adult frequency k of `s` (3 per deme, deme-major: SS, SI, II).
+double frequency(const RowState& s, std::size_t k) {
+    const Genotype& g = s.adults[k / 3];
+    return k % 3 == 0 ? g.SS : (k % 3 == 1 ? g.SI : g.II);
+}
+
+// Whether `rules` weighs the frequencies of `state`.
+bool weighs(const SettleRules& rules, const RowState& state) {
+    const std::size_t n = state.adults.size();
+    return rules.weights != nullptr && rules.weights->size() == 3 * n && state.larvae.size() == n;
+}
+
+// What the score moves by from the adults of `from` to those of `to`: the weighted sum of the
+// relative changes of the weighed frequencies, which is the change of -lnL to first order.
+// Infinite when a weighed frequency leaves 0.
+double scoreChange(const std::vector<double>& weights, const RowState& from, const RowState& to) {
+    double sum = 0.0;
+    for (std::size_t k = 0; k < weights.size(); ++k) {
+        const double a = frequency(from, k);
+        const double b = frequency(to, k);
+        if (weights[k] == 0.0 || a == b) {
+            continue;
+        }
+        if (!(a > 0.0)) {
+            return HUGE_VAL;
+        }
+        sum += weights[k] * std::fabs(b - a) / a;
+    }
+    return sum;
+}
+
+// Whether the score of `state`, whose larvae have settled to the tolerance, has settled too
+// (SettleRules::scoreRest), judged from two generations run on a copy. The tolerance bounds
+// the change of a frequency, not its relative change: under strong selection a frequency of
+// 1e-12, or of 1e-60 where an allele is all but absent, may still move by a good part of itself
+// in a generation, and the score, which reads its logarithm, by as much times the count
+// observed there. The same holds for a fixed point of Newton steps, which are exact to the
+// rounding of the largest frequencies only. When it has not, `wait` is the number of
+// generations after which the tail should have fallen under the rest (at most a window), or a
+// window when the change does not fall.
+bool scoreSettles(const RowDynamics& dynamics, const RowState& state, const SettleRules& rules,
+                  int& wait) {
+    wait = rules.window;
+    if (!weighs(rules, state)) {
+        return true;
+    }
+    RowState first = state;
+    if (!continueRow(dynamics, first, 0.0, 1, rules.diagnostics)) {
+        return true;
+    }
+    RowState second = first;
+    if (!continueRow(dynamics, second, 0.0, 1, rules.diagnostics)) {
+        return true;
+    }
+    const std::vector<double>& weights = *rules.weights;
+    double total = 0.0;
+    for (double w : weights) {
+        total += w;
+    }
+    const double c0 = scoreChange(weights, state, first);
+    const double c1 = scoreChange(weights, first, second);
+    if (c0 <= rules.scoreRounding * total && c1 <= rules.scoreRounding * total) {
+        return true;
+    }
+    // A geometric tail c0 (1 + q + q^2 ...); a change that does not fall has not settled.
+    const double q = c1 / c0;
+    if (q < 1.0 && c0 / (1.0 - q) <= rules.scoreRest) {
+        return true;
+    }
+    if (q > 0.0 && q < 1.0) {
+        const double generations = std::log(rules.scoreRest * (1.0 - q) / c0) / std::log(q);
+        wait = static_cast<int>(std::min(std::ceil(generations), static_cast<double>(wait)));
+        wait = std::max(wait, 1);
+    }
+    return false;
+}
+
 // Whether `state`, settled, is losing a weighed adult frequency (see SettleRules::lostLevel),
 // judged over two windows of `lostWindow` generations run on a copy.
 bool losesWeighedFrequency(const RowDynamics& dynamics, const RowState& state,
                            const SettleRules& rules) {
     const std::size_t n = state.adults.size();
     const std::vector<double>* weights = rules.weights;
-    if (weights == nullptr || weights->size() != 3 * n || state.larvae.size() != n) {
+    if (!weighs(rules, state)) {
         return false;
     }
-    const auto frequency = [](const RowState& s, std::size_t k) {
-        const Genotype& g = s.adults[k / 3];
-        return k % 3 == 0 ? g.SS : (k % 3 == 1 ? g.SI : g.II);
-    };
     bool small = false;
     for (std::size_t k = 0; k < 3 * n && !small; ++k) {
         small = (*weights)[k] > 0.0 && frequency(state, k) < rules.lostLevel;
@@ -187,10 +262,14 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
     double newtonRate = -HUGE_VAL; // the rate of the last refused search
     double previousRate = 0.0;
     bool haveRate = false;
+    // The larvae have settled to the tolerance but the score has not: the row runs on, whole
+    // windows at a time, until it has.
+    bool scoreMoving = false;
     while (out.generations < rules.budget) {
         const long long left = rules.budget - out.generations;
         const int run = static_cast<int>(std::min<long long>(chunk, left));
-        if (!continueRow(dynamics, state, rules.tolerance, run, rules.diagnostics)) {
+        if (!continueRow(dynamics, state, scoreMoving ? 0.0 : rules.tolerance, run,
+                         rules.diagnostics)) {
             return out;
         }
         out.generations += state.generations;
@@ -203,9 +282,19 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
             out.rest = transient ? RowRest::transientThenEquilibrium : RowRest::equilibrium;
             if (losesWeighedFrequency(dynamics, state, rules)) {
                 out.rest = RowRest::alleleLost;
+                return out;
             }
-            return out;
+            int wait = 0;
+            if (scoreSettles(dynamics, state, rules, wait)) {
+                return out;
+            }
+            out.rest = RowRest::unsettled;
+            // A tail that the estimate missed is given at least twice as long each time.
+            chunk = scoreMoving ? std::max(wait, std::min(2 * chunk, rules.window)) : wait;
+            scoreMoving = true;
+            continue;
         }
+        scoreMoving = false;
         lowest = std::min(lowest, change);
         if (change > rules.growth * lowest && change > rules.firstTolerance) {
             transient = true;
@@ -240,12 +329,22 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
                                   weightsGiven ? rules.scoreAgreement : rules.stopAgreement,
                                   weightsGiven ? rules.weights : nullptr, residual)) {
                     out.rest = transient ? RowRest::transientThenEquilibrium : RowRest::equilibrium;
-                    if (losesWeighedFrequency(dynamics, state, rules)) {
-                        out.rest = RowRest::alleleLost;
-                    }
                     out.newton = true;
                     out.lastChange = residual;
-                    return out;
+                    if (losesWeighedFrequency(dynamics, state, rules)) {
+                        out.rest = RowRest::alleleLost;
+                        return out;
+                    }
+                    int wait = 0;
+                    if (scoreSettles(dynamics, state, rules, wait)) {
+                        return out;
+                    }
+                    // The plain run from the limit settles its smallest frequencies.
+                    out.rest = RowRest::unsettled;
+                    change = residual;
+                    scoreMoving = true;
+                    chunk = wait;
+                    continue;
                 }
                 ++newtonTries;
                 newtonLevel = change / 10.0;

@@ -39,6 +39,11 @@ struct SettleRules {
     // lost (an interior equilibrium reached to the tolerance moves a frequency far less).
     double lostLevel = 1e-6;
     int lostWindow = 10; // generations between the three looks that judge a fall to 0
+    // With weights: the score has settled when what it still moves by (its change in a
+    // generation, summed over a geometric tail) is under `scoreRest`, or when it changes by less
+    // than `scoreRounding` times the summed weights in each of two generations (rounding).
+    double scoreRest = 1e-8;
+    double scoreRounding = 1e-14;
     std::ostream* diagnostics = nullptr; // "zygotes off" lines of the runs; null: standard output
 };
 
@@ -53,6 +58,8 @@ struct RowSettling {
 // Settles the row of `dynamics` from `state`, the end of a captured run of the first tolerance,
 // replacing `state` with the state to score (its larvae and adults). A captured run that did
 // not converge is unsettled at once. A row that settles while a weighed adult frequency still
-// falls geometrically towards 0 is alleleLost: its state is where it stopped.
+// falls geometrically towards 0 is alleleLost: its state is where it stopped. With weights, a
+// row has settled only once its score has (SettleRules::scoreRest): frequencies far below the
+// tolerance, which the score reads through their logarithms, may still be moving.
 RowSettling settleRow(const RowDynamics& dynamics, RowState& state,
                       const SettleRules& rules = SettleRules());
