@@ -169,7 +169,8 @@ TEST(Analyse, NamesInTheReportAreText) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, dir + "/report.html\n");
     const std::string html = scratch.read(dir + "/report.html");
-    EXPECT_NE(html.find("my &lt;b&gt;data &amp; &quot;x&quot; &apos;y&apos;.tsv"), std::string::npos);
+    EXPECT_NE(html.find("my &lt;b&gt;data &amp; &quot;x&quot; &apos;y&apos;.tsv"),
+              std::string::npos);
     EXPECT_EQ(html.find("<b>"), std::string::npos);
     EXPECT_EQ(html.find("<script"), std::string::npos);
     EXPECT_EQ(html.find("<?xml"), std::string::npos); // the figures are inline
@@ -206,4 +207,81 @@ TEST(Analyse, Refusals) {
     EXPECT_EQ(r.err.rfind("zonetool analyse: ", 0), 0u);
     EXPECT_NE(r.err.find("borders.txt"), std::string::npos) << r.err;
     EXPECT_FALSE(scratch.exists("b"));
+}
+
+TEST(AnalyseTasks, TheTasksOfAClusterRunInTurnGiveTheNumbersOfOneRun) {
+    ScratchDir scratch;
+    scratch.write("short.tsv", shortTransect);
+    const std::string common = "1 --data short.tsv --effort quick --seed 2 -o ";
+    ASSERT_EQ(analyse(scratch, tiny, common + "whole --quiet").status, 0);
+
+    const ProgramResult script = analyse(scratch, tiny, common + "parts --slurm --blocks 2");
+    ASSERT_EQ(script.status, 0) << script.err;
+    EXPECT_EQ(script.out, "parts/analyse-slurm.sh\n");
+    EXPECT_EQ(script.err, "zonetool analyse: wrote parts/analyse-slurm.sh; submit its jobs with: "
+                          "bash parts/analyse-slurm.sh submit\n");
+    EXPECT_TRUE(scratch.exists("parts/.analyse"));
+
+    // A stage whose job has not run stops the next job, saying so.
+    ProgramResult r = analyse(scratch, tiny, common + "parts --task fit");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool analyse: search SS_1 is not done: its job failed or has not run "
+                     "(see parts/.analyse/)\n");
+    r = analyse(scratch, tiny, common + "parts --task merge --blocks 2");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("SS_1.explore.part1-of-2.json"), std::string::npos) << r.err;
+
+    for (const char* task :
+         {"--task search --block 2/2", "--task search --block 1/2", "--task merge --blocks 2",
+          "--task fit", "--task profile", "--task report"}) {
+        r = analyse(scratch, tiny, common + "parts " + task);
+        ASSERT_EQ(r.status, 0) << task << ": " << r.err;
+        EXPECT_EQ(r.out, "") << task;
+        EXPECT_EQ(r.err, "") << task;
+    }
+    EXPECT_EQ(scratch.read("parts/estimates.tsv"), scratch.read("whole/estimates.tsv"));
+    EXPECT_EQ(scratch.read("parts/SS_1/SS_1.limits.json"),
+              scratch.read("whole/SS_1/SS_1.limits.json"));
+    const std::string parts = scratch.read("parts/analysis.json");
+    const std::string whole = scratch.read("whole/analysis.json");
+    ASSERT_NE(parts.find("\"models\""), std::string::npos);
+    EXPECT_EQ(parts.substr(parts.find("\"models\"")), whole.substr(whole.find("\"models\"")));
+    // The command itself then finds every stage done.
+    r = analyse(scratch, tiny, common + "parts");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count(r.err, ": done before, skipped"), 6) << r.err;
+}
+
+TEST(AnalyseTasks, Refusals) {
+    ScratchDir scratch;
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"1 --partition p", "--partition, --time, --account, --mem and --cpus-per-task need "
+                            "--slurm"},
+        {"1 --slurm --task fit", "give either --slurm or --task, not both"},
+        {"1 --slurm --redo", "--redo does not go with --slurm: name another directory with -o"},
+        {"1,2 --task fit", "--task runs the stages of one model, not of 2"},
+        {"1 --task search", "--task search goes with --block K/B, and --block with it"},
+        {"1 --block 1/2", "--task search goes with --block K/B, and --block with it"},
+        {"1 --task merge", "--task merge needs --blocks B, the number of blocks"},
+        {"1 --blocks 2", "--blocks goes with --slurm or --task merge"},
+        {"1 --task search --block 3/2",
+         "--block needs K/B, block K of B, 1 <= K <= B <= 100000, not '3/2'"},
+        {"1 --slurm --time soon",
+         "--time needs a time limit such as 1-00:00:00, 12:00:00 or 90, not 'soon'"},
+        {"1 --slurm --partition 'a b'",
+         "--partition needs a name of letters, digits and ._-, not 'a b'"},
+        {"1 --task everything",
+         "--task needs search, merge, fit, profile or report, not 'everything'"},
+    };
+    for (const auto& [arguments, problem] : cases) {
+        const ProgramResult r = analyse(scratch, "", arguments);
+        EXPECT_EQ(r.status, 2) << arguments;
+        EXPECT_EQ(r.err.rfind("zonetool analyse: " + problem + "\n", 0), 0u)
+            << arguments << ": " << r.err;
+    }
+    const ProgramResult r = analyse(scratch, "", "1 --effort quick --slurm --blocks 9");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool analyse: --blocks (9) must not exceed the quick effort's 8 search "
+                     "starts\n");
+    EXPECT_FALSE(scratch.exists("analysis"));
 }

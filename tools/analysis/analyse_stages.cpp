@@ -7,8 +7,9 @@
 #include "models/settled_objective.h"
 #include "tools/analysis/analyse_limits.h"
 #include "tools/analysis/checkpoint.h"
-#include "tools/analysis/fit_run.h"
 #include "tools/analysis/compare.h"
+#include "tools/analysis/explore_part.h"
+#include "tools/analysis/fit_run.h"
 #include "tools/analysis/plot.h"
 #include "tools/analysis/plot_envelope.h"
 #include "tools/analysis/plot_model_lines.h"
@@ -170,19 +171,26 @@ EvaluationCost secondsPerEvaluation(const DataContext& data, int model, int samp
     return cost;
 }
 
-bool runSearchStage(const DataContext& data, int model, const EffortBudget& budget,
-                    std::uint64_t seed, int jobs, const std::string& recordPath,
-                    std::string& error) {
-    const ModelEntry& m = entry(model);
+namespace {
+
+// The settings and the starts of the search of `model`, and what its block parts record of them.
+struct PlannedSearch {
     SearchSettings settings;
-    settings.searches = budget.searchStarts;
-    settings.seed = seed;
-    settings.jobs = jobs;
-    settings.budget = budget.searchBudget;
-    settings.regions = defaultRegions(data, m);
-    settings.objective = ObjectiveKind::settled;
+    SearchStarts starts;
+    ExploreRun run;
+};
+
+PlannedSearch planSearch(const DataContext& data, const ModelEntry& m, const EffortBudget& budget,
+                         std::uint64_t seed, int jobs) {
+    PlannedSearch p;
+    p.settings.searches = budget.searchStarts;
+    p.settings.seed = seed;
+    p.settings.jobs = jobs;
+    p.settings.budget = budget.searchBudget;
+    p.settings.regions = defaultRegions(data, m);
+    p.settings.objective = ObjectiveKind::settled;
     // The user's start vector comes first, as in 'zonetool explore', when it is usable.
-    const std::string startName = startFileName(std::to_string(model).c_str());
+    const std::string startName = startFileName(std::to_string(m.number).c_str());
     StartVector user;
     std::vector<double> userStart;
     std::vector<double> userSteps;
@@ -195,8 +203,76 @@ bool runSearchStage(const DataContext& data, int model, const EffortBudget& budg
             userSteps = user.deltas;
         }
     }
-    const SearchStarts starts = searchStarts(data, m, settings, userStart, userSteps, startName);
-    const ExploreMap map = runSearch(data, m, settings, starts);
+    p.starts = searchStarts(data, m, p.settings, userStart, userSteps, startName);
+    p.run.model = m.number;
+    p.run.seed = seed;
+    p.run.starts = p.settings.searches;
+    p.run.budget = p.settings.budget;
+    p.run.design = p.settings.design;
+    p.run.regions = p.settings.regions;
+    p.run.userStart = !userStart.empty();
+    p.run.start = userStart;
+    p.run.steps = userSteps;
+    p.run.dataChecksum = data.checksum;
+    p.run.locus = data.locus;
+    p.run.boxes = data.boxOptions;
+    p.run.objective = p.settings.objective;
+    return p;
+}
+
+} // namespace
+
+bool runSearchStage(const DataContext& data, int model, const EffortBudget& budget,
+                    std::uint64_t seed, int jobs, const std::string& recordPath,
+                    std::string& error) {
+    const ModelEntry& m = entry(model);
+    const PlannedSearch p = planSearch(data, m, budget, seed, jobs);
+    const ExploreMap map = runSearch(data, m, p.settings, p.starts);
+    if (map.optima.empty()) {
+        error = std::string("the search of ") + m.name + " found no optimum";
+        return false;
+    }
+    return writeResultFile(recordPath, exploreJson(m, map), error);
+}
+
+bool runSearchBlockStage(const DataContext& data, int model, const EffortBudget& budget,
+                         std::uint64_t seed, int jobs, int block, int blocks,
+                         const std::string& partPrefix, std::string& error) {
+    const ModelEntry& m = entry(model);
+    const PlannedSearch p = planSearch(data, m, budget, seed, jobs);
+    const double cpu0 = processCpuSeconds();
+    const std::int64_t wall0 = steadyNow();
+    const BlockRange range = blockRange(p.starts.points.size(), block, blocks);
+    const std::vector<StartOutcome> outcomes =
+        runSearchRange(data, m, p.settings, p.starts, range.first, range.end);
+    return writeResultFile(explorePartName(partPrefix, block, blocks),
+                           explorePartJson(p.run, block, blocks, outcomes,
+                                           processCpuSeconds() - cpu0,
+                                           static_cast<double>(steadyNow() - wall0) * 1e-9),
+                           error);
+}
+
+bool mergeSearchStage(const DataContext& data, int model, const EffortBudget& budget,
+                      std::uint64_t seed, int blocks, const std::string& partPrefix,
+                      const std::string& recordPath, std::string& error) {
+    const ModelEntry& m = entry(model);
+    const PlannedSearch p = planSearch(data, m, budget, seed, 1);
+    ExploreMap map;
+    map.model = m.number;
+    map.seed = seed;
+    map.budget = p.settings.budget;
+    map.design = p.settings.design;
+    map.objective = p.settings.objective;
+    map.regions = p.settings.regions;
+    for (int k = 1; k <= blocks; k++) {
+        const BlockRange range = blockRange(p.starts.points.size(), k, blocks);
+        if (!readExplorePart(explorePartName(partPrefix, k, blocks), p.run, k, blocks,
+                             range.end - range.first, map.outcomes, map.cpuSeconds, map.wallSeconds,
+                             error)) {
+            return false;
+        }
+    }
+    finishMap(data, m, p.settings, map);
     if (map.optima.empty()) {
         error = std::string("the search of ") + m.name + " found no optimum";
         return false;

@@ -59,6 +59,18 @@ bool runSearchStage(const DataContext& data, int model, const EffortBudget& budg
                     std::uint64_t seed, int jobs, const std::string& recordPath,
                     std::string& error);
 
+// Block `block` of `blocks` of the search runSearchStage makes (contiguous slices of its
+// starts, every one run), into the part partPrefix.explore.partK-of-B.json; and the merging of
+// all `blocks` parts into the record at `recordPath`, the record of a whole search (timings
+// aside). A part that is missing or of another search fails the merge, naming it. False with
+// the reason in `error`.
+bool runSearchBlockStage(const DataContext& data, int model, const EffortBudget& budget,
+                         std::uint64_t seed, int jobs, int block, int blocks,
+                         const std::string& partPrefix, std::string& error);
+bool mergeSearchStage(const DataContext& data, int model, const EffortBudget& budget,
+                      std::uint64_t seed, int blocks, const std::string& partPrefix,
+                      const std::string& recordPath, std::string& error);
+
 // What the report needs of a search record.
 struct SearchFacts {
     std::vector<double> best; // the best optimum's point
