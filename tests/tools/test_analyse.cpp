@@ -72,8 +72,9 @@ TEST(Analyse, RunsEveryStageThenSkipsThemAll) {
     EXPECT_NE(first.err.find("analyse: estimate for 1 model at quick effort: about "),
               std::string::npos)
         << first.err;
-    EXPECT_EQ(count(first.err, ": done in "), 6) << first.err;
-    const std::vector<std::string> expected{".analyse/derived-SS_1.tsv",
+    EXPECT_EQ(count(first.err, ": done in "), 7) << first.err;
+    const std::vector<std::string> expected{".analyse/clines.tsv",
+                                            ".analyse/derived-SS_1.tsv",
                                             ".analyse/figures-SS_1.tsv",
                                             ".analyse/fit-SS_1.tsv",
                                             ".analyse/profile-SS_1.tsv",
@@ -88,6 +89,10 @@ TEST(Analyse, RunsEveryStageThenSkipsThemAll) {
                                             "SS_1/profile-SS1_ML_opt1.tsv",
                                             "SS_1/profile.svg",
                                             "analysis.json",
+                                            "clines/cline_sigmoid.json",
+                                            "clines/cline_stepped.json",
+                                            "clines/sigmoid.svg",
+                                            "clines/stepped.svg",
                                             "estimates.tsv",
                                             "report.html"};
     EXPECT_EQ(filesOf(scratch.file("out")), expected);
@@ -97,11 +102,14 @@ TEST(Analyse, RunsEveryStageThenSkipsThemAll) {
         << tsv;
     EXPECT_NE(tsv.find("SS_1\tselection\ts_SI\tall sites\t"), std::string::npos);
     EXPECT_NE(tsv.find("SS_1\tderived\tF_IS all sites\t"), std::string::npos);
+    // The descriptive clines after the models, each parameter with its limits.
+    EXPECT_NE(tsv.find("\nsigmoid\tdescriptive\tcentre\t\t"), std::string::npos) << tsv;
+    EXPECT_NE(tsv.find("\nstepped\tdescriptive\ttau_right\t\t"), std::string::npos) << tsv;
 
     // Again: nothing to do, and the same numbers.
     const ProgramResult second = analyse(scratch, tiny, args);
     ASSERT_EQ(second.status, 0) << second.err;
-    EXPECT_EQ(count(second.err, ": done before, skipped"), 6) << second.err;
+    EXPECT_EQ(count(second.err, ": done before, skipped"), 7) << second.err;
     EXPECT_EQ(scratch.read("out/estimates.tsv"), tsv);
 
     // Another seed in the same directory is refused; --redo starts over.
@@ -114,7 +122,7 @@ TEST(Analyse, RunsEveryStageThenSkipsThemAll) {
     const ProgramResult redo =
         analyse(scratch, tiny, "1 --data short.tsv --effort quick --seed 4 -o out --redo");
     EXPECT_EQ(redo.status, 0) << redo.err;
-    EXPECT_EQ(count(redo.err, ": done in "), 6) << redo.err;
+    EXPECT_EQ(count(redo.err, ": done in "), 7) << redo.err;
 }
 
 TEST(Analyse, StoppedBetweenStagesOrInAProfileEndsWithTheFilesOfAnUninterruptedRun) {
@@ -135,7 +143,7 @@ TEST(Analyse, StoppedBetweenStagesOrInAProfileEndsWithTheFilesOfAnUninterruptedR
     EXPECT_TRUE(scratch.exists("parts/SS_1/profile-SS1_ML_opt1.journal.tsv"));
     const ProgramResult resumed = analyse(scratch, tiny, args + "parts");
     ASSERT_EQ(resumed.status, 0) << resumed.err;
-    EXPECT_EQ(count(resumed.err, ": done in "), 4) << resumed.err;
+    EXPECT_EQ(count(resumed.err, ": done in "), 5) << resumed.err;
 
     EXPECT_EQ(filesOf(scratch.file("parts")), filesOf(scratch.file("whole")));
     EXPECT_EQ(scratch.read("parts/estimates.tsv"), scratch.read("whole/estimates.tsv"));
@@ -150,8 +158,8 @@ TEST(Analyse, AnotherModelJoinsAFinishedAnalysis) {
     ASSERT_EQ(analyse(scratch, tiny, "1 --data short.tsv --effort quick -o out --quiet").status, 0);
     const ProgramResult r = analyse(scratch, tiny, "1,4 --data short.tsv --effort quick -o out");
     ASSERT_EQ(r.status, 0) << r.err;
-    // SS_1's five stages are kept; SS_3_F0's five and the report run.
-    EXPECT_EQ(count(r.err, ": done before, skipped"), 5) << r.err;
+    // SS_1's five stages and the clines are kept; SS_3_F0's five and the report run.
+    EXPECT_EQ(count(r.err, ": done before, skipped"), 6) << r.err;
     EXPECT_EQ(count(r.err, ": done in "), 6) << r.err;
     const std::string json = scratch.read("out/analysis.json");
     EXPECT_NE(json.find("\"name\": \"SS_1\""), std::string::npos);
@@ -249,7 +257,7 @@ TEST(AnalyseTasks, TheTasksOfAClusterRunInTurnGiveTheNumbersOfOneRun) {
     // The command itself then finds every stage done.
     r = analyse(scratch, tiny, common + "parts");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(count(r.err, ": done before, skipped"), 6) << r.err;
+    EXPECT_EQ(count(r.err, ": done before, skipped"), 7) << r.err;
 }
 
 TEST(AnalyseTasks, Refusals) {

@@ -17,7 +17,8 @@ json number(double value) {
 // The lists of a model on lines of their own: one element per line in its own file, each list
 // on a line of its own in analysis.json.
 const JsonLayout modelLayout{{"estimates", "selection", "derived"}, {}};
-const JsonLayout analysisLayout{{"models"}, {"estimates", "selection", "derived", "settledness"}};
+const JsonLayout analysisLayout{{"models", "descriptive"},
+                                {"estimates", "selection", "derived", "settledness"}};
 
 // Adds the value of `b` and its limits to the object `j`.
 void addBounded(json& j, const Bounded& b, bool withFound) {
@@ -52,6 +53,27 @@ Bounded boundedOf(const json& j) {
     return b;
 }
 
+json estimatesJson(const std::vector<ParameterEstimate>& estimates) {
+    json list = json::array();
+    for (const ParameterEstimate& e : estimates) {
+        json p = {{"name", e.name}, {"meaning", e.meaning}};
+        addBounded(p, e.estimate, true);
+        list.push_back(p);
+    }
+    return list;
+}
+
+json clineJson(const DescriptiveCline& c) {
+    json j = {{"shape", c.shape},
+              {"k", c.parameters},
+              {"minus_lnL", number(c.negLogL)},
+              {"AICc", number(c.aicc)},
+              {"dAICc", number(c.deltaAicc)},
+              {"axis", c.axis}};
+    j["estimates"] = estimatesJson(c.estimates);
+    return j;
+}
+
 json modelJson(const ModelAnalysis& m) {
     json j = {{"model", m.model},
               {"name", m.name},
@@ -67,12 +89,7 @@ json modelJson(const ModelAnalysis& m) {
               {"axis", m.axis},
               {"settledness", m.settledness},
               {"limit_points", m.limitPoints}};
-    j["estimates"] = json::array();
-    for (const ParameterEstimate& e : m.estimates) {
-        json p = {{"name", e.name}, {"meaning", e.meaning}};
-        addBounded(p, e.estimate, true);
-        j["estimates"].push_back(p);
-    }
+    j["estimates"] = estimatesJson(m.estimates);
     j["selection"] = json::array();
     for (const SelectionCoefficient& s : m.selection) {
         json p = {{"genotype", s.genotype}, {"region", s.region}};
@@ -107,9 +124,9 @@ std::string tsvNumber(double value) {
     return text;
 }
 
-std::string tsvRow(const ModelAnalysis& m, const char* kind, const std::string& name,
+std::string tsvRow(const std::string& model, const char* kind, const std::string& name,
                    const std::string& region, const Bounded& b) {
-    return cell(m.name) + "\t" + kind + "\t" + cell(name) + "\t" + cell(region) + "\t" +
+    return cell(model) + "\t" + kind + "\t" + cell(name) + "\t" + cell(region) + "\t" +
            tsvNumber(b.value) + "\t" + tsvNumber(b.lower) + "\t" + tsvNumber(b.upper) + "\n";
 }
 
@@ -184,6 +201,10 @@ std::string analysisJson(const Analysis& analysis) {
     for (const ModelAnalysis& m : analysis.models) {
         j["models"].push_back(modelJson(m));
     }
+    j["descriptive"] = json::array();
+    for (const DescriptiveCline& c : analysis.clines) {
+        j["descriptive"].push_back(clineJson(c));
+    }
     return jsonDocument(j, analysisLayout);
 }
 
@@ -191,13 +212,18 @@ std::string estimatesTsv(const Analysis& analysis) {
     std::string text = "model\tkind\tname\tregion\tvalue\tlower\tupper\n";
     for (const ModelAnalysis& m : analysis.models) {
         for (const ParameterEstimate& e : m.estimates) {
-            text += tsvRow(m, "parameter", e.name, "", e.estimate);
+            text += tsvRow(m.name, "parameter", e.name, "", e.estimate);
         }
         for (const SelectionCoefficient& s : m.selection) {
-            text += tsvRow(m, "selection", "s_" + s.genotype, s.region, s.s);
+            text += tsvRow(m.name, "selection", "s_" + s.genotype, s.region, s.s);
         }
         for (const DerivedQuantity& d : m.derived) {
-            text += tsvRow(m, "derived", d.name, "", d.estimate);
+            text += tsvRow(m.name, "derived", d.name, "", d.estimate);
+        }
+    }
+    for (const DescriptiveCline& c : analysis.clines) {
+        for (const ParameterEstimate& e : c.estimates) {
+            text += tsvRow(c.shape, "descriptive", e.name, "", e.estimate);
         }
     }
     return text;

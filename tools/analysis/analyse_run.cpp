@@ -31,6 +31,8 @@ const char* stageKindName(StageKind kind) {
         return "derived";
     case StageKind::figures:
         return "figures";
+    case StageKind::clines:
+        return "clines";
     case StageKind::report:
         return "report";
     }
@@ -39,7 +41,7 @@ const char* stageKindName(StageKind kind) {
 
 bool parseStageKind(const std::string& text, StageKind& kind) {
     for (StageKind k : {StageKind::search, StageKind::fit, StageKind::profile, StageKind::derived,
-                        StageKind::figures, StageKind::report}) {
+                        StageKind::figures, StageKind::clines, StageKind::report}) {
         if (text == stageKindName(k)) {
             kind = k;
             return true;
@@ -132,6 +134,17 @@ ModelFiles filesOf(int model) {
     return f;
 }
 
+// The shapes of the descriptive clines, and their files.
+const char* const clineShapes[] = {"sigmoid", "stepped"};
+
+std::string clineRecord(const std::string& shape) {
+    return "clines/cline_" + shape + ".json";
+}
+
+std::string clineFigure(const std::string& shape) {
+    return "clines/" + shape + ".svg";
+}
+
 // What every stage function reads.
 struct Run {
     const DataContext& data;
@@ -144,14 +157,19 @@ struct Run {
     std::string checksum(const std::string& file) const { return fileChecksum(path(file)); }
 };
 
+// The descriptive clines are fitted to the data alone: model 0, like the report.
+bool ofAModel(const Stage& s) {
+    return s.kind != StageKind::clines && s.kind != StageKind::report;
+}
+
 std::string stageLabel(const Stage& s) {
     return std::string(stageKindName(s.kind)) +
-           (s.model != 0 ? std::string(" ") + modelName(s.model) : "");
+           (ofAModel(s) ? std::string(" ") + modelName(s.model) : "");
 }
 
 std::string manifestPath(const Run& r, const Stage& s) {
     return r.path(".analyse/" + std::string(stageKindName(s.kind)) +
-                  (s.model != 0 ? std::string("-") + modelName(s.model) : "") + ".tsv");
+                  (ofAModel(s) ? std::string("-") + modelName(s.model) : "") + ".tsv");
 }
 
 // The settings every stage of `model` is made with.
@@ -184,7 +202,22 @@ Inputs stageInputs(const Run& r, const Stage& s) {
                 inputs.emplace_back(file, r.checksum(file));
             }
         }
+        for (const char* shape : clineShapes) {
+            for (const std::string& file : {clineRecord(shape), clineFigure(shape)}) {
+                inputs.emplace_back(file, r.checksum(file));
+            }
+        }
         return inputs;
+    }
+    if (s.kind == StageKind::clines) {
+        std::string shapes;
+        for (const char* shape : clineShapes) {
+            shapes += (shapes.empty() ? "" : " ") + std::string(shape);
+        }
+        return {{"version", r.version},
+                {"data", dataChecksum(r.data).empty() ? "built-in" : dataChecksum(r.data)},
+                {"locus", r.data.locus.empty() ? "-" : r.data.locus},
+                {"shapes", shapes}};
     }
     const ModelFiles f = filesOf(s.model);
     Inputs inputs = commonInputs(r, s.model);
@@ -217,6 +250,7 @@ Inputs stageInputs(const Run& r, const Stage& s) {
         inputs.emplace_back("limits", r.checksum(f.limits));
         inputs.emplace_back("curve", r.checksum(f.curve));
         break;
+    case StageKind::clines:
     case StageKind::report:
         break;
     }
@@ -227,6 +261,14 @@ Inputs stageInputs(const Run& r, const Stage& s) {
 std::vector<std::string> stageOutputs(const Run& r, const Stage& s) {
     if (s.kind == StageKind::report) {
         return {"analysis.json", "estimates.tsv", "report.html"};
+    }
+    if (s.kind == StageKind::clines) {
+        std::vector<std::string> files;
+        for (const char* shape : clineShapes) {
+            files.push_back(clineRecord(shape));
+            files.push_back(clineFigure(shape));
+        }
+        return files;
     }
     const ModelFiles f = filesOf(s.model);
     switch (s.kind) {
@@ -243,6 +285,7 @@ std::vector<std::string> stageOutputs(const Run& r, const Stage& s) {
         return {f.derived};
     case StageKind::figures:
         return {f.fitSvg, f.profileSvg};
+    case StageKind::clines:
     case StageKind::report:
         break;
     }
@@ -316,6 +359,22 @@ bool figuresStage(const Run& r, int model, std::string& why) {
            writeFileAtomically(r.path(f.profileSvg), profileDocument, why);
 }
 
+bool clinesStage(const Run& r, std::string& why) {
+    if (!makeDirectory(r.path("clines"), why)) {
+        return false;
+    }
+    for (const char* shape : clineShapes) {
+        if (r.hooks.detail) {
+            r.hooks.detail(shape);
+        }
+        if (!runClineStage(r.data, shape, r.path(clineRecord(shape)), r.path(clineFigure(shape)),
+                           why)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // One model's part of the report, from its stages' files.
 bool readModelAnalysis(const Run& r, int model, ModelAnalysis& m, ProfileLimits& limits,
                        std::string& why) {
@@ -375,6 +434,20 @@ bool reportStage(const Run& r, std::string& why) {
     std::stable_sort(
         analysis.models.begin(), analysis.models.end(),
         [](const ModelAnalysis& a, const ModelAnalysis& b) { return a.aicc < b.aicc; });
+    // The descriptive clines beside the models, their AICc against the best model's (as
+    // 'zonetool compare' lists them): the models' weights stay among the models.
+    for (const char* shape : clineShapes) {
+        DescriptiveCline cline;
+        if (!readClineRecord(r.path(clineRecord(shape)), analysedIndividuals(r.data), cline, why) ||
+            !readText(r.path(clineFigure(shape)), cline.figure)) {
+            if (why.empty()) {
+                why = "cannot read " + r.path(clineFigure(shape));
+            }
+            return false;
+        }
+        cline.deltaAicc = analysis.models.empty() ? 0.0 : cline.aicc - analysis.models[0].aicc;
+        analysis.clines.push_back(cline);
+    }
     RunFacts& run = analysis.run;
     run.version = r.version;
     run.command = analyseCommandLine();
@@ -384,11 +457,12 @@ bool reportStage(const Run& r, std::string& why) {
     run.dataChecksum = dataChecksum(r.data);
     run.units = o.units;
     run.sampled = analysedIndividuals(r.data);
-    // Every model stage's time, this run's and earlier runs' (or other jobs') alike.
+    // Every earlier stage's time, this run's and earlier runs' (or other jobs') alike.
     for (const Stage& s : r.stages) {
         StageManifest manifest;
         std::string text;
-        if (s.model != 0 && readText(manifestPath(r, s), text) && parseManifest(text, manifest)) {
+        if (s.kind != StageKind::report && readText(manifestPath(r, s), text) &&
+            parseManifest(text, manifest)) {
             run.cpuSeconds += manifest.cpuSeconds;
             run.wallSeconds += manifest.wallSeconds;
         }
@@ -410,6 +484,8 @@ bool runStage(const Run& r, const Stage& s, std::string& why) {
         return derivedStage(r, s.model, why);
     case StageKind::figures:
         return figuresStage(r, s.model, why);
+    case StageKind::clines:
+        return clinesStage(r, why);
     case StageKind::report:
         return reportStage(r, why);
     }
@@ -434,6 +510,7 @@ std::vector<Stage> planStages(const AnalyseSettings& o,
         }
     }
     if (o.until == StageKind::report) {
+        stages.push_back({StageKind::clines, 0, 5.0});
         stages.push_back({StageKind::report, 0, 1.0});
     }
     return stages;
@@ -478,7 +555,7 @@ bool runAnalysis(const DataContext& data, const AnalyseSettings& settings,
         }
         // The report is made from the models' files alone: another list of models makes
         // another report, from stages that were each checked above.
-        if (was == StageState::other && !settings.redo && s.model != 0) {
+        if (was == StageState::other && !settings.redo && s.kind != StageKind::report) {
             error = settings.dir + " holds an analysis made with other inputs (" + label + ": " +
                     difference +
                     " differs); give --redo to start over, or name another directory with -o";

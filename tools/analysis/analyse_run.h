@@ -12,10 +12,11 @@
 #include <string>
 #include <vector>
 
-// The stages of one model, in the order they run, and the report after every model's.
-enum class StageKind { search, fit, profile, derived, figures, report };
+// The stages of one model, in the order they run, then the descriptive clines of the data and
+// the report after every model's.
+enum class StageKind { search, fit, profile, derived, figures, clines, report };
 
-// "search", "fit", "profile", "derived", "figures" or "report".
+// "search", "fit", "profile", "derived", "figures", "clines" or "report".
 const char* stageKindName(StageKind kind);
 
 // Reads a stage name; false for anything else.
@@ -33,7 +34,8 @@ struct AnalyseSettings {
     double units = 2.0;                  // the support limit, in log-likelihood units
     StageKind from = StageKind::search;  // the first stage that may run: the stages before it
                                          // must be done (a job of a cluster run)
-    StageKind until = StageKind::report; // the last stage run (of each model, or the report)
+    StageKind until = StageKind::report; // the last stage run (of each model, or the clines
+                                         // and the report)
     int mergeBlocks = 0; // > 0: the search stage merges this many block parts instead of
                          // searching (the parts of runSearchBlock)
 };

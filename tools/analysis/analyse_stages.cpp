@@ -7,10 +7,13 @@
 #include "models/settled_objective.h"
 #include "tools/analysis/analyse_limits.h"
 #include "tools/analysis/checkpoint.h"
+#include "tools/analysis/cline_report.h"
 #include "tools/analysis/compare.h"
+#include "tools/analysis/descriptive_fit.h"
 #include "tools/analysis/explore_part.h"
 #include "tools/analysis/fit_run.h"
 #include "tools/analysis/plot.h"
+#include "tools/analysis/plot_cline.h"
 #include "tools/analysis/plot_envelope.h"
 #include "tools/analysis/plot_model_lines.h"
 #include "tools/analysis/point_evaluation.h"
@@ -26,6 +29,7 @@
 #include "tools/formats/data_option.h"
 #include "tools/formats/fit_description.h"
 #include "tools/formats/fit_record.h"
+#include "tools/formats/json_io.h"
 #include "tools/formats/profile_curve.h"
 #include "tools/formats/profile_journal.h"
 #include "tools/formats/results.h"
@@ -621,6 +625,89 @@ bool profileFigure(const std::string& curvePath, const std::string& title, doubl
         return false;
     }
     svg = renderProfileSvg(parameters, title, units);
+    return true;
+}
+
+bool runClineStage(const DataContext& data, const std::string& shape, const std::string& recordPath,
+                   const std::string& figurePath, std::string& error) {
+    ClineTails tails = ClineTails::none;
+    if ((shape != "sigmoid" && shape != "stepped") || !parseTails(shape, tails)) {
+        error = "no descriptive cline of shape '" + shape + "'";
+        return false;
+    }
+    const Transect& transect = data.data();
+    const ClineForm form{tails, DeficitShape::constant, false};
+    DescriptiveFit fit = fitCline(form, clineData(transect, ClineAxis::position));
+    fit.axis = ClineAxis::position;
+    fit.locus = data.locus;
+    ClineRun run;
+    run.axis = ClineAxis::position;
+    run.hasLoci = !data.locus.empty();
+    run.fits = {fit};
+    // The figure is drawn from the record, as 'zonetool plot --cline' draws it.
+    PlotInput input;
+    return writeResultFile(recordPath, clineRecordJson(run, data.path, data.checksum), error) &&
+           clinePlotInput(transect, recordPath, data.locus, data.checksum, input, error) &&
+           writeResultFile(figurePath, renderSvg(input), error);
+}
+
+namespace {
+
+// What a parameter of a descriptive cline means, in one line.
+std::string clineMeaning(const std::string& name) {
+    static const std::pair<const char*, const char*> meanings[] = {
+        {"centre", "where the central sigmoid crosses 1/2"},
+        {"width", "1 / the largest slope of the central sigmoid"},
+        {"pmin", "allele frequency at the low end"},
+        {"pmax", "allele frequency at the high end"},
+        {"delta_left", "distance of the left tail's start from the centre"},
+        {"tau_left", "decay of the left tail, a share of 4 / width"},
+        {"delta_right", "distance of the right tail's start from the centre"},
+        {"tau_right", "decay of the right tail, a share of 4 / width"},
+        {"F", "heterozygote deficit"},
+        {"F_peak", "heterozygote deficit at the centre"}};
+    for (const auto& [parameter, meaning] : meanings) {
+        if (name == parameter) {
+            return meaning;
+        }
+    }
+    return "";
+}
+
+} // namespace
+
+bool readClineRecord(const std::string& recordPath, int individuals, DescriptiveCline& cline,
+                     std::string& error) {
+    Json record;
+    if (!readJsonFile(recordPath, "cline record", record, error)) {
+        return false;
+    }
+    const Json* fits = jsonMember(record, "fits");
+    if (fits == nullptr || !fits->is_array() || fits->empty()) {
+        error = recordPath + " holds no descriptive fit";
+        return false;
+    }
+    const Json& fit = fits->front();
+    cline.shape = jsonTextOr(jsonMember(fit, "shape"));
+    cline.parameters = static_cast<int>(jsonNumberOr(jsonMember(fit, "k"), 0.0));
+    cline.negLogL = jsonNumberOr(jsonMember(fit, "value"), std::nan(""));
+    cline.aicc = clineAicc(cline.negLogL, cline.parameters, individuals);
+    cline.axis = jsonTextOr(jsonMember(record, "axis"));
+    cline.estimates.clear();
+    const Json* parameters = jsonMember(fit, "parameters");
+    if (parameters != nullptr && parameters->is_array()) {
+        for (const Json& p : *parameters) {
+            ParameterEstimate e;
+            e.name = jsonTextOr(jsonMember(p, "name"));
+            e.meaning = clineMeaning(e.name);
+            e.estimate.value = jsonNumberOr(jsonMember(p, "estimate"), std::nan(""));
+            e.estimate.lower = jsonNumberOr(jsonMember(p, "lower"), std::nan(""));
+            e.estimate.upper = jsonNumberOr(jsonMember(p, "upper"), std::nan(""));
+            e.estimate.lowerFound = !jsonTrue(jsonMember(p, "lower_open"));
+            e.estimate.upperFound = !jsonTrue(jsonMember(p, "upper_open"));
+            cline.estimates.push_back(e);
+        }
+    }
     return true;
 }
 
