@@ -38,15 +38,23 @@ std::string boxOptionsText(const DataContext& data);
 // Individuals sampled along the transect in use (the n of AICc).
 int analysedIndividuals(const DataContext& data);
 
-// Mean seconds of one settled evaluation of `model` along a simplex of about `samples`
-// evaluations from the first design start drawn with `seed`: CPU seconds, and wall seconds
-// (which include what other processes of a busy machine take).
+// Mean seconds of one settled evaluation of `model` along simplexes of about `samples`
+// evaluations in all from the first design starts drawn with `seed`, and of one evaluation at
+// the best point they reached: CPU seconds, and wall seconds (which include what other
+// processes of a busy machine take).
 struct EvaluationCost {
     double cpu = 0.0;
     double wall = 0.0;
+    double cpuNearBest = 0.0;
+    double wallNearBest = 0.0;
 };
 EvaluationCost secondsPerEvaluation(const DataContext& data, int model, int samples,
                                     std::uint64_t seed);
+
+// Mean seconds of `repeats` settled evaluations of `model` at `point` (in cpu and wall; the
+// near-best fields are left 0).
+EvaluationCost secondsAt(const DataContext& data, int model, const std::vector<double>& point,
+                         int repeats);
 
 // The start-vector file of `model` in the working directory (startvecN.txt), or "" when there
 // is none.

@@ -82,8 +82,8 @@ std::string estimateLine(const std::vector<int>& models, const char* effort,
     line << "estimate for " << models.size() << " model" << (models.size() == 1 ? "" : "s")
          << " at " << effort << " effort: about " << roughDuration(estimate.cpuSeconds)
          << " of CPU time, " << roughDuration(estimate.wallSeconds)
-         << " of wall time at the machine's present load (from timed evaluations, mean wall "
-            "time ";
+         << " of wall time at the machine's present load (from timed evaluations; one near "
+            "the best point ";
     for (std::size_t i = 0; i < models.size(); i++) {
         line << (i == 0 ? "" : ", ") << modelName(models[i]) << " "
              << formatNumber(estimate.evaluationMilliseconds[i], 2) << " ms";

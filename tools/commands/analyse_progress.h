@@ -45,6 +45,7 @@ class AnalyseProgress {
     PlainProgress plain_; // last: its thread renders the members above
 };
 
-// The line of the estimate: "estimate for N models at EFFORT effort: about ...".
+// The line of the estimate: "estimate for N models at EFFORT effort: about ...", with the
+// milliseconds of one evaluation near the best point of each model.
 std::string estimateLine(const std::vector<int>& models, const char* effort,
                          const AnalyseEstimate& estimate);
