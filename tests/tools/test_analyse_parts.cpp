@@ -5,6 +5,7 @@
 #include "tools/analysis/analyse_limits.h"
 #include "tools/analysis/analyse_manifest.h"
 #include "tools/analysis/analyse_outputs.h"
+#include "tools/analysis/analyse_stages.h"
 #include "tools/formats/json_io.h"
 
 #include "support/work_dir.h"
@@ -289,4 +290,43 @@ TEST(AnalyseOutputs, AnalysisJsonReadsBackBitForBit) {
     EXPECT_EQ(modelAnalysisJson(back), modelAnalysisJson(m));
     EXPECT_FALSE(parseModelAnalysis("{\"model\": 1,", "d.json", back, error));
     EXPECT_EQ(error.rfind("d.json: not valid JSON", 0), 0u) << error;
+}
+
+using AnalyseClines = InScratchWorkDir;
+
+TEST_F(AnalyseClines, RecordReadForTheReport) {
+    // A sigmoid of 3 free parameters, -lnL 100 on n = 24: AICc = 2 * 3 + 200 + 24 / 20.
+    writeFile("cline_sigmoid.json",
+              "{\"record\": \"zonetool cline\", \"axis\": \"position\", \"fits\": [\n"
+              "{\"shape\": \"sigmoid\", \"value\": 100, \"k\": 3, \"parameters\": [\n"
+              " {\"name\": \"centre\", \"estimate\": 110.5, \"lower\": 99, \"upper\": 121,"
+              "  \"lower_open\": false, \"upper_open\": false},\n"
+              " {\"name\": \"F\", \"estimate\": 0, \"lower\": 0, \"upper\": 0.05,"
+              "  \"lower_open\": true, \"upper_open\": false}]}]}\n");
+    DescriptiveCline c;
+    std::string error;
+    ASSERT_TRUE(readClineRecord("cline_sigmoid.json", 24, c, error)) << error;
+    EXPECT_EQ(c.shape, "sigmoid");
+    EXPECT_EQ(c.parameters, 3);
+    EXPECT_EQ(c.negLogL, 100.0);
+    EXPECT_DOUBLE_EQ(c.aicc, 207.2);
+    EXPECT_EQ(c.axis, "position");
+    ASSERT_EQ(c.estimates.size(), 2u);
+    EXPECT_EQ(c.estimates[0].name, "centre");
+    EXPECT_EQ(c.estimates[0].meaning, "where the central sigmoid crosses 1/2");
+    EXPECT_EQ(c.estimates[0].estimate.value, 110.5);
+    EXPECT_TRUE(c.estimates[0].estimate.lowerFound && c.estimates[0].estimate.upperFound);
+    // F = 0 at the end of its range: its lower limit is the range's end, not a limit found.
+    EXPECT_FALSE(c.estimates[1].estimate.lowerFound);
+    EXPECT_TRUE(c.estimates[1].estimate.upperFound);
+    EXPECT_EQ(c.estimates[1].estimate.upper, 0.05);
+
+    writeFile("empty.json", "{\"record\": \"zonetool cline\", \"fits\": []}\n");
+    EXPECT_FALSE(readClineRecord("empty.json", 24, c, error));
+    EXPECT_EQ(error, "empty.json holds no descriptive fit");
+    writeFile("broken.json", "{\"fits\": [\n");
+    EXPECT_FALSE(readClineRecord("broken.json", 24, c, error));
+    EXPECT_EQ(error.rfind("broken.json: not valid JSON", 0), 0u) << error;
+    EXPECT_FALSE(readClineRecord("missing.json", 24, c, error));
+    EXPECT_EQ(error, "cannot read the cline record missing.json");
 }
