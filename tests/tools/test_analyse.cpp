@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <dirent.h>
 #include <string>
 #include <sys/stat.h>
@@ -50,6 +52,13 @@ ProgramResult analyse(const ScratchDir& scratch, const std::string& env,
                       const std::string& arguments) {
     return runProgram(scratch.path(), "env",
                       env + shellQuote(ZONETOOL_BIN) + " analyse " + arguments);
+}
+
+// The number that follows the first `key` in `text`; NaN when there is none.
+double numberAfter(const std::string& text, const std::string& key) {
+    const std::size_t at = text.find(key);
+    return at == std::string::npos ? std::nan("")
+                                   : std::strtod(text.c_str() + at + key.size(), nullptr);
 }
 
 int count(const std::string& text, const std::string& what) {
@@ -248,6 +257,14 @@ TEST(AnalyseTasks, TheTasksOfAClusterRunInTurnGiveTheNumbersOfOneRun) {
         EXPECT_EQ(r.err, "") << task;
     }
     EXPECT_EQ(scratch.read("parts/estimates.tsv"), scratch.read("whole/estimates.tsv"));
+    // The merged search's time holds that of its blocks, run by other tasks.
+    double blocks = 0.0;
+    for (const char* part :
+         {"parts/SS_1/SS_1.explore.part1-of-2.json", "parts/SS_1/SS_1.explore.part2-of-2.json"}) {
+        blocks += numberAfter(scratch.read(part), "\"wall_seconds\": ");
+    }
+    EXPECT_GT(blocks, 0.0);
+    EXPECT_GE(numberAfter(scratch.read("parts/.analyse/search-SS_1.tsv"), "\nwall\t"), blocks);
     EXPECT_EQ(scratch.read("parts/SS_1/SS_1.limits.json"),
               scratch.read("whole/SS_1/SS_1.limits.json"));
     const std::string parts = scratch.read("parts/analysis.json");

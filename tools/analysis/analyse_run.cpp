@@ -301,7 +301,13 @@ bool readLimits(const Run& r, const ModelFiles& f, ProfileLimits& limits, std::s
     return parseLimitsJson(text, r.path(f.limits), limits, why);
 }
 
-bool searchStage(const Run& r, int model, std::string& why) {
+// Seconds a stage spent elsewhere, beyond those of its own call: the blocks of a merged search.
+struct ElsewhereSeconds {
+    double cpu = 0.0;
+    double wall = 0.0;
+};
+
+bool searchStage(const Run& r, int model, ElsewhereSeconds& elsewhere, std::string& why) {
     const AnalyseSettings& o = r.settings;
     const ModelFiles f = filesOf(model);
     if (!makeDirectory(r.path(f.name), why)) {
@@ -309,7 +315,8 @@ bool searchStage(const Run& r, int model, std::string& why) {
     }
     if (o.mergeBlocks > 0) {
         return mergeSearchStage(r.data, model, o.budget, o.seed, o.mergeBlocks,
-                                r.path(f.name + "/" + f.name), r.path(f.record), why);
+                                r.path(f.name + "/" + f.name), r.path(f.record), elsewhere.cpu,
+                                elsewhere.wall, why);
     }
     return runSearchStage(r.data, model, o.budget, o.seed, o.jobs, r.path(f.record), why);
 }
@@ -472,10 +479,10 @@ bool reportStage(const Run& r, std::string& why) {
            writeFileAtomically(r.path("report.html"), renderReportHtml(analysis), why);
 }
 
-bool runStage(const Run& r, const Stage& s, std::string& why) {
+bool runStage(const Run& r, const Stage& s, ElsewhereSeconds& elsewhere, std::string& why) {
     switch (s.kind) {
     case StageKind::search:
-        return searchStage(r, s.model, why);
+        return searchStage(r, s.model, elsewhere, why);
     case StageKind::fit:
         return fitStage(r, s.model, why);
     case StageKind::profile:
@@ -573,7 +580,8 @@ bool runAnalysis(const DataContext& data, const AnalyseSettings& settings,
         const double cpu0 = processCpuSeconds();
         const std::int64_t wall0 = steadyNow();
         std::string why;
-        if (!runStage(r, s, why)) {
+        ElsewhereSeconds elsewhere;
+        if (!runStage(r, s, elsewhere, why)) {
             error = label + ": " + why;
             return false;
         }
@@ -582,8 +590,10 @@ bool runAnalysis(const DataContext& data, const AnalyseSettings& settings,
         for (const std::string& file : stageOutputs(r, s)) {
             manifest.outputs.emplace_back(file, r.checksum(file));
         }
-        manifest.cpuSeconds = processCpuSeconds() - cpu0;
-        manifest.wallSeconds = static_cast<double>(steadyNow() - wall0) * 1e-9;
+        // A merged search's time is that of its blocks too, so that the report's times are
+        // those of the whole analysis wherever it ran.
+        manifest.cpuSeconds = processCpuSeconds() - cpu0 + elsewhere.cpu;
+        manifest.wallSeconds = static_cast<double>(steadyNow() - wall0) * 1e-9 + elsewhere.wall;
         if (!writeFileAtomically(manifestPath(r, s), manifestText(manifest), error)) {
             return false;
         }

@@ -288,7 +288,8 @@ bool runSearchBlockStage(const DataContext& data, int model, const EffortBudget&
 
 bool mergeSearchStage(const DataContext& data, int model, const EffortBudget& budget,
                       std::uint64_t seed, int blocks, const std::string& partPrefix,
-                      const std::string& recordPath, std::string& error) {
+                      const std::string& recordPath, double& partsCpu, double& partsWall,
+                      std::string& error) {
     const ModelEntry& m = entry(model);
     const PlannedSearch p = planSearch(data, m, budget, seed, 1);
     ExploreMap map;
@@ -306,6 +307,8 @@ bool mergeSearchStage(const DataContext& data, int model, const EffortBudget& bu
             return false;
         }
     }
+    partsCpu = map.cpuSeconds;
+    partsWall = map.wallSeconds;
     finishMap(data, m, p.settings, map);
     if (map.optima.empty()) {
         error = std::string("the search of ") + m.name + " found no optimum";

@@ -71,14 +71,16 @@ bool runSearchStage(const DataContext& data, int model, const EffortBudget& budg
 // Block `block` of `blocks` of the search runSearchStage makes (contiguous slices of its
 // starts, every one run), into the part partPrefix.explore.partK-of-B.json; and the merging of
 // all `blocks` parts into the record at `recordPath`, the record of a whole search (timings
-// aside). A part that is missing or of another search fails the merge, naming it. False with
-// the reason in `error`.
+// aside); `partsCpu` and `partsWall` receive the seconds the blocks took, summed. A part that
+// is missing or of another search fails the merge, naming it. False with the reason in
+// `error`.
 bool runSearchBlockStage(const DataContext& data, int model, const EffortBudget& budget,
                          std::uint64_t seed, int jobs, int block, int blocks,
                          const std::string& partPrefix, std::string& error);
 bool mergeSearchStage(const DataContext& data, int model, const EffortBudget& budget,
                       std::uint64_t seed, int blocks, const std::string& partPrefix,
-                      const std::string& recordPath, std::string& error);
+                      const std::string& recordPath, double& partsCpu, double& partsWall,
+                      std::string& error);
 
 // What the report needs of a search record.
 struct SearchFacts {
