@@ -3,12 +3,14 @@
 // a tolerance of 0, which no row reaches, so that every iteration runs exactly that many.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "bench/bench_rows.h"
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "models/cspace.h"
+#include "population/band_lu.h"
 #include "population/instruction_set.h"
 #include "population/population.h"
 #include "reference/plain_population.h"
@@ -175,6 +177,31 @@ void MachineLimit(benchmark::State& state, Operation operation) {
     state.counters["double"] = bench::perUnit(static_cast<double>(rounds) * chains * 8);
 }
 
+// One factorisation and solve of an n x n band matrix with kl = ku = `band`, as a Newton step
+// of the settled objective makes them (the matrix copied first, as each step fills it anew).
+// The entries vary smoothly and change sign, so rows are swapped in about half the columns.
+void BandSolve(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const int band = static_cast<int>(state.range(1));
+    BandMatrix matrix(n, band, band);
+    for (int j = 0; j < n; ++j) {
+        for (int i = std::max(0, j - band); i <= std::min(n - 1, j + band); ++i) {
+            matrix.at(i, j) = std::sin(0.7 * i + 1.3 * j) + (i == j ? 0.5 : 0.0);
+        }
+    }
+    BandMatrix work = matrix;
+    std::vector<double> b(static_cast<std::size_t>(n));
+    for (auto _ : state) {
+        work = matrix;
+        for (int i = 0; i < n; ++i) {
+            b[static_cast<std::size_t>(i)] = 1.0 + 1e-3 * i;
+        }
+        benchmark::DoNotOptimize(work.factorise());
+        work.solve(b.data());
+        benchmark::DoNotOptimize(b.data());
+    }
+}
+
 } // namespace
 
 // What this machine can do: time per double of a vector multiply, add and divide.
@@ -205,5 +232,14 @@ BENCHMARK(SteppingStoneScaling)->ArgName("demes")->Arg(53)->Arg(105)->Arg(210)->
 BENCHMARK(KernelScaling)
     ->ArgNames({"demes", "half_points"})
     ->ArgsProduct({{101, 201, 401, 801}, {3, 5, 10}});
+
+// The Newton steps' band solves: the stepping stone's 105 demes (band 5), and the kernel grids'
+// 201 demes with 7 points at sigma 2 (reach 3, band 11) and sigma 20 (reach 63, band 191).
+BENCHMARK(BandSolve)
+    ->ArgNames({"n", "band"})
+    ->Args({315, 5})
+    ->Args({603, 11})
+    ->Args({603, 32})
+    ->Args({603, 191});
 
 BENCHMARK_MAIN();

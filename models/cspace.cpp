@@ -5,7 +5,7 @@
 
 #include <boost/math/distributions/normal.hpp>
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "models/model_table.h"
 #include "population/diagnostics.h"
 #include "population/simulation_context.h"

@@ -1,6 +1,6 @@
 #include "models/model_context.h"
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "models/model_table.h"
 
 const Transect& ModelContext::data() const {

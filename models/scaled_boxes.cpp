@@ -1,6 +1,6 @@
 #include "models/scaled_boxes.h"
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 
 #include <cstring>
 

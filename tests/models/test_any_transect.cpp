@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "models/model_context.h"
 #include "models/model_table.h"
 #include "models/scaled_boxes.h"

@@ -1,4 +1,4 @@
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "models/cspace.h"
 
 #include <cmath>

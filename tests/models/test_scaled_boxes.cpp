@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "models/model_context.h"
 #include "models/scaled_boxes.h"
 

@@ -1,5 +1,5 @@
 // One generation as a map on the larvae: its value is that of the generation loops, its
-// Jacobian that of central differences, its band LU solves and signs determinants, and the
+// Jacobian that of central differences (its band LU in test_band_lu.cpp), and the
 // guarded Newton search accepts stable fixed points only.
 #include <gtest/gtest.h>
 
@@ -124,38 +124,6 @@ TEST(RowGeneration, TheJacobianIsThatOfCentralDifferences) {
             }
         }
     }
-}
-
-TEST(BandLU, SolvesAndSignsTheDeterminant) {
-    // A tridiagonal matrix with 2 on the diagonal and -1 beside it: determinant n + 1 > 0.
-    const int n = 6;
-    BandMatrix A(n, 1, 1);
-    for (int i = 0; i < n; ++i) {
-        A.at(i, i) = 2;
-        if (i > 0) {
-            A.at(i, i - 1) = -1;
-            A.at(i - 1, i) = -1;
-        }
-    }
-    std::vector<double> x = {1, 2, 3, 4, 5, 6}, b(n);
-    A.multiply(x.data(), b.data());
-    BandMatrix lu = A;
-    ASSERT_TRUE(lu.factorise());
-    EXPECT_EQ(lu.determinantSign(), 1);
-    lu.solve(b.data());
-    for (int i = 0; i < n; ++i) {
-        EXPECT_NEAR(b[i], x[i], 1e-12);
-    }
-    // Negating one row flips the sign; pivoting (a zero on the diagonal) must be counted too.
-    BandMatrix flipped(2, 1, 1);
-    flipped.at(0, 1) = 1;
-    flipped.at(1, 0) = 1; // [[0, 1], [1, 0]]: determinant -1
-    ASSERT_TRUE(flipped.factorise());
-    EXPECT_EQ(flipped.determinantSign(), -1);
-    // A neutral direction is refused.
-    BandMatrix singular(2, 1, 1);
-    singular.at(0, 0) = singular.at(0, 1) = singular.at(1, 0) = singular.at(1, 1) = 1;
-    EXPECT_FALSE(singular.factorise());
 }
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 
 #include <cmath>
 

@@ -1,6 +1,7 @@
 // zonetool cline end to end: the three formats and the record, many loci with the concordance
 // test, --locus for the model commands, refusals of bad input, and the width of model 1's own
 // cline.
+#include "support/run_in_process.h"
 #include "support/run_program.h"
 
 #include <nlohmann/json.hpp>
@@ -11,8 +12,6 @@
 #include <string>
 
 namespace {
-
-const std::string zonetool = ZONETOOL_BIN;
 
 // Two loci at 21 sites 5 units apart, 20 individuals each, SS on the left: locus A steps
 // between sites 9 and 10, locus B between 11 and 12, each with a few heterozygotes there.
@@ -40,7 +39,7 @@ nlohmann::json parsed(const std::string& text) {
 
 TEST(ClineCommand, FitsTheFourShapesInEachFormatAndRecordsThem) {
     ScratchDir dir;
-    const ProgramResult json = runProgram(dir.path(), zonetool, "cline --format json");
+    const ProgramResult json = runInProcess(dir.path(), "cline --format json");
     ASSERT_EQ(json.status, 0) << json.err;
     EXPECT_EQ(json.err, "");
     const nlohmann::json doc = parsed(json.out);
@@ -78,7 +77,7 @@ TEST(ClineCommand, FitsTheFourShapesInEachFormatAndRecordsThem) {
 
     // Again without --redo: refused before any fit, naming every record, which stay.
     const std::string before = dir.read("cline_sigmoid.json");
-    const ProgramResult again = runProgram(dir.path(), zonetool, "cline --shape sigmoid");
+    const ProgramResult again = runInProcess(dir.path(), "cline --shape sigmoid");
     EXPECT_EQ(again.status, 1);
     EXPECT_EQ(again.out, "");
     EXPECT_EQ(again.err, "zonetool cline: cline_sigmoid.json exists already; give --redo to "
@@ -86,14 +85,14 @@ TEST(ClineCommand, FitsTheFourShapesInEachFormatAndRecordsThem) {
     EXPECT_EQ(dir.read("cline_sigmoid.json"), before);
 
     const ProgramResult table =
-        runProgram(dir.path(), zonetool, "cline --shape sigmoid --redo --axis distance");
+        runInProcess(dir.path(), "cline --shape sigmoid --redo --axis distance");
     ASSERT_EQ(table.status, 0) << table.err;
     EXPECT_EQ(table.out.rfind("axis: distance; p is the frequency of the I allele", 0), 0u)
         << table.out;
     EXPECT_NE(table.out.find("shape    locus   centre"), std::string::npos) << table.out;
 
     const ProgramResult tsv =
-        runProgram(dir.path(), zonetool, "cline --shape stepped-left --fis peak --format tsv");
+        runInProcess(dir.path(), "cline --shape stepped-left --fis peak --format tsv");
     ASSERT_EQ(tsv.status, 0) << tsv.err;
     EXPECT_EQ(tsv.out.substr(0, tsv.out.find('\n', tsv.out.find('\n') + 1) + 1),
               "# axis: position\nshape\tlocus\tallele\tk\t-lnL\tAICc\tparameter\testimate\tlower"
@@ -107,7 +106,7 @@ TEST(ClineCommand, ManyLociAreFittedOneByOneAndTestedForOneCentreAndWidth) {
     ScratchDir dir;
     dir.write("loci.tsv", twoLoci());
     const ProgramResult r =
-        runProgram(dir.path(), zonetool, "cline --data loci.tsv --shape sigmoid --format json");
+        runInProcess(dir.path(), "cline --data loci.tsv --shape sigmoid --format json");
     ASSERT_EQ(r.status, 0) << r.err;
     const nlohmann::json doc = parsed(r.out);
     ASSERT_EQ(doc["fits"].size(), 2u);
@@ -125,9 +124,8 @@ TEST(ClineCommand, ManyLociAreFittedOneByOneAndTestedForOneCentreAndWidth) {
     EXPECT_GT(c["shared_aicc"].get<double>(), c["separate_aicc"].get<double>());
 
     // One locus alone: the same fit as in the run of both, and no concordance.
-    const ProgramResult one =
-        runProgram(dir.path(), zonetool,
-                   "cline --data loci.tsv --locus B --shape sigmoid --format json --redo");
+    const ProgramResult one = runInProcess(
+        dir.path(), "cline --data loci.tsv --locus B --shape sigmoid --format json --redo");
     ASSERT_EQ(one.status, 0) << one.err;
     const nlohmann::json alone = parsed(one.out);
     EXPECT_FALSE(alone.contains("concordance"));
@@ -152,35 +150,31 @@ TEST(ClineCommand, ModelCommandsTakeOneLocusOfAFile) {
     }
     dir.write("b.tsv", plain);
     const ProgramResult fromLoci =
-        runProgram(dir.path(), zonetool, "eval 1 1.2 1.2 0 3 --data loci.tsv --locus B");
-    const ProgramResult fromPlain =
-        runProgram(dir.path(), zonetool, "eval 1 1.2 1.2 0 3 --data b.tsv");
+        runInProcess(dir.path(), "eval 1 1.2 1.2 0 3 --data loci.tsv --locus B");
+    const ProgramResult fromPlain = runInProcess(dir.path(), "eval 1 1.2 1.2 0 3 --data b.tsv");
     ASSERT_EQ(fromLoci.status, 0) << fromLoci.err;
     EXPECT_EQ(fromLoci.out, fromPlain.out);
 
-    const ProgramResult noLocus = runProgram(dir.path(), zonetool, "fit 1 --data loci.tsv");
+    const ProgramResult noLocus = runInProcess(dir.path(), "fit 1 --data loci.tsv");
     EXPECT_EQ(noLocus.status, 1);
     EXPECT_EQ(noLocus.err,
               "Error in loci.tsv: the file holds 2 loci; choose one with --locus NAME (A, B)\n");
-    const ProgramResult unknown =
-        runProgram(dir.path(), zonetool, "explore 1 --data loci.tsv --locus C");
+    const ProgramResult unknown = runInProcess(dir.path(), "explore 1 --data loci.tsv --locus C");
     EXPECT_EQ(unknown.status, 1);
     EXPECT_EQ(unknown.err, "Error in loci.tsv: no locus 'C' (the loci are A, B)\n");
-    const ProgramResult plainFile =
-        runProgram(dir.path(), zonetool, "fit 1 --data b.tsv --locus A");
+    const ProgramResult plainFile = runInProcess(dir.path(), "fit 1 --data b.tsv --locus A");
     EXPECT_EQ(plainFile.status, 1);
     EXPECT_EQ(plainFile.err,
               "Error in b.tsv: the file has no locus column; --locus A cannot be used\n");
     // slurm passes the locus on to every task and to the collecting compare.
     dir.write("startvec1.txt", "1 1 0.5 2\n0.1 0.1 0.1 0.5\n");
-    const ProgramResult script =
-        runProgram(dir.path(), zonetool, "slurm 1 --data loci.tsv --locus B");
+    const ProgramResult script = runInProcess(dir.path(), "slurm 1 --data loci.tsv --locus B");
     ASSERT_EQ(script.status, 0) << script.err;
     EXPECT_NE(
         script.out.find("--quiet --requeue '--data' '" + dir.path() + "/loci.tsv' '--locus' 'B'"),
         std::string::npos)
         << script.out;
-    const ProgramResult noData = runProgram(dir.path(), zonetool, "fit 1 --locus A");
+    const ProgramResult noData = runInProcess(dir.path(), "fit 1 --locus A");
     EXPECT_EQ(noData.status, 2);
     EXPECT_EQ(noData.err, "zonetool fit: --locus needs --data FILE, a file with a locus column\n"
                           "Run 'zonetool fit --help' for usage.\n");
@@ -211,16 +205,14 @@ TEST(ClineCommand, BadInputIsRefusedNamingFileLineAndLocus) {
         {"--data missing.tsv", "Error in missing.tsv: cannot open the file\n"},
     };
     for (const Case& c : cases) {
-        const ProgramResult r =
-            runProgram(dir.path(), zonetool, std::string("cline ") + c.arguments);
+        const ProgramResult r = runInProcess(dir.path(), std::string("cline ") + c.arguments);
         EXPECT_EQ(r.err, c.message) << c.arguments;
         EXPECT_EQ(r.status, std::string(c.message).rfind("zonetool", 0) == 0 ? 2 : 1)
             << c.arguments;
         EXPECT_EQ(r.out, "") << c.arguments;
     }
     dir.write("good.tsv", header + a);
-    const ProgramResult missingLocus =
-        runProgram(dir.path(), zonetool, "cline --data good.tsv --locus Z");
+    const ProgramResult missingLocus = runInProcess(dir.path(), "cline --data good.tsv --locus Z");
     EXPECT_EQ(missingLocus.status, 1);
     EXPECT_EQ(missingLocus.err, "Error in good.tsv: no locus 'Z' (the loci are A)\n");
     EXPECT_FALSE(dir.exists("cline_sigmoid.json"));
@@ -238,19 +230,19 @@ TEST(ClineCommand, WidthOfModelOnesClineAgreesWithTheSummaryOfItsPrediction) {
                    (i == 100 ? "NA" : "1") + (i < 50 ? "\t10\t0\t0\n" : "\t0\t0\t10\n");
     }
     dir.write("regular.tsv", regular);
-    const ProgramResult simulated = runProgram(
-        dir.path(), zonetool,
+    const ProgramResult simulated = runInProcess(
+        dir.path(),
         "simulate 1 1.05 1.05 0 3 --seed 3 --samples 5000 -o sim.tsv --data regular.tsv");
     ASSERT_EQ(simulated.status, 0) << simulated.err;
     dir.write("SS1_ML_", "1.05 1.05 0 3 96.707078\n");
     const ProgramResult summary =
-        runProgram(dir.path(), zonetool, "summary --data regular.tsv --format json");
+        runInProcess(dir.path(), "summary --data regular.tsv --format json");
     ASSERT_EQ(summary.status, 0) << summary.err;
     const nlohmann::json s = parsed(summary.out);
     ASSERT_TRUE(s.is_array() && s.size() == 1u) << summary.out;
     const double modelWidth = s[0]["width"];
-    const ProgramResult fit = runProgram(
-        dir.path(), zonetool, "cline --data sim.tsv --shape sigmoid --axis distance --format json");
+    const ProgramResult fit = runInProcess(
+        dir.path(), "cline --data sim.tsv --shape sigmoid --axis distance --format json");
     ASSERT_EQ(fit.status, 0) << fit.err;
     const double width = parsed(fit.out)["fits"][0]["parameters"][1]["estimate"];
     std::cout << "model 1 width " << modelWidth << ", descriptive width " << width << "\n";
@@ -261,14 +253,13 @@ TEST(ClineCommand, CompareListsTheDescriptiveFitsOfTheSameDataBesideTheModels) {
     ScratchDir dir;
     dir.write("SS1_ML_", "1.0015445735414139 1.0014374780222324 0.52035246227870591 "
                          "12.249793860906925 471.32261\n");
-    ASSERT_EQ(runProgram(dir.path(), zonetool, "cline --shape sigmoid").status, 0);
-    ASSERT_EQ(runProgram(dir.path(), zonetool, "cline --shape stepped-right --ends free").status,
-              0);
+    ASSERT_EQ(runInProcess(dir.path(), "cline --shape sigmoid").status, 0);
+    ASSERT_EQ(runInProcess(dir.path(), "cline --shape stepped-right --ends free").status, 0);
     // A record of other data is not ranked with fits of the built-in transect.
     dir.write("other.tsv", "site\tposition\tdistance\tSS\tSI\tII\na\t0\t1\t5\t0\t0\n"
                            "b\t1\t1\t2\t1\t2\nc\t2\tNA\t0\t0\t5\n");
-    ASSERT_EQ(runProgram(dir.path(), zonetool, "cline --data other.tsv --shape stepped").status, 0);
-    const ProgramResult json = runProgram(dir.path(), zonetool, "compare --format json");
+    ASSERT_EQ(runInProcess(dir.path(), "cline --data other.tsv --shape stepped").status, 0);
+    const ProgramResult json = runInProcess(dir.path(), "compare --format json");
     ASSERT_EQ(json.status, 0) << json.err;
     const nlohmann::json rows = parsed(json.out);
     ASSERT_TRUE(rows.is_array()) << json.out;
@@ -286,7 +277,7 @@ TEST(ClineCommand, CompareListsTheDescriptiveFitsOfTheSameDataBesideTheModels) {
     EXPECT_NEAR(rows[2]["dAICc"].get<double>(), rows[2]["AICc"].get<double>() - lowest, 1e-9);
     EXPECT_EQ(rows[2]["file"], "cline_sigmoid.json");
 
-    const ProgramResult table = runProgram(dir.path(), zonetool, "compare");
+    const ProgramResult table = runInProcess(dir.path(), "compare");
     ASSERT_EQ(table.status, 0) << table.err;
     EXPECT_NE(table.out.find("\ndescriptive clines (zonetool cline):\nshape"), std::string::npos)
         << table.out;
@@ -296,9 +287,9 @@ TEST(ClineCommand, CompareListsTheDescriptiveFitsOfTheSameDataBesideTheModels) {
 TEST(ClineCommand, PlotDrawsARecordedClineOnTheDataItWasFittedTo) {
     ScratchDir dir;
     dir.write("loci.tsv", twoLoci());
-    ASSERT_EQ(runProgram(dir.path(), zonetool, "cline --data loci.tsv --shape sigmoid").status, 0);
-    const ProgramResult drawn = runProgram(
-        dir.path(), zonetool, "plot --cline cline_sigmoid.json --data loci.tsv --locus B -o b.svg");
+    ASSERT_EQ(runInProcess(dir.path(), "cline --data loci.tsv --shape sigmoid").status, 0);
+    const ProgramResult drawn = runInProcess(
+        dir.path(), "plot --cline cline_sigmoid.json --data loci.tsv --locus B -o b.svg");
     ASSERT_EQ(drawn.status, 0) << drawn.err;
     const std::string svg = dir.read("b.svg");
     EXPECT_NE(svg.find("<svg"), std::string::npos);
@@ -306,13 +297,13 @@ TEST(ClineCommand, PlotDrawsARecordedClineOnTheDataItWasFittedTo) {
     EXPECT_NE(svg.find("position on the transect axis"), std::string::npos);
 
     const ProgramResult other =
-        runProgram(dir.path(), zonetool, "plot --cline cline_sigmoid.json -o c.svg");
+        runInProcess(dir.path(), "plot --cline cline_sigmoid.json -o c.svg");
     EXPECT_EQ(other.status, 1);
     EXPECT_EQ(other.err, "zonetool plot: cline_sigmoid.json is a fit of loci.tsv, not of the data "
                          "in use (give its --data)\n");
     EXPECT_FALSE(dir.exists("c.svg"));
     const ProgramResult both =
-        runProgram(dir.path(), zonetool, "plot 1 --cline cline_sigmoid.json -o c.svg");
+        runInProcess(dir.path(), "plot 1 --cline cline_sigmoid.json -o c.svg");
     EXPECT_EQ(both.status, 2);
     EXPECT_EQ(both.err, "zonetool plot: --cline draws a cline record and takes no MODEL or "
                         "--profile\nRun 'zonetool plot --help' for usage.\n");

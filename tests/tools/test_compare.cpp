@@ -1,5 +1,6 @@
 // Information criteria and goodness of fit of several fits.
 #include "tools/analysis/compare.h"
+#include "tools/commands/compare_command.h"
 
 #include "driver/schedule.h"
 #include "support/run_in_process.h"
@@ -9,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 
 #include <algorithm>
 #include <cmath>
@@ -193,7 +194,7 @@ TEST(CompareCommand, ADamagedOrForeignRecordIsSkippedWithItsName) {
          "SS1_ML_.json: member \"version\" is not a number"}};
     for (const auto& [text, message] : cases) {
         dir.write("SS1_ML_.json", text);
-        const ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "compare");
+        const ProgramResult r = runInProcess(dir.path(), "compare");
         EXPECT_EQ(r.status, 1) << message;
         EXPECT_EQ(r.err, "zonetool compare: skipped " + message +
                              "\nzonetool compare: no result files in .\n");
@@ -336,8 +337,8 @@ TEST(CompareCommand, FitsOfAnotherLocusAreLeftOutWithTheirName) {
         ASSERT_NE(at, std::string::npos) << record;
         dir.write(std::string(name) + ".json", record.replace(at, 43, checksum));
     }
-    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN,
-                                 "compare --all --format tsv --data loci.tsv --locus A");
+    ProgramResult r =
+        runInProcess(dir.path(), "compare --all --format tsv --data loci.tsv --locus A");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err.rfind("zonetool compare: warning: SS1_ML_seed2 is a fit of locus 'B', not of "
                           "locus 'A'; it is left out (give the fit's --locus)\n",
@@ -347,7 +348,7 @@ TEST(CompareCommand, FitsOfAnotherLocusAreLeftOutWithTheirName) {
     EXPECT_NE(r.out.find("\tSS1_ML_seed1\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\tSS1_ML_seed3\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("SS1_ML_seed2"), std::string::npos) << r.out;
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format tsv --data loci.tsv --locus B");
+    r = runInProcess(dir.path(), "compare --format tsv --data loci.tsv --locus B");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\t20.2500\t"), std::string::npos) << r.out;
 
@@ -356,14 +357,14 @@ TEST(CompareCommand, FitsOfAnotherLocusAreLeftOutWithTheirName) {
         std::remove(dir.file(name).c_str());
         std::remove(dir.file(std::string(name) + ".json").c_str());
     }
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --data loci.tsv --locus A");
+    r = runInProcess(dir.path(), "compare --data loci.tsv --locus A");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "zonetool compare: warning: SS1_ML_seed2 is a fit of locus 'B', not of locus "
                      "'A'; it is left out (give the fit's --locus)\n"
                      "zonetool compare: no fit of locus 'A' to compare\n");
     // A fit of another transect is still refused as such, whatever its locus.
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare");
+    r = runInProcess(dir.path(), "compare");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err,
               "zonetool compare: SS1_ML_seed2 is a fit of loci.tsv (fnv1a64:" + fnv1a64(loci) +
@@ -388,16 +389,16 @@ TEST(CompareCommand, ASearchBesideTheFitsThatConfirmedTheirBestSilencesTheWarnin
     const std::string warning =
         "zonetool compare: warning: the best value of model 1 (SS_1) was reached from only one "
         "start; another start may find a better optimum (see zonetool explore)\n";
-    EXPECT_EQ(runProgram(dir.path(), ZONETOOL_BIN, "compare").err, warning);
+    EXPECT_EQ(runInProcess(dir.path(), "compare").err, warning);
     dir.write("SS1_ML_.explore.json", record("zonefit", 2, 1210.255));
-    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "compare");
+    ProgramResult r = runInProcess(dir.path(), "compare");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     // Unconfirmed, of another value (0.02 away) or of another objective, it confirms nothing.
     for (const std::string& other : {record("zonefit", 1, 1210.255), record("zonefit", 2, 1210.27),
                                      record("settled", 2, 1210.25)}) {
         dir.write("SS1_ML_.explore.json", other);
-        r = runProgram(dir.path(), ZONETOOL_BIN, "compare");
+        r = runInProcess(dir.path(), "compare");
         EXPECT_EQ(r.err, warning) << other;
     }
 }

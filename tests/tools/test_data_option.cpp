@@ -1,6 +1,7 @@
 // --data and --box: reading the options, the data in force on every thread, and the commands
 // run end to end on a transect file.
 #include "support/quick_fit.h"
+#include "support/run_in_process.h"
 #include "support/run_program.h"
 #include "tools/analysis/compare.h"
 #include "tools/formats/data_option.h"
@@ -8,11 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iostream>
 #include <thread>
 
 namespace {
 
-const std::string zonetool = ZONETOOL_BIN;
 const std::string example = std::string(ZONEFIT_SOURCE_DIR) + "/examples/transect.tsv";
 
 // Three sites 0, 100 and 426.644 (half the built-in largest position), 3 + 4 + 5 individuals.
@@ -33,7 +34,7 @@ TEST(DataOptions, TakesItsOptionsOutAndLeavesTheRestInOrder) {
     DataContext data;
     std::vector<std::string> rest;
     EXPECT_EQ(readDataOptions("eval", {"1", "--box", "F=0:0.5", "2", "--data=" + example, "3"},
-                              rest, data),
+                              rest, data, std::cerr),
               -1);
     EXPECT_EQ(rest, (std::vector<std::string>{"1", "2", "3"}));
     EXPECT_EQ(data.path, example);
@@ -45,7 +46,7 @@ TEST(DataOptions, TakesItsOptionsOutAndLeavesTheRestInOrder) {
     EXPECT_EQ(boxText(data.boxes.boxes()[6].parameters[4]), "(300, 600)");
 
     // Without either option nothing is installed: the built-in data and boxes stay.
-    EXPECT_EQ(readDataOptions("eval", {"1"}, rest, data), -1);
+    EXPECT_EQ(readDataOptions("eval", {"1"}, rest, data, std::cerr), -1);
     EXPECT_TRUE(data.path.empty());
     EXPECT_TRUE(data.checksum.empty());
     EXPECT_FALSE(data.customBoxes);
@@ -67,7 +68,8 @@ TEST(DataOptions, TheContextHoldsTheTransectAndItsBoxes) {
     EXPECT_EQ(sampledIndividuals(builtIn.data()), 751);
     EXPECT_EQ(saturatedParameters(builtIn.data()), 210);
     EXPECT_EQ(boxText(builtIn.box(7).parameters[4]), "(300, 600)");
-    ASSERT_EQ(readDataOptions("compare", {"--data", dir.file("three.tsv")}, rest, data), -1);
+    ASSERT_EQ(readDataOptions("compare", {"--data", dir.file("three.tsv")}, rest, data, std::cerr),
+              -1);
     EXPECT_EQ(sampledIndividuals(data.data()), 12);
     EXPECT_EQ(saturatedParameters(data.data()), 6);
     // Site a: 3 x ln 3; sites b and c hold one genotype each.
@@ -101,7 +103,7 @@ TEST(DataOptionsEndToEnd, BadArgumentsEndWithStatus2BeforeAnyFileIsRead) {
     };
     for (const auto& c : cases) {
         const ProgramResult r =
-            runProgram(dir.path(), zonetool, std::string("eval 1 1 1 0.3 15 ") + c.arguments);
+            runInProcess(dir.path(), std::string("eval 1 1 1 0.3 15 ") + c.arguments);
         EXPECT_EQ(r.status, 2) << c.arguments;
         EXPECT_EQ(r.out, "") << c.arguments;
         EXPECT_EQ(r.err, usage("eval", c.problem)) << c.arguments;
@@ -135,7 +137,7 @@ TEST(DataOptionsEndToEnd, BadDataFilesEndWithStatus1NamingFileAndLine) {
          "Error in missing.tsv: cannot open the file\n"},
     };
     for (const auto& c : cases) {
-        const ProgramResult r = runProgram(dir.path(), zonetool, c.arguments);
+        const ProgramResult r = runInProcess(dir.path(), c.arguments);
         EXPECT_EQ(r.status, 1) << c.arguments;
         EXPECT_EQ(r.out, "") << c.arguments;
         EXPECT_EQ(r.err, c.message) << c.arguments;
@@ -152,34 +154,33 @@ TEST(DataOptionsEndToEnd, BordersAreCheckedAgainstTheSitesOfTheTransectInUse) {
     dir.write("three.tsv", threeSites);
     dir.write("borders.txt", "1\n4\n");
     const std::string point = " 1 1 1 1 1 1 0.3 15";
-    ProgramResult r = runProgram(dir.path(), zonetool, "eval 3" + point + " --data three.tsv");
+    ProgramResult r = runInProcess(dir.path(), "eval 3" + point + " --data three.tsv");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Error in borders.txt: border 2 is 4, outside 0 to 3\n");
     dir.write("startvec3.txt", "1 1 1 1 1 1 0.3 15\n0.1 0.1 0.1 0.1 0.1 0.1 0.1 1\n");
     dir.write("startvec4.txt", "1 1 1 1 1 1 15\n0.1 0.1 0.1 0.1 0.1 0.1 1\n");
-    r = runProgram(dir.path(), zonetool, "fit 3,4 --data three.tsv --quiet");
+    r = runInProcess(dir.path(), "fit 3,4 --data three.tsv --quiet");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Error in borders.txt: border 2 is 4, outside 0 to 3\n");
 
     dir.write("borders.txt", "1\n3\n");
-    r = runProgram(dir.path(), zonetool, "eval 3" + point + " --data three.tsv");
+    r = runInProcess(dir.path(), "eval 3" + point + " --data three.tsv");
     EXPECT_EQ(r.status, 0) << r.err;
     // The built-in transect still takes borders up to 105.
     dir.write("borders.txt", "25\n105\n");
-    r = runProgram(dir.path(), zonetool, "eval 3" + point);
+    r = runInProcess(dir.path(), "eval 3" + point);
     EXPECT_EQ(r.status, 0) << r.err;
 }
 
 TEST(DataOptionsEndToEnd, ModelsPrintsTheBoxesInForce) {
     ScratchDir dir;
     dir.write("three.tsv", threeSites);
-    const ProgramResult builtIn = runProgram(dir.path(), zonetool, "models");
+    const ProgramResult builtIn = runInProcess(dir.path(), "models");
     const ProgramResult fromExample =
-        runProgram(dir.path(), zonetool, "models --data " + shellQuote(example));
+        runInProcess(dir.path(), "models --data " + shellQuote(example));
     EXPECT_EQ(fromExample.out, builtIn.out);
 
-    const ProgramResult r =
-        runProgram(dir.path(), zonetool, "models --data three.tsv --box F=0:0.5");
+    const ProgramResult r = runInProcess(dir.path(), "models --data three.tsv --box F=0:0.5");
     EXPECT_EQ(r.status, 0) << r.err;
     // Half as long: the kernel models' lengths halve; 3 demes of 105 for the border of SS_2.
     EXPECT_NE(r.out.find("x3  sigma    [0.25, 10]  "), std::string::npos) << r.out;
@@ -197,9 +198,9 @@ TEST(DataOptionsEndToEnd, EvalOnTheExampleFileEqualsTheBuiltInData) {
     ScratchDir dir;
     for (const char* point : {"1 1.2 0.8 0.3 15", "8 1.05 0.95 0.95 1.05 0.3 10 450"}) {
         const std::string args = std::string("eval ") + point;
-        const ProgramResult builtIn = runProgram(dir.path(), zonetool, args + " --sites a.tsv");
+        const ProgramResult builtIn = runInProcess(dir.path(), args + " --sites a.tsv");
         const ProgramResult fromFile =
-            runProgram(dir.path(), zonetool, args + " --sites b.tsv --data " + shellQuote(example));
+            runInProcess(dir.path(), args + " --sites b.tsv --data " + shellQuote(example));
         EXPECT_EQ(builtIn.status, 0);
         EXPECT_EQ(fromFile.status, 0);
         EXPECT_EQ(fromFile.out, builtIn.out);
@@ -207,8 +208,7 @@ TEST(DataOptionsEndToEnd, EvalOnTheExampleFileEqualsTheBuiltInData) {
         EXPECT_EQ(dir.read("b.tsv"), dir.read("a.tsv"));
     }
     // A box set by hand prices the point as the built-in box would: (15 + 1) units.
-    const ProgramResult r =
-        runProgram(dir.path(), zonetool, "eval 1 1.2 0.8 0.3 15 --box sigma=0:10");
+    const ProgramResult r = runInProcess(dir.path(), "eval 1 1.2 0.8 0.3 15 --box sigma=0:10");
     EXPECT_EQ(r.out, "1600000\n");
     EXPECT_EQ(r.err, "generations: 0 (no simulation)\n");
 }
@@ -220,9 +220,8 @@ TEST(DataOptionsEndToEnd, ASeededFitOnTheExampleFileEqualsTheBuiltInOne) {
         dir->write("start.txt", "1.2 0.8 0.3 15\n0 0 0.05 2\n");
     }
     const std::string fit = "fit 1 --seed 1 --start start.txt --quiet";
-    const ProgramResult a = runProgram(builtIn.path(), zonetool, fit);
-    const ProgramResult b =
-        runProgram(fromFile.path(), zonetool, fit + " --data " + shellQuote(example));
+    const ProgramResult a = runInProcess(builtIn.path(), fit);
+    const ProgramResult b = runInProcess(fromFile.path(), fit + " --data " + shellQuote(example));
     EXPECT_EQ(a.status, 0) << a.err;
     EXPECT_EQ(b.status, 0) << b.err;
     EXPECT_EQ(b.out, a.out);
@@ -233,17 +232,17 @@ TEST(DataOptionsEndToEnd, ASeededFitOnTheExampleFileEqualsTheBuiltInOne) {
     EXPECT_NE(record.find("\n  \"data\": \"" + example + "\",\n"), std::string::npos) << record;
     EXPECT_NE(record.find("\n  \"data_checksum\": \"fnv1a64:"), std::string::npos) << record;
     EXPECT_NE(builtIn.read("SS1_ML_.json").find("\n  \"data\": null,\n"), std::string::npos);
-    ProgramResult r = runProgram(fromFile.path(), zonetool, "compare --format tsv");
+    ProgramResult r = runInProcess(fromFile.path(), "compare --format tsv");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     const std::string checksum = record.substr(record.find("fnv1a64:"), 24);
     EXPECT_EQ(r.err, "zonetool compare: SS1_ML_ is a fit of " + example + " (" + checksum +
                          "), not of the built-in transect; fits of different transects are not "
                          "ranked together (give the fit's --data)\n");
-    r = runProgram(fromFile.path(), zonetool, "compare --format tsv --data " + shellQuote(example));
+    r = runInProcess(fromFile.path(), "compare --format tsv --data " + shellQuote(example));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\tSS1_ML_\n"), std::string::npos) << r.out;
-    r = runProgram(builtIn.path(), zonetool, "compare --data " + shellQuote(example));
+    r = runInProcess(builtIn.path(), "compare --data " + shellQuote(example));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("zonetool compare: SS1_ML_ is a fit of the built-in transect, not of " +
                               example + " (fnv1a64:",
@@ -257,8 +256,8 @@ TEST(DataOptionsEndToEnd, EveryWorkerOfSeveralFitsUsesTheBoxesGiven) {
     dir.write("big.tsv", bigSampleTransect);
     // F may move, and on these three sites it does; --box holds it at 0.5 on both workers.
     dir.write("startvec1.txt", "1 1 0.5 15\n0 0 0.1 0\n");
-    ProgramResult r = runProgram(
-        dir.path(), zonetool, "fit 1 --seeds 1,2 --jobs 2 --quiet --data big.tsv --box F=0.5:0.5");
+    ProgramResult r = runInProcess(
+        dir.path(), "fit 1 --seeds 1,2 --jobs 2 --quiet --data big.tsv --box F=0.5:0.5");
     EXPECT_EQ(r.status, 0) << r.err;
     for (const char* name : {"SS1_ML_seed1", "SS1_ML_seed2"}) {
         EXPECT_EQ(dir.read(name), "1 1 0.5 15 29662.532\n") << name;
@@ -266,7 +265,7 @@ TEST(DataOptionsEndToEnd, EveryWorkerOfSeveralFitsUsesTheBoxesGiven) {
     // A start outside the box set is refused before any fit, and nothing is written.
     ScratchDir outside;
     outside.write("startvec1.txt", "1.2 0.8 0.3 15\n0 0 0.05 2\n");
-    r = runProgram(outside.path(), zonetool, "fit 1 --seeds 1,2 --jobs 2 --box wSS=5000:6000");
+    r = runInProcess(outside.path(), "fit 1 --seeds 1,2 --jobs 2 --box wSS=5000:6000");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "zonetool fit: startvec1.txt: wSS = 1.2 lies outside its box [5000, 6000] "

@@ -1,6 +1,6 @@
 // Starts derived from a transect's counts: the observed cline, the heterozygote deficit and the
 // place of every value inside its box.
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "data/decimal_comma.h"
 #include "models/scaled_boxes.h"
 #include "tools/analysis/derived_start.h"

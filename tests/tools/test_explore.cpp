@@ -7,6 +7,7 @@
 
 #include "models/objective_kind.h"
 #include "support/quick_fit.h"
+#include "support/run_in_process.h"
 #include "support/run_program.h"
 #include "tools/analysis/optima_map.h"
 #include "tools/formats/fit_record.h"
@@ -20,7 +21,7 @@
 namespace {
 
 ProgramResult zonetool(const ScratchDir& dir, const std::string& arguments) {
-    return runProgram(dir.path(), ZONETOOL_BIN, arguments);
+    return runInProcess(dir.path(), arguments);
 }
 
 const std::string fast = "explore 1 --region wSS=1.2:1.2 --region wII=0.8:0.8 --budget 60 ";

@@ -1,6 +1,7 @@
 // Fits that found nothing but penalties: the fit commands write no result for one, and the
 // commands that read results name such a file and leave it out.
 #include "support/quick_fit.h"
+#include "support/run_in_process.h"
 #include "support/run_program.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,7 @@
 namespace {
 
 ProgramResult zonetool(const ScratchDir& dir, const std::string& arguments) {
-    return runProgram(dir.path(), ZONETOOL_BIN, arguments);
+    return runInProcess(dir.path(), arguments);
 }
 
 // Full selfing on the three big sites: no heterozygote is left, yet 9000 were sampled, and

@@ -2,6 +2,7 @@
 // otherwise, and files of the wrong shape or model refused.
 #include "tools/analysis/fit_files.h"
 
+#include "support/run_in_process.h"
 #include "support/run_program.h"
 #include "support/work_dir.h"
 
@@ -146,7 +147,7 @@ TEST_F(LoadFit, FindsResultFilesBelowDirectoriesWhenAsked) {
 TEST(CheckedCommands, KnifeEdgeLineIsWarnedAboutAndShownWithItsRealValue) {
     ScratchDir dir;
     dir.write("SS1_ML_", knifeEdge);
-    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "plot 1 -o fit.svg");
+    ProgramResult r = runInProcess(dir.path(), "plot 1 -o fit.svg");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, std::string("zonetool plot: ") + knifeEdgeWarning + "\n");
@@ -155,7 +156,7 @@ TEST(CheckedCommands, KnifeEdgeLineIsWarnedAboutAndShownWithItsRealValue) {
               std::string::npos);
     EXPECT_EQ(svg.find("1157.6058"), std::string::npos);
 
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format tsv");
+    r = runInProcess(dir.path(), "compare --format tsv");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, std::string("zonetool compare: ") + knifeEdgeWarning +
                          "\nzonetool compare: warning: the best value of model 1 (SS_1) was "
@@ -170,20 +171,20 @@ TEST(CheckedCommands, ForeignFileIsRefusedByEveryCommand) {
     dir.write("SS1_ML_", "1 1 1 1 0.5 10 400 452.40557\n");
     const std::string reason =
         "SS1_ML_: holds 8 numbers; model 1 (SS_1) needs 4 coordinates and the value\n";
-    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "plot 1 -o fit.svg");
+    ProgramResult r = runInProcess(dir.path(), "plot 1 -o fit.svg");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool plot: " + reason);
     EXPECT_FALSE(dir.exists("fit.svg"));
-    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1");
+    r = runInProcess(dir.path(), "profile 1");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool profile: " + reason);
     EXPECT_EQ(r.out, "");
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare");
+    r = runInProcess(dir.path(), "compare");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool compare: skipped " + reason +
                          "zonetool compare: no result files "
                          "in .\n");
-    r = runProgram(dir.path(), ZONETOOL_BIN, "summary");
+    r = runInProcess(dir.path(), "summary");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool summary: skipped " + reason +
                          "zonetool summary: no result files "

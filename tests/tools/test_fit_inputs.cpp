@@ -1,5 +1,6 @@
 // zonetool fit refuses to start, naming every missing input, before the first fit runs.
 #include "support/read_only_dir.h"
+#include "support/run_in_process.h"
 #include "support/run_program.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,7 @@
 namespace {
 
 ProgramResult zonetool(const ScratchDir& dir, const std::string& arguments) {
-    return runProgram(dir.path(), ZONETOOL_BIN, arguments);
+    return runInProcess(dir.path(), arguments);
 }
 
 const char* const startInBox1 = "1 1 0.5 15\n0 0 0 0\n";

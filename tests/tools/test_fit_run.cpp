@@ -124,7 +124,7 @@ TEST(FitOptions, BothFormsDescribeTheSameOneFit) {
     FitOptions plain;
     ASSERT_EQ(readFitOptions({"07", "--seed", "4", "--result", "r", "--checkpoint", "r.ckpt",
                               "--objective", "settled", "--requeue"},
-                             plain),
+                             plain, std::cout, std::cerr),
               -1);
     EXPECT_FALSE(plain.from);
     const FitDescription fit = describeOneFit(plain, "startvec07.txt", StartOrigin::startFile);
@@ -141,7 +141,7 @@ TEST(FitOptions, BothFormsDescribeTheSameOneFit) {
     FitOptions from;
     ASSERT_EQ(readFitOptions({"1", "--from", "r.json", "--optimum", "2", "--seed", "3", "--trace",
                               "t.tsv", "--result", "a", "--result", "b"},
-                             from),
+                             from, std::cout, std::cerr),
               -1);
     EXPECT_TRUE(from.from);
     EXPECT_EQ(from.models, std::vector<int>{1});
@@ -158,11 +158,14 @@ TEST(FitOptions, BothFormsDescribeTheSameOneFit) {
 
 TEST(FitOptions, RequeueOfOneOptimumNeedsItsCheckpoint) {
     FitOptions options;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(readFitOptions({"1", "--from", "r.json", "--optimum", "1", "--requeue"}, options), 2);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "zonetool fit: --requeue needs --checkpoint or --checkpoints\n"
-              "Run 'zonetool fit --help' for usage.\n");
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(
+        readFitOptions({"1", "--from", "r.json", "--optimum", "1", "--requeue"}, options, out, err),
+        2);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(err.str(), "zonetool fit: --requeue needs --checkpoint or --checkpoints\n"
+                         "Run 'zonetool fit --help' for usage.\n");
 }
 
 TEST(FitChecks, RedoGuardsResultRecordAndOnlyALogNoCheckpointOwns) {

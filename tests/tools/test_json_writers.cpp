@@ -3,6 +3,7 @@
 // golden/json_writers.txt, which the writers made before they went through the JSON library
 // (explore records have since gained the members "searches" and "confirmed").
 #include "support/json_samples.h"
+#include "tools/commands/compare_command.h"
 
 #include <gtest/gtest.h>
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 namespace {
 
 struct ToyOptions {
@@ -16,7 +18,8 @@ struct ToyOptions {
 
 // A small command: a flag, a file, a positive number, a choice and MODEL.
 OptionParser toyParser(ToyOptions& o) {
-    return OptionParser("toy", [] { return std::string("Usage: zonetool toy\n"); })
+    return OptionParser(
+               "toy", [] { return std::string("Usage: zonetool toy\n"); }, std::cout, std::cerr)
         .flag({"--quiet", "-q"}, [&o] { o.quiet = true; })
         .value({"-o", "--output"}, "a file name", storeText(o.file))
         .value({"--step"}, "a value", storePositive(o.step))
@@ -88,7 +91,8 @@ TEST(OptionParser, UsageErrorsNameTheArgumentAsTyped) {
 TEST(OptionParser, PrefixDecidesWhatIsAnUnknownOption) {
     std::string text;
     auto parser = [&text](const std::string& prefix) {
-        return OptionParser("toy", [] { return std::string(); })
+        return OptionParser(
+                   "toy", [] { return std::string(); }, std::cout, std::cerr)
             .optionPrefix(prefix)
             .positional(takeOne(text));
     };
@@ -100,7 +104,11 @@ TEST(OptionParser, PrefixDecidesWhatIsAnUnknownOption) {
     EXPECT_EQ(text, "--x");
     // Without a positional taker every positional argument is unexpected.
     testing::internal::CaptureStderr();
-    EXPECT_EQ(OptionParser("", [] { return std::string(); }).optionPrefix("").parse({"--x"}), 2);
+    EXPECT_EQ(OptionParser(
+                  "", [] { return std::string(); }, std::cout, std::cerr)
+                  .optionPrefix("")
+                  .parse({"--x"}),
+              2);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "zonetool: unexpected argument '--x'\nRun 'zonetool --help' for usage.\n");
 }
@@ -108,7 +116,8 @@ TEST(OptionParser, PrefixDecidesWhatIsAnUnknownOption) {
 TEST(OptionParser, UnknownOptionsCanBeWordedOrTakenAsPositional) {
     std::vector<std::string> taken;
     auto parser = [&taken] {
-        return OptionParser("toy", [] { return std::string(); })
+        return OptionParser(
+                   "toy", [] { return std::string(); }, std::cout, std::cerr)
             .optionPrefix("-")
             .unknownOption([](const std::string& arg) -> Problem {
                 return arg == "-" ? "" : "'" + arg + "' does not go here";
@@ -133,7 +142,8 @@ TEST(OptionParser, WholeNumbersAndSeedsKeepTheirBounds) {
     bool seedsGiven = false;
     const auto parse = [&](const std::vector<std::string>& args) {
         testing::internal::CaptureStderr();
-        const int status = OptionParser("toy", [] { return std::string(); })
+        const int status = OptionParser(
+                               "toy", [] { return std::string(); }, std::cout, std::cerr)
                                .value({"--jobs"}, "a value", storeWhole(count, 1, 256))
                                .value({"--seed"}, "a value", storeSeed(seeds, seedGiven))
                                .value({"--seeds"}, "a value", storeSeedList(seeds, 3, seedsGiven))

@@ -13,6 +13,7 @@
 #include "tools/formats/run_context.h"
 
 #include <fstream>
+#include <iostream>
 #include <unistd.h>
 
 namespace {
@@ -54,7 +55,8 @@ std::vector<FitOutcome> runIn(const ScratchDir& dir, std::vector<FitDescription>
         }
     }
     std::deque<FitProgress> progress;
-    std::vector<FitOutcome> outcomes = runFits(RunContext{}, jobs, workers, progress);
+    std::vector<FitOutcome> outcomes =
+        runFits(RunContext(std::cout, std::cerr), jobs, workers, progress);
     EXPECT_EQ(progress.size(), jobs.size());
     if (saved) {
         EXPECT_EQ(chdir(previous), 0);

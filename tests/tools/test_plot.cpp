@@ -6,13 +6,14 @@
 #include "tools/analysis/wilson_interval.h"
 
 #include "data/transect.h"
+#include "support/run_in_process.h"
 #include "support/run_program.h"
 
 #include <gtest/gtest.h>
 
 #include "tools/formats/data_option.h"
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 
 #include <algorithm>
 #include <cmath>
@@ -370,7 +371,7 @@ TEST(PlotSvg, AlleleFrequencyLineAndClineCentre) {
 TEST(PlotCommand, WritesTheFigureOfAResultFile) {
     ScratchDir dir;
     dir.write("SS1_ML_", "1.2 0.8 0.3 15 999\n");
-    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "plot 1 -o fig.svg");
+    ProgramResult r = runInProcess(dir.path(), "plot 1 -o fig.svg");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     XmlChecker xml;
@@ -381,25 +382,25 @@ TEST(PlotCommand, WritesTheFigureOfAResultFile) {
     EXPECT_NE(dir.read("fig.svg").find("(SS_1): \xE2\x88\x92ln L = 11518.585<"), std::string::npos);
     EXPECT_NE(dir.read("fig.svg").find("sigma 15  (objective zonefit)<"), std::string::npos);
     // Under the settled objective the subtitle names it with the state found there.
-    r = runProgram(dir.path(), ZONETOOL_BIN, "plot 1 -o settled.svg --objective settled");
+    r = runInProcess(dir.path(), "plot 1 -o settled.svg --objective settled");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(dir.read("settled.svg").find("sigma 15  (objective settled: "), std::string::npos);
-    r = runProgram(dir.path(), ZONETOOL_BIN, "plot 1 -o x.svg --objective 2");
+    r = runInProcess(dir.path(), "plot 1 -o x.svg --objective 2");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool plot: --objective needs settled or zonefit, not '2'\n"
                      "Run 'zonetool plot --help' for usage.\n");
 
-    r = runProgram(dir.path(), ZONETOOL_BIN, "plot 1");
+    r = runInProcess(dir.path(), "plot 1");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool plot: missing -o FILE.svg\nRun 'zonetool plot --help' for usage.\n");
     dir.write("borders.txt", "30\n70\n");
-    r = runProgram(dir.path(), ZONETOOL_BIN, "plot 3 -o x.svg --result SS1_ML_");
+    r = runInProcess(dir.path(), "plot 3 -o x.svg --result SS1_ML_");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool plot: SS1_ML_: holds 5 numbers; model 3 (SS_3) needs 8 "
                      "coordinates and the value\n");
     dir.write("SS3_ML_", "1 1 1 1 1 1 0.5 10 900\n");
     std::remove(dir.file("borders.txt").c_str());
-    r = runProgram(dir.path(), ZONETOOL_BIN, "plot 3 -o x.svg");
+    r = runInProcess(dir.path(), "plot 3 -o x.svg");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Error in borders.txt: cannot open the file\n");
 }
@@ -413,7 +414,7 @@ TEST(PlotRendering, ChromiumDrawsTheFigure) {
     }
     ScratchDir dir;
     dir.write("SS1_ML_", "1.2 0.8 0.3 15 999\n");
-    ASSERT_EQ(runProgram(dir.path(), ZONETOOL_BIN, "plot 1 -o fig.svg").status, 0);
+    ASSERT_EQ(runInProcess(dir.path(), "plot 1 -o fig.svg").status, 0);
     const std::string command =
         "/usr/bin/chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
         "--disable-background-networking --disable-component-update --disable-sync "
@@ -491,8 +492,7 @@ TEST(PlotProfile, OnePanelPerParameterWithTheSupportLimit) {
 TEST(PlotProfile, CommandWritesTheFigureOrSaysWhyNot) {
     ScratchDir dir;
     dir.write("curve.tsv", twoProfiles);
-    ProgramResult r =
-        runProgram(dir.path(), ZONETOOL_BIN, "plot --profile curve.tsv --units 1 -o p.svg");
+    ProgramResult r = runInProcess(dir.path(), "plot --profile curve.tsv --units 1 -o p.svg");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
@@ -510,7 +510,7 @@ TEST(PlotProfile, CommandWritesTheFigureOrSaysWhyNot) {
         {"plot --profile curve.tsv --units 0 -o p.svg", nullptr},
     };
     for (const auto& c : usage) {
-        r = runProgram(dir.path(), ZONETOOL_BIN, c.first);
+        r = runInProcess(dir.path(), c.first);
         EXPECT_EQ(r.status, 2) << c.first;
         if (c.second != nullptr) {
             EXPECT_EQ(r.err, std::string("zonetool plot: ") + c.second +
@@ -518,11 +518,11 @@ TEST(PlotProfile, CommandWritesTheFigureOrSaysWhyNot) {
                 << c.first;
         }
     }
-    r = runProgram(dir.path(), ZONETOOL_BIN, "plot --profile none.tsv -o q.svg");
+    r = runInProcess(dir.path(), "plot --profile none.tsv -o q.svg");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool plot: cannot read none.tsv: No such file or directory\n");
     dir.write("bad.tsv", "a\tb\n");
-    r = runProgram(dir.path(), ZONETOOL_BIN, "plot --profile bad.tsv -o q.svg");
+    r = runInProcess(dir.path(), "plot --profile bad.tsv -o q.svg");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool plot: bad.tsv:1: not a profile curve (its header must start "
                      "'parameter side fixed minus_lnL' and end 'evaluations')\n");
@@ -611,8 +611,7 @@ TEST(PlotModelLines, TheFiguresLinesNeverGoBackInX) {
     dir.write("C_2_ML_", "1 1 1 1 0.5 10 450 0\n");
     dir.write("SS1_ML_", "1.02 0.98 0.3 15 0\n");
     for (const char* model : {"8", "1"}) {
-        ProgramResult r =
-            runProgram(dir.path(), ZONETOOL_BIN, std::string("plot ") + model + " -o fig.svg");
+        ProgramResult r = runInProcess(dir.path(), std::string("plot ") + model + " -o fig.svg");
         ASSERT_EQ(r.status, 0) << r.err;
         XmlChecker xml;
         ASSERT_TRUE(xml.check(dir.read("fig.svg"))) << xml.error();
@@ -716,8 +715,7 @@ TEST(PlotEnvelope, CommandDrawsTheBandOfTheCurvesPoints) {
     ScratchDir dir;
     dir.write("SS1_ML_", "1 1 0.3 15 841.94505\n");
     dir.write("curve.tsv", modelOneCurve);
-    ProgramResult r =
-        runProgram(dir.path(), ZONETOOL_BIN, "plot 1 --envelope curve.tsv -o fig.svg");
+    ProgramResult r = runInProcess(dir.path(), "plot 1 --envelope curve.tsv -o fig.svg");
     ASSERT_EQ(r.status, 0) << r.err;
     std::string svg = dir.read("fig.svg");
     XmlChecker xml;
@@ -731,8 +729,7 @@ TEST(PlotEnvelope, CommandDrawsTheBandOfTheCurvesPoints) {
         EXPECT_EQ(pointXs(band->attributes.at("points")).size(), 2 * 105u) << id;
     }
     // Within 3 units the fit and sigma 16 join it; the curve may also be given twice.
-    r = runProgram(dir.path(), ZONETOOL_BIN,
-                   "plot 1 --units 3 --envelope curve.tsv curve.tsv -o fig.svg");
+    r = runInProcess(dir.path(), "plot 1 --units 3 --envelope curve.tsv curve.tsv -o fig.svg");
     ASSERT_EQ(r.status, 0) << r.err;
     svg = dir.read("fig.svg");
     ASSERT_TRUE(xml.check(svg)) << xml.error();
@@ -765,8 +762,8 @@ TEST(PlotEnvelope, UnusableCurvesAreRefused) {
                           "neither' (zonefit or settled)\n"},
     };
     for (const auto& c : cases) {
-        const ProgramResult r = runProgram(
-            dir.path(), ZONETOOL_BIN, std::string("plot 1 --envelope ") + c.first + " -o f.svg");
+        const ProgramResult r =
+            runInProcess(dir.path(), std::string("plot 1 --envelope ") + c.first + " -o f.svg");
         EXPECT_EQ(r.status, 1) << c.first;
         EXPECT_EQ(r.out, "") << c.first;
         EXPECT_EQ(r.err, c.second) << c.first;

@@ -2,6 +2,7 @@
 #include "tools/analysis/profile.h"
 #include "tools/formats/profile_curve.h"
 
+#include "support/run_in_process.h"
 #include "support/run_program.h"
 
 #include <gtest/gtest.h>
@@ -157,20 +158,20 @@ TEST(ProfileLimits, EstimateBelowTheMaximumIsNoticed) {
 
 TEST(ProfileCommand, BadArgumentsAndInputs) {
     ScratchDir dir;
-    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "profile");
+    ProgramResult r = runInProcess(dir.path(), "profile");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool profile: missing MODEL\nRun 'zonetool profile --help' for usage.\n");
-    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --parameters wSS,s");
+    r = runInProcess(dir.path(), "profile 1 --parameters wSS,s");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool profile: model 1 has no parameter 's' (it has wSS wII F sigma)\n"
                      "Run 'zonetool profile --help' for usage.\n");
-    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --units -2");
+    r = runInProcess(dir.path(), "profile 1 --units -2");
     EXPECT_EQ(r.status, 2);
-    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1");
+    r = runInProcess(dir.path(), "profile 1");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool profile: SS1_ML_: cannot open: No such file or directory\n");
     dir.write("SS1_ML_", "1 1 1.5 10 600000\n");
-    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1");
+    r = runInProcess(dir.path(), "profile 1");
     EXPECT_EQ(r.status, 1);
     // The penalty of F = 1.5 is (1.5 + 1) x 100000, not what the file says.
     const std::string outside =
@@ -180,15 +181,15 @@ TEST(ProfileCommand, BadArgumentsAndInputs) {
         "1 made with the same --data and --box\n";
     EXPECT_EQ(r.err, outside);
     // Names in a list may have blanks around them; an unknown one is named without them.
-    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --parameters 'wSS, F'");
+    r = runInProcess(dir.path(), "profile 1 --parameters 'wSS, F'");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, outside);
-    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --parameters 'F,  sigma ,, wII'");
+    r = runInProcess(dir.path(), "profile 1 --parameters 'F,  sigma ,, wII'");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool profile: model 1 has no parameter '' (it has wSS wII F sigma)\n"
                      "Run 'zonetool profile --help' for usage.\n");
     dir.write("fit", "1 1 0.5 10 1000\n");
-    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 3 --result fit");
+    r = runInProcess(dir.path(), "profile 3 --result fit");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool profile: fit: holds 5 numbers; model 3 (SS_3) needs 8 coordinates "
                      "and the value\n");
@@ -306,17 +307,17 @@ TEST(ProfileCurve, MalformedFilesAreRefusedWithTheLine) {
 TEST(ProfileCommand, CurveFileIsCheckedBeforeTheProfile) {
     ScratchDir dir;
     dir.write("curve.tsv", "mine\n");
-    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --curve curve.tsv");
+    ProgramResult r = runInProcess(dir.path(), "profile 1 --curve curve.tsv");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "zonetool profile: curve.tsv exists already; remove it or name another "
                      "--curve file\n");
     EXPECT_EQ(dir.read("curve.tsv"), "mine\n");
-    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --curve no/curve.tsv");
+    r = runInProcess(dir.path(), "profile 1 --curve no/curve.tsv");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool profile: cannot write no/curve.tsv: no cannot take new files (No "
                      "such file or directory)\n");
-    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --collect --curve c.tsv");
+    r = runInProcess(dir.path(), "profile 1 --collect --curve c.tsv");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool profile: --curve needs a profile computed here, not --collect\n"
                      "Run 'zonetool profile --help' for usage.\n");
@@ -327,8 +328,8 @@ TEST(ProfileCommand, CurveFileIsCheckedBeforeTheProfile) {
 TEST(ProfileCommand, CurveOfOneSideOfARealModel) {
     ScratchDir dir;
     dir.write("SS1_ML_", "1.2 0.8 0.3 15 11518.585\n");
-    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN,
-                                 "profile 1 --parameters F --side upper --step 100 --curve "
+    ProgramResult r =
+        runInProcess(dir.path(), "profile 1 --parameters F --side upper --step 100 --curve "
                                  "'F curve.tsv' --quiet --objective zonefit");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "wrote profile-SS1_ML_-F-upper.tsv\n");
@@ -344,12 +345,11 @@ TEST(ProfileCommand, CurveOfOneSideOfARealModel) {
     EXPECT_EQ(f[6], "1");
     // The evaluations of the point and the one at the estimate make the total.
     EXPECT_EQ(r.err, "profile: " + std::to_string(std::stol(f[8]) + 1) + " evaluations\n");
-    r = runProgram(dir.path(), ZONETOOL_BIN,
-                   "eval 1 " + f[4] + " " + f[5] + " " + f[6] + " " + f[7]);
+    r = runInProcess(dir.path(), "eval 1 " + f[4] + " " + f[5] + " " + f[6] + " " + f[7]);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, f[3] + "\n");
     // The walked side, drawn.
-    r = runProgram(dir.path(), ZONETOOL_BIN, "plot --profile 'F curve.tsv' -o F.svg");
+    r = runInProcess(dir.path(), "plot --profile 'F curve.tsv' -o F.svg");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(dir.read("F.svg").rfind("<?xml", 0), 0u);
 }
@@ -360,7 +360,7 @@ TEST(ProfileCommand, ModelMessagesGoToStandardErrorAndTheTsvStaysWhole) {
     ScratchDir dir;
     dir.write("SS1_ML_", "0 0 1 15 100000\n");
     const ProgramResult r =
-        runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --parameters F --format tsv --quiet");
+        runInProcess(dir.path(), "profile 1 --parameters F --format tsv --quiet");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               "# objective: settled\nparameter\testimate\tlower\tupper\tbox\nF\t1\t0\t1\tboth\n");
@@ -374,8 +374,8 @@ TEST(ProfileCommand, ModelMessagesGoToStandardErrorAndTheTsvStaysWhole) {
 TEST(ProfileCommand, SettledCurvesAndSidesRecordTheObjective) {
     ScratchDir dir;
     dir.write("SS1_ML_", "1.2 0.8 0.3 15 11518.585\n");
-    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN,
-                                 "profile 1 --parameters F --side upper --step 100 --curve "
+    ProgramResult r =
+        runInProcess(dir.path(), "profile 1 --parameters F --side upper --step 100 --curve "
                                  "c.tsv --quiet");
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = splitLines(dir.read("c.tsv"));
@@ -387,9 +387,8 @@ TEST(ProfileCommand, SettledCurvesAndSidesRecordTheObjective) {
     ASSERT_EQ(f.size(), 10u);
     EXPECT_EQ(f[1], "upper");
     // Its -lnL is the settled value of its point.
-    r = runProgram(dir.path(), ZONETOOL_BIN,
-                   "eval 1 " + f[4] + " " + f[5] + " " + f[6] + " " + f[7] +
-                       " --objective settled");
+    r = runInProcess(dir.path(), "eval 1 " + f[4] + " " + f[5] + " " + f[6] + " " + f[7] +
+                                     " --objective settled");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, f[3] + "\n");
     std::vector<CurveParameter> read;
@@ -406,7 +405,7 @@ TEST(ProfileCommand, SettledCurvesAndSidesRecordTheObjective) {
     lower.replace(lower.find("side\tupper\n"), 11, "side\tlower\n");
     lower.replace(lower.find("objective\tsettled\n"), 18, "objective\tzonefit\n");
     dir.write("profile-SS1_ML_-F-lower.tsv", lower);
-    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --parameters F --step 100 --collect");
+    r = runInProcess(dir.path(), "profile 1 --parameters F --step 100 --collect");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool profile: profile-SS1_ML_-F-lower.tsv: computed for objective "
                      "'zonefit', not 'settled'\n");
@@ -414,12 +413,12 @@ TEST(ProfileCommand, SettledCurvesAndSidesRecordTheObjective) {
     std::string upper = dir.read("profile-SS1_ML_-F-upper.tsv");
     upper.erase(upper.find("objective\tsettled\n"));
     dir.write("profile-SS1_ML_-F-upper.tsv", upper);
-    r = runProgram(
-        dir.path(), ZONETOOL_BIN,
+    r = runInProcess(
+        dir.path(),
         "profile 1 --parameters F --step 100 --collect --objective zonefit --format tsv");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("parameter\testimate\t", 0), 0u) << r.out;
-    r = runProgram(dir.path(), ZONETOOL_BIN, "profile 1 --objective fast");
+    r = runInProcess(dir.path(), "profile 1 --objective fast");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool profile: --objective needs settled or zonefit, not 'fast'\n"
                      "Run 'zonetool profile --help' for usage.\n");

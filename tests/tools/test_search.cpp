@@ -1,7 +1,7 @@
 // The stop rule of the searches and their global phases, on model 1.
 #include "tools/analysis/search.h"
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "models/model_context.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,9 @@
 // Simulated data sets: the generator, the multinomial draws and zonetool simulate end to end.
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "models/model_context.h"
 #include "models/model_table.h"
 #include "population/simulation_report.h"
+#include "support/run_in_process.h"
 #include "support/run_program.h"
 #include "tools/commands/simulate.h"
 
@@ -12,11 +13,7 @@
 #include <set>
 #include <sstream>
 
-namespace {
-
-const std::string zonetool = ZONETOOL_BIN;
-
-} // namespace
+namespace {} // namespace
 
 TEST(RandomStream, FollowsTheSplitmix64DefinitionAndIsReproducible) {
     std::uint64_t state = 0;
@@ -129,11 +126,11 @@ TEST(SimulatedTransect, DrawsAtTheModelsPredictionsWithTheDataSampleSizes) {
 TEST(SimulateEndToEnd, WritesAReproducibleTransectFileAndKeepsExistingOnes) {
     ScratchDir dir;
     const std::string command = "simulate 7 1.05 1.05 0.3 10 450 --seed 9 -o ";
-    ProgramResult r = runProgram(dir.path(), zonetool, command + "a.tsv");
+    ProgramResult r = runInProcess(dir.path(), command + "a.tsv");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
-    r = runProgram(dir.path(), zonetool, command + "b.tsv --like-data");
+    r = runInProcess(dir.path(), command + "b.tsv --like-data");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(dir.read("a.tsv"), dir.read("b.tsv"));
     EXPECT_EQ(dir.read("a.tsv").rfind("# simulated by zonetool simulate 7 1.05 1.05 "
@@ -142,7 +139,7 @@ TEST(SimulateEndToEnd, WritesAReproducibleTransectFileAndKeepsExistingOnes) {
                                       0),
               0u);
     // Drawn from the settled state, the file says so.
-    r = runProgram(dir.path(), zonetool, command + "s.tsv --objective settled");
+    r = runInProcess(dir.path(), command + "s.tsv --objective settled");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(dir.read("s.tsv").rfind("# simulated by zonetool simulate 7 1.05 1.05 "
                                       "0.29999999999999999 10 450 --seed 9 --objective settled\n",
@@ -155,18 +152,17 @@ TEST(SimulateEndToEnd, WritesAReproducibleTransectFileAndKeepsExistingOnes) {
 
     // An existing file stays unless --redo is given.
     dir.write("c.tsv", "mine\n");
-    r = runProgram(dir.path(), zonetool, command + "c.tsv --samples 30");
+    r = runInProcess(dir.path(), command + "c.tsv --samples 30");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zonetool simulate: c.tsv exists; give --redo to overwrite it\n");
     EXPECT_EQ(dir.read("c.tsv"), "mine\n");
-    r = runProgram(dir.path(), zonetool, command + "c.tsv --samples 30 --redo");
+    r = runInProcess(dir.path(), command + "c.tsv --samples 30 --redo");
     EXPECT_EQ(r.status, 0) << r.err;
     ASSERT_TRUE(readTransectFile(dir.file("c.tsv"), read, error)) << error;
     EXPECT_EQ(read.countSS[0] + read.countSI[0] + read.countII[0], 30);
 
     // A simulated file is a data set like any other: simulate again from it.
-    r = runProgram(dir.path(), zonetool,
-                   "simulate 1 1.2 0.8 0.3 15 --seed 1 -o d.tsv --data c.tsv");
+    r = runInProcess(dir.path(), "simulate 1 1.2 0.8 0.3 15 --seed 1 -o d.tsv --data c.tsv");
     EXPECT_EQ(r.status, 0) << r.err;
     ASSERT_TRUE(readTransectFile(dir.file("d.tsv"), read, error)) << error;
     EXPECT_EQ(read.countSS[4] + read.countSI[4] + read.countII[4], 30);
@@ -208,7 +204,7 @@ TEST(SimulateEndToEnd, RefusesBadArgumentsAndPointsOutsideTheBox) {
          "shows it); nothing was simulated\n"},
     };
     for (const auto& c : cases) {
-        const ProgramResult r = runProgram(dir.path(), zonetool, c.arguments);
+        const ProgramResult r = runInProcess(dir.path(), c.arguments);
         EXPECT_EQ(r.status, c.status) << c.arguments;
         EXPECT_EQ(r.err, c.err) << c.arguments;
     }

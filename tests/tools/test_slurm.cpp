@@ -5,6 +5,7 @@
 #include "tools/formats/profile_part.h"
 #include "tools/formats/slurm_script.h"
 
+#include "support/run_in_process.h"
 #include "support/run_program.h"
 
 #include <gtest/gtest.h>
@@ -593,6 +594,11 @@ TEST(ProfileParts, SidesComputedApartAssembleToTheWholeProfile) {
 namespace {
 
 ProgramResult zonetool(const ScratchDir& dir, const std::string& arguments) {
+    return runInProcess(dir.path(), arguments);
+}
+
+// The real program: the script names the binary that wrote it.
+ProgramResult zonetoolProgram(const ScratchDir& dir, const std::string& arguments) {
     return runProgram(dir.path(), ZONETOOL_BIN, arguments);
 }
 
@@ -647,7 +653,7 @@ TEST(SlurmCommand, EveryInputIsCheckedBeforeAnythingIsWritten) {
                      "zonetool slurm: nothing written\n");
     EXPECT_FALSE(dir.exists("fits.sh"));
 
-    r = zonetool(dir, "slurm 1 --seeds 1-2 -o fits.sh --redo --time 30");
+    r = zonetoolProgram(dir, "slurm 1 --seeds 1-2 -o fits.sh --redo --time 30");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "zonetool slurm: wrote fits.sh\n");
     const std::string script = dir.read("fits.sh");

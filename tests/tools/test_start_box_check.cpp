@@ -1,6 +1,7 @@
 // Starts checked against the boxes in force before any work, end to end on a transect of the
 // user's own: the shipped start vectors, start files given by name, explore's starts and the
 // fitted points a profile starts from.
+#include "support/run_in_process.h"
 #include "support/run_program.h"
 #include "support/short_transect.h"
 #include "tools/analysis/optima_map.h"
@@ -14,7 +15,7 @@
 namespace {
 
 ProgramResult zonetool(const ScratchDir& dir, const std::string& arguments) {
-    return runProgram(dir.path(), ZONETOOL_BIN, arguments);
+    return runInProcess(dir.path(), arguments);
 }
 
 // The shipped start vectors, borders for 21 sites and the transect as mine.tsv.

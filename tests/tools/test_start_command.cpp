@@ -2,6 +2,7 @@
 #include "data/transect_file.h"
 #include "models/scaled_boxes.h"
 #include "support/quick_fit.h"
+#include "support/run_in_process.h"
 #include "support/run_program.h"
 #include "tools/analysis/derived_start.h"
 #include "tools/formats/fit_record.h"
@@ -14,7 +15,7 @@
 namespace {
 
 ProgramResult zonetool(const ScratchDir& dir, const std::string& arguments) {
-    return runProgram(dir.path(), ZONETOOL_BIN, arguments);
+    return runInProcess(dir.path(), arguments);
 }
 
 // 24 sites 10 apart (230 long, not the built-in 853), 12 individuals each: a cline of the S

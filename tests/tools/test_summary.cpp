@@ -4,6 +4,7 @@
 
 #include "data/transect.h"
 #include "driver/schedule.h"
+#include "support/run_in_process.h"
 #include "support/run_program.h"
 #include "tools/analysis/cline.h"
 #include "tools/analysis/plot.h"
@@ -11,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 
 #include <algorithm>
 #include <cmath>
@@ -114,7 +115,7 @@ TEST(SummaryCommand, BestFitOfEachModelWithTheAxisNamed) {
     dir.write("SS1_ML_", "1.0027124 1.0016635 0.46893661 7.042975 1157.6058\n");
     dir.write("C_1_ML_", "0.7 0.8 0.3 10 450 908.76627\n");
     dir.write("C_1_ML_seed4", "0.9 0.8 0.2 8 430 1206.7071\n");
-    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "summary --format tsv");
+    ProgramResult r = runInProcess(dir.path(), "summary --format tsv");
     ASSERT_EQ(r.status, 0) << r.err;
     // The knife-edge line is summarised at the value its point really has.
     EXPECT_EQ(r.err, "zonetool summary: warning: SS1_ML_ gives 1157.6058, but its point evaluates "
@@ -141,7 +142,7 @@ TEST(SummaryCommand, BestFitOfEachModelWithTheAxisNamed) {
               "\t0.0164\t10.0000\t8.9751\t212\t0.884058\t7.6e-08\t-\tC_1_ML_")
         << second;
 
-    r = runProgram(dir.path(), ZONETOOL_BIN, "summary --format yaml");
+    r = runInProcess(dir.path(), "summary --format yaml");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool summary: --format needs table, tsv or json, not 'yaml'\n"
                      "Run 'zonetool summary --help' for usage.\n");
@@ -150,12 +151,11 @@ TEST(SummaryCommand, BestFitOfEachModelWithTheAxisNamed) {
 TEST(SummaryCommand, SettlednessOfAShortRealFit) {
     ScratchDir dir;
     dir.write("start.txt", "1.2 0.8 0.3 15\n0 0 0.05 2\n");
-    const ProgramResult fit =
-        runProgram(dir.path(), ZONETOOL_BIN, "fit 1 --seed 1 --start start.txt");
+    const ProgramResult fit = runInProcess(dir.path(), "fit 1 --seed 1 --start start.txt");
     ASSERT_EQ(fit.status, 0) << fit.err;
     // The fitted point settles in 70 generations, its changes shrinking by a factor 0.75 a
     // generation: 1e-8 x 0.749 / 0.251 = 3.0e-8 still to go.
-    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "summary");
+    ProgramResult r = runInProcess(dir.path(), "summary");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out,
@@ -163,14 +163,14 @@ TEST(SummaryCommand, SettlednessOfAShortRealFit) {
               "  sigma  sigma_eff  generations    lambda  remaining  cliff  file\n"
               "    1  SS_1     1  10270.0661  summed distance       -  193583104.519  "
               "0.5026  0.5305          -           70  0.749401      3e-08  wSS    SS1_ML_\n");
-    r = runProgram(dir.path(), ZONETOOL_BIN, "summary --format json");
+    r = runInProcess(dir.path(), "summary --format json");
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string members = "\"sigma_eff\": null, \"generations\": 70, \"cap_reached\": false, "
                                 "\"lambda\": 0.74940114437884331, \"remaining\": "
                                 "2.9904412074081932e-08, \"cliff\": \"wSS\"";
     EXPECT_NE(r.out.find(members + ", \"file\": \"SS1_ML_\"}"), std::string::npos) << r.out;
     // The comparison's summary of the best fit is the same.
-    r = runProgram(dir.path(), ZONETOOL_BIN, "compare --format json");
+    r = runInProcess(dir.path(), "compare --format json");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find(members + "}}"), std::string::npos) << r.out;
 }
@@ -179,7 +179,7 @@ TEST(SummaryCommand, FailedFitsAreNamedAndLeftOut) {
     // A negative sigma is outside the box: its value is a penalty, no -lnL.
     ScratchDir penalty;
     penalty.write("SS1_ML_", "1 1 0.5 -3 400000\n");
-    ProgramResult r = runProgram(penalty.path(), ZONETOOL_BIN, "summary --format tsv");
+    ProgramResult r = runInProcess(penalty.path(), "summary --format tsv");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "zonetool summary: warning: SS1_ML_ holds a failed fit (its value, 400000, "
@@ -192,7 +192,7 @@ TEST(SummaryCommand, FailedFitsAreNamedAndLeftOut) {
     ScratchDir capped;
     capped.write("SS1_ML_", "1.000001 1 0.5 0.05 100000\n");
     capped.write("SS2_ML_", "1.05 0.95 0.95 1.05 0.3 15 50 1707.1568\n");
-    r = runProgram(capped.path(), ZONETOOL_BIN, "summary --format tsv");
+    r = runInProcess(capped.path(), "summary --format tsv");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("max number of generations exceeded"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("zonetool summary: warning: SS1_ML_ holds a failed fit (its value, "
@@ -208,24 +208,23 @@ TEST(SummaryCommand, SettledObjectiveAddsTheObjectiveAndStateColumns) {
     ScratchDir dir;
     // The example start of model 1: an equilibrium under either objective.
     dir.write("SS1_ML_", "1.05 1.05 0.3 15 1510.0747\n");
-    ProgramResult r =
-        runProgram(dir.path(), ZONETOOL_BIN, "summary --format tsv --objective settled");
+    ProgramResult r = runInProcess(dir.path(), "summary --format tsv --objective settled");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
               "model\tname\tseed\t-lnL\taxis\tcentre\twidth\tF_IS\tsigma\tsigma_eff\t"
               "generations\tlambda\tremaining\tcliff\tobjective\tstate\tfile");
     EXPECT_NE(r.out.find("\tsettled\tequilibrium\tSS1_ML_\n"), std::string::npos) << r.out;
-    r = runProgram(dir.path(), ZONETOOL_BIN, "summary --format json --objective settled");
+    r = runInProcess(dir.path(), "summary --format json --objective settled");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\"negLogL\": 1510.1479583516746, \"objective\": \"settled\", "),
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("\"state\": \"equilibrium\", \"state_generations\": "), std::string::npos)
         << r.out;
-    r = runProgram(dir.path(), ZONETOOL_BIN, "summary --format json");
+    r = runInProcess(dir.path(), "summary --format json");
     EXPECT_NE(r.out.find("\"objective\": \"zonefit\", "), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("\"state\""), std::string::npos) << r.out;
-    r = runProgram(dir.path(), ZONETOOL_BIN, "summary --objective none");
+    r = runInProcess(dir.path(), "summary --objective none");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "zonetool summary: --objective needs settled or zonefit, not 'none'\n"
                      "Run 'zonetool summary --help' for usage.\n");
@@ -240,10 +239,10 @@ TEST(SummaryCommand, AFitOfTheOtherObjectiveShowsTheValueAtItsPointUnderTheOneAs
     record.value = 1600.5;
     dir.write("SS1_ML_.json", fitRecordJson(record));
     dir.write("SS1_ML_", resultLine({record.point, record.value, {}}));
-    ProgramResult r = runProgram(dir.path(), ZONETOOL_BIN, "summary --format tsv");
+    ProgramResult r = runInProcess(dir.path(), "summary --format tsv");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\n1\tSS_1\t-\t1600.5000\t"), std::string::npos) << r.out;
-    r = runProgram(dir.path(), ZONETOOL_BIN, "summary --format tsv --objective settled");
+    r = runInProcess(dir.path(), "summary --format tsv --objective settled");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\n1\tSS_1\t-\t1510."), std::string::npos) << r.out;
 }

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 
 #include <cstdlib>
 #include <sstream>
@@ -110,6 +110,31 @@ TEST(ZonetoolEval, BadBorderFileEndsWithItsMessageAndStatus1) {
     r = inProcess(dir, "eval 3 1 1 1 1 1 1 0.3 -1");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "200000\n");
+}
+
+// The sites table and the figure are written whole or not at all: a directory that does not
+// exist leaves nothing behind and says which file could not be written.
+TEST(ZonetoolOutputs, SitesAndFiguresThatCannotBeWrittenAreRefused) {
+    ScratchDir dir;
+    ProgramResult r = inProcess(dir, "eval 1 1.2 0.8 0.3 15 --sites missing/sites.tsv");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("generations: ", 0), 0u);
+    EXPECT_NE(r.err.find("zonetool eval: cannot write missing/sites.tsv (cannot create "
+                         "missing/sites.tsv.tmp"),
+              std::string::npos)
+        << r.err;
+    dir.write("SS1_ML_", "1.2 0.8 0.3 15 999\n");
+    dir.write("fig.svg", "an earlier figure\n");
+    r = inProcess(dir, "plot 1 -o missing/fig.svg");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("\nzonetool plot: cannot write missing/fig.svg (cannot create "
+                         "missing/fig.svg.tmp"),
+              std::string::npos)
+        << r.err;
+    // A figure written over an earlier one replaces it whole.
+    r = inProcess(dir, "plot 1 -o fig.svg");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("fig.svg").rfind("<?xml", 0), 0u);
 }
 
 TEST(ZonetoolEval, RealEvaluationReportsGenerationsAndSites) {
@@ -257,4 +282,33 @@ TEST(ZonetoolInProcess, DataOptionsAndTheirMessagesUseTheGivenStreams) {
     r = inProcess(dir, "");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err.rfind("Usage: zonetool COMMAND", 0), 0u);
+}
+
+// Every command writes its help and its usage errors to the streams it is given: run in this
+// process, none of it reaches the process's own standard output or error.
+TEST(ZonetoolInProcess, EveryCommandsHelpAndUsageErrorsUseTheGivenStreams) {
+    ScratchDir dir;
+    for (const std::string command :
+         {"eval", "fit", "compare", "profile", "plot", "summary", "slurm", "explore", "start",
+          "simulate", "models", "cline", "analyse"}) {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const ProgramResult help = inProcess(dir, command + " --help");
+        const ProgramResult bad = inProcess(dir, command + " --no-such-option");
+        const std::string leakedOut = testing::internal::GetCapturedStdout();
+        const std::string leakedErr = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(help.status, 0) << command;
+        EXPECT_EQ(help.out.rfind("Usage: zonetool " + command, 0), 0u) << command;
+        EXPECT_EQ(help.err, "") << command;
+        EXPECT_EQ(bad.status, 2) << command;
+        EXPECT_EQ(bad.out, "") << command;
+        // models takes no options: any argument is one too many.
+        const std::string problem = command == "models" ? "unexpected argument" : "unknown option";
+        EXPECT_EQ(bad.err, "zonetool " + command + ": " + problem +
+                               " '--no-such-option'\nRun 'zonetool " + command +
+                               " --help' for usage.\n")
+            << command;
+        EXPECT_EQ(leakedOut, "") << command;
+        EXPECT_EQ(leakedErr, "") << command;
+    }
 }

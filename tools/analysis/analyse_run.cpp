@@ -150,6 +150,7 @@ struct Run {
     const DataContext& data;
     const AnalyseSettings& settings;
     const AnalyseHooks& hooks;
+    const ClineFitter& clines;
     std::string version;
     std::vector<Stage> stages;
 
@@ -374,8 +375,11 @@ bool clinesStage(const Run& r, std::string& why) {
         if (r.hooks.detail) {
             r.hooks.detail(shape);
         }
-        if (!runClineStage(r.data, shape, r.path(clineRecord(shape)), r.path(clineFigure(shape)),
-                           why)) {
+        if (!r.clines ||
+            !r.clines(shape, r.path(clineRecord(shape)), r.path(clineFigure(shape)), why)) {
+            if (why.empty()) {
+                why = "no descriptive clines in this run";
+            }
             return false;
         }
     }
@@ -536,9 +540,9 @@ bool prepareAnalysisDirectory(const std::string& dir, bool redo, std::string& er
 }
 
 bool runAnalysis(const DataContext& data, const AnalyseSettings& settings,
-                 const std::vector<ModelStageSeconds>& seconds, const AnalyseHooks& hooks,
-                 std::string& error) {
-    Run r{data, settings, hooks, analyseProgramVersion(), planStages(settings, seconds)};
+                 const std::vector<ModelStageSeconds>& seconds, const ClineFitter& clines,
+                 const AnalyseHooks& hooks, std::string& error) {
+    Run r{data, settings, hooks, clines, analyseProgramVersion(), planStages(settings, seconds)};
     const int count = static_cast<int>(r.stages.size());
     double remaining = 0.0;
     for (const Stage& s : r.stages) {

@@ -49,6 +49,13 @@ struct ModelStageSeconds {
     double figures = 0.0;
 };
 
+// Fits the descriptive cline of `shape` ("sigmoid" or "stepped") to the transect of the run's
+// data with its support limits, writing its record as 'zonetool cline' writes it to
+// `recordPath` and its figure to `figurePath`: the clines stage's work, which the command
+// supplies (the records are the cline command's). False with the reason in `error`.
+using ClineFitter = std::function<bool(const std::string& shape, const std::string& recordPath,
+                                       const std::string& figurePath, std::string& error)>;
+
 // What the run tells as it goes (any may be empty). `label` is as in "fit SS_1" or "report",
 // `index` counts from 1 up to `count`, the stages in all.
 struct AnalyseHooks {
@@ -68,12 +75,13 @@ struct AnalyseHooks {
 bool prepareAnalysisDirectory(const std::string& dir, bool redo, std::string& error);
 
 // Runs the stages of `settings` (stages after settings.until left out) with the transect and
-// boxes of `data`; `seconds` holds one entry per model of settings.models. False with the
+// boxes of `data`; `seconds` holds one entry per model of settings.models; `clines` does the
+// clines stage's work. False with the
 // reason in `error` (the stage named), when a stage fails, when a stage was made with other
 // inputs and settings.redo is not set, or when a stage before settings.from is not done.
 bool runAnalysis(const DataContext& data, const AnalyseSettings& settings,
-                 const std::vector<ModelStageSeconds>& seconds, const AnalyseHooks& hooks,
-                 std::string& error);
+                 const std::vector<ModelStageSeconds>& seconds, const ClineFitter& clines,
+                 const AnalyseHooks& hooks, std::string& error);
 
 // One block `block` of `blocks` of the search of `model` (a job of a cluster run), into
 // DIR/NAME/NAME.explore.partK-of-B.json; the search stage with settings.mergeBlocks == blocks

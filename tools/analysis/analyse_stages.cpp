@@ -7,13 +7,11 @@
 #include "models/settled_objective.h"
 #include "tools/analysis/analyse_limits.h"
 #include "tools/analysis/checkpoint.h"
-#include "tools/analysis/cline_report.h"
 #include "tools/analysis/compare.h"
 #include "tools/analysis/descriptive_fit.h"
 #include "tools/analysis/explore_part.h"
 #include "tools/analysis/fit_run.h"
 #include "tools/analysis/plot.h"
-#include "tools/analysis/plot_cline.h"
 #include "tools/analysis/plot_envelope.h"
 #include "tools/analysis/plot_model_lines.h"
 #include "tools/analysis/point_evaluation.h"
@@ -659,29 +657,6 @@ bool profileFigure(const std::string& curvePath, const std::string& title, doubl
     }
     svg = renderProfileSvg(parameters, title, units);
     return true;
-}
-
-bool runClineStage(const DataContext& data, const std::string& shape, const std::string& recordPath,
-                   const std::string& figurePath, std::string& error) {
-    ClineTails tails = ClineTails::none;
-    if ((shape != "sigmoid" && shape != "stepped") || !parseTails(shape, tails)) {
-        error = "no descriptive cline of shape '" + shape + "'";
-        return false;
-    }
-    const Transect& transect = data.data();
-    const ClineForm form{tails, DeficitShape::constant, false};
-    DescriptiveFit fit = fitCline(form, clineData(transect, ClineAxis::position));
-    fit.axis = ClineAxis::position;
-    fit.locus = data.locus;
-    ClineRun run;
-    run.axis = ClineAxis::position;
-    run.hasLoci = !data.locus.empty();
-    run.fits = {fit};
-    // The figure is drawn from the record, as 'zonetool plot --cline' draws it.
-    PlotInput input;
-    return writeResultFile(recordPath, clineRecordJson(run, data.path, data.checksum), error) &&
-           clinePlotInput(transect, recordPath, data.locus, data.checksum, input, error) &&
-           writeResultFile(figurePath, renderSvg(input), error);
 }
 
 namespace {

@@ -147,13 +147,6 @@ bool fitFigure(const DataContext& data, int model, const std::vector<double>& po
 bool profileFigure(const std::string& curvePath, const std::string& title, double units,
                    std::string& svg, std::string& error);
 
-// The descriptive cline of `shape` ("sigmoid", or "stepped": exponential tails on both sides)
-// fitted by 'zonetool cline' to the transect of `data` along the position axis, with a constant
-// F and fixed ends, with its support limits: its record (the file 'zonetool cline' writes) at
-// `recordPath` and its figure at `figurePath`. False with the reason.
-bool runClineStage(const DataContext& data, const std::string& shape, const std::string& recordPath,
-                   const std::string& figurePath, std::string& error);
-
 // What the report shows of such a record: shape, k, -lnL, the axis and the estimates with
 // their limits (a limit the parameter's range reached first marked not found); AICc with n
 // `individuals`. False with the reason, naming `recordPath`.

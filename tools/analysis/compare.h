@@ -1,11 +1,9 @@
-// zonetool compare: information criteria and goodness of fit of the fits found in directories:
-// one Akaike row per model (its best fit), never pooling a model's replicate fits.
+// Information criteria and goodness of fit of fits of one transect: one Akaike row per model
+// (its best fit), never pooling a model's replicate fits.
 #pragma once
 
-#include "tools/formats/json_io.h"
+#include "data/transect_file.h"
 #include "tools/formats/results.h"
-#include "tools/formats/run_context.h"
-#include "tools/formats/table.h"
 
 #include <string>
 #include <vector>
@@ -42,15 +40,3 @@ struct ComparisonRow {
 // n, G and its degrees of freedom are those of `transect`.
 std::vector<ComparisonRow> compareResults(const Transect& transect,
                                           const std::vector<StoredResult>& results);
-
-// The rows in one of the three formats, each ending with a line end; without `all` only the
-// best fits, and the table format then ends with a line counting the fits left out.
-// `summaries` holds, per row, the object added to that row's as its "summary" member in the
-// json format (null, or an empty list, for none).
-std::string formatComparison(const std::vector<ComparisonRow>& rows, TableFormat format,
-                             bool all = true, const std::vector<Json>& summaries = {});
-
-// The command: zonetool compare [DIR...] [-r] [--all] [--format F]. Returns the exit status.
-int compareCommand(RunContext& ctx, const std::vector<std::string>& args);
-
-extern const char* const compareHelp;

@@ -1,10 +1,9 @@
-// zonetool plot: an SVG figure of observed and fitted genotype frequencies along the transect.
+// An SVG figure of observed and fitted genotype frequencies along the transect.
 #pragma once
 
 #include "models/model_table.h"
 #include "population/population.h"
 #include "tools/analysis/plot_input.h"
-#include "tools/formats/run_context.h"
 #include "tools/formats/svg_text.h"
 #include "tools/formats/transect_axes.h"
 
@@ -21,8 +20,3 @@ PlotInput plotInputFor(const Transect& transect, const ModelEntry& model,
 
 // The standalone SVG document of a figure.
 std::string renderSvg(const PlotInput& input);
-
-// The command: zonetool plot MODEL [--result FILE] -o FILE.svg. Returns the exit status.
-int plotCommand(RunContext& ctx, const std::vector<std::string>& args);
-
-extern const char* const plotHelp;

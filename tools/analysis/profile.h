@@ -1,11 +1,10 @@
-// zonetool profile: profile-likelihood support limits of each parameter of a fitted model.
+// Profile-likelihood support limits of each parameter of a fitted model.
 #pragma once
 
 #include "models/model_table.h"
 #include "models/objective_kind.h"
 #include "optimiser/nr3.h"
 #include "tools/formats/profile_types.h"
-#include "tools/formats/run_context.h"
 
 #include <cstdint>
 #include <functional>
@@ -76,8 +75,3 @@ std::string estimateMovesLine(const ProfileOutcome& outcome);
 
 // The message of one move of the estimate, as it happens; `name` names move.index.
 std::string estimateMoveMessage(const std::string& name, const EstimateMove& move);
-
-// The command: zonetool profile MODEL [options]. Returns the exit status.
-int profileCommand(RunContext& ctx, const std::vector<std::string>& args);
-
-extern const char* const profileHelp;

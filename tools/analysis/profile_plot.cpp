@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <numeric>
+#include <ostream>
 #include <sstream>
 
 namespace {
@@ -175,18 +175,4 @@ std::string renderProfileSvg(const std::vector<CurveParameter>& parameters,
     }
     svg << "</svg>\n";
     return svg.str();
-}
-
-int plotProfileCommand(const std::string& curvePath, const std::string& outputPath, double units) {
-    std::vector<CurveParameter> parameters;
-    std::string error;
-    if (!readProfileCurve(curvePath, parameters, error)) {
-        std::cerr << "zonetool plot: " << error << "\n";
-        return 1;
-    }
-    if (!writeResultFile(outputPath, renderProfileSvg(parameters, curvePath, units), error)) {
-        std::cerr << "zonetool plot: " << error << "\n";
-        return 1;
-    }
-    return 0;
 }

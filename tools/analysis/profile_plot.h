@@ -15,7 +15,3 @@
 // panel's heading.
 std::string renderProfileSvg(const std::vector<CurveParameter>& parameters,
                              const std::string& source, double units);
-
-// zonetool plot --profile FILE -o FILE.svg [--units U]: reads the curve, writes the figure
-// atomically. Returns the exit status after any message.
-int plotProfileCommand(const std::string& curvePath, const std::string& outputPath, double units);

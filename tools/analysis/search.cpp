@@ -12,8 +12,8 @@
 #include <cmath>
 #include <ctime>
 #include <functional>
-#include <iostream>
 #include <mutex>
+#include <ostream>
 #include <thread>
 
 namespace {
@@ -124,9 +124,9 @@ void logSearch(const SearchSettings& settings, const SearchStarts& starts, std::
         return;
     }
     const std::lock_guard<std::mutex> hold(lock);
-    std::cerr << "search " << i + 1 << "/" << starts.points.size() << " (" << o.label << "): -lnL "
-              << format17(o.value) << " after " << o.evaluations << " evaluations"
-              << (o.converged ? "" : " (budget spent)") << "\n";
+    *settings.verbose << "search " << i + 1 << "/" << starts.points.size() << " (" << o.label
+                      << "): -lnL " << format17(o.value) << " after " << o.evaluations
+                      << " evaluations" << (o.converged ? "" : " (budget spent)") << "\n";
 }
 
 } // namespace
@@ -299,8 +299,9 @@ ExploreMap runSearch(const DataContext& data, const ModelEntry& model,
         outcomes[i] = o;
         done[i] = 1;
         if (settings.verbose) {
-            std::cerr << "search " << i + 1 << "/" << count << " (" << o.label << "): -lnL "
-                      << format17(o.value) << " after " << o.evaluations << " evaluations\n";
+            *settings.verbose << "search " << i + 1 << "/" << count << " (" << o.label << "): -lnL "
+                              << format17(o.value) << " after " << o.evaluations
+                              << " evaluations\n";
         }
         // The run ends at the first prefix of finished searches of which two agree: the same
         // prefix whatever the order in which the workers finish.

@@ -8,6 +8,7 @@
 #include "tools/formats/data_option.h"
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,7 @@ struct SearchSettings {
     ObjectiveKind objective = ObjectiveKind::settled; // what the searches minimise
     GlobalMethod method = GlobalMethod::cmaes;        // the global phase
     int hops = 3;                                     // hops around each search's best
-    bool verbose = false; // one line on standard error per finished search
+    std::ostream* verbose = nullptr; // when set, one line per finished search (not owned)
 };
 
 // The searches of a run, in order: the user's start vector when there is one (polish and hops

@@ -1,4 +1,4 @@
-// zonetool summary: what a biologist reads off a fitted cline - centre, width, heterozygote
+// What a biologist reads off a fitted cline - centre, width, heterozygote
 // deficit per region and the effective dispersal distance - for each model's best fit.
 #pragma once
 
@@ -90,9 +90,3 @@ std::vector<Genotype> predictAt(const DataContext& data, const ModelEntry& model
 // `transect`. False with the reason in `error` when the file is needed and bad.
 bool bordersFor(const Transect& transect, const ModelEntry& model, int fileBorders[2],
                 std::string& error);
-
-// The command: zonetool summary [DIR...] [-r] [--format table|tsv|json]. Returns the exit
-// status.
-int summaryCommand(RunContext& ctx, const std::vector<std::string>& args);
-
-extern const char* const summaryHelp;

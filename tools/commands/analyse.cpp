@@ -3,6 +3,7 @@
 #include "tools/analysis/analyse_estimate.h"
 #include "tools/analysis/analyse_run.h"
 #include "tools/analysis/analyse_stages.h"
+#include "tools/commands/analyse_clines.h"
 #include "tools/commands/analyse_options.h"
 #include "tools/commands/analyse_progress.h"
 #include "tools/commands/slurm.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iostream>
 #include <unistd.h>
 
 namespace {
@@ -99,7 +101,8 @@ int runHere(RunContext& ctx, const AnalyseOptions& o) {
         estimate = estimateAnalysis(ctx.data, o.models, settings.budget, o.jobs, o.seed);
         progress.say(estimateLine(o.models, effortName(o.effort), estimate));
     }
-    if (!runAnalysis(ctx.data, settings, estimate.stages, progress.hooks(), error)) {
+    if (!runAnalysis(ctx.data, settings, estimate.stages, descriptiveClineFitter(ctx.data),
+                     progress.hooks(), error)) {
         progress.clear();
         *ctx.err << "zonetool analyse: " << error << "\n";
         return 1;

@@ -86,8 +86,8 @@ int readAnalyseOptions(const std::vector<std::string>& args, AnalyseOptions& o, 
         };
     };
     const int status =
-        OptionParser("analyse", [] { return std::string(analyseHelp); })
-            .streams(out, err)
+        OptionParser(
+            "analyse", [] { return std::string(analyseHelp); }, out, err)
             .value({"--jobs"}, "a number", storeWhole(o.jobs, 1, 256))
             .value({"--seed"}, "a seed", storeSeed(seeds, seedGiven))
             .value({"--effort"}, "an effort",

@@ -2,11 +2,12 @@
 
 #include "data/locus_transects.h"
 #include "driver/schedule.h"
-#include "tools/analysis/cline_report.h"
 #include "tools/analysis/compare.h"
+#include "tools/commands/cline_report.h"
 #include "tools/formats/data_option.h"
 #include "tools/formats/options.h"
 #include "tools/formats/output_lock.h"
+#include "tools/formats/table.h"
 
 #include <cstdio>
 #include <ostream>
@@ -60,9 +61,10 @@ struct ClineOptions {
     bool redo = false;
 };
 
-int readClineOptions(const std::vector<std::string>& args, ClineOptions& o) {
+int readClineOptions(const RunContext& ctx, const std::vector<std::string>& args, ClineOptions& o) {
     ClineTails shape = ClineTails::none;
-    return OptionParser("cline", [] { return std::string(clineHelp); })
+    return OptionParser(
+               "cline", [] { return std::string(clineHelp); }, *ctx.out, *ctx.err)
         .value({"--data"}, "a file name",
                [&o](const std::string& name, const std::string& value) -> Problem {
                    if (!o.data.empty()) {
@@ -167,7 +169,7 @@ bool readLoci(std::ostream& err, const ClineOptions& o, std::vector<LocusTransec
 
 int clineCommand(RunContext& ctx, const std::vector<std::string>& args) {
     ClineOptions o;
-    const int status = readClineOptions(args, o);
+    const int status = readClineOptions(ctx, args, o);
     if (status >= 0) {
         return status;
     }
@@ -199,7 +201,7 @@ int clineCommand(RunContext& ctx, const std::vector<std::string>& args) {
         }
     }
     OutputLocks locks;
-    if (!lockOutputs(locks, "cline", names)) {
+    if (!lockOutputs(*ctx.err, locks, "cline", names)) {
         return 1;
     }
     std::vector<ClineData> data;

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
+#include <ostream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,7 +23,7 @@ DerivedStartFiles::~DerivedStartFiles() {
     rmdir(dir_.c_str());
 }
 
-std::string DerivedStartFiles::pathFor(const DataContext& data, int number,
+std::string DerivedStartFiles::pathFor(std::ostream& err, const DataContext& data, int number,
                                        const std::string& startName) {
     const DataContext* context = &data;
     struct stat status;
@@ -42,22 +42,22 @@ std::string DerivedStartFiles::pathFor(const DataContext& data, int number,
         std::string pattern =
             std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zonetool-start-XXXXXX";
         if (mkdtemp(&pattern[0]) == nullptr) {
-            std::cerr << "zonetool fit: cannot make a temporary directory for the derived start: "
-                      << std::strerror(errno) << "\n";
+            err << "zonetool fit: cannot make a temporary directory for the derived start: "
+                << std::strerror(errno) << "\n";
             return "";
         }
         dir_ = pattern;
     }
     const std::string path = dir_ + "/" + std::to_string(number) + ".txt";
     if (!writeResultFile(path, derivedStartText(data, model, borders), error)) {
-        std::cerr << "zonetool fit: cannot write the derived start: " << error << "\n";
+        err << "zonetool fit: cannot write the derived start: " << error << "\n";
         return "";
     }
     std::string command = "zonetool start " + std::to_string(number) + " --data " + context->path;
     for (const std::string& box : context->boxOptions) {
         command += " --box " + box;
     }
-    std::cerr << "zonetool fit: no " << startName << " here: fitting from the start derived from "
-              << context->path << " (" << command << "); write it with -o to keep it\n";
+    err << "zonetool fit: no " << startName << " here: fitting from the start derived from "
+        << context->path << " (" << command << "); write it with -o to keep it\n";
     return path;
 }

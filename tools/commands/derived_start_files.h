@@ -5,6 +5,7 @@
 
 #include "tools/formats/data_option.h"
 
+#include <ostream>
 #include <string>
 
 class DerivedStartFiles {
@@ -16,12 +17,14 @@ class DerivedStartFiles {
 
     // When `data` holds a --data transect (tools/formats/data_option.h) and `startName` (the start
     // file that model `number` would read, startvecN.txt) does not exist: writes the start that
-    // 'zonetool start' derives for the model, says so on standard error in one line ("zonetool
+    // 'zonetool start' derives for the model, says so on `err` in one line ("zonetool
     // fit: no startvec7.txt here: fitting from the start derived from mine.tsv (zonetool start
     // 7 --data mine.tsv); write it with -o to keep it") and returns its path. Otherwise, or
     // when borders.txt is needed and bad (the fit's own checks name it), returns the empty
     // text.
-    std::string pathFor(const DataContext& data, int number, const std::string& startName);
+    // Failures to write it are told on `err` as well.
+    std::string pathFor(std::ostream& err, const DataContext& data, int number,
+                        const std::string& startName);
 
   private:
     std::string dir_; // created on first use; empty before

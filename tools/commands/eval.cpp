@@ -1,6 +1,7 @@
 #include "tools/commands/eval.h"
+#include "driver/schedule.h"
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "models/model_table.h"
 #include "population/simulation_report.h"
 #include "tools/analysis/point_evaluation.h"
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
 const char* const evalHelp =
     "Usage: zonetool eval MODEL X0 X1 ... [--sites FILE] [--objective KIND]\n"
@@ -54,8 +56,8 @@ const char* const evalHelp =
 int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options, std::ostream& out,
                     std::ostream& err) {
     // Numbers may be negative, so only "--" starts an option.
-    return OptionParser("eval", [] { return evalHelp + parameterLines(); })
-        .streams(out, err)
+    return OptionParser(
+               "eval", [] { return evalHelp + parameterLines(); }, out, err)
         .value({"--sites"}, "a file name", storeText(options.sitesPath))
         .value({"--objective"}, "a value",
                [&options](const std::string& name, const std::string& value) -> Problem {
@@ -100,12 +102,10 @@ int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options, 
 
 namespace {
 
+// The sites table, written atomically. False with the reason in `error`.
 bool writeSites(const Transect& transect, const std::string& path,
-                const std::vector<Genotype>& predicted) {
-    std::ofstream out(path);
-    if (!out) {
-        return false;
-    }
+                const std::vector<Genotype>& predicted, std::string& error) {
+    std::ostringstream out;
     out << "site\tposition\tdistance\tobservedSS\tobservedSI\tobservedII\tpredictedSS\t"
            "predictedSI\tpredictedII\n";
     const std::vector<double> positions = axisPositions(transect);
@@ -122,8 +122,7 @@ bool writeSites(const Transect& transect, const std::string& path,
         }
         out << '\n';
     }
-    out.flush();
-    return static_cast<bool>(out);
+    return writeResultFile(path, out.str(), error);
 }
 
 } // namespace
@@ -190,10 +189,10 @@ int evalCommand(RunContext& ctx, const std::vector<std::string>& args) {
             *ctx.err << "settled: " << stateDescription(settled) << "\n";
         }
     }
+    std::string error;
     if (!options.sitesPath.empty() &&
-        !writeSites(ctx.data.data(), options.sitesPath, report.predictions)) {
-        *ctx.err << "zonetool eval: cannot write " << options.sitesPath << ": "
-                 << std::strerror(errno) << "\n";
+        !writeSites(ctx.data.data(), options.sitesPath, report.predictions, error)) {
+        *ctx.err << "zonetool eval: cannot write " << options.sitesPath << " (" << error << ")\n";
         return 1;
     }
     return 0;

@@ -4,7 +4,6 @@
 #include "models/objective_kind.h"
 #include "tools/formats/run_context.h"
 
-#include <iostream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -21,8 +20,8 @@ struct EvalOptions {
 
 // Reads the command line into `options`. Returns -1 when the command should go on, else the
 // exit status after the help or the usage error.
-int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options,
-                    std::ostream& out = std::cout, std::ostream& err = std::cerr);
+int readEvalOptions(const std::vector<std::string>& args, EvalOptions& options, std::ostream& out,
+                    std::ostream& err);
 
 // The command: zonetool eval MODEL X0 X1 ... [--sites FILE] [--objective KIND]. Returns the exit
 // status.

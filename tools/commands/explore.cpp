@@ -138,19 +138,21 @@ struct ExploreArguments {
     int collectBlocks = 0; // of --blocks
 };
 
-int readArguments(const DataContext& data, const std::vector<std::string>& args,
+int readArguments(const RunContext& ctx, const std::vector<std::string>& args,
                   ExploreArguments& a) {
+    const DataContext& data = ctx.data;
     SearchSettings& s = a.settings;
     int number = 0;
     const int status =
-        OptionParser("explore", [] { return std::string(exploreHelp); })
+        OptionParser(
+            "explore", [] { return std::string(exploreHelp); }, *ctx.out, *ctx.err)
             .optionPrefix("-")
             // A lone "-" is no option: it reads as a model and is refused as one.
             .unknownOption([](const std::string& arg) -> Problem {
                 return arg == "-" ? "" : "unknown option '" + arg + "'";
             })
             .flag({"--redo"}, [&a] { a.redo = true; })
-            .flag({"--verbose"}, [&s] { s.verbose = true; })
+            .flag({"--verbose"}, [&s, &ctx] { s.verbose = ctx.err; })
             .value({"--starts"}, "a value", storeWhole(s.searches, 1, 100000))
             .value({"--jobs"}, "a value", storeWhole(s.jobs, 1, 256))
             .value({"--budget"}, "a value", storeWhole(s.budget, 10, 100000000))
@@ -227,7 +229,7 @@ int readArguments(const DataContext& data, const std::vector<std::string>& args,
     for (const std::string& option : a.regionOptions) {
         std::string problem;
         if (!applyRegionOption(data, model, option, a.settings.regions, problem)) {
-            return usageError("explore", problem);
+            return usageError(*ctx.err, "explore", problem);
         }
     }
     if (a.prefix.empty()) {
@@ -241,15 +243,16 @@ int readArguments(const DataContext& data, const std::vector<std::string>& args,
 namespace {
 
 // Returns -1 when the starts are there, else the exit status after the message.
-int readStarts(const DataContext& data, const ModelEntry& model, const ExploreArguments& a,
+int readStarts(const RunContext& ctx, const ModelEntry& model, const ExploreArguments& a,
                SearchStarts& list, ExploreRun& run) {
+    const DataContext& data = ctx.data;
     const std::string startName = startFileName(a.modelText.c_str());
     StartVector user;
     if (exists(startName)) {
         if (readStartFile(startName, user) != StartFileStatus::ok ||
             user.start.size() < static_cast<std::size_t>(model.parameterCount)) {
-            std::cerr << "zonetool explore: " << startName << " holds no start vector of "
-                      << model.parameterCount << " values with its steps\n";
+            *ctx.err << "zonetool explore: " << startName << " holds no start vector of "
+                     << model.parameterCount << " values with its steps\n";
             return 1;
         }
         user.start.resize(static_cast<std::size_t>(model.parameterCount));
@@ -258,7 +261,7 @@ int readStarts(const DataContext& data, const ModelEntry& model, const ExploreAr
         const std::string outside = startBoxProblem(data, startName, model, user.start,
                                                     "it is not searched (the design starts are)");
         if (!outside.empty()) {
-            std::cerr << "zonetool explore: " << outside << "\n";
+            *ctx.err << "zonetool explore: " << outside << "\n";
             user.start.clear();
         }
     }
@@ -284,8 +287,9 @@ int readStarts(const DataContext& data, const ModelEntry& model, const ExploreAr
 }
 
 // One block of a run: its starts' outcomes into its part.
-int runBlock(const DataContext& data, const ModelEntry& model, const ExploreArguments& a,
+int runBlock(const RunContext& ctx, const ModelEntry& model, const ExploreArguments& a,
              const SearchStarts& list, const ExploreRun& run, const std::string& partName) {
+    const DataContext& data = ctx.data;
     const Stopwatch watch;
     const BlockRange range = blockRange(list.points.size(), a.block, a.blocks);
     const std::vector<StartOutcome> outcomes =
@@ -294,24 +298,24 @@ int runBlock(const DataContext& data, const ModelEntry& model, const ExploreArgu
     if (!writeResultFile(
             partName, explorePartJson(run, a.block, a.blocks, outcomes, watch.cpu(), watch.wall()),
             error, nullptr, a.redo ? ExistingFile::replace : ExistingFile::keep)) {
-        std::cerr << "zonetool explore: " << error << "\n";
+        *ctx.err << "zonetool explore: " << error << "\n";
         return 1;
     }
-    std::cout << "block " << a.block << " of " << a.blocks << ": ";
+    *ctx.out << "block " << a.block << " of " << a.blocks << ": ";
     if (range.end > range.first) {
-        std::cout << "searches " << range.first + 1 << " to " << range.end << " of "
-                  << list.points.size();
+        *ctx.out << "searches " << range.first + 1 << " to " << range.end << " of "
+                 << list.points.size();
     } else {
-        std::cout << "no search (" << list.points.size() << " searches in all)";
+        *ctx.out << "no search (" << list.points.size() << " searches in all)";
     }
-    std::cout << ", part " << partName << "\n";
+    *ctx.out << ", part " << partName << "\n";
     return 0;
 }
 
 // The outcomes of every part, in start order, into `map`. Names every part that is missing or
 // does not belong to the run and returns false if there is any.
-bool readParts(const ExploreArguments& a, const SearchStarts& list, const ExploreRun& run,
-               ExploreMap& map) {
+bool readParts(std::ostream& err, const ExploreArguments& a, const SearchStarts& list,
+               const ExploreRun& run, ExploreMap& map) {
     bool good = true;
     for (int k = 1; k <= a.blocks; k++) {
         const BlockRange range = blockRange(list.points.size(), k, a.blocks);
@@ -319,19 +323,20 @@ bool readParts(const ExploreArguments& a, const SearchStarts& list, const Explor
         if (!readExplorePart(explorePartName(a.prefix, k, a.blocks), run, k, a.blocks,
                              range.end - range.first, map.outcomes, map.cpuSeconds, map.wallSeconds,
                              error)) {
-            std::cerr << "zonetool explore: " << error << "\n";
+            err << "zonetool explore: " << error << "\n";
             good = false;
         }
     }
     if (!good) {
-        std::cerr << "zonetool explore: nothing merged\n";
+        err << "zonetool explore: nothing merged\n";
     }
     return good;
 }
 
 // The record, the figure and what goes to standard output, of a whole or a merged run.
-int writeMap(const DataContext& data, const ModelEntry& model, const ExploreArguments& a,
+int writeMap(const RunContext& ctx, const ModelEntry& model, const ExploreArguments& a,
              const ExploreMap& map, const std::string& recordName, const std::string& figureName) {
+    const DataContext& data = ctx.data;
     std::string error;
     ExploreMap ofLocus = map;
     ofLocus.locus = data.locus;
@@ -339,15 +344,15 @@ int writeMap(const DataContext& data, const ModelEntry& model, const ExploreArgu
     const ExistingFile existing = a.redo ? ExistingFile::replace : ExistingFile::keep;
     if (!writeResultFile(recordName, record, error, nullptr, existing) ||
         !writeResultFile(figureName, startValuesSvg(model, map), error, nullptr, existing)) {
-        std::cerr << "zonetool explore: " << error << "\n";
+        *ctx.err << "zonetool explore: " << error << "\n";
         return 1;
     }
     if (a.format == "json") {
-        std::cout << record;
+        *ctx.out << record;
     } else if (a.format == "tsv") {
-        std::cout << optimaTsv(model, map);
+        *ctx.out << optimaTsv(model, map);
     } else {
-        std::cout << optimaTable(model, map);
+        *ctx.out << optimaTable(model, map);
         // Optima of one value at distant points (a ridge, as where the cline vanishes) are
         // counted once more as one level.
         std::size_t levels = 0;
@@ -355,17 +360,17 @@ int writeMap(const DataContext& data, const ModelEntry& model, const ExploreArgu
             levels += k == 0 || !(std::fabs(map.optima[k].value - map.optima[k - 1].value) <=
                                   mergeValueTolerance);
         }
-        std::cout << map.outcomes.size() << " searches, " << map.optima.size()
-                  << (map.optima.size() == 1 ? " optimum" : " distinct optima") << " at " << levels
-                  << (levels == 1 ? " value" : " distinct values") << "; the best confirmed by "
-                  << map.confirmed << " of " << map.searches << " searches; CPU time "
-                  << formatNumber(map.cpuSeconds, 4) << " s, wall time "
-                  << formatNumber(map.wallSeconds, 4) << " s\n"
-                  << "objective " << objectiveName(map.objective) << "\n"
-                  << "record " << recordName << ", figure " << figureName << "\n";
+        *ctx.out << map.outcomes.size() << " searches, " << map.optima.size()
+                 << (map.optima.size() == 1 ? " optimum" : " distinct optima") << " at " << levels
+                 << (levels == 1 ? " value" : " distinct values") << "; the best confirmed by "
+                 << map.confirmed << " of " << map.searches << " searches; CPU time "
+                 << formatNumber(map.cpuSeconds, 4) << " s, wall time "
+                 << formatNumber(map.wallSeconds, 4) << " s\n"
+                 << "objective " << objectiveName(map.objective) << "\n"
+                 << "record " << recordName << ", figure " << figureName << "\n";
         const std::string warning = unconfirmedWarning(model, map.confirmed);
         if (!warning.empty()) {
-            std::cout << warning << "\n";
+            *ctx.out << warning << "\n";
         }
     }
     return 0;
@@ -376,7 +381,7 @@ int writeMap(const DataContext& data, const ModelEntry& model, const ExploreArgu
 int exploreCommand(RunContext& ctx, const std::vector<std::string>& args) {
     ExploreArguments a;
     const DataContext& data = ctx.data;
-    const int status = readArguments(data, args, a);
+    const int status = readArguments(ctx, args, a);
     if (status >= 0) {
         return status;
     }
@@ -395,7 +400,7 @@ int exploreCommand(RunContext& ctx, const std::vector<std::string>& args) {
                                                  ? std::vector<std::string>{partName}
                                                  : std::vector<std::string>{recordName, figureName};
     OutputLocks locks;
-    if (!lockOutputs(locks, "explore", outputs)) {
+    if (!lockOutputs(*ctx.err, locks, "explore", outputs)) {
         return 1;
     }
     // A stop signal removes the locks, and the temporary file of a write under way.
@@ -417,24 +422,24 @@ int exploreCommand(RunContext& ctx, const std::vector<std::string>& args) {
     }
     SearchStarts list;
     ExploreRun run;
-    const int startStatus = readStarts(data, model, a, list, run);
+    const int startStatus = readStarts(ctx, model, a, list, run);
     if (startStatus >= 0) {
         return startStatus;
     }
     if (a.block > 0) {
-        return runBlock(data, model, a, list, run, partName);
+        return runBlock(ctx, model, a, list, run, partName);
     }
     if (!a.collect) {
-        return writeMap(data, model, a, runSearch(data, model, a.settings, list), recordName,
+        return writeMap(ctx, model, a, runSearch(data, model, a.settings, list), recordName,
                         figureName);
     }
     ExploreMap map = emptyMap(data, model, a.settings);
-    if (!readParts(a, list, run, map)) {
+    if (!readParts(*ctx.err, a, list, run, map)) {
         return 1;
     }
     const Stopwatch watch;
     finishMap(data, model, a.settings, map);
     map.cpuSeconds += watch.cpu();
     map.wallSeconds += watch.wall();
-    return writeMap(data, model, a, map, recordName, figureName);
+    return writeMap(ctx, model, a, map, recordName, figureName);
 }

@@ -80,7 +80,7 @@ int fitSeveral(const RunContext& ctx, const FitOptions& a) {
     }
     // Taken before anything is checked, so that no second run passes the checks meanwhile.
     OutputLocks locks;
-    if (!lockOutputs(locks, "fit", lockedNames)) {
+    if (!lockOutputs(*ctx.err, locks, "fit", lockedNames)) {
         return 1;
     }
     if (!a.redo) {
@@ -102,7 +102,7 @@ int fitSeveral(const RunContext& ctx, const FitOptions& a) {
     inputs.checkStartContents = true;
     for (int model : a.models) {
         const std::string startName = startFileName(std::to_string(model).c_str());
-        const std::string derivedPath = derived.pathFor(ctx.data, model, startName);
+        const std::string derivedPath = derived.pathFor(*ctx.err, ctx.data, model, startName);
         for (FitDescription& job : jobs) {
             if (job.model == model && !derivedPath.empty()) {
                 job.startPath = derivedPath;
@@ -131,7 +131,7 @@ int fitSeveral(const RunContext& ctx, const FitOptions& a) {
 
 int fitCommand(RunContext& ctx, const std::vector<std::string>& args) {
     FitOptions options;
-    const int status = readFitOptions(args, options);
+    const int status = readFitOptions(args, options, *ctx.out, *ctx.err);
     if (status >= 0) {
         return status;
     }

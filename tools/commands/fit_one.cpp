@@ -128,7 +128,7 @@ int fitOne(const RunContext& ctx, FitOptions a, StartOrigin origin) {
     // start derived from the data.
     DerivedStartFiles derived;
     if (a.startPath.empty()) {
-        a.startPath = derived.pathFor(ctx.data, a.models.front(), ownStart);
+        a.startPath = derived.pathFor(*ctx.err, ctx.data, a.models.front(), ownStart);
         if (!a.startPath.empty()) {
             origin = StartOrigin::derived;
         }
@@ -138,7 +138,8 @@ int fitOne(const RunContext& ctx, FitOptions a, StartOrigin origin) {
     fit.data = &ctx.data;
     // Taken before anything is checked, so that no second run passes the checks meanwhile.
     OutputLocks locks;
-    if (!lockOutputs(locks, "fit", {fit.files.result, fit.files.checkpoint, fit.files.trace})) {
+    if (!lockOutputs(*ctx.err, locks, "fit",
+                     {fit.files.result, fit.files.checkpoint, fit.files.trace})) {
         return 1;
     }
     if (!a.redo && !refuseOverwrite(*ctx.err, guardedNames(fit))) {

@@ -133,9 +133,10 @@ std::string wholeHelp() {
 }
 
 // The plain fits: one, or models times seeds.
-int readPlainOptions(const std::vector<std::string>& args, FitOptions& o) {
+int readPlainOptions(const std::vector<std::string>& args, FitOptions& o, std::ostream& out,
+                     std::ostream& err) {
     constexpr std::size_t maxSeeds = 10000;
-    return OptionParser("fit", wholeHelp)
+    return OptionParser("fit", wholeHelp, out, err)
         .value({"--seed"}, "a value", storeSeed(o.seeds, o.seedGiven))
         .value({"--seeds"}, "a value", storeSeedList(o.seeds, maxSeeds, o.seedsGiven))
         .value({"--jobs"}, "a value", storeWhole(o.jobs, 1, 256))
@@ -196,7 +197,8 @@ int readPlainOptions(const std::vector<std::string>& args, FitOptions& o) {
 }
 
 // The fits from explored optima: MODEL --from RECORD, with --best K or --optimum I.
-int readFromOptions(const std::vector<std::string>& args, FitOptions& o) {
+int readFromOptions(const std::vector<std::string>& args, FitOptions& o, std::ostream& out,
+                    std::ostream& err) {
     // --result, --checkpoint and --trace name the files of the one fit of --optimum.
     bool fitFileGiven = false;
     auto storeFitFile = [&o, &fitFileGiven](const std::string& name,
@@ -207,7 +209,7 @@ int readFromOptions(const std::vector<std::string>& args, FitOptions& o) {
                                                       : o.tracePath)(name, value);
     };
     int model = 0;
-    return OptionParser("fit", wholeHelp)
+    return OptionParser("fit", wholeHelp, out, err)
         .unknownOption([](const std::string& arg) -> Problem {
             return "'" + arg + "' does not go with --from";
         })
@@ -266,11 +268,13 @@ int readFromOptions(const std::vector<std::string>& args, FitOptions& o) {
 
 } // namespace
 
-int readFitOptions(const std::vector<std::string>& args, FitOptions& options) {
+int readFitOptions(const std::vector<std::string>& args, FitOptions& options, std::ostream& out,
+                   std::ostream& err) {
     for (const std::string& arg : args) {
         if (arg == "--from") {
             options.from = true;
         }
     }
-    return options.from ? readFromOptions(args, options) : readPlainOptions(args, options);
+    return options.from ? readFromOptions(args, options, out, err)
+                        : readPlainOptions(args, options, out, err);
 }

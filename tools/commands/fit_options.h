@@ -5,6 +5,7 @@
 #include "models/objective_kind.h"
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,9 @@ struct FitOptions {
 
 // Reads the command line into `options` and checks it. With --from anywhere among `args` only
 // the options of fits from explored optima are known. Returns -1 when the command should go
-// on, else the exit status after the help or the usage error.
-int readFitOptions(const std::vector<std::string>& args, FitOptions& options);
+// on, else the exit status after the help (to `out`) or the usage error (to `err`).
+int readFitOptions(const std::vector<std::string>& args, FitOptions& options, std::ostream& out,
+                   std::ostream& err);
 
 // The help of `zonetool fit`: the plain fits, then the fits from explored optima.
 extern const char* const fitHelp;

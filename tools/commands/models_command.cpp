@@ -51,8 +51,8 @@ std::string modelListing(const DataContext& data) {
 
 int modelsCommand(RunContext& ctx, const std::vector<std::string>& args) {
     // No options at all: "--x" is as unexpected as "x".
-    const int status = OptionParser("models", [] { return std::string(modelsHelp); })
-                           .streams(*ctx.out, *ctx.err)
+    const int status = OptionParser(
+                           "models", [] { return std::string(modelsHelp); }, *ctx.out, *ctx.err)
                            .optionPrefix("")
                            .parse(args);
     if (status >= 0) {

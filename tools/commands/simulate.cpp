@@ -86,11 +86,12 @@ struct SimulateArguments {
 };
 
 // Returns -1 when the arguments are good, else the exit status after the message.
-int readArguments(const std::vector<std::string>& args, SimulateArguments& a) {
+int readArguments(const RunContext& ctx, const std::vector<std::string>& args,
+                  SimulateArguments& a) {
     for (std::size_t i = 0; i < args.size(); i++) {
         const std::string& arg = args[i];
         if (isHelp(arg)) {
-            std::cout << simulateHelp;
+            *ctx.out << simulateHelp;
             return 0;
         }
         if (arg == "--like-data") {
@@ -99,7 +100,7 @@ int readArguments(const std::vector<std::string>& args, SimulateArguments& a) {
             a.redo = true;
         } else if (arg == "--seed" || arg == "-o" || arg == "--samples" || arg == "--objective") {
             if (i + 1 >= args.size()) {
-                return usageError("simulate", arg + " needs a value");
+                return usageError(*ctx.err, "simulate", arg + " needs a value");
             }
             const std::string& value = args[++i];
             std::uint64_t number = 0;
@@ -108,36 +109,37 @@ int readArguments(const std::vector<std::string>& args, SimulateArguments& a) {
             } else if (arg == "--objective") {
                 const Problem problem = storeObjective(a.objective)(arg, value);
                 if (!problem.empty()) {
-                    return usageError("simulate", problem);
+                    return usageError(*ctx.err, "simulate", problem);
                 }
             } else if (arg == "--seed") {
                 if (!parseSeed(value, a.seed)) {
-                    return usageError("simulate", "--seed needs a whole number from 0 to "
-                                                  "18446744073709551615, not '" +
-                                                      value + "'");
+                    return usageError(*ctx.err, "simulate",
+                                      "--seed needs a whole number from 0 to "
+                                      "18446744073709551615, not '" +
+                                          value + "'");
                 }
                 a.seedGiven = true;
             } else if (!parseSeed(value, number) || number < 1 || number > 1000000) {
-                return usageError("simulate",
+                return usageError(*ctx.err, "simulate",
                                   "--samples needs a whole number from 1 to 1000000, not '" +
                                       value + "'");
             } else {
                 a.samples = static_cast<int>(number);
             }
         } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
-            return usageError("simulate", "unknown option '" + arg + "'");
+            return usageError(*ctx.err, "simulate", "unknown option '" + arg + "'");
         } else {
             a.positional.push_back(arg);
         }
     }
     if (a.samples > 0 && a.likeData) {
-        return usageError("simulate", "give either --samples or --like-data, not both");
+        return usageError(*ctx.err, "simulate", "give either --samples or --like-data, not both");
     }
     if (!a.seedGiven) {
-        return usageError("simulate", "missing --seed S");
+        return usageError(*ctx.err, "simulate", "missing --seed S");
     }
     if (a.outputPath.empty()) {
-        return usageError("simulate", "missing -o FILE");
+        return usageError(*ctx.err, "simulate", "missing -o FILE");
     }
     return -1;
 }
@@ -152,7 +154,7 @@ int simulateCommand(RunContext& ctx, const std::vector<std::string>& givenArgs) 
         return dataStatus;
     }
     SimulateArguments a;
-    const int status = readArguments(args, a);
+    const int status = readArguments(ctx, args, a);
     if (status >= 0) {
         return status;
     }
@@ -179,7 +181,7 @@ int simulateCommand(RunContext& ctx, const std::vector<std::string>& givenArgs) 
                               std::to_string(x.size()) + " given");
     }
     OutputLocks locks;
-    if (!lockOutputs(locks, "simulate", {a.outputPath})) {
+    if (!lockOutputs(*ctx.err, locks, "simulate", {a.outputPath})) {
         return 1;
     }
     struct stat existing;

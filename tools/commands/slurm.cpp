@@ -154,8 +154,55 @@ OptionParser::ValueSetter exploreOption(SlurmArguments& a, OptionParser::ValueSe
     };
 }
 
-int readArguments(const DataContext& data, const std::vector<std::string>& args,
-                  SlurmArguments& a) {
+// What is wrong with the options read into `a` taken together, empty when nothing is; with
+// --explore and no --blocks, sets the blocks.
+Problem combinationProblem(const DataContext& data, SlurmArguments& a) {
+    if (!a.profile && (!a.parameters.empty() || !a.result.empty() || !a.profileOptions.empty())) {
+        return "--parameters, --result, --units and --step need --profile";
+    }
+    if (!a.explore && a.exploreOptions) {
+        return "--starts, --blocks, --budget, --seed, --best and --region need --explore";
+    }
+    if (a.explore) {
+        const ModelEntry& model = *findModel(a.models.front());
+        std::vector<Region> regions = defaultRegions(data, model);
+        for (const std::string& region : a.regions) {
+            std::string problem;
+            if (!applyRegionOption(data, model, region, regions, problem)) {
+                return problem;
+            }
+        }
+    }
+    if (a.explore && a.blocks > a.starts) {
+        return "--blocks (" + std::to_string(a.blocks) + ") must not exceed --starts (" +
+               std::to_string(a.starts) + ")";
+    }
+    if (a.explore && a.blocks == 0) {
+        a.blocks = std::min(8, a.starts);
+    }
+    if (a.profile && a.result.find('/') != std::string::npos) {
+        return "--result needs a file of the working directory, not '" + a.result + "'";
+    }
+    // A fit told to stop before it has started would requeue itself for ever.
+    if (!a.profile && !a.request.time.empty() &&
+        a.request.signalLead >= timeSeconds(a.request.time)) {
+        return "--signal-lead (" + std::to_string(a.request.signalLead) +
+               " s) must be shorter than --time (" + std::to_string(timeSeconds(a.request.time)) +
+               " s)";
+    }
+    if (a.submit && a.script.empty()) {
+        return "--submit needs -o SCRIPT: requeued tasks and later "
+               "submissions read the script";
+    }
+    if ((a.explore ? static_cast<std::size_t>(a.best) : a.models.size()) * a.seeds.size() >
+        maxTasks) {
+        return "more than " + std::to_string(maxTasks) + " tasks";
+    }
+    return "";
+}
+
+int readArguments(const RunContext& ctx, const std::vector<std::string>& args, SlurmArguments& a) {
+    const DataContext& data = ctx.data;
     // Passed on to each profile task as given.
     const auto profileOption = [&a](const std::string& name, const std::string& value) -> Problem {
         double number = 0.0;
@@ -166,7 +213,8 @@ int readArguments(const DataContext& data, const std::vector<std::string>& args,
         a.profileOptions.push_back(value);
         return "";
     };
-    OptionParser parser("slurm", [] { return std::string(slurmHelp); });
+    OptionParser parser(
+        "slurm", [] { return std::string(slurmHelp); }, *ctx.out, *ctx.err);
     parser.optionPrefix("-")
         .flag({"--submit"}, [&a] { a.submit = true; })
         .flag({"--redo"}, [&a] { a.redo = true; })
@@ -247,51 +295,8 @@ int readArguments(const DataContext& data, const std::vector<std::string>& args,
     if (status >= 0) {
         return status;
     }
-    if (!a.profile && (!a.parameters.empty() || !a.result.empty() || !a.profileOptions.empty())) {
-        return usageError("slurm", "--parameters, --result, --units and --step need --profile");
-    }
-    if (!a.explore && a.exploreOptions) {
-        return usageError(
-            "slurm", "--starts, --blocks, --budget, --seed, --best and --region need --explore");
-    }
-    if (a.explore) {
-        const ModelEntry& model = *findModel(a.models.front());
-        std::vector<Region> regions = defaultRegions(data, model);
-        for (const std::string& region : a.regions) {
-            std::string problem;
-            if (!applyRegionOption(data, model, region, regions, problem)) {
-                return usageError("slurm", problem);
-            }
-        }
-    }
-    if (a.explore && a.blocks > a.starts) {
-        return usageError("slurm", "--blocks (" + std::to_string(a.blocks) +
-                                       ") must not exceed --starts (" + std::to_string(a.starts) +
-                                       ")");
-    }
-    if (a.explore && a.blocks == 0) {
-        a.blocks = std::min(8, a.starts);
-    }
-    if (a.profile && a.result.find('/') != std::string::npos) {
-        return usageError("slurm",
-                          "--result needs a file of the working directory, not '" + a.result + "'");
-    }
-    // A fit told to stop before it has started would requeue itself for ever.
-    if (!a.profile && !a.request.time.empty() &&
-        a.request.signalLead >= timeSeconds(a.request.time)) {
-        return usageError("slurm", "--signal-lead (" + std::to_string(a.request.signalLead) +
-                                       " s) must be shorter than --time (" +
-                                       std::to_string(timeSeconds(a.request.time)) + " s)");
-    }
-    if (a.submit && a.script.empty()) {
-        return usageError("slurm", "--submit needs -o SCRIPT: requeued tasks and later "
-                                   "submissions read the script");
-    }
-    if ((a.explore ? static_cast<std::size_t>(a.best) : a.models.size()) * a.seeds.size() >
-        maxTasks) {
-        return usageError("slurm", "more than " + std::to_string(maxTasks) + " tasks");
-    }
-    return -1;
+    const Problem problem = combinationProblem(data, a);
+    return problem.empty() ? -1 : usageError(*ctx.err, "slurm", problem);
 }
 
 bool exists(const std::string& path) {
@@ -516,32 +521,32 @@ Plan planExploreArray(const DataContext& data, const SlurmArguments& a, const Sc
 }
 
 // Submits the four jobs of a search by the script's own "submit", and prints their ids.
-int submitExplore(const std::string& script) {
+int submitExplore(const RunContext& ctx, const std::string& script) {
     const std::string path = script[0] == '/' ? script : currentDirectory() + "/" + script;
     std::string out;
     const int status = runCaptured("bash", {path, "submit"}, out);
-    std::cout << out << std::flush;
+    *ctx.out << out << std::flush;
     if (status != 0) {
-        std::cerr << "zonetool slurm: bash " << script << " submit failed (exit status " << status
-                  << ")\n";
+        *ctx.err << "zonetool slurm: bash " << script << " submit failed (exit status " << status
+                 << ")\n";
         return 1;
     }
     return 0;
 }
 
-int submit(const std::string& script, bool profile) {
+int submit(const RunContext& ctx, const std::string& script, bool profile) {
     const std::string path = script[0] == '/' ? script : currentDirectory() + "/" + script;
     std::string out;
     int status = runCaptured("sbatch", {"--parsable", path}, out);
     const std::string array = parsableJobId(out);
     if (status != 0 || array.empty()) {
-        std::cerr << "zonetool slurm: sbatch did not submit " << script
-                  << (status < 0 ? ": cannot run sbatch: " + std::string(std::strerror(errno))
-                                 : " (exit status " + std::to_string(status) + ")")
-                  << "\n";
+        *ctx.err << "zonetool slurm: sbatch did not submit " << script
+                 << (status < 0 ? ": cannot run sbatch: " + std::string(std::strerror(errno))
+                                : " (exit status " + std::to_string(status) + ")")
+                 << "\n";
         return 1;
     }
-    std::cout << "array job " << array << "\n" << std::flush;
+    *ctx.out << "array job " << array << "\n" << std::flush;
     const std::string jobName = profile ? "zonefit-profile-collect" : "zonefit-collect";
     status = runCaptured("sbatch",
                          {"--parsable", "--dependency=afterany:" + array, "--array=0",
@@ -549,12 +554,12 @@ int submit(const std::string& script, bool profile) {
                          out);
     const std::string collect = parsableJobId(out);
     if (status != 0 || collect.empty()) {
-        std::cerr << "zonetool slurm: sbatch did not submit the collecting job (exit status "
-                  << status << "); submit it with: sbatch --dependency=afterany:" << array
-                  << " --array=0 " << script << " collect\n";
+        *ctx.err << "zonetool slurm: sbatch did not submit the collecting job (exit status "
+                 << status << "); submit it with: sbatch --dependency=afterany:" << array
+                 << " --array=0 " << script << " collect\n";
         return 1;
     }
-    std::cout << "collecting job " << collect << "\n" << std::flush;
+    *ctx.out << "collecting job " << collect << "\n" << std::flush;
     return 0;
 }
 
@@ -635,12 +640,12 @@ bool scriptPlaceOf(const DataContext& data, ScriptPlace& place) {
 
 int slurmCommand(RunContext& ctx, const std::vector<std::string>& args) {
     SlurmArguments a;
-    const int status = readArguments(ctx.data, args, a);
+    const int status = readArguments(ctx, args, a);
     if (status >= 0) {
         return status;
     }
     OutputLocks locks;
-    if (!lockOutputs(locks, "slurm", {a.script})) {
+    if (!lockOutputs(*ctx.err, locks, "slurm", {a.script})) {
         return 1;
     }
     ScriptPlace place;
@@ -697,5 +702,5 @@ int slurmCommand(RunContext& ctx, const std::vector<std::string>& args) {
     if (!a.submit) {
         return 0;
     }
-    return a.explore ? submitExplore(a.script) : submit(a.script, a.profile);
+    return a.explore ? submitExplore(ctx, a.script) : submit(ctx, a.script, a.profile);
 }

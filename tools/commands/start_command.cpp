@@ -1,6 +1,6 @@
 #include "tools/commands/start_command.h"
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "driver/schedule.h"
 #include "tools/analysis/derived_start.h"
 #include "tools/analysis/point_evaluation.h"
@@ -121,7 +121,8 @@ std::string derivedStartText(const DataContext& data, const ModelEntry& model,
 int startCommand(RunContext& ctx, const std::vector<std::string>& args) {
     StartOptions o;
     const int status =
-        OptionParser("start", [] { return std::string(startHelp); })
+        OptionParser(
+            "start", [] { return std::string(startHelp); }, *ctx.out, *ctx.err)
             .value({"-o"}, "a file name", storeText(o.outputPath))
             .flag({"--borders"}, [&o] { o.borders = true; })
             .flag({"--redo"}, [&o] { o.redo = true; })

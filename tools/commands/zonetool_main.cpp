@@ -1,18 +1,18 @@
 #include "tools/commands/zonetool_main.h"
 
-#include "tools/analysis/compare.h"
-#include "tools/analysis/plot.h"
-#include "tools/analysis/profile.h"
-#include "tools/analysis/summary.h"
 #include "tools/commands/analyse.h"
 #include "tools/commands/cline_command.h"
+#include "tools/commands/compare_command.h"
 #include "tools/commands/eval.h"
 #include "tools/commands/explore.h"
 #include "tools/commands/fit.h"
 #include "tools/commands/models_command.h"
+#include "tools/commands/plot_command.h"
+#include "tools/commands/profile_command.h"
 #include "tools/commands/simulate.h"
 #include "tools/commands/slurm.h"
 #include "tools/commands/start_command.h"
+#include "tools/commands/summary_command.h"
 #include "tools/formats/cli.h"
 #include "tools/formats/data_option.h"
 #include "tools/formats/fit_record.h"
@@ -91,9 +91,7 @@ int runZonetool(const std::vector<std::string>& args, std::ostream& out, std::os
         }
         for (const Command& c : commands) {
             if (rest[0] == c.name) {
-                RunContext ctx;
-                ctx.out = &out;
-                ctx.err = &err;
+                RunContext ctx(out, err);
                 return c.run(ctx, {"--help"});
             }
         }
@@ -104,9 +102,7 @@ int runZonetool(const std::vector<std::string>& args, std::ostream& out, std::os
             continue;
         }
         // One context for everything the command does, fits on worker threads included.
-        RunContext ctx;
-        ctx.out = &out;
-        ctx.err = &err;
+        RunContext ctx(out, err);
         if (!c.takesData) {
             return c.run(ctx, rest);
         }

@@ -5,11 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
-
-int usageError(const std::string& command, const std::string& problem) {
-    return usageError(std::cerr, command, problem);
-}
+#include <ostream>
 
 int usageError(std::ostream& err, const std::string& command, const std::string& problem) {
     err << "zonetool" << (command.empty() ? "" : " " + command) << ": " << problem << "\n"

@@ -8,10 +8,8 @@
 #include <string>
 #include <vector>
 
-// Writes "zonetool COMMAND: PROBLEM" and the pointer to the command's help to standard error,
-// and returns the exit status of bad arguments, 2.
-int usageError(const std::string& command, const std::string& problem);
-// The same, written to `err`.
+// Writes "zonetool COMMAND: PROBLEM" and the pointer to the command's help to `err` (the
+// command's standard error), and returns the exit status of bad arguments, 2.
 int usageError(std::ostream& err, const std::string& command, const std::string& problem);
 
 // Whether `argument` asks for help (--help or -h).

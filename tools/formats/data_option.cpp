@@ -1,6 +1,6 @@
 #include "tools/formats/data_option.h"
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 #include "data/locus_transects.h"
 #include "tools/formats/cli.h"
 
@@ -157,7 +157,7 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
         }
         if (lociOption) {
             if (lociGiven) {
-                return usageError(command, "--loci is given twice");
+                return usageError(err, command, "--loci is given twice");
             }
             lociGiven = true;
             lociList = value;
@@ -200,11 +200,12 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
             const std::size_t comma = lociList.find(',', from);
             const std::string name = lociList.substr(from, comma - from);
             if (name.empty()) {
-                return usageError(command, "--loci needs locus names separated by commas, or all");
+                return usageError(err, command,
+                                  "--loci needs locus names separated by commas, or all");
             }
             for (const std::string& earlier : context.loci) {
                 if (earlier == name) {
-                    return usageError(command, "--loci names locus '" + name + "' twice");
+                    return usageError(err, command, "--loci names locus '" + name + "' twice");
                 }
             }
             context.loci.push_back(name);
@@ -214,10 +215,10 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
             from = comma + 1;
         }
         if (!locusName.empty()) {
-            return usageError(command, "--loci and --locus cannot be used together");
+            return usageError(err, command, "--loci and --locus cannot be used together");
         }
         if (!dataGiven) {
-            return usageError(command, "--loci needs --data FILE, a file with a locus column");
+            return usageError(err, command, "--loci needs --data FILE, a file with a locus column");
         }
     }
     if (dataGiven) {

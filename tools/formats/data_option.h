@@ -7,7 +7,6 @@
 #include "models/model_table.h"
 #include "models/scaled_boxes.h"
 
-#include <iostream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -54,8 +53,7 @@ struct DataContext {
 //   "Error in NAME: no locus 'L' (the loci are A, B, C)" (status 1).
 // The messages go to `err`.
 int readDataOptions(const std::string& command, const std::vector<std::string>& args,
-                    std::vector<std::string>& rest, DataContext& context,
-                    std::ostream& err = std::cerr);
+                    std::vector<std::string>& rest, DataContext& context, std::ostream& err);
 
 // The FNV-1a 64-bit hash of `bytes`, as 16 lower-case hexadecimal digits.
 std::string fnv1a64(const std::string& bytes);

@@ -4,12 +4,8 @@
 #include "tools/formats/results.h"
 #include "tools/formats/table.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace {
@@ -45,52 +41,54 @@ void listRecords(const std::string& dir, bool recursive, std::vector<std::string
     }
 }
 
-std::string textOf(const nlohmann::json& j) {
-    return j.is_string() ? j.get<std::string>() : std::string();
-}
-
-// The fits of one record that match; false when the file is no cline record.
-bool readRecord(const std::string& path, const std::string& checksum, const std::string& locus,
-                int individuals, std::vector<DescriptiveRow>& rows) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    // The parser's failure is a discarded value, not an exception.
-    const nlohmann::json doc = nlohmann::json::parse(text.str(), nullptr, false);
-    if (!in || !doc.is_object() ||
-        textOf(doc.value("record", nlohmann::json())) != "zonetool cline" ||
-        !doc.contains("fits") || !doc["fits"].is_array()) {
-        return false;
+// The fits of one record that match, into `rows`. Returns the warning that skips the file
+// (one that cannot be read, is no JSON, or is no cline record), empty when it was read.
+std::string readRecord(const std::string& path, const std::string& checksum,
+                       const std::string& locus, int individuals,
+                       std::vector<DescriptiveRow>& rows) {
+    Json doc;
+    std::string error;
+    if (!readJsonFile(path, "cline record", doc, error)) {
+        return "warning: " + error + "; skipped";
     }
-    const nlohmann::json& data =
-        doc.contains("data_checksum") ? doc["data_checksum"] : nlohmann::json();
-    if (textOf(data) != checksum) {
-        return true;
+    const std::string notARecord =
+        "warning: " + path + " is no record of 'zonetool cline'; skipped";
+    const Json* fits = jsonMember(doc, "fits");
+    if (jsonTextOr(jsonMember(doc, "record")) != "zonetool cline" || fits == nullptr ||
+        !fits->is_array()) {
+        return notARecord;
     }
-    for (const nlohmann::json& fit : doc["fits"]) {
-        if (!fit.is_object() || !fit.contains("value") || !fit["value"].is_number() ||
-            !fit.contains("parameters") || !fit["parameters"].is_array()) {
-            return false;
+    if (jsonTextOr(jsonMember(doc, "data_checksum")) != checksum) {
+        return "";
+    }
+    std::vector<DescriptiveRow> found;
+    for (const Json& fit : *fits) {
+        const Json* value = jsonMember(fit, "value");
+        const Json* parameters = jsonMember(fit, "parameters");
+        if (value == nullptr || !value->is_number() || parameters == nullptr ||
+            !parameters->is_array()) {
+            return notARecord;
         }
-        const nlohmann::json& l = fit.contains("locus") ? fit["locus"] : nlohmann::json();
-        if (l.is_null() ? !locus.empty() : textOf(l) != locus) {
+        const Json* l = jsonMember(fit, "locus");
+        if (l == nullptr || l->is_null() ? !locus.empty() : jsonTextOr(l) != locus) {
             continue;
         }
         DescriptiveRow row;
         row.path = path;
-        row.shape = textOf(fit.value("shape", nlohmann::json()));
-        row.fis = textOf(fit.value("fis", nlohmann::json()));
-        row.ends = textOf(fit.value("ends", nlohmann::json()));
-        row.axis = textOf(fit.value("axis", nlohmann::json()));
+        row.shape = jsonTextOr(jsonMember(fit, "shape"));
+        row.fis = jsonTextOr(jsonMember(fit, "fis"));
+        row.ends = jsonTextOr(jsonMember(fit, "ends"));
+        row.axis = jsonTextOr(jsonMember(fit, "axis"));
         // k counts the parameters the fit estimated.
-        row.k = static_cast<int>(fit["parameters"].size());
-        row.value = fit["value"].get<double>();
+        row.k = static_cast<int>(parameters->size());
+        row.value = value->get<double>();
         const double k = row.k;
         row.aic = 2.0 * k + 2.0 * row.value;
         row.aicc = row.aic + 2.0 * k * (k + 1.0) / (individuals - k - 1.0);
-        rows.push_back(row);
+        found.push_back(row);
     }
-    return true;
+    rows.insert(rows.end(), found.begin(), found.end());
+    return "";
 }
 
 void setDeltas(std::vector<DescriptiveRow>& rows, double lowestAicc) {
@@ -122,12 +120,10 @@ std::vector<DescriptiveRow> findDescriptiveFits(const std::vector<std::string>& 
     }
     std::vector<DescriptiveRow> rows;
     for (const std::string& path : paths) {
-        std::vector<DescriptiveRow> found;
-        if (!readRecord(path, checksum, locus, individuals, found)) {
-            warnings.push_back("warning: " + path + " is no record of 'zonetool cline'; skipped");
-            continue;
+        const std::string warning = readRecord(path, checksum, locus, individuals, rows);
+        if (!warning.empty()) {
+            warnings.push_back(warning);
         }
-        rows.insert(rows.end(), found.begin(), found.end());
     }
     return rows;
 }

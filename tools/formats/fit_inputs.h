@@ -2,7 +2,7 @@
 // at once rather than after the hours of the fits before the one that reads it.
 #pragma once
 
-#include "data/active_transect.h"
+#include "data/builtin_transect.h"
 
 #include <string>
 #include <utility>

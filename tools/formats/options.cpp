@@ -3,14 +3,14 @@
 #include "tools/formats/cli.h"
 
 #include <cmath>
-#include <iostream>
 
 Problem notAModel(const std::string& text) {
     return "MODEL must be a model number from 1 to 10, not '" + text + "'";
 }
 
-OptionParser::OptionParser(std::string command, std::function<std::string()> help)
-    : command_(std::move(command)), help_(std::move(help)) {}
+OptionParser::OptionParser(std::string command, std::function<std::string()> help,
+                           std::ostream& out, std::ostream& err)
+    : out_(&out), err_(&err), command_(std::move(command)), help_(std::move(help)) {}
 
 OptionParser& OptionParser::optionPrefix(std::string prefix) {
     prefix_ = std::move(prefix);

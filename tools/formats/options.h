@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
-#include <iostream>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -31,21 +30,15 @@ class OptionParser {
     // Stores a value and says what is wrong with it: the option as typed, the value.
     using ValueSetter = std::function<Problem(const std::string& name, const std::string& value)>;
 
-    // `command` as in "zonetool fit"; `help` gives the text that --help prints.
-    OptionParser(std::string command, std::function<std::string()> help);
+    // `command` as in "zonetool fit"; `help` gives the text that --help prints to `out`; usage
+    // errors go to `err` (both the command's streams, not owned, outliving the parser).
+    OptionParser(std::string command, std::function<std::string()> help, std::ostream& out,
+                 std::ostream& err);
 
     // Options start with "--" unless set otherwise here ("-" makes "-x" unknown as well;
     // positional arguments then cannot start with '-'; "" makes every argument that is not a
     // declared option positional).
     OptionParser& optionPrefix(std::string prefix);
-    // Where --help and usage errors are written (not owned; standard output and error by
-    // default).
-    OptionParser& streams(std::ostream& out, std::ostream& err) {
-        out_ = &out;
-        err_ = &err;
-        return *this;
-    }
-
     // The problem of an argument that starts with the option prefix but is no declared option;
     // an empty problem takes it as positional instead. Without this: "unknown option 'X'".
     OptionParser& unknownOption(std::function<Problem(const std::string& argument)> problem);
@@ -78,8 +71,8 @@ class OptionParser {
     };
     const Option* find(const std::string& argument) const;
 
-    std::ostream* out_ = &std::cout; // the help
-    std::ostream* err_ = &std::cerr; // usage errors
+    std::ostream* out_; // the help
+    std::ostream* err_; // usage errors
 
     std::string command_;
     std::function<std::string()> help_;

@@ -10,7 +10,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
-#include <iostream>
 #include <pthread.h>
 #include <sstream>
 #include <unistd.h>
@@ -343,7 +342,7 @@ bool OutputLocks::take(const std::vector<std::string>& names, const LockHolder& 
     return true;
 }
 
-bool lockOutputs(OutputLocks& locks, const std::string& command,
+bool lockOutputs(std::ostream& err, OutputLocks& locks, const std::string& command,
                  const std::vector<std::string>& names) {
     const std::vector<std::string>& line = recordedCommandLine();
     std::string text;
@@ -356,10 +355,10 @@ bool lockOutputs(OutputLocks& locks, const std::string& command,
     std::vector<std::string> warnings;
     const bool taken = locks.take(names, thisProcess(text), error, warnings);
     for (const std::string& warning : warnings) {
-        std::cerr << "zonetool " << command << ": " << warning << "\n";
+        err << "zonetool " << command << ": " << warning << "\n";
     }
     if (!taken) {
-        std::cerr << "zonetool " << command << ": " << error << "\n";
+        err << "zonetool " << command << ": " << error << "\n";
     }
     return taken;
 }

@@ -6,6 +6,7 @@
 #include "driver/signals.h"
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,6 @@ class OutputLocks {
 
 // Takes the locks of `names` for the running zonetool command `command` ("fit"), with the
 // recorded command line; writes the warnings, or the refusal prefixed "zonetool COMMAND: ", to
-// standard error. False when refused.
-bool lockOutputs(OutputLocks& locks, const std::string& command,
+// `err` (the command's standard error). False when refused.
+bool lockOutputs(std::ostream& err, OutputLocks& locks, const std::string& command,
                  const std::vector<std::string>& names);

@@ -6,11 +6,14 @@
 
 #include "tools/formats/data_option.h"
 
-#include <iostream>
 #include <ostream>
 
 struct RunContext {
-    DataContext data;               // --data and --box; the built-in transect and boxes when unset
-    std::ostream* out = &std::cout; // the command's standard output (not owned)
-    std::ostream* err = &std::cerr; // the command's standard error (not owned)
+    // A context writing to `outStream` and `errStream`, which outlive it.
+    RunContext(std::ostream& outStream, std::ostream& errStream)
+        : out(&outStream), err(&errStream) {}
+
+    DataContext data;  // --data and --box; the built-in transect and boxes when unset
+    std::ostream* out; // the command's standard output (not owned)
+    std::ostream* err; // the command's standard error (not owned)
 };

@@ -1,4 +1,4 @@
-#include "tools/analysis/cline_report.h"
+#include "tools/commands/cline_report.h"
 
 #include "tools/formats/cli.h"
 #include "tools/formats/fit_record.h"
