@@ -8,7 +8,8 @@ DOM.html: the document as the browser built it (--dump-dom); it must hold the wh
 (at least 2% of its pixels differ from the background). The model table and each model's
 estimates, selection and derived tables must show the numbers of ANALYSIS.json: the
 data-value of each number cell equal to the file's number, the shown text within the 6
-significant digits it is rounded to.
+significant digits it is rounded to. So must the descriptive clines' table and each cline's
+estimates, one row per free parameter, and every model and cline must have its figure.
 """
 import json
 import math
@@ -158,6 +159,29 @@ def main():
                 for cell, field in zip(row[numbers:], fields):
                     same(cell, entry[field], f"{table}, {row[0][0]}, {field}")
 
+    clines = analysis.get("descriptive", [])
+    if not clines:
+        fail("analysis.json holds no descriptive clines")
+    rows = tables.get("descriptive-table", [])[1:]
+    if len(rows) != len(clines):
+        fail(f"descriptive table: {len(rows)} rows for {len(clines)} clines")
+    for row, c in zip(rows, clines):
+        where = f"descriptive table, {c['shape']}"
+        if row[0][0] != c["shape"]:
+            fail(f"{where}: row names {row[0][0]!r}")
+        for cell, key in zip(row[1:], ["k", "minus_lnL", "AICc", "dAICc"]):
+            same(cell, c[key], f"{where}, {key}")
+        table = f"descriptive-{c['shape']}"
+        shown = tables.get(table, [])[1:]
+        if len(shown) != len(c["estimates"]) or len(shown) != c["k"]:
+            fail(f"{table}: {len(shown)} rows for {len(c['estimates'])} parameters, k {c['k']}")
+            continue
+        for row, entry in zip(shown, c["estimates"]):
+            for cell, field in zip(row[2:], ["value", "lower", "upper"]):
+                same(cell, entry[field], f"{table}, {row[0][0]}, {field}")
+    if dom.count('<figure><svg') < 2 * len(models) + len(clines):
+        fail("a figure is missing: fewer inline figures than two per model and one per cline")
+
     width, height, channels, pixels = png_pixels(shot_path)
     background = pixels[0][:channels]
     differing = 0
@@ -172,7 +196,8 @@ def main():
         fail("the screenshot is blank")
     if failures:
         sys.exit(1)
-    print(f"report checked: {len(models)} models, {len(tables)} tables agree with "
+    print(f"report checked: {len(models)} models, {len(clines)} descriptive clines, "
+          f"{len(tables)} tables agree with "
           f"{analysis_path}")
 
 

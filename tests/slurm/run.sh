@@ -17,6 +17,8 @@
 #             seed) submitted with --submit gives the record, figure and fit of a direct run
 #   requeue   a long fit with a two-minute limit is requeued and resumes from its checkpoint;
 #             its trace so far equals the first lines of an uninterrupted fit's
+#   analyse   'zonetool analyse 1,2 --effort quick --slurm' of a 24-site transect: the five jobs
+#             of its script give the estimates and analysis.json numbers of a local run
 # Prints "skipped: REASON" and exits 0 only when the cluster cannot run here (no packages, not
 # root, daemons that do not start); any failure exits 1.
 set -u
@@ -31,10 +33,10 @@ while [ $# -gt 0 ]; do
     --part) parts+=("$2"); shift 2 ;;
     --zonetool) zonetool=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift 2 ;;
     --keep) keep=1; shift ;;
-    *) echo "usage: $0 [--part cluster|stub|profile|basic|explore|requeue]... [--zonetool PATH] [--keep]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--part cluster|stub|profile|basic|explore|requeue|analyse]... [--zonetool PATH] [--keep]" >&2; exit 2 ;;
     esac
 done
-[ ${#parts[@]} -gt 0 ] || parts=(cluster stub profile basic explore requeue)
+[ ${#parts[@]} -gt 0 ] || parts=(cluster stub profile basic explore requeue analyse)
 
 skip() { echo "skipped: $*"; exit 0; }
 fail() { echo "FAILED: $*" >&2; exit 1; }
@@ -417,9 +419,42 @@ part_requeue() {
     note "requeue: requeued $restarts time(s); $lines trace lines equal the uninterrupted fit's: ok"
 }
 
+part_analyse() {
+    local dir direct began
+    dir=$(new_workdir analyse)
+    direct=$ROOT/direct-analyse
+    mkdir -p "$direct"
+    local analysis=(1,2 --data "$repo/examples/own_transect.tsv" --effort quick --seed 3)
+    began=$(date +%s)
+    # The local run beside the cluster's jobs.
+    (cd "$direct" && exec "$zonetool" analyse "${analysis[@]}" -o out --quiet >/dev/null 2>&1) &
+    reference=$!
+    cd "$dir" || fail "cd"
+    "$zonetool" analyse "${analysis[@]}" -o "out 'a'" --slurm --blocks 3 --time 30 >/dev/null ||
+        fail "zonetool analyse --slurm"
+    local printed jobs=() what id
+    printed=$(bash "out 'a'/analyse-slurm.sh" submit) || fail "submit: $printed"
+    for what in "search array" "merging array" "fit array" "profile array" report; do
+        id=$(echo "$printed" | job_id "$what")
+        [ -n "$id" ] || fail "submit printed '$printed'"
+        jobs+=("$id")
+    done
+    wait_jobs 1800 "${jobs[@]}" || fail "the analysis jobs did not end"
+    [ -f "out 'a'/report.html" ] ||
+        fail "no report: $(cat "out 'a'"/.analyse/*.err 2>&1 | tail -20)"
+    wait "$reference" || fail "the local analysis failed"
+    reference=""
+    cmp -s "out 'a'/estimates.tsv" "$direct/out/estimates.tsv" ||
+        fail "estimates.tsv differs from the local run's: $(diff "out 'a'/estimates.tsv" "$direct/out/estimates.tsv")"
+    # The models' numbers; the run's facts (command, times) differ.
+    cmp -s <(sed -n '/"models"/,$p' "out 'a'/analysis.json") <(sed -n '/"models"/,$p' "$direct/out/analysis.json") ||
+        fail "analysis.json's models differ from the local run's"
+    note "analyse: 2 models in 5 dependent jobs (3 search blocks each) give the local run's numbers, in $(($(date +%s) - began)) s: ok"
+}
+
 for part in "${parts[@]}"; do
     case $part in
-    cluster | stub | profile | basic | explore | requeue) "part_$part" ;;
+    cluster | stub | profile | basic | explore | requeue | analyse) "part_$part" ;;
     *) fail "unknown part '$part'" ;;
     esac
 done

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <dirent.h>
 #include <string>
 #include <sys/stat.h>
@@ -52,6 +54,13 @@ ProgramResult analyse(const ScratchDir& scratch, const std::string& env,
                       env + shellQuote(ZONETOOL_BIN) + " analyse " + arguments);
 }
 
+// The number that follows the first `key` in `text`; NaN when there is none.
+double numberAfter(const std::string& text, const std::string& key) {
+    const std::size_t at = text.find(key);
+    return at == std::string::npos ? std::nan("")
+                                   : std::strtod(text.c_str() + at + key.size(), nullptr);
+}
+
 int count(const std::string& text, const std::string& what) {
     int n = 0;
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
@@ -72,8 +81,9 @@ TEST(Analyse, RunsEveryStageThenSkipsThemAll) {
     EXPECT_NE(first.err.find("analyse: estimate for 1 model at quick effort: about "),
               std::string::npos)
         << first.err;
-    EXPECT_EQ(count(first.err, ": done in "), 6) << first.err;
-    const std::vector<std::string> expected{".analyse/derived-SS_1.tsv",
+    EXPECT_EQ(count(first.err, ": done in "), 7) << first.err;
+    const std::vector<std::string> expected{".analyse/clines.tsv",
+                                            ".analyse/derived-SS_1.tsv",
                                             ".analyse/figures-SS_1.tsv",
                                             ".analyse/fit-SS_1.tsv",
                                             ".analyse/profile-SS_1.tsv",
@@ -88,6 +98,10 @@ TEST(Analyse, RunsEveryStageThenSkipsThemAll) {
                                             "SS_1/profile-SS1_ML_opt1.tsv",
                                             "SS_1/profile.svg",
                                             "analysis.json",
+                                            "clines/cline_sigmoid.json",
+                                            "clines/cline_stepped.json",
+                                            "clines/sigmoid.svg",
+                                            "clines/stepped.svg",
                                             "estimates.tsv",
                                             "report.html"};
     EXPECT_EQ(filesOf(scratch.file("out")), expected);
@@ -97,11 +111,14 @@ TEST(Analyse, RunsEveryStageThenSkipsThemAll) {
         << tsv;
     EXPECT_NE(tsv.find("SS_1\tselection\ts_SI\tall sites\t"), std::string::npos);
     EXPECT_NE(tsv.find("SS_1\tderived\tF_IS all sites\t"), std::string::npos);
+    // The descriptive clines after the models, each parameter with its limits.
+    EXPECT_NE(tsv.find("\nsigmoid\tdescriptive\tcentre\t\t"), std::string::npos) << tsv;
+    EXPECT_NE(tsv.find("\nstepped\tdescriptive\ttau_right\t\t"), std::string::npos) << tsv;
 
     // Again: nothing to do, and the same numbers.
     const ProgramResult second = analyse(scratch, tiny, args);
     ASSERT_EQ(second.status, 0) << second.err;
-    EXPECT_EQ(count(second.err, ": done before, skipped"), 6) << second.err;
+    EXPECT_EQ(count(second.err, ": done before, skipped"), 7) << second.err;
     EXPECT_EQ(scratch.read("out/estimates.tsv"), tsv);
 
     // Another seed in the same directory is refused; --redo starts over.
@@ -114,7 +131,7 @@ TEST(Analyse, RunsEveryStageThenSkipsThemAll) {
     const ProgramResult redo =
         analyse(scratch, tiny, "1 --data short.tsv --effort quick --seed 4 -o out --redo");
     EXPECT_EQ(redo.status, 0) << redo.err;
-    EXPECT_EQ(count(redo.err, ": done in "), 6) << redo.err;
+    EXPECT_EQ(count(redo.err, ": done in "), 7) << redo.err;
 }
 
 TEST(Analyse, StoppedBetweenStagesOrInAProfileEndsWithTheFilesOfAnUninterruptedRun) {
@@ -135,7 +152,7 @@ TEST(Analyse, StoppedBetweenStagesOrInAProfileEndsWithTheFilesOfAnUninterruptedR
     EXPECT_TRUE(scratch.exists("parts/SS_1/profile-SS1_ML_opt1.journal.tsv"));
     const ProgramResult resumed = analyse(scratch, tiny, args + "parts");
     ASSERT_EQ(resumed.status, 0) << resumed.err;
-    EXPECT_EQ(count(resumed.err, ": done in "), 4) << resumed.err;
+    EXPECT_EQ(count(resumed.err, ": done in "), 5) << resumed.err;
 
     EXPECT_EQ(filesOf(scratch.file("parts")), filesOf(scratch.file("whole")));
     EXPECT_EQ(scratch.read("parts/estimates.tsv"), scratch.read("whole/estimates.tsv"));
@@ -150,8 +167,8 @@ TEST(Analyse, AnotherModelJoinsAFinishedAnalysis) {
     ASSERT_EQ(analyse(scratch, tiny, "1 --data short.tsv --effort quick -o out --quiet").status, 0);
     const ProgramResult r = analyse(scratch, tiny, "1,4 --data short.tsv --effort quick -o out");
     ASSERT_EQ(r.status, 0) << r.err;
-    // SS_1's five stages are kept; SS_3_F0's five and the report run.
-    EXPECT_EQ(count(r.err, ": done before, skipped"), 5) << r.err;
+    // SS_1's five stages and the clines are kept; SS_3_F0's five and the report run.
+    EXPECT_EQ(count(r.err, ": done before, skipped"), 6) << r.err;
     EXPECT_EQ(count(r.err, ": done in "), 6) << r.err;
     const std::string json = scratch.read("out/analysis.json");
     EXPECT_NE(json.find("\"name\": \"SS_1\""), std::string::npos);
@@ -169,7 +186,8 @@ TEST(Analyse, NamesInTheReportAreText) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, dir + "/report.html\n");
     const std::string html = scratch.read(dir + "/report.html");
-    EXPECT_NE(html.find("my &lt;b&gt;data &amp; &quot;x&quot; &apos;y&apos;.tsv"), std::string::npos);
+    EXPECT_NE(html.find("my &lt;b&gt;data &amp; &quot;x&quot; &apos;y&apos;.tsv"),
+              std::string::npos);
     EXPECT_EQ(html.find("<b>"), std::string::npos);
     EXPECT_EQ(html.find("<script"), std::string::npos);
     EXPECT_EQ(html.find("<?xml"), std::string::npos); // the figures are inline
@@ -206,4 +224,89 @@ TEST(Analyse, Refusals) {
     EXPECT_EQ(r.err.rfind("zonetool analyse: ", 0), 0u);
     EXPECT_NE(r.err.find("borders.txt"), std::string::npos) << r.err;
     EXPECT_FALSE(scratch.exists("b"));
+}
+
+TEST(AnalyseTasks, TheTasksOfAClusterRunInTurnGiveTheNumbersOfOneRun) {
+    ScratchDir scratch;
+    scratch.write("short.tsv", shortTransect);
+    const std::string common = "1 --data short.tsv --effort quick --seed 2 -o ";
+    ASSERT_EQ(analyse(scratch, tiny, common + "whole --quiet").status, 0);
+
+    const ProgramResult script = analyse(scratch, tiny, common + "parts --slurm --blocks 2");
+    ASSERT_EQ(script.status, 0) << script.err;
+    EXPECT_EQ(script.out, "parts/analyse-slurm.sh\n");
+    EXPECT_EQ(script.err, "zonetool analyse: wrote parts/analyse-slurm.sh; submit its jobs with: "
+                          "bash parts/analyse-slurm.sh submit\n");
+    EXPECT_TRUE(scratch.exists("parts/.analyse"));
+
+    // A stage whose job has not run stops the next job, saying so.
+    ProgramResult r = analyse(scratch, tiny, common + "parts --task fit");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool analyse: search SS_1 is not done: its job failed or has not run "
+                     "(see parts/.analyse/)\n");
+    r = analyse(scratch, tiny, common + "parts --task merge --blocks 2");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("SS_1.explore.part1-of-2.json"), std::string::npos) << r.err;
+
+    for (const char* task :
+         {"--task search --block 2/2", "--task search --block 1/2", "--task merge --blocks 2",
+          "--task fit", "--task profile", "--task report"}) {
+        r = analyse(scratch, tiny, common + "parts " + task);
+        ASSERT_EQ(r.status, 0) << task << ": " << r.err;
+        EXPECT_EQ(r.out, "") << task;
+        EXPECT_EQ(r.err, "") << task;
+    }
+    EXPECT_EQ(scratch.read("parts/estimates.tsv"), scratch.read("whole/estimates.tsv"));
+    // The merged search's time holds that of its blocks, run by other tasks.
+    double blocks = 0.0;
+    for (const char* part :
+         {"parts/SS_1/SS_1.explore.part1-of-2.json", "parts/SS_1/SS_1.explore.part2-of-2.json"}) {
+        blocks += numberAfter(scratch.read(part), "\"wall_seconds\": ");
+    }
+    EXPECT_GT(blocks, 0.0);
+    EXPECT_GE(numberAfter(scratch.read("parts/.analyse/search-SS_1.tsv"), "\nwall\t"), blocks);
+    EXPECT_EQ(scratch.read("parts/SS_1/SS_1.limits.json"),
+              scratch.read("whole/SS_1/SS_1.limits.json"));
+    const std::string parts = scratch.read("parts/analysis.json");
+    const std::string whole = scratch.read("whole/analysis.json");
+    ASSERT_NE(parts.find("\"models\""), std::string::npos);
+    EXPECT_EQ(parts.substr(parts.find("\"models\"")), whole.substr(whole.find("\"models\"")));
+    // The command itself then finds every stage done.
+    r = analyse(scratch, tiny, common + "parts");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count(r.err, ": done before, skipped"), 7) << r.err;
+}
+
+TEST(AnalyseTasks, Refusals) {
+    ScratchDir scratch;
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"1 --partition p", "--partition, --time, --account, --mem and --cpus-per-task need "
+                            "--slurm"},
+        {"1 --slurm --task fit", "give either --slurm or --task, not both"},
+        {"1 --slurm --redo", "--redo does not go with --slurm: name another directory with -o"},
+        {"1,2 --task fit", "--task runs the stages of one model, not of 2"},
+        {"1 --task search", "--task search goes with --block K/B, and --block with it"},
+        {"1 --block 1/2", "--task search goes with --block K/B, and --block with it"},
+        {"1 --task merge", "--task merge needs --blocks B, the number of blocks"},
+        {"1 --blocks 2", "--blocks goes with --slurm or --task merge"},
+        {"1 --task search --block 3/2",
+         "--block needs K/B, block K of B, 1 <= K <= B <= 100000, not '3/2'"},
+        {"1 --slurm --time soon",
+         "--time needs a time limit such as 1-00:00:00, 12:00:00 or 90, not 'soon'"},
+        {"1 --slurm --partition 'a b'",
+         "--partition needs a name of letters, digits and ._-, not 'a b'"},
+        {"1 --task everything",
+         "--task needs search, merge, fit, profile or report, not 'everything'"},
+    };
+    for (const auto& [arguments, problem] : cases) {
+        const ProgramResult r = analyse(scratch, "", arguments);
+        EXPECT_EQ(r.status, 2) << arguments;
+        EXPECT_EQ(r.err.rfind("zonetool analyse: " + problem + "\n", 0), 0u)
+            << arguments << ": " << r.err;
+    }
+    const ProgramResult r = analyse(scratch, "", "1 --effort quick --slurm --blocks 9");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "zonetool analyse: --blocks (9) must not exceed the quick effort's 8 search "
+                     "starts\n");
+    EXPECT_FALSE(scratch.exists("analysis"));
 }

@@ -5,12 +5,15 @@
 #include "tools/analysis/analyse_limits.h"
 #include "tools/analysis/analyse_manifest.h"
 #include "tools/analysis/analyse_outputs.h"
+#include "tools/analysis/analyse_stages.h"
+#include "tools/formats/json_io.h"
 
 #include "support/work_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <limits>
 
@@ -217,4 +220,113 @@ TEST(AnalyseOutputs, EstimatesTableAndModelFileRoundTrip) {
     EXPECT_EQ(back.settledness, "settled.");
     EXPECT_FALSE(parseModelAnalysis("[]", "d.json", back, error));
     EXPECT_EQ(error, "d.json: not a model's analysis");
+}
+
+namespace {
+
+// Whether `j` holds a number of exactly the bits of `expected`.
+bool sameBits(const Json* j, double expected) {
+    if (j == nullptr || !j->is_number()) {
+        return false;
+    }
+    const double got = j->get<double>();
+    return std::memcmp(&got, &expected, sizeof got) == 0;
+}
+
+} // namespace
+
+TEST(AnalyseOutputs, AnalysisJsonReadsBackBitForBit) {
+    // Numbers whose shortest decimal is not their 17-digit one, the smallest and largest
+    // doubles, a negative zero and a fitness just below 1.
+    const double third = 1.0 / 3.0;
+    const double sum = 0.1 + 0.2;
+    const double tiny = std::numeric_limits<double>::denorm_min();
+    const double huge = std::numeric_limits<double>::max();
+    const double belowOne = std::nextafter(1.0, 0.0);
+    Analysis a;
+    a.run.seed = 18446744073709551615u;
+    a.run.cpuSeconds = sum;
+    a.run.wallSeconds = third;
+    ModelAnalysis m;
+    m.model = 2;
+    m.name = "SS_2";
+    m.negLogL = 1234.5678901234567;
+    m.aicc = huge;
+    m.deltaAicc = -0.0;
+    m.weight = belowOne;
+    m.estimates = {{"wSS", "fitness of SS", {third, tiny, sum, true, false}}};
+    m.derived = {{"width", "", {notANumber, 2.5e-300, 7.0e300}}};
+    a.models = {m};
+    const std::string text = analysisJson(a);
+    Json j;
+    std::string error;
+    ASSERT_TRUE(parseJsonText(text, j, error)) << error;
+    // The run first, then one model per line.
+    EXPECT_EQ(text.rfind("{\n  \"run\": {\"version\": ", 0), 0u) << text;
+    EXPECT_NE(text.find("\n  \"models\": [\n    {\"model\": 2, "), std::string::npos) << text;
+    const Json& run = *jsonMember(j, "run");
+    EXPECT_EQ(jsonMember(run, "seed")->get<std::uint64_t>(), 18446744073709551615u);
+    EXPECT_TRUE(sameBits(jsonMember(run, "cpu_seconds"), sum));
+    EXPECT_TRUE(sameBits(jsonMember(run, "wall_seconds"), third));
+    const Json& model = (*jsonMember(j, "models"))[0];
+    EXPECT_TRUE(sameBits(jsonMember(model, "minus_lnL"), 1234.5678901234567));
+    EXPECT_TRUE(sameBits(jsonMember(model, "AICc"), huge));
+    EXPECT_TRUE(sameBits(jsonMember(model, "dAICc"), -0.0));
+    EXPECT_TRUE(sameBits(jsonMember(model, "weight"), belowOne));
+    const Json& estimate = (*jsonMember(model, "estimates"))[0];
+    EXPECT_EQ(jsonTextOr(jsonMember(estimate, "name")), "wSS");
+    EXPECT_TRUE(sameBits(jsonMember(estimate, "value"), third));
+    EXPECT_TRUE(sameBits(jsonMember(estimate, "lower"), tiny));
+    EXPECT_TRUE(sameBits(jsonMember(estimate, "upper"), sum));
+    EXPECT_FALSE(jsonTrue(jsonMember(estimate, "upper_found")));
+    const Json& width = (*jsonMember(model, "derived"))[0];
+    EXPECT_TRUE(jsonMember(width, "value")->is_null()); // a width that does not exist
+    EXPECT_TRUE(sameBits(jsonMember(width, "lower"), 2.5e-300));
+    EXPECT_TRUE(sameBits(jsonMember(width, "upper"), 7.0e300));
+
+    // A model's own file reads back to the same bits, and so does it written again.
+    ModelAnalysis back;
+    ASSERT_TRUE(parseModelAnalysis(modelAnalysisJson(m), "d.json", back, error)) << error;
+    EXPECT_EQ(modelAnalysisJson(back), modelAnalysisJson(m));
+    EXPECT_FALSE(parseModelAnalysis("{\"model\": 1,", "d.json", back, error));
+    EXPECT_EQ(error.rfind("d.json: not valid JSON", 0), 0u) << error;
+}
+
+using AnalyseClines = InScratchWorkDir;
+
+TEST_F(AnalyseClines, RecordReadForTheReport) {
+    // A sigmoid of 3 free parameters, -lnL 100 on n = 24: AICc = 2 * 3 + 200 + 24 / 20.
+    writeFile("cline_sigmoid.json",
+              "{\"record\": \"zonetool cline\", \"axis\": \"position\", \"fits\": [\n"
+              "{\"shape\": \"sigmoid\", \"value\": 100, \"k\": 3, \"parameters\": [\n"
+              " {\"name\": \"centre\", \"estimate\": 110.5, \"lower\": 99, \"upper\": 121,"
+              "  \"lower_open\": false, \"upper_open\": false},\n"
+              " {\"name\": \"F\", \"estimate\": 0, \"lower\": 0, \"upper\": 0.05,"
+              "  \"lower_open\": true, \"upper_open\": false}]}]}\n");
+    DescriptiveCline c;
+    std::string error;
+    ASSERT_TRUE(readClineRecord("cline_sigmoid.json", 24, c, error)) << error;
+    EXPECT_EQ(c.shape, "sigmoid");
+    EXPECT_EQ(c.parameters, 3);
+    EXPECT_EQ(c.negLogL, 100.0);
+    EXPECT_DOUBLE_EQ(c.aicc, 207.2);
+    EXPECT_EQ(c.axis, "position");
+    ASSERT_EQ(c.estimates.size(), 2u);
+    EXPECT_EQ(c.estimates[0].name, "centre");
+    EXPECT_EQ(c.estimates[0].meaning, "where the central sigmoid crosses 1/2");
+    EXPECT_EQ(c.estimates[0].estimate.value, 110.5);
+    EXPECT_TRUE(c.estimates[0].estimate.lowerFound && c.estimates[0].estimate.upperFound);
+    // F = 0 at the end of its range: its lower limit is the range's end, not a limit found.
+    EXPECT_FALSE(c.estimates[1].estimate.lowerFound);
+    EXPECT_TRUE(c.estimates[1].estimate.upperFound);
+    EXPECT_EQ(c.estimates[1].estimate.upper, 0.05);
+
+    writeFile("empty.json", "{\"record\": \"zonetool cline\", \"fits\": []}\n");
+    EXPECT_FALSE(readClineRecord("empty.json", 24, c, error));
+    EXPECT_EQ(error, "empty.json holds no descriptive fit");
+    writeFile("broken.json", "{\"fits\": [\n");
+    EXPECT_FALSE(readClineRecord("broken.json", 24, c, error));
+    EXPECT_EQ(error.rfind("broken.json: not valid JSON", 0), 0u) << error;
+    EXPECT_FALSE(readClineRecord("missing.json", 24, c, error));
+    EXPECT_EQ(error, "cannot read the cline record missing.json");
 }

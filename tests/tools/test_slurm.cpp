@@ -435,6 +435,86 @@ TEST(SlurmScript, SearchBlocksMergeFitsAndComparisonInAHostileDirectory) {
     EXPECT_FALSE(dir.exists("INJECTED"));
 }
 
+TEST(SlurmScript, AnalyseStagesInTurnInAHostileDirectory) {
+    ScratchDir dir;
+    writeStandIns(dir, "bin");
+    const std::string work = dir.file(hostile);
+    ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((work + "/out $x").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((work + "/out $x/.analyse").c_str(), 0755), 0);
+    ScriptPlace place{work, dir.file("bin/zonetool"), false};
+    place.dataArguments = {"--data", work + "/my data's.tsv"};
+    const std::string data = "--data\n" + work + "/my data's.tsv\n";
+    AnalyseScriptJob job;
+    job.modelText = "1,8";
+    job.models = {1, 8};
+    job.options = {"--effort", "quick", "--seed", "5", "-o", "out $x"};
+    job.blocks = 3;
+    job.logDirectory = "out $x/.analyse";
+    SlurmRequest request;
+    request.partition = "short";
+    const std::string script = analyseArrayScript(job, request, place);
+    // Two models of three blocks each; nothing of the analysis needs Slurm's early signal.
+    EXPECT_NE(script.find("\n#SBATCH --array=0-5\n"), std::string::npos);
+    EXPECT_NE(script.find("\n#SBATCH --partition=short\n"), std::string::npos);
+    EXPECT_EQ(script.find("#SBATCH --signal"), std::string::npos);
+    const std::string where = "[zonetool] in " + work + "\n";
+    const std::string options = "--effort\nquick\n--seed\n5\n-o\nout $x\n--quiet\n" + data;
+
+    // Task 4 of the first array: block 2 of 3 of model 8's search.
+    ProgramResult r =
+        runScript(dir, dir.path(), script, "SLURM_ARRAY_JOB_ID=7 SLURM_ARRAY_TASK_ID=4");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("calls.txt"),
+              where + "analyse\n8\n" + options + "--task\nsearch\n--block\n2/3\n");
+    std::ifstream blockErr(work + "/out $x/.analyse/search-8-2.err");
+    std::string line;
+    std::getline(blockErr, line);
+    EXPECT_EQ(line, "task 4 of job 7 (job ?, restarts 0) on ?: block 2 of 3 of the search of "
+                    "model 8");
+    // Then one task per model of each stage, and the report of both.
+    for (const char* stage : {"merge", "fit", "profile"}) {
+        std::remove(dir.file("calls.txt").c_str());
+        r = runScript(dir, dir.path(), script, "SLURM_ARRAY_TASK_ID=1", stage);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(dir.read("calls.txt"),
+                  where + "analyse\n8\n" + options + "--task\n" + stage +
+                      (std::string(stage) == "merge" ? "\n--blocks\n3\n" : "\n"));
+    }
+    std::remove(dir.file("calls.txt").c_str());
+    r = runScript(dir, dir.path(), script, "SLURM_ARRAY_TASK_ID=0", "report");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("calls.txt"), where + "analyse\n1,8\n" + options + "--task\nreport\n");
+    r = runScript(dir, dir.path(), script, "SLURM_ARRAY_TASK_ID=2", "fit");
+    EXPECT_EQ(r.status, 2);
+    r = runScript(dir, dir.path(), script, "X=1", "collect");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("unknown argument 'collect' (give submit, merge, fit, profile, report or "
+                         "nothing)"),
+              std::string::npos)
+        << r.err;
+
+    // Five jobs, each after every task of the one before.
+    std::remove(dir.file("calls.txt").c_str());
+    r = runScript(dir, dir.path(), script, "X=1", "submit");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "search array job 41\nmerging array job 42\nfit array job 43\n"
+                     "profile array job 44\nreport job 45\n");
+    const std::string sbatch = "[sbatch] in " + work + "\n--parsable\n";
+    const std::string self = dir.file("script.sh") + "\n";
+    EXPECT_EQ(dir.read("calls.txt"),
+              sbatch + self + sbatch +
+                  "--dependency=afterany:41\n--array=0-1\n--job-name=zonefit-analyse-merge\n" +
+                  self + "merge\n" + sbatch +
+                  "--dependency=afterany:42\n--array=0-1\n--job-name=zonefit-analyse-fit\n" + self +
+                  "fit\n" + sbatch +
+                  "--dependency=afterany:43\n--array=0-1\n--job-name=zonefit-analyse-profile\n" +
+                  self + "profile\n" + sbatch +
+                  "--dependency=afterany:44\n--array=0\n--job-name=zonefit-analyse-report\n" +
+                  self + "report\n");
+    EXPECT_FALSE(dir.exists("INJECTED"));
+}
+
 namespace {
 
 // 10 + sum a_i (x_i - mu_i)^2 / 2: the limits at U units lie at mu_i -+ sqrt(2 U / a_i).

@@ -1,6 +1,6 @@
 #include "tools/analysis/analyse_outputs.h"
 
-#include <nlohmann/json.hpp>
+#include "tools/formats/json_io.h"
 
 #include <cmath>
 #include <cstdio>
@@ -8,19 +8,27 @@
 
 namespace {
 
-using nlohmann::json;
+using json = Json;
 
 json number(double value) {
     return std::isfinite(value) ? json(value) : json(nullptr);
 }
 
-json boundedJson(const Bounded& b, bool withFound) {
-    json j = {{"value", number(b.value)}, {"lower", number(b.lower)}, {"upper", number(b.upper)}};
+// The lists of a model on lines of their own: one element per line in its own file, each list
+// on a line of its own in analysis.json.
+const JsonLayout modelLayout{{"estimates", "selection", "derived"}, {}};
+const JsonLayout analysisLayout{{"models", "descriptive"},
+                                {"estimates", "selection", "derived", "settledness"}};
+
+// Adds the value of `b` and its limits to the object `j`.
+void addBounded(json& j, const Bounded& b, bool withFound) {
+    j["value"] = number(b.value);
+    j["lower"] = number(b.lower);
+    j["upper"] = number(b.upper);
     if (withFound) {
         j["lower_found"] = b.lowerFound;
         j["upper_found"] = b.upperFound;
     }
-    return j;
 }
 
 double numberOf(const json& j, const char* key) {
@@ -45,6 +53,27 @@ Bounded boundedOf(const json& j) {
     return b;
 }
 
+json estimatesJson(const std::vector<ParameterEstimate>& estimates) {
+    json list = json::array();
+    for (const ParameterEstimate& e : estimates) {
+        json p = {{"name", e.name}, {"meaning", e.meaning}};
+        addBounded(p, e.estimate, true);
+        list.push_back(p);
+    }
+    return list;
+}
+
+json clineJson(const DescriptiveCline& c) {
+    json j = {{"shape", c.shape},
+              {"k", c.parameters},
+              {"minus_lnL", number(c.negLogL)},
+              {"AICc", number(c.aicc)},
+              {"dAICc", number(c.deltaAicc)},
+              {"axis", c.axis}};
+    j["estimates"] = estimatesJson(c.estimates);
+    return j;
+}
+
 json modelJson(const ModelAnalysis& m) {
     json j = {{"model", m.model},
               {"name", m.name},
@@ -60,25 +89,17 @@ json modelJson(const ModelAnalysis& m) {
               {"axis", m.axis},
               {"settledness", m.settledness},
               {"limit_points", m.limitPoints}};
-    j["estimates"] = json::array();
-    for (const ParameterEstimate& e : m.estimates) {
-        json p = boundedJson(e.estimate, true);
-        p["name"] = e.name;
-        p["meaning"] = e.meaning;
-        j["estimates"].push_back(p);
-    }
+    j["estimates"] = estimatesJson(m.estimates);
     j["selection"] = json::array();
     for (const SelectionCoefficient& s : m.selection) {
-        json p = boundedJson(s.s, false);
-        p["genotype"] = s.genotype;
-        p["region"] = s.region;
+        json p = {{"genotype", s.genotype}, {"region", s.region}};
+        addBounded(p, s.s, false);
         j["selection"].push_back(p);
     }
     j["derived"] = json::array();
     for (const DerivedQuantity& d : m.derived) {
-        json p = boundedJson(d.estimate, false);
-        p["name"] = d.name;
-        p["unit"] = d.unit;
+        json p = {{"name", d.name}, {"unit", d.unit}};
+        addBounded(p, d.estimate, false);
         j["derived"].push_back(p);
     }
     return j;
@@ -103,9 +124,9 @@ std::string tsvNumber(double value) {
     return text;
 }
 
-std::string tsvRow(const ModelAnalysis& m, const char* kind, const std::string& name,
+std::string tsvRow(const std::string& model, const char* kind, const std::string& name,
                    const std::string& region, const Bounded& b) {
-    return cell(m.name) + "\t" + kind + "\t" + cell(name) + "\t" + cell(region) + "\t" +
+    return cell(model) + "\t" + kind + "\t" + cell(name) + "\t" + cell(region) + "\t" +
            tsvNumber(b.value) + "\t" + tsvNumber(b.lower) + "\t" + tsvNumber(b.upper) + "\n";
 }
 
@@ -115,13 +136,17 @@ std::string modelAnalysisJson(const ModelAnalysis& model) {
     json j = modelJson(model);
     j["fit_figure"] = model.fitFigure;
     j["profile_figure"] = model.profileFigure;
-    return j.dump(1) + "\n";
+    return jsonDocument(j, modelLayout);
 }
 
 bool parseModelAnalysis(const std::string& text, const std::string& path, ModelAnalysis& m,
                         std::string& error) {
-    const json j = json::parse(text, nullptr, false);
-    if (j.is_discarded() || !j.is_object() || !j.contains("model") || !j["model"].is_number()) {
+    json j;
+    if (!parseJsonText(text, j, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    if (!j.is_object() || !j.contains("model") || !j["model"].is_number()) {
         error = path + ": not a model's analysis";
         return false;
     }
@@ -132,7 +157,15 @@ bool parseModelAnalysis(const std::string& text, const std::string& path, ModelA
     m.settledness = textOf(j, "settledness");
     m.fitFigure = textOf(j, "fit_figure");
     m.profileFigure = textOf(j, "profile_figure");
-    m.limitPoints = static_cast<int>(numberOf(j, "limit_points"));
+    m.limitPoints = static_cast<int>(jsonNumberOr(jsonMember(j, "limit_points"), 0.0));
+    m.parameters = static_cast<int>(jsonNumberOr(jsonMember(j, "k"), 0.0));
+    m.negLogL = numberOf(j, "minus_lnL");
+    m.aic = numberOf(j, "AIC");
+    m.aicc = numberOf(j, "AICc");
+    m.deltaAicc = numberOf(j, "dAICc");
+    m.weight = numberOf(j, "weight");
+    m.confirmations = static_cast<int>(jsonNumberOr(jsonMember(j, "confirmations"), 0.0));
+    m.searchStarts = static_cast<int>(jsonNumberOr(jsonMember(j, "search_starts"), 0.0));
     auto list = [&j](const char* key) {
         return j.contains(key) && j[key].is_array() ? j[key] : json::array();
     };
@@ -153,7 +186,7 @@ bool parseModelAnalysis(const std::string& text, const std::string& path, ModelA
 
 std::string analysisJson(const Analysis& analysis) {
     const RunFacts& r = analysis.run;
-    json j;
+    json j = json::object();
     j["run"] = {{"version", r.version},
                 {"command", r.command},
                 {"effort", r.effort},
@@ -168,20 +201,29 @@ std::string analysisJson(const Analysis& analysis) {
     for (const ModelAnalysis& m : analysis.models) {
         j["models"].push_back(modelJson(m));
     }
-    return j.dump(1) + "\n";
+    j["descriptive"] = json::array();
+    for (const DescriptiveCline& c : analysis.clines) {
+        j["descriptive"].push_back(clineJson(c));
+    }
+    return jsonDocument(j, analysisLayout);
 }
 
 std::string estimatesTsv(const Analysis& analysis) {
     std::string text = "model\tkind\tname\tregion\tvalue\tlower\tupper\n";
     for (const ModelAnalysis& m : analysis.models) {
         for (const ParameterEstimate& e : m.estimates) {
-            text += tsvRow(m, "parameter", e.name, "", e.estimate);
+            text += tsvRow(m.name, "parameter", e.name, "", e.estimate);
         }
         for (const SelectionCoefficient& s : m.selection) {
-            text += tsvRow(m, "selection", "s_" + s.genotype, s.region, s.s);
+            text += tsvRow(m.name, "selection", "s_" + s.genotype, s.region, s.s);
         }
         for (const DerivedQuantity& d : m.derived) {
-            text += tsvRow(m, "derived", d.name, "", d.estimate);
+            text += tsvRow(m.name, "derived", d.name, "", d.estimate);
+        }
+    }
+    for (const DescriptiveCline& c : analysis.clines) {
+        for (const ParameterEstimate& e : c.estimates) {
+            text += tsvRow(c.shape, "descriptive", e.name, "", e.estimate);
         }
     }
     return text;

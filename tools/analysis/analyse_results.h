@@ -62,6 +62,19 @@ struct ModelAnalysis {
     std::string profileFigure; // the profiles' SVG document
 };
 
+// A descriptive cline fitted beside the models ('zonetool cline'): a curve without a
+// mechanism, whose centre and width a paper compares with the models'.
+struct DescriptiveCline {
+    std::string shape;                        // "sigmoid" or "stepped"
+    int parameters = 0;                       // k: its free parameters
+    double negLogL = 0.0;                     // -lnL at its estimate, on the models' scale
+    double aicc = 0.0;                        // with the models' n
+    double deltaAicc = 0.0;                   // AICc less the best model's
+    std::string axis;                         // "position" or "distance"
+    std::vector<ParameterEstimate> estimates; // centre, width, ..., with their limits
+    std::string figure;                       // its SVG document
+};
+
 // What was run.
 struct RunFacts {
     std::string version;
@@ -78,5 +91,6 @@ struct RunFacts {
 
 struct Analysis {
     RunFacts run;
-    std::vector<ModelAnalysis> models; // by AICc, best first
+    std::vector<ModelAnalysis> models;    // by AICc, best first
+    std::vector<DescriptiveCline> clines; // sigmoid, then stepped
 };

@@ -7,8 +7,10 @@
 #include "models/settled_objective.h"
 #include "tools/analysis/analyse_limits.h"
 #include "tools/analysis/checkpoint.h"
-#include "tools/analysis/fit_run.h"
 #include "tools/analysis/compare.h"
+#include "tools/analysis/descriptive_fit.h"
+#include "tools/analysis/explore_part.h"
+#include "tools/analysis/fit_run.h"
 #include "tools/analysis/plot.h"
 #include "tools/analysis/plot_envelope.h"
 #include "tools/analysis/plot_model_lines.h"
@@ -25,6 +27,7 @@
 #include "tools/formats/data_option.h"
 #include "tools/formats/fit_description.h"
 #include "tools/formats/fit_record.h"
+#include "tools/formats/json_io.h"
 #include "tools/formats/profile_curve.h"
 #include "tools/formats/profile_journal.h"
 #include "tools/formats/results.h"
@@ -150,39 +153,76 @@ int analysedIndividuals(const DataContext& data) {
     return sampledIndividuals(data.data());
 }
 
-EvaluationCost secondsPerEvaluation(const DataContext& data, int model, int samples,
-                                    std::uint64_t seed) {
-    // Along a short simplex from the first design start rather than at the starts alone: a
-    // search and a profile spend their time where the simplex goes, near cliffs and lost
-    // alleles whose runs are long, not at the spread-out starts.
+EvaluationCost secondsAt(const DataContext& data, int model, const std::vector<double>& point,
+                         int repeats) {
     const ModelEntry& m = entry(model);
-    const std::vector<Region> regions = defaultRegions(data, m);
-    const std::vector<std::vector<double>> starts =
-        designStarts(m, regions, 1, seed, Design::strength);
+    std::ostream discard(nullptr);
     const std::int64_t began = steadyNow();
     const double cpuBegan = processCpuSeconds();
-    const StartOutcome walk =
-        polishFrom(data, m, starts.front(), regionSteps(regions, starts.front()), samples);
-    const double count = static_cast<double>(std::max(1L, walk.evaluations));
+    for (int i = 0; i < repeats; i++) {
+        objectiveAt(data, m, point, ObjectiveKind::settled, nullptr, &discard);
+    }
     EvaluationCost cost;
-    cost.cpu = (processCpuSeconds() - cpuBegan) / count;
-    cost.wall = static_cast<double>(steadyNow() - began) * 1e-9 / count;
+    cost.cpu = (processCpuSeconds() - cpuBegan) / std::max(1, repeats);
+    cost.wall = static_cast<double>(steadyNow() - began) * 1e-9 / std::max(1, repeats);
     return cost;
 }
 
-bool runSearchStage(const DataContext& data, int model, const EffortBudget& budget,
-                    std::uint64_t seed, int jobs, const std::string& recordPath,
-                    std::string& error) {
+EvaluationCost secondsPerEvaluation(const DataContext& data, int model, int samples,
+                                    std::uint64_t seed) {
+    // Along short simplexes from the first design starts rather than at the starts alone: a
+    // search spends its time where the simplex goes, near cliffs and lost alleles whose runs
+    // are long, not at the spread-out starts. Then at the best point they reached: near an
+    // optimum, where fits and profiles spend theirs, selection is often weak and the
+    // simulation slow to settle (ten times slower than at the starts, for SS_1).
     const ModelEntry& m = entry(model);
+    const std::vector<Region> regions = defaultRegions(data, m);
+    const int walks = 3;
+    const std::vector<std::vector<double>> starts =
+        designStarts(m, regions, walks, seed, Design::strength);
+    const std::int64_t began = steadyNow();
+    const double cpuBegan = processCpuSeconds();
+    long evaluations = 0;
+    StartOutcome best;
+    for (const std::vector<double>& start : starts) {
+        const StartOutcome walk =
+            polishFrom(data, m, start, regionSteps(regions, start), std::max(1, samples / walks));
+        evaluations += walk.evaluations;
+        if (best.point.empty() || walk.value < best.value) {
+            best = walk;
+        }
+    }
+    const double count = static_cast<double>(std::max(1L, evaluations));
+    EvaluationCost cost;
+    cost.cpu = (processCpuSeconds() - cpuBegan) / count;
+    cost.wall = static_cast<double>(steadyNow() - began) * 1e-9 / count;
+    // Where the walks ended: nearer an optimum, where fits and profiles spend their time.
+    const EvaluationCost atBest = secondsAt(data, model, best.point, 3);
+    cost.cpuNearBest = std::max(cost.cpu, atBest.cpu);
+    cost.wallNearBest = std::max(cost.wall, atBest.wall);
+    return cost;
+}
+
+namespace {
+
+// The settings and the starts of the search of `model`, and what its block parts record of them.
+struct PlannedSearch {
     SearchSettings settings;
-    settings.searches = budget.searchStarts;
-    settings.seed = seed;
-    settings.jobs = jobs;
-    settings.budget = budget.searchBudget;
-    settings.regions = defaultRegions(data, m);
-    settings.objective = ObjectiveKind::settled;
+    SearchStarts starts;
+    ExploreRun run;
+};
+
+PlannedSearch planSearch(const DataContext& data, const ModelEntry& m, const EffortBudget& budget,
+                         std::uint64_t seed, int jobs) {
+    PlannedSearch p;
+    p.settings.searches = budget.searchStarts;
+    p.settings.seed = seed;
+    p.settings.jobs = jobs;
+    p.settings.budget = budget.searchBudget;
+    p.settings.regions = defaultRegions(data, m);
+    p.settings.objective = ObjectiveKind::settled;
     // The user's start vector comes first, as in 'zonetool explore', when it is usable.
-    const std::string startName = startFileName(std::to_string(model).c_str());
+    const std::string startName = startFileName(std::to_string(m.number).c_str());
     StartVector user;
     std::vector<double> userStart;
     std::vector<double> userSteps;
@@ -195,8 +235,79 @@ bool runSearchStage(const DataContext& data, int model, const EffortBudget& budg
             userSteps = user.deltas;
         }
     }
-    const SearchStarts starts = searchStarts(data, m, settings, userStart, userSteps, startName);
-    const ExploreMap map = runSearch(data, m, settings, starts);
+    p.starts = searchStarts(data, m, p.settings, userStart, userSteps, startName);
+    p.run.model = m.number;
+    p.run.seed = seed;
+    p.run.starts = p.settings.searches;
+    p.run.budget = p.settings.budget;
+    p.run.design = p.settings.design;
+    p.run.regions = p.settings.regions;
+    p.run.userStart = !userStart.empty();
+    p.run.start = userStart;
+    p.run.steps = userSteps;
+    p.run.dataChecksum = data.checksum;
+    p.run.locus = data.locus;
+    p.run.boxes = data.boxOptions;
+    p.run.objective = p.settings.objective;
+    return p;
+}
+
+} // namespace
+
+bool runSearchStage(const DataContext& data, int model, const EffortBudget& budget,
+                    std::uint64_t seed, int jobs, const std::string& recordPath,
+                    std::string& error) {
+    const ModelEntry& m = entry(model);
+    const PlannedSearch p = planSearch(data, m, budget, seed, jobs);
+    const ExploreMap map = runSearch(data, m, p.settings, p.starts);
+    if (map.optima.empty()) {
+        error = std::string("the search of ") + m.name + " found no optimum";
+        return false;
+    }
+    return writeResultFile(recordPath, exploreJson(m, map), error);
+}
+
+bool runSearchBlockStage(const DataContext& data, int model, const EffortBudget& budget,
+                         std::uint64_t seed, int jobs, int block, int blocks,
+                         const std::string& partPrefix, std::string& error) {
+    const ModelEntry& m = entry(model);
+    const PlannedSearch p = planSearch(data, m, budget, seed, jobs);
+    const double cpu0 = processCpuSeconds();
+    const std::int64_t wall0 = steadyNow();
+    const BlockRange range = blockRange(p.starts.points.size(), block, blocks);
+    const std::vector<StartOutcome> outcomes =
+        runSearchRange(data, m, p.settings, p.starts, range.first, range.end);
+    return writeResultFile(explorePartName(partPrefix, block, blocks),
+                           explorePartJson(p.run, block, blocks, outcomes,
+                                           processCpuSeconds() - cpu0,
+                                           static_cast<double>(steadyNow() - wall0) * 1e-9),
+                           error);
+}
+
+bool mergeSearchStage(const DataContext& data, int model, const EffortBudget& budget,
+                      std::uint64_t seed, int blocks, const std::string& partPrefix,
+                      const std::string& recordPath, double& partsCpu, double& partsWall,
+                      std::string& error) {
+    const ModelEntry& m = entry(model);
+    const PlannedSearch p = planSearch(data, m, budget, seed, 1);
+    ExploreMap map;
+    map.model = m.number;
+    map.seed = seed;
+    map.budget = p.settings.budget;
+    map.design = p.settings.design;
+    map.objective = p.settings.objective;
+    map.regions = p.settings.regions;
+    for (int k = 1; k <= blocks; k++) {
+        const BlockRange range = blockRange(p.starts.points.size(), k, blocks);
+        if (!readExplorePart(explorePartName(partPrefix, k, blocks), p.run, k, blocks,
+                             range.end - range.first, map.outcomes, map.cpuSeconds, map.wallSeconds,
+                             error)) {
+            return false;
+        }
+    }
+    partsCpu = map.cpuSeconds;
+    partsWall = map.wallSeconds;
+    finishMap(data, m, p.settings, map);
     if (map.optima.empty()) {
         error = std::string("the search of ") + m.name + " found no optimum";
         return false;
@@ -545,6 +656,66 @@ bool profileFigure(const std::string& curvePath, const std::string& title, doubl
         return false;
     }
     svg = renderProfileSvg(parameters, title, units);
+    return true;
+}
+
+namespace {
+
+// What a parameter of a descriptive cline means, in one line.
+std::string clineMeaning(const std::string& name) {
+    static const std::pair<const char*, const char*> meanings[] = {
+        {"centre", "where the central sigmoid crosses 1/2"},
+        {"width", "1 / the largest slope of the central sigmoid"},
+        {"pmin", "allele frequency at the low end"},
+        {"pmax", "allele frequency at the high end"},
+        {"delta_left", "distance of the left tail's start from the centre"},
+        {"tau_left", "decay of the left tail, a share of 4 / width"},
+        {"delta_right", "distance of the right tail's start from the centre"},
+        {"tau_right", "decay of the right tail, a share of 4 / width"},
+        {"F", "heterozygote deficit"},
+        {"F_peak", "heterozygote deficit at the centre"}};
+    for (const auto& [parameter, meaning] : meanings) {
+        if (name == parameter) {
+            return meaning;
+        }
+    }
+    return "";
+}
+
+} // namespace
+
+bool readClineRecord(const std::string& recordPath, int individuals, DescriptiveCline& cline,
+                     std::string& error) {
+    Json record;
+    if (!readJsonFile(recordPath, "cline record", record, error)) {
+        return false;
+    }
+    const Json* fits = jsonMember(record, "fits");
+    if (fits == nullptr || !fits->is_array() || fits->empty()) {
+        error = recordPath + " holds no descriptive fit";
+        return false;
+    }
+    const Json& fit = fits->front();
+    cline.shape = jsonTextOr(jsonMember(fit, "shape"));
+    cline.parameters = static_cast<int>(jsonNumberOr(jsonMember(fit, "k"), 0.0));
+    cline.negLogL = jsonNumberOr(jsonMember(fit, "value"), std::nan(""));
+    cline.aicc = clineAicc(cline.negLogL, cline.parameters, individuals);
+    cline.axis = jsonTextOr(jsonMember(record, "axis"));
+    cline.estimates.clear();
+    const Json* parameters = jsonMember(fit, "parameters");
+    if (parameters != nullptr && parameters->is_array()) {
+        for (const Json& p : *parameters) {
+            ParameterEstimate e;
+            e.name = jsonTextOr(jsonMember(p, "name"));
+            e.meaning = clineMeaning(e.name);
+            e.estimate.value = jsonNumberOr(jsonMember(p, "estimate"), std::nan(""));
+            e.estimate.lower = jsonNumberOr(jsonMember(p, "lower"), std::nan(""));
+            e.estimate.upper = jsonNumberOr(jsonMember(p, "upper"), std::nan(""));
+            e.estimate.lowerFound = !jsonTrue(jsonMember(p, "lower_open"));
+            e.estimate.upperFound = !jsonTrue(jsonMember(p, "upper_open"));
+            cline.estimates.push_back(e);
+        }
+    }
     return true;
 }
 

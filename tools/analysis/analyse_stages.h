@@ -9,6 +9,7 @@
 #pragma once
 
 #include "tools/analysis/analyse_effort.h"
+#include "tools/analysis/analyse_results.h"
 #include "tools/formats/data_option.h"
 
 #include <cstdint>
@@ -37,15 +38,23 @@ std::string boxOptionsText(const DataContext& data);
 // Individuals sampled along the transect in use (the n of AICc).
 int analysedIndividuals(const DataContext& data);
 
-// Mean seconds of one settled evaluation of `model` along a simplex of about `samples`
-// evaluations from the first design start drawn with `seed`: CPU seconds, and wall seconds
-// (which include what other processes of a busy machine take).
+// Mean seconds of one settled evaluation of `model` along simplexes of about `samples`
+// evaluations in all from the first design starts drawn with `seed`, and of one evaluation at
+// the best point they reached: CPU seconds, and wall seconds (which include what other
+// processes of a busy machine take).
 struct EvaluationCost {
     double cpu = 0.0;
     double wall = 0.0;
+    double cpuNearBest = 0.0;
+    double wallNearBest = 0.0;
 };
 EvaluationCost secondsPerEvaluation(const DataContext& data, int model, int samples,
                                     std::uint64_t seed);
+
+// Mean seconds of `repeats` settled evaluations of `model` at `point` (in cpu and wall; the
+// near-best fields are left 0).
+EvaluationCost secondsAt(const DataContext& data, int model, const std::vector<double>& point,
+                         int repeats);
 
 // The start-vector file of `model` in the working directory (startvecN.txt), or "" when there
 // is none.
@@ -58,6 +67,20 @@ std::string userStartFile(int model);
 bool runSearchStage(const DataContext& data, int model, const EffortBudget& budget,
                     std::uint64_t seed, int jobs, const std::string& recordPath,
                     std::string& error);
+
+// Block `block` of `blocks` of the search runSearchStage makes (contiguous slices of its
+// starts, every one run), into the part partPrefix.explore.partK-of-B.json; and the merging of
+// all `blocks` parts into the record at `recordPath`, the record of a whole search (timings
+// aside); `partsCpu` and `partsWall` receive the seconds the blocks took, summed. A part that
+// is missing or of another search fails the merge, naming it. False with the reason in
+// `error`.
+bool runSearchBlockStage(const DataContext& data, int model, const EffortBudget& budget,
+                         std::uint64_t seed, int jobs, int block, int blocks,
+                         const std::string& partPrefix, std::string& error);
+bool mergeSearchStage(const DataContext& data, int model, const EffortBudget& budget,
+                      std::uint64_t seed, int blocks, const std::string& partPrefix,
+                      const std::string& recordPath, double& partsCpu, double& partsWall,
+                      std::string& error);
 
 // What the report needs of a search record.
 struct SearchFacts {
@@ -123,6 +146,12 @@ bool fitFigure(const DataContext& data, int model, const std::vector<double>& po
                const std::string& curvePath, double units, std::string& svg, std::string& error);
 bool profileFigure(const std::string& curvePath, const std::string& title, double units,
                    std::string& svg, std::string& error);
+
+// What the report shows of such a record: shape, k, -lnL, the axis and the estimates with
+// their limits (a limit the parameter's range reached first marked not found); AICc with n
+// `individuals`. False with the reason, naming `recordPath`.
+bool readClineRecord(const std::string& recordPath, int individuals, DescriptiveCline& cline,
+                     std::string& error);
 
 // Writes `content` to `path` atomically (temporary file, sync, rename), replacing a file there.
 bool writeFileAtomically(const std::string& path, const std::string& content, std::string& error);

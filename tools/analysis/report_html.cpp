@@ -82,6 +82,48 @@ void modelTable(std::ostringstream& html, const Analysis& analysis) {
             "optimum (one is a warning that the best may not have been found).</p>\n";
 }
 
+// The descriptive clines' own section of the model table: the same columns, no weights.
+void clineTable(std::ostringstream& html, const Analysis& analysis) {
+    if (analysis.clines.empty()) {
+        return;
+    }
+    html << "<h3>Descriptive clines</h3>\n<table id=\"descriptive-table\">\n<tr><th "
+            "class=\"text\">cline</th><th>k</th><th>&minus;lnL</th><th>AICc</th><th>&Delta;AICc"
+            "</th></tr>\n";
+    for (const DescriptiveCline& c : analysis.clines) {
+        html << "<tr>" << textCell(c.shape) << numberCell(c.parameters) << numberCell(c.negLogL)
+             << numberCell(c.aicc) << numberCell(c.deltaAicc) << "</tr>\n";
+    }
+    html << "</table>\n<p class=\"note\">Curves fitted to the same counts with the same "
+            "likelihood, without a mechanism: the sigmoid p(x) = 1 / (1 + exp(&minus;4 (x "
+            "&minus; centre) / width)) and the stepped cline, a sigmoid with an exponential tail "
+            "on each side; both with one heterozygote deficit F. k counts their free parameters; "
+            "&Delta;AICc is against the best model above, so a mechanistic model that fits "
+            "better than a curve has a negative &Delta;AICc here.</p>\n";
+}
+
+void clineSection(std::ostringstream& html, const DescriptiveCline& c, double units) {
+    html << "<section id=\"cline-" << htmlEscape(c.shape)
+         << "\">\n<h2>Descriptive cline: " << htmlEscape(c.shape)
+         << "</h2>\n<table id=\"descriptive-" << htmlEscape(c.shape)
+         << "\">\n<tr><th class=\"text\">parameter</th><th class=\"text\">meaning</th>"
+            "<th>estimate</th><th>lower limit</th><th>upper limit</th></tr>\n";
+    for (const ParameterEstimate& e : c.estimates) {
+        html << "<tr>" << textCell(e.name) << textCell(e.meaning) << numberCell(e.estimate.value)
+             << limitCell(e.estimate.lower, e.estimate.lowerFound)
+             << limitCell(e.estimate.upper, e.estimate.upperFound) << "</tr>\n";
+    }
+    html << "</table>\n<p class=\"note\">Along the " << htmlEscape(c.axis)
+         << " axis; limits where the profile likelihood rises " << reportNumber(units)
+         << " units; &ldquo;not reached&rdquo;: the parameter's range ended first.</p>\n";
+    if (!c.figure.empty()) {
+        html << "<figure>" << inlineSvg(c.figure)
+             << "<figcaption>Observed genotype frequencies and those of the fitted "
+             << htmlEscape(c.shape) << " cline.</figcaption></figure>\n";
+    }
+    html << "</section>\n";
+}
+
 void modelSection(std::ostringstream& html, const ModelAnalysis& m, double units) {
     html << "<section id=\"model-" << m.model << "\">\n<h2>Model " << m.model << ": "
          << htmlEscape(m.name) << "</h2>\n";
@@ -161,6 +203,7 @@ std::string renderReportHtml(const Analysis& analysis) {
          << htmlEscape(analysis.run.dataFile) << ". Effort: " << htmlEscape(analysis.run.effort)
          << ".</p>\n";
     modelTable(html, analysis);
+    clineTable(html, analysis);
     html << "<h2>Definitions</h2>\n<p>Support limits are where the profile likelihood of a "
             "parameter (the others re-optimised) rises "
          << reportNumber(analysis.run.units)
@@ -175,6 +218,9 @@ std::string renderReportHtml(const Analysis& analysis) {
             "simulated dispersal kernel.</p>\n";
     for (const ModelAnalysis& m : analysis.models) {
         modelSection(html, m, analysis.run.units);
+    }
+    for (const DescriptiveCline& c : analysis.clines) {
+        clineSection(html, c, 2.0);
     }
     runTable(html, analysis.run);
     html << "</body>\n</html>\n";

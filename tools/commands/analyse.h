@@ -10,5 +10,3 @@
 
 // The command: zonetool analyse [MODELS] [options]. Returns the exit status.
 int analyseCommand(RunContext& ctx, const std::vector<std::string>& args);
-
-extern const char* const analyseHelp;

@@ -621,6 +621,23 @@ std::string parsableJobId(const std::string& printed) {
     return id;
 }
 
+bool scriptPlaceOf(const DataContext& data, ScriptPlace& place) {
+    place.directory = currentDirectory();
+    place.zonetool = ownBinary();
+    place.dataArguments.clear();
+    if (!data.path.empty()) {
+        place.dataArguments = {"--data",
+                               data.path[0] == '/' ? data.path : place.directory + "/" + data.path};
+    }
+    for (const std::string& box : data.boxOptions) {
+        place.dataArguments.insert(place.dataArguments.end(), {"--box", box});
+    }
+    if (!data.locus.empty()) {
+        place.dataArguments.insert(place.dataArguments.end(), {"--locus", data.locus});
+    }
+    return !place.directory.empty() && !place.zonetool.empty();
+}
+
 int slurmCommand(RunContext& ctx, const std::vector<std::string>& args) {
     SlurmArguments a;
     const int status = readArguments(ctx, args, a);
@@ -632,26 +649,13 @@ int slurmCommand(RunContext& ctx, const std::vector<std::string>& args) {
         return 1;
     }
     ScriptPlace place;
-    place.directory = currentDirectory();
-    place.zonetool = ownBinary();
+    const bool placeFound = scriptPlaceOf(ctx.data, place);
     place.redo = a.redo;
-    if (const DataContext* data = &ctx.data) {
-        if (!data->path.empty()) {
-            place.dataArguments = {
-                "--data", data->path[0] == '/' ? data->path : place.directory + "/" + data->path};
-        }
-        for (const std::string& box : data->boxOptions) {
-            place.dataArguments.insert(place.dataArguments.end(), {"--box", box});
-        }
-        if (!data->locus.empty()) {
-            place.dataArguments.insert(place.dataArguments.end(), {"--locus", data->locus});
-        }
-    }
     if (a.objectiveGiven) {
         place.dataArguments.insert(place.dataArguments.end(),
                                    {"--objective", objectiveName(a.objective)});
     }
-    if (place.directory.empty() || place.zonetool.empty()) {
+    if (!placeFound) {
         *ctx.err << "zonetool slurm: cannot find the working directory or this program: "
                  << std::strerror(errno) << "\n";
         return 1;

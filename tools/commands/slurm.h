@@ -3,6 +3,7 @@
 #pragma once
 
 #include "tools/formats/run_context.h"
+#include "tools/formats/slurm_script.h"
 
 #include <string>
 #include <vector>
@@ -16,6 +17,12 @@ int runCaptured(const std::string& program, const std::vector<std::string>& argu
 // The job id in what `sbatch --parsable` printed: the text before any ';' (the cluster name)
 // and the line end. Empty when that is not a whole number.
 std::string parsableJobId(const std::string& printed);
+
+// Where a script written now runs: the working directory, this very program (so that the jobs
+// run the program that checked their inputs), and the --data (made absolute), --box and
+// --locus words of `data`. False, with errno set, when the directory or the program cannot be
+// found.
+bool scriptPlaceOf(const DataContext& data, ScriptPlace& place);
 
 // The command: zonetool slurm MODELS [options] or zonetool slurm --profile MODEL [options].
 // Returns the exit status.

@@ -241,6 +241,19 @@ std::vector<Submission> arrayAndCollect(const std::string& jobName) {
              "collect", "collecting job"}};
 }
 
+// The end of the script's modes: no argument goes on below (the first array's tasks), any
+// other is refused, naming the `modes` there are.
+std::string endModes(const std::string& modes) {
+    return "'') ;;\n"
+           "*)\n"
+           "    echo \"$0: unknown argument '$1' (give " +
+           modes +
+           " or nothing)\" >&2\n"
+           "    exit 2\n"
+           "    ;;\n"
+           "esac\n\n";
+}
+
 // Runs `command` (which writes to standard output) into each target file by way of a
 // temporary file, flushed to disk and renamed, so that a reader never sees half a table.
 std::string collectMode(const std::vector<std::pair<std::string, std::string>>& outputs,
@@ -261,12 +274,7 @@ std::string collectMode(const std::vector<std::pair<std::string, std::string>>& 
     }
     out << "    exit \"$status\"\n"
         << "    ;;\n"
-        << "'') ;;\n"
-        << "*)\n"
-        << "    echo \"$0: unknown argument '$1' (give " << modes << " or nothing)\" >&2\n"
-        << "    exit 2\n"
-        << "    ;;\n"
-        << "esac\n\n";
+        << endModes(modes);
     return out.str();
 }
 
@@ -493,5 +501,72 @@ std::string exploreArrayScript(const ExploreJob& job, const SlurmRequest& reques
         << enterTask("block $block of " + blocks + " of the starts, into $name.json")
         << endIfThere(place, "$name.json", "this block has finished") << "exec " << explore
         << " --block \"$block/" << blocks << "\"" << redo << dataWords(place) << "\n";
+    return out.str();
+}
+
+std::string analyseArrayScript(const AnalyseScriptJob& job, const SlurmRequest& request,
+                               const ScriptPlace& place) {
+    const std::string blocks = std::to_string(job.blocks);
+    const std::size_t models = job.models.size();
+    const std::string comment =
+        "# Written by zonetool analyse --slurm: the analysis of " + std::to_string(models) +
+        (models == 1 ? " model" : " models") +
+        " as five dependent jobs: the blocks of the\n"
+        "# searches, their merging, the fits, the profiles and the report.\n"
+        "#   bash THIS_SCRIPT submit    submits all five and prints their job ids\n"
+        "# Each job starts when every task of the one before has ended; a task whose stage is\n"
+        "# done ends at once, so submitting again carries on.\n";
+    std::string options;
+    for (const std::string& word : job.options) {
+        options += " " + bashQuote(word);
+    }
+    options += " --quiet" + dataWords(place);
+    const std::string one = "\"$zonetool\" analyse \"$model\"" + options;
+    const std::string logs = job.logDirectory + "/";
+    // A job after every task of the one before, whatever their end (afterok would wait for
+    // ever after one failure); a later stage then names the stage that is not done.
+    const auto after = [](const std::string& previous, const std::string& array,
+                          const std::string& name) {
+        return "--dependency=\"afterany:$" + previous + "\" --array=" + array +
+               " --job-name=zonefit-analyse-" + name;
+    };
+    const std::string perModel = "0-" + std::to_string(models - 1);
+    std::ostringstream out;
+    out << header(comment, "zonefit-analyse-search", models * static_cast<std::size_t>(job.blocks),
+                  request, false)
+        << placeAndSubmit(
+               place,
+               {{"search", "", "", "search array job"},
+                {"merge", after("search", perModel, "merge"), "merge", "merging array job"},
+                {"fits", after("merge", perModel, "fit"), "fit", "fit array job"},
+                {"profiles", after("fits", perModel, "profile"), "profile", "profile array job"},
+                {"report", after("profiles", "0", "report"), "report", "report job"}});
+    std::vector<std::string> rows;
+    for (int model : job.models) {
+        rows.push_back("model=" + std::to_string(model));
+    }
+    for (const char* stage : {"merge", "fit", "profile"}) {
+        const std::string task = std::string(stage);
+        const std::string extra = task == "merge" ? " --blocks " + blocks : "";
+        out << task << ")\n"
+            << taskTable(rows) << "name=" << bashQuote(logs + task) << "-$model\n"
+            << enterTask(task + " of model $model") << "exec " << one << " --task " << task << extra
+            << "\n;;\n";
+    }
+    out << "report)\n"
+        << "task=${SLURM_ARRAY_TASK_ID-}\n"
+        << "name=" << bashQuote(logs + "report") << "\n"
+        << enterTask("the report") << "exec \"$zonetool\" analyse " << bashQuote(job.modelText)
+        << options << " --task report\n;;\n"
+        << endModes("submit, merge, fit, profile, report");
+    rows.clear();
+    for (int model : job.models) {
+        for (int k = 1; k <= job.blocks; k++) {
+            rows.push_back("model=" + std::to_string(model) + " block=" + std::to_string(k));
+        }
+    }
+    out << taskTable(rows) << "name=" << bashQuote(logs + "search") << "-$model-$block\n"
+        << enterTask("block $block of " + blocks + " of the search of model $model") << "exec "
+        << one << " --task search --block \"$block/" << blocks << "\"\n";
     return out.str();
 }
