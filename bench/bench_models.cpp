@@ -77,7 +77,7 @@ void EvaluateWithData(benchmark::State& state, ModelObjective* objective, int de
     static const int status = [] {
         std::vector<std::string> rest;
         return readDataOptions("bench", {"--data", ZONEFIT_SOURCE_DIR "/examples/transect.tsv"},
-                               rest, context);
+                               rest, context, std::cerr);
     }();
     if (status != -1) {
         state.SkipWithError("cannot read examples/transect.tsv");
