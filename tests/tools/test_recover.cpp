@@ -1,5 +1,5 @@
 // Recovery of known parameters: data simulated from a point of model 1, searched and profiled
-// by the programs themselves.
+// by the programs themselves, and by scripts/recover in its fast form.
 #include "support/run_program.h"
 
 #include <gtest/gtest.h>
@@ -67,4 +67,50 @@ TEST(Recovery, ASearchNearTheTruthFindsAtLeastTheTruthsLikelihood) {
     const double sigma = std::stod(row.back());
     EXPECT_GT(sigma, 10.0);
     EXPECT_LT(sigma, 22.0);
+}
+
+// scripts/recover --fast: the -lnL table says the search found at least the truth's
+// likelihood, and the table of limits finds the true sigma inside its support limits.
+TEST(RecoverScript, FindsTheTruthsLikelihoodAndTheTrueSigmaInsideItsLimits) {
+    ScratchDir dir;
+    const std::string script = std::string(ZONEFIT_SOURCE_DIR) + "/scripts/recover";
+    const ProgramResult r = runProgram(dir.path(), script,
+                                       "--fast --zonetool " + shellQuote(ZONETOOL_BIN) + " --dir " +
+                                           shellQuote(dir.file("work")));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string header;
+    std::getline(lines, header);
+    EXPECT_EQ(header.rfind("model", 0), 0u) << r.out;
+    EXPECT_NE(header.find("truth_lnL"), std::string::npos) << r.out;
+    std::string model, truthText, foundText, atLeast;
+    lines >> model >> truthText >> foundText >> atLeast;
+    EXPECT_EQ(model, "1");
+    EXPECT_LE(std::stod(foundText), std::stod(truthText) + 1e-9);
+    EXPECT_EQ(atLeast, "yes");
+    std::getline(lines, header); // the rest of the row
+    std::getline(lines, header); // the blank line between the tables
+    std::getline(lines, header);
+    EXPECT_EQ(header.rfind("model  name", 0), 0u) << r.out;
+    std::string name, truth, estimate, lower, upper, inside;
+    lines >> model >> name >> truth >> estimate >> lower >> upper >> inside;
+    EXPECT_EQ(model, "1");
+    EXPECT_EQ(name, "sigma");
+    EXPECT_EQ(truth, "15");
+    EXPECT_LT(std::stod(lower), 15.0);
+    EXPECT_GT(std::stod(upper), 15.0);
+    // Limits of a data set of 751 individuals: a few units of sigma, not the whole box.
+    EXPECT_GT(std::stod(lower), 5.0);
+    EXPECT_LT(std::stod(upper), 40.0);
+    EXPECT_EQ(inside, "yes");
+    EXPECT_TRUE(dir.exists("work/sim1.tsv"));
+
+    // A model without a true point is refused before any work.
+    const ProgramResult bad = runProgram(dir.path(), script,
+                                         "--models 1,5 --zonetool " + shellQuote(ZONETOOL_BIN) +
+                                             " --dir " + shellQuote(dir.file("bad")));
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.err, "recover: model '5' has no true point here (1, 2, 7 or 8)\n");
+    EXPECT_FALSE(dir.exists("bad"));
 }
