@@ -49,6 +49,7 @@ const std::vector<ParameterInfo> noBoxes;
 ProfileSettings precise() {
     ProfileSettings s;
     s.tolerance = 1e-7;
+    s.crossingTolerance = 1e-12;
     s.simplexTolerance = 1e-10;
     s.maxEvaluations = 200000;
     return s;
@@ -87,6 +88,33 @@ TEST(ProfileLimits, CorrelatedQuadraticMatchesClosedForm) {
         EXPECT_NEAR(p.upper.value, expected[i][1], 1e-6) << i;
     }
     EXPECT_GE(outcome.lowest, 10.0 - 1e-12);
+}
+
+// The default settings place the steps where a parabola predicts the crossing and stop once
+// a point lies within 0.005 of it: a handful of points per side, and limits as close to the
+// closed form as the rounding of real models' values would allow anyway.
+TEST(ProfileLimits, DefaultSettingsFindTheCrossingInAFewPoints) {
+    ProfileSettings defaults;
+    defaults.simplexTolerance = 1e-10;
+    const ProfileOutcome outcome =
+        profileLikelihood(quadratic, {1.0, -2.0, 5.0}, noBoxes, {0, 1, 2}, defaults);
+    const double expected[3][2] = {{-0.5361354856313383, 2.5361354856313385},
+                                   {-4.399040575616269, 0.3990405756162687},
+                                   {1.8263676258830532, 8.173632374116947}};
+    for (int i = 0; i < 3; i++) {
+        const ParameterProfile& p = outcome.parameters[static_cast<std::size_t>(i)];
+        EXPECT_NEAR(p.lower.value, expected[i][0], 1e-4) << i;
+        EXPECT_NEAR(p.upper.value, expected[i][1], 1e-4) << i;
+        EXPECT_LE(p.lower.points, 6) << i;
+        EXPECT_LE(p.upper.points, 6) << i;
+    }
+    // Where the profile bends more sharply than a parabola the crossing is still found, in
+    // half the 24 points that halving the bracket to the tolerance takes: (x - 1)^4 crosses 2
+    // at 1 -+ 2^(1/4).
+    const ProfileOutcome bent = profileLikelihood(quartic, {1.0, 1.0}, noBoxes, {0}, defaults);
+    EXPECT_NEAR(bent.parameters[0].lower.value, -0.18920711500272103, 1e-3);
+    EXPECT_NEAR(bent.parameters[0].upper.value, 2.189207115002721, 1e-3);
+    EXPECT_LE(bent.parameters[0].upper.points, 12);
 }
 
 TEST(ProfileLimits, OtherUnitsAndNonQuadraticProfile) {

@@ -91,7 +91,8 @@ double profileValue(const ProfiledObjective& objective, const std::vector<double
             converged = simplex.anneal(budget, 0.0);
         }
         const double found = simplex.vertexValues[0];
-        const bool improved = found < best - 1e-12 * std::fabs(best) || restart == 0;
+        const bool improved =
+            found < best - std::fmax(settings.restartGain, 1e-12 * std::fabs(best)) || restart == 0;
         if (found < best) {
             best = found;
             for (int j = 0; j < n; j++) {
@@ -176,8 +177,9 @@ struct SideSearch {
         double innerValue = outcome.minimum;
         std::vector<double> innerPoint = estimate;
         limit.value = theta;
+        double offset = firstStep;
         for (int step = 0; step < settings.maxSteps; step++) {
-            double t = theta + side * firstStep * std::ldexp(1.0, step);
+            double t = theta + side * offset;
             bool atBound = false;
             if (side * (t - bound) >= 0.0) {
                 // An open bound is approached to within a billionth of its size.
@@ -197,11 +199,12 @@ struct SideSearch {
                 return limit;
             }
             if (value - outcome.minimum >= settings.units) {
-                limit.value = bisect(index, side, inner, innerValue, innerPoint, t, value, target,
-                                     settings.tolerance * firstStep, limit.points);
+                limit.value = refine(index, side, theta, inner, innerValue, innerPoint, t, value,
+                                     target, settings.tolerance * firstStep, limit.points);
                 limit.found = true;
                 return limit;
             }
+            offset = nextOffset(offset, value - outcome.minimum);
             inner = t;
             innerValue = value;
             innerPoint = reached;
@@ -215,34 +218,90 @@ struct SideSearch {
         return limit;
     }
 
-    // Each middle point starts from the inner end's point: the outer one may lie where the
-    // model gives a penalty.
-    double bisect(int index, int side, double inner, double innerValue,
+    // The offset of the next step from the estimate, after a point at `offset` that rose by
+    // `rise` (less than the units). A profile near its maximum is a parabola, which crosses
+    // the units at offset x sqrt(units / rise): the step goes a tenth beyond that, so
+    // that the crossing is bracketed close to its outer end, but at most four times as far.
+    // A rise below a thousandth of the units is too close to the rounding of the re-optimised
+    // values to extrapolate from: the step doubles.
+    double nextOffset(double offset, double rise) const {
+        if (!(rise >= 1e-3 * settings.units)) {
+            return 2.0 * offset;
+        }
+        const double predicted = 1.1 * offset * std::sqrt(settings.units / rise);
+        return std::fmin(predicted, 4.0 * offset);
+    }
+
+    // The crossing of `target` between inner (below it) and outer (at or above it). Each new
+    // point goes where the bracket's ends say the target is crossed (crossing()), kept
+    // a twentieth of the bracket away from either end, or halves the bracket when its outer end
+    // is a penalty. The
+    // search ends when a point lies within settings.crossingTolerance of the target, or the
+    // bracket is narrower than `width`. Each new point starts from the inner end's point: the
+    // outer one may lie where the model gives a penalty.
+    double refine(int index, int side, double theta, double inner, double innerValue,
                   std::vector<double> innerPoint, double outer, double outerValue, double target,
                   double width, int& points) {
+        int sameEnd = 0; // points in a row that moved the same end of the bracket
+        int lastEnd = 0; // -1 the inner end moved last, +1 the outer
         for (int i = 0; i < settings.maxBisections && std::fabs(outer - inner) > width; i++) {
-            const double middle = 0.5 * (inner + outer);
+            double next = 0.5 * (inner + outer);
+            if (interpolable(innerValue, outerValue, target)) {
+                // The end that stays while the other keeps moving counts for less each time
+                // (the Illinois rule), so that a bent profile is crossed from both sides.
+                const double weight = std::ldexp(1.0, -std::max(0, sameEnd - 1));
+                const double below = target - (target - innerValue) * (lastEnd > 0 ? weight : 1.0);
+                const double above = target + (outerValue - target) * (lastEnd < 0 ? weight : 1.0);
+                const double at = crossing(theta, inner, below, outer, above, target);
+                const double fraction =
+                    std::fmin(0.95, std::fmax(0.05, (at - inner) / (outer - inner)));
+                next = inner + fraction * (outer - inner);
+            }
             points += 1;
             std::vector<double> reached;
-            const double value = at(index, side, points, middle, innerPoint, reached);
+            const double value = at(index, side, points, next, innerPoint, reached);
             if (ended()) {
                 return inner;
             }
-            if (value >= target) {
-                outer = middle;
+            const int end = value >= target ? +1 : -1;
+            sameEnd = end == lastEnd ? sameEnd + 1 : 1;
+            lastEnd = end;
+            if (end > 0) {
+                outer = next;
                 outerValue = value;
             } else {
-                inner = middle;
+                inner = next;
                 innerValue = value;
                 innerPoint = reached;
             }
+            if (std::fabs(value - target) <= settings.crossingTolerance) {
+                break;
+            }
         }
-        // Within the last bracket the profile is close to a straight line, unless one end is a
-        // penalty: then the inner end is the honest answer.
-        if (std::isfinite(outerValue) && outerValue > innerValue && outerValue - target < 1e3) {
-            return inner + (target - innerValue) / (outerValue - innerValue) * (outer - inner);
+        // Within the last bracket the profile is close to its interpolation, unless one end is
+        // a penalty: then the inner end is the honest answer.
+        if (interpolable(innerValue, outerValue, target)) {
+            return crossing(theta, inner, innerValue, outer, outerValue, target);
         }
         return inner;
+    }
+
+    // Whether the bracket's ends say where the target is crossed: not when the outer end is a
+    // penalty.
+    static bool interpolable(double innerValue, double outerValue, double target) {
+        return std::isfinite(outerValue) && outerValue > innerValue && outerValue - target < 1e3;
+    }
+
+    // Where the target is crossed between the bracket's ends, by a straight line in the
+    // squared distance from the estimate `theta`: exact for a parabola with its vertex at the
+    // estimate, which a profile is near its maximum, and close to a straight line in the
+    // parameter across a narrow bracket far from it.
+    static double crossing(double theta, double inner, double innerValue, double outer,
+                           double outerValue, double target) {
+        const double a = (inner - theta) * (inner - theta);
+        const double b = (outer - theta) * (outer - theta);
+        const double u = a + (target - innerValue) / (outerValue - innerValue) * (b - a);
+        return theta + std::copysign(std::sqrt(u), outer - theta);
     }
 };
 

@@ -13,10 +13,10 @@
 
 // The profile at one value: the minimum of `objective` over all coordinates of `start` except
 // `index`, which is fixed at `value`, by the downhill simplex at temperature 0 from `start`
-// (restarted at its result until that stops improving). `boxes` (one per coordinate, or fewer:
-// the rest are unbounded) only steer the first simplex steps inwards. The first simplex steps
-// a tenth of each coordinate of `scale` (of `start` when null) away. The minimising point is
-// left in `point`; `evaluations` is increased by the evaluations made.
+// (restarted at its result until that gains less than settings.restartGain). `boxes` (one per
+// coordinate, or fewer: the rest are unbounded) only steer the first simplex steps inwards. The
+// first simplex steps a tenth of each coordinate of `scale` (of `start` when null) away. The
+// minimising point is left in `point`; `evaluations` is increased by the evaluations made.
 double profileValue(const ProfiledObjective& objective, const std::vector<double>& start,
                     const std::vector<ParameterInfo>& boxes, int index, double value,
                     const ProfileSettings& settings, std::vector<double>& point, long& evaluations,
@@ -42,13 +42,15 @@ struct ProfileHooks {
 
 // Support limits of the parameters `indices` of `estimate`, each searched for on both sides:
 // the parameter is fixed at values farther and farther from its estimate (first step, then
-// doubling, up to its box), each point re-optimised by profileValue from its neighbour's
-// re-optimised point (the estimate for the first), until -ln L exceeds its value at the
-// estimate by `units`; the crossing is then bisected, each point started from the inner end
-// of the bracket. A point whose -ln L lies more than settings.restartMargin below the
-// estimate's becomes the estimate, and the profile of every parameter starts again from it
-// (at most settings.maxRestarts times): no point of the outcome then lies more than the
-// margin below its minimum. The evaluations count every pass.
+// doubling, or up to four times as far where a parabola through the estimate and the last
+// point predicts the crossing; up to its box), each point re-optimised by profileValue from its
+// neighbour's re-optimised point (the estimate for the first), until -ln L exceeds its value at the
+// estimate by `units`; the crossing is then narrowed by interpolation (halving when that
+// stalls) until a point lies within settings.crossingTolerance of it, each point started
+// from the inner end of the bracket. A point whose -ln L lies more than settings.restartMargin
+// below the estimate's becomes the estimate, and the profile of every parameter starts again from
+// it (at most settings.maxRestarts times): no point of the outcome then lies more than the margin
+// below its minimum. The evaluations count every pass.
 ProfileOutcome profileLikelihood(const ProfiledObjective& objective,
                                  const std::vector<double>& estimate,
                                  const std::vector<ParameterInfo>& boxes,

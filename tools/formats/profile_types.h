@@ -19,14 +19,23 @@ struct ProfileSettings {
     double firstStep = 0.05; // first step from the estimate, as a fraction of |estimate| (of 1
                              // when the estimate is 0); each further step doubles
     int maxSteps = 20;       // steps per side before giving up
-    double tolerance = 1e-4; // the crossing is bisected to this fraction of the first step
-    int maxBisections = 60;  // bisection steps per limit at most
+    double tolerance = 1e-4; // the crossing's bracket is narrowed at most to this fraction
+                             // of the first step
+    int maxBisections = 60;  // points that narrow the bracket, per limit at most
+    // A point whose -ln L lies within this of the crossing's (minimum + units) ends the
+    // narrowing: the limit is then read off the straight line through the bracket's ends, and
+    // moves by a small fraction of this over the local slope.
+    double crossingTolerance = 0.005;
     // Relative spread of the simplex values at convergence. The models' values carry the
     // rounding of their equilibrium test (1e-8 in the frequencies), so a much tighter spread
     // is never reached and would only spend the evaluation budget.
     double simplexTolerance = 1e-7;
     long maxEvaluations = 20000; // per re-optimisation of the other parameters
-    std::uint64_t seed = 1;      // of the simplex's generator (unused at temperature 0)
+    // A fresh simplex around a re-optimised point that gains less than this in -ln L ends the
+    // re-optimisation: far below the margins of a limit, and above the rounding of the
+    // models' values, which every restart would otherwise chase.
+    double restartGain = 1e-4;
+    std::uint64_t seed = 1; // of the simplex's generator (unused at temperature 0)
     // The objective the profile is of: recorded in side files and curves, and checked when
     // sides are collected; the caller binds the objective function itself.
     ObjectiveKind objective = ObjectiveKind::settled;
