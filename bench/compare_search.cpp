@@ -93,6 +93,8 @@ int main(int argc, char** argv) {
                 settings.seed = static_cast<std::uint64_t>(seed);
                 settings.budget = budget;
                 settings.method = method;
+                // The design's first start: the derived start has no global phase to compare.
+                settings.derivedStart = false;
                 const SearchStarts starts = searchStarts(data, model, settings, {}, {}, "");
                 const double before = threadCpu();
                 const StartOutcome o = runOneSearch(data, model, settings, starts, 0);

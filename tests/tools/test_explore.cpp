@@ -62,7 +62,9 @@ TEST(Explore, SameSeedSameMapWhateverTheJobs) {
     const std::string record = dir.read("one.explore.json");
     EXPECT_EQ(withoutTimes(record), withoutTimes(dir.read("three.explore.json")));
     EXPECT_EQ(three.out, dir.read("three.explore.json")); // --format json prints the record
-    EXPECT_EQ(count(record, "\"label\": \"search "), 4u);
+    // The derived start takes the place of the first of the four design starts.
+    EXPECT_EQ(count(record, "\"label\": \"derived start\""), 1u);
+    EXPECT_EQ(count(record, "\"label\": \"search "), 3u);
     EXPECT_NE(record.find("\"seed\": 5,"), std::string::npos);
     // The table lists every optimum, then the summary line.
     EXPECT_EQ(one.out.rfind("rank  ", 0), 0u);
@@ -454,7 +456,8 @@ TEST(ExploreBlocks, ARunStopsWhenTwoSearchesAgreeAndItsPartsMergeIntoTheSameReco
     ASSERT_EQ(one.status, 0) << one.err;
     const std::string record = dir.read("one.explore.json");
     EXPECT_NE(record.find("\"searches\": 2,\n  \"confirmed\": 2,\n"), std::string::npos);
-    EXPECT_EQ(count(record, "\"label\": \"search "), 2u);
+    EXPECT_EQ(count(record, "\"label\": \"derived start\""), 1u);
+    EXPECT_EQ(count(record, "\"label\": \"search "), 1u);
     const ProgramResult two = zonetool(dir, fast + options + " -o two --jobs 2");
     ASSERT_EQ(two.status, 0) << two.err;
     EXPECT_EQ(withoutTimes(dir.read("two.explore.json")), withoutTimes(record));

@@ -3,6 +3,7 @@
 
 #include "data/builtin_transect.h"
 #include "models/model_context.h"
+#include "tools/analysis/derived_start.h"
 
 #include <gtest/gtest.h>
 
@@ -59,6 +60,53 @@ TEST(SearchSeeds, EverySearchHasItsOwnStreamFixedByTheRunsSeed) {
     EXPECT_NE(searchSeed(1, 0), searchSeed(2, 0));
     // Seed 0 is a seed like any other.
     EXPECT_NE(searchSeed(0, 0), searchSeed(0, 1));
+}
+
+TEST(SearchStarts, TheDerivedStartTakesThePlaceOfTheFirstDesignPointWithoutAUserStart) {
+    SearchSettings settings;
+    settings.searches = 3;
+    settings.seed = 4;
+    const std::vector<Region> regions = defaultRegions(builtIn, model1());
+    const std::vector<std::vector<double>> design =
+        designStarts(model1(), regions, 3, 4, Design::strength);
+    const DerivedStart derived =
+        deriveStart(model1(), builtIn.box(1), builtIn.data(), derivedBorders(builtIn.data()));
+    // Model 1 on the built-in transect: mild underdominance, 1.05 for both homozygotes.
+    EXPECT_EQ(derived.start[0], 1.05);
+    const SearchStarts starts = searchStarts(builtIn, model1(), settings, {}, {}, "");
+    ASSERT_EQ(starts.points.size(), 3u);
+    EXPECT_EQ(starts.labels[0], "derived start");
+    EXPECT_EQ(starts.points[0], derived.start);
+    EXPECT_EQ(starts.steps[0], derived.steps);
+    EXPECT_EQ(starts.labels[1], "search 2");
+    EXPECT_EQ(starts.points[1], design[1]);
+    EXPECT_TRUE(starts.steps[1].empty());
+    EXPECT_EQ(starts.points[2], design[2]);
+
+    // A user's start vector comes first instead, and every design point follows it.
+    const SearchStarts user = searchStarts(builtIn, model1(), settings, {1.1, 1.1, 0.3, 10.0},
+                                           {0.1, 0.1, 0.05, 2.0}, "startvec1.txt");
+    ASSERT_EQ(user.points.size(), 4u);
+    EXPECT_EQ(user.labels[0], "startvec1.txt");
+    EXPECT_EQ(user.labels[1], "search 1");
+    EXPECT_EQ(user.points[1], design[0]);
+
+    // Held regions hold the derived start too: at the region's value, with no step.
+    settings.regions = regions;
+    settings.regions[0] = {1.2, 1.2, true};
+    settings.regions[3] = {2.0, 5.0, true};
+    const SearchStarts held = searchStarts(builtIn, model1(), settings, {}, {}, "");
+    EXPECT_EQ(held.points[0][0], 1.2);
+    EXPECT_EQ(held.steps[0][0], 0.0);
+    EXPECT_LE(held.points[0][3], 5.0);
+    EXPECT_NE(held.steps[0][3], 0.0);
+
+    // Without it, the design alone.
+    settings.regions.clear();
+    settings.derivedStart = false;
+    const SearchStarts plain = searchStarts(builtIn, model1(), settings, {}, {}, "");
+    EXPECT_EQ(plain.labels[0], "search 1");
+    EXPECT_EQ(plain.points[0], design[0]);
 }
 
 TEST(GlobalPhase, EveryMethodStaysInItsRegionsAndBudgetAndRepeatsItself) {
@@ -160,4 +208,37 @@ TEST(SearchScale, FitnessesAreSearchedAsSelectionStrengthsWeakAndStrongAlike) {
     const Region sigma{1.0, 100.0, true};
     EXPECT_DOUBLE_EQ(fromSearchUnit(m, 3, sigma, 0.5), 10.0);
     EXPECT_DOUBLE_EQ(fromSearchUnit(m, 0, Region{1.0, 4.0, true}, 0.5), 2.0);
+}
+
+TEST(SearchScale, PolishStepsAreAFractionOfTheSearchScaleAtThePoint) {
+    const ModelEntry& m = model1();
+    const std::vector<Region> regions = {{1.0 / 101.0, 101.0, true},
+                                         {1.0 / 101.0, 101.0, true},
+                                         {0.0, 1.0, false},
+                                         {1.0, 100.0, true}};
+    // A hundredth of the strength scale multiplies |ln w| by (ln 101 / 1e-4)^(1/50) = 1.2396
+    // upwards (away from neutrality), so a fitness below 1 steps towards 1; sigma moves by a
+    // hundredth of its log region (x 100^0.01 = 1.0471); F by 0.01, downwards at 0.995 where
+    // upwards would leave the region.
+    const double grow = std::pow(std::log(101.0) / 1e-4, 0.02);
+    const double weak = std::exp(0.0025);
+    const std::vector<double> steps = searchSteps(m, regions, {weak, 0.98, 0.995, 10.0}, 0.01);
+    ASSERT_EQ(steps.size(), 4u);
+    EXPECT_NEAR(steps[0], std::exp(0.0025 * grow) - weak, 1e-12);
+    EXPECT_NEAR(steps[1], std::exp(std::log(0.98) / grow) - 0.98, 1e-12);
+    EXPECT_NEAR(steps[2], -0.01, 1e-12);
+    EXPECT_NEAR(steps[3], 10.0 * std::pow(100.0, 0.01) - 10.0, 1e-9);
+    // Weak selection takes small steps, strong selection large ones: w = 1.0025 moves by about
+    // 6e-4, w = 20 by about 21 (to 41), and at the top of the region the step points back down.
+    EXPECT_LT(std::fabs(steps[0]), 1e-3);
+    const std::vector<double> strong = searchSteps(m, regions, {20.0, 101.0, 0.5, 1.0}, 0.01);
+    EXPECT_GT(strong[0], 10.0);
+    EXPECT_LT(strong[1], -10.0);
+    EXPECT_GT(strong[3], 0.0);
+    // Beyond its region a point takes the step of the region's edge; a fixed one none.
+    const std::vector<double> outside = searchSteps(m, regions, {5000.0, 1.0, 0.5, 10.0}, 0.01);
+    EXPECT_DOUBLE_EQ(outside[0], strong[1]);
+    std::vector<Region> fixed = regions;
+    fixed[2] = {0.3, 0.3, false};
+    EXPECT_EQ(searchSteps(m, fixed, {weak, 0.98, 0.3, 10.0}, 0.01)[2], 0.0);
 }

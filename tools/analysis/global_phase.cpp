@@ -303,6 +303,24 @@ double toSearchUnit(const ModelEntry& model, int j, const Region& region, double
     return lnw < 0.0 ? 0.5 - 0.5 * v : 0.5 + 0.5 * v;
 }
 
+std::vector<double> searchSteps(const ModelEntry& model, const std::vector<Region>& regions,
+                                const std::vector<double>& point, double fraction) {
+    std::vector<double> steps(point.size(), 0.0);
+    for (std::size_t j = 0; j < point.size() && j < regions.size(); j++) {
+        const Region& r = regions[j];
+        if (!(r.high > r.low)) {
+            continue;
+        }
+        const int k = static_cast<int>(j);
+        const double u = toSearchUnit(model, k, r, point[j]);
+        const double to = u + fraction <= 1.0 ? u + fraction : u - fraction;
+        // From the clamped point's image, so that a point beyond the region's edge takes the
+        // edge's step rather than one that leaps back across the region.
+        steps[j] = fromSearchUnit(model, k, r, to) - fromSearchUnit(model, k, r, u);
+    }
+    return steps;
+}
+
 const char* globalMethodName(GlobalMethod method) {
     for (const auto& m : methodNames) {
         if (m.method == method) {

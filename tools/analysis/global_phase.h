@@ -34,6 +34,15 @@ bool parseGlobalMethod(const std::string& text, GlobalMethod& method);
 double fromSearchUnit(const ModelEntry& model, int j, const Region& region, double u);
 double toSearchUnit(const ModelEntry& model, int j, const Region& region, double x);
 
+// Simplex steps at `point` of `fraction` (0 to 1/2) of each free parameter's search scale: the
+// move from the point's search coordinate u to u + fraction (to u - fraction when that passes
+// 1), in the parameter's own units; 0 for a fixed parameter. A hundredth of a fitness region of
+// 1/101 to 101 multiplies the selection strength |ln w| by 1.24, so that a step is small near
+// neutrality and large under strong selection. A point outside its region takes the step at
+// the region's nearer edge.
+std::vector<double> searchSteps(const ModelEntry& model, const std::vector<Region>& regions,
+                                const std::vector<double>& point, double fraction);
+
 // What a global phase found.
 struct PhaseResult {
     std::vector<double> point; // the best point evaluated (the start when nothing was better)

@@ -2,6 +2,7 @@
 
 #include "models/settled_objective.h"
 #include "optimiser/amebsa.h"
+#include "tools/analysis/derived_start.h"
 #include "tools/analysis/point_evaluation.h"
 #include "tools/formats/cli.h"
 #include "tools/formats/data_option.h"
@@ -65,14 +66,37 @@ StartOutcome polish(const ModelContext& context, const ModelEntry& model, Object
     return outcome;
 }
 
-// Steps of `fraction` of each region's width at `point` (on the region's scale).
-std::vector<double> stepsOf(const std::vector<Region>& regions, const std::vector<double>& point,
-                            double fraction) {
-    std::vector<double> steps = regionSteps(regions, point);
-    for (std::size_t j = 0; j < steps.size(); j++) {
-        steps[j] *= fraction / 0.1;
+// How much a restarted polish must gain, in -lnL, for the polish to restart again: a tenth of
+// the tolerance within which two searches agree.
+constexpr double restartGain = 0.001;
+
+// Temperature-0 simplices from `start` (the first with `steps`), each later one restarted from
+// the best point so far with steps of a hundredth of the search scale, until a restart gains
+// less than restartGain or `budget` evaluations are spent. A simplex that has collapsed along a
+// ridge stops short of the ridge's end; a fresh one takes up the walk.
+StartOutcome polishToConvergence(const ModelContext& context, const ModelEntry& model,
+                                 ObjectiveKind kind, const std::vector<Region>& regions,
+                                 const std::vector<double>& start, const std::vector<double>& steps,
+                                 long budget) {
+    StartOutcome outcome = polish(context, model, kind, start, steps, budget);
+    long spent = outcome.evaluations;
+    while (spent < budget) {
+        const StartOutcome again =
+            polish(context, model, kind, outcome.point,
+                   searchSteps(model, regions, outcome.point, 0.01), budget - spent);
+        spent += again.evaluations;
+        const double gain = outcome.value - again.value;
+        if (again.value < outcome.value) {
+            outcome.point = again.point;
+            outcome.value = again.value;
+        }
+        outcome.converged = again.converged;
+        if (!(gain >= restartGain)) {
+            break;
+        }
     }
-    return steps;
+    outcome.evaluations = spent;
+    return outcome;
 }
 
 // A normal draw by Box-Muller, from two uniform draws of `rng`.
@@ -144,7 +168,26 @@ SearchStarts searchStarts(const DataContext& data, const ModelEntry& model,
     }
     const std::vector<std::vector<double>> design =
         designStarts(model, regions, settings.searches, settings.seed, settings.design);
-    for (std::size_t i = 0; i < design.size(); i++) {
+    std::size_t first = 0;
+    if (user.empty() && settings.derivedStart && !design.empty()) {
+        // The observed cline puts this start in the basin of a cline held by weak selection,
+        // which a design point rarely hits (most fall where the cline is lost): measured on
+        // model 1, its polish alone ends lower than any global phase of the same cost.
+        DerivedStart derived =
+            deriveStart(model, data.box(model.number), data.data(), derivedBorders(data.data()));
+        for (std::size_t j = 0; j < regions.size() && j < derived.start.size(); j++) {
+            const Region& r = regions[j];
+            derived.start[j] = std::min(r.high, std::max(r.low, derived.start[j]));
+            if (!(r.high > r.low)) {
+                derived.steps[j] = 0.0;
+            }
+        }
+        starts.points.push_back(derived.start);
+        starts.steps.push_back(derived.steps);
+        starts.labels.push_back("derived start");
+        first = 1;
+    }
+    for (std::size_t i = first; i < design.size(); i++) {
         starts.points.push_back(design[i]);
         starts.steps.push_back({});
         starts.labels.push_back("search " + std::to_string(i + 1));
@@ -180,10 +223,17 @@ StartOutcome runOneSearch(const DataContext& data, const ModelEntry& model,
         spent += phase.evaluations;
         best = phase.point;
     }
-    // The polish: the user's start with its own steps, a global phase's best with small ones.
-    const std::vector<double> steps = user ? starts.steps[index] : stepsOf(regions, best, 0.01);
-    const long polishBudget = std::max(1L, (budget - spent) / (settings.hops + 1));
-    StartOutcome outcome = polish(context, model, settings.objective, best, steps, polishBudget);
+    // The polish: the user's start with its own steps, a global phase's best with small ones on
+    // the search scale (on a fitness's region scale a hundredth would be a tenth of w, which
+    // near neutrality leaps off the ridges where weak selection holds a cline).
+    const std::vector<double> steps =
+        user ? starts.steps[index] : searchSteps(model, regions, best, 0.01);
+    // Half of what is left, so that a polish walking a long ridge is not cut short; the hops
+    // share what it leaves.
+    const long polishBudget =
+        std::max(1L, settings.hops > 0 ? (budget - spent) / 2 : budget - spent);
+    StartOutcome outcome =
+        polishToConvergence(context, model, settings.objective, regions, best, steps, polishBudget);
     spent += outcome.evaluations;
     for (int h = 0; h < settings.hops && spent < budget; h++) {
         std::vector<double> moved = outcome.point;
@@ -195,9 +245,9 @@ StartOutcome runOneSearch(const DataContext& data, const ModelEntry& model,
                 moved[j] = fromSearchUnit(model, k, r, std::min(1.0, std::max(0.0, u)));
             }
         }
-        const StartOutcome hop =
-            polish(context, model, settings.objective, moved, stepsOf(regions, moved, 0.02),
-                   std::min(polishBudget, budget - spent));
+        const StartOutcome hop = polishToConvergence(
+            context, model, settings.objective, regions, moved,
+            searchSteps(model, regions, moved, 0.02), (budget - spent) / (settings.hops - h));
         spent += hop.evaluations;
         if (hop.value < outcome.value) {
             outcome.point = hop.point;

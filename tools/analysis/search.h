@@ -20,25 +20,32 @@ struct SearchSettings {
     int searches = 8;                                 // independent searches, at most
     std::uint64_t seed = 1;                           // fixes every draw of every search
     int jobs = 1;                                     // worker threads
-    int budget = 4000;                                // evaluations per search (about)
+    int budget = 8000;                                // evaluations per search (about)
     Design design = Design::strength;                 // how the searches' starts are drawn
     std::vector<Region> regions;                      // the model's defaults when empty
     ObjectiveKind objective = ObjectiveKind::settled; // what the searches minimise
     GlobalMethod method = GlobalMethod::cmaes;        // the global phase
     int hops = 3;                                     // hops around each search's best
+    // Without a user start vector, the first search polishes the start derived from the
+    // transect's own cline (deriveStart) in place of the first design point.
+    bool derivedStart = true;
     std::ostream* verbose = nullptr; // when set, one line per finished search (not owned)
 };
 
 // The searches of a run, in order: the user's start vector when there is one (polish and hops
-// only, label the start file's name), then one per design point ("search 3").
+// only, label the start file's name), else (with settings.derivedStart) the derived start
+// (polish and hops only, label "derived start") in place of the first design point, then one per
+// design point ("search 3").
 struct SearchStarts {
     std::vector<std::vector<double>> points;
-    std::vector<std::vector<double>> steps; // initial steps of the user's start; else empty
+    std::vector<std::vector<double>> steps; // initial steps of a user or derived start; else empty
     std::vector<std::string> labels;
 };
 
 // The starts of `settings.searches` searches from the design of `settings` (regions resolved on
-// the boxes of `data`), after `user` (with `userSteps`) when it is not empty.
+// the boxes of `data`), after `user` (with `userSteps`) when it is not empty. The derived start
+// takes the borders derived from the transect (derivedBorders) whatever borders.txt says, is
+// held to the regions (a fixed parameter at its value, step 0) and costs no evaluation.
 SearchStarts searchStarts(const DataContext& data, const ModelEntry& model,
                           const SearchSettings& settings, const std::vector<double>& user,
                           const std::vector<double>& userSteps, const std::string& userLabel);
