@@ -191,9 +191,7 @@ TEST(DescribedFit, ConsoleFitWritesZonefitsReportsToTheCallersStream) {
     int started = 0;
     int ended = 0;
     long calls = 0;
-    FitHooks hooks;
-    hooks.out = &out;
-    hooks.err = &err;
+    FitHooks hooks(out, err);
     hooks.onCall = [&calls](const AnnealCall&) { calls++; };
     hooks.started = [&started] { started++; };
     hooks.ended = [&ended] { ended++; };
@@ -218,8 +216,8 @@ TEST(DescribedFit, CheckpointedFitEndsAsThePlainOneAndRemovesItsCheckpoint) {
     plainDir.write("startvec1.txt", bowlStart);
     savedDir.write("startvec1.txt", bowlStart);
     std::ostringstream out;
-    FitHooks console;
-    console.out = &out;
+    std::ostringstream consoleErr;
+    FitHooks console(out, consoleErr);
     FitProgress plainProgress;
     FitProgress savedProgress;
     {
@@ -227,8 +225,8 @@ TEST(DescribedFit, CheckpointedFitEndsAsThePlainOneAndRemovesItsCheckpoint) {
         ASSERT_EQ(runDescribedFit(bowlFit(FitReports::console), plainProgress, console).status, 0);
     }
     std::ostringstream err;
-    FitHooks saved;
-    saved.err = &err;
+    std::ostringstream savedOut;
+    FitHooks saved(savedOut, err);
     FitOutcome outcome;
     {
         const InDirectory here(savedDir);
@@ -263,9 +261,7 @@ TEST(DescribedFit, EveryFormEvaluatesOnTheDataItNames) {
             fit.data = data;
             std::ostringstream out;
             std::ostringstream err;
-            FitHooks hooks;
-            hooks.out = &out;
-            hooks.err = &err;
+            FitHooks hooks(out, err);
             FitProgress progress;
             const FitOutcome outcome = runDescribedFit(fit, progress, hooks);
             ASSERT_EQ(outcome.status, 0) << err.str();

@@ -380,8 +380,7 @@ bool runFitStage(const DataContext& data, int model, const EffortBudget& budget,
     fit.ownSignalGuard = false;
     FitProgress progress;
     std::ostringstream messages;
-    FitHooks hooks;
-    hooks.err = &messages;
+    FitHooks hooks(messages, messages);
     const FitOutcome outcome = runDescribedFit(fit, progress, hooks);
     if (outcome.status != 0) {
         error = messages.str();

@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 
 namespace {
 
@@ -81,8 +80,7 @@ FitOutcome checkpointedSteps(const FitDescription& fit, FitProgress& progress,
     }
     started(hooks);
     const CheckpointedOutcome done =
-        runCheckpointedFit(fit, progress, hooks.err != nullptr ? *hooks.err : std::cerr,
-                           callRecorder(progress, hooks));
+        runCheckpointedFit(fit, progress, *hooks.err, callRecorder(progress, hooks));
     ended(hooks);
     outcome.status = done.status;
     if (outcome.status == 0) {
@@ -143,7 +141,7 @@ FitOutcome loggedSteps(const FitDescription& fit, FitProgress& progress, const F
 FitOutcome consoleSteps(const FitDescription& fit, FitProgress& progress, const FitHooks& hooks) {
     FitOutcome outcome;
     outcome.status = 1;
-    std::ostream& err = hooks.err != nullptr ? *hooks.err : std::cerr;
+    std::ostream& err = *hooks.err;
     ScheduleOptions options;
     options.seed = fit.seed;
     std::ofstream trace;
@@ -172,7 +170,7 @@ FitOutcome consoleSteps(const FitDescription& fit, FitProgress& progress, const 
         return outcome;
     }
     // zonefit's output stays as it is; a fit of the other objective says so first.
-    (hooks.out != nullptr ? *hooks.out : std::cout) << objectiveLine(fit.objective) << std::flush;
+    *hooks.out << objectiveLine(fit.objective) << std::flush;
     const StopSignalGuard signalGuard;
     markStarted(progress);
     started(hooks);

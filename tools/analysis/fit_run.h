@@ -28,11 +28,14 @@ struct FitOutcome {
 
 // What the caller of a fit sees of it while it runs. Every member may be left empty.
 struct FitHooks {
-    // FitReports::console: banner, reports and diagnostics; standard output when null.
-    std::ostream* out = nullptr;
-    // Messages of a console or checkpointed fit; standard error when null. (A fit that reports
-    // to its log without a checkpoint writes its messages there too.)
-    std::ostream* err = nullptr;
+    // Hooks writing to `outStream` and `errStream`, which outlive them.
+    FitHooks(std::ostream& outStream, std::ostream& errStream) : out(&outStream), err(&errStream) {}
+
+    // FitReports::console: the objective line before zonefit's own output (not owned).
+    std::ostream* out;
+    // Messages of a console or checkpointed fit (not owned). (A fit that reports to its log
+    // without a checkpoint writes its messages there too.)
+    std::ostream* err;
     // Called after every anneal call, once the call is recorded in the fit's progress.
     std::function<void(const AnnealCall&)> onCall;
     // Called once the fit is marked started, right before the schedule runs (a console or
@@ -51,5 +54,4 @@ struct FitHooks {
 //   files.log; nothing is written to standard output or error.
 // Inputs are read by the fit itself (zonefit's messages); the caller checks beforehand that
 // the files may be written.
-FitOutcome runDescribedFit(const FitDescription& fit, FitProgress& progress,
-                           const FitHooks& hooks = FitHooks());
+FitOutcome runDescribedFit(const FitDescription& fit, FitProgress& progress, const FitHooks& hooks);

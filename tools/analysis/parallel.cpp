@@ -87,8 +87,7 @@ std::vector<FitOutcome> runFits(const RunContext& ctx, const std::vector<FitDesc
                 job.data = &ctx.data;
             }
             std::ostringstream messages;
-            FitHooks hooks;
-            hooks.err = &messages;
+            FitHooks hooks(messages, messages);
             outcomes[i] = runDescribedFit(job, progress[i], hooks);
             if (!messages.str().empty()) {
                 const std::lock_guard<std::mutex> lock(messageMutex);

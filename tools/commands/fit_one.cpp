@@ -96,9 +96,8 @@ int runWithProgress(const RunContext& ctx, const FitDescription& fit, bool quiet
     ClearingBuffer clearingErr(ctx.err->rdbuf(), line);
     std::ostream err(&clearingErr);
     std::optional<ProgressTicker> ticker;
-    FitHooks hooks;
-    hooks.err = fit.checkpointed() || line.enabled() ? &err : ctx.err;
-    hooks.out = !fit.checkpointed() && line.enabled() ? &out : ctx.out;
+    FitHooks hooks(!fit.checkpointed() && line.enabled() ? out : *ctx.out,
+                   fit.checkpointed() || line.enabled() ? err : *ctx.err);
     hooks.onCall = [&plain](const AnnealCall&) { plain.poke(); };
     hooks.started = [&] {
         ticker.emplace(line, [&progress] { return progressText(progress, true); });
