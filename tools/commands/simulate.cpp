@@ -146,18 +146,12 @@ int readArguments(const RunContext& ctx, const std::vector<std::string>& args,
 
 } // namespace
 
-int simulateCommand(RunContext& ctx, const std::vector<std::string>& givenArgs) {
-    DataContext& data = ctx.data;
-    std::vector<std::string> args;
-    const int dataStatus = readDataOptions("simulate", givenArgs, args, data, *ctx.err);
-    if (dataStatus >= 0) {
-        return dataStatus;
-    }
-    SimulateArguments a;
-    const int status = readArguments(ctx, args, a);
-    if (status >= 0) {
-        return status;
-    }
+namespace {
+
+// The model and point of the positional arguments. -1 when they are usable, else the status
+// after the usage message.
+int readPoint(RunContext& ctx, const SimulateArguments& a, const ModelEntry*& model,
+              std::vector<double>& x) {
     if (a.positional.empty()) {
         return usageError(*ctx.err, "simulate", "missing MODEL");
     }
@@ -167,61 +161,56 @@ int simulateCommand(RunContext& ctx, const std::vector<std::string>& givenArgs) 
                           "MODEL must be a model number from 1 to 10, not '" + a.positional[0] +
                               "'");
     }
-    const ModelEntry& model = *findModel(number);
-    NRvector<double> x(static_cast<int>(a.positional.size()) - 1);
+    model = findModel(number);
+    x.assign(a.positional.size() - 1, 0.0);
     for (std::size_t i = 1; i < a.positional.size(); i++) {
-        if (!parseNumber(a.positional[i], x[static_cast<int>(i) - 1])) {
+        if (!parseNumber(a.positional[i], x[i - 1])) {
             return usageError(*ctx.err, "simulate", "'" + a.positional[i] + "' is not a number");
         }
     }
-    if (x.size() != model.parameterCount) {
+    if (static_cast<int>(x.size()) != model->parameterCount) {
         return usageError(*ctx.err, "simulate",
-                          "model " + std::to_string(model.number) + " (" + model.name + ") reads " +
-                              std::to_string(model.parameterCount) + " parameters, " +
+                          "model " + std::to_string(model->number) + " (" + model->name +
+                              ") reads " + std::to_string(model->parameterCount) + " parameters, " +
                               std::to_string(x.size()) + " given");
     }
-    OutputLocks locks;
-    if (!lockOutputs(*ctx.err, locks, "simulate", {a.outputPath})) {
-        return 1;
-    }
-    struct stat existing;
-    if (!a.redo && stat(a.outputPath.c_str(), &existing) == 0) {
-        *ctx.err << "zonetool simulate: " << a.outputPath
-                 << " exists; give --redo to overwrite it\n";
-        return 1;
-    }
-    if (model.objective == nullptr) {
-        *ctx.err << "Model " << model.number << " is not available in this build\n";
-        return 1;
-    }
+    return -1;
+}
 
-    SimulationReport report;
+// The genotype frequencies the model predicts at the sites of the run's transect, in `report`.
+// False after the message; a row that did not settle is drawn from all the same, with a warning.
+bool predictSites(RunContext& ctx, const ModelEntry& model, const NRvector<double>& x,
+                  ObjectiveKind objective, SimulationReport& report) {
     report.keepPredictions = true;
     FailureSink failures;
     SettledReport settled;
     SimulationContext simulation;
     simulation.report = &report;
     simulation.diagnostics = ctx.out;
-    evaluateModel(data.models(&failures, simulation), model, x, a.objective, &settled);
+    evaluateModel(ctx.data.models(&failures, simulation), model, x, objective, &settled);
     if (failures.failed()) {
         *ctx.err << failures.message() << "\n";
-        return 1;
+        return false;
     }
-    const Transect& transect = data.data();
-    if (report.predictions.size() != transect.positions.size()) {
+    if (report.predictions.size() != ctx.data.data().positions.size()) {
         *ctx.err << "zonetool simulate: the point lies outside the box of model " << model.number
                  << " ('zonetool models' shows it); nothing was simulated\n";
-        return 1;
+        return false;
     }
-    if (a.objective == ObjectiveKind::zonefit && !report.converged) {
+    if (objective == ObjectiveKind::zonefit && !report.converged) {
         *ctx.err << "zonetool simulate: warning: the simulation stopped at the generation cap "
                     "before equilibrium\n";
     }
-    if (a.objective == ObjectiveKind::settled && settled.kind == StateKind::unsettled) {
+    if (objective == ObjectiveKind::settled && settled.kind == StateKind::unsettled) {
         *ctx.err << "zonetool simulate: warning: the row did not settle ("
                  << stateDescription(settled) << "); the counts are drawn from where it was\n";
     }
+    return true;
+}
 
+// The comment line of the simulated transect: the command that makes it again.
+std::string simulationComment(const ModelEntry& model, const NRvector<double>& x,
+                              const SimulateArguments& a, const DataContext& data) {
     std::ostringstream comment;
     comment << "simulated by zonetool simulate " << model.number;
     for (int j = 0; j < x.size(); j++) {
@@ -237,9 +226,52 @@ int simulateCommand(RunContext& ctx, const std::vector<std::string>& givenArgs) 
     if (!data.path.empty()) {
         comment << " on " << data.checksum;
     }
+    return comment.str();
+}
+
+} // namespace
+
+int simulateCommand(RunContext& ctx, const std::vector<std::string>& givenArgs) {
+    std::vector<std::string> args;
+    const int dataStatus = readDataOptions("simulate", givenArgs, args, ctx.data, *ctx.err);
+    if (dataStatus >= 0) {
+        return dataStatus;
+    }
+    SimulateArguments a;
+    const ModelEntry* model = nullptr;
+    std::vector<double> point;
+    int status = readArguments(ctx, args, a);
+    if (status < 0) {
+        status = readPoint(ctx, a, model, point);
+    }
+    if (status >= 0) {
+        return status;
+    }
+    NRvector<double> x(static_cast<int>(point.size()));
+    for (std::size_t j = 0; j < point.size(); j++) {
+        x[static_cast<int>(j)] = point[j];
+    }
+    OutputLocks locks;
+    if (!lockOutputs(*ctx.err, locks, "simulate", {a.outputPath})) {
+        return 1;
+    }
+    struct stat existing;
+    if (!a.redo && stat(a.outputPath.c_str(), &existing) == 0) {
+        *ctx.err << "zonetool simulate: " << a.outputPath
+                 << " exists; give --redo to overwrite it\n";
+        return 1;
+    }
+    if (model->objective == nullptr) {
+        *ctx.err << "Model " << model->number << " is not available in this build\n";
+        return 1;
+    }
+    SimulationReport report;
+    if (!predictSites(ctx, *model, x, a.objective, report)) {
+        return 1;
+    }
     std::ostringstream text;
-    writeTransect(text, simulatedTransect(transect, report.predictions, a.samples, a.seed),
-                  comment.str());
+    writeTransect(text, simulatedTransect(ctx.data.data(), report.predictions, a.samples, a.seed),
+                  simulationComment(*model, x, a, ctx.data));
     std::string error;
     if (!writeResultFile(a.outputPath, text.str(), error, nullptr,
                          a.redo ? ExistingFile::replace : ExistingFile::keep)) {
