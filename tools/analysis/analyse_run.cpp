@@ -8,6 +8,7 @@
 #include "tools/analysis/progress.h"
 #include "tools/analysis/report_html.h"
 #include "tools/formats/number_format.h"
+#include "tools/formats/whole_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -79,17 +80,6 @@ bool hasEntries(const std::string& dir) {
         closedir(d);
     }
     return any;
-}
-
-bool readText(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    std::ostringstream content;
-    content << in.rdbuf();
-    text = content.str();
-    return true;
 }
 
 // Stops the process by its own stop signal after `ZONETOOL_TEST_ANALYSE_STOP_AFTER` stages
@@ -295,7 +285,7 @@ std::vector<std::string> stageOutputs(const Run& r, const Stage& s) {
 
 bool readLimits(const Run& r, const ModelFiles& f, ProfileLimits& limits, std::string& why) {
     std::string text;
-    if (!readText(r.path(f.limits), text)) {
+    if (!readWholeFile(r.path(f.limits), text)) {
         why = "cannot read " + r.path(f.limits);
         return false;
     }
@@ -392,11 +382,11 @@ bool readModelAnalysis(const Run& r, int model, ModelAnalysis& m, ProfileLimits&
     const ModelFiles f = filesOf(model);
     std::string text;
     SearchFacts facts;
-    if (!readText(r.path(f.derived), text) ||
+    if (!readWholeFile(r.path(f.derived), text) ||
         !parseModelAnalysis(text, r.path(f.derived), m, why) || !readLimits(r, f, limits, why) ||
         !readSearchFacts(r.path(f.record), facts, why) ||
-        !readText(r.path(f.fitSvg), m.fitFigure) ||
-        !readText(r.path(f.profileSvg), m.profileFigure)) {
+        !readWholeFile(r.path(f.fitSvg), m.fitFigure) ||
+        !readWholeFile(r.path(f.profileSvg), m.profileFigure)) {
         if (why.empty()) {
             why = "cannot read the files of " + f.name + " in " + r.path(f.name);
         }
@@ -450,7 +440,7 @@ bool reportStage(const Run& r, std::string& why) {
     for (const char* shape : clineShapes) {
         DescriptiveCline cline;
         if (!readClineRecord(r.path(clineRecord(shape)), analysedIndividuals(r.data), cline, why) ||
-            !readText(r.path(clineFigure(shape)), cline.figure)) {
+            !readWholeFile(r.path(clineFigure(shape)), cline.figure)) {
             if (why.empty()) {
                 why = "cannot read " + r.path(clineFigure(shape));
             }
@@ -472,7 +462,7 @@ bool reportStage(const Run& r, std::string& why) {
     for (const Stage& s : r.stages) {
         StageManifest manifest;
         std::string text;
-        if (s.kind != StageKind::report && readText(manifestPath(r, s), text) &&
+        if (s.kind != StageKind::report && readWholeFile(manifestPath(r, s), text) &&
             parseManifest(text, manifest)) {
             run.cpuSeconds += manifest.cpuSeconds;
             run.wallSeconds += manifest.wallSeconds;

@@ -31,6 +31,7 @@
 #include "tools/formats/profile_curve.h"
 #include "tools/formats/profile_journal.h"
 #include "tools/formats/results.h"
+#include "tools/formats/whole_file.h"
 
 #include <algorithm>
 #include <cmath>
@@ -52,17 +53,6 @@ const ModelEntry& entry(int model) {
 std::vector<ParameterInfo> boxesOf(const DataContext& data, int model) {
     const ModelBox& box = data.box(model);
     return std::vector<ParameterInfo>(box.parameters, box.parameters + box.parameterCount);
-}
-
-bool readWhole(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    std::ostringstream content;
-    content << in.rdbuf();
-    text = content.str();
-    return !in.bad();
 }
 
 // Stops the process by its own stop signal after `ZONETOOL_TEST_PROFILE_STOP_AFTER` profile
@@ -724,7 +714,7 @@ bool writeFileAtomically(const std::string& path, const std::string& content, st
 
 std::string fileChecksum(const std::string& path) {
     std::string text;
-    return readWhole(path, text) ? textChecksum(text) : std::string();
+    return readWholeFile(path, text) ? textChecksum(text) : std::string();
 }
 
 std::string textChecksum(const std::string& text) {

@@ -8,6 +8,7 @@
 #include "tools/analysis/failed_fit.h"
 #include "tools/analysis/fit_objective.h"
 #include "tools/formats/fit_record.h"
+#include "tools/formats/whole_file.h"
 
 #include <cerrno>
 #include <chrono>
@@ -58,17 +59,6 @@ FitObjective stoppingObjective(FitObjective objective) {
         }
         return objective(x);
     };
-}
-
-bool readWholeFile(const std::string& path, std::string& content) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    content = text.str();
-    return !in.bad();
 }
 
 // Flushes `stream` and its file to the disk, so that the length a checkpoint records is there

@@ -1,4 +1,5 @@
 #include "tools/commands/analyse_options.h"
+#include "tools/commands/slurm.h"
 
 #include "tools/analysis/explore_part.h"
 #include "tools/formats/cli.h"
@@ -56,21 +57,6 @@ const char* const analyseHelp =
     "The tasks run 'zonetool analyse MODEL ... --task search --block K/B', '--task merge\n"
     "--blocks B', '--task fit', '--task profile' and 'zonetool analyse MODELS ... --task\n"
     "report'; a job fails, saying so, when a stage before its own is not done.\n";
-
-namespace {
-
-// A Slurm partition or account name into `target`.
-OptionParser::ValueSetter storeSlurmName(std::string& target, bool partition) {
-    return [&target, partition](const std::string& name, const std::string& value) -> Problem {
-        if (!validSlurmName(value, partition)) {
-            return name + " needs a name of letters, digits and ._-, not '" + value + "'";
-        }
-        target = value;
-        return "";
-    };
-}
-
-} // namespace
 
 int readAnalyseOptions(const std::vector<std::string>& args, AnalyseOptions& o, std::ostream& out,
                        std::ostream& err) {

@@ -134,18 +134,6 @@ struct SlurmArguments {
 
 constexpr std::size_t maxTasks = 10000;
 
-// Returns -1 when the arguments are good, else the exit status after the message.
-// A Slurm partition or account name into `target`.
-OptionParser::ValueSetter storeSlurmName(std::string& target, bool partition) {
-    return [&target, partition](const std::string& name, const std::string& value) -> Problem {
-        if (!validSlurmName(value, partition)) {
-            return name + " needs a name of letters, digits and ._-, not '" + value + "'";
-        }
-        target = value;
-        return "";
-    };
-}
-
 // Marks an option of --explore as given, then stores it with `set`.
 OptionParser::ValueSetter exploreOption(SlurmArguments& a, OptionParser::ValueSetter set) {
     return [&a, set](const std::string& name, const std::string& value) -> Problem {
@@ -703,4 +691,14 @@ int slurmCommand(RunContext& ctx, const std::vector<std::string>& args) {
         return 0;
     }
     return a.explore ? submitExplore(ctx, a.script) : submit(ctx, a.script, a.profile);
+}
+
+OptionParser::ValueSetter storeSlurmName(std::string& target, bool partition) {
+    return [&target, partition](const std::string& name, const std::string& value) -> Problem {
+        if (!validSlurmName(value, partition)) {
+            return name + " needs a name of letters, digits and ._-, not '" + value + "'";
+        }
+        target = value;
+        return "";
+    };
 }

@@ -2,6 +2,7 @@
 // with a job that collects the results once every task has ended.
 #pragma once
 
+#include "tools/formats/options.h"
 #include "tools/formats/run_context.h"
 #include "tools/formats/slurm_script.h"
 
@@ -23,6 +24,11 @@ std::string parsableJobId(const std::string& printed);
 // --locus words of `data`. False, with errno set, when the directory or the program cannot be
 // found.
 bool scriptPlaceOf(const DataContext& data, ScriptPlace& place);
+
+// An option setter that stores a Slurm partition (with `partition`: also a comma-separated
+// list) or account name into `target`, refusing any other text (#SBATCH lines are read
+// without a shell).
+OptionParser::ValueSetter storeSlurmName(std::string& target, bool partition);
 
 // The command: zonetool slurm MODELS [options] or zonetool slurm --profile MODEL [options].
 // Returns the exit status.
