@@ -13,7 +13,8 @@ enum class FixedPointVerdict {
     diverged, // the steps stopped reducing |G(x) - x| short of the rounding floor
     tooFar,   // the fixed point lies beyond the reach
     outside,  // a frequency of the fixed point lies outside [0, 1]
-    boundary, // a frequency below the interior floor and under half its start: an allele lost
+    boundary, // a genotype's mean over the row below the interior floor and under half its
+              // start: a genotype being lost from the row
     unstable, // DG has an eigenvalue above 1 (the sign of det(DG - I) or inverse iteration)
 };
 

@@ -325,16 +325,22 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
                 const double stopScale =
                     remaining <= rules.plainReach ? rules.tolerance / change : 0.0;
                 double residual = 0.0;
-                if (newtonSettles(*generation, state, 10.0 * tail + 1e-9, stopScale,
-                                  weightsGiven ? rules.scoreAgreement : rules.stopAgreement,
-                                  weightsGiven ? rules.weights : nullptr, residual)) {
+                RowState before = state;
+                bool settles = newtonSettles(
+                    *generation, state, 10.0 * tail + 1e-9, stopScale,
+                    weightsGiven ? rules.scoreAgreement : rules.stopAgreement,
+                    weightsGiven ? rules.weights : nullptr, residual);
+                // A limit that keeps a trace of a genotype the row is losing where it is rare
+                // (Newton steps are exact to the rounding of the largest frequencies only) is
+                // no equilibrium of the row: the plain run decides where it stops.
+                if (settles && losesWeighedFrequency(dynamics, state, rules)) {
+                    state = std::move(before);
+                    settles = false;
+                }
+                if (settles) {
                     out.rest = transient ? RowRest::transientThenEquilibrium : RowRest::equilibrium;
                     out.newton = true;
                     out.lastChange = residual;
-                    if (losesWeighedFrequency(dynamics, state, rules)) {
-                        out.rest = RowRest::alleleLost;
-                        return out;
-                    }
                     int wait = 0;
                     if (scoreSettles(dynamics, state, rules, wait)) {
                         return out;

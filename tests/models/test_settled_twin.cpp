@@ -282,3 +282,32 @@ TEST_P(SettledAgainstTwin, AgreesWhereTheTwinSettlesUnderStrongSelection) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryModel, SettledAgainstTwin, testing::Range(1, modelCount + 1));
+
+TEST(SettledRareGenotypes, RestAtTheInteriorLimitThatNewtonStepsFind) {
+    // Model 2 near its best fit on the built-in transect. Far from the zone, on the right,
+    // SS and SI rest near 1e-9 to 1e-11 in some demes, and the row approaches its limit
+    // at 0.999978 a generation: the plain run needs about 1.2 million generations beyond
+    // zonefit's stop before the score stops moving. The genotypes are rare in some demes but
+    // present in the row as a whole: the limit is an equilibrium, which Newton steps reach at
+    // once. Its value is that of the plain run carried 2 million generations on.
+    const ModelEntry& model = *findModel(2);
+    const std::vector<double> point{0.99895757721022793, 0.99353916249614094, 0.99937294660880016,
+                                    0.99981929025344951, 0.48850148655373138, 6.899123214169034,
+                                    44.346319099201835};
+    NRvector<double> x(model.parameterCount);
+    for (int j = 0; j < model.parameterCount; ++j) {
+        x[j] = point[static_cast<std::size_t>(j)];
+    }
+    SettledReport report;
+    const double value = evaluateModel(ModelContext{}, model, x, ObjectiveKind::settled, &report);
+    EXPECT_EQ(report.kind, StateKind::equilibrium);
+    EXPECT_LT(report.generations - report.zonefitGenerations, 20000);
+    RowHook captured;
+    ModelContext capturing;
+    capturing.simulation.rowHook = &captured;
+    model.evaluate(capturing, x);
+    ASSERT_TRUE(captured.captured);
+    const plain::PlainSettling twin = plain::settle(
+        captured.dynamics, captured.state.larvae, lastChangeOf(captured.state), 0.0, 2000000);
+    EXPECT_NEAR(value, valueOf(model, x, twin), 1e-7);
+}
