@@ -71,6 +71,20 @@ TEST(ProfileValue, MinimisesTheOtherCoordinates) {
     EXPECT_LT(point[2], 5.0);
 }
 
+TEST(ProfileValue, KeepsToItsBudgetOfEvaluations) {
+    // The precise simplex needs hundreds of evaluations here; allowed 30, it stops at 30 and
+    // the few that one step of the simplex may take beyond (a shrink evaluates every vertex).
+    ProfileSettings settings = precise();
+    settings.maxEvaluations = 30;
+    std::vector<double> point;
+    long evaluations = 0;
+    const double v =
+        profileValue(quadratic, {1.0, -2.0, 5.0}, noBoxes, 1, 0.0, settings, point, evaluations);
+    EXPECT_GE(evaluations, 30);
+    EXPECT_LE(evaluations, 30 + 3);
+    EXPECT_GE(v, 11.39 - 1e-9);
+}
+
 TEST(ProfileLimits, CorrelatedQuadraticMatchesClosedForm) {
     const ProfileOutcome outcome =
         profileLikelihood(quadratic, {1.0, -2.0, 5.0}, noBoxes, {0, 1, 2}, precise());

@@ -3,6 +3,7 @@
 #include "optimiser/amebsa.h"
 #include "tools/formats/table.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -87,7 +88,9 @@ double profileValue(const ProfiledObjective& objective, const std::vector<double
                                         settings.seed);
         bool converged = false;
         while (!converged && evaluations < budgetEnd) {
-            int budget = 1000;
+            // The point's budget holds within a call too: a simplex creeping along a flat
+            // ridge would otherwise spend a thousand evaluations on a point allowed thirty.
+            int budget = static_cast<int>(std::min<long>(1000, budgetEnd - evaluations));
             converged = simplex.anneal(budget, 0.0);
         }
         const double found = simplex.vertexValues[0];
