@@ -326,10 +326,10 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
                     remaining <= rules.plainReach ? rules.tolerance / change : 0.0;
                 double residual = 0.0;
                 RowState before = state;
-                bool settles = newtonSettles(
-                    *generation, state, 10.0 * tail + 1e-9, stopScale,
-                    weightsGiven ? rules.scoreAgreement : rules.stopAgreement,
-                    weightsGiven ? rules.weights : nullptr, residual);
+                bool settles =
+                    newtonSettles(*generation, state, 10.0 * tail + 1e-9, stopScale,
+                                  weightsGiven ? rules.scoreAgreement : rules.stopAgreement,
+                                  weightsGiven ? rules.weights : nullptr, residual);
                 // A limit that keeps a trace of a genotype the row is losing where it is rare
                 // (Newton steps are exact to the rounding of the largest frequencies only) is
                 // no equilibrium of the row: the plain run decides where it stops.

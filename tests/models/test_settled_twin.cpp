@@ -307,7 +307,7 @@ TEST(SettledRareGenotypes, RestAtTheInteriorLimitThatNewtonStepsFind) {
     capturing.simulation.rowHook = &captured;
     model.evaluate(capturing, x);
     ASSERT_TRUE(captured.captured);
-    const plain::PlainSettling twin = plain::settle(
-        captured.dynamics, captured.state.larvae, lastChangeOf(captured.state), 0.0, 2000000);
+    const plain::PlainSettling twin = plain::settle(captured.dynamics, captured.state.larvae,
+                                                    lastChangeOf(captured.state), 0.0, 2000000);
     EXPECT_NEAR(value, valueOf(model, x, twin), 1e-7);
 }

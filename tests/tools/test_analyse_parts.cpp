@@ -72,6 +72,17 @@ TEST(AnalyseEffort, RoughDurations) {
     EXPECT_EQ(roughDuration(notANumber), "unknown");
 }
 
+TEST(AnalyseEffort, TimeLeftScalesOnlyTheStagesThatEvaluate) {
+    // Before any stage ran: the estimates as they stand.
+    EXPECT_EQ(etaSeconds(120.0, 10.0, 0.0, 0.0), 130.0);
+    // Searches and fits took 3 times their estimate (90 s for 30): the profiles' 120 s become
+    // 360 s; the figures and report stay at their 10 s.
+    EXPECT_EQ(etaSeconds(120.0, 10.0, 30.0, 90.0), 370.0);
+    // A profile 30 times slower than expected, with nothing left to evaluate, leaves the 10 s
+    // of figures and report, not 30 times that.
+    EXPECT_EQ(etaSeconds(0.0, 10.0, 1.0, 30.0), 10.0);
+}
+
 TEST(AnalyseSelection, OneRegionWithTheHeterozygoteAsReference) {
     // SS_1 at wSS 1.2, wII 0.8: SS is the fittest; SI (fitness 1) loses 1/6, II a third.
     const std::vector<std::string> names{"wSS", "wII", "F", "sigma"};

@@ -93,3 +93,8 @@ std::string roughDuration(double seconds) {
     }
     return text;
 }
+
+double etaSeconds(double evaluating, double others, double estimated, double actual) {
+    const double scale = estimated > 0.0 ? actual / estimated : 1.0;
+    return evaluating * scale + others;
+}

@@ -42,5 +42,12 @@ struct StageEvaluations {
 };
 StageEvaluations expectedEvaluations(const EffortBudget& budget, int parameters);
 
+// The wall time left when a stage starts, in seconds: `evaluating` holds the estimates of the
+// stages that evaluate the objective (searches, fits, profiles) still to run, this one included
+// when it is one, scaled by how such stages kept to their estimates so far (`actual` seconds
+// taken against `estimated`; unscaled before any ran); `others` the estimates of the rest
+// (derived quantities, figures, clines, report), which slow evaluations do not lengthen.
+double etaSeconds(double evaluating, double others, double estimated, double actual);
+
 // Seconds as "45 s", "12 min" or "2.5 h", for estimates.
 std::string roughDuration(double seconds);

@@ -534,9 +534,15 @@ bool runAnalysis(const DataContext& data, const AnalyseSettings& settings,
                  const AnalyseHooks& hooks, std::string& error) {
     Run r{data, settings, hooks, clines, analyseProgramVersion(), planStages(settings, seconds)};
     const int count = static_cast<int>(r.stages.size());
-    double remaining = 0.0;
+    // The ETA scales only the estimates of the stages that evaluate the objective (etaSeconds).
+    const auto evaluates = [](const Stage& s) {
+        return s.kind == StageKind::search || s.kind == StageKind::fit ||
+               s.kind == StageKind::profile;
+    };
+    double remaining = 0.0;      // estimates of the evaluating stages still to come
+    double remainingFixed = 0.0; // ... and of the others
     for (const Stage& s : r.stages) {
-        remaining += s.estimate;
+        (evaluates(s) ? remaining : remainingFixed) += s.estimate;
     }
     double estimatedDone = 0.0;
     double actualDone = 0.0;
@@ -547,7 +553,7 @@ bool runAnalysis(const DataContext& data, const AnalyseSettings& settings,
         const Inputs inputs = stageInputs(r, s);
         std::string difference;
         const StageState was = stageState(manifestPath(r, s), settings.dir, inputs, difference);
-        remaining -= s.estimate;
+        (evaluates(s) ? remaining : remainingFixed) -= s.estimate;
         if (was == StageState::current && !settings.redo) {
             if (hooks.skipped) {
                 hooks.skipped(label, i + 1, count);
@@ -567,9 +573,12 @@ bool runAnalysis(const DataContext& data, const AnalyseSettings& settings,
                     "/.analyse/)";
             return false;
         }
-        const double scale = estimatedDone > 0.0 ? actualDone / estimatedDone : 1.0;
         if (hooks.begin) {
-            hooks.begin(label, i + 1, count, (remaining + s.estimate) * scale);
+            const bool own = evaluates(s);
+            hooks.begin(label, i + 1, count,
+                        etaSeconds(remaining + (own ? s.estimate : 0.0),
+                                   remainingFixed + (own ? 0.0 : s.estimate), estimatedDone,
+                                   actualDone));
         }
         const double cpu0 = processCpuSeconds();
         const std::int64_t wall0 = steadyNow();
@@ -591,8 +600,10 @@ bool runAnalysis(const DataContext& data, const AnalyseSettings& settings,
         if (!writeFileAtomically(manifestPath(r, s), manifestText(manifest), error)) {
             return false;
         }
-        estimatedDone += s.estimate;
-        actualDone += manifest.wallSeconds;
+        if (evaluates(s)) {
+            estimatedDone += s.estimate;
+            actualDone += manifest.wallSeconds;
+        }
         if (hooks.done) {
             hooks.done(label, i + 1, count, manifest.wallSeconds);
         }
