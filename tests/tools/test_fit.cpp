@@ -1,6 +1,7 @@
 // zonetool fit from the command line: one fit as zonefit runs it, or several at once.
 #include "driver/schedule.h"
 #include "support/quick_fit.h"
+#include "support/run_in_process.h"
 #include "support/run_program.h"
 #include "tools/formats/fit_record.h"
 #include "tools/formats/json_io.h"
@@ -351,4 +352,33 @@ TEST(FitObjective, ZonefitByDefaultAndSettledSaysSoInOutputLogsAndRecords) {
     EXPECT_EQ(dir.read("SS1_ML_seed1.log").rfind("seed: 1\nobjective: settled\nWe'll do", 0), 0u);
     ASSERT_TRUE(readFitRecord(dir.file("SS1_ML_seed1.json"), record, error)) << error;
     EXPECT_EQ(record.objective, ObjectiveKind::settled);
+}
+
+TEST(FitRecordFile, EachCommandKeepsTheCommandLineItWasStartedWith) {
+    // Two fits run in this process one after the other: the first given its command line, the
+    // second none. Each record keeps its own; nothing of the first is left for the second.
+    ScratchDir first;
+    ScratchDir second;
+    const std::vector<std::string> line{"/opt/bin/zonetool", "fit",       "1",      "--seed", "1",
+                                        "--start",           "short.txt", "--quiet"};
+    const std::vector<std::string> args(line.begin() + 1, line.end());
+    std::vector<std::string> recorded[2];
+    char* home = getcwd(nullptr, 0);
+    for (int k = 0; k < 2; k++) {
+        const ScratchDir& dir = k == 0 ? first : second;
+        dir.write("short.txt", shortStart);
+        std::ostringstream out;
+        std::ostringstream err;
+        ASSERT_EQ(chdir(dir.path().c_str()), 0);
+        const int status = k == 0 ? runZonetool(args, out, err, line) : runZonetool(args, out, err);
+        ASSERT_EQ(chdir(home), 0);
+        ASSERT_EQ(status, 0) << err.str();
+        FitRecord record;
+        std::string error;
+        ASSERT_TRUE(parseFitRecord(dir.read("SS1_ML_.json"), record, error)) << error;
+        recorded[k] = record.commandLine;
+    }
+    std::free(home);
+    EXPECT_EQ(recorded[0], line);
+    EXPECT_EQ(recorded[1], std::vector<std::string>{});
 }

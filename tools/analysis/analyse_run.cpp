@@ -451,7 +451,7 @@ bool reportStage(const Run& r, std::string& why) {
     }
     RunFacts& run = analysis.run;
     run.version = r.version;
-    run.command = analyseCommandLine();
+    run.command = analyseCommandLine(r.data);
     run.effort = effortName(o.effort);
     run.seed = o.seed;
     run.dataFile = dataFileLabel(r.data);

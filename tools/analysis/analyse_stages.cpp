@@ -66,9 +66,9 @@ void stopForTests(long written) {
 
 } // namespace
 
-std::string analyseCommandLine() {
+std::string analyseCommandLine(const DataContext& data) {
     std::string line;
-    for (const std::string& arg : recordedCommandLine()) {
+    for (const std::string& arg : data.commandLine) {
         line += (line.empty() ? "" : " ") + arg;
     }
     return line;

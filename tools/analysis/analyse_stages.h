@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-// The command line of the process as typed, and this program's version.
-std::string analyseCommandLine();
+// The command line `data`'s command was started with, as one line, and this program's version.
+std::string analyseCommandLine(const DataContext& data);
 std::string analyseProgramVersion();
 
 // Names of the model's parameters and their one-line meanings, in vector order.

@@ -25,7 +25,9 @@ ClineFitter descriptiveClineFitter(const DataContext& data) {
         run.fits = {fit};
         // The figure is drawn from the record, as 'zonetool plot --cline' draws it.
         PlotInput input;
-        return writeResultFile(recordPath, clineRecordJson(run, data.path, data.checksum), error) &&
+        return writeResultFile(recordPath,
+                               clineRecordJson(run, data.commandLine, data.path, data.checksum),
+                               error) &&
                clinePlotInput(transect, recordPath, data.locus, data.checksum, input, error) &&
                writeResultFile(figurePath, renderSvg(input), error);
     };

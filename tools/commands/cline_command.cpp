@@ -201,7 +201,7 @@ int clineCommand(RunContext& ctx, const std::vector<std::string>& args) {
         }
     }
     OutputLocks locks;
-    if (!lockOutputs(*ctx.err, locks, "cline", names)) {
+    if (!lockOutputs(*ctx.err, ctx.data.commandLine, locks, "cline", names)) {
         return 1;
     }
     std::vector<ClineData> data;
@@ -233,7 +233,9 @@ int clineCommand(RunContext& ctx, const std::vector<std::string>& args) {
     }
     for (std::size_t s = 0; s < runs.size(); s++) {
         std::string error;
-        if (!writeResultFile(names[s], clineRecordJson(runs[s], o.data, checksum), error)) {
+        if (!writeResultFile(names[s],
+                             clineRecordJson(runs[s], ctx.data.commandLine, o.data, checksum),
+                             error)) {
             *ctx.err << "zonetool cline: cannot save " << names[s] << ": " << error << "\n";
             return 1;
         }

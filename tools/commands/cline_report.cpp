@@ -164,12 +164,12 @@ std::string clineJson(const ClineRun& run) {
     return "{\n" + runMembers(run) + "}\n";
 }
 
-std::string clineRecordJson(const ClineRun& run, const std::string& data,
-                            const std::string& checksum) {
+std::string clineRecordJson(const ClineRun& run, const std::vector<std::string>& commandLine,
+                            const std::string& data, const std::string& checksum) {
     std::string out = "{\n  \"record\": \"zonetool cline\",\n  \"version\": 1,\n";
     out += "  \"program_version\": " + jsonQuote(programVersion()) + ",\n";
     out += "  \"command_line\": [";
-    const std::vector<std::string>& words = recordedCommandLine();
+    const std::vector<std::string>& words = commandLine;
     for (std::size_t i = 0; i < words.size(); i++) {
         out += (i > 0 ? ", " : "") + jsonQuote(words[i]);
     }

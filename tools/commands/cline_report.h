@@ -41,8 +41,8 @@ std::string clineFitJson(const DescriptiveFit& fit, bool hasLoci);
 // The record of one shape's fits: the JSON object above with, in front, "record":
 // "zonetool cline", "version": 1, program_version, command_line, data (null: built in) and
 // data_checksum; each member on its own line.
-std::string clineRecordJson(const ClineRun& run, const std::string& data,
-                            const std::string& checksum);
+std::string clineRecordJson(const ClineRun& run, const std::vector<std::string>& commandLine,
+                            const std::string& data, const std::string& checksum);
 
 // The record's file name for `form`: "cline_" + shape, "_Fpeak" for a peaked deficit,
 // "_free" with free ends, ".json".

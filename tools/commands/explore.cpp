@@ -403,7 +403,7 @@ int exploreCommand(RunContext& ctx, const std::vector<std::string>& args) {
                                                  ? std::vector<std::string>{partName}
                                                  : std::vector<std::string>{recordName, figureName};
     OutputLocks locks;
-    if (!lockOutputs(*ctx.err, locks, "explore", outputs)) {
+    if (!lockOutputs(*ctx.err, ctx.data.commandLine, locks, "explore", outputs)) {
         return 1;
     }
     // A stop signal removes the locks, and the temporary file of a write under way.

@@ -80,7 +80,7 @@ int fitSeveral(const RunContext& ctx, const FitOptions& a) {
     }
     // Taken before anything is checked, so that no second run passes the checks meanwhile.
     OutputLocks locks;
-    if (!lockOutputs(*ctx.err, locks, "fit", lockedNames)) {
+    if (!lockOutputs(*ctx.err, ctx.data.commandLine, locks, "fit", lockedNames)) {
         return 1;
     }
     if (!a.redo) {

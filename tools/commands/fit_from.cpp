@@ -237,7 +237,7 @@ int fitFromRecord(const RunContext& ctx, FitOptions a) {
         lockedNames.push_back(job.files.result);
     }
     OutputLocks locks;
-    if (!lockOutputs(*ctx.err, locks, "fit", lockedNames)) {
+    if (!lockOutputs(*ctx.err, ctx.data.commandLine, locks, "fit", lockedNames)) {
         return 1;
     }
     if (!readyToFit(ctx, a, model, map, plan, count)) {

@@ -137,7 +137,7 @@ int fitOne(const RunContext& ctx, FitOptions a, StartOrigin origin) {
     fit.data = &ctx.data;
     // Taken before anything is checked, so that no second run passes the checks meanwhile.
     OutputLocks locks;
-    if (!lockOutputs(*ctx.err, locks, "fit",
+    if (!lockOutputs(*ctx.err, ctx.data.commandLine, locks, "fit",
                      {fit.files.result, fit.files.checkpoint, fit.files.trace})) {
         return 1;
     }

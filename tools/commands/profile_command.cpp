@@ -584,7 +584,8 @@ int profileCommand(RunContext& ctx, const std::vector<std::string>& args) {
     if (o.side == 0) {
         o.journalPath = profileJournalName(o.resultPath);
     }
-    if (!lockOutputs(*ctx.err, locks, "profile", {o.partPath, o.curvePath, o.journalPath})) {
+    if (!lockOutputs(*ctx.err, ctx.data.commandLine, locks, "profile",
+                     {o.partPath, o.curvePath, o.journalPath})) {
         return 1;
     }
     // A stop signal removes the locks, and the temporary file of a write under way.

@@ -252,7 +252,7 @@ int simulateCommand(RunContext& ctx, const std::vector<std::string>& givenArgs) 
         x[static_cast<int>(j)] = point[j];
     }
     OutputLocks locks;
-    if (!lockOutputs(*ctx.err, locks, "simulate", {a.outputPath})) {
+    if (!lockOutputs(*ctx.err, ctx.data.commandLine, locks, "simulate", {a.outputPath})) {
         return 1;
     }
     struct stat existing;

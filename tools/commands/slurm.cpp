@@ -633,7 +633,7 @@ int slurmCommand(RunContext& ctx, const std::vector<std::string>& args) {
         return status;
     }
     OutputLocks locks;
-    if (!lockOutputs(*ctx.err, locks, "slurm", {a.script})) {
+    if (!lockOutputs(*ctx.err, ctx.data.commandLine, locks, "slurm", {a.script})) {
         return 1;
     }
     ScriptPlace place;

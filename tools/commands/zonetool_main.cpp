@@ -55,11 +55,12 @@ const char* const mainHelp =
 } // namespace
 
 int zonetoolMain(int argc, char** argv) {
-    recordedCommandLine().assign(argv, argv + argc);
-    return runZonetool(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+    return runZonetool(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr,
+                       std::vector<std::string>(argv, argv + argc));
 }
 
-int runZonetool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int runZonetool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                const std::vector<std::string>& commandLine) {
     if (args.empty()) {
         err << mainHelp;
         return 2;
@@ -103,6 +104,7 @@ int runZonetool(const std::vector<std::string>& args, std::ostream& out, std::os
         }
         // One context for everything the command does, fits on worker threads included.
         RunContext ctx(out, err);
+        ctx.data.commandLine = commandLine;
         if (!c.takesData) {
             return c.run(ctx, rest);
         }

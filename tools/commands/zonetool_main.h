@@ -12,4 +12,6 @@ int zonetoolMain(int argc, char** argv);
 // One zonetool command line without the program name (as in {"eval", "1", ...}), run in this
 // process with `out` and `err` as its standard output and error: what a test runs instead of
 // starting the program. Returns the exit status.
-int runZonetool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// `commandLine` is what the records and lock files keep as the command (argv as started).
+int runZonetool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                const std::vector<std::string>& commandLine = {});

@@ -187,7 +187,10 @@ int readDataOptions(const std::string& command, const std::vector<std::string>& 
             boxOptions.push_back(value);
         }
     }
+    // The options fill the context anew; the command line it was started with stays.
+    std::vector<std::string> commandLine = std::move(context.commandLine);
     context = DataContext();
+    context.commandLine = std::move(commandLine);
     context.transect = builtInTransectValue();
     context.locus = locusName;
     if (!dataGiven && !locusName.empty()) {

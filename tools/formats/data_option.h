@@ -23,6 +23,9 @@ struct DataContext {
     // slurm's --loci: the loci its tasks fit, in the file's order for "all", else as listed;
     // empty when not given. `transect` is then that of the first of them.
     std::vector<std::string> loci;
+    // The words the command was started with (argv, the program's path first), kept in the
+    // records and lock files it writes; empty for a command run in-process by a test.
+    std::vector<std::string> commandLine;
 
     // The transect the models read: the file's, or the built-in one (also when this context
     // was never filled by readDataOptions).

@@ -20,11 +20,6 @@ std::string programVersion() {
     return ZONEFIT_VERSION;
 }
 
-std::vector<std::string>& recordedCommandLine() {
-    static std::vector<std::string> line;
-    return line;
-}
-
 FitRecord newFitRecord(const ModelEntry& model, const std::vector<double>& start,
                        const std::vector<double>& steps, const DataContext* data) {
     FitRecord record;
@@ -40,8 +35,8 @@ FitRecord newFitRecord(const ModelEntry& model, const std::vector<double>& start
         record.free.push_back(step != 0.0);
     }
     record.programVersion = programVersion();
-    record.commandLine = recordedCommandLine();
     if (data != nullptr) {
+        record.commandLine = data->commandLine;
         record.data = data->path;
         record.dataChecksum = data->checksum;
         record.locus = data->locus;

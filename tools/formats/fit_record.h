@@ -23,7 +23,6 @@ std::string recordFileName(const std::string& resultName);
 std::string programVersion();
 
 // The command line stored in new records; zonetool sets it once at start.
-std::vector<std::string>& recordedCommandLine();
 
 // A record for `model`, with names, start, steps and free flags filled in from the arguments,
 // the program version and command line from this process, and the --data file and its

@@ -342,9 +342,9 @@ bool OutputLocks::take(const std::vector<std::string>& names, const LockHolder& 
     return true;
 }
 
-bool lockOutputs(std::ostream& err, OutputLocks& locks, const std::string& command,
-                 const std::vector<std::string>& names) {
-    const std::vector<std::string>& line = recordedCommandLine();
+bool lockOutputs(std::ostream& err, const std::vector<std::string>& commandLine, OutputLocks& locks,
+                 const std::string& command, const std::vector<std::string>& names) {
+    const std::vector<std::string>& line = commandLine;
     std::string text;
     for (std::size_t k = 0; k < line.size(); k++) {
         // The program by its name, not by the path it was started from.

@@ -78,5 +78,5 @@ class OutputLocks {
 // Takes the locks of `names` for the running zonetool command `command` ("fit"), with the
 // recorded command line; writes the warnings, or the refusal prefixed "zonetool COMMAND: ", to
 // `err` (the command's standard error). False when refused.
-bool lockOutputs(std::ostream& err, OutputLocks& locks, const std::string& command,
-                 const std::vector<std::string>& names);
+bool lockOutputs(std::ostream& err, const std::vector<std::string>& commandLine, OutputLocks& locks,
+                 const std::string& command, const std::vector<std::string>& names);
