@@ -34,6 +34,10 @@ AnalyseSettings settingsOf(const AnalyseOptions& o) {
         s.budget.profileBisections = 1;
         s.budget.profileRestarts = 0;
     }
+    if (const char* restarts = std::getenv("ZONETOOL_TEST_ANALYSE_RESTARTS")) {
+        // Tests only: lets the estimate of a tiny-budget fit move during its profile.
+        s.budget.profileRestarts = std::atoi(restarts);
+    }
     s.seed = o.seed;
     s.jobs = o.jobs;
     s.dir = o.dir;
@@ -88,6 +92,14 @@ int runHere(RunContext& ctx, const AnalyseOptions& o) {
         if (!runSearchBlock(ctx.data, settings, o.models.front(), o.block, o.blocks, error)) {
             *ctx.err << "zonetool analyse: search block " << o.block << " of " << o.blocks << ": "
                      << error << "\n";
+            return 1;
+        }
+        return 0;
+    }
+    if (o.task == AnalyseTask::profile && o.side > 0) {
+        if (!runProfileSide(ctx.data, settings, o.models.front(), o.side, error)) {
+            *ctx.err << "zonetool analyse: profile side " << o.side << " of "
+                     << 2 * modelParameterCount(o.models.front()) << ": " << error << "\n";
             return 1;
         }
         return 0;

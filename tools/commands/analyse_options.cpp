@@ -1,6 +1,7 @@
 #include "tools/commands/analyse_options.h"
 #include "tools/commands/slurm.h"
 
+#include "tools/analysis/analyse_stages.h"
 #include "tools/analysis/explore_part.h"
 #include "tools/formats/cli.h"
 #include "tools/formats/options.h"
@@ -65,6 +66,7 @@ int readAnalyseOptions(const std::vector<std::string>& args, AnalyseOptions& o, 
     bool slurmOption = false; // any option that only --slurm reads
     std::vector<std::uint64_t> seeds{1};
     int blockOf = 0; // B of --block K/B
+    int sideOf = 0;  // S of --side K/S
     const auto slurmOnly = [&slurmOption](OptionParser::ValueSetter set) {
         return [&slurmOption, set](const std::string& name, const std::string& value) -> Problem {
             slurmOption = true;
@@ -125,6 +127,13 @@ int readAnalyseOptions(const std::vector<std::string>& args, AnalyseOptions& o, 
                                   : name + " needs K/B, block K of B, 1 <= K <= B <= " +
                                         std::to_string(maxBlocks) + ", not '" + value + "'";
                    })
+            .value({"--side"}, "K/S",
+                   [&o, &sideOf](const std::string& name, const std::string& value) -> Problem {
+                       return parseBlock(value, o.side, sideOf)
+                                  ? ""
+                                  : name + " needs K/S, side K of S, 1 <= K <= S, not '" + value +
+                                        "'";
+                   })
             .positional([&o, &modelsGiven](const std::string& argument) -> Problem {
                 if (modelsGiven) {
                     return "unexpected argument '" + argument + "'";
@@ -164,6 +173,16 @@ int readAnalyseOptions(const std::vector<std::string>& args, AnalyseOptions& o, 
                 }
                 if (o.task == AnalyseTask::search) {
                     o.blocks = blockOf;
+                }
+                if (o.side > 0 && o.task != AnalyseTask::profile) {
+                    return "--side goes with --task profile";
+                }
+                if (o.side > 0 && !o.models.empty() &&
+                    sideOf != 2 * modelParameterCount(o.models.front())) {
+                    const int k = modelParameterCount(o.models.front());
+                    return "--side needs S = " + std::to_string(2 * k) + " for model " +
+                           std::to_string(o.models.front()) + ", two sides of each of its " +
+                           std::to_string(k) + " parameters, not " + std::to_string(sideOf);
                 }
                 if (o.task == AnalyseTask::merge && o.blocks == 0) {
                     return "--task merge needs --blocks B, the number of blocks";
