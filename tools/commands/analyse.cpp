@@ -133,6 +133,9 @@ int writeScript(RunContext& ctx, const AnalyseOptions& o) {
     AnalyseScriptJob job;
     job.modelText = o.modelText;
     job.models = o.models;
+    for (int model : o.models) {
+        job.sides.push_back(2 * modelParameterCount(model));
+    }
     job.options = {"--effort", effortName(o.effort), "--seed", std::to_string(o.seed), "-o", o.dir};
     job.blocks = o.blocks > 0 ? o.blocks : std::min(8, starts);
     job.logDirectory = o.dir + "/.analyse";
