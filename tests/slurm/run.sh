@@ -17,8 +17,9 @@
 #             seed) submitted with --submit gives the record, figure and fit of a direct run
 #   requeue   a long fit with a two-minute limit is requeued and resumes from its checkpoint;
 #             its trace so far equals the first lines of an uninterrupted fit's
-#   analyse   'zonetool analyse 1,2 --effort quick --slurm' of a 24-site transect: the five jobs
-#             of its script give the estimates and analysis.json numbers of a local run
+#   analyse   'zonetool analyse 1,2 --effort quick --slurm' of a 24-site transect: the six jobs
+#             of its script (every profile side a task) give the estimates and analysis.json
+#             numbers of a local run
 # Prints "skipped: REASON" and exits 0 only when the cluster cannot run here (no packages, not
 # root, daemons that do not start); any failure exits 1.
 set -u
@@ -434,7 +435,7 @@ part_analyse() {
         fail "zonetool analyse --slurm"
     local printed jobs=() what id
     printed=$(bash "out 'a'/analyse-slurm.sh" submit) || fail "submit: $printed"
-    for what in "search array" "merging array" "fit array" "profile array" report; do
+    for what in "search array" "merging array" "fit array" "profile side array" "profile array" report; do
         id=$(echo "$printed" | job_id "$what")
         [ -n "$id" ] || fail "submit printed '$printed'"
         jobs+=("$id")
@@ -442,6 +443,12 @@ part_analyse() {
     wait_jobs 1800 "${jobs[@]}" || fail "the analysis jobs did not end"
     [ -f "out 'a'/report.html" ] ||
         fail "no report: $(cat "out 'a'"/.analyse/*.err 2>&1 | tail -20)"
+    # Every side of both profiles ran as a task of its own (SS_1: 4 parameters, SS_2: 7), and
+    # the profiles took their journals in.
+    local sides
+    sides=$(ls "out 'a'"/.analyse/profile-[12]-*.err 2>/dev/null | wc -l)
+    [ "$sides" = 22 ] || fail "$sides profile side tasks ran, not 22"
+    ! ls "out 'a'"/SS_*/*.journal.tsv >/dev/null 2>&1 || fail "journals left: $(ls "out 'a'"/SS_*/*.journal.tsv)"
     wait "$reference" || fail "the local analysis failed"
     reference=""
     cmp -s "out 'a'/estimates.tsv" "$direct/out/estimates.tsv" ||
@@ -449,7 +456,7 @@ part_analyse() {
     # The models' numbers; the run's facts (command, times) differ.
     cmp -s <(sed -n '/"models"/,$p' "out 'a'/analysis.json") <(sed -n '/"models"/,$p' "$direct/out/analysis.json") ||
         fail "analysis.json's models differ from the local run's"
-    note "analyse: 2 models in 5 dependent jobs (3 search blocks each) give the local run's numbers, in $(($(date +%s) - began)) s: ok"
+    note "analyse: 2 models in 6 dependent jobs (3 search blocks, 8 and 14 profile sides) give the local run's numbers, in $(($(date +%s) - began)) s: ok"
 }
 
 for part in "${parts[@]}"; do

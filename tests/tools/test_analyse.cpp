@@ -248,14 +248,42 @@ TEST(AnalyseTasks, TheTasksOfAClusterRunInTurnGiveTheNumbersOfOneRun) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("SS_1.explore.part1-of-2.json"), std::string::npos) << r.err;
 
-    for (const char* task :
-         {"--task search --block 2/2", "--task search --block 1/2", "--task merge --blocks 2",
-          "--task fit", "--task profile", "--task report"}) {
+    r = analyse(scratch, tiny, common + "parts --task profile --side 3/8");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zonetool analyse: profile side 3 of 8: fit SS_1 is not done: its job failed "
+                     "or has not run (see parts/.analyse/)\n");
+
+    // SS_1's four parameters make eight sides, each a task; the whole profile then finds every
+    // point in their journals and computes none (a computed point would stop it).
+    std::vector<std::string> tasks{"--task search --block 2/2", "--task search --block 1/2",
+                                   "--task merge --blocks 2", "--task fit"};
+    for (int k = 1; k <= 8; k++) {
+        tasks.push_back("--task profile --side " + std::to_string(k) + "/8");
+    }
+    for (const std::string& task : tasks) {
         r = analyse(scratch, tiny, common + "parts " + task);
         ASSERT_EQ(r.status, 0) << task << ": " << r.err;
         EXPECT_EQ(r.out, "") << task;
         EXPECT_EQ(r.err, "") << task;
     }
+    const std::string sideJournal = "parts/SS_1/profile-SS1_ML_opt1.side-5-of-8.journal.tsv";
+    ASSERT_TRUE(scratch.exists(sideJournal));
+    EXPECT_NE(scratch.read(sideJournal).find("\npoint\t0\t"), std::string::npos);
+    // Side 5: F's lower side.
+    EXPECT_NE(scratch.read(sideJournal).find("\tF\tlower\t"), std::string::npos);
+    EXPECT_EQ(scratch.read(sideJournal).find("\tupper\t"), std::string::npos);
+    for (const char* task : {"--task profile", "--task report"}) {
+        r = analyse(scratch, tiny + "ZONETOOL_TEST_PROFILE_STOP_AFTER=1 ",
+                    common + "parts " + task);
+        ASSERT_EQ(r.status, 0) << task << ": " << r.err;
+        EXPECT_EQ(r.err, "") << task;
+    }
+    EXPECT_FALSE(scratch.exists(sideJournal));
+    EXPECT_FALSE(scratch.exists("parts/SS_1/profile-SS1_ML_opt1.journal.tsv"));
+    // A side submitted again after its profile is made ends at once.
+    r = analyse(scratch, tiny, common + "parts --task profile --side 5/8");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(scratch.exists(sideJournal));
     EXPECT_EQ(scratch.read("parts/estimates.tsv"), scratch.read("whole/estimates.tsv"));
     // The merged search's time holds that of its blocks, run by other tasks.
     double blocks = 0.0;
@@ -277,6 +305,88 @@ TEST(AnalyseTasks, TheTasksOfAClusterRunInTurnGiveTheNumbersOfOneRun) {
     EXPECT_EQ(count(r.err, ": done before, skipped"), 7) << r.err;
 }
 
+// The last point line of a journal: "point", estimate number, -lnL there, parameter, side,
+// fixed value, -lnL, evaluations, coordinates.
+std::vector<std::string> lastPoint(const std::string& journal) {
+    const std::size_t at = journal.rfind("\npoint\t");
+    std::vector<std::string> fields;
+    if (at == std::string::npos) {
+        return fields;
+    }
+    std::string line = journal.substr(at + 1);
+    line = line.substr(0, line.find('\n'));
+    for (std::size_t from = 0;;) {
+        const std::size_t tab = line.find('\t', from);
+        fields.push_back(line.substr(from, tab - from));
+        if (tab == std::string::npos) {
+            return fields;
+        }
+        from = tab + 1;
+    }
+}
+
+// SS_2's tiny fit from seed 1 lies more than the margin above a point of its profile: with
+// moves allowed, the sides that meet such a point end there, and the whole profile moves the
+// estimate and computes its profile again, to the numbers of one local run. A side stopped
+// part of the way resumes from its journal.
+TEST(AnalyseTasks, SidesThatMeetABetterPointLeaveTheMoveToTheWholeProfile) {
+    ScratchDir scratch;
+    scratch.write("short.tsv", shortTransect);
+    const std::string env = tiny + "ZONETOOL_TEST_ANALYSE_RESTARTS=2 ";
+    const std::string common = "2 --data short.tsv --effort quick --seed 1 -o ";
+    ASSERT_EQ(analyse(scratch, env, common + "whole --quiet").status, 0);
+    for (const char* task :
+         {"--task search --block 1/1", "--task merge --blocks 1", "--task fit"}) {
+        const ProgramResult r = analyse(scratch, env, common + "parts " + task);
+        ASSERT_EQ(r.status, 0) << task << ": " << r.err;
+    }
+    // SS_2 has seven parameters: fourteen sides.
+    ProgramResult r = analyse(scratch, env + "ZONETOOL_TEST_PROFILE_STOP_AFTER=1 ",
+                              common + "parts --task profile --side 2/14");
+    EXPECT_EQ(r.status, 128 + 15) << r.err;
+    const std::string stopped = "parts/SS_2/profile-SS2_ML_opt1.side-2-of-14.journal.tsv";
+    const std::string oneLine = scratch.read(stopped);
+    int better = 0;
+    for (int k = 1; k <= 14; k++) {
+        r = analyse(scratch, env,
+                    common + "parts --task profile --side " + std::to_string(k) + "/14");
+        ASSERT_EQ(r.status, 0) << k << ": " << r.err;
+        const std::vector<std::string> last = lastPoint(scratch.read(
+            "parts/SS_2/profile-SS2_ML_opt1.side-" + std::to_string(k) + "-of-14.journal.tsv"));
+        ASSERT_EQ(last.size(), 8u + 7u) << k;
+        EXPECT_EQ(last[1], "0") << k; // a side never moves the estimate
+        better += std::stod(last[6]) < std::stod(last[2]) - 0.01 ? 1 : 0;
+    }
+    EXPECT_GT(better, 0);
+    // The stopped side kept its first point and went on from it.
+    EXPECT_EQ(scratch.read(stopped).rfind(oneLine, 0), 0u);
+    EXPECT_GT(scratch.read(stopped).size(), oneLine.size());
+
+    // The whole profile has the restarted profile to compute: stopped at its first point, then
+    // resumed.
+    r = analyse(scratch, env + "ZONETOOL_TEST_PROFILE_STOP_AFTER=1 ",
+                common + "parts --task profile");
+    EXPECT_EQ(r.status, 128 + 15) << r.err;
+    for (const char* task : {"--task profile", "--task report"}) {
+        r = analyse(scratch, env, common + "parts " + task);
+        ASSERT_EQ(r.status, 0) << task << ": " << r.err;
+    }
+    EXPECT_EQ(scratch.read("parts/SS_2/SS_2.limits.json"),
+              scratch.read("whole/SS_2/SS_2.limits.json"));
+    EXPECT_EQ(scratch.read("parts/estimates.tsv"), scratch.read("whole/estimates.tsv"));
+    const std::string parts = scratch.read("parts/analysis.json");
+    const std::string whole = scratch.read("whole/analysis.json");
+    ASSERT_NE(parts.find("\"models\""), std::string::npos);
+    EXPECT_EQ(parts.substr(parts.find("\"models\"")), whole.substr(whole.find("\"models\"")));
+    // The estimate did move: the limits' minimum lies below the fit's (the result file's last
+    // number).
+    const std::string result = scratch.read("parts/SS_2/SS2_ML_opt1");
+    const double fitted = std::stod(result.substr(result.rfind(' ', result.find('\n')) + 1));
+    EXPECT_LT(numberAfter(scratch.read("parts/SS_2/SS_2.limits.json"), "\"minimum\": "),
+              fitted - 0.01)
+        << fitted;
+}
+
 TEST(AnalyseTasks, Refusals) {
     ScratchDir scratch;
     const std::vector<std::pair<std::string, std::string>> cases{
@@ -295,6 +405,15 @@ TEST(AnalyseTasks, Refusals) {
          "--time needs a time limit such as 1-00:00:00, 12:00:00 or 90, not 'soon'"},
         {"1 --slurm --partition 'a b'",
          "--partition needs a name of letters, digits and ._-, not 'a b'"},
+        {"1 --side 1/8", "--side goes with --task profile"},
+        {"1 --task fit --side 1/8", "--side goes with --task profile"},
+        {"1 --task profile --side 9/8", "--side needs K/S, side K of S, 1 <= K <= S, not '9/8'"},
+        {"1 --task profile --side 0/8", "--side needs K/S, side K of S, 1 <= K <= S, not '0/8'"},
+        {"1 --task profile --side lower", "--side needs K/S, side K of S, 1 <= K <= S, not "
+                                          "'lower'"},
+        {"1 --task profile --side 1/6",
+         "--side needs S = 8 for model 1, two sides of each of its 4 parameters, not 6"},
+        {"1,2 --task profile --side 1/8", "--task runs the stages of one model, not of 2"},
         {"1 --task everything",
          "--task needs search, merge, fit, profile or report, not 'everything'"},
     };

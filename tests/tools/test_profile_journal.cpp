@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -151,6 +152,86 @@ TEST(ProfileJournal, AnotherProfilesJournalIsRefusedUnlessRedone) {
     EXPECT_EQ(redone.kept(), 0u);
     EXPECT_EQ(dir.read("j.tsv"), head);
     EXPECT_EQ(profileJournalName("runs/SS1_ML_"), "runs/profile-SS1_ML_.journal.tsv");
+}
+
+// The four sides of the bowl's profile from (3, 0), each computed apart into its own journal,
+// then absorbed into the whole profile's: the whole profile computes only what the sides lack
+// and ends as one computed alone. Every side but a's upper one meets a better point at once (b
+// fixed, a falls to the bottom at 1); it ends there, the estimate as it was.
+TEST(ProfileJournal, SidesComputedApartMakeTheWholeProfile) {
+    ScratchDir dir;
+    long calls = 0;
+    long computed = 0;
+    ProfileJournal none; // not opened: recalls nothing, and nothing is written to it
+    const ProfileOutcome alone = journaled(none, 0, calls, computed);
+    ASSERT_GT(alone.moves.size(), 2u);
+    const long aloneComputed = computed;
+    std::string error;
+    std::vector<std::string> sides;
+    std::size_t sidePoints = 0;
+    for (int k = 1; k <= 4; k++) {
+        sides.push_back(profileSideJournalName(dir.file("SS1_ML_opt1"), k, 4));
+        ProfileJournal journal;
+        ASSERT_TRUE(journal.open(sides.back(), head, names, false, error)) << error;
+        ProfileHooks hooks;
+        std::vector<ProfilePoint> points;
+        hooks.computed = [&](int estimate, double minimum, const ProfilePoint& point) {
+            EXPECT_EQ(estimate, 0);
+            EXPECT_EQ(minimum, 4.0);
+            EXPECT_TRUE(journal.append(estimate, minimum, point, error)) << error;
+            points.push_back(point);
+        };
+        const ProfileOutcome side = profileSide(bowl, {3.0, 0.0}, noBoxes, (k - 1) / 2,
+                                                k % 2 == 1 ? -1 : +1, manyMoves(), hooks);
+        EXPECT_EQ(side.estimate, (std::vector<double>{3.0, 0.0}));
+        EXPECT_TRUE(side.moves.empty());
+        ASSERT_FALSE(points.empty());
+        const bool better = points.back().value < 4.0 - manyMoves().restartMargin;
+        EXPECT_EQ(better, k != 2) << k;
+        if (better) {
+            EXPECT_EQ(points.size(), 1u) << k;
+        }
+        sidePoints += points.size();
+    }
+    EXPECT_EQ(dir.exists("profile-SS1_ML_opt1.side-3-of-4.journal.tsv"), true);
+
+    ProfileJournal whole;
+    ASSERT_TRUE(whole.open(dir.file("whole.tsv"), head, names, false, error)) << error;
+    for (const std::string& side : sides) {
+        ASSERT_TRUE(whole.absorb(side, error)) << error;
+    }
+    // Again, and a side that never ran: nothing more.
+    ASSERT_TRUE(whole.absorb(sides.front(), error)) << error;
+    ASSERT_TRUE(whole.absorb(dir.file("none.tsv"), error)) << error;
+    EXPECT_EQ(whole.kept(), sidePoints);
+    const std::string absorbed = dir.read("whole.tsv");
+    EXPECT_EQ(static_cast<std::size_t>(std::count(absorbed.begin(), absorbed.end(), '\n')),
+              sidePoints + 3);
+    calls = 0;
+    computed = 0;
+    const ProfileOutcome merged = journaled(whole, 1000000, calls, computed);
+    // Of the first estimate's pass only its first point was asked for: the rest is computed
+    // from the estimates it moved to.
+    EXPECT_EQ(computed, aloneComputed - 1);
+    EXPECT_EQ(merged.evaluations, alone.evaluations);
+    EXPECT_EQ(merged.moves.size(), alone.moves.size());
+    EXPECT_EQ(profileCurveText(names, merged.estimate, merged),
+              profileCurveText(names, alone.estimate, alone));
+
+    // A side journal of another profile adds nothing.
+    const std::string other = profileJournalHead({{"model", "1"}, {"estimate", "3 0.5"}});
+    dir.write("other.tsv", other + "point\t0\t4\ta\tlower\t2.5\t2.25\t12\t2.5\t0\n");
+    ProfileJournal fresh;
+    ASSERT_TRUE(fresh.open(dir.file("fresh.tsv"), head, names, false, error)) << error;
+    EXPECT_FALSE(fresh.absorb(dir.file("other.tsv"), error));
+    EXPECT_EQ(error, dir.file("other.tsv") +
+                         ":3: the journal of another profile ('estimate\t3 0.5' where this one "
+                         "has 'estimate\t3 0'); remove it, or run again with --redo to start "
+                         "over");
+    EXPECT_EQ(fresh.kept(), 0u);
+    EXPECT_EQ(dir.read("fresh.tsv"), head);
+    EXPECT_EQ(profileSideJournalName("runs/SS1_ML_", 3, 8),
+              "runs/profile-SS1_ML_.side-3-of-8.journal.tsv");
 }
 
 // Model 1 at zero fitnesses evaluates to its penalty at once, so its profile of F is quick: it

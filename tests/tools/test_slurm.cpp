@@ -448,6 +448,7 @@ TEST(SlurmScript, AnalyseStagesInTurnInAHostileDirectory) {
     AnalyseScriptJob job;
     job.modelText = "1,8";
     job.models = {1, 8};
+    job.sides = {8, 4};
     job.options = {"--effort", "quick", "--seed", "5", "-o", "out $x"};
     job.blocks = 3;
     job.logDirectory = "out $x/.analyse";
@@ -481,6 +482,23 @@ TEST(SlurmScript, AnalyseStagesInTurnInAHostileDirectory) {
                   where + "analyse\n8\n" + options + "--task\n" + stage +
                       (std::string(stage) == "merge" ? "\n--blocks\n3\n" : "\n"));
     }
+    // The sides: model 1's eight, then model 8's four; task 9 is model 8's second side.
+    std::remove(dir.file("calls.txt").c_str());
+    r = runScript(dir, dir.path(), script, "SLURM_ARRAY_JOB_ID=9 SLURM_ARRAY_TASK_ID=9", "side");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("calls.txt"),
+              where + "analyse\n8\n" + options + "--task\nprofile\n--side\n2/4\n");
+    std::ifstream sideErr(work + "/out $x/.analyse/profile-8-2.err");
+    std::getline(sideErr, line);
+    EXPECT_EQ(line, "task 9 of job 9 (job ?, restarts 0) on ?: side 2 of 4 of the profile of "
+                    "model 8");
+    std::remove(dir.file("calls.txt").c_str());
+    r = runScript(dir, dir.path(), script, "SLURM_ARRAY_TASK_ID=7", "side");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("calls.txt"),
+              where + "analyse\n1\n" + options + "--task\nprofile\n--side\n8/8\n");
+    r = runScript(dir, dir.path(), script, "SLURM_ARRAY_TASK_ID=12", "side");
+    EXPECT_EQ(r.status, 2);
     std::remove(dir.file("calls.txt").c_str());
     r = runScript(dir, dir.path(), script, "SLURM_ARRAY_TASK_ID=0", "report");
     EXPECT_EQ(r.status, 0) << r.err;
@@ -489,17 +507,17 @@ TEST(SlurmScript, AnalyseStagesInTurnInAHostileDirectory) {
     EXPECT_EQ(r.status, 2);
     r = runScript(dir, dir.path(), script, "X=1", "collect");
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("unknown argument 'collect' (give submit, merge, fit, profile, report or "
-                         "nothing)"),
+    EXPECT_NE(r.err.find("unknown argument 'collect' (give submit, merge, fit, side, profile, "
+                         "report or nothing)"),
               std::string::npos)
         << r.err;
 
-    // Five jobs, each after every task of the one before.
+    // Six jobs, each after every task of the one before; the sides' array has twelve tasks.
     std::remove(dir.file("calls.txt").c_str());
     r = runScript(dir, dir.path(), script, "X=1", "submit");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "search array job 41\nmerging array job 42\nfit array job 43\n"
-                     "profile array job 44\nreport job 45\n");
+                     "profile side array job 44\nprofile array job 45\nreport job 46\n");
     const std::string sbatch = "[sbatch] in " + work + "\n--parsable\n";
     const std::string self = dir.file("script.sh") + "\n";
     EXPECT_EQ(dir.read("calls.txt"),
@@ -508,9 +526,11 @@ TEST(SlurmScript, AnalyseStagesInTurnInAHostileDirectory) {
                   self + "merge\n" + sbatch +
                   "--dependency=afterany:42\n--array=0-1\n--job-name=zonefit-analyse-fit\n" + self +
                   "fit\n" + sbatch +
-                  "--dependency=afterany:43\n--array=0-1\n--job-name=zonefit-analyse-profile\n" +
+                  "--dependency=afterany:43\n--array=0-11\n--job-name=zonefit-analyse-side\n" +
+                  self + "side\n" + sbatch +
+                  "--dependency=afterany:44\n--array=0-1\n--job-name=zonefit-analyse-profile\n" +
                   self + "profile\n" + sbatch +
-                  "--dependency=afterany:44\n--array=0\n--job-name=zonefit-analyse-report\n" +
+                  "--dependency=afterany:45\n--array=0\n--job-name=zonefit-analyse-report\n" +
                   self + "report\n");
     EXPECT_FALSE(dir.exists("INJECTED"));
 }

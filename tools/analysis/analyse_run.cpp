@@ -8,6 +8,7 @@
 #include "tools/analysis/progress.h"
 #include "tools/analysis/report_html.h"
 #include "tools/formats/number_format.h"
+#include "tools/formats/profile_journal.h"
 #include "tools/formats/whole_file.h"
 
 #include <algorithm>
@@ -325,9 +326,14 @@ bool profileStage(const Run& r, int model, std::string& why) {
     if (!readFittedPoint(r.data, model, r.path(f.result), point, value, why)) {
         return false;
     }
+    const int sides = 2 * modelParameterCount(model);
+    std::vector<std::string> sideJournals;
+    for (int side = 1; side <= sides; side++) {
+        sideJournals.push_back(profileSideJournalName(r.path(f.result), side, sides));
+    }
     return runProfileStage(r.data, model, r.settings.budget, point, r.settings.units,
                            r.path(f.curve), r.path(f.limits), profileJournalPath(r.path(f.result)),
-                           r.settings.redo, r.hooks.detail, why);
+                           sideJournals, r.settings.redo, r.hooks.detail, why);
 }
 
 bool derivedStage(const Run& r, int model, std::string& why) {
@@ -619,4 +625,35 @@ bool runSearchBlock(const DataContext& data, const AnalyseSettings& settings, in
     return makeDirectory(base, error) &&
            runSearchBlockStage(data, model, settings.budget, settings.seed, settings.jobs, block,
                                blocks, base + "/" + f.name, error);
+}
+
+bool runProfileSide(const DataContext& data, const AnalyseSettings& settings, int model, int side,
+                    std::string& error) {
+    const AnalyseHooks hooks;
+    const ClineFitter clines;
+    const std::vector<ModelStageSeconds> seconds(settings.models.size());
+    const Run r{
+        data, settings, hooks, clines, analyseProgramVersion(), planStages(settings, seconds)};
+    const Stage fit{StageKind::fit, model, 0.0};
+    const Stage profile{StageKind::profile, model, 0.0};
+    std::string difference;
+    // A whole profile already made has no use for its sides: submitting again carries on.
+    if (!settings.redo && stageState(manifestPath(r, profile), settings.dir,
+                                     stageInputs(r, profile), difference) == StageState::current) {
+        return true;
+    }
+    if (stageState(manifestPath(r, fit), settings.dir, stageInputs(r, fit), difference) !=
+        StageState::current) {
+        error = stageLabel(fit) + " is not done: its job failed or has not run (see " +
+                settings.dir + "/.analyse/)";
+        return false;
+    }
+    const ModelFiles f = filesOf(model);
+    std::vector<double> point;
+    double value = 0.0;
+    return readFittedPoint(data, model, r.path(f.result), point, value, error) &&
+           runProfileSideStage(
+               data, model, settings.budget, point, settings.units, side,
+               profileSideJournalName(r.path(f.result), side, 2 * modelParameterCount(model)),
+               settings.redo, hooks.detail, error);
 }

@@ -88,3 +88,11 @@ bool runAnalysis(const DataContext& data, const AnalyseSettings& settings,
 // then merges the parts into the record a whole search writes. False with the reason.
 bool runSearchBlock(const DataContext& data, const AnalyseSettings& settings, int model, int block,
                     int blocks, std::string& error);
+
+// Side `side` of the profile of `model` alone (a job of a cluster run: side K of 2 x its
+// parameters, parameter by parameter, lower before upper), into its own journal beside the
+// fit, DIR/NAME/profile-RESULT.side-K-of-S.journal.tsv; the profile stage then absorbs the
+// sides' journals and computes only what they lack. Nothing is done when the profile stage is
+// current. False with the reason when the fit stage is not done or the side fails.
+bool runProfileSide(const DataContext& data, const AnalyseSettings& settings, int model, int side,
+                    std::string& error);

@@ -36,6 +36,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -405,13 +406,11 @@ bool readFittedPoint(const DataContext& data, int model, const std::string& resu
     return true;
 }
 
-bool runProfileStage(const DataContext& data, int model, const EffortBudget& budget,
-                     const std::vector<double>& point, double units, const std::string& curvePath,
-                     const std::string& limitsPath, const std::string& journalPath, bool redo,
-                     const std::function<void(const std::string&)>& status, std::string& error) {
-    const ModelEntry& m = entry(model);
-    const std::vector<ParameterInfo> boxes = boxesOf(data, model);
-    const std::vector<std::string> names = parameterNames(data, model);
+namespace {
+
+// The settings of the analysis's profiles: the budget's, to `units`, under the settled
+// objective.
+ProfileSettings profileSettingsOf(const EffortBudget& budget, double units) {
     ProfileSettings settings;
     settings.units = units;
     settings.maxSteps = budget.profileSteps;
@@ -420,13 +419,18 @@ bool runProfileStage(const DataContext& data, int model, const EffortBudget& bud
     settings.maxEvaluations = budget.profileEvaluations;
     settings.maxRestarts = budget.profileRestarts;
     settings.objective = ObjectiveKind::settled;
-    std::vector<int> indices;
+    return settings;
+}
+
+// The head of the journals of the profile of `model` about `point`: the whole profile's and
+// its sides' alike, so that the sides' points are the whole profile's.
+std::string profileHeadOf(const DataContext& data, int model, const ProfileSettings& settings,
+                          const std::vector<double>& point) {
     std::string estimate;
-    for (int j = 0; j < m.parameterCount; j++) {
-        indices.push_back(j);
+    for (int j = 0; j < entry(model).parameterCount; j++) {
         estimate += (j == 0 ? "" : " ") + format17(point[static_cast<std::size_t>(j)]);
     }
-    const std::string head = profileJournalHead({
+    return profileJournalHead({
         {"model", std::to_string(model)},
         {"objective", objectiveName(settings.objective)},
         {"data", dataChecksum(data).empty() ? "built-in" : dataChecksum(data)},
@@ -439,51 +443,129 @@ bool runProfileStage(const DataContext& data, int model, const EffortBudget& bud
         {"evaluations", std::to_string(settings.maxEvaluations)},
         {"restarts", std::to_string(settings.maxRestarts)},
     });
+}
+
+// The settled objective of one model, a penalty once a simulation has failed, and the hooks
+// that tell each point, recall it from a journal and journal each point computed. The
+// objective's context and the hooks refer to this object: it stays where it is made.
+class JournaledProfile {
+  public:
+    JournaledProfile(const DataContext& data, int model, ProfileJournal& journal,
+                     const std::function<void(const std::string&)>& status)
+        : names_(parameterNames(data, model)),
+          context_(data.models(&failures_, simulationOf())), bound_{&context_, &entry(model),
+                                                                    ObjectiveKind::settled} {
+        objective = [this](const NRvector<double>& x) {
+            return failures_.failed() ? std::numeric_limits<double>::max() : bound_(x);
+        };
+        hooks.before = [this, status](int index, int side, int number, double value) {
+            if (status) {
+                status(names_[static_cast<std::size_t>(index)] + (side < 0 ? " lower" : " upper") +
+                       " point " + std::to_string(number) + " at " + formatNumber(value, 6));
+            }
+        };
+        hooks.recall = [&journal](int at, double minimum, ProfilePoint& p) {
+            return journal.recall(at, minimum, p);
+        };
+        hooks.computed = [this, &journal](int at, double minimum, const ProfilePoint& p) {
+            if (journalFailed_ || failures_.failed()) {
+                return;
+            }
+            if (!journal.append(at, minimum, p, journalError_)) {
+                journalFailed_ = true;
+                return;
+            }
+            stopForTests(++written_);
+        };
+    }
+    JournaledProfile(const JournaledProfile&) = delete;
+    JournaledProfile& operator=(const JournaledProfile&) = delete;
+
+    // After the profile: false with the failed simulation's or the journal's reason.
+    bool succeeded(std::string& error) const {
+        if (failures_.failed()) {
+            error = failures_.message();
+            return false;
+        }
+        if (journalFailed_) {
+            error = journalError_;
+            return false;
+        }
+        return true;
+    }
+
+    ProfiledObjective objective;
+    ProfileHooks hooks;
+
+  private:
+    SimulationContext simulationOf() {
+        SimulationContext simulation;
+        simulation.diagnostics = &discard_;
+        return simulation;
+    }
+
+    std::ostream discard_{nullptr};
+    FailureSink failures_;
+    std::vector<std::string> names_;
+    ModelContext context_;
+    BoundObjective bound_;
+    long written_ = 0;
+    bool journalFailed_ = false;
+    std::string journalError_;
+};
+
+} // namespace
+
+bool runProfileSideStage(const DataContext& data, int model, const EffortBudget& budget,
+                         const std::vector<double>& point, double units, int side,
+                         const std::string& journalPath, bool redo,
+                         const std::function<void(const std::string&)>& status,
+                         std::string& error) {
+    const ProfileSettings settings = profileSettingsOf(budget, units);
     ProfileJournal journal;
-    if (!journal.open(journalPath, head, names, redo, error)) {
+    if (!journal.open(journalPath, profileHeadOf(data, model, settings, point),
+                      parameterNames(data, model), redo, error)) {
+        return false;
+    }
+    JournaledProfile profile(data, model, journal, status);
+    profileSide(profile.objective, point, boxesOf(data, model), (side - 1) / 2,
+                (side - 1) % 2 == 0 ? -1 : +1, settings, profile.hooks);
+    // The journal stays: the whole profile's stage absorbs it.
+    return profile.succeeded(error);
+}
+
+bool runProfileStage(const DataContext& data, int model, const EffortBudget& budget,
+                     const std::vector<double>& point, double units, const std::string& curvePath,
+                     const std::string& limitsPath, const std::string& journalPath,
+                     const std::vector<std::string>& sideJournals, bool redo,
+                     const std::function<void(const std::string&)>& status, std::string& error) {
+    const ModelEntry& m = entry(model);
+    const std::vector<ParameterInfo> boxes = boxesOf(data, model);
+    const std::vector<std::string> names = parameterNames(data, model);
+    const ProfileSettings settings = profileSettingsOf(budget, units);
+    std::vector<int> indices;
+    for (int j = 0; j < m.parameterCount; j++) {
+        indices.push_back(j);
+    }
+    ProfileJournal journal;
+    if (!journal.open(journalPath, profileHeadOf(data, model, settings, point), names, redo,
+                      error)) {
+        return false;
+    }
+    // The points of sides computed apart (a cluster run's tasks) are this profile's own: a
+    // redo starts over without them.
+    for (const std::string& side : sideJournals) {
+        if (!redo && !journal.absorb(side, error)) {
+            return false;
+        }
+    }
+    JournaledProfile profile(data, model, journal, status);
+    ProfileOutcome outcome =
+        profileLikelihood(profile.objective, point, boxes, indices, settings, profile.hooks);
+    if (!profile.succeeded(error)) {
         return false;
     }
     std::ostream discard(nullptr);
-    FailureSink failures;
-    SimulationContext simulation;
-    simulation.diagnostics = &discard;
-    const ModelContext context = data.models(&failures, simulation);
-    const BoundObjective bound{&context, &m, settings.objective};
-    const ProfiledObjective objective = [bound, &failures](const NRvector<double>& x) {
-        return failures.failed() ? std::numeric_limits<double>::max() : bound(x);
-    };
-    ProfileHooks hooks;
-    hooks.before = [&](int index, int side, int number, double value) {
-        if (status) {
-            status(names[static_cast<std::size_t>(index)] + (side < 0 ? " lower" : " upper") +
-                   " point " + std::to_string(number) + " at " + formatNumber(value, 6));
-        }
-    };
-    hooks.recall = [&journal](int at, double minimum, ProfilePoint& p) {
-        return journal.recall(at, minimum, p);
-    };
-    long written = 0;
-    bool journalFailed = false;
-    std::string journalError;
-    hooks.computed = [&](int at, double minimum, const ProfilePoint& p) {
-        if (journalFailed || failures.failed()) {
-            return;
-        }
-        if (!journal.append(at, minimum, p, journalError)) {
-            journalFailed = true;
-            return;
-        }
-        stopForTests(++written);
-    };
-    ProfileOutcome outcome = profileLikelihood(objective, point, boxes, indices, settings, hooks);
-    if (failures.failed()) {
-        error = failures.message();
-        return false;
-    }
-    if (journalFailed) {
-        error = journalError;
-        return false;
-    }
     // The state of each point, so that the curve says which objective its values are of.
     objectiveAt(data, m, outcome.estimate, ObjectiveKind::settled, &outcome.estimateState,
                 &discard);
@@ -516,7 +598,10 @@ bool runProfileStage(const DataContext& data, int model, const EffortBudget& bud
         return false;
     }
     std::string removeError;
-    journal.remove(removeError); // every output is written: the journal has served
+    journal.remove(removeError); // every output is written: the journals have served
+    for (const std::string& side : sideJournals) {
+        std::remove(side.c_str());
+    }
     return true;
 }
 

@@ -105,13 +105,27 @@ bool readFittedPoint(const DataContext& data, int model, const std::string& resu
 
 // The profile of every parameter of `model` about `point`, to `units` log-likelihood units,
 // with the budget's settings, each point journaled to journalPath (resumed from it; started
-// afresh with `redo`). Writes the walked curve ('zonetool profile --curve') to `curvePath` and
-// the limits with every evaluated point to `limitsPath` (see analyse_limits.h), then removes
-// the journal. `status` receives a short text before each point. False with the reason.
+// afresh with `redo`). Without `redo` the points of `sideJournals` (those of
+// runProfileSideStage; missing files skipped) are absorbed into it first, so that only what
+// they lack is computed. Writes the walked curve ('zonetool profile --curve') to `curvePath`
+// and the limits with every evaluated point to `limitsPath` (see analyse_limits.h), then
+// removes the journal and the side journals. `status` receives a short text before each point.
+// False with the reason.
 bool runProfileStage(const DataContext& data, int model, const EffortBudget& budget,
                      const std::vector<double>& point, double units, const std::string& curvePath,
-                     const std::string& limitsPath, const std::string& journalPath, bool redo,
+                     const std::string& limitsPath, const std::string& journalPath,
+                     const std::vector<std::string>& sideJournals, bool redo,
                      const std::function<void(const std::string&)>& status, std::string& error);
+
+// Side `side` (1 to 2 x the parameters: parameter (side - 1) / 2, lower side for odd `side`)
+// of that profile alone, each point journaled to `journalPath` (resumed from it; started afresh
+// with `redo`) under the whole profile's head, which the journal keeps for runProfileStage. A
+// point better than `point` by more than the budget's margin ends the side when the budget
+// lets the estimate move: the whole profile starts again from there. False with the reason.
+bool runProfileSideStage(const DataContext& data, int model, const EffortBudget& budget,
+                         const std::vector<double>& point, double units, int side,
+                         const std::string& journalPath, bool redo,
+                         const std::function<void(const std::string&)>& status, std::string& error);
 
 // The cline numbers of `model` at `point` under the settled objective.
 struct ClineNumbers {

@@ -380,19 +380,40 @@ ProfileOutcome profileLikelihood(const ProfiledObjective& objective,
     }
 }
 
-ProfileOutcome profileSide(const ProfiledObjective& objective, const std::vector<double>& estimate,
-                           const std::vector<ParameterInfo>& boxes, int index, int side,
-                           const ProfileSettings& settings, const ProfileObserver& observer) {
+namespace {
+
+ProfileOutcome oneSide(const ProfiledObjective& objective, const std::vector<double>& estimate,
+                       const std::vector<ParameterInfo>& boxes, int index, int side,
+                       const ProfileSettings& settings, const ProfileHooks& hooks,
+                       bool endAtBetter) {
     ProfileOutcome outcome = outcomeAtEstimate(objective, estimate);
-    ProfileHooks hooks;
-    hooks.before = observer;
     SideSearch search{objective, estimate, boxes, settings, hooks, outcome};
+    search.mayMove = endAtBetter;
     ParameterProfile profile;
     profile.index = index;
     profile.estimate = estimate[static_cast<std::size_t>(index)];
     (side < 0 ? profile.lower : profile.upper) = search.search(index, side);
     outcome.parameters.push_back(profile);
     return outcome;
+}
+
+} // namespace
+
+ProfileOutcome profileSide(const ProfiledObjective& objective, const std::vector<double>& estimate,
+                           const std::vector<ParameterInfo>& boxes, int index, int side,
+                           const ProfileSettings& settings, const ProfileObserver& observer) {
+    ProfileHooks hooks;
+    hooks.before = observer;
+    return oneSide(objective, estimate, boxes, index, side, settings, hooks, false);
+}
+
+ProfileOutcome profileSide(const ProfiledObjective& objective, const std::vector<double>& estimate,
+                           const std::vector<ParameterInfo>& boxes, int index, int side,
+                           const ProfileSettings& settings, const ProfileHooks& hooks) {
+    // The whole profile's pass ends at such a point while it may still move: points beyond it
+    // would never be asked for.
+    return oneSide(objective, estimate, boxes, index, side, settings, hooks,
+                   settings.maxRestarts > 0);
 }
 
 std::string estimateMovesLine(const ProfileOutcome& outcome) {

@@ -71,6 +71,15 @@ ProfileOutcome profileSide(const ProfiledObjective& objective, const std::vector
                            const ProfileSettings& settings,
                            const ProfileObserver& observer = ProfileObserver());
 
+// The same search, told through `hooks` (recalled points are not computed again), for a side
+// run apart from the others (a task of a cluster run). Where settings.maxRestarts > 0 a point
+// more than settings.restartMargin below the estimate ends the side there, as it would end the
+// pass of profileLikelihood: that point is the side's last and the estimate stays; the whole
+// profile, recalling the side's points, then starts again from it.
+ProfileOutcome profileSide(const ProfiledObjective& objective, const std::vector<double>& estimate,
+                           const std::vector<ParameterInfo>& boxes, int index, int side,
+                           const ProfileSettings& settings, const ProfileHooks& hooks);
+
 // The line of the table that says from which estimate a profile was made ("estimate moved 2
 // times; from -lnL 447.84354 to 447.3647\n"); empty when the estimate did not move.
 std::string estimateMovesLine(const ProfileOutcome& outcome);

@@ -34,6 +34,10 @@ AnalyseSettings settingsOf(const AnalyseOptions& o) {
         s.budget.profileBisections = 1;
         s.budget.profileRestarts = 0;
     }
+    if (const char* restarts = std::getenv("ZONETOOL_TEST_ANALYSE_RESTARTS")) {
+        // Tests only: lets the estimate of a tiny-budget fit move during its profile.
+        s.budget.profileRestarts = std::atoi(restarts);
+    }
     s.seed = o.seed;
     s.jobs = o.jobs;
     s.dir = o.dir;
@@ -92,6 +96,14 @@ int runHere(RunContext& ctx, const AnalyseOptions& o) {
         }
         return 0;
     }
+    if (o.task == AnalyseTask::profile && o.side > 0) {
+        if (!runProfileSide(ctx.data, settings, o.models.front(), o.side, error)) {
+            *ctx.err << "zonetool analyse: profile side " << o.side << " of "
+                     << 2 * modelParameterCount(o.models.front()) << ": " << error << "\n";
+            return 1;
+        }
+        return 0;
+    }
     const bool quiet = o.quiet || o.task != AnalyseTask::none;
     AnalyseProgress progress(*ctx.err, quiet, ctx.err == &std::cerr && isatty(STDERR_FILENO));
     AnalyseEstimate estimate;
@@ -121,6 +133,9 @@ int writeScript(RunContext& ctx, const AnalyseOptions& o) {
     AnalyseScriptJob job;
     job.modelText = o.modelText;
     job.models = o.models;
+    for (int model : o.models) {
+        job.sides.push_back(2 * modelParameterCount(model));
+    }
     job.options = {"--effort", effortName(o.effort), "--seed", std::to_string(o.seed), "-o", o.dir};
     job.blocks = o.blocks > 0 ? o.blocks : std::min(8, starts);
     job.logDirectory = o.dir + "/.analyse";

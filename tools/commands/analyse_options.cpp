@@ -1,6 +1,7 @@
 #include "tools/commands/analyse_options.h"
 #include "tools/commands/slurm.h"
 
+#include "tools/analysis/analyse_stages.h"
 #include "tools/analysis/explore_part.h"
 #include "tools/formats/cli.h"
 #include "tools/formats/options.h"
@@ -44,19 +45,23 @@ const char* const analyseHelp =
     "the fit, the profile curve and limits, the derived quantities and the figures.\n"
     "\n"
     "With --slurm nothing runs here: DIR/analyse-slurm.sh is written, a script for Slurm's\n"
-    "sbatch whose 'bash DIR/analyse-slurm.sh submit' submits five dependent job arrays, each\n"
+    "sbatch whose 'bash DIR/analyse-slurm.sh submit' submits six dependent job arrays, each\n"
     "task running this program on the same DIR: the blocks of every model's search (B per\n"
     "model, default the smaller of 8 and the effort's starts), after them the merging of each\n"
-    "model's blocks into its search record, then each model's fit, then each model's\n"
-    "profile, and last the report (derived quantities, figures, report.html). A job starts\n"
+    "model's blocks into its search record, then each model's fit, then every side of every\n"
+    "parameter's profile as a task of its own, then each model's profile made whole from its\n"
+    "sides (computing only what they lack: the profile again from a better point, when a side\n"
+    "met one), and last the report (derived quantities, figures, report.html). A job starts\n"
     "after every task of the one before has ended, whatever its end; a task whose stage is\n"
     "done ends at once, so submitting again carries on.\n"
     "  --blocks B             blocks of each model's search\n"
     "  --partition P, --time T, --account A, --mem M, --cpus-per-task N\n"
     "                         what each task asks of Slurm, as in 'zonetool slurm'\n"
     "The tasks run 'zonetool analyse MODEL ... --task search --block K/B', '--task merge\n"
-    "--blocks B', '--task fit', '--task profile' and 'zonetool analyse MODELS ... --task\n"
-    "report'; a job fails, saying so, when a stage before its own is not done.\n";
+    "--blocks B', '--task fit', '--task profile --side K/S' (side K of S, S twice the model's\n"
+    "parameters: the lower side of the first parameter, its upper side, then the next\n"
+    "parameter's), '--task profile' and 'zonetool analyse MODELS ... --task report'; a job\n"
+    "fails, saying so, when a stage before its own is not done.\n";
 
 int readAnalyseOptions(const std::vector<std::string>& args, AnalyseOptions& o, std::ostream& out,
                        std::ostream& err) {
@@ -65,6 +70,7 @@ int readAnalyseOptions(const std::vector<std::string>& args, AnalyseOptions& o, 
     bool slurmOption = false; // any option that only --slurm reads
     std::vector<std::uint64_t> seeds{1};
     int blockOf = 0; // B of --block K/B
+    int sideOf = 0;  // S of --side K/S
     const auto slurmOnly = [&slurmOption](OptionParser::ValueSetter set) {
         return [&slurmOption, set](const std::string& name, const std::string& value) -> Problem {
             slurmOption = true;
@@ -125,6 +131,13 @@ int readAnalyseOptions(const std::vector<std::string>& args, AnalyseOptions& o, 
                                   : name + " needs K/B, block K of B, 1 <= K <= B <= " +
                                         std::to_string(maxBlocks) + ", not '" + value + "'";
                    })
+            .value({"--side"}, "K/S",
+                   [&o, &sideOf](const std::string& name, const std::string& value) -> Problem {
+                       return parseBlock(value, o.side, sideOf)
+                                  ? ""
+                                  : name + " needs K/S, side K of S, 1 <= K <= S, not '" + value +
+                                        "'";
+                   })
             .positional([&o, &modelsGiven](const std::string& argument) -> Problem {
                 if (modelsGiven) {
                     return "unexpected argument '" + argument + "'";
@@ -164,6 +177,16 @@ int readAnalyseOptions(const std::vector<std::string>& args, AnalyseOptions& o, 
                 }
                 if (o.task == AnalyseTask::search) {
                     o.blocks = blockOf;
+                }
+                if (o.side > 0 && o.task != AnalyseTask::profile) {
+                    return "--side goes with --task profile";
+                }
+                if (o.side > 0 && !o.models.empty() &&
+                    sideOf != 2 * modelParameterCount(o.models.front())) {
+                    const int k = modelParameterCount(o.models.front());
+                    return "--side needs S = " + std::to_string(2 * k) + " for model " +
+                           std::to_string(o.models.front()) + ", two sides of each of its " +
+                           std::to_string(k) + " parameters, not " + std::to_string(sideOf);
                 }
                 if (o.task == AnalyseTask::merge && o.blocks == 0) {
                     return "--task merge needs --blocks B, the number of blocks";

@@ -16,7 +16,7 @@ enum class AnalyseTask {
     search,  // one block of one model's search (--block K/B)
     merge,   // the merging of one model's blocks (--blocks B) into its search record
     fit,     // the stages of one model up to its fit
-    profile, // the stages of one model up to its profile
+    profile, // the stages of one model up to its profile, or one side of it (--side K/S)
     report,  // the derived quantities, figures and report of every model
 };
 
@@ -36,6 +36,7 @@ struct AnalyseOptions {
     // --task and its block, for the tasks of that script.
     AnalyseTask task = AnalyseTask::none;
     int block = 0; // with --task search: K of --block K/B (B in `blocks`)
+    int side = 0;  // with --task profile: K of --side K/S, that side alone; 0: the whole profile
 };
 
 // Reads `args` into `o`: -1 when the command should go on; otherwise the exit status after the

@@ -79,6 +79,13 @@ std::string profileJournalName(const std::string& resultPath) {
     return dir + "profile-" + base + ".journal.tsv";
 }
 
+std::string profileSideJournalName(const std::string& resultPath, int side, int sides) {
+    const std::string whole = profileJournalName(resultPath);
+    const std::string suffix = ".journal.tsv";
+    return whole.substr(0, whole.size() - suffix.size()) + ".side-" + std::to_string(side) +
+           "-of-" + std::to_string(sides) + suffix;
+}
+
 std::string profileJournalHead(const std::vector<std::pair<std::string, std::string>>& identity) {
     std::string head = std::string(journalFormat) + "\n";
     for (const auto& [key, value] : identity) {
@@ -99,51 +106,73 @@ ProfileJournal::~ProfileJournal() {
     }
 }
 
+namespace {
+
+// The points of the journal at `path` (none when there is no such file) into `points`, their
+// lines into `lines`: false, with the file and line in `error`, for a journal of another head
+// or a point line that does not read. A last line cut short by a stop is dropped.
+bool readJournal(const std::string& path, const std::string& head,
+                 const std::vector<std::string>& names, std::map<std::string, ProfilePoint>& points,
+                 std::vector<std::string>& lines, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return true;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The head is compared line by line, so that the message can name what differs.
+    std::istringstream expected(head);
+    std::size_t at = 0;
+    int number = 0;
+    for (std::string want; std::getline(expected, want);) {
+        number++;
+        const std::size_t end = text.find('\n', at);
+        const std::string got =
+            end == std::string::npos ? text.substr(at) : text.substr(at, end - at);
+        if (end == std::string::npos || got != want) {
+            error = path + ":" + std::to_string(number) + ": the journal of another profile ('" +
+                    got + "' where this one has '" + want +
+                    "'); remove it, or run again with --redo to start over";
+            return false;
+        }
+        at = end + 1;
+    }
+    while (at < text.size()) {
+        number++;
+        const std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) {
+            break; // cut short by a stop: that point is computed again
+        }
+        const std::string line = text.substr(at, end - at);
+        std::string key;
+        ProfilePoint point;
+        if (!readPoint(line, names, key, point)) {
+            error = path + ":" + std::to_string(number) +
+                    ": not a profile point; remove the journal, or run again with --redo";
+            return false;
+        }
+        if (points.emplace(key, point).second) {
+            lines.push_back(line);
+        }
+        at = end + 1;
+    }
+    return true;
+}
+
+} // namespace
+
 bool ProfileJournal::open(const std::string& path, const std::string& head,
                           const std::vector<std::string>& names, bool redo, std::string& error) {
     path_ = path;
+    head_ = head;
     names_ = names;
     points_.clear();
+    std::vector<std::string> lines;
+    if (!redo && !readJournal(path, head, names, points_, lines, error)) {
+        return false;
+    }
     std::string kept;
-    std::ifstream in(path, std::ios::binary);
-    if (in && !redo) {
-        const std::string text((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-        // The head is compared line by line, so that the message can name what differs.
-        std::istringstream expected(head);
-        std::size_t at = 0;
-        int number = 0;
-        for (std::string want; std::getline(expected, want);) {
-            number++;
-            const std::size_t end = text.find('\n', at);
-            const std::string got =
-                end == std::string::npos ? text.substr(at) : text.substr(at, end - at);
-            if (end == std::string::npos || got != want) {
-                error = path + ":" + std::to_string(number) +
-                        ": the journal of another profile ('" + got + "' where this one has '" +
-                        want + "'); remove it, or run again with --redo to start over";
-                return false;
-            }
-            at = end + 1;
-        }
-        while (at < text.size()) {
-            number++;
-            const std::size_t end = text.find('\n', at);
-            if (end == std::string::npos) {
-                break; // cut short by a stop: that point is computed again
-            }
-            const std::string line = text.substr(at, end - at);
-            std::string key;
-            ProfilePoint point;
-            if (!readPoint(line, names, key, point)) {
-                error = path + ":" + std::to_string(number) +
-                        ": not a profile point; remove the journal, or run again with --redo";
-                return false;
-            }
-            points_[key] = point;
-            kept += line + "\n";
-            at = end + 1;
-        }
+    for (const std::string& line : lines) {
+        kept += line + "\n";
     }
     if (!writeResultFile(path, head + kept, error)) {
         return false;
@@ -153,6 +182,27 @@ bool ProfileJournal::open(const std::string& path, const std::string& head,
         error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
+    return true;
+}
+
+bool ProfileJournal::absorb(const std::string& path, std::string& error) {
+    // Read into a copy: a journal refused half way adds nothing.
+    std::map<std::string, ProfilePoint> points = points_;
+    std::vector<std::string> lines;
+    if (!readJournal(path, head_, names_, points, lines, error)) {
+        return false;
+    }
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line + "\n";
+    }
+    // One write: a stop leaves at most the last line cut short, and the next run absorbs the
+    // file again, keeping the points it holds by then.
+    if (!text.empty() && (fd_ < 0 || !writeAll(fd_, text) || fsync(fd_) != 0)) {
+        error = "cannot write " + path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    points_ = std::move(points);
     return true;
 }
 

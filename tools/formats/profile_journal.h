@@ -13,6 +13,11 @@
 // the result file.
 std::string profileJournalName(const std::string& resultPath);
 
+// The journal of one side of that profile computed apart from the others (side K of S, the
+// sides numbered parameter by parameter, lower before upper):
+// "profile-RESULT.side-K-of-S.journal.tsv" beside the result file.
+std::string profileSideJournalName(const std::string& resultPath, int side, int sides);
+
 // The head of a journal: a first line naming the format, then one "key<TAB>value" line per
 // entry of `identity` (what the profile's points depend on: model, objective, data, estimate,
 // settings), control characters in values shown as '?'.
@@ -47,7 +52,13 @@ class ProfileJournal {
     // file. False with the reason in `error`.
     bool append(int estimate, double minimum, const ProfilePoint& point, std::string& error);
 
-    // Points read from the file when it was opened.
+    // Adds the points of the journal at `path` (written with the same head and names: a side's)
+    // that this one lacks, appending them to this file and syncing it; no file there adds
+    // nothing. A file with another head or a point line that does not read is refused as by
+    // open(), and nothing is added. False with the reason in `error`.
+    bool absorb(const std::string& path, std::string& error);
+
+    // Points read from the file when it was opened, or absorbed since.
     std::size_t kept() const { return points_.size(); }
 
     // Closes and removes the file. False with the reason in `error`.
@@ -55,6 +66,7 @@ class ProfileJournal {
 
   private:
     std::string path_;
+    std::string head_;
     std::vector<std::string> names_;
     std::map<std::string, ProfilePoint> points_; // by key: estimate, minimum, index, side, fixed
     int fd_ = -1;

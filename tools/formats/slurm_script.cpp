@@ -511,9 +511,10 @@ std::string analyseArrayScript(const AnalyseScriptJob& job, const SlurmRequest& 
     const std::string comment =
         "# Written by zonetool analyse --slurm: the analysis of " + std::to_string(models) +
         (models == 1 ? " model" : " models") +
-        " as five dependent jobs: the blocks of the\n"
-        "# searches, their merging, the fits, the profiles and the report.\n"
-        "#   bash THIS_SCRIPT submit    submits all five and prints their job ids\n"
+        " as six dependent jobs: the blocks of the\n"
+        "# searches, their merging, the fits, the sides of the profiles, the profiles made whole\n"
+        "# from their sides, and the report.\n"
+        "#   bash THIS_SCRIPT submit    submits all six and prints their job ids\n"
         "# Each job starts when every task of the one before has ended; a task whose stage is\n"
         "# done ends at once, so submitting again carries on.\n";
     std::string options;
@@ -531,6 +532,15 @@ std::string analyseArrayScript(const AnalyseScriptJob& job, const SlurmRequest& 
                " --job-name=zonefit-analyse-" + name;
     };
     const std::string perModel = "0-" + std::to_string(models - 1);
+    std::vector<std::string> sideRows;
+    for (std::size_t i = 0; i < models; i++) {
+        const std::string sides = std::to_string(job.sides[i]);
+        for (int k = 1; k <= job.sides[i]; k++) {
+            sideRows.push_back("model=" + std::to_string(job.models[i]) +
+                               " side=" + std::to_string(k) + " sides=" + sides);
+        }
+    }
+    const std::string perSide = "0-" + std::to_string(sideRows.size() - 1);
     std::ostringstream out;
     out << header(comment, "zonefit-analyse-search", models * static_cast<std::size_t>(job.blocks),
                   request, false)
@@ -539,13 +549,14 @@ std::string analyseArrayScript(const AnalyseScriptJob& job, const SlurmRequest& 
                {{"search", "", "", "search array job"},
                 {"merge", after("search", perModel, "merge"), "merge", "merging array job"},
                 {"fits", after("merge", perModel, "fit"), "fit", "fit array job"},
-                {"profiles", after("fits", perModel, "profile"), "profile", "profile array job"},
+                {"sides", after("fits", perSide, "side"), "side", "profile side array job"},
+                {"profiles", after("sides", perModel, "profile"), "profile", "profile array job"},
                 {"report", after("profiles", "0", "report"), "report", "report job"}});
     std::vector<std::string> rows;
     for (int model : job.models) {
         rows.push_back("model=" + std::to_string(model));
     }
-    for (const char* stage : {"merge", "fit", "profile"}) {
+    for (const char* stage : {"merge", "fit"}) {
         const std::string task = std::string(stage);
         const std::string extra = task == "merge" ? " --blocks " + blocks : "";
         out << task << ")\n"
@@ -553,12 +564,23 @@ std::string analyseArrayScript(const AnalyseScriptJob& job, const SlurmRequest& 
             << enterTask(task + " of model $model") << "exec " << one << " --task " << task << extra
             << "\n;;\n";
     }
+    // Each side of each profile is a task of its own; the profile job then absorbs the sides'
+    // points and computes only what they lack (the profile again from a better point, when a
+    // side met one).
+    out << "side)\n"
+        << taskTable(sideRows) << "name=" << bashQuote(logs + "profile") << "-$model-$side\n"
+        << enterTask("side $side of $sides of the profile of model $model") << "exec " << one
+        << " --task profile --side \"$side/$sides\"\n;;\n"
+        << "profile)\n"
+        << taskTable(rows) << "name=" << bashQuote(logs + "profile") << "-$model\n"
+        << enterTask("profile of model $model, from its sides") << "exec " << one
+        << " --task profile\n;;\n";
     out << "report)\n"
         << "task=${SLURM_ARRAY_TASK_ID-}\n"
         << "name=" << bashQuote(logs + "report") << "\n"
         << enterTask("the report") << "exec \"$zonetool\" analyse " << bashQuote(job.modelText)
         << options << " --task report\n;;\n"
-        << endModes("submit, merge, fit, profile, report");
+        << endModes("submit, merge, fit, side, profile, report");
     rows.clear();
     for (int model : job.models) {
         for (int k = 1; k <= job.blocks; k++) {

@@ -121,6 +121,7 @@ std::string exploreArrayScript(const ExploreJob& job, const SlurmRequest& reques
 struct AnalyseScriptJob {
     std::string modelText;            // MODELS as given, for the report
     std::vector<int> models;          // one task of each per-model array each
+    std::vector<int> sides;           // of each model: its profile's sides, 2 x its parameters
     std::vector<std::string> options; // of every call: --effort E --seed S -o DIR
     int blocks = 1;                   // blocks of each model's search
     std::string logDirectory;         // where each task's NAME.out and NAME.err go
@@ -129,9 +130,11 @@ struct AnalyseScriptJob {
 // The batch script of an analysis: as a task of its first array, one block of one model's
 // search ('zonetool analyse MODEL ... --task search --block K/B'); with "merge", "fit" and
 // "profile", as a task of an array of one task per model, that stage of the model ('--task
-// merge --blocks B', '--task fit', '--task profile'); with "report", the derived quantities,
-// figures and report of every model ('--task report'); with "submit", outside Slurm, the five
-// jobs, each after every task of the one before (afterany). Every call gets --quiet and the
-// data words of `place`.
+// merge --blocks B', '--task fit', '--task profile', the last from the sides' journals); with
+// "side", as a task of an array over every side of every model's profile, that side ('--task
+// profile --side K/S'); with "report", the derived quantities, figures and report of every
+// model ('--task report'); with "submit", outside Slurm, the six jobs (search blocks, merge,
+// fit, side, profile, report), each after every task of the one before (afterany). Every call
+// gets --quiet and the data words of `place`.
 std::string analyseArrayScript(const AnalyseScriptJob& job, const SlurmRequest& request,
                                const ScriptPlace& place);
