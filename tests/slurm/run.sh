@@ -152,9 +152,17 @@ wait_jobs() {
     local end=$(($(date +%s) + limit)) quiet=0
     while [ "$(date +%s)" -lt "$end" ]; do
         local left=0
-        for job in "$@"; do
-            [ -n "$(squeue -h -j "$job" 2>/dev/null)" ] && left=1
-        done
+        # All jobs by their array's id (a plain job's own id), not 'squeue -j': that fails, and
+        # prints nothing, while the controller is busy or while a task is being requeued. A
+        # listing that fails tells nothing, so it counts as the jobs still being there.
+        local listed
+        if listed=$(squeue -h -r -o %F 2>/dev/null); then
+            for job in "$@"; do
+                grep -qx -- "$job" <<<"$listed" && left=1
+            done
+        else
+            left=1
+        fi
         # A task being requeued is briefly in no queue at all: gone twice in a row is gone.
         if [ "$left" = 0 ]; then
             quiet=$((quiet + 1))
@@ -264,6 +272,14 @@ part_stub() {
     collect=$(echo "$printed" | job_id collecting)
     [ -n "$array" ] && [ -n "$collect" ] || fail "submit printed '$printed'"
     release_requeued "${array}_2" 120 || fail "task 2 was not requeued: $(cat SS1_ML_seed3.err)"
+    # Its second run has to start before the array can be said to have ended.
+    local end=$(($(date +%s) + 120))
+    until grep -q "restarts 1" SS1_ML_seed3.err 2>/dev/null; do
+        [ "$(date +%s)" -lt "$end" ] || fail "task 2 did not run again: $(cat SS1_ML_seed3.err)"
+        [ "$(job_field "${array}_2" JobState)" = PENDING ] &&
+            scontrol update JobId="${array}_2" StartTime=now
+        sleep 1
+    done
     wait_jobs 120 "$array" "$collect" || fail "the stub array did not end"
     for seed in 1 2 3; do
         [ -f "SS1_ML_seed$seed" ] || fail "no SS1_ML_seed$seed; $(cat SS1_ML_seed$seed.err 2>/dev/null)"
