@@ -5,6 +5,7 @@
 #include "driver/zonefit_main.h"
 #include "models/model_table.h"
 #include "population/diagnostics.h"
+#include "zonefit_version.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -25,9 +26,6 @@
 
 extern char** environ;
 
-#ifndef ZONEFIT_VERSION
-#define ZONEFIT_VERSION "0.1"
-#endif
 // The same version as the fit records: a checkpoint continues only in the build that wrote it.
 const char* const checkpointProgramVersion = "zonetool " ZONEFIT_VERSION;
 

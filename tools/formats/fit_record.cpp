@@ -3,14 +3,11 @@
 #include "tools/formats/data_option.h"
 
 #include "tools/formats/cli.h"
+#include "zonefit_version.h"
 
 #include <chrono>
 
 #include <ctime>
-
-#ifndef ZONEFIT_VERSION
-#define ZONEFIT_VERSION "0.1"
-#endif
 
 std::string recordFileName(const std::string& resultName) {
     return resultName + ".json";
