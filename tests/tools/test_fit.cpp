@@ -195,7 +195,12 @@ TEST(FitSeveral, ClockSeededLogsSaySo) {
     ScratchDir dir;
     writeQuickInputs(dir);
     const ProgramResult r = zonetool(dir, "fit 1,2 --quiet --data big.tsv");
-    ASSERT_EQ(r.status, 0) << r.err;
+    // Whatever the fits found: with zero steps on this flat surface the refining ends on a
+    // penalty for some seeds (model 1: 17 of seeds 1 to 300, as 29 and 37), so a clock seed
+    // fails now and then, and the logs must say which seed it was all the same.
+    ASSERT_TRUE(r.status == 0 || r.err.find("see SS1_ML_.log") != std::string::npos ||
+                r.err.find("see SS2_ML_.log") != std::string::npos)
+        << r.err;
     EXPECT_EQ(dir.read("SS1_ML_.log").rfind("seed: clock\nWe'll do model 1: SS_1\n", 0), 0u);
     EXPECT_EQ(dir.read("SS2_ML_.log").rfind("seed: clock\nWe'll do model 2: SS_2\n", 0), 0u);
 }
