@@ -73,6 +73,7 @@ inline ExploreMap exploreMap() {
     map.budget = 4000;
     map.design = Design::strength;
     map.objective = ObjectiveKind::settled;
+    map.method = "crs2";
     map.regions = {{0.8, 1.25, true}, {0.8, 1.25, true}, {0.1, 0.5, false}, {1, 100, true}};
     map.optima = {optimum(1141.2344, {1, 1.1, 0.3, 15}, true),
                   optimum(NAN, {1, 1.1, 0.3, 100}, false)};

@@ -617,8 +617,11 @@ TEST(ExploreObjective, SettledByDefaultAndRecordedInTheMapTableAndParts) {
     EXPECT_NE(r.out.find("\tzonefit\t-\t"), std::string::npos) << r.out;
 
     ASSERT_EQ(zonetool(dir, fast + "--starts 2 -o z --objective zonefit --block 1/1").status, 0);
-    EXPECT_NE(dir.read("z.explore.part1-of-1.json").find("\"objective\": \"zonefit\"}"),
+    // With the global phase of the run: CRS2-LM unless --method says otherwise.
+    EXPECT_NE(dir.read("z.explore.part1-of-1.json")
+                  .find("\"objective\": \"zonefit\", \"method\": \"crs2\"}"),
               std::string::npos);
+    EXPECT_NE(zonefit.find("\n  \"method\": \"crs2\",\n"), std::string::npos);
 }
 
 TEST(ExploreObjective, OlderRecordsAndPartsWithoutTheMemberReadAsZonefit) {

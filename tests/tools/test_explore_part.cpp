@@ -130,3 +130,20 @@ TEST_F(ExplorePartFile, APartFromBeforeTheObjectiveWasRecordedIsOneOfZonefit) {
         readExplorePart("p.json", samples::exploreRun(true), 2, 3, 2, outcomes, cpu, wall, error))
         << error;
 }
+
+// The global phase decides where a search ends, so the parts of one run share it; a part from
+// before it was recorded searched with CMA-ES, the default then.
+TEST_F(ExplorePartFile, APartOfAnotherGlobalPhaseIsRefused) {
+    EXPECT_EQ(refusal(samplePart("\"method\": \"crs2\"", "\"method\": \"cmaes\"")),
+              "p.json belongs to another run: its \"method\" is \"cmaes\", this run's \"crs2\"");
+    EXPECT_EQ(refusal(samplePart(", \"method\": \"crs2\"", "")),
+              "p.json belongs to another run: its \"method\" is \"cmaes\", this run's \"crs2\"");
+    ExploreRun before = samples::exploreRun(true);
+    before.method = GlobalMethod::cmaes;
+    write("p.json", samplePart(", \"method\": \"crs2\"", ""));
+    std::vector<StartOutcome> outcomes;
+    double cpu = 0.0;
+    double wall = 0.0;
+    std::string error;
+    EXPECT_TRUE(readExplorePart("p.json", before, 2, 3, 2, outcomes, cpu, wall, error)) << error;
+}

@@ -82,6 +82,7 @@ TEST_F(ExploreRecord, RecordReadsBackAtFullPrecision) {
     EXPECT_EQ(back.model, 1);
     EXPECT_EQ(back.design, Design::strength);
     EXPECT_EQ(back.budget, 300);
+    EXPECT_EQ(back.method, ""); // a record from before the method was recorded
     ASSERT_EQ(back.optima.size(), 2u);
     EXPECT_EQ(back.optima[0].value, 483.95589055152993);
     EXPECT_EQ(back.optima[0].point, map.optima[0].point);
@@ -170,6 +171,7 @@ TEST_F(ExploreRecord, TheLocusReadsBackAndIsAbsentWithoutOne) {
     std::ofstream("l.json") << text;
     ASSERT_TRUE(readExploreRecord("l.json", back, error)) << error;
     EXPECT_EQ(back.locus, "Mdh-1");
+    EXPECT_EQ(back.method, "crs2");
     std::ofstream("p.json") << plain;
     ASSERT_TRUE(readExploreRecord("p.json", back, error)) << error;
     EXPECT_EQ(back.locus, "");

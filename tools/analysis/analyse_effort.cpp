@@ -45,7 +45,8 @@ EffortBudget effortBudget(Effort effort) {
         b.profileRestarts = 1;
         break;
     case Effort::standard:
-        // The settings of explore, fit --from and profile when run by hand.
+        // The settings of fit --from and profile when run by hand; the search runs up to 32
+        // searches of 4000 evaluations (explore's own default is 8 of 8000).
         b.searchStarts = 32;
         b.searchBudget = 4000;
         b.annealing = true;

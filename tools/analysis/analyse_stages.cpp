@@ -233,6 +233,7 @@ PlannedSearch planSearch(const DataContext& data, const ModelEntry& m, const Eff
     p.run.budget = p.settings.budget;
     p.run.design = p.settings.design;
     p.run.regions = p.settings.regions;
+    p.run.method = p.settings.method;
     p.run.userStart = !userStart.empty();
     p.run.start = userStart;
     p.run.steps = userSteps;
@@ -287,6 +288,7 @@ bool mergeSearchStage(const DataContext& data, int model, const EffortBudget& bu
     map.budget = p.settings.budget;
     map.design = p.settings.design;
     map.objective = p.settings.objective;
+    map.method = globalMethodName(p.settings.method);
     map.regions = p.settings.regions;
     for (int k = 1; k <= blocks; k++) {
         const BlockRange range = blockRange(p.starts.points.size(), k, blocks);

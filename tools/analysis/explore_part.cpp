@@ -59,6 +59,7 @@ Json runJson(const ExploreRun& run) {
     j["data_checksum"] = run.dataChecksum.empty() ? Json(nullptr) : Json(run.dataChecksum);
     j["box"] = run.boxes;
     j["objective"] = objectiveName(run.objective);
+    j["method"] = globalMethodName(run.method);
     if (!run.locus.empty()) {
         j["locus"] = run.locus;
     }
@@ -128,12 +129,17 @@ bool readExplorePart(const std::string& path, const ExploreRun& run, int block, 
     }
     const Json* held = jsonMember(root, "run");
     const Json olderObjective = objectiveName(ObjectiveKind::zonefit);
+    // Parts written before the method was recorded searched with the default of then.
+    const Json olderMethod = globalMethodName(GlobalMethod::cmaes);
     // A run of no locus has no "locus" member: a part that has one is of another run.
     expected.emplace("locus", nullptr);
     for (const auto& [key, value] : expected) {
         const Json* other = held != nullptr ? jsonMember(*held, key.c_str()) : nullptr;
         if (other == nullptr && held != nullptr && key == "objective") {
             other = &olderObjective;
+        }
+        if (other == nullptr && held != nullptr && key == "method") {
+            other = &olderMethod;
         }
         if (other == nullptr && held != nullptr && key == "locus" && value.is_null()) {
             continue;

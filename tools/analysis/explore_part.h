@@ -5,6 +5,7 @@
 
 #include "models/model_table.h"
 #include "models/objective_kind.h"
+#include "tools/analysis/global_phase.h"
 #include "tools/analysis/optima_map.h"
 
 #include <cstddef>
@@ -44,6 +45,7 @@ struct ExploreRun {
     std::string locus;              // --locus of such a file; empty for none
     std::vector<std::string> boxes; // the --box settings, as given
     ObjectiveKind objective = ObjectiveKind::settled; // what the starts minimise
+    GlobalMethod method = GlobalMethod::crs2;         // the searches' global phase
 };
 
 // The partial record of one block: the run, the block, and its starts' outcomes at full

@@ -145,6 +145,9 @@ std::string exploreJson(const ModelEntry& model, const ExploreMap& map) {
     if (!map.locus.empty()) {
         j["locus"] = map.locus;
     }
+    if (!map.method.empty()) {
+        j["method"] = map.method;
+    }
     j["regions"] = Json::array();
     for (const Region& r : map.regions) {
         j["regions"].push_back({{"low", r.low}, {"high", r.high}, {"log", r.log}});
@@ -291,6 +294,7 @@ bool readExploreRecord(const std::string& path, ExploreMap& map, std::string& er
         error = path + ": \"objective\" must be \"settled\" or \"zonefit\"";
         return false;
     }
+    map.method = jsonTextOr(jsonMember(root, "method"));
     // Absent (or null) in records of no locus and in those written before it was recorded.
     const Json* locus = jsonMember(root, "locus");
     if (locus != nullptr && !locus->is_null() &&

@@ -46,7 +46,8 @@ struct ExploreMap {
     int budget = 0;
     Design design = Design::box;
     ObjectiveKind objective = ObjectiveKind::zonefit; // what the starts minimised
-    std::string locus; // --locus of a file with a locus column; empty: none ("locus" absent)
+    std::string method; // the global phase ("crs2"); empty in records that predate it
+    std::string locus;  // --locus of a file with a locus column; empty: none ("locus" absent)
     std::vector<Region> regions;
     std::vector<StartOutcome> outcomes; // in start order
     std::vector<Optimum> optima;        // best first

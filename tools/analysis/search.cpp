@@ -327,6 +327,7 @@ ExploreMap runSearch(const DataContext& data, const ModelEntry& model,
     map.budget = settings.budget;
     map.design = settings.design;
     map.objective = settings.objective;
+    map.method = globalMethodName(settings.method);
     map.regions = settings.regions.empty() ? defaultRegions(data, model) : settings.regions;
     SearchSettings resolved = settings;
     resolved.regions = map.regions;

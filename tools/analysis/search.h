@@ -24,7 +24,7 @@ struct SearchSettings {
     Design design = Design::strength;                 // how the searches' starts are drawn
     std::vector<Region> regions;                      // the model's defaults when empty
     ObjectiveKind objective = ObjectiveKind::settled; // what the searches minimise
-    GlobalMethod method = GlobalMethod::cmaes;        // the global phase
+    GlobalMethod method = GlobalMethod::crs2;         // the global phase
     int hops = 3;                                     // hops around each search's best
     // Without a user start vector, the first search polishes the start derived from the
     // transect's own cline (deriveStart) in place of the first design point.

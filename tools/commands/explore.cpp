@@ -63,8 +63,9 @@ const char* const exploreHelp =
     "  --seed S          seed of the searches, 0 to 2^64-1 (default 1)\n"
     "  --jobs J          worker threads, 1 to 256 (default 1)\n"
     "  --budget E        evaluations per search, 10 to 100000000 (default 8000)\n"
-    "  --method M        the global phase: cmaes (default; pagmo's CMA-ES, restarted), xnes,\n"
-    "                    crs2 or mlsl (NLopt), simplex or anneal (this program's simplex)\n"
+    "  --method M        the global phase: crs2 (default; NLopt's CRS2-LM), mlsl (NLopt),\n"
+    "                    cmaes or xnes (pagmo, restarted), simplex or anneal (this program's\n"
+    "                    simplex)\n"
     "  --design D        strength (default): each pair of fitnesses such as wSS, wII drawn\n"
     "                    as a selection strength (log scale, 1e-4 up to the region's edge,\n"
     "                    either sign) and an asymmetry; box: every parameter across its region\n"
@@ -120,6 +121,7 @@ ExploreMap emptyMap(const DataContext& data, const ModelEntry& model,
     map.budget = settings.budget;
     map.design = settings.design;
     map.objective = settings.objective;
+    map.method = globalMethodName(settings.method);
     map.regions = settings.regions.empty() ? defaultRegions(data, model) : settings.regions;
     return map;
 }
@@ -283,6 +285,7 @@ int readStarts(const RunContext& ctx, const ModelEntry& model, const ExploreArgu
     run.design = a.settings.design;
     run.regions = a.settings.regions;
     run.objective = a.settings.objective;
+    run.method = a.settings.method;
     run.dataChecksum = data.checksum;
     run.boxes = data.boxOptions;
     run.locus = data.locus;
