@@ -111,6 +111,8 @@ TEST(Explore, AddsTheUserStartVectorWithItsSteps) {
     // One line per finished start, the user's first.
     EXPECT_EQ(count(r.err, "\n"), 3u);
     EXPECT_EQ(r.err.rfind("search 1/3 (startvec1.txt): -lnL ", 0), 0u) << r.err;
+    // Each with its own CPU time.
+    EXPECT_EQ(count(r.err, " CPU s\n"), 3u) << r.err;
     EXPECT_NE(r.out.find("{\"label\": \"startvec1.txt\", \"start\": [1.2, 0.80000000000000004, "
                          "0.29999999999999999, 15]"),
               std::string::npos);

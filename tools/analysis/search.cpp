@@ -6,6 +6,7 @@
 #include "tools/analysis/point_evaluation.h"
 #include "tools/formats/cli.h"
 #include "tools/formats/data_option.h"
+#include "tools/formats/fit_record.h" // threadCpuSeconds
 
 #include <algorithm>
 #include <atomic>
@@ -142,15 +143,13 @@ struct Stopwatch {
     }
 };
 
-void logSearch(const SearchSettings& settings, const SearchStarts& starts, std::size_t i,
-               const StartOutcome& o, std::mutex& lock) {
-    if (!settings.verbose) {
-        return;
-    }
-    const std::lock_guard<std::mutex> hold(lock);
-    *settings.verbose << "search " << i + 1 << "/" << starts.points.size() << " (" << o.label
-                      << "): -lnL " << format17(o.value) << " after " << o.evaluations
-                      << " evaluations" << (o.converged ? "" : " (budget spent)") << "\n";
+// The line of a finished search for --verbose. `cpuSeconds`: the search's own CPU time, on its
+// thread, so that a user can tell which searches are slow and what a run of more would take.
+std::string searchLine(std::size_t i, std::size_t count, const StartOutcome& o, double cpuSeconds) {
+    return "search " + std::to_string(i + 1) + "/" + std::to_string(count) + " (" + o.label +
+           "): -lnL " + format17(o.value) + " after " + std::to_string(o.evaluations) +
+           " evaluations" + (o.converged ? "" : " (budget spent)") + ", " +
+           formatNumber(cpuSeconds, 4) + " CPU s\n";
 }
 
 } // namespace
@@ -294,8 +293,14 @@ std::vector<StartOutcome> runSearchRange(const DataContext& data, const ModelEnt
     std::vector<StartOutcome> outcomes(end - first);
     std::mutex logLock;
     onWorkers(outcomes.size(), settings.jobs, [&](std::size_t k) {
+        const double cpuStart = threadCpuSeconds();
         outcomes[k] = runOneSearch(data, model, settings, starts, first + k);
-        logSearch(settings, starts, first + k, outcomes[k], logLock);
+        if (settings.verbose) {
+            const std::string line = searchLine(first + k, starts.points.size(), outcomes[k],
+                                                threadCpuSeconds() - cpuStart);
+            const std::lock_guard<std::mutex> hold(logLock);
+            *settings.verbose << line;
+        }
         return true;
     });
     return outcomes;
@@ -345,14 +350,14 @@ ExploreMap runSearch(const DataContext& data, const ModelEntry& model,
                 return false;
             }
         }
+        const double cpuStart = threadCpuSeconds();
         StartOutcome o = runOneSearch(data, model, resolved, starts, i);
+        const double cpu = threadCpuSeconds() - cpuStart;
         const std::lock_guard<std::mutex> hold(lock);
         outcomes[i] = o;
         done[i] = 1;
         if (settings.verbose) {
-            *settings.verbose << "search " << i + 1 << "/" << count << " (" << o.label << "): -lnL "
-                              << format17(o.value) << " after " << o.evaluations
-                              << " evaluations\n";
+            *settings.verbose << searchLine(i, count, o, cpu);
         }
         // The run ends at the first prefix of finished searches of which two agree: the same
         // prefix whatever the order in which the workers finish.
