@@ -246,3 +246,47 @@ TEST(SearchScale, PolishStepsAreAFractionOfTheSearchScaleAtThePoint) {
     fixed[2] = {0.3, 0.3, false};
     EXPECT_EQ(searchSteps(m, fixed, {weak, 0.98, 0.3, 10.0}, 0.01)[2], 0.0);
 }
+
+// Models 1 and 7 have one set of fitnesses on the whole row; every other model names its
+// fitnesses by region.
+TEST(RidgeSimplex, OnlyTheOneRegionModelsHaveTheRidgeOfEqualFitnesses) {
+    for (int number = 1; number <= modelCount; number++) {
+        const RidgePair pair = ridgePair(*findModel(number));
+        if (number == 1 || number == 7) {
+            EXPECT_EQ(pair.ss, 0) << "model " << number;
+            EXPECT_EQ(pair.ii, 1) << "model " << number;
+        } else {
+            EXPECT_EQ(pair.ss, -1) << "model " << number;
+            EXPECT_EQ(pair.ii, -1) << "model " << number;
+        }
+    }
+}
+
+// Model 7 at wSS = wII = 1.1, F 0.4, sigma 8, contact 430 with steps 0.05 0.05 0.05 1 20: one
+// edge moves both fitnesses up by 0.05 (staying on wSS = wII), one moves them apart; F, sigma
+// and the contact keep their own edges.
+TEST(RidgeSimplex, TwoEdgesMoveTheFitnessesTogetherAndApart) {
+    const std::vector<double> start{1.1, 1.1, 0.4, 8.0, 430.0};
+    const std::vector<double> steps{0.05, 0.05, 0.05, 1.0, 20.0};
+    const NRmatrix<double> v = ridgeSimplex(start, steps, ridgePair(*findModel(7)));
+    ASSERT_EQ(v.rows(), 6);
+    ASSERT_EQ(v.cols(), 5);
+    const std::vector<std::vector<double>> expected{
+        {1.1, 1.1, 0.4, 8.0, 430.0},  {1.15, 1.15, 0.4, 8.0, 430.0}, {1.15, 1.05, 0.4, 8.0, 430.0},
+        {1.1, 1.1, 0.45, 8.0, 430.0}, {1.1, 1.1, 0.4, 9.0, 430.0},   {1.1, 1.1, 0.4, 8.0, 450.0}};
+    for (int r = 0; r < 6; r++) {
+        for (int c = 0; c < 5; c++) {
+            EXPECT_DOUBLE_EQ(v[r][c],
+                             expected[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)])
+                << "vertex " << r << ", coordinate " << c;
+        }
+    }
+    // Without a pair (model 8) every edge moves one coordinate.
+    const NRmatrix<double> axes = ridgeSimplex(start, steps, ridgePair(*findModel(8)));
+    for (int r = 1; r < 6; r++) {
+        for (int c = 0; c < 5; c++) {
+            const double moved = c == r - 1 ? steps[static_cast<std::size_t>(c)] : 0.0;
+            EXPECT_DOUBLE_EQ(axes[r][c], start[static_cast<std::size_t>(c)] + moved);
+        }
+    }
+}

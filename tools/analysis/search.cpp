@@ -67,6 +67,34 @@ StartOutcome polish(const ModelContext& context, const ModelEntry& model, Object
     return outcome;
 }
 
+// A temperature-0 simplex from the vertices `ridgeSimplex` makes at `start`, for at most `budget`
+// evaluations (its first n + 1 included).
+StartOutcome ridgePolish(const ModelContext& context, const ModelEntry& model, ObjectiveKind kind,
+                         const std::vector<double>& start, const std::vector<double>& steps,
+                         const RidgePair& pair, long budget) {
+    const int n = static_cast<int>(start.size());
+    const NRmatrix<double> vertices = ridgeSimplex(start, steps, pair);
+    CountedObjective counted{BoundObjective{&context, &model, kind}};
+    Amebsa<CountedObjective> simplex(vertices, counted, polishTolerance, 0);
+    int left = static_cast<int>(std::min<long>(std::max(1L, budget), 1000000000L));
+    StartOutcome outcome;
+    outcome.start = start;
+    outcome.converged = simplex.anneal(left, 0.0);
+    outcome.value = simplex.vertexValues[0];
+    outcome.point.assign(start.size(), 0.0);
+    for (int j = 0; j < n; j++) {
+        outcome.point[static_cast<std::size_t>(j)] = simplex.simplex[0][j];
+    }
+    if (simplex.bestValue < outcome.value) {
+        outcome.value = simplex.bestValue;
+        for (int j = 0; j < n; j++) {
+            outcome.point[static_cast<std::size_t>(j)] = simplex.bestPoint[j];
+        }
+    }
+    outcome.evaluations = counted.count;
+    return outcome;
+}
+
 // How much a restarted polish must gain, in -lnL, for the polish to restart again: a tenth of
 // the tolerance within which two searches agree.
 constexpr double restartGain = 0.001;
@@ -74,7 +102,9 @@ constexpr double restartGain = 0.001;
 // Temperature-0 simplices from `start` (the first with `steps`), each later one restarted from
 // the best point so far with steps of a hundredth of the search scale, until a restart gains
 // less than restartGain or `budget` evaluations are spent. A simplex that has collapsed along a
-// ridge stops short of the ridge's end; a fresh one takes up the walk.
+// ridge stops short of the ridge's end; a fresh one takes up the walk. For a one-region model,
+// when a restart gains too little, one more simplex with edges along wSS + wII and wSS - wII
+// (ridgePolish) tries the ridge where the two are nearly equal before the polish ends.
 StartOutcome polishToConvergence(const ModelContext& context, const ModelEntry& model,
                                  ObjectiveKind kind, const std::vector<Region>& regions,
                                  const std::vector<double>& start, const std::vector<double>& steps,
@@ -93,7 +123,23 @@ StartOutcome polishToConvergence(const ModelContext& context, const ModelEntry& 
         }
         outcome.converged = again.converged;
         if (!(gain >= restartGain)) {
-            break;
+            const RidgePair pair = ridgePair(model);
+            if (pair.ss < 0 || spent >= budget) {
+                break;
+            }
+            const StartOutcome ridge =
+                ridgePolish(context, model, kind, outcome.point,
+                            searchSteps(model, regions, outcome.point, 0.01), pair, budget - spent);
+            spent += ridge.evaluations;
+            const double ridgeGain = outcome.value - ridge.value;
+            if (ridge.value < outcome.value) {
+                outcome.point = ridge.point;
+                outcome.value = ridge.value;
+                outcome.converged = ridge.converged;
+            }
+            if (!(ridgeGain >= restartGain)) {
+                break;
+            }
         }
     }
     outcome.evaluations = spent;
@@ -153,6 +199,41 @@ std::string searchLine(std::size_t i, std::size_t count, const StartOutcome& o, 
 }
 
 } // namespace
+
+RidgePair ridgePair(const ModelEntry& model) {
+    // Only a model with one set of fitnesses has parameters called plainly wSS and wII; the
+    // others name theirs by region (wSS_L, wSS_1).
+    RidgePair pair;
+    const int ss = findParameter(model, "wSS");
+    const int ii = findParameter(model, "wII");
+    if (ss >= 0 && ii >= 0) {
+        pair.ss = ss;
+        pair.ii = ii;
+    }
+    return pair;
+}
+
+NRmatrix<double> ridgeSimplex(const std::vector<double>& start, const std::vector<double>& steps,
+                              const RidgePair& pair) {
+    const int n = static_cast<int>(start.size());
+    NRmatrix<double> vertices(n + 1, n);
+    for (int v = 0; v <= n; v++) {
+        for (int j = 0; j < n; j++) {
+            vertices[v][j] = start[static_cast<std::size_t>(j)];
+        }
+    }
+    for (int j = 0; j < n; j++) {
+        vertices[j + 1][j] += steps[static_cast<std::size_t>(j)];
+    }
+    if (pair.ss >= 0 && pair.ii >= 0 && pair.ss < n && pair.ii < n && pair.ss != pair.ii) {
+        const double ss = steps[static_cast<std::size_t>(pair.ss)];
+        const double ii = steps[static_cast<std::size_t>(pair.ii)];
+        vertices[pair.ss + 1][pair.ii] = start[static_cast<std::size_t>(pair.ii)] + ii;
+        vertices[pair.ii + 1][pair.ii] = start[static_cast<std::size_t>(pair.ii)] - ii;
+        vertices[pair.ii + 1][pair.ss] = start[static_cast<std::size_t>(pair.ss)] + ss;
+    }
+    return vertices;
+}
 
 SearchStarts searchStarts(const DataContext& data, const ModelEntry& model,
                           const SearchSettings& settings, const std::vector<double>& user,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "models/model_table.h"
+#include "optimiser/nr3.h"
 #include "tools/analysis/global_phase.h"
 #include "tools/analysis/optima_map.h"
 #include "tools/formats/data_option.h"
@@ -41,6 +42,24 @@ struct SearchStarts {
     std::vector<std::vector<double>> steps; // initial steps of a user or derived start; else empty
     std::vector<std::string> labels;
 };
+
+// The two fitnesses of a model with one set of them on the whole row (models 1 and 7: wSS and
+// wII), as parameter indices; -1 for a model without such a pair. With one set of fitnesses a
+// cline stays in place only where wSS and wII are nearly equal, a narrow ridge of the
+// likelihood surface.
+struct RidgePair {
+    int ss = -1;
+    int ii = -1;
+};
+RidgePair ridgePair(const ModelEntry& model);
+
+// The n + 1 vertices (rows) of a simplex at `start` with `steps`, one per coordinate, whose
+// edges from `start` move wSS and wII together (vertex ss + 1: + step of each) and apart
+// (vertex ii + 1: + step of wSS, - step of wII); every other edge moves one coordinate by its
+// step. Such a simplex can walk along the ridge of `pair`, where one whose edges each move one
+// fitness steps off it. Without a pair, the simplex of the steps along the axes.
+NRmatrix<double> ridgeSimplex(const std::vector<double>& start, const std::vector<double>& steps,
+                              const RidgePair& pair);
 
 // The starts of `settings.searches` searches from the design of `settings` (regions resolved on
 // the boxes of `data`), after `user` (with `userSteps`) when it is not empty. The derived start
