@@ -33,20 +33,11 @@ struct CountedObjective {
     }
 };
 
-// A temperature-0 simplex from `start` with initial `steps`, for at most `budget` evaluations.
-StartOutcome polish(const ModelContext& context, const ModelEntry& model, ObjectiveKind kind,
-                    const std::vector<double>& start, const std::vector<double>& steps,
-                    long budget) {
+// Runs `simplex` (built on `counted`, from `start`) at temperature 0 for at most `budget`
+// evaluations and returns where it ended.
+StartOutcome runPolish(Amebsa<CountedObjective>& simplex, const CountedObjective& counted,
+                       const std::vector<double>& start, long budget) {
     const int n = static_cast<int>(start.size());
-    NRvector<double> point(n);
-    NRvector<double> deltas(n);
-    for (int j = 0; j < n; j++) {
-        point[j] = start[static_cast<std::size_t>(j)];
-        deltas[j] = steps[static_cast<std::size_t>(j)];
-    }
-    CountedObjective counted{BoundObjective{&context, &model, kind}};
-    // At temperature 0 the generator's draws add nothing, so the seed does not matter.
-    Amebsa<CountedObjective> simplex(point, deltas, counted, polishTolerance, 0);
     int left = static_cast<int>(std::min<long>(std::max(1L, budget), 1000000000L));
     StartOutcome outcome;
     outcome.start = start;
@@ -67,32 +58,31 @@ StartOutcome polish(const ModelContext& context, const ModelEntry& model, Object
     return outcome;
 }
 
+// A temperature-0 simplex from `start` with initial `steps`, for at most `budget` evaluations.
+StartOutcome polish(const ModelContext& context, const ModelEntry& model, ObjectiveKind kind,
+                    const std::vector<double>& start, const std::vector<double>& steps,
+                    long budget) {
+    const int n = static_cast<int>(start.size());
+    NRvector<double> point(n);
+    NRvector<double> deltas(n);
+    for (int j = 0; j < n; j++) {
+        point[j] = start[static_cast<std::size_t>(j)];
+        deltas[j] = steps[static_cast<std::size_t>(j)];
+    }
+    CountedObjective counted{BoundObjective{&context, &model, kind}};
+    // At temperature 0 the generator's draws add nothing, so the seed does not matter.
+    Amebsa<CountedObjective> simplex(point, deltas, counted, polishTolerance, 0);
+    return runPolish(simplex, counted, start, budget);
+}
+
 // A temperature-0 simplex from the vertices `ridgeSimplex` makes at `start`, for at most `budget`
 // evaluations (its first n + 1 included).
 StartOutcome ridgePolish(const ModelContext& context, const ModelEntry& model, ObjectiveKind kind,
                          const std::vector<double>& start, const std::vector<double>& steps,
                          const RidgePair& pair, long budget) {
-    const int n = static_cast<int>(start.size());
-    const NRmatrix<double> vertices = ridgeSimplex(start, steps, pair);
     CountedObjective counted{BoundObjective{&context, &model, kind}};
-    Amebsa<CountedObjective> simplex(vertices, counted, polishTolerance, 0);
-    int left = static_cast<int>(std::min<long>(std::max(1L, budget), 1000000000L));
-    StartOutcome outcome;
-    outcome.start = start;
-    outcome.converged = simplex.anneal(left, 0.0);
-    outcome.value = simplex.vertexValues[0];
-    outcome.point.assign(start.size(), 0.0);
-    for (int j = 0; j < n; j++) {
-        outcome.point[static_cast<std::size_t>(j)] = simplex.simplex[0][j];
-    }
-    if (simplex.bestValue < outcome.value) {
-        outcome.value = simplex.bestValue;
-        for (int j = 0; j < n; j++) {
-            outcome.point[static_cast<std::size_t>(j)] = simplex.bestPoint[j];
-        }
-    }
-    outcome.evaluations = counted.count;
-    return outcome;
+    Amebsa<CountedObjective> simplex(ridgeSimplex(start, steps, pair), counted, polishTolerance, 0);
+    return runPolish(simplex, counted, start, budget);
 }
 
 // How much a restarted polish must gain, in -lnL, for the polish to restart again: a tenth of
@@ -111,32 +101,35 @@ StartOutcome polishToConvergence(const ModelContext& context, const ModelEntry& 
                                  long budget) {
     StartOutcome outcome = polish(context, model, kind, start, steps, budget);
     long spent = outcome.evaluations;
-    while (spent < budget) {
-        const StartOutcome again =
-            polish(context, model, kind, outcome.point,
-                   searchSteps(model, regions, outcome.point, 0.01), budget - spent);
-        spent += again.evaluations;
-        const double gain = outcome.value - again.value;
-        if (again.value < outcome.value) {
-            outcome.point = again.point;
-            outcome.value = again.value;
+    // Counts a restart and keeps its point when it is better; returns what it gained. A
+    // restart along the axes always says whether the polish converged, one along the ridge
+    // only when it found a better point.
+    auto take = [&](const StartOutcome& next, bool alongAxes) {
+        spent += next.evaluations;
+        const double gain = outcome.value - next.value;
+        if (next.value < outcome.value) {
+            outcome.point = next.point;
+            outcome.value = next.value;
         }
-        outcome.converged = again.converged;
+        if (alongAxes || gain > 0.0) {
+            outcome.converged = next.converged;
+        }
+        return gain;
+    };
+    const RidgePair pair = ridgePair(model);
+    while (spent < budget) {
+        const double gain =
+            take(polish(context, model, kind, outcome.point,
+                        searchSteps(model, regions, outcome.point, 0.01), budget - spent),
+                 true);
         if (!(gain >= restartGain)) {
-            const RidgePair pair = ridgePair(model);
             if (pair.ss < 0 || spent >= budget) {
                 break;
             }
-            const StartOutcome ridge =
+            const double ridgeGain = take(
                 ridgePolish(context, model, kind, outcome.point,
-                            searchSteps(model, regions, outcome.point, 0.01), pair, budget - spent);
-            spent += ridge.evaluations;
-            const double ridgeGain = outcome.value - ridge.value;
-            if (ridge.value < outcome.value) {
-                outcome.point = ridge.point;
-                outcome.value = ridge.value;
-                outcome.converged = ridge.converged;
-            }
+                            searchSteps(model, regions, outcome.point, 0.01), pair, budget - spent),
+                false);
             if (!(ridgeGain >= restartGain)) {
                 break;
             }
