@@ -20,6 +20,13 @@ bool insideBox(const ParameterInfo& parameter, double value) {
     return aboveLower(parameter, value) && belowUpper(parameter, value);
 }
 
+double stepSize(const ParameterInfo& parameter, double value) {
+    if (parameter.fitness) {
+        return std::fmax(std::fabs(value - 1.0), weakestStepStrength);
+    }
+    return value != 0.0 ? std::fabs(value) : 1.0;
+}
+
 std::string boxText(const ParameterInfo& parameter) {
     return std::string(parameter.lowerOpen ? "(" : "[") + boundText(parameter.lower) + ", " +
            boundText(parameter.upper) + (parameter.upperOpen ? ")" : "]");

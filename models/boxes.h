@@ -34,6 +34,9 @@ struct ParameterInfo {
     double exploreLow = 0.0;
     double exploreHigh = 0.0;
     bool exploreLog = false;
+    // A fitness relative to a reference genotype (of fitness 1): how far it lies from neutral
+    // is its selection strength |w - 1|, not |w|.
+    bool fitness = false;
 };
 
 // The box of one model as its objective tests it.
@@ -62,6 +65,15 @@ struct ExploreRegion {
 // finite bound when the other is infinite. The log scale is kept while low > 0. Only a box
 // with no value inside, such as (5, 5), leaves the region outside.
 ExploreRegion regionInBox(const ParameterInfo& parameter);
+
+// The weakest selection strength stepSize() measures a fitness's steps against.
+constexpr double weakestStepStrength = 1e-3;
+
+// The size of `value` of `parameter` against which steps away from it are measured: for a
+// fitness its selection strength |value - 1|, at least weakestStepStrength (a step of 5% of
+// |w| from w = 1.002 would turn selection of strength 0.002 into 0.048); else |value|, or 1
+// at 0.
+double stepSize(const ParameterInfo& parameter, double value);
 
 // Whether `value` lies inside the box of `parameter` (NaN never does).
 bool insideBox(const ParameterInfo& parameter, double value);

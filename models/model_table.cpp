@@ -13,7 +13,7 @@ constexpr ParameterInfo fitness(const char* name, const char* meaning) {
     // log-uniformly from 1e-4, so weak selection is as often tried as strong.
     return {
         name, meaning, 0.0, false, fitnessMax, false, false, fitnessRegionLow, fitnessRegionHigh,
-        true};
+        true, true};
 }
 
 constexpr ParameterInfo selfing(const char* name, const char* meaning) {

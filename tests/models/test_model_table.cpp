@@ -129,6 +129,7 @@ TEST(ModelTableParameters, ExplorationRegionsLieInTheBoxesNearNeutrality) {
             }
             // Fitnesses are searched from weak to strong selection (model 8's best point
             // has wSS_L near 100), not across their box up to 10000.
+            EXPECT_EQ(p.fitness, p.name[0] == 'w') << where;
             if (p.name[0] == 'w') {
                 EXPECT_TRUE(p.exploreLog && p.exploreLow < 0.01 && p.exploreHigh > 100.0) << where;
                 EXPECT_LE(p.exploreHigh, 101.0) << where;
@@ -137,4 +138,21 @@ TEST(ModelTableParameters, ExplorationRegionsLieInTheBoxesNearNeutrality) {
     }
     EXPECT_EQ(regionText(modelTable[0].parameters[0]), "0.00990099 to 101, log scale");
     EXPECT_EQ(regionText(modelTable[0].parameters[2]), "0 to 1");
+}
+
+// Steps away from a fitness are measured against its selection strength: from wSS = 1.002 a
+// step of 5% of the size moves the strength by 0.0001, not to 0.05.
+TEST(ModelTableParameters, StepSizeOfAFitnessIsItsSelectionStrength) {
+    const ParameterInfo& wSS = modelTable[0].parameters[0];
+    const ParameterInfo& F = modelTable[0].parameters[2];
+    EXPECT_DOUBLE_EQ(stepSize(wSS, 1.002), 0.002);
+    EXPECT_DOUBLE_EQ(stepSize(wSS, 0.9), 0.1);
+    EXPECT_DOUBLE_EQ(stepSize(wSS, 100.0), 99.0);
+    // Neutral or nearly so: the weakest strength steps are measured against.
+    EXPECT_EQ(stepSize(wSS, 1.0), weakestStepStrength);
+    EXPECT_EQ(stepSize(wSS, 1.0002), weakestStepStrength);
+    // Any other parameter: its size, 1 at 0.
+    EXPECT_EQ(stepSize(F, 0.4), 0.4);
+    EXPECT_EQ(stepSize(F, -0.4), 0.4);
+    EXPECT_EQ(stepSize(F, 0.0), 1.0);
 }

@@ -342,9 +342,10 @@ TEST(AnalyseTasks, SidesThatMeetABetterPointLeaveTheMoveToTheWholeProfile) {
     }
     // SS_2 has seven parameters: fourteen sides.
     ProgramResult r = analyse(scratch, env + "ZONETOOL_TEST_PROFILE_STOP_AFTER=1 ",
-                              common + "parts --task profile --side 2/14");
+                              common + "parts --task profile --side 13/14");
     EXPECT_EQ(r.status, 128 + 15) << r.err;
-    const std::string stopped = "parts/SS_2/profile-SS2_ML_opt1.side-2-of-14.journal.tsv";
+    // Side 13 (the border's lower side) is one that goes on past its first point.
+    const std::string stopped = "parts/SS_2/profile-SS2_ML_opt1.side-13-of-14.journal.tsv";
     const std::string oneLine = scratch.read(stopped);
     int better = 0;
     for (int k = 1; k <= 14; k++) {

@@ -39,6 +39,28 @@ double flatInFirst(const NRvector<double>& x) {
     return x[1] * x[1];
 }
 
+// Two fitnesses of weak selection whose difference the data pin down closely, as on the
+// one-region models' ridge: x0 near 1.002 within about 0.0005, x1 within 1e-5 of x0 - 0.0001.
+// Profiling x0 leaves 10 + ((x0 - 1.002) / 0.0005)^2 / 2: limits at 1.002 -+ 0.001.
+double weakSelection(const NRvector<double>& x) {
+    const double a = (x[0] - 1.002) / 0.0005;
+    const double b = (x[1] - x[0] + 0.0001) / 1e-5;
+    return 10.0 + 0.5 * a * a + 0.5 * b * b;
+}
+
+// A profile that jumps: (x0 - 1)^2 down to x0 = 0.5, where the cline is lost and -ln L leaps
+// by hundreds; x1 is free and quadratic.
+double cliff(const NRvector<double>& x) {
+    const double a = x[0] - 1.0;
+    return (x[0] > 0.5 ? a * a : 500.0) + x[1] * x[1];
+}
+
+ParameterInfo fitnessBox() {
+    ParameterInfo w{"w", "", 0.0, false, 10000.0, false};
+    w.fitness = true;
+    return w;
+}
+
 ParameterInfo box(double lower, bool lowerOpen, double upper, bool upperOpen) {
     return {"p", "", lower, lowerOpen, upper, upperOpen};
 }
@@ -50,6 +72,7 @@ ProfileSettings precise() {
     ProfileSettings s;
     s.tolerance = 1e-7;
     s.crossingTolerance = 1e-12;
+    s.distancePrecision = 0.0;
     s.simplexTolerance = 1e-10;
     s.maxEvaluations = 200000;
     return s;
@@ -589,4 +612,44 @@ TEST(ProfileWarmStart, PointsStartFromTheirNeighbour) {
     }
     // Bisection points that follow a point beyond the crossing start from the inner end.
     EXPECT_GT(bisections, 0);
+}
+
+// A fitness is stepped on its selection strength |w - 1|: from 1.002 the first point lies at
+// 1.002 -+ 0.05 x 0.002, not at 1.002 -+ 0.05 (selection of strength 0.05, far beyond the
+// limit), and the other fitness's first simplex step is a tenth of 0.0019, not of 1.0019.
+TEST(ProfileLimits, AFitnessIsSteppedOnItsSelectionStrength) {
+    const std::vector<ParameterInfo> boxes = {fitnessBox(), fitnessBox()};
+    std::vector<double> firstPoints;
+    ProfileHooks hooks;
+    hooks.before = [&firstPoints](int, int, int point, double value) {
+        if (point == 1) {
+            firstPoints.push_back(value);
+        }
+    };
+    ProfileSettings defaults;
+    defaults.simplexTolerance = 1e-10;
+    const ProfileOutcome outcome =
+        profileLikelihood(weakSelection, {1.002, 1.0019}, boxes, {0}, defaults, hooks);
+    ASSERT_EQ(firstPoints.size(), 2u);
+    EXPECT_NEAR(firstPoints[0], 1.0019, 1e-12);
+    EXPECT_NEAR(firstPoints[1], 1.0021, 1e-12);
+    const ParameterProfile& p = outcome.parameters[0];
+    EXPECT_NEAR(p.lower.value, 1.001, 1e-6);
+    EXPECT_NEAR(p.upper.value, 1.003, 1e-6);
+    EXPECT_LE(p.lower.points, 6);
+    EXPECT_LE(p.upper.points, 6);
+    EXPECT_LT(outcome.evaluations, 3000);
+}
+
+// Where the profile jumps past the units no point lands near the crossing: the bracket is
+// narrowed to a hundredth of its distance from the estimate, and the limit is its inner end's
+// side of the jump.
+TEST(ProfileLimits, AJumpIsNarrowedToAHundredthOfItsDistance) {
+    const ProfileOutcome outcome =
+        profileLikelihood(cliff, {1.0, 0.0}, noBoxes, {0}, ProfileSettings());
+    const SupportLimit& lower = outcome.parameters[0].lower;
+    EXPECT_TRUE(lower.found);
+    EXPECT_GE(lower.value, 0.5);
+    EXPECT_LT(lower.value, 0.5 + 0.01 * 0.5);
+    EXPECT_LE(lower.points, 16);
 }

@@ -40,12 +40,16 @@ class FixedCoordinate {
     long& evaluations_;
 };
 
-// A first simplex step for coordinate j at x: a tenth of `size` (0.1 at 0), turned inwards
-// when the step would leave the box.
+// A first simplex step for coordinate j at x: a tenth of the step size of `size` (a fitness's
+// selection strength, see stepSize), turned inwards when the step would leave the box. On a
+// ridge such as the one-region models' wSS = wII a step of a tenth of |w| lands far off it,
+// and the simplex spends its evaluations shrinking back.
 double stepFor(double x, double size, const std::vector<ParameterInfo>& boxes, int j) {
-    double step = size != 0.0 ? 0.1 * std::fabs(size) : 0.1;
-    if (j < static_cast<int>(boxes.size()) &&
-        !insideBox(boxes[static_cast<std::size_t>(j)], x + step)) {
+    const bool boxed = j < static_cast<int>(boxes.size());
+    const ParameterInfo box = boxed ? boxes[static_cast<std::size_t>(j)]
+                                    : ParameterInfo{"", "", -unbounded, false, unbounded, false};
+    double step = 0.1 * stepSize(box, size);
+    if (boxed && !insideBox(box, x + step)) {
         step = -step;
     }
     return step;
@@ -175,7 +179,7 @@ struct SideSearch {
                                       : ParameterInfo{"", "", -unbounded, false, unbounded, false};
         const double bound = side < 0 ? box.lower : box.upper;
         const bool open = side < 0 ? box.lowerOpen : box.upperOpen;
-        const double firstStep = settings.firstStep * (theta != 0.0 ? std::fabs(theta) : 1.0);
+        const double firstStep = settings.firstStep * stepSize(box, theta);
         double inner = theta;
         double innerValue = outcome.minimum;
         std::vector<double> innerPoint = estimate;
@@ -236,20 +240,28 @@ struct SideSearch {
     }
 
     // The crossing of `target` between inner (below it) and outer (at or above it). Each new
-    // point goes where the bracket's ends say the target is crossed (crossing()), kept
-    // a twentieth of the bracket away from either end, or halves the bracket when its outer end
-    // is a penalty. The
-    // search ends when a point lies within settings.crossingTolerance of the target, or the
-    // bracket is narrower than `width`. Each new point starts from the inner end's point: the
-    // outer one may lie where the model gives a penalty.
+    // point goes where the bracket's ends say the target is crossed (crossing()), kept a
+    // twentieth of the bracket away from either end, or halves the bracket when its outer end
+    // is a penalty or a jump. The search ends when a point lies within
+    // settings.crossingTolerance of the target, or the bracket is narrower than `width` or
+    // than settings.distancePrecision of its inner end's distance from the estimate. Each new
+    // point starts from the inner end's point: the outer one may lie where the model gives a
+    // penalty.
     double refine(int index, int side, double theta, double inner, double innerValue,
                   std::vector<double> innerPoint, double outer, double outerValue, double target,
                   double width, int& points) {
         int sameEnd = 0; // points in a row that moved the same end of the bracket
         int lastEnd = 0; // -1 the inner end moved last, +1 the outer
-        for (int i = 0; i < settings.maxBisections && std::fabs(outer - inner) > width; i++) {
+        for (int i = 0; i < settings.maxBisections &&
+                        std::fabs(outer - inner) >
+                            std::fmax(width, settings.distancePrecision * std::fabs(inner - theta));
+             i++) {
             double next = 0.5 * (inner + outer);
-            if (interpolable(innerValue, outerValue, target)) {
+            // An outer end far above the target after two points that each moved the inner
+            // end is a jump, not a slope: the line through the ends would creep towards it a
+            // twentieth at a time, and halving finds its edge sooner.
+            const bool jump = lastEnd < 0 && sameEnd >= 2 && outerValue - target > settings.units;
+            if (!jump && interpolable(innerValue, outerValue, target)) {
                 // The end that stays while the other keeps moving counts for less each time
                 // (the Illinois rule), so that a bent profile is crossed from both sides.
                 const double weight = std::ldexp(1.0, -std::max(0, sameEnd - 1));

@@ -16,12 +16,17 @@ using ProfiledObjective = std::function<double(const NRvector<double>&)>;
 // How support limits are searched for.
 struct ProfileSettings {
     double units = 2.0;      // log-likelihood units: a limit is where -ln L rises by this much
-    double firstStep = 0.05; // first step from the estimate, as a fraction of |estimate| (of 1
-                             // when the estimate is 0); each further step doubles
+    double firstStep = 0.05; // first step from the estimate, as a fraction of its step size
+                             // (stepSize: |w - 1| for a fitness, else |estimate|, 1 at 0)
     int maxSteps = 20;       // steps per side before giving up
     double tolerance = 1e-4; // the crossing's bracket is narrowed at most to this fraction
                              // of the first step
     int maxBisections = 60;  // points that narrow the bracket, per limit at most
+    // The bracket is also narrowed no further than this fraction of its inner end's distance
+    // from the estimate: where the profile is rough or jumps (a cline lost, a settled state
+    // of another kind) no point lands within crossingTolerance, and each halving costs a
+    // re-optimisation that moves the limit by less than a table shows.
+    double distancePrecision = 1e-2;
     // A point whose -ln L lies within this of the crossing's (minimum + units) ends the
     // narrowing: the limit is then read off the straight line through the bracket's ends, and
     // moves by a small fraction of this over the local slope.
