@@ -66,8 +66,9 @@ struct ExploreRegion {
 // with no value inside, such as (5, 5), leaves the region outside.
 ExploreRegion regionInBox(const ParameterInfo& parameter);
 
-// The weakest selection strength stepSize() measures a fitness's steps against.
-constexpr double weakestStepStrength = 1e-3;
+// The weakest selection strength stepSize() measures a fitness's steps against: that of the
+// weakest selection a search draws.
+constexpr double weakestStepStrength = 1e-4;
 
 // The size of `value` of `parameter` against which steps away from it are measured: for a
 // fitness its selection strength |value - 1|, at least weakestStepStrength (a step of 5% of

@@ -150,7 +150,7 @@ TEST(ModelTableParameters, StepSizeOfAFitnessIsItsSelectionStrength) {
     EXPECT_DOUBLE_EQ(stepSize(wSS, 100.0), 99.0);
     // Neutral or nearly so: the weakest strength steps are measured against.
     EXPECT_EQ(stepSize(wSS, 1.0), weakestStepStrength);
-    EXPECT_EQ(stepSize(wSS, 1.0002), weakestStepStrength);
+    EXPECT_EQ(stepSize(wSS, 1.00005), weakestStepStrength);
     // Any other parameter: its size, 1 at 0.
     EXPECT_EQ(stepSize(F, 0.4), 0.4);
     EXPECT_EQ(stepSize(F, -0.4), 0.4);

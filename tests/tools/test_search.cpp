@@ -262,31 +262,25 @@ TEST(RidgeSimplex, OnlyTheOneRegionModelsHaveTheRidgeOfEqualFitnesses) {
     }
 }
 
-// Model 7 at wSS = wII = 1.1, F 0.4, sigma 8, contact 430 with steps 0.05 0.05 0.05 1 20: one
-// edge moves both fitnesses up by 0.05 (staying on wSS = wII), one moves them apart; F, sigma
-// and the contact keep their own edges.
-TEST(RidgeSimplex, TwoEdgesMoveTheFitnessesTogetherAndApart) {
-    const std::vector<double> start{1.1, 1.1, 0.4, 8.0, 430.0};
-    const std::vector<double> steps{0.05, 0.05, 0.05, 1.0, 20.0};
-    const NRmatrix<double> v = ridgeSimplex(start, steps, ridgePair(*findModel(7)));
-    ASSERT_EQ(v.rows(), 6);
-    ASSERT_EQ(v.cols(), 5);
-    const std::vector<std::vector<double>> expected{
-        {1.1, 1.1, 0.4, 8.0, 430.0},  {1.15, 1.15, 0.4, 8.0, 430.0}, {1.15, 1.05, 0.4, 8.0, 430.0},
-        {1.1, 1.1, 0.45, 8.0, 430.0}, {1.1, 1.1, 0.4, 9.0, 430.0},   {1.1, 1.1, 0.4, 8.0, 450.0}};
-    for (int r = 0; r < 6; r++) {
-        for (int c = 0; c < 5; c++) {
-            EXPECT_DOUBLE_EQ(v[r][c],
-                             expected[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)])
-                << "vertex " << r << ", coordinate " << c;
-        }
-    }
-    // Without a pair (model 8) every edge moves one coordinate.
-    const NRmatrix<double> axes = ridgeSimplex(start, steps, ridgePair(*findModel(8)));
-    for (int r = 1; r < 6; r++) {
-        for (int c = 0; c < 5; c++) {
-            const double moved = c == r - 1 ? steps[static_cast<std::size_t>(c)] : 0.0;
-            EXPECT_DOUBLE_EQ(axes[r][c], start[static_cast<std::size_t>(c)] + moved);
-        }
-    }
+// Model 1's ridge lies where wII is a little below wSS (1.0016122 and 1.0014780): a walk along
+// it drops wII from its points and puts it back at the same offset from wSS, so that every point
+// it tries lies as near the ridge as its start; at wSS = wII (model 7) they stay exactly equal.
+TEST(RidgeSimplex, AWalkKeepsWIIAtItsOffsetFromWSS) {
+    const RidgeWalk walk = ridgeWalk(ridgePair(*findModel(1)), {1.0016, 1.0014, 0.5, 12.0});
+    EXPECT_DOUBLE_EQ(walk.offset, 1.0014 - 1.0016);
+    EXPECT_EQ(walk.reduce({1.0016, 1.0014, 0.5, 12.0}), (std::vector<double>{1.0016, 0.5, 12.0}));
+    const std::vector<double> moved = walk.expand({1.1016, 0.4, 10.0});
+    ASSERT_EQ(moved.size(), 4u);
+    EXPECT_EQ(moved[0], 1.1016);
+    EXPECT_DOUBLE_EQ(moved[1], 1.1014);
+    EXPECT_EQ(moved[2], 0.4);
+    EXPECT_EQ(moved[3], 10.0);
+    const RidgeWalk equal = ridgeWalk(ridgePair(*findModel(7)), {1.1, 1.1, 0.4, 8.0, 430.0});
+    EXPECT_EQ(equal.offset, 0.0);
+    const std::vector<double> at = equal.expand({1.0512345, 0.3, 10.0, 450.0});
+    EXPECT_EQ(at[0], at[1]);
+    // Without a pair (model 8) the walk is the whole point.
+    const RidgeWalk none = ridgeWalk(ridgePair(*findModel(8)), {1.0, 2.0, 3.0});
+    EXPECT_EQ(none.reduce({1.0, 2.0, 3.0}), (std::vector<double>{1.0, 2.0, 3.0}));
+    EXPECT_EQ(none.expand({1.0, 2.0, 3.0}), (std::vector<double>{1.0, 2.0, 3.0}));
 }

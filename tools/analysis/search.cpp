@@ -75,14 +75,61 @@ StartOutcome polish(const ModelContext& context, const ModelEntry& model, Object
     return runPolish(simplex, counted, start, budget);
 }
 
-// A temperature-0 simplex from the vertices `ridgeSimplex` makes at `start`, for at most `budget`
-// evaluations (its first n + 1 included).
+// A model's objective on the coordinates of `walk`, counted.
+struct WalkObjective {
+    CountedObjective& counted;
+    const RidgeWalk& walk;
+    std::vector<double> reduced;
+    NRvector<double> full;
+    double operator()(const NRvector<double>& x) {
+        for (int j = 0; j < x.size(); j++) {
+            reduced[static_cast<std::size_t>(j)] = x[j];
+        }
+        const std::vector<double> point = walk.expand(reduced);
+        for (int j = 0; j < full.size(); j++) {
+            full[j] = point[static_cast<std::size_t>(j)];
+        }
+        return counted(full);
+    }
+};
+
+// A temperature-0 simplex along the ridge of `pair` from `start` (RidgeWalk: wII follows wSS),
+// with the steps of the other coordinates, for at most `budget` evaluations.
 StartOutcome ridgePolish(const ModelContext& context, const ModelEntry& model, ObjectiveKind kind,
                          const std::vector<double>& start, const std::vector<double>& steps,
                          const RidgePair& pair, long budget) {
     CountedObjective counted{BoundObjective{&context, &model, kind}};
-    Amebsa<CountedObjective> simplex(ridgeSimplex(start, steps, pair), counted, polishTolerance, 0);
-    return runPolish(simplex, counted, start, budget);
+    const RidgeWalk walk = ridgeWalk(pair, start);
+    const std::vector<double> from = walk.reduce(start);
+    const std::vector<double> deltas = walk.reduce(steps);
+    const int n = static_cast<int>(from.size());
+    NRvector<double> point(n);
+    NRvector<double> delta(n);
+    for (int j = 0; j < n; j++) {
+        point[j] = from[static_cast<std::size_t>(j)];
+        delta[j] = deltas[static_cast<std::size_t>(j)];
+    }
+    WalkObjective along{counted, walk, from, NRvector<double>(static_cast<int>(start.size()))};
+    Amebsa<WalkObjective> simplex(point, delta, along, polishTolerance, 0);
+    int left = static_cast<int>(std::min<long>(std::max(1L, budget), 1000000000L));
+    StartOutcome outcome;
+    outcome.start = start;
+    outcome.converged = simplex.anneal(left, 0.0);
+    std::vector<double> reached(from.size());
+    double value = simplex.vertexValues[0];
+    for (int j = 0; j < n; j++) {
+        reached[static_cast<std::size_t>(j)] = simplex.simplex[0][j];
+    }
+    if (simplex.bestValue < value) {
+        value = simplex.bestValue;
+        for (int j = 0; j < n; j++) {
+            reached[static_cast<std::size_t>(j)] = simplex.bestPoint[j];
+        }
+    }
+    outcome.value = value;
+    outcome.point = walk.expand(reached);
+    outcome.evaluations = counted.count;
+    return outcome;
 }
 
 // How much a restarted polish must gain, in -lnL, for the polish to restart again: a tenth of
@@ -93,8 +140,8 @@ constexpr double restartGain = 0.001;
 // the best point so far with steps of a hundredth of the search scale, until a restart gains
 // less than restartGain or `budget` evaluations are spent. A simplex that has collapsed along a
 // ridge stops short of the ridge's end; a fresh one takes up the walk. For a one-region model,
-// when a restart gains too little, one more simplex with edges along wSS + wII and wSS - wII
-// (ridgePolish) tries the ridge where the two are nearly equal before the polish ends.
+// when a restart gains too little, a simplex that walks the ridge of nearly equal wSS and wII
+// (ridgePolish: wII follows wSS) tries it before the polish ends.
 StartOutcome polishToConvergence(const ModelContext& context, const ModelEntry& model,
                                  ObjectiveKind kind, const std::vector<Region>& regions,
                                  const std::vector<double>& start, const std::vector<double>& steps,
@@ -206,26 +253,35 @@ RidgePair ridgePair(const ModelEntry& model) {
     return pair;
 }
 
-NRmatrix<double> ridgeSimplex(const std::vector<double>& start, const std::vector<double>& steps,
-                              const RidgePair& pair) {
+RidgeWalk ridgeWalk(const RidgePair& pair, const std::vector<double>& start) {
+    RidgeWalk walk;
     const int n = static_cast<int>(start.size());
-    NRmatrix<double> vertices(n + 1, n);
-    for (int v = 0; v <= n; v++) {
-        for (int j = 0; j < n; j++) {
-            vertices[v][j] = start[static_cast<std::size_t>(j)];
+    if (pair.ss >= 0 && pair.ii >= 0 && pair.ss < n && pair.ii < n && pair.ss != pair.ii) {
+        walk.pair = pair;
+        walk.offset =
+            start[static_cast<std::size_t>(pair.ii)] - start[static_cast<std::size_t>(pair.ss)];
+    }
+    return walk;
+}
+
+std::vector<double> RidgeWalk::reduce(const std::vector<double>& full) const {
+    std::vector<double> reduced;
+    for (std::size_t j = 0; j < full.size(); j++) {
+        if (static_cast<int>(j) != pair.ii) {
+            reduced.push_back(full[j]);
         }
     }
-    for (int j = 0; j < n; j++) {
-        vertices[j + 1][j] += steps[static_cast<std::size_t>(j)];
+    return reduced;
+}
+
+std::vector<double> RidgeWalk::expand(const std::vector<double>& reduced) const {
+    if (pair.ii < 0) {
+        return reduced;
     }
-    if (pair.ss >= 0 && pair.ii >= 0 && pair.ss < n && pair.ii < n && pair.ss != pair.ii) {
-        const double ss = steps[static_cast<std::size_t>(pair.ss)];
-        const double ii = steps[static_cast<std::size_t>(pair.ii)];
-        vertices[pair.ss + 1][pair.ii] = start[static_cast<std::size_t>(pair.ii)] + ii;
-        vertices[pair.ii + 1][pair.ii] = start[static_cast<std::size_t>(pair.ii)] - ii;
-        vertices[pair.ii + 1][pair.ss] = start[static_cast<std::size_t>(pair.ss)] + ss;
-    }
-    return vertices;
+    std::vector<double> full(reduced);
+    const std::size_t ss = static_cast<std::size_t>(pair.ss < pair.ii ? pair.ss : pair.ss - 1);
+    full.insert(full.begin() + pair.ii, reduced[ss] + offset);
+    return full;
 }
 
 SearchStarts searchStarts(const DataContext& data, const ModelEntry& model,

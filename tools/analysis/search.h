@@ -53,13 +53,20 @@ struct RidgePair {
 };
 RidgePair ridgePair(const ModelEntry& model);
 
-// The n + 1 vertices (rows) of a simplex at `start` with `steps`, one per coordinate, whose
-// edges from `start` move wSS and wII together (vertex ss + 1: + step of each) and apart
-// (vertex ii + 1: + step of wSS, - step of wII); every other edge moves one coordinate by its
-// step. Such a simplex can walk along the ridge of `pair`, where one whose edges each move one
-// fitness steps off it. Without a pair, the simplex of the steps along the axes.
-NRmatrix<double> ridgeSimplex(const std::vector<double>& start, const std::vector<double>& steps,
-                              const RidgePair& pair);
+// The coordinates of a simplex that walks the ridge of `pair`: every coordinate but wII, which
+// follows wSS at a fixed offset (wII - wSS at the point the walk starts from). On model 7's
+// ridge a cline stays in place only while the two fitnesses are equal to within 1e-5; a
+// simplex that moves either alone tries no point on it, and one whose edges move them
+// together and apart leaves it at its first reflection.
+struct RidgeWalk {
+    RidgePair pair;
+    double offset = 0.0;
+    // The point without wII (of start.size() - 1 coordinates; all of them without a pair).
+    std::vector<double> reduce(const std::vector<double>& full) const;
+    // The whole point of `reduced`: wII inserted at pair.ii as wSS + offset.
+    std::vector<double> expand(const std::vector<double>& reduced) const;
+};
+RidgeWalk ridgeWalk(const RidgePair& pair, const std::vector<double>& start);
 
 // The starts of `settings.searches` searches from the design of `settings` (regions resolved on
 // the boxes of `data`), after `user` (with `userSteps`) when it is not empty. The derived start

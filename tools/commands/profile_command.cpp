@@ -38,7 +38,7 @@ const char* const profileHelp =
     "is read from the model's result file (SS1_ML_ for model 1; see 'zonetool models'). For\n"
     "each parameter, on each side of its estimate, the parameter is fixed at values farther\n"
     "and farther away (a first step of F x |estimate|, or for a fitness F x its selection\n"
-    "strength |w - 1| (at least 0.001), then doubling, or up to four times as far where a\n"
+    "strength |w - 1| (at least 0.0001), then doubling, or up to four times as far where a\n"
     "parabola through the estimate and the last point predicts the crossing; up to the\n"
     "parameter's box); at each value the other parameters are re-optimised by the\n"
     "downhill simplex at temperature 0, starting from the re-optimised point of its\n"
