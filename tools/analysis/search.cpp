@@ -139,14 +139,20 @@ constexpr double restartGain = 0.001;
 // Temperature-0 simplices from `start` (the first with `steps`), each later one restarted from
 // the best point so far with steps of a hundredth of the search scale, until a restart gains
 // less than restartGain or `budget` evaluations are spent. A simplex that has collapsed along a
-// ridge stops short of the ridge's end; a fresh one takes up the walk. For a one-region model,
-// when a restart gains too little, a simplex that walks the ridge of nearly equal wSS and wII
-// (ridgePolish: wII follows wSS) tries it before the polish ends.
+// ridge stops short of the ridge's end; a fresh one takes up the walk. For a one-region model
+// the first simplex walks the ridge of nearly equal wSS and wII (ridgePolish: wII follows wSS),
+// and when a restart gains too little, another walk tries it before the polish ends.
 StartOutcome polishToConvergence(const ModelContext& context, const ModelEntry& model,
                                  ObjectiveKind kind, const std::vector<Region>& regions,
                                  const std::vector<double>& start, const std::vector<double>& steps,
                                  long budget) {
-    StartOutcome outcome = polish(context, model, kind, start, steps, budget);
+    const RidgePair pair = ridgePair(model);
+    // A one-region model walks its ridge first: a simplex whose edges move one fitness alone
+    // tries points off it (on model 7's, where a cline moves unless wSS and wII agree to 1e-5,
+    // penalties) and can spend its whole budget without moving either fitness.
+    StartOutcome outcome = pair.ss >= 0
+                               ? ridgePolish(context, model, kind, start, steps, pair, budget)
+                               : polish(context, model, kind, start, steps, budget);
     long spent = outcome.evaluations;
     // Counts a restart and keeps its point when it is better; returns what it gained. A
     // restart along the axes always says whether the polish converged, one along the ridge
@@ -163,7 +169,6 @@ StartOutcome polishToConvergence(const ModelContext& context, const ModelEntry& 
         }
         return gain;
     };
-    const RidgePair pair = ridgePair(model);
     while (spent < budget) {
         const double gain =
             take(polish(context, model, kind, outcome.point,
