@@ -33,6 +33,19 @@ SettledReport settle(int model, const std::vector<double>& x, double& value,
     return report;
 }
 
+// The transect file `name` of tests/models/data, with the boxes that --data puts in force for
+// it, in `context` (which points into `transect` and `boxes`).
+void useDataFile(const std::string& name, Transect& transect, BoxSet& boxes,
+                 ModelContext& context) {
+    std::string error;
+    ASSERT_TRUE(readTransectFile(std::string(ZONEFIT_SOURCE_DIR) + "/tests/models/data/" + name,
+                                 transect, error))
+        << error;
+    boxes.scale(transectScale(transect));
+    context.transect = &transect;
+    context.boxes = boxes.boxes();
+}
+
 } // namespace
 
 TEST(SettledValue, AStableEquilibriumIsScoredAtItsLimit) {
@@ -115,16 +128,9 @@ TEST(SettledValue, AQuasiStationaryClineIsScoredWhereItIs) {
     // --data puts in force: the change stays near 1.1e-10 a generation for hundreds of millions
     // of generations while the value creeps up by 1.7e-9 a generation.
     Transect transect;
-    std::string error;
-    ASSERT_TRUE(readTransectFile(std::string(ZONEFIT_SOURCE_DIR) +
-                                     "/tests/models/data/quasi-stationary-7.tsv",
-                                 transect, error))
-        << error;
     BoxSet boxes;
-    boxes.scale(transectScale(transect));
     ModelContext context;
-    context.transect = &transect;
-    context.boxes = boxes.boxes();
+    useDataFile("quasi-stationary-7.tsv", transect, boxes, context);
     double value = 0.0;
     const SettledReport r = settle(7, {1.03, 1.03, 0.25, 4, 160}, value, context);
     EXPECT_EQ(r.zonefitValue, 143.81393531465275);
@@ -142,15 +148,9 @@ TEST(SettledValue, ACreepBelowTheToleranceIsQuasiStationaryToo) {
     // is, near zonefit's 202.5135; not a row left unsettled after two million generations and
     // penalised.
     Transect transect;
-    std::string error;
-    ASSERT_TRUE(readTransectFile(
-        std::string(ZONEFIT_SOURCE_DIR) + "/tests/models/data/slow-creep-7.tsv", transect, error))
-        << error;
     BoxSet boxes;
-    boxes.scale(transectScale(transect));
     ModelContext context;
-    context.transect = &transect;
-    context.boxes = boxes.boxes();
+    useDataFile("slow-creep-7.tsv", transect, boxes, context);
     double value = 0.0;
     const SettledReport r =
         settle(7, {1.09, 1.09, 0.4, 11.166108988467796, 437.5000914385801}, value, context);
@@ -167,15 +167,9 @@ TEST(SettledValue, ARowThatLosesAnObservedGenotypeIsNamedAndPenalised) {
     // floor of the kernel models, and the score where the row stops depends on the tolerance
     // alone (235.29 at 1e-8, 361.91 at 1e-13 for model 1 at 1.2 0.8 0.3 15).
     Transect transect;
-    std::string error;
-    ASSERT_TRUE(readTransectFile(
-        std::string(ZONEFIT_SOURCE_DIR) + "/tests/models/data/lost-allele.tsv", transect, error))
-        << error;
     BoxSet boxes;
-    boxes.scale(transectScale(transect));
     ModelContext context;
-    context.transect = &transect;
-    context.boxes = boxes.boxes();
+    useDataFile("lost-allele.tsv", transect, boxes, context);
     const struct {
         int model;
         std::vector<double> x;

@@ -33,17 +33,18 @@ struct CountedObjective {
     }
 };
 
-// Runs `simplex` (built on `counted`, from `start`) at temperature 0 for at most `budget`
-// evaluations and returns where it ended.
-StartOutcome runPolish(Amebsa<CountedObjective>& simplex, const CountedObjective& counted,
+// Runs `simplex` (built on an objective that `counted` counts, from `start`) at temperature 0 for
+// at most `budget` evaluations and returns where it ended, in the simplex's own coordinates.
+template <class T>
+StartOutcome runPolish(Amebsa<T>& simplex, const CountedObjective& counted,
                        const std::vector<double>& start, long budget) {
-    const int n = static_cast<int>(start.size());
+    const int n = simplex.dimension;
     int left = static_cast<int>(std::min<long>(std::max(1L, budget), 1000000000L));
     StartOutcome outcome;
     outcome.start = start;
     outcome.converged = simplex.anneal(left, 0.0);
     outcome.value = simplex.vertexValues[0];
-    outcome.point.assign(start.size(), 0.0);
+    outcome.point.assign(static_cast<std::size_t>(n), 0.0);
     for (int j = 0; j < n; j++) {
         outcome.point[static_cast<std::size_t>(j)] = simplex.simplex[0][j];
     }
@@ -58,20 +59,23 @@ StartOutcome runPolish(Amebsa<CountedObjective>& simplex, const CountedObjective
     return outcome;
 }
 
+// The optimiser's vector of `x`'s values.
+struct Vector {
+    explicit Vector(const std::vector<double>& x) : v(static_cast<int>(x.size())) {
+        for (std::size_t j = 0; j < x.size(); j++) {
+            v[static_cast<int>(j)] = x[j];
+        }
+    }
+    NRvector<double> v;
+};
+
 // A temperature-0 simplex from `start` with initial `steps`, for at most `budget` evaluations.
 StartOutcome polish(const ModelContext& context, const ModelEntry& model, ObjectiveKind kind,
                     const std::vector<double>& start, const std::vector<double>& steps,
                     long budget) {
-    const int n = static_cast<int>(start.size());
-    NRvector<double> point(n);
-    NRvector<double> deltas(n);
-    for (int j = 0; j < n; j++) {
-        point[j] = start[static_cast<std::size_t>(j)];
-        deltas[j] = steps[static_cast<std::size_t>(j)];
-    }
     CountedObjective counted{BoundObjective{&context, &model, kind}};
     // At temperature 0 the generator's draws add nothing, so the seed does not matter.
-    Amebsa<CountedObjective> simplex(point, deltas, counted, polishTolerance, 0);
+    Amebsa<CountedObjective> simplex(Vector(start).v, Vector(steps).v, counted, polishTolerance, 0);
     return runPolish(simplex, counted, start, budget);
 }
 
@@ -101,34 +105,11 @@ StartOutcome ridgePolish(const ModelContext& context, const ModelEntry& model, O
     CountedObjective counted{BoundObjective{&context, &model, kind}};
     const RidgeWalk walk = ridgeWalk(pair, start);
     const std::vector<double> from = walk.reduce(start);
-    const std::vector<double> deltas = walk.reduce(steps);
-    const int n = static_cast<int>(from.size());
-    NRvector<double> point(n);
-    NRvector<double> delta(n);
-    for (int j = 0; j < n; j++) {
-        point[j] = from[static_cast<std::size_t>(j)];
-        delta[j] = deltas[static_cast<std::size_t>(j)];
-    }
     WalkObjective along{counted, walk, from, NRvector<double>(static_cast<int>(start.size()))};
-    Amebsa<WalkObjective> simplex(point, delta, along, polishTolerance, 0);
-    int left = static_cast<int>(std::min<long>(std::max(1L, budget), 1000000000L));
-    StartOutcome outcome;
-    outcome.start = start;
-    outcome.converged = simplex.anneal(left, 0.0);
-    std::vector<double> reached(from.size());
-    double value = simplex.vertexValues[0];
-    for (int j = 0; j < n; j++) {
-        reached[static_cast<std::size_t>(j)] = simplex.simplex[0][j];
-    }
-    if (simplex.bestValue < value) {
-        value = simplex.bestValue;
-        for (int j = 0; j < n; j++) {
-            reached[static_cast<std::size_t>(j)] = simplex.bestPoint[j];
-        }
-    }
-    outcome.value = value;
-    outcome.point = walk.expand(reached);
-    outcome.evaluations = counted.count;
+    Amebsa<WalkObjective> simplex(Vector(from).v, Vector(walk.reduce(steps)).v, along,
+                                  polishTolerance, 0);
+    StartOutcome outcome = runPolish(simplex, counted, start, budget);
+    outcome.point = walk.expand(outcome.point);
     return outcome;
 }
 
