@@ -255,6 +255,8 @@ TEST(RidgeSimplex, OnlyTheOneRegionModelsHaveTheRidgeOfEqualFitnesses) {
         if (number == 1 || number == 7) {
             EXPECT_EQ(pair.ss, 0) << "model " << number;
             EXPECT_EQ(pair.ii, 1) << "model " << number;
+            // Only the kernel grid's ridge is exact.
+            EXPECT_EQ(pair.exact, number == 7) << "model " << number;
         } else {
             EXPECT_EQ(pair.ss, -1) << "model " << number;
             EXPECT_EQ(pair.ii, -1) << "model " << number;

@@ -120,18 +120,19 @@ constexpr double restartGain = 0.001;
 // Temperature-0 simplices from `start` (the first with `steps`), each later one restarted from
 // the best point so far with steps of a hundredth of the search scale, until a restart gains
 // less than restartGain or `budget` evaluations are spent. A simplex that has collapsed along a
-// ridge stops short of the ridge's end; a fresh one takes up the walk. For a one-region model
-// the first simplex walks the ridge of nearly equal wSS and wII (ridgePolish: wII follows wSS),
-// and when a restart gains too little, another walk tries it before the polish ends.
+// ridge stops short of the ridge's end; a fresh one takes up the walk. For a one-region model,
+// when a restart gains too little, a simplex that walks the ridge of nearly equal wSS and wII
+// (ridgePolish: wII follows wSS) tries it before the polish ends; on an exact ridge (C_1) the
+// first simplex walks it too.
 StartOutcome polishToConvergence(const ModelContext& context, const ModelEntry& model,
                                  ObjectiveKind kind, const std::vector<Region>& regions,
                                  const std::vector<double>& start, const std::vector<double>& steps,
                                  long budget) {
     const RidgePair pair = ridgePair(model);
-    // A one-region model walks its ridge first: a simplex whose edges move one fitness alone
+    // A model with an exact ridge walks it first: a simplex whose edges move one fitness alone
     // tries points off it (on model 7's, where a cline moves unless wSS and wII agree to 1e-5,
     // penalties) and can spend its whole budget without moving either fitness.
-    StartOutcome outcome = pair.ss >= 0
+    StartOutcome outcome = pair.exact
                                ? ridgePolish(context, model, kind, start, steps, pair, budget)
                                : polish(context, model, kind, start, steps, budget);
     long spent = outcome.evaluations;
@@ -235,6 +236,7 @@ RidgePair ridgePair(const ModelEntry& model) {
     if (ss >= 0 && ii >= 0) {
         pair.ss = ss;
         pair.ii = ii;
+        pair.exact = model.geometry == Geometry::kernelGrid;
     }
     return pair;
 }

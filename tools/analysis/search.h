@@ -50,6 +50,11 @@ struct SearchStarts {
 struct RidgePair {
     int ss = -1;
     int ii = -1;
+    // The ridge is exact: on a kernel grid nothing pins a cline between demes, so it stays in
+    // place only where wSS and wII agree to about 1e-5 (C_1), and the polish walks the ridge
+    // first. A stepping-stone row pins a slightly asymmetric cline between its demes (SS_1):
+    // its ridge is a band the axis simplex follows, and a walk first measured slower there.
+    bool exact = false;
 };
 RidgePair ridgePair(const ModelEntry& model);
 
