@@ -38,6 +38,10 @@ double lastChangeOf(const RowState& state) {
     return changes.empty() ? 0.0 : changes.back();
 }
 
+// How far from a stop below the tolerance the equilibrium it is near may lie: a stop near a
+// saddle whose slowest direction leaves at 1e-6 a generation lies within about 1e-13 / 1e-6.
+constexpr double saddleReach = 1e-6;
+
 // Generations of steady change that make a quasi-stationary cline.
 long long steadySpan(const SettleRules& rules) {
     return static_cast<long long>(rules.steadyWindows) * rules.window;
@@ -242,6 +246,42 @@ bool losesWeighedFrequency(const RowDynamics& dynamics, const RowState& state,
     return false;
 }
 
+// How a state whose larvae changed by less than the tolerance rests.
+enum class StopKind {
+    rest,       // a stable equilibrium, or nothing known against it: the stop stands
+    slowSaddle, // a saddle the row leaves more slowly than the steady rate
+    saddle,     // a saddle the row leaves: it has not come to rest
+};
+
+// Where a row passes close to a saddle its change falls below any tolerance while it lingers
+// there, and it then leaves for another state: near the edge of the parameters that keep a
+// cline in place, the point where the stop happened to fall scored the saddle, and its
+// neighbours, whose rows passed a little farther away, the state beyond. Newton's search from
+// the stop finds the equilibrium the row is at and tells whether it is stable; every verdict but
+// an unstable one leaves the stop as it was.
+StopKind stopKind(const RowGeneration& generation, const RowState& state,
+                  const SettleRules& rules) {
+    const std::size_t n = state.larvae.size();
+    std::vector<double> x(3 * n), adults;
+    for (std::size_t i = 0; i < n; ++i) {
+        x[3 * i] = state.larvae[i].SS;
+        x[3 * i + 1] = state.larvae[i].SI;
+        x[3 * i + 2] = state.larvae[i].II;
+    }
+    const std::vector<double> stop = x;
+    if (stableFixedPoint(generation, x, saddleReach, adults) != FixedPointVerdict::unstable) {
+        return StopKind::rest;
+    }
+    // The row lingers only where it leaves slowly: an eigenvalue near 1. One far above 1 would
+    // have driven the row away long before its change fell this low, unless its direction is
+    // closed, a genotype exactly absent from the row, which stays so.
+    double largest = 0.0;
+    if (!eigenvaluesNearOne(generation, stop, largest) || !(largest > 1.0)) {
+        return StopKind::rest;
+    }
+    return std::log(largest) <= rules.steadyRate ? StopKind::slowSaddle : StopKind::saddle;
+}
+
 } // namespace
 
 RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const SettleRules& rules) {
@@ -265,10 +305,12 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
     // The larvae have settled to the tolerance but the score has not: the row runs on, whole
     // windows at a time, until it has.
     bool scoreMoving = false;
+    // The row stopped at a saddle and runs on, without a tolerance, until it has left it.
+    bool leaving = false;
     while (out.generations < rules.budget) {
         const long long left = rules.budget - out.generations;
         const int run = static_cast<int>(std::min<long long>(chunk, left));
-        if (!continueRow(dynamics, state, scoreMoving ? 0.0 : rules.tolerance, run,
+        if (!continueRow(dynamics, state, scoreMoving || leaving ? 0.0 : rules.tolerance, run,
                          rules.diagnostics)) {
             return out;
         }
@@ -278,6 +320,25 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
         out.lastChange = change;
         // A run that converges in the last generation of its window also meets its cap, which
         // does not count as converged: the change decides.
+        if (change < rules.tolerance && leaving) {
+            chunk = rules.window;
+            continue;
+        }
+        if (change < rules.tolerance && !scoreMoving && rules.confirmStable && change > 0.0) {
+            if (!generation) {
+                generation.reset(new RowGeneration(dynamics, state.larvae.size()));
+            }
+            const StopKind kind = stopKind(*generation, state, rules);
+            if (kind == StopKind::slowSaddle) {
+                out.rest = RowRest::quasiStationary;
+                return out;
+            }
+            if (kind == StopKind::saddle) {
+                leaving = true;
+                chunk = rules.window;
+                continue;
+            }
+        }
         if (change < rules.tolerance) {
             out.rest = transient ? RowRest::transientThenEquilibrium : RowRest::equilibrium;
             if (losesWeighedFrequency(dynamics, state, rules)) {
@@ -309,6 +370,16 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
             continue;
         }
         scoreMoving = false;
+        if (leaving) {
+            // Left once the change has grown well beyond the tolerance; until then the row is
+            // still at the saddle and is not judged.
+            if (!(change > rules.growth * rules.tolerance)) {
+                chunk = rules.window;
+                continue;
+            }
+            leaving = false;
+            transient = true;
+        }
         lowest = std::min(lowest, change);
         if (change > rules.growth * lowest && change > rules.firstTolerance) {
             transient = true;
@@ -325,6 +396,8 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
         if (rules.newton && geometric && retry && newtonTries < 4) {
             if (!generation) {
                 generation.reset(new RowGeneration(dynamics, state.larvae.size()));
+            }
+            if (newtonAfter == 0.0) {
                 newtonAfter = std::max(static_cast<double>(rules.newtonAfter),
                                        newtonCost(dynamics, state.larvae.size(), *generation));
             }

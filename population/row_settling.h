@@ -12,7 +12,8 @@
 enum class RowRest {
     equilibrium,              // settled at a stable equilibrium, approached geometrically
     transientThenEquilibrium, // the change grew again before the row settled
-    quasiStationary, // creeps at a steady rate below the first tolerance: scored where it is
+    quasiStationary, // creeps at a steady rate below the first tolerance, or rests at a saddle
+                     // it leaves more slowly than the steady rate: scored where it is
     unsettled,       // none of these within the generation budget
     alleleLost, // settled on the way to losing a genotype the score counts: its frequency falls
                 // geometrically towards 0, and the score of the state depends on where it stops
@@ -28,9 +29,13 @@ struct SettleRules {
     int steadyWindows = 4;        // windows of steady change that make a cline quasi-stationary
     double growth = 10.0;         // a change this far above its lowest value marks a transient
     bool newton = true;           // try Newton steps on a geometric approach
-    long long newtonAfter = 300;  // ... when more generations than this remain by the tail
-    double plainReach = 5000;     // below this many generations to go, the limit must also
-    double stopAgreement = 1e-9;  // ... agree with the plain stop to this, relative
+    // A row whose change falls below the tolerance near a saddle (an unstable equilibrium the
+    // row passes close to, and lingers at) has not come to rest: its stability is checked
+    // where it stopped, and it runs on while it leaves the saddle.
+    bool confirmStable = true;
+    long long newtonAfter = 300; // ... when more generations than this remain by the tail
+    double plainReach = 5000;    // below this many generations to go, the limit must also
+    double stopAgreement = 1e-9; // ... agree with the plain stop to this, relative
     // How much each larva frequency (3 per deme, deme-major) weighs in the score: the counts it
     // is compared with. Null or of another size: unknown.
     const std::vector<double>* weights = nullptr;

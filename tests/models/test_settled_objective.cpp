@@ -10,6 +10,8 @@
 #include "models/model_table.h"
 #include "models/scaled_boxes.h"
 #include "models/settled_objective.h"
+#include "population/row_hook.h"
+#include "population/row_settling.h"
 #include "support/work_dir.h"
 
 namespace {
@@ -74,6 +76,53 @@ TEST(SettledValue, ATransientIsFollowedToWhereTheRowSettles) {
     EXPECT_EQ(r.zonefitGenerations, 16293);
     EXPECT_EQ(r.kind, StateKind::transientThenEquilibrium);
     EXPECT_NEAR(value, 2368.5604, 1e-3);
+}
+
+// Model 1 at the best point a profile found on the built-in data (471.62474 when the stop below
+// the tolerance was taken for a rest): the row passes so close to a saddle that its change falls
+// to 9.99e-14 after 19,216 generations beyond zonefit's stop. The saddle's slowest direction
+// leaves at 1.0000214 a generation; 800,000 generations later the cline is lost.
+const std::vector<double> nearSaddle = {1.0016122362014799, 1.0014779650861916, 0.50776837014164555,
+                                        12.211826544885518};
+
+// The row of model 1 at `x` as zonefit's run leaves it.
+RowHook capturedRow(const std::vector<double>& x) {
+    RowHook hook;
+    ModelContext context;
+    context.simulation.rowHook = &hook;
+    NRvector<double> v(static_cast<int>(x.size()));
+    fill(v, x);
+    findModel(1)->evaluate(context, v);
+    EXPECT_TRUE(hook.captured);
+    return hook;
+}
+
+TEST(SettledAtASaddle, TheRowRunsOnUntilItHasLeftTheSaddle) {
+    double value = 0.0;
+    const SettledReport r = settle(1, nearSaddle, value);
+    EXPECT_EQ(r.kind, StateKind::transientThenEquilibrium);
+    EXPECT_NEAR(value, 2419.01617, 1e-4);
+    EXPECT_GT(r.generations - r.zonefitGenerations, 800000);
+
+    // Taken at its word, the stop is an equilibrium of the best value any search had met.
+    RowHook hook = capturedRow(nearSaddle);
+    SettleRules rules;
+    rules.confirmStable = false;
+    const RowSettling stop = settleRow(hook.dynamics, hook.state, rules);
+    EXPECT_EQ(stop.rest, RowRest::equilibrium);
+    EXPECT_LT(stop.generations, 20000);
+}
+
+TEST(SettledAtASaddle, ASaddleLeftMoreSlowlyThanTheSteadyRateIsQuasiStationary) {
+    // Leaving at 2.1e-5 a generation is slow beside a steady rate of 1e-4: the row is scored
+    // where it stopped, as a creeping cline is.
+    RowHook hook = capturedRow(nearSaddle);
+    SettleRules rules;
+    rules.steadyRate = 1e-4;
+    const RowSettling stop = settleRow(hook.dynamics, hook.state, rules);
+    EXPECT_EQ(stop.rest, RowRest::quasiStationary);
+    EXPECT_LT(stop.generations, 20000);
+    EXPECT_LT(stop.lastChange, 1e-13);
 }
 
 TEST(SettledValue, ASlowApproachIsScoredAtItsLimitFoundByNewtonSteps) {
