@@ -55,6 +55,13 @@ double cliff(const NRvector<double>& x) {
     return (x[0] > 0.5 ? a * a : 500.0) + x[1] * x[1];
 }
 
+// The estimate at the edge of a cliff: the cline is lost a billionth above x0 = 1, as at a
+// best point of the one-region models, which sit where the cline is only just kept.
+double cliffAtTheEstimate(const NRvector<double>& x) {
+    const double a = x[0] - 1.0;
+    return (x[0] < 1.0 + 1e-9 ? a * a : 500.0) + x[1] * x[1];
+}
+
 ParameterInfo fitnessBox() {
     ParameterInfo w{"w", "", 0.0, false, 10000.0, false};
     w.fitness = true;
@@ -652,4 +659,19 @@ TEST(ProfileLimits, AJumpIsNarrowedToAHundredthOfItsDistance) {
     EXPECT_GE(lower.value, 0.5);
     EXPECT_LT(lower.value, 0.5 + 0.01 * 0.5);
     EXPECT_LE(lower.points, 16);
+}
+
+// A cliff at the estimate itself has no distance to be a fraction of: the bracket is narrowed to
+// a hundredth of the first step (5% of 1): three points, where narrowing to the step's
+// ten-thousandth took five.
+TEST(ProfileLimits, ACliffAtTheEstimateIsNarrowedToAHundredthOfTheFirstStep) {
+    const ProfileOutcome outcome =
+        profileLikelihood(cliffAtTheEstimate, {1.0, 0.0}, noBoxes, {0}, ProfileSettings());
+    const SupportLimit& upper = outcome.parameters[0].upper;
+    EXPECT_TRUE(upper.found);
+    EXPECT_GE(upper.value, 1.0);
+    EXPECT_LT(upper.value, 1.0 + 0.01 * 0.05);
+    EXPECT_LE(upper.points, 3);
+    const SupportLimit& lower = outcome.parameters[0].lower;
+    EXPECT_NEAR(lower.value, 1.0 - std::sqrt(2.0), 1e-3);
 }

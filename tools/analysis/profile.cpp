@@ -207,7 +207,7 @@ struct SideSearch {
             }
             if (value - outcome.minimum >= settings.units) {
                 limit.value = refine(index, side, theta, inner, innerValue, innerPoint, t, value,
-                                     target, settings.tolerance * firstStep, limit.points);
+                                     target, firstStep, limit.points);
                 limit.found = true;
                 return limit;
             }
@@ -243,19 +243,22 @@ struct SideSearch {
     // point goes where the bracket's ends say the target is crossed (crossing()), kept a
     // twentieth of the bracket away from either end, or halves the bracket when its outer end
     // is a penalty or a jump. The search ends when a point lies within
-    // settings.crossingTolerance of the target, or the bracket is narrower than `width` or
-    // than settings.distancePrecision of its inner end's distance from the estimate. Each new
-    // point starts from the inner end's point: the outer one may lie where the model gives a
-    // penalty.
+    // settings.crossingTolerance of the target, or the bracket is narrower than
+    // settings.tolerance of the first step, or than settings.distancePrecision of its inner
+    // end's distance from the estimate, and of the first step: a cliff right at the estimate
+    // (its cline lost a hair's breadth away) is then found in a few points, not thirty. Each
+    // new point starts from the inner end's point: the outer one may lie where the model gives
+    // a penalty.
     double refine(int index, int side, double theta, double inner, double innerValue,
                   std::vector<double> innerPoint, double outer, double outerValue, double target,
-                  double width, int& points) {
+                  double firstStep, int& points) {
         int sameEnd = 0; // points in a row that moved the same end of the bracket
         int lastEnd = 0; // -1 the inner end moved last, +1 the outer
-        for (int i = 0; i < settings.maxBisections &&
-                        std::fabs(outer - inner) >
-                            std::fmax(width, settings.distancePrecision * std::fabs(inner - theta));
-             i++) {
+        const auto width = [&]() {
+            const double distance = std::fmax(std::fabs(inner - theta), firstStep);
+            return std::fmax(settings.tolerance * firstStep, settings.distancePrecision * distance);
+        };
+        for (int i = 0; i < settings.maxBisections && std::fabs(outer - inner) > width(); i++) {
             double next = 0.5 * (inner + outer);
             // An outer end far above the target after two points that each moved the inner
             // end is a jump, not a slope: the line through the ends would creep towards it a

@@ -23,9 +23,10 @@ struct ProfileSettings {
                              // of the first step
     int maxBisections = 60;  // points that narrow the bracket, per limit at most
     // The bracket is also narrowed no further than this fraction of its inner end's distance
-    // from the estimate: where the profile is rough or jumps (a cline lost, a settled state
-    // of another kind) no point lands within crossingTolerance, and each halving costs a
-    // re-optimisation that moves the limit by less than a table shows.
+    // from the estimate, or of the first step where that is less: where the profile is rough or
+    // jumps (a cline lost, a settled state of another kind) no point lands within
+    // crossingTolerance, and each halving costs a re-optimisation that moves the limit by less than
+    // a table shows.
     double distancePrecision = 1e-2;
     // A point whose -ln L lies within this of the crossing's (minimum + units) ends the
     // narrowing: the limit is then read off the straight line through the bracket's ends, and
