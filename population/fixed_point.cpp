@@ -135,6 +135,27 @@ bool eigenvaluesNearOne(const RowGeneration& generation, const std::vector<doubl
     return nearestToOne(shifted, plain, largest);
 }
 
+bool saddleNearOne(const RowGeneration& generation, const std::vector<double>& x, double& largest) {
+    BandMatrix plain(generation.size(), generation.bandwidth(), generation.bandwidth());
+    generation.jacobian(x.data(), 1.0, plain);
+    BandMatrix shifted = plain;
+    if (!shifted.factorise()) {
+        return false;
+    }
+    const int stableSign = generation.size() % 2 == 0 ? 1 : -1;
+    if (shifted.determinantSign() == stableSign) {
+        return false;
+    }
+    // An eigenvalue far above 1 flips the sign too, where its direction is closed (a genotype
+    // exactly absent): only one near 1 makes a row linger.
+    double near = 0.0;
+    if (!nearestToOne(shifted, plain, near) || !(near > 1.0)) {
+        return false;
+    }
+    largest = near;
+    return true;
+}
+
 FixedPointVerdict stableFixedPoint(const RowGeneration& generation, std::vector<double>& x,
                                    double reach, std::vector<double>& adults,
                                    double interiorFloor) {

@@ -30,6 +30,12 @@ FixedPointVerdict stableFixedPoint(const RowGeneration& generation, std::vector<
                                    double reach, std::vector<double>& adults,
                                    double interiorFloor = 0.0);
 
+// Whether `x`, a state the row barely moves from, is a saddle it leaves along a direction near 1:
+// det(DG - I) has the sign of an odd number of real eigenvalues above 1, and block inverse
+// iteration finds the larger real part of the two eigenvalues nearest 1 above 1 (written into
+// `largest`). Where the sign says stable this costs one Jacobian and one band LU.
+bool saddleNearOne(const RowGeneration& generation, const std::vector<double>& x, double& largest);
+
 // The real parts of the two eigenvalues of DG(x) nearest 1, from 20 steps of block inverse
 // iteration on DG - I (factorised in `shifted`); writes the larger into `largest`. For tests.
 bool eigenvaluesNearOne(const RowGeneration& generation, const std::vector<double>& x,

@@ -38,10 +38,6 @@ double lastChangeOf(const RowState& state) {
     return changes.empty() ? 0.0 : changes.back();
 }
 
-// How far from a stop below the tolerance the equilibrium it is near may lie: a stop near a
-// saddle whose slowest direction leaves at 1e-6 a generation lies within about 1e-13 / 1e-6.
-constexpr double saddleReach = 1e-6;
-
 // Generations of steady change that make a quasi-stationary cline.
 long long steadySpan(const SettleRules& rules) {
     return static_cast<long long>(rules.steadyWindows) * rules.window;
@@ -256,27 +252,21 @@ enum class StopKind {
 // Where a row passes close to a saddle its change falls below any tolerance while it lingers
 // there, and it then leaves for another state: near the edge of the parameters that keep a
 // cline in place, the point where the stop happened to fall scored the saddle, and its
-// neighbours, whose rows passed a little farther away, the state beyond. Newton's search from
-// the stop finds the equilibrium the row is at and tells whether it is stable; every verdict but
-// an unstable one leaves the stop as it was.
+// neighbours, whose rows passed a little farther away, the state beyond. The stop lies within
+// about the tolerance over the saddle's rate of the equilibrium it is near, so the Jacobian at
+// the stop tells whether that equilibrium is a saddle; every other verdict leaves the stop as it
+// was.
 StopKind stopKind(const RowGeneration& generation, const RowState& state,
                   const SettleRules& rules) {
     const std::size_t n = state.larvae.size();
-    std::vector<double> x(3 * n), adults;
+    std::vector<double> x(3 * n);
     for (std::size_t i = 0; i < n; ++i) {
         x[3 * i] = state.larvae[i].SS;
         x[3 * i + 1] = state.larvae[i].SI;
         x[3 * i + 2] = state.larvae[i].II;
     }
-    const std::vector<double> stop = x;
-    if (stableFixedPoint(generation, x, saddleReach, adults) != FixedPointVerdict::unstable) {
-        return StopKind::rest;
-    }
-    // The row lingers only where it leaves slowly: an eigenvalue near 1. One far above 1 would
-    // have driven the row away long before its change fell this low, unless its direction is
-    // closed, a genotype exactly absent from the row, which stays so.
     double largest = 0.0;
-    if (!eigenvaluesNearOne(generation, stop, largest) || !(largest > 1.0)) {
+    if (!saddleNearOne(generation, x, largest)) {
         return StopKind::rest;
     }
     return std::log(largest) <= rules.steadyRate ? StopKind::slowSaddle : StopKind::saddle;
@@ -324,26 +314,27 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
             chunk = rules.window;
             continue;
         }
-        if (change < rules.tolerance && !scoreMoving && rules.confirmStable && change > 0.0) {
-            if (!generation) {
-                generation.reset(new RowGeneration(dynamics, state.larvae.size()));
-            }
-            const StopKind kind = stopKind(*generation, state, rules);
-            if (kind == StopKind::slowSaddle) {
-                out.rest = RowRest::quasiStationary;
-                return out;
-            }
-            if (kind == StopKind::saddle) {
-                leaving = true;
-                chunk = rules.window;
-                continue;
-            }
-        }
         if (change < rules.tolerance) {
             out.rest = transient ? RowRest::transientThenEquilibrium : RowRest::equilibrium;
             if (losesWeighedFrequency(dynamics, state, rules)) {
                 out.rest = RowRest::alleleLost;
                 return out;
+            }
+            if (!scoreMoving && rules.confirmStable && change > 0.0) {
+                if (!generation) {
+                    generation.reset(new RowGeneration(dynamics, state.larvae.size()));
+                }
+                const StopKind kind = stopKind(*generation, state, rules);
+                if (kind == StopKind::slowSaddle) {
+                    out.rest = RowRest::quasiStationary;
+                    return out;
+                }
+                if (kind == StopKind::saddle) {
+                    out.rest = RowRest::unsettled;
+                    leaving = true;
+                    chunk = rules.window;
+                    continue;
+                }
             }
             int wait = 0;
             if (scoreSettles(dynamics, state, rules, wait)) {

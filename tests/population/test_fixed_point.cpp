@@ -193,3 +193,24 @@ TEST(StableFixedPoint, RefusesAFixedPointBeyondItsReach) {
     EXPECT_NEAR(x[0], 0.25, 1e-12);
     EXPECT_NEAR(x[1], 0.5, 1e-12);
 }
+
+// The same two rows as seen from a stop: the overdominant mixed state is no saddle; the
+// underdominant one is, left along the direction whose eigenvalue lies above 1; a row of pure SS
+// under underdominance rests, whatever an absent allele would do.
+TEST(SaddleNearOne, TellsASaddleFromARest) {
+    const int n = 5;
+    double largest = 0.0;
+    const RowGeneration overdominant(symmetricRow(n, 0.9), n);
+    EXPECT_FALSE(saddleNearOne(overdominant, halfAndHalf(n), largest));
+    const RowGeneration underdominant(symmetricRow(n, 1.1), n);
+    ASSERT_TRUE(saddleNearOne(underdominant, halfAndHalf(n), largest));
+    double nearOne = 0.0;
+    ASSERT_TRUE(eigenvaluesNearOne(underdominant, halfAndHalf(n), nearOne));
+    EXPECT_EQ(largest, nearOne);
+    EXPECT_GT(largest, 1.0);
+    std::vector<double> pure;
+    for (int i = 0; i < n; ++i) {
+        pure.insert(pure.end(), {1.0, 0.0, 0.0});
+    }
+    EXPECT_FALSE(saddleNearOne(underdominant, pure, largest));
+}
