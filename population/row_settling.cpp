@@ -2,7 +2,9 @@
 // per-generation log rate r of the largest larva change D is measured over the window; D and r
 // decide what the row is doing:
 // - D below the tolerance: settled, once the score has settled too (with weights); until then
-//   the row runs on without a tolerance;
+//   the row runs on without a tolerance. Not where the Jacobian at the stop shows a saddle that
+//   the row leaves faster than the steady rate: the row runs on without a tolerance until D has
+//   grown well above it (a saddle left more slowly makes the stop quasi-stationary);
 // - D well above its lowest value and above the first tolerance: the row has left a state it
 //   seemed to rest in (a saddle or a transient), and goes on;
 // - |r| below the steady rate over a long enough stretch while D stays below the first
