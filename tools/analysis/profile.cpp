@@ -246,7 +246,7 @@ struct SideSearch {
     // settings.crossingTolerance of the target, or the bracket is narrower than
     // settings.tolerance of the first step, or than settings.distancePrecision of its inner
     // end's distance from the estimate, and of the first step: a cliff right at the estimate
-    // (its cline lost a hair's breadth away) is then found in a few points, not thirty. Each
+    // (its cline lost a hair's breadth away) is then found in about three points. Each
     // new point starts from the inner end's point: the outer one may lie where the model gives
     // a penalty.
     double refine(int index, int side, double theta, double inner, double innerValue,
