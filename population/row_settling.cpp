@@ -19,6 +19,10 @@
 //   every frequency to `stopAgreement` relative. Refused, the row goes on, with Newton tried again
 //   once D has fallen tenfold or the rate has halved, at most four times. Accepted, the limit
 //   too must have a settled score, or the row runs on from it until it has.
+// - r steady and positive, well above the steady rate, with D under a hundredth of the first
+//   tolerance: the row leaves an unstable state along one direction, and is carried ahead
+//   along it (a hundredfold growth of D at a time, up to a tenth of the first tolerance), since
+//   until then each generation only multiplies its change.
 // Windows start short, so that a fast approach is measured early, and grow to `window`.
 #include "population/row_settling.h"
 
@@ -274,6 +278,68 @@ StopKind stopKind(const RowGeneration& generation, const RowState& state,
     return std::log(largest) <= rules.steadyRate ? StopKind::slowSaddle : StopKind::saddle;
 }
 
+// Carries a row that leaves an unstable state at the steady per-generation factor `lambda`
+// (> 1) ahead along its direction of departure. Near the state it leaves, the change of
+// generation t + j is that of generation t times lambda^j, so k generations on the row lies at
+// x(t+1) + d (lambda + ... + lambda^k), d = x(t+1) - x(t). The jump multiplies the change by at
+// most 100, to at most a tenth of the first tolerance, and to no farther than
+// rules.departureReach from the state left (the row lies about d / (lambda - 1) from it now).
+// Two generations run first: the second change must be the first times lambda in every
+// frequency (to 1%), or the growth is not along one direction and nothing is carried. Only
+// the first part of the departure, where each generation multiplies the change by lambda and
+// nothing is decided, is skipped: the rules still judge every change from a tenth of the first
+// tolerance on, where the growth slows and a creep may be found. Returns whether it jumped;
+// `generations` counts the two generations run.
+bool jumpAhead(const RowDynamics& dynamics, RowState& state, double lambda,
+               const SettleRules& rules, long long& generations) {
+    RowState first = state;
+    if (!continueRow(dynamics, first, 0.0, 1, rules.diagnostics)) {
+        return false;
+    }
+    RowState second = first;
+    if (!continueRow(dynamics, second, 0.0, 1, rules.diagnostics)) {
+        return false;
+    }
+    generations += 2;
+    const std::size_t n = state.larvae.size();
+    std::vector<double> d(3 * n);
+    double largest = 0.0;
+    double mismatch = 0.0;
+    auto larva = [](const RowState& s, std::size_t k) {
+        const Genotype& g = s.larvae[k / 3];
+        return k % 3 == 0 ? g.SS : (k % 3 == 1 ? g.SI : g.II);
+    };
+    for (std::size_t k = 0; k < 3 * n; ++k) {
+        const double x0 = larva(first, k);
+        d[k] = larva(second, k) - x0;
+        largest = std::fmax(largest, std::fabs(d[k]));
+        mismatch = std::fmax(mismatch, std::fabs(d[k] - lambda * (x0 - larva(state, k))));
+    }
+    state = std::move(second);
+    if (!(largest > 0.0) || !(mismatch <= 0.01 * largest)) {
+        return false;
+    }
+    const double reach =
+        std::fmin(0.1 * rules.firstTolerance, rules.departureReach * (lambda - 1.0));
+    const double factor = std::fmin(reach / largest, 100.0); // lambda^k
+    if (!(factor >= 10.0)) {
+        return false;
+    }
+    const double ahead = lambda * (factor - 1.0) / (lambda - 1.0);
+    std::vector<Genotype> larvae = state.larvae;
+    for (std::size_t i = 0; i < n; ++i) {
+        larvae[i].SS += ahead * d[3 * i];
+        larvae[i].SI += ahead * d[3 * i + 1];
+        larvae[i].II += ahead * d[3 * i + 2];
+        if (!(larvae[i].SS >= 0.0 && larvae[i].SI >= 0.0 && larvae[i].II >= 0.0 &&
+              larvae[i].SS <= 1.0 && larvae[i].SI <= 1.0 && larvae[i].II <= 1.0)) {
+            return false;
+        }
+    }
+    state.larvae = std::move(larvae);
+    return true;
+}
+
 } // namespace
 
 RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const SettleRules& rules) {
@@ -299,6 +365,7 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
     bool scoreMoving = false;
     // The row stopped at a saddle and runs on, without a tolerance, until it has left it.
     bool leaving = false;
+    int jumps = 0; // carried ahead along a departure (jumpAhead)
     while (out.generations < rules.budget) {
         const long long left = rules.budget - out.generations;
         const int run = static_cast<int>(std::min<long long>(chunk, left));
@@ -381,8 +448,27 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
         const double rate = std::log(change / before) / run;
         const bool geometric = haveRate && rate < 0.0 && previousRate < 0.0 &&
                                std::fabs(rate - previousRate) < 0.1 * std::fabs(rate);
+        // Leaving an unstable state: the change grows at a steady rate, well above that of a
+        // quasi-stationary creep, and far below the first tolerance. Run generation by
+        // generation, such a departure took most of the generations of rows near model 1's best
+        // points (700,000 of 930,000 at a profile's first point).
+        const bool departing = rules.jumpDepartures && haveRate && rate > 2.0 * rules.steadyRate &&
+                               previousRate > 2.0 * rules.steadyRate &&
+                               std::fabs(rate - previousRate) < 0.1 * rate &&
+                               change < 0.01 * rules.firstTolerance;
         previousRate = rate;
         haveRate = std::isfinite(rate);
+        if (departing && jumps < 8) {
+            ++jumps;
+            if (jumpAhead(dynamics, state, std::exp(rate), rules, out.generations)) {
+                // The rate across the jump means nothing: it is measured afresh.
+                haveRate = false;
+                steady = 0;
+                chunk = std::min(50, rules.window);
+                change = lastChangeOf(state);
+                continue;
+            }
+        }
         // A refused search is tried again once the change has fallen tenfold, or once the
         // approach has slowed to half the rate (its tail then reaches twice as far).
         const bool retry = change <= newtonLevel || rate > 0.5 * newtonRate;

@@ -33,6 +33,12 @@ struct SettleRules {
     // row passes close to, and lingers at) has not come to rest: its stability is checked
     // where it stopped, and it runs on while it leaves the saddle.
     bool confirmStable = true;
+    // A row that leaves an unstable state at a steady rate (its change grows geometrically,
+    // along one direction) is carried ahead along that direction while the change stays under a
+    // tenth of firstTolerance, and no farther than `departureReach` (in frequency) from the
+    // state it leaves: the plain run would only multiply its change meanwhile.
+    bool jumpDepartures = true;
+    double departureReach = 1e-2;
     long long newtonAfter = 300; // ... when more generations than this remain by the tail
     double plainReach = 5000;    // below this many generations to go, the limit must also
     double stopAgreement = 1e-9; // ... agree with the plain stop to this, relative
