@@ -8,7 +8,9 @@
 // - D well above its lowest value and above the first tolerance: the row has left a state it
 //   seemed to rest in (a saddle or a transient), and goes on;
 // - |r| below the steady rate over a long enough stretch while D stays below the first
-//   tolerance: a quasi-stationary cline, scored where it is.
+//   tolerance, and still below it `steadyHorizon` generations on at the trend r showed over the
+//   stretch: a quasi-stationary cline, scored where it is. Without the trend the top of a slow
+//   passage from one state to another, where r goes through 0, was taken for a creep.
 // - r steady and negative (two successive estimates agree to 10% of r) with more generations
 //   still to go by the tail estimate than a Newton search costs: a geometric approach, whose
 //   limit Newton steps find (population/fixed_point.h) when it lies within ten times the tail
@@ -17,7 +19,8 @@
 //   `plainReach` generations, or when the limit agrees with that stop: by the weights of the
 //   score (the counts each frequency is scored against) to `scoreAgreement`, or without them
 //   every frequency to `stopAgreement` relative. Refused, the row goes on, with Newton tried again
-//   once D has fallen tenfold or the rate has halved, at most four times. Accepted, the limit
+//   once D has fallen tenfold or the rate has halved, at most four times on each approach (a row
+//   whose D grows again approaches another state). Accepted, the limit
 //   too must have a settled score, or the row runs on from it until it has.
 // - r steady and positive, well above the steady rate, with D under a hundredth of the first
 //   tolerance: the row leaves an unstable state along one direction, and is carried ahead
@@ -278,6 +281,63 @@ StopKind stopKind(const RowGeneration& generation, const RowState& state,
     return std::log(largest) <= rules.steadyRate ? StopKind::slowSaddle : StopKind::saddle;
 }
 
+// The changes at the ends of the windows of a stretch in which the rate stayed within the steady
+// rate, to tell a creep from the top of a slow passage. Where a row moves on from one state to
+// another slowly (a cline shifting by part of a deme, at model 1's best points), its change
+// grows, peaks and falls, and near the peak the rate stays under the steady rate for a hundred
+// thousand generations: long enough for the stretch, though the row is about to settle.
+class SteadyStretch {
+  public:
+    void clear() {
+        generations_.clear();
+        changes_.clear();
+    }
+    // A window from `from` (change `before`) to `to` (change `after`).
+    void add(long long from, double before, long long to, double after) {
+        if (generations_.empty()) {
+            generations_.push_back(from);
+            changes_.push_back(before);
+        }
+        generations_.push_back(to);
+        changes_.push_back(after);
+    }
+    // Whether the rate, `rate` now, stays within the steady rate over rules.steadyHorizon
+    // generations more at the trend it showed over the stretch (its rate over the second half
+    // less that over the first). A trend within three times what the rounding of the changes
+    // (2e-16 each) makes of it counts as none: far below the tolerance a change of 1e-14 is
+    // known to a few percent only.
+    bool staysSteady(double rate, const SettleRules& rules) const {
+        const std::size_t n = generations_.size();
+        if (n < 3) {
+            return true;
+        }
+        const std::size_t m = n / 2;
+        const double firstHalf = static_cast<double>(generations_[m] - generations_[0]);
+        const double secondHalf = static_cast<double>(generations_[n - 1] - generations_[m]);
+        if (!(firstHalf > 0.0 && secondHalf > 0.0)) {
+            return true;
+        }
+        const double r1 = std::log(changes_[m] / changes_[0]) / firstHalf;
+        const double r2 = std::log(changes_[n - 1] / changes_[m]) / secondHalf;
+        const double span = 0.5 * (firstHalf + secondHalf);
+        const double trend = (r2 - r1) / span;
+        double smallest = changes_[0];
+        for (double c : changes_) {
+            smallest = std::fmin(smallest, c);
+        }
+        const double relative = 2e-16 / smallest;
+        const double noise = 3.0 * 2.0 * relative / (std::fmin(firstHalf, secondHalf) * span);
+        if (!(std::fabs(trend) > noise)) {
+            return true;
+        }
+        return std::fabs(rate + trend * rules.steadyHorizon) < rules.steadyRate;
+    }
+
+  private:
+    std::vector<long long> generations_;
+    std::vector<double> changes_;
+};
+
 // Carries a row that leaves an unstable state at the steady per-generation factor `lambda`
 // (> 1) ahead along its direction of departure. Near the state it leaves, the change of
 // generation t + j is that of generation t times lambda^j, so k generations on the row lies at
@@ -357,6 +417,7 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
     double newtonAfter = 0.0;
     double newtonLevel = HUGE_VAL; // Newton is tried only with the change at or below this
     int newtonTries = 0;
+    int newtonRounds = 0;          // times the tries started afresh on a new approach
     double newtonRate = -HUGE_VAL; // the rate of the last refused search
     double previousRate = 0.0;
     bool haveRate = false;
@@ -365,7 +426,8 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
     bool scoreMoving = false;
     // The row stopped at a saddle and runs on, without a tolerance, until it has left it.
     bool leaving = false;
-    int jumps = 0; // carried ahead along a departure (jumpAhead)
+    int jumps = 0;         // carried ahead along a departure (jumpAhead)
+    SteadyStretch stretch; // the windows of the present stretch of steady change
     while (out.generations < rules.budget) {
         const long long left = rules.budget - out.generations;
         const int run = static_cast<int>(std::min<long long>(chunk, left));
@@ -416,10 +478,17 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
             // two million generations, while one creeping a little faster was scored.
             const double rate = std::log(change / before) / run;
             if (scoreMoving && std::fabs(rate) < rules.steadyRate) {
+                if (steady == 0) {
+                    stretch.clear();
+                }
                 steady += run;
+                stretch.add(out.generations - run, before, out.generations, change);
                 if (steady >= steadySpan(rules)) {
-                    out.rest = RowRest::quasiStationary;
-                    return out;
+                    if (stretch.staysSteady(rate, rules)) {
+                        out.rest = RowRest::quasiStationary;
+                        return out;
+                    }
+                    steady = 0;
                 }
             } else {
                 steady = 0;
@@ -456,6 +525,15 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
                                previousRate > 2.0 * rules.steadyRate &&
                                std::fabs(rate - previousRate) < 0.1 * rate &&
                                change < 0.01 * rules.firstTolerance;
+        // A row whose change grows again has left the state it was approaching (a saddle,
+        // where Newton's steps find an unstable fixed point and are refused): the state it goes
+        // to is a new approach, with Newton's tries afresh.
+        if (haveRate && rate > 0.0 && previousRate > 0.0 && newtonTries > 0 && newtonRounds < 4) {
+            ++newtonRounds;
+            newtonTries = 0;
+            newtonLevel = HUGE_VAL;
+            newtonRate = -HUGE_VAL;
+        }
         previousRate = rate;
         haveRate = std::isfinite(rate);
         if (departing && jumps < 8) {
@@ -524,13 +602,22 @@ RowSettling settleRow(const RowDynamics& dynamics, RowState& state, const Settle
             }
         }
         if (std::fabs(rate) < rules.steadyRate && change < rules.firstTolerance) {
+            if (steady == 0) {
+                stretch.clear();
+            }
             steady += run;
+            stretch.add(out.generations - run, before, out.generations, change);
         } else {
             steady = 0;
         }
         if (steady >= steadySpan(rules)) {
-            out.rest = RowRest::quasiStationary;
-            return out;
+            if (stretch.staysSteady(rate, rules)) {
+                out.rest = RowRest::quasiStationary;
+                return out;
+            }
+            // The top of a slow passage: the row runs on, and a later stretch may still be
+            // a creep.
+            steady = 0;
         }
         chunk = std::min(2 * chunk, rules.window);
     }

@@ -27,8 +27,11 @@ struct SettleRules {
     int window = 500;             // generations between two rate estimates
     double steadyRate = 1e-6;     // |log rate| per generation below which a change is steady
     int steadyWindows = 4;        // windows of steady change that make a cline quasi-stationary
-    double growth = 10.0;         // a change this far above its lowest value marks a transient
-    bool newton = true;           // try Newton steps on a geometric approach
+    // ... provided the rate, at the trend it showed over them, stays under the steady rate for
+    // this many generations more: otherwise the row is passing the top of a slow move on.
+    double steadyHorizon = 1000000;
+    double growth = 10.0; // a change this far above its lowest value marks a transient
+    bool newton = true;   // try Newton steps on a geometric approach
     // A row whose change falls below the tolerance near a saddle (an unstable equilibrium the
     // row passes close to, and lingers at) has not come to rest: its stability is checked
     // where it stopped, and it runs on while it leaves the saddle.

@@ -115,6 +115,25 @@ TEST(ProfileValue, KeepsToItsBudgetOfEvaluations) {
     EXPECT_GE(v, 11.39 - 1e-9);
 }
 
+TEST(ProfileValue, ARestartLooksAroundThePointFound) {
+    // Restarts a hundredth of a step size wide confirm the minimum as well as restarts as wide
+    // as the first simplex, with fewer evaluations.
+    ProfileSettings narrow = precise();
+    ProfileSettings wide = precise();
+    wide.restartStep = 0.1;
+    std::vector<double> narrowPoint;
+    std::vector<double> widePoint;
+    long narrowEvaluations = 0;
+    long wideEvaluations = 0;
+    const double n = profileValue(quadratic, {1.0, -2.0, 5.0}, noBoxes, 1, 0.0, narrow, narrowPoint,
+                                  narrowEvaluations);
+    const double w = profileValue(quadratic, {1.0, -2.0, 5.0}, noBoxes, 1, 0.0, wide, widePoint,
+                                  wideEvaluations);
+    EXPECT_NEAR(n, 11.39, 1e-9);
+    EXPECT_NEAR(w, 11.39, 1e-9);
+    EXPECT_LT(narrowEvaluations, wideEvaluations);
+}
+
 TEST(ProfileLimits, CorrelatedQuadraticMatchesClosedForm) {
     const ProfileOutcome outcome =
         profileLikelihood(quadratic, {1.0, -2.0, 5.0}, noBoxes, {0, 1, 2}, precise());

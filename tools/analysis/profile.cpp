@@ -40,15 +40,16 @@ class FixedCoordinate {
     long& evaluations_;
 };
 
-// A first simplex step for coordinate j at x: a tenth of the step size of `size` (a fitness's
+// A first simplex step for coordinate j at x: `fraction` of the step size of `size` (a fitness's
 // selection strength, see stepSize), turned inwards when the step would leave the box. On a
 // ridge such as the one-region models' wSS = wII a step of a tenth of |w| lands far off it,
 // and the simplex spends its evaluations shrinking back.
-double stepFor(double x, double size, const std::vector<ParameterInfo>& boxes, int j) {
+double stepFor(double x, double size, const std::vector<ParameterInfo>& boxes, int j,
+               double fraction) {
     const bool boxed = j < static_cast<int>(boxes.size());
     const ParameterInfo box = boxed ? boxes[static_cast<std::size_t>(j)]
                                     : ParameterInfo{"", "", -unbounded, false, unbounded, false};
-    double step = 0.1 * stepSize(box, size);
+    double step = fraction * stepSize(box, size);
     if (boxed && !insideBox(box, x + step)) {
         step = -step;
     }
@@ -86,7 +87,8 @@ double profileValue(const ProfiledObjective& objective, const std::vector<double
             const double size = restart == 0 && scale != nullptr
                                     ? (*scale)[static_cast<std::size_t>(k)]
                                     : current[j];
-            steps[j] = stepFor(current[j], size, boxes, k);
+            steps[j] =
+                stepFor(current[j], size, boxes, k, restart == 0 ? 0.1 : settings.restartStep);
         }
         Amebsa<FixedCoordinate> simplex(current, steps, fixed, settings.simplexTolerance,
                                         settings.seed);

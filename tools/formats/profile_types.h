@@ -41,6 +41,10 @@ struct ProfileSettings {
     // re-optimisation: far below the margins of a limit, and above the rounding of the
     // models' values, which every restart would otherwise chase.
     double restartGain = 1e-4;
+    // The first steps of a restarted simplex, as a fraction of each coordinate's step size: a
+    // restart looks around the point found, as the search's polish does; one as wide as the
+    // first simplex (a tenth) crossed model 1's narrow ridge again at every restart.
+    double restartStep = 0.01;
     std::uint64_t seed = 1; // of the simplex's generator (unused at temperature 0)
     // The objective the profile is of: recorded in side files and curves, and checked when
     // sides are collected; the caller binds the objective function itself.
