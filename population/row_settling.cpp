@@ -170,6 +170,18 @@ double scoreChange(const std::vector<double>& weights, const RowState& from, con
     return sum;
 }
 
+// Two looks ahead of `state` on copies: `first` after `count` generations, `second` after as
+// many more. False when the fast loops do not serve the row.
+bool twoLooks(const RowDynamics& dynamics, const RowState& state, int count,
+              const SettleRules& rules, RowState& first, RowState& second) {
+    first = state;
+    if (!continueRow(dynamics, first, 0.0, count, rules.diagnostics)) {
+        return false;
+    }
+    second = first;
+    return continueRow(dynamics, second, 0.0, count, rules.diagnostics);
+}
+
 // Whether the score of `state`, whose larvae have settled to the tolerance, has settled too
 // (SettleRules::scoreRest), judged from two generations run on a copy. The tolerance bounds
 // the change of a frequency, not its relative change: under strong selection a frequency of
@@ -185,12 +197,9 @@ bool scoreSettles(const RowDynamics& dynamics, const RowState& state, const Sett
     if (!weighs(rules, state)) {
         return true;
     }
-    RowState first = state;
-    if (!continueRow(dynamics, first, 0.0, 1, rules.diagnostics)) {
-        return true;
-    }
-    RowState second = first;
-    if (!continueRow(dynamics, second, 0.0, 1, rules.diagnostics)) {
+    RowState first;
+    RowState second;
+    if (!twoLooks(dynamics, state, 1, rules, first, second)) {
         return true;
     }
     const std::vector<double>& weights = *rules.weights;
@@ -233,12 +242,9 @@ bool losesWeighedFrequency(const RowDynamics& dynamics, const RowState& state,
     if (!small) {
         return false;
     }
-    RowState first = state;
-    if (!continueRow(dynamics, first, 0.0, rules.lostWindow, rules.diagnostics)) {
-        return false;
-    }
-    RowState second = first;
-    if (!continueRow(dynamics, second, 0.0, rules.lostWindow, rules.diagnostics)) {
+    RowState first;
+    RowState second;
+    if (!twoLooks(dynamics, state, rules.lostWindow, rules, first, second)) {
         return false;
     }
     for (std::size_t k = 0; k < 3 * n; ++k) {
@@ -352,12 +358,9 @@ class SteadyStretch {
 // `generations` counts the two generations run.
 bool jumpAhead(const RowDynamics& dynamics, RowState& state, double lambda,
                const SettleRules& rules, long long& generations) {
-    RowState first = state;
-    if (!continueRow(dynamics, first, 0.0, 1, rules.diagnostics)) {
-        return false;
-    }
-    RowState second = first;
-    if (!continueRow(dynamics, second, 0.0, 1, rules.diagnostics)) {
+    RowState first;
+    RowState second;
+    if (!twoLooks(dynamics, state, 1, rules, first, second)) {
         return false;
     }
     generations += 2;
