@@ -37,9 +37,8 @@ struct SettleRules {
     // where it stopped, and it runs on while it leaves the saddle.
     bool confirmStable = true;
     // A row that leaves an unstable state at a steady rate (its change grows geometrically,
-    // along one direction) is carried ahead along that direction while the change stays under a
-    // tenth of firstTolerance, and no farther than `departureReach` (in frequency) from the
-    // state it leaves: the plain run would only multiply its change meanwhile.
+    // along one direction) is carried ahead along that direction to `departureReach` (in
+    // frequency) from the state it leaves; it then runs on as before.
     bool jumpDepartures = true;
     double departureReach = 1e-2;
     long long newtonAfter = 300; // ... when more generations than this remain by the tail

@@ -104,9 +104,9 @@ TEST(SettledAtASaddle, TheRowRunsOnUntilItHasLeftTheSaddle) {
     const SettledReport r = settle(1, nearSaddle, value);
     EXPECT_EQ(r.kind, StateKind::transientThenEquilibrium);
     EXPECT_NEAR(value, 2419.01617, 1e-4);
-    // Fewer than the 864,768 generations of a run that makes every generation (see
-    // DepartureJump).
-    EXPECT_GT(r.generations - r.zonefitGenerations, 400000);
+    // 268,468 generations: the departure is carried ahead (see DepartureJump), the 580,000
+    // generations in which the cline is lost are run (864,768 in all when every one is).
+    EXPECT_GT(r.generations - r.zonefitGenerations, 200000);
 
     // Taken at its word, the stop is an equilibrium of the best value any search had met.
     RowHook hook = capturedRow(nearSaddle);
@@ -132,8 +132,9 @@ TEST(DepartureJump, ARowLeavingASaddleIsCarriedAheadToTheStateItReaches) {
     // Model 1 a profile step below its best point: zonefit's run stops near a saddle the row
     // leaves at about 1.2e-5 a generation. Run generation by generation, the change grows from
     // 3.6e-12 to 1e-8 over some 700,000 generations, each only multiplying it, before the cline
-    // moves to where it settles (474.84115816246924). Carried ahead up to a change of 1e-9, the
-    // row runs 518,502 generations instead of 915,750 and settles in the same state.
+    // moves to where it settles (474.84115816246924). Carried ahead to 0.01 from the saddle,
+    // the row runs some 40,000 generations instead of 915,750 and settles in the same state, to
+    // the tolerance of the stop.
     const std::vector<double> x = {1.0017424733053275, 1.0016052333095236, 0.50975767344957212,
                                    12.438026428923255};
     RowHook plainHook = capturedRow(x);
@@ -145,12 +146,12 @@ TEST(DepartureJump, ARowLeavingASaddleIsCarriedAheadToTheStateItReaches) {
     EXPECT_EQ(plain.rest, RowRest::transientThenEquilibrium);
     EXPECT_EQ(jumped.rest, RowRest::transientThenEquilibrium);
     EXPECT_GT(plain.generations, 900000);
-    EXPECT_LT(jumped.generations, plain.generations * 3 / 5);
+    EXPECT_LT(jumped.generations, plain.generations / 10);
     EXPECT_LT(largestDifference(plainHook.state, jumpHook.state), 1e-10);
 
     double value = 0.0;
     settle(1, x, value);
-    EXPECT_NEAR(value, 474.84115816246924, 1e-9);
+    EXPECT_NEAR(value, 474.84115816246924, 1e-8);
 }
 
 TEST(DepartureJump, ARowThatSettlesIsNeverCarried) {
@@ -403,7 +404,7 @@ TEST_F(SettledBits, NewtonStepsGiveTheSameValueOnEveryProcessor) {
          StateKind::equilibrium},
         {1,
          {1.0015445735414139, 1.0014374780222324, 0.52035246227870591, 12.249793860906925},
-         2368.5604303954151,
+         2368.5604303953855,
          StateKind::transientThenEquilibrium},
         {3, {0.95, 0.9, 1, 1, 1.05, 1.1, 0.3, 15}, 1013.0804983411123, StateKind::equilibrium},
         // A kernel grid (4,681 generations in all, against 8,806 to 1e-13 without the steps).
