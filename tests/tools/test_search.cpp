@@ -4,10 +4,13 @@
 #include "data/builtin_transect.h"
 #include "models/model_context.h"
 #include "tools/analysis/derived_start.h"
+#include "tools/formats/number_format.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <sstream>
 
 namespace {
 
@@ -285,4 +288,46 @@ TEST(RidgeSimplex, AWalkKeepsWIIAtItsOffsetFromWSS) {
     const RidgeWalk none = ridgeWalk(ridgePair(*findModel(8)), {1.0, 2.0, 3.0});
     EXPECT_EQ(none.reduce({1.0, 2.0, 3.0}), (std::vector<double>{1.0, 2.0, 3.0}));
     EXPECT_EQ(none.expand({1.0, 2.0, 3.0}), (std::vector<double>{1.0, 2.0, 3.0}));
+}
+
+TEST(SearchProgress, EachStageIsToldWithTheSearchsEvaluationsSoFar) {
+    SearchSettings settings;
+    settings.searches = 1;
+    settings.budget = 30;
+    settings.hops = 1;
+    settings.method = GlobalMethod::simplex;
+    settings.derivedStart = false;
+    const SearchStarts starts = searchStarts(builtIn, model1(), settings, {}, {}, "");
+    std::vector<std::string> stages;
+    std::vector<long> spent;
+    std::vector<double> values;
+    const StartOutcome told =
+        runOneSearch(builtIn, model1(), settings, starts, 0,
+                     [&](const std::string& stage, long evaluations, double value) {
+                         stages.push_back(stage);
+                         spent.push_back(evaluations);
+                         values.push_back(value);
+                     });
+    const StartOutcome silent = runOneSearch(builtIn, model1(), settings, starts, 0);
+    // Telling changes nothing of the search.
+    EXPECT_EQ(told.value, silent.value);
+    EXPECT_EQ(told.point, silent.point);
+    EXPECT_EQ(told.evaluations, silent.evaluations);
+    ASSERT_GE(stages.size(), 3u);
+    EXPECT_EQ(stages.front(), "global phase");
+    EXPECT_EQ(stages[1].rfind("polish, ", 0), 0u) << stages[1];
+    EXPECT_EQ(stages.back().rfind("hop 1, ", 0), 0u) << stages.back();
+    EXPECT_TRUE(std::is_sorted(spent.begin(), spent.end()));
+    EXPECT_LE(spent.back(), told.evaluations);
+    // The search's best is what one of its stages reached.
+    EXPECT_EQ(*std::min_element(values.begin(), values.end()), told.value);
+
+    // --verbose: an indented line per stage before the search's own line.
+    std::ostringstream verbose;
+    settings.verbose = &verbose;
+    runSearch(builtIn, model1(), settings, starts);
+    const std::string text = verbose.str();
+    EXPECT_EQ(text.rfind("  search 1/1 (search 1), global phase: -lnL ", 0), 0u) << text;
+    EXPECT_NE(text.find("\nsearch 1/1 (search 1): -lnL " + format17(told.value)), std::string::npos)
+        << text;
 }

@@ -127,7 +127,8 @@ constexpr double restartGain = 0.001;
 StartOutcome polishToConvergence(const ModelContext& context, const ModelEntry& model,
                                  ObjectiveKind kind, const std::vector<Region>& regions,
                                  const std::vector<double>& start, const std::vector<double>& steps,
-                                 long budget) {
+                                 long budget,
+                                 const std::function<void(const char*, long, double)>& note) {
     const RidgePair pair = ridgePair(model);
     // A model with an exact ridge walks it first: a simplex whose edges move one fitness alone
     // tries points off it (on model 7's, where a cline moves unless wSS and wII agree to 1e-5,
@@ -136,6 +137,7 @@ StartOutcome polishToConvergence(const ModelContext& context, const ModelEntry& 
                                ? ridgePolish(context, model, kind, start, steps, pair, budget)
                                : polish(context, model, kind, start, steps, budget);
     long spent = outcome.evaluations;
+    note(pair.exact ? "ridge walk" : "simplex", spent, outcome.value);
     // Counts a restart and keeps its point when it is better; returns what it gained. A
     // restart along the axes always says whether the polish converged, one along the ridge
     // only when it found a better point.
@@ -149,6 +151,7 @@ StartOutcome polishToConvergence(const ModelContext& context, const ModelEntry& 
         if (alongAxes || gain > 0.0) {
             outcome.converged = next.converged;
         }
+        note(alongAxes ? "restart" : "ridge walk", spent, outcome.value);
         return gain;
     };
     while (spent < budget) {
@@ -223,6 +226,25 @@ std::string searchLine(std::size_t i, std::size_t count, const StartOutcome& o, 
            "): -lnL " + format17(o.value) + " after " + std::to_string(o.evaluations) +
            " evaluations" + (o.converged ? "" : " (budget spent)") + ", " +
            formatNumber(cpuSeconds, 4) + " CPU s\n";
+}
+
+// For --verbose, the note that writes a line per stage of search `i` (under `lock`), with the
+// CPU time of its thread since `cpuStart`; none without --verbose.
+StageNote stageNote(const SearchSettings& settings, std::size_t i, const SearchStarts& starts,
+                    double cpuStart, std::mutex& lock) {
+    if (!settings.verbose) {
+        return {};
+    }
+    std::ostream* out = settings.verbose;
+    const std::string head = "  search " + std::to_string(i + 1) + "/" +
+                             std::to_string(starts.points.size()) + " (" + starts.labels[i] + "), ";
+    return [out, head, cpuStart, &lock](const std::string& stage, long evaluations, double value) {
+        const std::string line = head + stage + ": -lnL " + format17(value) + " after " +
+                                 std::to_string(evaluations) + " evaluations, " +
+                                 formatNumber(threadCpuSeconds() - cpuStart, 4) + " CPU s\n";
+        const std::lock_guard<std::mutex> hold(lock);
+        *out << line << std::flush;
+    };
 }
 
 } // namespace
@@ -320,7 +342,7 @@ std::uint64_t searchSeed(std::uint64_t seed, std::size_t index) {
 
 StartOutcome runOneSearch(const DataContext& data, const ModelEntry& model,
                           const SearchSettings& settings, const SearchStarts& starts,
-                          std::size_t index) {
+                          std::size_t index, const StageNote& note) {
     std::ostream discard(nullptr);
     SimulationContext simulation;
     simulation.diagnostics = &discard;
@@ -339,6 +361,9 @@ StartOutcome runOneSearch(const DataContext& data, const ModelEntry& model,
                                                  settings.method, budget / 2, phaseSeed);
         spent += phase.evaluations;
         best = phase.point;
+        if (note) {
+            note("global phase", spent, phase.value);
+        }
     }
     // The polish: the user's start with its own steps, a global phase's best with small ones on
     // the search scale (on a fitness's region scale a hundredth would be a tenth of w, which
@@ -349,8 +374,15 @@ StartOutcome runOneSearch(const DataContext& data, const ModelEntry& model,
     // share what it leaves.
     const long polishBudget =
         std::max(1L, settings.hops > 0 ? (budget - spent) / 2 : budget - spent);
-    StartOutcome outcome =
-        polishToConvergence(context, model, settings.objective, regions, best, steps, polishBudget);
+    // Each stage of a polish reported with the evaluations of the whole search.
+    const char* within = "polish";
+    auto polishNote = [&](const char* stage, long evaluations, double value) {
+        if (note) {
+            note(std::string(within) + ", " + stage, spent + evaluations, value);
+        }
+    };
+    StartOutcome outcome = polishToConvergence(context, model, settings.objective, regions, best,
+                                               steps, polishBudget, polishNote);
     spent += outcome.evaluations;
     for (int h = 0; h < settings.hops && spent < budget; h++) {
         std::vector<double> moved = outcome.point;
@@ -362,9 +394,12 @@ StartOutcome runOneSearch(const DataContext& data, const ModelEntry& model,
                 moved[j] = fromSearchUnit(model, k, r, std::min(1.0, std::max(0.0, u)));
             }
         }
-        const StartOutcome hop = polishToConvergence(
-            context, model, settings.objective, regions, moved,
-            searchSteps(model, regions, moved, 0.02), (budget - spent) / (settings.hops - h));
+        const std::string hopName = "hop " + std::to_string(h + 1);
+        within = hopName.c_str();
+        const StartOutcome hop =
+            polishToConvergence(context, model, settings.objective, regions, moved,
+                                searchSteps(model, regions, moved, 0.02),
+                                (budget - spent) / (settings.hops - h), polishNote);
         spent += hop.evaluations;
         if (hop.value < outcome.value) {
             outcome.point = hop.point;
@@ -412,7 +447,8 @@ std::vector<StartOutcome> runSearchRange(const DataContext& data, const ModelEnt
     std::mutex logLock;
     onWorkers(outcomes.size(), settings.jobs, [&](std::size_t k) {
         const double cpuStart = threadCpuSeconds();
-        outcomes[k] = runOneSearch(data, model, settings, starts, first + k);
+        outcomes[k] = runOneSearch(data, model, settings, starts, first + k,
+                                   stageNote(settings, first + k, starts, cpuStart, logLock));
         if (settings.verbose) {
             const std::string line = searchLine(first + k, starts.points.size(), outcomes[k],
                                                 threadCpuSeconds() - cpuStart);
@@ -469,7 +505,8 @@ ExploreMap runSearch(const DataContext& data, const ModelEntry& model,
             }
         }
         const double cpuStart = threadCpuSeconds();
-        StartOutcome o = runOneSearch(data, model, resolved, starts, i);
+        StartOutcome o = runOneSearch(data, model, resolved, starts, i,
+                                      stageNote(settings, i, starts, cpuStart, lock));
         const double cpu = threadCpuSeconds() - cpuStart;
         const std::lock_guard<std::mutex> hold(lock);
         outcomes[i] = o;

@@ -9,6 +9,7 @@
 #include "tools/formats/data_option.h"
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -30,7 +31,8 @@ struct SearchSettings {
     // Without a user start vector, the first search polishes the start derived from the
     // transect's own cline (deriveStart) in place of the first design point.
     bool derivedStart = true;
-    std::ostream* verbose = nullptr; // when set, one line per finished search (not owned)
+    // When set, one line per finished search and an indented one per stage of each (not owned).
+    std::ostream* verbose = nullptr;
 };
 
 // The searches of a run, in order: the user's start vector when there is one (polish and hops
@@ -89,9 +91,14 @@ std::uint64_t searchSeed(std::uint64_t seed, std::size_t index);
 // about a twentieth of each region's width, polished, kept when better). Deterministic: the same
 // arguments give the same outcome on any thread. The model reads the transect and boxes of
 // `data`; its diagnostic lines are dropped.
+//
+// `note`, when set, is called on the search's thread after each stage (its name, such as
+// "global phase", "polish, restart" or "hop 2, ridge walk"; the search's evaluations so far; the
+// stage's best value: within a hop, the hop's own), so that a long search shows its progress.
+using StageNote = std::function<void(const std::string& stage, long evaluations, double value)>;
 StartOutcome runOneSearch(const DataContext& data, const ModelEntry& model,
                           const SearchSettings& settings, const SearchStarts& starts,
-                          std::size_t index);
+                          std::size_t index, const StageNote& note = {});
 
 // How many outcomes of `outcomes[0 .. count)` reached the best value among them (within
 // mergeValueTolerance). Penalties (of the model's box in `data`) and values that are not numbers
