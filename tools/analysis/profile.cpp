@@ -87,8 +87,8 @@ double profileValue(const ProfiledObjective& objective, const std::vector<double
             const double size = restart == 0 && scale != nullptr
                                     ? (*scale)[static_cast<std::size_t>(k)]
                                     : current[j];
-            steps[j] =
-                stepFor(current[j], size, boxes, k, restart == 0 ? 0.1 : settings.restartStep);
+            steps[j] = stepFor(current[j], size, boxes, k,
+                               restart == 0 ? settings.firstSimplexStep : settings.restartStep);
         }
         Amebsa<FixedCoordinate> simplex(current, steps, fixed, settings.simplexTolerance,
                                         settings.seed);

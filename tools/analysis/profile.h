@@ -15,9 +15,10 @@
 // `index`, which is fixed at `value`, by the downhill simplex at temperature 0 from `start`
 // (restarted at its result until that gains less than settings.restartGain). `boxes` (one per
 // coordinate, or fewer: the rest are unbounded) only steer the first simplex steps inwards. The
-// first simplex steps a tenth of the step size (stepSize) of each coordinate of `scale` (of
-// `start` when null) away, each restart settings.restartStep of that of the point found. The
-// minimising point is left in `point`; `evaluations` is increased by the evaluations made.
+// first simplex steps settings.firstSimplexStep of the step size (stepSize) of each coordinate of
+// `scale` (of `start` when null) away, each restart settings.restartStep of that of the point
+// found. The minimising point is left in `point`; `evaluations` is increased by the evaluations
+// made.
 double profileValue(const ProfiledObjective& objective, const std::vector<double>& start,
                     const std::vector<ParameterInfo>& boxes, int index, double value,
                     const ProfileSettings& settings, std::vector<double>& point, long& evaluations,
