@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -132,6 +134,37 @@ TEST(ProfileValue, ARestartLooksAroundThePointFound) {
     EXPECT_NEAR(n, 11.39, 1e-9);
     EXPECT_NEAR(w, 11.39, 1e-9);
     EXPECT_LT(narrowEvaluations, wideEvaluations);
+}
+
+// The quadratic with a rough floor of up to 1e-5 at every point, as where rows creep and each
+// is scored where its creep was found: no simplex reaches a spread of 1e-10 there.
+double roughQuadratic(const NRvector<double>& x) {
+    // A mix of the coordinates' bits: no two points however close share their floor.
+    std::uint64_t h = 0x9e3779b97f4a7c15ULL;
+    for (int j = 0; j < 3; j++) {
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &x[j], sizeof bits);
+        h = (h ^ bits) * 0xbf58476d1ce4e5b9ULL;
+        h ^= h >> 31;
+    }
+    return quadratic(x) + 1e-5 * static_cast<double>(h >> 11) * 0x1.0p-53;
+}
+
+TEST(ProfileValue, ASimplexThatStallsStopsAndTheRestartsDecide) {
+    // Minimising over x0 and x2 at x1 = 0 leaves 10 + 2^2 / (2 x 1 / 0.695) = 11.39, plus the
+    // floor. Without the stall rule the simplex spends the whole budget of the point.
+    ProfileSettings settings = precise();
+    settings.maxEvaluations = 20000;
+    std::vector<double> point;
+    long evaluations = 0;
+    const double v = profileValue(roughQuadratic, {1.0, -2.0, 5.0}, noBoxes, 1, 0.0, settings,
+                                  point, evaluations);
+    EXPECT_NEAR(v, 11.39, 2e-4);
+    EXPECT_LT(evaluations, 2000);
+    settings.stallWindow = 1000000;
+    long unstopped = 0;
+    profileValue(roughQuadratic, {1.0, -2.0, 5.0}, noBoxes, 1, 0.0, settings, point, unstopped);
+    EXPECT_GE(unstopped, 20000);
 }
 
 TEST(ProfileLimits, CorrelatedQuadraticMatchesClosedForm) {

@@ -93,19 +93,36 @@ double profileValue(const ProfiledObjective& objective, const std::vector<double
         Amebsa<FixedCoordinate> simplex(current, steps, fixed, settings.simplexTolerance,
                                         settings.seed);
         bool converged = false;
+        const long window = std::max(1L, settings.stallWindow * n);
         while (!converged && evaluations < budgetEnd) {
             // The point's budget holds within a call too: a simplex creeping along a flat
             // ridge would otherwise spend a thousand evaluations on a point allowed thirty.
-            int budget = static_cast<int>(std::min<long>(1000, budgetEnd - evaluations));
+            int budget = static_cast<int>(std::min<long>(window, budgetEnd - evaluations));
+            const double before = simplex.bestValue;
             converged = simplex.anneal(budget, 0.0);
+            // A simplex whose best gains less than a restart must over a whole window has
+            // stalled: where rows creep, values move by more than the simplex's tolerance
+            // between neighbouring points, and it would spend the point's whole budget
+            // shrinking without converging. The restarts below decide whether to go on.
+            if (!converged && std::isfinite(before) &&
+                before - simplex.bestValue < settings.restartGain) {
+                break;
+            }
         }
-        const double found = simplex.vertexValues[0];
+        // The lowest vertex: a simplex stopped before it converged need not have it first.
+        int lowest = 0;
+        for (int i = 1; i <= n; i++) {
+            if (simplex.vertexValues[i] < simplex.vertexValues[lowest]) {
+                lowest = i;
+            }
+        }
+        const double found = simplex.vertexValues[lowest];
         const bool improved =
             found < best - std::fmax(settings.restartGain, 1e-12 * std::fabs(best)) || restart == 0;
         if (found < best) {
             best = found;
             for (int j = 0; j < n; j++) {
-                current[j] = simplex.simplex[0][j];
+                current[j] = simplex.simplex[lowest][j];
             }
         }
         if (!improved) {

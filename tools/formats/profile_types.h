@@ -37,6 +37,11 @@ struct ProfileSettings {
     // is never reached and would only spend the evaluation budget.
     double simplexTolerance = 1e-7;
     long maxEvaluations = 20000; // per re-optimisation of the other parameters
+    // Evaluations per free parameter after which a simplex whose best has gained less than
+    // restartGain has stalled and stops (the restarts then decide): on model 1's ridge a
+    // simplex among rows that creep never reached its tolerance and spent the point's whole
+    // budget.
+    long stallWindow = 100;
     // A fresh simplex around a re-optimised point that gains less than this in -ln L ends the
     // re-optimisation: far below the margins of a limit, and above the rounding of the
     // models' values, which every restart would otherwise chase.
