@@ -108,11 +108,13 @@ TEST(Explore, AddsTheUserStartVectorWithItsSteps) {
     dir.write("startvec1.txt", "1.2 0.8 0.3 15\n0 0 0.05 2\n");
     const ProgramResult r = zonetool(dir, fast + "--starts 2 --format json --verbose");
     ASSERT_EQ(r.status, 0) << r.err;
-    // One line per finished start, the user's first.
-    EXPECT_EQ(count(r.err, "\n"), 3u);
-    EXPECT_EQ(r.err.rfind("search 1/3 (startvec1.txt): -lnL ", 0), 0u) << r.err;
-    // Each with its own CPU time.
-    EXPECT_EQ(count(r.err, " CPU s\n"), 3u) << r.err;
+    // One line per finished start, the user's first (it has no global phase), each after an
+    // indented line per stage of it, every line with its CPU time.
+    EXPECT_EQ(count(r.err, "\nsearch "), 3u) << r.err;
+    EXPECT_EQ(r.err.rfind("  search 1/3 (startvec1.txt), polish, simplex: -lnL ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("\nsearch 1/3 (startvec1.txt): -lnL "), std::string::npos) << r.err;
+    EXPECT_EQ(count(r.err, "global phase"), 2u) << r.err;
+    EXPECT_EQ(count(r.err, " CPU s\n"), count(r.err, "\n")) << r.err;
     EXPECT_NE(r.out.find("{\"label\": \"startvec1.txt\", \"start\": [1.2, 0.80000000000000004, "
                          "0.29999999999999999, 15]"),
               std::string::npos);
